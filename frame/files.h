@@ -1,0 +1,123 @@
+#pragma once
+// The file system and the process environment: the only place that opens files,
+// reads the environment or asks for the program's own path.
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace frame {
+
+// Names from the command file may be upper-cased and use "\" or "/". A name is tried
+// exactly first, then case-insensitively, one path component at a time.
+std::string resolveInputName(const std::string& name);
+// The name with "\" turned into "/", as the file system wants it.
+std::string nativeName(const std::string& name);
+bool fileExists(const std::string& name);
+bool isDirectory(const std::string& name);
+
+// Reads a whole text file as records (lines without their end-of-line; a trailing CR goes too).
+// Returns 0 on success, otherwise the system's error number; openFailed tells which step failed.
+int readTextRecords(const std::string& name, std::vector<std::string>& records, bool& openFailed);
+// Creates an empty file (status NEW). Returns 0 or the error number.
+int createEmptyFile(const std::string& name);
+
+// A text file written line by line (listing, error file, table files).
+class TextOutputFile {
+ public:
+  TextOutputFile() = default;
+  ~TextOutputFile();
+  TextOutputFile(const TextOutputFile&) = delete;
+  TextOutputFile& operator=(const TextOutputFile&) = delete;
+  // append: keep the old contents and write after them. Returns 0 or the error number.
+  int open(const std::string& name, bool append);
+  void writeLine(const std::string& text);
+  void write(const char* data, size_t n);
+  // Flushes; returns 0 or the error number of the first failed write.
+  int flush();
+  int close();
+  bool isOpen() const { return f_ != nullptr; }
+  int error() const { return err_; }
+
+ private:
+  FILE* f_ = nullptr;
+  int err_ = 0;
+  std::vector<char> buf_;
+};
+
+// An output file that appears under its name only when it is complete: it is written
+// under a temporary name beside the target and renamed into place by commit().
+class AtomicOutputFile {
+ public:
+  AtomicOutputFile() = default;
+  ~AtomicOutputFile();
+  AtomicOutputFile(const AtomicOutputFile&) = delete;
+  AtomicOutputFile& operator=(const AtomicOutputFile&) = delete;
+  int open(const std::string& name);  // 0 or the error number
+  void write(const void* data, size_t n);
+  // Flushes, closes and renames into place; 0 or the error number. After a failure the
+  // temporary file is removed and the target is left as it was.
+  int commit();
+  void abandon();
+  const std::string& name() const { return target_; }
+
+ private:
+  FILE* f_ = nullptr;
+  int err_ = 0;
+  std::string target_, temp_;
+  std::vector<char> buf_;
+};
+
+// Sequential binary input with bounds checks: a short read is an error, never garbage.
+class BinaryInputFile {
+ public:
+  BinaryInputFile() = default;
+  ~BinaryInputFile();
+  BinaryInputFile(const BinaryInputFile&) = delete;
+  BinaryInputFile& operator=(const BinaryInputFile&) = delete;
+  int open(const std::string& name);  // 0 or the error number
+  uint64_t size() const { return size_; }
+  uint64_t position() const { return pos_; }
+  uint64_t remaining() const { return size_ - pos_; }
+  // Reads exactly n bytes; false (and nothing consumed) when fewer remain or on an error.
+  bool read(void* dst, size_t n);
+  bool seek(uint64_t pos);
+  void close();
+  bool isOpen() const { return f_ != nullptr; }
+
+ private:
+  FILE* f_ = nullptr;
+  uint64_t size_ = 0, pos_ = 0;
+};
+
+// Reads a text file in large blocks for fast number parsing (ASC grids).
+class BlockReader {
+ public:
+  BlockReader() = default;
+  ~BlockReader();
+  BlockReader(const BlockReader&) = delete;
+  BlockReader& operator=(const BlockReader&) = delete;
+  int open(const std::string& name);  // 0 or the error number
+  // Fills dst with up to cap bytes; returns the count (0 at the end of the file, -1 on error).
+  long readBlock(char* dst, size_t cap);
+  void close();
+
+ private:
+  int fd_ = -1;
+};
+
+// Writes text as the only line of the progress file, which another process may read at any
+// time; the file is locked for exclusive use while it is written, waiting while it is locked.
+void writeProgressFile(const std::string& name, const std::string& text);
+
+// Process environment.
+std::string currentDirectory();
+std::string programPath(const std::string& argv0);
+std::optional<std::string> environmentVariable(const char* name);
+std::vector<std::string> splitPathList(const std::string& list);
+
+// Temporary output files still open are removed when the run is ended by a signal.
+void removePendingTemporaries() noexcept;
+
+}  // namespace frame

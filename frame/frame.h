@@ -1,0 +1,102 @@
+#pragma once
+// The run frame: everything the start-up sets up and every Part writes through — settings,
+// units, the pager, the block table, progress, the console and the keyboard.
+#include <string>
+#include <vector>
+
+#include "frame/clock.h"
+#include "frame/console.h"
+#include "frame/units.h"
+
+namespace frame {
+
+// Thrown by a fatal path after its messages and ENDPR; only main catches it.
+struct Stop {
+  int code;
+};
+
+struct PagerState {
+  int unit = 11;             // paged unit, set by SETLU
+  std::string unitName;      // name of the file connected to it
+  std::string mode = "YE";   // "YE", "NO" or "HD"
+  int linesPerPage = 56;
+  int pageLength = 56;       // lines per page in force, copied at each INIT
+  int lineCounter = 0;
+  int pageCounter = 0;
+  bool headerPending = true;
+  int screenAttribute = 7;
+  std::string title;         // the run's date and time
+  std::string program;       // program name for the header (10 characters)
+  // SETLU's saved unit while the error unit is active.
+  bool switched = false;
+  int savedUnit = 11;
+  std::string savedName;
+};
+
+struct BarState {
+  bool active = false;
+  int nextColumn = 0;        // 0-based column of the next bar character
+  int perCall = 1;           // bar characters per BAR call
+  std::string line;          // the bar line as shown
+};
+
+// The block loaded last by VULREG.
+struct BlockTable {
+  std::vector<std::string> lines;  // each cut to 100 characters
+  int current = 0;                 // 1-based index of the line found last by ZOEK
+  bool restart = false;
+  int count() const { return static_cast<int>(lines.size()); }
+  const std::string& currentLine() const { return lines[static_cast<size_t>(current - 1)]; }
+};
+
+struct FileOverview {
+  std::vector<std::string> names;
+  bool overflow = false;
+};
+
+struct ColourEntry {
+  std::string name;
+  int number = -1;
+  int second = 1;
+};
+
+struct Frame {
+  Frame(Console& c, Clock& k, std::vector<std::string> arguments)
+      : console(c), clock(k), keyboard(c), args(std::move(arguments)) {}
+  Frame(const Frame&) = delete;
+  Frame& operator=(const Frame&) = delete;
+
+  Console& console;
+  Clock& clock;
+  Keyboard keyboard;
+  std::vector<std::string> args;  // the command line, args[0] the program
+
+  // Settings.
+  float version = 0.0f;
+  int keyboardUnit = 5, screenUnit = 6, commandUnit = 10, listingUnit = 11, errorUnit = 11;
+  int configUnit = -1;
+  std::string programName;
+  std::vector<std::string> runString;  // at most 10 parameters of at most 100 characters
+  std::string listingName, errorName, commandName, configName;
+  int textFg = 7, textBg = 0, headFg = 15, headBg = 0;
+  int startBackground = 0;
+  float low = -1.0e9f, high = 1.0e9f;
+  std::string plotter;
+  bool progressDisplay = true;
+  std::string progressFile;
+  int progressUnit = -1;
+
+  PagerState pager;
+  BarState bar;
+  BlockTable block;
+  FileOverview overview;
+  std::vector<ColourEntry> colours;
+  UnitTable units;
+
+  // Paged text written before the listing was open: shown in the listing once it opens,
+  // or on the screen when the run ends first.
+  std::vector<std::string> early;
+  bool ended = false;
+};
+
+}  // namespace frame

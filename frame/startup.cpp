@@ -1,0 +1,423 @@
+#include "frame/startup.h"
+
+#include <cerrno>
+
+#include "frame/cmdfile.h"
+#include "frame/datetime.h"
+#include "frame/files.h"
+#include "frame/format.h"
+#include "frame/pager.h"
+#include "frame/screen.h"
+#include "frame/text.h"
+
+namespace frame {
+
+// ---------------------------------------------------------------- message helpers
+
+std::vector<std::string> errorHeading() { return {" ", " ERROR", " *****", " "}; }
+
+void writeErrorUnit(Frame& fr, const std::vector<std::string>& lines) {
+  SETLU(fr, fr.errorUnit, "SET");
+  for (const auto& l : lines) PAGN2(fr, "NEWLINE", l);
+  SETLU(fr, fr.errorUnit, "RESET");
+}
+
+void writeListing(Frame& fr, const std::vector<std::string>& lines) {
+  for (const auto& l : lines) PAGN2(fr, "NEWLINE", l);
+}
+
+void writeErrorDirect(Frame& fr, const std::vector<std::string>& lines) {
+  if (fr.errorUnit == fr.pager.unit || !fr.units.output(fr.errorUnit)) {
+    // The error unit is the paged unit (or nothing is open yet): keep the page count right.
+    for (const auto& l : lines) PAGN2(fr, "NEWLINE", l);
+    return;
+  }
+  TextOutputFile* out = fr.units.output(fr.errorUnit);
+  for (const auto& l : lines) out->writeLine(trimRight(l));
+}
+
+void fatalErrorBlock(Frame& fr, const std::vector<std::string>& lines, int code) {
+  SETLU(fr, fr.errorUnit, "SET");
+  for (const auto& l : lines) PAGN2(fr, "NEWLINE", l);
+  PAGN2(fr, "WAIT", " ");
+  ENDPR(fr);
+  throw Stop{code};
+}
+
+// ---------------------------------------------------------------- run string
+
+void RUNSTR(Frame& fr) {
+  fr.runString.clear();
+  for (size_t i = 1; i < fr.args.size() && fr.runString.size() < 10; ++i) {
+    std::string p = fr.args[i].substr(0, 100);
+    fr.runString.push_back(trimRight(p));
+  }
+}
+
+bool RUNPRM(Frame& fr, std::string_view keyword, int n, std::string& value) {
+  const std::string key = upper(trimmed(keyword));
+  if (key.empty()) {
+    if (n < 1 || n > static_cast<int>(fr.runString.size())) return false;
+    const std::string& p = fr.runString[static_cast<size_t>(n - 1)];
+    size_t eq = p.find('=');
+    value = eq == std::string::npos ? p : p.substr(eq + 1);
+    return true;
+  }
+  const size_t shortest = n == 0 ? 2 : static_cast<size_t>(n);
+  for (const auto& p : fr.runString) {
+    size_t eq = p.find('=');
+    if (eq == std::string::npos || eq == 0) continue;
+    std::string name = upper(p.substr(0, eq));
+    if (name == key || name == key.substr(0, shortest)) {
+      value = p.substr(eq + 1);
+      return true;
+    }
+  }
+  return false;
+}
+
+bool PARCHR(Frame& fr, std::string_view keyword, int n, std::string& value, size_t maxLength) {
+  std::string v;
+  if (!RUNPRM(fr, keyword, n, v)) return false;
+  value = v.substr(0, maxLength);
+  return true;
+}
+
+void VERSION(Frame& fr, std::string_view family, std::string_view program, float bannerTime) {
+  if (!(bannerTime > 0.0f)) return;
+  std::string full(51, '#');
+  full[0] = '\xB0';
+  full[1] = '\xB1';
+  full[2] = '\xB2';
+  std::string frame = "#" + std::string(49, ' ') + "#";
+  std::string l2 = frame;
+  l2.replace(2, family.size() < 47 ? family.size() : 47, family.substr(0, 47));
+  std::string l4 = "#  Program :                     Version          #";
+  l4.replace(13, program.size() < 28 ? program.size() : 28, program.substr(0, 28));
+  l4.replace(42, 4, fmtF(fr.version, 4, 2));
+  const std::string lines[7] = {full, l2, frame, l4, frame, frame, std::string(51, '#')};
+  fr.console.clear(fr.textBg);
+  for (int i = 0; i < 7; ++i) fr.console.putText(7 + i, 14, fr.textFg, fr.textBg, lines[i]);
+  const int whole = static_cast<int>(bannerTime);
+  TIMOUT(fr, 0, 0, whole, static_cast<int>((bannerTime - static_cast<float>(whole)) * 100.0f));
+  fr.console.clear(fr.textBg);
+}
+
+// ---------------------------------------------------------------- start-up
+
+namespace {
+
+[[noreturn]] void stopOne() { throw Stop{1}; }
+
+std::string findDeviceCnf(Frame& fr) {
+  const std::string file = "DEVICE.CNF";
+  std::string here = resolveInputName(file);
+  if (fileExists(here)) return here;
+  std::string dir = DIRPR(fr);
+  if (dir.size() + 10 > 256) {
+    fr.console.clear(fr.textBg);
+    for (const char* l : {"", " Module INTPR:", "  The length of the directory where the   program is started from is too great",
+                          "  for the variable where it must be stored.", " ", " WARN the administrator"}) {
+      fr.console.screenLine(l);
+    }
+    stopOne();
+  }
+  std::string start = resolveInputName(dir + file);
+  if (fileExists(start)) return start;
+  if (fileExists(here)) return here;
+  if (auto list = environmentVariable("VESKPC")) {
+    for (const auto& d : splitPathList(*list)) {
+      std::string p = resolveInputName(d + (d.back() == '/' ? "" : "/") + file);
+      if (fileExists(p)) return p;
+    }
+  }
+  return std::string();
+}
+
+// OUTPUT: names and opens the listing, then reads the paging lines of DEVICE.CNF.
+void OUTPUT(Frame& fr, std::string name) {
+  std::string ou;
+  if (PARCHR(fr, "OUTPUT", 2, ou, 50)) name = ou;
+  fr.listingName = name;
+  int unit = -1;
+  if (!fr.units.LUCONN(name, unit)) {
+    auto f = std::make_unique<TextOutputFile>();
+    int e = f->open(nativeName(name), true);
+    if (e != 0) {
+      ENDPR(fr);
+      fr.console.screenLine(" Module OUTPUT error.");
+      fr.console.screenLine(" Warn administrator.");
+      fr.console.screenLine(" Error number : " + std::to_string(e));
+      throw Stop{14};
+    }
+    fr.units.connectOutput(fr.listingUnit, name, std::move(f));
+  }
+  std::string line, item;
+  TextInputUnit* cnf = fr.units.input(fr.configUnit);
+  cnf->rewind();
+  fr.pager.mode = "YE";
+  if (OPDR(fr, "NEWPAGE", fr.configUnit, line, LineMode::NOCHNG)) {
+    PARAM(fr, line, 2, item);
+    std::string v = upper(item);
+    if (v == "NO") fr.pager.mode = "NO";
+    else if (v == "HEADER") fr.pager.mode = "HD";
+  }
+  cnf->rewind();
+  fr.pager.linesPerPage = 56;
+  if (OPDR(fr, "LINES", fr.configUnit, line, LineMode::NOCHNG)) UNFORM(fr, line, 2, "I4", fr.pager.linesPerPage);
+}
+
+[[noreturn]] void errorFileFailure(Frame& fr, const std::string& what, int e) {
+  PAGN2(fr, "NEWLINE", what + fr.errorName);
+  PAGN2(fr, "NEWLINE", "Error number :" + listInt(e));
+  PAGN2(fr, "NEWLINE", "The program stops.");
+  PAGN2(fr, "WAIT", " ");
+  ENDPR(fr);
+  throw Stop{10};
+}
+
+void ERUNIT(Frame& fr) {
+  std::string name;
+  if (!PARCHR(fr, "ERROR", 2, name, 150)) {
+    fr.errorUnit = fr.listingUnit;
+    return;
+  }
+  fr.errorName = name;
+  int unit = -1;
+  if (fr.units.LUCONN(name, unit)) {
+    fr.errorUnit = unit;
+    return;
+  }
+  fr.errorUnit = fr.units.FREEFILE(100);
+  std::string path = nativeName(name);
+  if (isDirectory(path)) errorFileFailure(fr, "Error when opening errorfile ", EISDIR);
+  auto f = std::make_unique<TextOutputFile>();
+  int e = f->open(path, true);
+  if (e != 0) errorFileFailure(fr, "Error when opening errorfile ", e);
+  fr.units.connectOutput(fr.errorUnit, name, std::move(f));
+}
+
+[[noreturn]] void commandFileFailure(Frame& fr, const std::string& what, int e) {
+  PAGN2(fr, "NEWLINE", what + fr.commandName);
+  PAGN2(fr, "NEWLINE", "Error number :" + listInt(e));
+  PAGN2(fr, "NEWLINE", "The program stops.");
+  PAGN2(fr, "WAIT", " ");
+  ENDPR(fr);
+  throw Stop{10};
+}
+
+void INPUT(Frame& fr, std::string_view program) {
+  std::string name = trimRight(program.substr(0, program.size() < 50 ? program.size() : 50)) + ".PCF";
+  std::string in;
+  if (PARCHR(fr, "INPUT", 2, in, 150)) name = in;
+  fr.commandName = name;
+  int unit = -1;
+  if (!fr.units.LUCONN(name, unit)) {
+    std::string path = resolveInputName(name);
+    std::vector<std::string> records;
+    if (!fileExists(path)) {
+      writeErrorUnit(fr, {" ", "REMARK", "~~~~~~", "Command file " + name + " is not available.",
+                          "The file is created and left empty.", "This situation may cause an error in the program.",
+                          " "});
+      int e = createEmptyFile(nativeName(name));
+      if (e != 0) commandFileFailure(fr, "Error when opening commandfile ", e);
+    } else {
+      bool openFailed = false;
+      int e = readTextRecords(path, records, openFailed);
+      if (e != 0) commandFileFailure(fr, openFailed ? "Error when opening commandfile " : "Error in reading from commandfile ", e);
+      if (records.empty()) {
+        writeErrorUnit(fr, {"  ", "REMARK", "~~~~~~", "The commandfile " + name + " is empty.",
+                            "This situation may cause an error in the program.", " "});
+      }
+    }
+    fr.units.connectInput(fr.commandUnit, name, std::move(records));
+  }
+  COLLFI(fr, name);
+}
+
+}  // namespace
+
+void INITPR(Frame& fr, std::string_view family, std::string_view program, float version, float bannerTime) {
+  // 1.
+  fr.version = version;
+  fr.keyboardUnit = 5;
+  fr.screenUnit = 6;
+  fr.commandUnit = 10;
+  fr.listingUnit = 11;
+  fr.errorUnit = 11;
+  fr.programName = std::string(program);
+  fr.ended = false;
+  // 2.
+  fr.keyboard.PEEKSTART();
+  // 3.
+  fr.textFg = 7;
+  fr.textBg = 0;
+  fr.headFg = 15;
+  fr.headBg = 0;
+  // 4., 5.
+  RUNSTR(fr);
+  fr.pager.unit = fr.listingUnit;
+  PROGRM(fr, program);
+  // 6., 7.
+  std::string cnf = findDeviceCnf(fr);
+  if (cnf.empty()) {
+    for (const char* l : {"", "", "", " There is no configuration file DEVICE.CNF found.",
+                          " It is obligatory and should reside in the work-", " directory or in the VESKPC home directory.",
+                          "", "  Press any key to continue", "", ""}) {
+      fr.console.screenLine(l);
+    }
+    TIMOUT(fr, 0, 0, 100, 0);
+    stopOne();
+  }
+  // 8.
+  fr.configUnit = fr.units.FREEFILE(100);
+  fr.configName = cnf;
+  {
+    std::vector<std::string> records;
+    bool openFailed = false;
+    int e = isDirectory(cnf) ? EISDIR : readTextRecords(cnf, records, openFailed);
+    if (e != 0) {
+      fr.console.screenLine(" The configuration file " + cnf + " could not be read.");
+      fr.console.screenLine(" Error number : " + std::to_string(e));
+      stopOne();
+    }
+    fr.units.connectInput(fr.configUnit, cnf, std::move(records));
+  }
+  TextInputUnit* in = fr.units.input(fr.configUnit);
+  INITCL(fr, fr.configUnit);
+  in->rewind();
+  // 9. DISPLAY block.
+  VULREG(fr, "DISPLAY", "END:DISPLAY", fr.configUnit, false, LineMode::CHANGE);
+  if (fr.block.count() > 0) {
+    std::string item;
+    fr.block.restart = true;
+    if (ZOEK(fr, "COLOUR")) {
+      auto colours = [&](const char* key, int& fg, int& bg) {
+        fr.block.restart = true;
+        if (!ZOEK(fr, key)) return;
+        const std::string& line = fr.block.currentLine();
+        if (PARAM(fr, line, 2, item) > 0) {
+          int c = colourCode(item, 16);
+          if (c >= 0) fg = c;
+        }
+        if (PARAM(fr, line, 3, item) > 0) {
+          int c = colourCode(item, 8);
+          if (c >= 0) bg = c;
+        }
+      };
+      colours("PRINT-LINE", fr.textFg, fr.textBg);
+      colours("PRINT-HEAD", fr.headFg, fr.headBg);
+    } else {
+      fr.block.restart = true;
+      if (ZOEK(fr, "MONOCHROME")) {
+        fr.block.restart = true;
+        if (ZOEK(fr, "PRINT-LINE")) ATTRIB(fr, fr.block.currentLine(), fr.textFg);
+        fr.block.restart = true;
+        if (ZOEK(fr, "PRINT-HEAD")) ATTRIB(fr, fr.block.currentLine(), fr.headFg);
+      }
+    }
+  }
+  fr.pager.screenAttribute = fr.textBg * 32 + fr.textFg;
+  if (fr.pager.screenAttribute == 0) fr.pager.screenAttribute = 7;
+  // 10. LIMITS.
+  std::string line;
+  in->rewind();
+  fr.low = -1.0e9f;
+  fr.high = 1.0e9f;
+  if (OPDR(fr, "LIMITS", fr.configUnit, line, LineMode::NOCHNG)) {
+    NAMEDV(fr, line, "LOW", "R4", fr.low);
+    NAMEDV(fr, line, "HIGH", "R4", fr.high);
+    if (!(fr.high > fr.low)) {
+      writeErrorUnit(fr, {"LIMITS in DEVICE.CNF not correct", "The resulting lower limit is higher then the lower limit.",
+                          "The limits are set to default."});
+      fr.low = -1.0e9f;
+      fr.high = 1.0e9f;
+    }
+  }
+  // 11.
+  fr.startBackground = CLS(fr);
+  // 12.
+  if (fr.version < 4.0f) fr.version = 4.0f;
+  VERSION(fr, family, program, bannerTime);
+  // 13.
+  if (program.empty() || program[0] != '-') {
+    std::string name = std::string(program) + ".out";
+    in->rewind();
+    if (OPDR(fr, "OUTPUT", fr.configUnit, line, LineMode::NOCHNG)) {
+      std::string p;
+      int len = PARAM(fr, line, 2, p);
+      if (len <= 0) {
+        name = std::string(program) + ".OUT";
+      } else if (size_t at = p.find('@'); at != std::string::npos) {
+        name = p.substr(0, at) + std::string(program) + p.substr(at + 1);
+      } else {
+        name = p;
+      }
+    }
+    OUTPUT(fr, name.substr(0, 50));
+    SETLU(fr, fr.listingUnit, "INIT");
+    PAGN2(fr, "INIT", " ");
+    // Messages of the start-up that came before the listing existed.
+    std::vector<std::string> early;
+    early.swap(fr.early);
+    for (const auto& l : early) PAGN2(fr, "NEWLINE", l);
+    ERUNIT(fr);
+    INPUT(fr, program);
+    PRCOLL(fr, fr.listingUnit);
+  }
+  // 14.
+  in->rewind();
+  fr.progressDisplay = true;
+  fr.progressFile.clear();
+  fr.progressUnit = -1;
+  if (OPDR(fr, "PROGRESS", fr.configUnit, line, LineMode::NOCHNG)) {
+    std::string item;
+    if (PARAM(fr, line, 2, item) > 0 && upper(item) == "NO") fr.progressDisplay = false;
+    if (PARAM(fr, line, 3, item) > 0) {
+      fr.progressFile = item.substr(0, 40);
+      fr.progressUnit = 7;
+    }
+  }
+  // 15.
+  in->rewind();
+  fr.plotter.clear();
+  if (OPDR(fr, "PLOTTER", fr.configUnit, line, LineMode::NOCHNG) && line.size() > 8) fr.plotter = line.substr(8);
+}
+
+void ENDPR(Frame& fr) {
+  if (fr.ended) return;
+  fr.ended = true;
+  PagerState& p = fr.pager;
+  if (TextOutputFile* out = fr.units.output(p.unit)) {
+    // A page is only completed when one was started.
+    if (!p.headerPending) {
+      if (p.mode == "YE") {
+        while (p.lineCounter < p.linesPerPage) {
+          out->writeLine(std::string());
+          ++p.lineCounter;
+        }
+        if (p.pageCounter < 1000) {
+          std::string t = "/" + std::to_string(p.pageCounter);
+          out->writeLine(std::string(76 - t.size(), ' ') + t);
+        } else {
+          out->writeLine(std::string());
+        }
+      } else {
+        while (p.lineCounter <= p.linesPerPage) {
+          out->writeLine(std::string());
+          ++p.lineCounter;
+        }
+      }
+    }
+  } else {
+    // The run ended before the listing was opened: show what it would have held.
+    for (const auto& l : fr.early) fr.console.screenLine(l);
+    fr.early.clear();
+  }
+  fr.units.flushAll();
+  CLRPAG(fr, fr.startBackground);
+  PUTCSR(fr, 0, 0);
+  fr.console.restore();
+}
+
+}  // namespace frame

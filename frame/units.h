@@ -1,0 +1,63 @@
+#pragma once
+// Fortran-style unit numbers: each open file is known by a number. The listing, error and
+// command roles and the rule that data files take the first free number from 100 follow it.
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "frame/files.h"
+
+namespace frame {
+
+// A text file held as its records, read sequentially with rewind and backspace.
+class TextInputUnit {
+ public:
+  explicit TextInputUnit(std::vector<std::string> records) : records_(std::move(records)) {}
+  bool read(std::string& record) {
+    if (pos_ >= records_.size()) return false;
+    record = records_[pos_++];
+    return true;
+  }
+  const std::string* next() { return pos_ < records_.size() ? &records_[pos_++] : nullptr; }
+  void rewind() { pos_ = 0; }
+  void backspace() {
+    if (pos_ > 0) --pos_;
+  }
+  size_t position() const { return pos_; }
+  void setPosition(size_t p) { pos_ = p < records_.size() ? p : records_.size(); }
+  const std::vector<std::string>& records() const { return records_; }
+
+ private:
+  std::vector<std::string> records_;
+  size_t pos_ = 0;
+};
+
+struct UnitEntry {
+  std::string name;
+  std::unique_ptr<TextInputUnit> in;
+  std::unique_ptr<TextOutputFile> out;
+};
+
+class UnitTable {
+ public:
+  bool connected(int unit) const { return units_.count(unit) != 0; }
+  // FREEFILE: the first unit number from start upward that is not connected.
+  int FREEFILE(int start) const;
+  // LUCONN: the unit connected to a file of that name (trailing blanks ignored).
+  bool LUCONN(const std::string& name, int& unit) const;
+  const std::string& nameOf(int unit) const;
+  TextInputUnit* input(int unit);
+  TextOutputFile* output(int unit);
+  void connectInput(int unit, const std::string& name, std::vector<std::string> records);
+  void connectOutput(int unit, const std::string& name, std::unique_ptr<TextOutputFile> f);
+  // Marks a unit as in use by a data file that is read or written elsewhere.
+  void connectName(int unit, const std::string& name);
+  void close(int unit);
+  void flushAll();
+
+ private:
+  std::map<int, UnitEntry> units_;
+};
+
+}  // namespace frame
