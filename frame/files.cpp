@@ -88,12 +88,15 @@ std::string resolveInputName(const std::string& name) {
 
 bool fileExists(const std::string& name) { return pathExists(resolveInputName(name)); }
 
+bool removeFile(const std::string& name) { return ::unlink(name.c_str()) == 0; }
+
 bool isDirectory(const std::string& name) {
   struct stat st;
   return ::stat(name.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-int readTextRecords(const std::string& name, std::vector<std::string>& records, bool& openFailed) {
+int readTextRecords(const std::string& name, std::vector<std::string>& records, bool& openFailed,
+                    size_t maxRecords) {
   records.clear();
   openFailed = false;
   int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
@@ -113,6 +116,11 @@ int readTextRecords(const std::string& name, std::vector<std::string>& records, 
     }
     if (n == 0) break;
     data.append(buf.data(), static_cast<size_t>(n));
+    if (maxRecords > 0) {
+      size_t lines = 0;
+      for (char c : data) lines += c == '\n';
+      if (lines >= maxRecords) break;
+    }
   }
   ::close(fd);
   size_t start = 0;
@@ -122,7 +130,7 @@ int readTextRecords(const std::string& name, std::vector<std::string>& records, 
     size_t len = stop - start;
     if (len > 0 && data[start + len - 1] == '\r') --len;
     records.emplace_back(data, start, len);
-    if (end == std::string::npos) break;
+    if (end == std::string::npos || (maxRecords > 0 && records.size() >= maxRecords)) break;
     start = end + 1;
   }
   return 0;

@@ -15,11 +15,15 @@ std::string resolveInputName(const std::string& name);
 // The name with "\" turned into "/", as the file system wants it.
 std::string nativeName(const std::string& name);
 bool fileExists(const std::string& name);
+// Removes a file; false when it could not be removed.
+bool removeFile(const std::string& name);
 bool isDirectory(const std::string& name);
 
 // Reads a whole text file as records (lines without their end-of-line; a trailing CR goes too).
 // Returns 0 on success, otherwise the system's error number; openFailed tells which step failed.
-int readTextRecords(const std::string& name, std::vector<std::string>& records, bool& openFailed);
+// maxRecords > 0 stops reading after that many records (the head of a large file).
+int readTextRecords(const std::string& name, std::vector<std::string>& records, bool& openFailed,
+                    size_t maxRecords = 0);
 // Creates an empty file (status NEW). Returns 0 or the error number.
 int createEmptyFile(const std::string& name);
 

@@ -1,0 +1,146 @@
+#include "assign/run.h"
+#include "frame/cmdfile.h"
+#include "frame/files.h"
+#include "frame/pager.h"
+#include "frame/startup.h"
+#include "frame/text.h"
+#include "grid/gridsets.h"
+#include "grid/writer.h"
+
+namespace assign {
+namespace {
+
+using frame::LineMode;
+
+// Finds the next line of a command from the current position. Commands are matched on the
+// line as read with blanks squeezed out and upper-cased; the line is then read again as it
+// stands (case and inner blanks kept) for its parameters.
+bool findCommand(frame::Frame& fr, const char* key, std::string& changed, std::string& raw) {
+  if (!frame::OPDR(fr, key, fr.commandUnit, changed, LineMode::CHANGE)) return false;
+  fr.units.input(fr.commandUnit)->backspace();
+  frame::PLEZEN(fr, fr.commandUnit, raw);
+  return true;
+}
+
+void rewindCommands(frame::Frame& fr) { fr.units.input(fr.commandUnit)->rewind(); }
+
+void errorBlock(frame::Frame& fr, const std::vector<std::string>& message) {
+  std::vector<std::string> lines = frame::errorHeading();
+  lines.insert(lines.end(), message.begin(), message.end());
+  frame::writeErrorUnit(fr, lines);
+}
+
+bool fatal(frame::Frame& fr, const std::vector<std::string>& message) {
+  errorBlock(fr, message);
+  frame::ENDPR(fr);
+  return true;
+}
+
+}  // namespace
+
+bool CREATEGRID(Run& run) {
+  frame::Frame& fr = run.fr;
+  RunSettings& st = run.settings;
+  std::string changed, raw, item;
+  // 1.
+  run.values.clear();
+  run.gridSets = grid::GridSets();
+  // 2. STOREFILE.
+  rewindCommands(fr);
+  if (!findCommand(fr, "STOREFILE", changed, raw)) {
+    return fatal(fr, {" No command STOREFILE found, no calculation possible."});
+  }
+  frame::PARAM(fr, raw, 2, item);
+  const std::string given = item;
+  frame::CASEF(item);
+  if (item.empty()) item = "BIL";
+  if (item != "BIL" && item != "ASC") {
+    return fatal(fr, {" The storage file must be of type BIL or ASC.", " Type given: " + given});
+  }
+  st.storeType = item.substr(0, 3);
+  if (frame::PARAM(fr, raw, 3, st.storeName, ",", 250) <= 0) {
+    return fatal(fr, {" No name found for the storage file in the STOREFILE command.", " ", "   Command line: " + raw});
+  }
+  // 3. INDICATE-EMPTY.
+  st.indicateEmpty = false;
+  rewindCommands(fr);
+  if (findCommand(fr, "INDICATE-EMPTY", changed, raw)) {
+    frame::PARAM(fr, raw, 2, item);
+    frame::CASEF(item);
+    st.indicateEmpty = item == "YES";
+  }
+  // 4., 5. METHOD-PER-SET.
+  st.methodPerSet = "ALL-VALUES";
+  st.multipleBuffers = "CLOSEST";
+  rewindCommands(fr);
+  if (frame::OPDR(fr, "METHOD-PER-SET", fr.commandUnit, changed, LineMode::CHANGE)) {
+    if (frame::PARAM(fr, changed, 2, item) > 0) {
+      if (item != "ALL-VALUES" && item != "AVERAGE") {
+        return fatal(fr, {" The method for each set must be of type ALL-VALUES or AVERAGE.", " Type given: " + item});
+      }
+      st.methodPerSet = item;
+    }
+    int len = 0;
+    if (frame::NAMEDS(fr, changed, "MULTIPLE-BUFFERS", item, len) && len > 0) {
+      if (item != "CLOSEST" && item != "ALL-VALUES") {
+        return fatal(fr, {" The method for multiple buffers (MULTIPLE-BUFFERS) must be of type CLOSEST or ALL-VALUES.",
+                          " Type given: " + item});
+      }
+      st.multipleBuffers = item;
+    }
+  }
+  // 6., 7. RUN-METHOD.
+  st.runMethod = "AVERAGE";
+  st.numberOfValues = 1;
+  rewindCommands(fr);
+  if (frame::OPDR(fr, "RUN-METHOD", fr.commandUnit, changed, LineMode::CHANGE)) {
+    if (frame::PARAM(fr, changed, 2, item) > 0) {
+      if (item != "AVERAGE" && item != "MAXIMUM" && item != "MINIMUM" && item != "MAJORITY" && item != "MINORITY") {
+        return fatal(fr, {" The overall method (RUN-METHOD) for assignment must be one of:", " ", "      AVERAGE",
+                          "      MAXIMUM", "      MINIMUM", "      MAJORITY", "      MINORITY", " ", " Type given: " + item});
+      }
+      st.runMethod = item;
+      if (st.methodPerSet == "AVERAGE" && (item == "MAJORITY" || item == "MINORITY")) {
+        return fatal(fr, {" The overall method (RUN-METHOD) and the method per set conflict:", " ",
+                          "    When the method in grids is average then Majority or Minority is", "    not allowed."});
+      }
+    }
+    frame::NAMEDV(fr, changed, "#VALUES", "I4", st.numberOfValues);
+    // Fewer than one value per cell would combine an empty list.
+    if (st.numberOfValues < 1) st.numberOfValues = 1;
+  }
+  // 8. TERVALAGRID lines.
+  int lineCount = 0;
+  rewindCommands(fr);
+  while (findCommand(fr, "TERVALAGRID", changed, raw)) {
+    std::string line = frame::upper(raw);
+    std::string name, type;
+    if (frame::PARAM(fr, line, 4, name, ",", 250) <= 0) {
+      errorBlock(fr, {" line=" + line, " ", " No filename found. The program will proceed."});
+      continue;
+    }
+    frame::PARAM(fr, line, 2, type);
+    if (type.empty()) type = "BIL";
+    if (!frame::fileExists(frame::GUMEXT(name, type))) {
+      errorBlock(fr, {" line=" + line, " ", " The file does not exist. The program will proceed."});
+      continue;
+    }
+    ++lineCount;
+    if (line.size() > 250) line.resize(250);
+    if (grid::HANDLETERVALAGRID(fr, run.structure, run.gridSets, st.runMethod, line, lineCount)) return true;
+  }
+  // 9.-12. Sets that this version does not read yet.
+  for (const char* key : {"POINTFILE", "USE-ZAV-OBJECT", "POLYGONFILE"}) {
+    rewindCommands(fr);
+    if (findCommand(fr, key, changed, raw)) {
+      return fatal(fr, {" The command " + std::string(key) + " is not supported by this version of TervalaGridCreate.",
+                        " ", "   Command line: " + raw});
+    }
+  }
+  // 13.
+  if (ASSIGNINFORMATIONTOGRID(run)) return true;
+  return grid::WRITEINFORMATIONTOGRID(fr, run.structure, st.storeType, st.storeName, st.indicateEmpty,
+                                      run.valuesFound);
+}
+
+}  // namespace assign

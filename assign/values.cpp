@@ -1,0 +1,87 @@
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+#include "assign/run.h"
+
+namespace assign {
+namespace {
+
+inline double weightOf(const ValueRecord& r) { return r.weight == -1.0f ? 1.0 : static_cast<double>(r.weight); }
+inline float classWeightOf(const ValueRecord& r) { return r.weight == -1.0f ? 1.0f : r.weight; }
+
+// The class of a value: truncated toward zero.
+inline int64_t classOf(float v) {
+  if (v >= 9.0e18f) return INT64_MAX;
+  if (v <= -9.0e18f) return INT64_MIN;
+  return static_cast<int64_t>(v);
+}
+
+}  // namespace
+
+float combineValues(const std::vector<ValueRecord>& list, const RunSettings& settings, float nodata) {
+  if (list.empty()) return nodata;
+  // Only the records of the highest priority present take part, in list order.
+  int32_t top = list[0].priority;
+  for (const auto& r : list) top = std::max(top, r.priority);
+  const std::string& m = settings.runMethod;
+  if (m == "AVERAGE") {
+    double sum = 0.0, wsum = 0.0;
+    for (const auto& r : list) {
+      if (r.priority != top) continue;
+      const double w = weightOf(r);
+      sum += static_cast<double>(r.value) * w;
+      wsum += w;
+    }
+    const double result = sum / wsum;
+    if (std::fabs(result - static_cast<double>(nodata)) < 0.0001) return nodata;
+    return static_cast<float>(result);
+  }
+  if (m == "MAXIMUM" || m == "MINIMUM") {
+    const bool max = m == "MAXIMUM";
+    bool started = false;
+    double result = 0.0;
+    for (const auto& r : list) {
+      if (r.priority != top) continue;
+      const double v = r.value;
+      if (!started) {
+        result = v;
+        started = true;
+      } else if (max ? v > result : v < result) {
+        result = v;
+      }
+    }
+    return static_cast<float>(result);
+  }
+  // MAJORITY and MINORITY: classes 1, 2, ... with their weight totals; on equal totals the
+  // lowest class wins. Totals are summed in list order.
+  std::vector<std::pair<int64_t, float>> classes;
+  float total = 0.0f;
+  for (const auto& r : list) {
+    if (r.priority != top) continue;
+    const float w = classWeightOf(r);
+    total += w;
+    const int64_t c = classOf(r.value);
+    if (c >= 1) classes.emplace_back(c, w);
+  }
+  if (classes.empty()) return nodata;
+  std::stable_sort(classes.begin(), classes.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  const bool majority = m == "MAJORITY";
+  float best = majority ? 0.0f : total + 1.0f;
+  int64_t chosen = 0;
+  bool found = false;
+  for (size_t i = 0; i < classes.size();) {
+    const int64_t c = classes[i].first;
+    float t = 0.0f;
+    for (; i < classes.size() && classes[i].first == c; ++i) t += classes[i].second;
+    if (majority ? t > best : t < best) {
+      best = t;
+      chosen = c;
+      found = true;
+    }
+  }
+  return found ? static_cast<float>(chosen) : nodata;
+}
+
+}  // namespace assign

@@ -1,0 +1,54 @@
+#pragma once
+// The description of one raster grid: the structure (the output grid) and every grid set.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace grid {
+
+// Column 1 is the westernmost column and row 1 the southernmost row. Values are stored
+// column-fastest: cell (c, r) at (r-1)*ncols + (c-1), so a row is contiguous.
+struct GridDescription {
+  std::string valuesType = "POINT";  // "POINT" (cell middles) or "CELL " (whole cells)
+  std::string gridKind = "BASIC";    // "BASIC" regular grid, "AXIS " explicit axes
+  float xll = 0.0f, yll = 0.0f;
+  float dx = 1.0f, dy = 1.0f;
+  float nodata = -999.999f;
+  int32_t ncols = 0, nrows = 0;
+  int32_t priority = 0;
+  int32_t numberOfValues = 0;        // the set's #VALUES
+  bool sameGeometry = false;
+  std::vector<float> xAxis, yAxis;   // ncols+1 and nrows+1 boundaries of an AXIS grid
+  std::vector<float> values;
+
+  size_t index(int32_t c, int32_t r) const {
+    return static_cast<size_t>(r - 1) * static_cast<size_t>(ncols) + static_cast<size_t>(c - 1);
+  }
+  float at(int32_t c, int32_t r) const { return values[index(c, r)]; }
+  float& at(int32_t c, int32_t r) { return values[index(c, r)]; }
+};
+
+// The output grid with its mask and the header copy the writer uses.
+struct Structure {
+  GridDescription grid;
+  std::vector<uint8_t> assignMask;   // 1 where a value is to be computed
+  float cellsize = 1.0f;
+  float nodataOut = -999.999f;       // the no-data value written
+  std::string fileType;              // "BIL" or "ASC" when a FILE line was given
+};
+
+// The header of a band-interleaved-by-line raster, with its "not given" marks.
+struct BilHeader {
+  int32_t nrows = -1, ncols = -1, nbands = 1, nblocks = 1, nbits = 32;
+  int32_t bandRowBytes = -1, totalRowBytes = -1, bandGapBytes = 0;
+  float ulxmap = -1.76758f, ulymap = -1.76758f;
+  float xdim = -1.0f, ydim = -1.0f;
+  float nodata = -798.0f;
+  std::string byteOrder = "I";
+  std::string layout = "BIL";
+
+  bool nodataGiven() const;
+  bool positionGiven() const;
+};
+
+}  // namespace grid

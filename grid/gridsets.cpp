@@ -1,0 +1,330 @@
+#include "grid/gridsets.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <new>
+
+#include "frame/files.h"
+#include "frame/format.h"
+#include "frame/pager.h"
+#include "frame/startup.h"
+#include "frame/text.h"
+#include "grid/bilheader.h"
+#include "grid/structure.h"
+
+namespace grid {
+namespace {
+
+bool setError(frame::Frame& fr, const std::vector<std::string>& message) {
+  std::vector<std::string> lines = frame::errorHeading();
+  lines.insert(lines.end(), message.begin(), message.end());
+  frame::writeListing(fr, lines);
+  frame::ENDPR(fr);
+  return true;
+}
+
+// The values of a list-directed read: numbers separated by blanks, commas or line ends,
+// with the repeat form r*value. Reads the file in large blocks.
+class ListReader {
+ public:
+  int open(const std::string& path) { return in_.open(path); }
+  // Skips n text lines (the header).
+  bool skipLines(int n) {
+    while (n > 0) {
+      if (pos_ >= len_ && !fill()) return false;
+      const char* nl = static_cast<const char*>(std::memchr(buf_.data() + pos_, '\n', len_ - pos_));
+      if (!nl) {
+        pos_ = len_;
+        continue;
+      }
+      pos_ = static_cast<size_t>(nl - buf_.data()) + 1;
+      --n;
+    }
+    return true;
+  }
+  enum class Result { Value, End, Bad, ReadError };
+  // The next value; repeat counts are expanded.
+  Result next(float& v, std::string& token) {
+    if (repeat_ > 0) {
+      --repeat_;
+      v = repeatValue_;
+      return Result::Value;
+    }
+    if (!nextToken(token)) return error_ ? Result::ReadError : Result::End;
+    const char* b = token.data();
+    const char* e = b + token.size();
+    auto r = std::from_chars(b, e, v);
+    if (r.ec == std::errc() && r.ptr == e && std::isfinite(v)) return Result::Value;
+    size_t star = token.find('*');
+    if (star != std::string::npos) {
+      int64_t count = 0;
+      float value = 0;
+      if (!frame::parseFortranInteger(std::string_view(token).substr(0, star), count) || count < 1 ||
+          !frame::parseFortranReal(std::string_view(token).substr(star + 1), value)) {
+        return Result::Bad;
+      }
+      repeat_ = count - 1;
+      repeatValue_ = value;
+      v = value;
+      return Result::Value;
+    }
+    if (!frame::parseFortranReal(token, v)) return Result::Bad;
+    return Result::Value;
+  }
+
+ private:
+  static bool isSep(char c) { return c == ' ' || c == ',' || c == '\n' || c == '\r' || c == '\t'; }
+  bool fill() {
+    if (eof_) return false;
+    // Keep nothing: tokens are assembled in nextToken across blocks.
+    buf_.resize(1 << 20);
+    long n = in_.readBlock(buf_.data(), buf_.size());
+    if (n < 0) {
+      error_ = true;
+      eof_ = true;
+      return false;
+    }
+    if (n == 0) {
+      eof_ = true;
+      return false;
+    }
+    len_ = static_cast<size_t>(n);
+    pos_ = 0;
+    return true;
+  }
+  bool nextToken(std::string& token) {
+    token.clear();
+    for (;;) {
+      while (pos_ < len_ && isSep(buf_[pos_])) ++pos_;
+      if (pos_ < len_) break;
+      if (!fill()) return false;
+    }
+    for (;;) {
+      size_t start = pos_;
+      while (pos_ < len_ && !isSep(buf_[pos_])) ++pos_;
+      token.append(buf_.data() + start, pos_ - start);
+      if (pos_ < len_ || !fill()) return true;
+    }
+  }
+
+  frame::BlockReader in_;
+  std::vector<char> buf_;
+  size_t pos_ = 0, len_ = 0;
+  bool eof_ = false, error_ = false;
+  int64_t repeat_ = 0;
+  float repeatValue_ = 0;
+};
+
+// The integral check for MAJORITY and MINORITY: NODATA or a non-negative whole number.
+bool integral(float v, float nodata) {
+  if (std::fabs(v - nodata) <= 0.000001f) return true;
+  if (v < 0.0f) return false;
+  const double k = std::trunc(static_cast<double>(v) + 0.000001);
+  return std::fabs(k - v) <= 0.000001;
+}
+
+}  // namespace
+
+bool EQUALSBASICSTRUCTURE(const Structure& s, const GridDescription& d) {
+  const GridDescription& g = s.grid;
+  return std::fabs(d.yll - g.yll) < 0.001f && std::fabs(d.xll - g.xll) < 0.001f && std::fabs(d.dy - g.dy) < 0.001f &&
+         std::fabs(d.dx - g.dx) < 0.001f && d.ncols == g.ncols && d.nrows == g.nrows;
+}
+
+int PARWHERE(std::string_view name, std::string_view line) {
+  // Items counted as the positional items of the line, so that the answer says whether the
+  // named parameter stands where a positional one is looked for.
+  const std::string key = frame::upper(name);
+  const std::string l = frame::upper(line);
+  int item = 1;
+  size_t start = 0;
+  for (size_t i = 0; i <= l.size(); ++i) {
+    if (i == l.size() || l[i] == ',') {
+      if (l.substr(start, i - start).find(key) != std::string::npos) return item;
+      ++item;
+      start = i + 1;
+    }
+  }
+  return 0;
+}
+
+bool HANDLETERVALAGRID(frame::Frame& fr, const Structure& s, GridSets& g, const std::string& runMethod,
+                       const std::string& line, int lineCount) {
+  std::string type, values, name, item;
+  // 1.
+  if (frame::PARAM(fr, line, 2, type) <= 0) {
+    return setError(fr, {" No file type for a TERVALA grid file in line:", " ", "   Command line: " + line});
+  }
+  if (type.size() != 3 || (type != "BIL" && type != "ASC")) {
+    return setError(fr, {" File type for a TERVALA grid file must be ASC or BIL:", " ", " ", line});
+  }
+  // 2.
+  frame::PARAM(fr, line, 3, values);
+  if (values.empty()) values = "CELL";
+  if (values != "CELL" && values != "MIDDLE") {
+    return setError(fr, {" No correct assignment of vaules type in a TERVALA grid file.", " It must be CELL or MIDDLE.",
+                         " ", "   Command line: " + line});
+  }
+  // 3.
+  if (frame::PARAM(fr, line, 4, name, ",", 200) <= 0) {
+    return setError(fr, {" No file descriptor for a TERVALA grid file.", " ", "   Command line: " + line});
+  }
+  // 4.
+  const int unit = fr.units.FREEFILE(100);
+  g.descriptions.emplace_back();
+  g.sets.push_back(GridSet{"RECTANGULAR", static_cast<int>(g.descriptions.size()) - 1});
+  GridDescription& d = g.descriptions.back();
+  // 5.
+  if (PARWHERE("#VALUES", line) != 5) {
+    if (frame::PARAM(fr, line, 5, item) > 0) frame::UNFORM(fr, line, 5, "I4", d.priority);
+  }
+  frame::NAMEDV(fr, line, "#VALUES", "I4", d.numberOfValues);
+
+  std::string dataName;
+  bool bil16 = false;
+  ListReader asc;
+  frame::BinaryInputFile bin;
+  if (type == "ASC") {
+    // 6.
+    dataName = frame::GUMEXT(name, "ASC");
+    const std::string path = frame::resolveInputName(dataName);
+    std::vector<std::string> head;
+    bool openFailed = false;
+    int e = frame::isDirectory(path) ? EISDIR : frame::readTextRecords(path, head, openFailed, 6);
+    if (e == 0) e = asc.open(path);
+    if (e != 0) {
+      return setError(fr, {" The Tervala file " + dataName + " could not be opened.", " Error number=" + frame::fmtI(e, 6, 6)});
+    }
+    fr.units.connectName(unit, dataName);
+    AscHeader h;
+    AscHeaderResult r = readAscHeader(fr, head, h);
+    if (r != AscHeaderResult::Ok) {
+      fr.units.close(unit);
+      return setError(fr, ascHeaderMessage(r, "Tervala file " + dataName));
+    }
+    asc.skipLines(6);
+    d.ncols = h.ncols;
+    d.nrows = h.nrows;
+    d.xll = h.xll;
+    d.yll = h.yll;
+    d.dx = d.dy = h.cellsize;
+    d.nodata = h.nodata;
+    d.gridKind = "BASIC";
+    g.sixteenBit = false;
+  } else {
+    // 7.
+    BilHeader h = READBILHDR(fr, name, "NOSTRUCTURE");
+    g.sixteenBit = h.nbits == 16;
+    bil16 = g.sixteenBit;
+    d.ncols = h.ncols;
+    d.nrows = h.nrows;
+    d.xll = h.ulxmap - 0.5f * h.xdim;
+    d.yll = h.ulymap + 0.5f * h.ydim - static_cast<float>(h.nrows) * h.ydim;
+    d.dx = h.xdim;
+    d.dy = h.ydim;
+    d.nodata = h.nodata;
+    d.gridKind = "BASIC";
+    dataName = frame::GUMEXT(name, "BIL");
+    int e = bin.open(frame::resolveInputName(dataName));
+    if (e != 0) {
+      return setError(fr, {" The Tervala file " + dataName + " could not be opened.", " Error number=" + frame::fmtI(e, 6, 6)});
+    }
+    fr.units.connectName(unit, dataName);
+    const uint64_t need = static_cast<uint64_t>(h.ncols) * static_cast<uint64_t>(h.nrows) * (bil16 ? 2u : 4u);
+    if (bin.size() < need) {
+      fr.units.close(unit);
+      return setError(fr, {" The Tervala file " + dataName + " is shorter than its header says:",
+                           " it holds " + std::to_string(bin.size()) + " bytes, the header asks for " +
+                               std::to_string(need) + "."});
+    }
+  }
+  if (d.ncols < 0 || d.nrows < 0 || !(d.dx > 0.0f)) {
+    fr.units.close(unit);
+    return setError(fr, {" The Tervala file " + dataName + " has no valid grid:",
+                         " the numbers of columns and rows must not be negative and the cell size must be positive."});
+  }
+  // 8.
+  d.sameGeometry = EQUALSBASICSTRUCTURE(s, d);
+  d.valuesType = values == "CELL" ? "CELL " : "POINT";
+  // 9.
+  const uint64_t cells = static_cast<uint64_t>(d.ncols) * static_cast<uint64_t>(d.nrows);
+  try {
+    d.values.resize(cells);
+  } catch (const std::bad_alloc&) {
+    fr.units.close(unit);
+    return setError(fr, {" The Tervala file " + dataName + " of " + std::to_string(d.ncols) + " columns and " +
+                         std::to_string(d.nrows) + " rows does not fit in memory."});
+  }
+  // 10.
+  frame::ProgressCounter progress(fr, "Read grid file " + frame::fmtI(lineCount, 2, 2), d.nrows);
+  // 11., 12. Rows from north to south.
+  const bool check = runMethod == "MAJORITY" || (runMethod == "MINORITY" && !bil16);
+  const size_t nc = static_cast<size_t>(d.ncols);
+  std::vector<unsigned char> raw(nc * (bil16 ? 2 : 4));
+  std::string token;
+  for (int32_t r = d.nrows; r >= 1; --r) {
+    float* row = d.values.data() + d.index(1, r);
+    if (type == "ASC") {
+      for (size_t c = 0; c < nc; ++c) {
+        ListReader::Result res = asc.next(row[c], token);
+        if (res == ListReader::Result::Value) {
+          if (std::isfinite(row[c])) continue;
+          res = ListReader::Result::Bad;
+        }
+        fr.units.close(unit);
+        const std::string where = "row " + std::to_string(d.nrows - r + 1) + ", column " + std::to_string(c + 1);
+        if (res == ListReader::Result::End) {
+          return setError(fr, {" The Tervala file " + dataName + " holds fewer values than its header says:",
+                               " the values end at " + where + " of " + std::to_string(d.nrows) + " rows of " +
+                                   std::to_string(d.ncols) + " columns."});
+        }
+        if (res == ListReader::Result::ReadError) {
+          return setError(fr, {" The Tervala file " + dataName + " could not be read at " + where + "."});
+        }
+        return setError(fr, {" The Tervala file " + dataName + " holds a value that is not a number at " + where + ":",
+                             " " + token});
+      }
+    } else {
+      if (!bin.read(raw.data(), raw.size())) {
+        fr.units.close(unit);
+        return setError(fr, {" The Tervala file " + dataName + " could not be read."});
+      }
+      if (bil16) {
+        for (size_t c = 0; c < nc; ++c) {
+          const int16_t v = static_cast<int16_t>(raw[2 * c] | (raw[2 * c + 1] << 8));
+          row[c] = static_cast<float>(v);
+        }
+      } else {
+        for (size_t c = 0; c < nc; ++c) {
+          const uint32_t bits = static_cast<uint32_t>(raw[4 * c]) | (static_cast<uint32_t>(raw[4 * c + 1]) << 8) |
+                                (static_cast<uint32_t>(raw[4 * c + 2]) << 16) | (static_cast<uint32_t>(raw[4 * c + 3]) << 24);
+          float v;
+          std::memcpy(&v, &bits, 4);
+          if (!std::isfinite(v)) {
+            fr.units.close(unit);
+            return setError(fr, {" The Tervala file " + dataName + " holds a value that is not a number at row " +
+                                 std::to_string(d.nrows - r + 1) + ", column " + std::to_string(c + 1) + "."});
+          }
+          row[c] = v;
+        }
+      }
+    }
+    if (check) {
+      for (size_t c = 0; c < nc; ++c) {
+        if (!integral(row[c], d.nodata)) {
+          fr.units.close(unit);
+          return setError(fr, {" When Majority or Minority is asked for the",
+                               " values in a grid file must be positive integers.", " ", " ", "   File: " + dataName});
+        }
+      }
+    }
+    progress.turn();
+  }
+  // 13.
+  fr.units.close(unit);
+  return false;
+}
+
+}  // namespace grid

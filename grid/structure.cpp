@@ -1,0 +1,197 @@
+#include "grid/structure.h"
+
+#include <cerrno>
+#include <cmath>
+#include <new>
+
+#include "frame/cmdfile.h"
+#include "frame/files.h"
+#include "frame/format.h"
+#include "frame/pager.h"
+#include "frame/startup.h"
+#include "frame/text.h"
+#include "grid/bilheader.h"
+
+namespace grid {
+namespace {
+
+bool structureError(frame::Frame& fr, const std::vector<std::string>& message) {
+  std::vector<std::string> lines = frame::errorHeading();
+  lines.insert(lines.end(), message.begin(), message.end());
+  frame::writeListing(fr, lines);
+  frame::ENDPR(fr);
+  return true;
+}
+
+}  // namespace
+
+AscHeaderResult readAscHeader(frame::Frame& fr, const std::vector<std::string>& records, AscHeader& h) {
+  if (records.size() < 6) return AscHeaderResult::TooShort;
+  std::string line[6];
+  for (int i = 0; i < 6; ++i) {
+    line[i] = records[static_cast<size_t>(i)].substr(0, 200);
+    SETSEPARATOR(line[i], ',');
+    char c = line[i].empty() ? ' ' : line[i][0];
+    if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))) return AscHeaderResult::NotSixLines;
+  }
+  frame::UNFORM(fr, line[0], 2, "I4", h.ncols);
+  frame::UNFORM(fr, line[1], 2, "I4", h.nrows);
+  std::string key;
+  frame::UNFORM(fr, line[2], 2, "R4", h.xll);
+  frame::PARAM(fr, line[2], 1, key);
+  h.xCentre = frame::upper(key) == "XLLCENTER";
+  frame::UNFORM(fr, line[3], 2, "R4", h.yll);
+  frame::PARAM(fr, line[3], 1, key);
+  h.yCentre = frame::upper(key) == "YLLCENTER";
+  frame::UNFORM(fr, line[4], 2, "R4", h.cellsize);
+  if (h.xCentre) h.xll = h.xll - 0.5f * h.cellsize;
+  if (h.yCentre) h.yll = h.yll - 0.5f * h.cellsize;
+  frame::UNFORM(fr, line[5], 2, "R4", h.nodata);
+  return AscHeaderResult::Ok;
+}
+
+std::vector<std::string> ascHeaderMessage(AscHeaderResult r, const std::string& what) {
+  if (r == AscHeaderResult::TooShort) return {" The " + what + " ends before its six header lines."};
+  return {" The header of the " + what + " must have six lines:",
+          " ncols, nrows, xllcorner, yllcorner, cellsize and nodata_value."};
+}
+
+bool GETTERVALAGRIDSTRUCTURE(frame::Frame& fr, Structure& s) {
+  // 1.
+  frame::TextInputUnit* cmd = fr.units.input(fr.commandUnit);
+  if (cmd) cmd->rewind();
+  frame::VULREG(fr, "STRUCTURE", "END:STRUCTURE", fr.commandUnit, true, frame::LineMode::CHANGE);
+  // 2.
+  static const char* const kKeywords[6] = {"#COLUMNS", "#ROWS", "XLL", "YLL", "CELLSIZE", "NODATA"};
+  bool required[6] = {false, false, false, false, false, false};
+  GridDescription& g = s.grid;
+  g = GridDescription();
+  g.nodata = -999.999f;
+  float cellsize = 1.0f;
+  std::string item;
+  // 3.
+  fr.block.restart = true;
+  if (!frame::ZOEK(fr, "FILE")) {
+    required[0] = required[1] = true;
+    g.xll = 0.0f;
+    g.yll = 0.0f;
+    cellsize = 1.0f;
+  } else {
+    // 4.
+    const std::string fileLine = fr.block.currentLine();
+    std::string type;
+    frame::PARAM(fr, fileLine, 2, type);
+    const std::string given = type;
+    type = frame::upper(type);
+    if (type.empty()) type = "BIL";
+    if (type.size() != 3 || (type != "BIL" && type != "ASC")) {
+      return structureError(fr, {" The structure file must be of type BIL or ASC.", " Structure given: " + given});
+    }
+    s.fileType = type;
+    const int unit = fr.units.FREEFILE(100);
+    std::string name;
+    if (frame::PARAM(fr, fileLine, 3, name) <= 0) {
+      return structureError(fr, {" No name found for the structure file in the FILE command"});
+    }
+    if (type == "BIL") {
+      // 5.
+      BilHeader h = READBILHDR(fr, name, "STRUCTURE");
+      g.ncols = h.ncols;
+      g.nrows = h.nrows;
+      cellsize = h.xdim;
+      g.xll = h.ulxmap - 0.5f * h.xdim;
+      g.yll = h.ulymap + 0.5f * h.ydim - static_cast<float>(h.nrows) * h.ydim;
+      if (std::fabs(h.nodata + 798.0f) > 0.001f) g.nodata = h.nodata;
+    } else {
+      // 6.
+      const std::string ascName = frame::GUMEXT(name, "ASC");
+      const std::string path = frame::resolveInputName(ascName);
+      std::vector<std::string> records;
+      bool openFailed = false;
+      int e = frame::isDirectory(path) ? EISDIR : frame::readTextRecords(path, records, openFailed, 6);
+      if (e != 0) {
+        return structureError(fr, {" The structure file " + ascName + " could not be opened.",
+                                   " Error number=" + frame::fmtI(e, 6, 6)});
+      }
+      fr.units.connectName(unit, ascName);
+      if (records.size() > 6) records.resize(6);
+      AscHeader h;
+      AscHeaderResult r = readAscHeader(fr, records, h);
+      if (r != AscHeaderResult::Ok) {
+        fr.units.close(unit);
+        return structureError(fr, ascHeaderMessage(r, "structure file " + ascName));
+      }
+      fr.units.close(unit);
+      g.ncols = h.ncols;
+      g.nrows = h.nrows;
+      g.xll = h.xll;
+      g.yll = h.yll;
+      cellsize = h.cellsize;
+      g.nodata = h.nodata;
+    }
+  }
+  // 7. The BASIC keywords override what the file gave.
+  for (int k = 0; k < 6; ++k) {
+    fr.block.restart = true;
+    if (!frame::ZOEK(fr, kKeywords[k])) {
+      if (required[k]) {
+        return structureError(fr, {" In the structure " + std::string(kKeywords[k]) + " is not found.", " Please correct."});
+      }
+      continue;
+    }
+    const std::string line = fr.block.currentLine();
+    switch (k) {
+      case 0: frame::UNFORM(fr, line, 2, "I4", g.ncols); break;
+      case 1: frame::UNFORM(fr, line, 2, "I4", g.nrows); break;
+      case 2: frame::UNFORM(fr, line, 2, "R4", g.xll); break;
+      case 3: frame::UNFORM(fr, line, 2, "R4", g.yll); break;
+      case 4: frame::UNFORM(fr, line, 2, "R4", cellsize); break;
+      case 5: frame::UNFORM(fr, line, 2, "R4", g.nodata); break;
+    }
+  }
+  // 8.
+  s.nodataOut = g.nodata;
+  // 9.
+  g.valuesType = "POINT";
+  fr.block.restart = true;
+  if (frame::ZOEK(fr, "DATARELATEDTO")) {
+    const std::string line = fr.block.currentLine();
+    frame::PARAM(fr, line, 2, item);
+    if (item == "MIDDLE") {
+      g.valuesType = "POINT";
+    } else if (item == "CELL") {
+      g.valuesType = "CELL ";
+    } else {
+      return structureError(fr, {" No correct assignement of values type in the structure.",
+                                 " It must be CELL or MIDDLE.", " ", "   Command line: " + line});
+    }
+  }
+  // A cell size that is not positive gives no grid at all.
+  if (!(cellsize > 0.0f)) {
+    return structureError(fr, {" The cell size of the structure must be greater than 0.",
+                               " Cell size given: " + frame::trimmed(frame::fmtG(cellsize, 12, 6))});
+  }
+  // 10.
+  g.gridKind = "BASIC";
+  g.dx = g.dy = cellsize;
+  s.cellsize = cellsize;
+  // 11.
+  if (g.ncols < 0) g.ncols = 0;
+  if (g.nrows < 0) g.nrows = 0;
+  const uint64_t cells = static_cast<uint64_t>(g.ncols) * static_cast<uint64_t>(g.nrows);
+  try {
+    g.values.assign(cells, g.nodata);
+    s.assignMask.assign(cells, 1);
+  } catch (const std::bad_alloc&) {
+    g.values = std::vector<float>();
+    s.assignMask = std::vector<uint8_t>();
+    return structureError(fr, {" The structure of " + std::to_string(g.ncols) + " columns and " +
+                                   std::to_string(g.nrows) + " rows does not fit in memory.",
+                               " It needs " + std::to_string(cells * 5 / (1024 * 1024)) + " MiB."});
+  }
+  // 12., 13.
+  frame::PAGN2(fr, "PROGRESS", "Prepare computation");
+  return false;
+}
+
+}  // namespace grid

@@ -1,0 +1,145 @@
+#include "grid/gridsets.h"
+
+#include <gtest/gtest.h>
+
+#include "support.h"
+
+using namespace grid;
+using testing_support::TestFrame;
+using testing_support::writeFile;
+
+namespace {
+
+Structure structure3x2() {
+  Structure s;
+  s.grid.xll = 100;
+  s.grid.yll = 200;
+  s.grid.dx = s.grid.dy = s.cellsize = 10;
+  s.grid.ncols = 3;
+  s.grid.nrows = 2;
+  return s;
+}
+
+const char* kAsc = "ncols 3\nnrows 2\nxllcorner 100\nyllcorner 200\ncellsize 10\nnodata_value -9999\n";
+
+void writeBil(TestFrame& t, const std::string& base, int nbits, const std::vector<double>& values, size_t keep = 0) {
+  writeFile(t.path(base + ".hdr"), "nrows 2\nncols 3\nnbits " + std::to_string(nbits) +
+                                       "\nulxmap 105\nulymap 215\nxdim 10\nydim 10\nnodata -9999\n");
+  std::string data;
+  for (double v : values) {
+    if (nbits == 16) {
+      int16_t i = static_cast<int16_t>(v);
+      data.append(reinterpret_cast<const char*>(&i), 2);
+    } else {
+      float f = static_cast<float>(v);
+      data.append(reinterpret_cast<const char*>(&f), 4);
+    }
+  }
+  if (keep) data.resize(keep);
+  writeFile(t.path(base + ".bil"), data);
+}
+
+bool handle(TestFrame& t, GridSets& g, const std::string& line, const std::string& method = "AVERAGE") {
+  return HANDLETERVALAGRID(t.fr, structure3x2(), g, method, line, 1);
+}
+
+}  // namespace
+
+TEST(GridSets, AscValuesNorthRowFirstWithPriorityAndValues) {
+  TestFrame t;
+  t.openListing();
+  writeFile(t.path("a.asc"), std::string(kAsc) + "1 2\n3\n4, 5 2*6.5\n");
+  GridSets g;
+  ASSERT_FALSE(handle(t, g, "TERVALAGRID,ASC,MIDDLE," + t.path("a").string() + ",7,#VALUES=2"));
+  const GridDescription& d = g.descriptions[0];
+  EXPECT_EQ(d.valuesType, "POINT");
+  EXPECT_EQ(d.priority, 7);
+  EXPECT_EQ(d.numberOfValues, 2);
+  EXPECT_TRUE(d.sameGeometry);
+  EXPECT_EQ(d.at(1, 2), 1.0f);
+  EXPECT_EQ(d.at(3, 2), 3.0f);
+  EXPECT_EQ(d.at(1, 1), 4.0f);
+  EXPECT_EQ(d.at(3, 1), 6.5f);
+  // #VALUES in the place of the priority is not a priority.
+  GridSets h;
+  ASSERT_FALSE(handle(t, h, "TERVALAGRID,ASC,," + t.path("a.asc").string() + ",#VALUES=3"));
+  EXPECT_EQ(h.descriptions[0].priority, 0);
+  EXPECT_EQ(h.descriptions[0].numberOfValues, 3);
+  EXPECT_EQ(h.descriptions[0].valuesType, "CELL ");
+}
+
+TEST(GridSets, AscCentreHeaderIsMovedToTheCorner) {
+  TestFrame t;
+  t.openListing();
+  writeFile(t.path("c.asc"), "ncols 3\nnrows 2\nxllcenter 105\nyllcenter 205\ncellsize 10\nnodata_value -9999\n1 2 3 4 5 6\n");
+  GridSets g;
+  ASSERT_FALSE(handle(t, g, "TERVALAGRID,ASC,CELL," + t.path("c.asc").string()));
+  EXPECT_EQ(g.descriptions[0].xll, 100.0f);
+  EXPECT_TRUE(g.descriptions[0].sameGeometry);
+}
+
+TEST(GridSets, BilSixteenAndThirtyTwoBits) {
+  TestFrame t;
+  t.openListing();
+  writeBil(t, "i", 16, {-5, 2, 3, 4, 5, 6});
+  writeBil(t, "f", 32, {1.5, 2, 3, 4, 5, 6});
+  GridSets g;
+  ASSERT_FALSE(handle(t, g, "TERVALAGRID,BIL,CELL," + t.path("i").string(), "MINORITY"));
+  EXPECT_TRUE(g.sixteenBit);
+  EXPECT_EQ(g.descriptions[0].at(1, 2), -5.0f);
+  ASSERT_FALSE(handle(t, g, "TERVALAGRID,BIL,CELL," + t.path("f").string()));
+  EXPECT_FALSE(g.sixteenBit);
+  EXPECT_EQ(g.descriptions[1].at(1, 2), 1.5f);
+  EXPECT_EQ(g.descriptions[1].at(3, 1), 6.0f);
+  EXPECT_EQ(g.descriptions[1].xll, 100.0f);
+  EXPECT_EQ(g.descriptions[1].yll, 200.0f);
+}
+
+TEST(GridSets, MajorityNeedsWholeNonNegativeValues) {
+  TestFrame t;
+  t.openListing();
+  writeFile(t.path("ok.asc"), std::string(kAsc) + "0 3 -9999 1 2 3\n");
+  writeFile(t.path("bad.asc"), std::string(kAsc) + "0 3 2.5 1 2 3\n");
+  GridSets g;
+  EXPECT_FALSE(handle(t, g, "TERVALAGRID,ASC,," + t.path("ok.asc").string(), "MAJORITY"));
+  EXPECT_FALSE(handle(t, g, "TERVALAGRID,ASC,," + t.path("bad.asc").string(), "AVERAGE"));
+  EXPECT_TRUE(handle(t, g, "TERVALAGRID,ASC,," + t.path("bad.asc").string(), "MAJORITY"));
+  auto l = t.lines();
+  EXPECT_NE(std::find(l.begin(), l.end(), " values in a grid file must be positive integers."), l.end());
+  // A 16-bit raster with a negative value: refused under MAJORITY, accepted under MINORITY.
+  TestFrame u;
+  u.openListing();
+  writeBil(u, "i", 16, {-5, 2, 3, 4, 5, 6});
+  GridSets h;
+  EXPECT_TRUE(handle(u, h, "TERVALAGRID,BIL,," + u.path("i").string(), "MAJORITY"));
+}
+
+TEST(GridSets, FaultsNameTheLineOrTheFile) {
+  TestFrame t;
+  writeFile(t.path("short.asc"), std::string(kAsc) + "1 2 3 4 5\n");
+  writeFile(t.path("nan.asc"), std::string(kAsc) + "1 2 3 nan 5 6\n");
+  writeBil(t, "short", 32, {1, 2, 3, 4, 5, 6}, 20);
+  struct Case {
+    std::string line, expected;
+  } cases[] = {
+      {"TERVALAGRID,,CELL,X", " No file type for a TERVALA grid file in line:"},
+      {"TERVALAGRID,TIF,CELL,X", " File type for a TERVALA grid file must be ASC or BIL:"},
+      {"TERVALAGRID,ASC,AREA,X", " No correct assignment of vaules type in a TERVALA grid file."},
+      {"TERVALAGRID,ASC,CELL", " No file descriptor for a TERVALA grid file."},
+      {"TERVALAGRID,ASC,CELL," + t.path("none").string(), " Error number=000002"},
+      {"TERVALAGRID,ASC,CELL," + t.path("short.asc").string(),
+       " The Tervala file " + t.path("short.asc").string() + " holds fewer values than its header says:"},
+      {"TERVALAGRID,ASC,CELL," + t.path("nan.asc").string(),
+       " The Tervala file " + t.path("nan.asc").string() + " holds a value that is not a number at row 2, column 1:"},
+      {"TERVALAGRID,BIL,CELL," + t.path("short").string(),
+       " The Tervala file " + t.path("short.BIL").string() + " is shorter than its header says:"},
+  };
+  for (const auto& c : cases) {
+    TestFrame u;
+    u.openListing();
+    GridSets g;
+    EXPECT_TRUE(handle(u, g, c.line)) << c.line;
+    auto l = u.lines();
+    EXPECT_NE(std::find(l.begin(), l.end(), c.expected), l.end()) << c.line;
+  }
+}

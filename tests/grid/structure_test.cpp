@@ -1,0 +1,182 @@
+#include "grid/structure.h"
+
+#include <gtest/gtest.h>
+
+#include "frame/frame.h"
+#include "grid/bilheader.h"
+#include "grid/gridsets.h"
+#include "support.h"
+
+using namespace grid;
+using testing_support::TestFrame;
+using testing_support::writeFile;
+
+namespace {
+// Reads the structure from a command file; the listing is open as after start-up.
+bool readStructure(TestFrame& t, const std::string& pcf, Structure& s) {
+  t.openListing();
+  t.input(10, pcf);
+  return GETTERVALAGRIDSTRUCTURE(t.fr, s);
+}
+std::string named(TestFrame& t, const std::string& file) { return t.path(file).string(); }
+}  // namespace
+
+TEST(Structure, BasicDescriptionWithDefaults) {
+  TestFrame t;
+  Structure s;
+  ASSERT_FALSE(readStructure(t, "STRUCTURE\n#COLUMNS,10\n#ROWS,5\nEND:STRUCTURE\n", s));
+  EXPECT_EQ(s.grid.ncols, 10);
+  EXPECT_EQ(s.grid.nrows, 5);
+  EXPECT_EQ(s.grid.xll, 0.0f);
+  EXPECT_EQ(s.cellsize, 1.0f);
+  EXPECT_EQ(s.grid.nodata, -999.999f);
+  EXPECT_EQ(s.grid.valuesType, "POINT");
+  EXPECT_EQ(s.grid.values.size(), 50u);
+  EXPECT_EQ(s.assignMask.size(), 50u);
+  EXPECT_EQ(s.grid.values[49], -999.999f);
+}
+
+TEST(Structure, AscFileWithCentresAndKeywordOverrides) {
+  TestFrame t;
+  writeFile(t.path("dem.asc"), "ncols 4\nnrows 3\nxllcenter 100\nyllcenter 200\ncellsize 10\nNODATA_value -1\n");
+  Structure s;
+  ASSERT_FALSE(readStructure(t, "STRUCTURE\nFILE,ASC," + named(t, "dem") + "\nDATARELATEDTO,CELL\nEND:STRUCTURE\n", s));
+  EXPECT_EQ(s.grid.xll, 95.0f);
+  EXPECT_EQ(s.grid.yll, 195.0f);
+  EXPECT_EQ(s.grid.nodata, -1.0f);
+  EXPECT_EQ(s.grid.valuesType, "CELL ");
+
+  TestFrame u;
+  writeFile(u.path("dem.asc"), "ncols 4\nnrows 3\nxllcorner 100\nyllcorner 200\ncellsize 10\nNODATA_value -1\n");
+  Structure s2;
+  ASSERT_FALSE(readStructure(u, "STRUCTURE\nFILE,ASC," + named(u, "dem.asc") + "\nCELLSIZE,5\nEND:STRUCTURE\n", s2));
+  EXPECT_EQ(s2.grid.xll, 100.0f);
+  EXPECT_EQ(s2.cellsize, 5.0f);
+  EXPECT_EQ(s2.grid.dx, 5.0f);
+}
+
+TEST(Structure, BilHeaderGivesCornerFromUpperLeftMiddle) {
+  TestFrame t;
+  writeFile(t.path("g.hdr"), "nrows 10\nncols 4\nulxmap 100.5\nulymap 209.5\nxdim 1\nydim 1\n");
+  Structure s;
+  ASSERT_FALSE(readStructure(t, "STRUCTURE\nFILE,," + named(t, "g.bil") + "\nEND:STRUCTURE\n", s));
+  EXPECT_EQ(s.grid.xll, 100.0f);
+  EXPECT_EQ(s.grid.yll, 200.0f);
+  EXPECT_EQ(s.grid.nodata, -999.999f);  // the header gave none
+}
+
+TEST(Structure, FaultsAreReportedAndEndTheRun) {
+  struct Case {
+    std::string block, expected;
+  } cases[] = {
+      {"FILE,GRD,x", " The structure file must be of type BIL or ASC."},
+      {"FILE,ASCII,x", " Structure given: ASCII"},
+      {"FILE,ASC", " No name found for the structure file in the FILE command"},
+      {"#COLUMNS,3", " In the structure #ROWS is not found."},
+      {"#COLUMNS,3\n#ROWS,2\nDATARELATEDTO,POINT", " No correct assignement of values type in the structure."},
+      {"#COLUMNS,3\n#ROWS,2\nCELLSIZE,0", " The cell size of the structure must be greater than 0."},
+      {"FILE,ASC,/nonexistent/dem", " Error number=000002"},
+  };
+  for (const auto& c : cases) {
+    TestFrame t;
+    Structure s;
+    EXPECT_TRUE(readStructure(t, "STRUCTURE\n" + c.block + "\nEND:STRUCTURE\n", s)) << c.block;
+    auto l = t.lines();
+    EXPECT_NE(std::find(l.begin(), l.end(), c.expected), l.end()) << c.block;
+    EXPECT_NE(std::find(l.begin(), l.end(), " ERROR"), l.end());
+  }
+}
+
+TEST(Structure, AscHeaderWithoutItsSixLinesIsRefused) {
+  TestFrame t;
+  writeFile(t.path("g.asc"), "ncols 2\nnrows 1\nxllcorner 0\nyllcorner 0\ncellsize 1\n5 6\n");
+  Structure s;
+  EXPECT_TRUE(readStructure(t, "STRUCTURE\nFILE,ASC," + named(t, "g.asc") + "\nEND:STRUCTURE\n", s));
+  auto l = t.lines();
+  EXPECT_NE(std::find(l.begin(), l.end(), " ncols, nrows, xllcorner, yllcorner, cellsize and nodata_value."), l.end());
+}
+
+TEST(Separator, RunsOfBlanksBecomeOneSeparator) {
+  std::string l = "  ncols    10  ";
+  SETSEPARATOR(l, ',');
+  EXPECT_EQ(l, "ncols,10");
+  l = "a, b";
+  SETSEPARATOR(l, ',');
+  EXPECT_EQ(l, "a,,b");
+  l = "a\tb";
+  SETSEPARATOR(l, ',');
+  EXPECT_EQ(l, "a\tb");
+}
+
+TEST(BilHeader, DefaultsAndTheNodataRule) {
+  TestFrame t;
+  t.openListing();
+  writeFile(t.path("g.hdr"), "ncols 100\nnrows 2\nulxmap 0.5\nulymap 1.5\nxdim 1\nydim 1\nnodata -1\n* comment\n");
+  BilHeader h = READBILHDR(t.fr, t.path("g.bil").string(), "NOSTRUCTURE");
+  EXPECT_EQ(h.nbits, 32);
+  EXPECT_EQ(h.byteOrder, "I");
+  EXPECT_TRUE(h.nodataGiven());
+  writeFile(t.path("n.hdr"), "ncols 100\nnrows 2\nulxmap 0.5\nulymap 1.5\nxdim 1\nydim 1\nnbits 16\nbandrowbytes 200\n");
+  BilHeader n = READBILHDR(t.fr, t.path("n.bil").string(), "STRUCTURE");
+  EXPECT_FALSE(n.nodataGiven());
+  EXPECT_EQ(n.nbits, 16);
+}
+
+TEST(BilHeader, EveryFaultIsListedInCheckOrder) {
+  TestFrame t;
+  t.openListing();
+  writeFile(t.path("g.hdr"),
+            "BYTEORDER M\nNBITS 8\nNCOLS 4\nULXMAP -1.76758\nULYMAP 3\nXDIM 10\nYDIM 10.0001\nBANDROWBYTES 400\n");
+  try {
+    READBILHDR(t.fr, t.path("g.bil").string(), "NOSTRUCTURE");
+    FAIL();
+  } catch (const frame::Stop& s) {
+    EXPECT_EQ(s.code, 100);
+  }
+  auto l = t.lines();
+  std::vector<std::string> items;
+  for (const auto& line : l) {
+    if (line.rfind("   + ", 0) == 0) items.push_back(line);
+  }
+  std::vector<std::string> want = {
+      "   + no line found with the number of rows",
+      "   + no, complete, positioning found of the grid (ULXmap or ULYmap)",
+      "   + the size of the grid cells must be equal in x- and y-direction (xdim=ydim)",
+      "   + The Byteorder is not I (=little-endian)",
+      "   + The number of bits must be 16 (Integer) or 32 (Float)",
+      "   + BandRowBytes does not give the correct number of bytes in a row",
+      "   + the Nodata value not found"};
+  EXPECT_EQ(items, want);
+  EXPECT_NE(std::find(l.begin(), l.end(), " The BIL file can not be used by TervalaGridCreate,"), l.end());
+}
+
+TEST(BilHeader, TotalRowBytesMustAgree) {
+  TestFrame t;
+  t.openListing();
+  writeFile(t.path("g.hdr"),
+            "NCOLS 4\nNROWS 1\nULXMAP 1\nULYMAP 3\nXDIM 1\nYDIM 1\nNODATA 0\nBANDROWBYTES 16\nTOTALROWBYTES 20\n");
+  EXPECT_THROW(READBILHDR(t.fr, t.path("g.bil").string(), "NOSTRUCTURE"), frame::Stop);
+  auto l = t.lines();
+  EXPECT_NE(std::find(l.begin(), l.end(), "     it must be equal to BandRowBytes (0000000016)"), l.end());
+}
+
+TEST(GridSetHelpers, SameGeometryAndParwhere) {
+  Structure s;
+  s.grid.xll = 100;
+  s.grid.yll = 200;
+  s.grid.dx = s.grid.dy = 10;
+  s.grid.ncols = 3;
+  s.grid.nrows = 2;
+  GridDescription d = s.grid;
+  d.xll = 100.0005f;
+  EXPECT_TRUE(EQUALSBASICSTRUCTURE(s, d));
+  d.xll = 100.01f;
+  EXPECT_FALSE(EQUALSBASICSTRUCTURE(s, d));
+  d = s.grid;
+  d.ncols = 4;
+  EXPECT_FALSE(EQUALSBASICSTRUCTURE(s, d));
+  EXPECT_EQ(PARWHERE("#VALUES", "TERVALAGRID,ASC,CELL,G.ASC,#VALUES=3"), 5);
+  EXPECT_EQ(PARWHERE("#VALUES", "TERVALAGRID,ASC,,G.ASC,#VALUES=3"), 5);
+  EXPECT_EQ(PARWHERE("#values", "TERVALAGRID,ASC,CELL,G.ASC,2,#VALUES=3"), 6);
+  EXPECT_EQ(PARWHERE("#VALUES", "TERVALAGRID,ASC,CELL,G.ASC,2"), 0);
+}

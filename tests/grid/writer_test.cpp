@@ -1,0 +1,130 @@
+#include "grid/writer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+
+#include "frame/format.h"
+#include "frame/text.h"
+#include "support.h"
+
+using namespace grid;
+using testing_support::TestFrame;
+
+TEST(GridWriter, AscValuesMatchTheExponentFormForEveryFloat) {
+  std::mt19937 rng(7);
+  std::uniform_int_distribution<uint32_t> bits;
+  int checked = 0;
+  for (int i = 0; i < 200000; ++i) {
+    uint32_t b = bits(rng);
+    float v;
+    std::memcpy(&v, &b, 4);
+    if (!std::isfinite(v)) continue;
+    std::string fast;
+    appendAscValue(fast, v);
+    ASSERT_EQ(fast, " " + frame::fmtE(v, 12, 6)) << v;
+    ++checked;
+  }
+  for (float v : {0.0f, -0.0f, 1.5f, -999.999f, 9.9999995f, 99999.95f, 1.0e-45f, 3.4e38f, -1.0f, 0.5f}) {
+    std::string fast;
+    appendAscValue(fast, v);
+    EXPECT_EQ(fast, " " + frame::fmtE(v, 12, 6)) << v;
+  }
+  EXPECT_GT(checked, 190000);
+}
+
+TEST(GridWriter, HeaderNumbersKeepTheirLayoutWhenExactAndOtherwiseReadBack) {
+  EXPECT_EQ(ascHeaderNumber(100.0f, 10, 2), "    100.00");
+  EXPECT_EQ(ascHeaderNumber(0.5f, 10, 2), "      0.50");
+  EXPECT_EQ(ascHeaderNumber(0.001f, 10, 2), "     0.001");
+  EXPECT_EQ(ascHeaderNumber(12345678.0f, 10, 2), "  12345678");
+  EXPECT_EQ(ascHeaderNumber(100000.125f, 10, 2), "100000.125");
+  EXPECT_EQ(hdrRealNumber(105.0), "105");
+  EXPECT_EQ(hdrRealNumber(100.5), "100.500");
+  EXPECT_EQ(hdrRealNumber(0.5), "0.500000");
+  EXPECT_EQ(hdrRealNumber(100000.125), "100000.125");
+  EXPECT_EQ(hdrRealNumber(10.0), "10");
+  EXPECT_EQ(hdrRealNumber(-3.0), "-3.00000");  // truncation toward zero misses negative whole numbers
+}
+
+namespace {
+Structure grid2x3() {
+  Structure s;
+  s.grid.ncols = 2;
+  s.grid.nrows = 3;
+  s.grid.xll = 100;
+  s.grid.yll = 200;
+  s.cellsize = 10;
+  s.grid.dx = s.grid.dy = 10;
+  s.grid.nodata = s.nodataOut = -999.999f;
+  s.grid.values = {1, 2, 3, 4, 5, 6};  // row 1 (south) first
+  s.assignMask.assign(6, 1);
+  return s;
+}
+}  // namespace
+
+TEST(GridWriter, AscLayoutNorthRowFirst) {
+  TestFrame t;
+  t.openListing();
+  Structure s = grid2x3();
+  ASSERT_FALSE(WRITEINFORMATIONTOGRID(t.fr, s, "ASC", t.path("out.asc").string(), false, true));
+  auto l = testing_support::readLines(t.path("out.asc"));
+  ASSERT_EQ(l.size(), 9u);
+  EXPECT_EQ(l[0], "ncols      2");
+  EXPECT_EQ(l[1], "nrows      3");
+  EXPECT_EQ(l[2], "xllcorner     100.00");
+  EXPECT_EQ(l[3], "yllcorner     200.00");
+  EXPECT_EQ(l[4], "cellsize      10.00");
+  EXPECT_EQ(l[5], "nodata_value -999.999    ");
+  EXPECT_EQ(l[6], " 0.500000E+01 0.600000E+01");
+  EXPECT_EQ(l[8], " 0.100000E+01 0.200000E+01");
+}
+
+TEST(GridWriter, BilAndHeader) {
+  TestFrame t;
+  t.openListing();
+  Structure s = grid2x3();
+  ASSERT_FALSE(WRITEINFORMATIONTOGRID(t.fr, s, "BIL", t.path("out").string(), false, true));
+  auto h = testing_support::readLines(t.path("out.HDR"));
+  std::vector<std::string> want = {"ByteOrder I",  "Layout BIL",        "nRows 3",          "nCols 2",
+                                   "nBands 1",     "nBlocks 1",         "nBits 32",         "BandRowBytes 8",
+                                   "TotalRowBytes 8", "BandGapBytes 0", "NoData -999.999",  "ULXmap 105",
+                                   "ULYmap 225",   "Xdim 10",           "Ydim 10",          "PixelType FLOAT"};
+  EXPECT_EQ(h, want);
+  std::ifstream in(t.path("out.BIL"), std::ios::binary);
+  std::vector<char> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_EQ(data.size(), 24u);
+  float first;
+  std::memcpy(&first, data.data(), 4);
+  EXPECT_EQ(first, 5.0f);
+}
+
+TEST(GridWriter, EmptyResultsAreMarkedAndWideRowsWrap) {
+  TestFrame t;
+  t.openListing();
+  Structure s;
+  s.grid.ncols = 30;
+  s.grid.nrows = 1;
+  s.cellsize = 0.5f;
+  s.grid.values.assign(30, -999.999f);
+  ASSERT_FALSE(WRITEINFORMATIONTOGRID(t.fr, s, "ASC", t.path("out.asc").string(), true, false));
+  EXPECT_FALSE(testing_support::fs::exists(t.path("out.asc")));
+  auto l = testing_support::readLines(t.path("out_EMPTY.ASC"));
+  ASSERT_EQ(l.size(), 8u);
+  EXPECT_EQ(l[6].size(), 28u * 13u);
+  EXPECT_EQ(l[7].size(), 2u * 13u);
+}
+
+TEST(GridWriter, OpenFailureLeavesNothingAndReports) {
+  TestFrame t;
+  t.openListing();
+  Structure s = grid2x3();
+  EXPECT_TRUE(WRITEINFORMATIONTOGRID(t.fr, s, "BIL", t.path("missing/out").string(), false, true));
+  auto l = t.lines();
+  bool found = false;
+  for (const auto& line : l) found |= line.find("could not be opened.") != std::string::npos;
+  EXPECT_TRUE(found);
+  EXPECT_NE(std::find(l.begin(), l.end(), " Error number=000002"), l.end());
+  EXPECT_FALSE(testing_support::fs::exists(t.path("missing")));
+}
