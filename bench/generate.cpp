@@ -1,0 +1,77 @@
+// Writes benchmark workloads of realistic size, reproducibly from a seed.
+//
+//   generate <workload> <dir> [seed]
+//
+// Workloads:
+//   same-grid   a 4000 x 4000 structure with two BIL grid sets on its own grid, AVERAGE, BIL output
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Rng {
+  uint64_t s;
+  uint64_t next() {
+    uint64_t z = (s += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+  }
+  double uniform() { return (next() >> 11) * (1.0 / 9007199254740992.0); }
+};
+
+void text(const std::string& path, const std::string& content) { std::ofstream(path) << content; }
+
+// A smooth field with noise, like a terrain or a rainfall surface; a share of NODATA cells.
+void writeBil(const std::string& base, int ncols, int nrows, double xll, double yll, double cell, Rng& rng,
+              double nodataShare) {
+  char hdr[512];
+  std::snprintf(hdr, sizeof hdr,
+                "BYTEORDER I\nLAYOUT BIL\nNROWS %d\nNCOLS %d\nNBANDS 1\nNBITS 32\nBANDROWBYTES %d\n"
+                "TOTALROWBYTES %d\nULXMAP %.6f\nULYMAP %.6f\nXDIM %.6f\nYDIM %.6f\nNODATA -9999\n",
+                nrows, ncols, ncols * 4, ncols * 4, xll + 0.5 * cell, yll + nrows * cell - 0.5 * cell, cell, cell);
+  text(base + ".hdr", hdr);
+  std::ofstream out(base + ".bil", std::ios::binary);
+  std::vector<float> row(static_cast<size_t>(ncols));
+  for (int r = 0; r < nrows; ++r) {
+    for (int c = 0; c < ncols; ++c) {
+      double v = 100.0 + 20.0 * std::sin(c * 0.01) * std::cos(r * 0.013) + 5.0 * rng.uniform();
+      row[static_cast<size_t>(c)] = rng.uniform() < nodataShare ? -9999.0f : static_cast<float>(v);
+    }
+    out.write(reinterpret_cast<const char*>(row.data()), static_cast<std::streamsize>(row.size() * 4));
+  }
+}
+
+int sameGrid(const std::string& dir, Rng& rng) {
+  const int n = 4000;
+  text(dir + "/DEVICE.CNF", "NEWPAGE,YES\n");
+  text(dir + "/TervalaGridCreate.PCF",
+       "STRUCTURE\n#COLUMNS,4000\n#ROWS,4000\nXLL,150000\nYLL,400000\nCELLSIZE,10\nNODATA,-9999\n"
+       "DATARELATEDTO,CELL\nEND:STRUCTURE\n"
+       "STOREFILE,BIL,result\nRUN-METHOD,AVERAGE\n"
+       "TERVALAGRID,BIL,CELL,terrain,1\nTERVALAGRID,BIL,CELL,rain,1\n");
+  writeBil(dir + "/terrain", n, n, 150000, 400000, 10, rng, 0.02);
+  writeBil(dir + "/rain", n, n, 150000, 400000, 10, rng, 0.05);
+  std::printf("cells %lld\n", static_cast<long long>(n) * n);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: generate <workload> <dir> [seed]\n");
+    return 2;
+  }
+  const std::string w = argv[1], dir = argv[2];
+  Rng rng{argc > 3 ? std::strtoull(argv[3], nullptr, 10) : 20261208ull};
+  if (w == "same-grid") return sameGrid(dir, rng);
+  std::fprintf(stderr, "unknown workload %s\n", w.c_str());
+  return 2;
+}
