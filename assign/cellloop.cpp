@@ -1,4 +1,12 @@
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <climits>
+#include <condition_variable>
+#include <mutex>
 #include <cmath>
+#include <optional>
+#include <thread>
 
 #include "assign/run.h"
 #include "frame/pager.h"
@@ -21,23 +29,68 @@ void cellGeometry(const grid::Structure& s, int32_t i, int32_t j, CellGeometry& 
   g.middle[1] = yll + (static_cast<float>(j - 1) + 0.5f) * cs;
 }
 
+const frame::Failure kNanFailure{{" ", " ===WARNING, fatal error===", " ", " A Nan found during the run.",
+                                  " This is probably due to a bug in the program (area=0.),",
+                                  " so please WARN THE ADMINISTRATOR:", " ",
+                                  " Administrator: the maintainers of TervalaGridCreate at your site."},
+                                 true,
+                                 100};
+
+// Computes the cells of rows [from, to] with worker w; stops at the first fatal finding,
+// which it returns. cancel() tells it to give up early. done counts the cells visited.
+template <typename Cancel>
+std::optional<frame::Failure> computeRows(Run& run, Worker& w, int32_t from, int32_t to, std::atomic<int64_t>& done,
+                                          Cancel cancel, frame::ProgressCounter* progress) {
+  grid::Structure& s = run.structure;
+  const int32_t nc = s.grid.ncols;
+  const float nodata = s.grid.nodata;
+  for (int32_t j = from; j <= to; ++j) {
+    if (cancel()) return std::nullopt;
+    prepareRow(run, w, j);
+    for (int32_t i = 1; i <= nc; ++i) {
+      if (progress) progress->turn();
+      const size_t k = s.grid.index(i, j);
+      if (!s.assignMask[k]) continue;
+      float v;
+      try {
+        v = GETINFORMATION(run, w, i, j);
+      } catch (const frame::Failure& f) {
+        return f;
+      }
+      s.grid.values[k] = v;
+      if (std::isnan(v)) return kNanFailure;
+      if (v != nodata) w.valuesFound = true;
+    }
+    if (!progress) done.fetch_add(nc, std::memory_order_relaxed);
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
-float GETINFORMATION(Run& run, int32_t i, int32_t j, bool& err) {
-  err = false;
+float GETINFORMATION(const Run& run, Worker& w, int32_t i, int32_t j) {
   const grid::Structure& s = run.structure;
   const float nodata = s.grid.nodata;
   // 1.
   if (run.gridSets.sets.empty()) return nodata;
-  // 2.
-  cellGeometry(s, i, j, run.cell);
-  run.values.clear();
+  // 2. The geometry is needed only by the searches.
+  if (run.needsGeometry) cellGeometry(s, i, j, w.cell);
+  w.values.clear();
   bool first = true;
-  const bool cellStructure = s.grid.valuesType == "CELL ";
+  const bool cellStructure = s.grid.cellValues();
   // 3. Grid sets in table order.
-  for (const grid::GridSet& set : run.gridSets.sets) {
-    const grid::GridDescription& d = run.gridSets.descriptions[static_cast<size_t>(set.description)];
-    if (!d.sameGeometry) continue;  // carried over by the rectangular searches
+  const int nsets = static_cast<int>(run.gridSets.sets.size());
+  for (int k = 0; k < nsets; ++k) {
+    const grid::GridDescription& d =
+        run.gridSets.descriptions[static_cast<size_t>(run.gridSets.sets[static_cast<size_t>(k)].description)];
+    if (!d.sameGeometry) {
+      if (cellStructure) {
+        SEARCHFORCELLINRECTANGULAR(run, w, i, k, first);
+      } else if (d.numberOfValues < 2) {
+        SEARCHFORMIDDLEINRECTANGULAR(run, w, i, k, first);
+      }
+      continue;
+    }
     if (d.numberOfValues >= 2) continue;
     const float v = d.at(i, j);
     if (std::fabs(v - d.nodata) > 0.0001f) {
@@ -49,47 +102,101 @@ float GETINFORMATION(Run& run, int32_t i, int32_t j, bool& err) {
         r.related = Related::Cell;
       } else {
         r.weight = -1.0f;
-        r.related = d.valuesType == "CELL " ? Related::Cell : Related::Point;
+        r.related = d.cellValues() ? Related::Cell : Related::Point;
       }
       r.priority = d.priority;
-      ADDAVALUE(run.values, r, first);
+      ADDAVALUE(w.values, r, first);
     }
   }
   // 6.
   const int32_t need = run.settings.numberOfValues < 1 ? 1 : run.settings.numberOfValues;
-  if (static_cast<int64_t>(run.values.size()) < need) return nodata;
+  if (static_cast<int64_t>(w.values.size()) < need) return nodata;
   // 7., 8.
-  return combineValues(run.values, run.settings, nodata);
+  return combineValues(w.values, run.settings, nodata);
 }
 
 bool ASSIGNINFORMATIONTOGRID(Run& run) {
   grid::Structure& s = run.structure;
   const int32_t nc = s.grid.ncols, nr = s.grid.nrows;
+  run.settings.derive();
+  prepareGridPlans(run);
   // 1.
   frame::ProgressCounter progress(run.fr, "Computation progress", static_cast<int64_t>(nc) * nr);
-  // 3.
+  // 3. Every cell's value depends on that cell alone, so the cells are visited row by row,
+  // the order in which the grids lie in memory, in bands of rows on every core; the result
+  // is the same as one pass column by column.
   run.valuesFound = false;
-  const float nodata = s.grid.nodata;
-  for (int32_t i = 1; i <= nc; ++i) {
-    for (int32_t j = 1; j <= nr; ++j) {
-      progress.turn();
-      const size_t k = s.grid.index(i, j);
-      if (!s.assignMask[k]) continue;
-      bool err = false;
-      const float v = GETINFORMATION(run, i, j, err);
-      if (err) return true;
-      s.grid.values[k] = v;
-      if (std::isnan(v)) {
-        frame::fatalErrorBlock(run.fr,
-                               {" ", " ===WARNING, fatal error===", " ", " A Nan found during the run.",
-                                " This is probably due to a bug in the program (area=0.),",
-                                " so please WARN THE ADMINISTRATOR:", " ",
-                                " Administrator: the maintainers of TervalaGridCreate at your site."},
-                               100);
+  const int setting = run.threads > 0 ? run.threads : run.fr.threads;
+  int threads = setting > 0 ? setting : static_cast<int>(std::thread::hardware_concurrency());
+  threads = std::max(1, std::min(threads, nr));
+  if (static_cast<int64_t>(nc) * nr < 65536) threads = 1;
+  std::atomic<int64_t> done{0};
+  std::optional<frame::Failure> failure;
+  if (threads == 1) {
+    run.main.valuesFound = false;
+    failure = computeRows(run, run.main, 1, nr, done, [] { return false; }, &progress);
+    run.valuesFound = run.main.valuesFound;
+  } else {
+    // Band b holds rows [start[b], start[b+1]-1]. A fatal finding in band b makes the bands
+    // after it stop; the earliest band's finding is the one reported, as one pass would.
+    std::vector<int32_t> start(static_cast<size_t>(threads) + 1);
+    for (int b = 0; b <= threads; ++b) start[static_cast<size_t>(b)] = 1 + static_cast<int32_t>(int64_t(nr) * b / threads);
+    std::vector<Worker> workers(static_cast<size_t>(threads));
+    std::vector<std::optional<frame::Failure>> found(static_cast<size_t>(threads));
+    std::atomic<int> firstFailed{INT_MAX};
+    std::atomic<bool> abandon{false};
+    std::vector<std::thread> pool;
+    std::mutex lock;
+    std::condition_variable finishedOne;
+    int finished = 0;
+    {
+      // Joins the threads on every way out, Escape in the progress display included.
+      struct Joiner {
+        std::vector<std::thread>& pool;
+        std::atomic<bool>& abandon;
+        ~Joiner() {
+          abandon = true;
+          for (auto& t : pool) {
+            if (t.joinable()) t.join();
+          }
+        }
+      } joiner{pool, abandon};
+      for (int b = 0; b < threads; ++b) {
+        pool.emplace_back([&, b] {
+          const size_t band = static_cast<size_t>(b);
+          auto cancel = [&] { return abandon.load(std::memory_order_relaxed) || firstFailed.load() < b; };
+          found[band] = computeRows(run, workers[band], start[band], start[band + 1] - 1, done, cancel, nullptr);
+          if (found[band]) {
+            int expected = firstFailed.load();
+            while (b < expected && !firstFailed.compare_exchange_weak(expected, b)) {
+            }
+          }
+          std::lock_guard<std::mutex> g(lock);
+          ++finished;
+          finishedOne.notify_one();
+        });
       }
-      if (v != nodata) run.valuesFound = true;
+      // The main thread keeps the progress display going until every band is finished.
+      int64_t shown = 0;
+      std::unique_lock<std::mutex> g(lock);
+      for (;;) {
+        const bool all = finishedOne.wait_for(g, std::chrono::milliseconds(50), [&] { return finished == threads; });
+        const int64_t now = done.load(std::memory_order_relaxed);
+        if (now > shown) {
+          g.unlock();
+          progress.turns(now - shown);
+          g.lock();
+          shown = now;
+        }
+        if (all) break;
+      }
+    }
+    for (int b = 0; b < threads; ++b) {
+      run.valuesFound = run.valuesFound || workers[static_cast<size_t>(b)].valuesFound;
+      if (!failure && found[static_cast<size_t>(b)]) failure = found[static_cast<size_t>(b)];
     }
   }
+  if (failure) return frame::reportFailure(run.fr, *failure);
   // 4.
   frame::PAGN2(run.fr, "NEWLINE", " ");
   frame::PAGN2(run.fr, "NEWLINE", run.valuesFound ? "Er zijn WEL waarden gevonden" : "Er zijn GEEN waarden gevonden");

@@ -43,7 +43,7 @@ bool CREATEGRID(Run& run) {
   RunSettings& st = run.settings;
   std::string changed, raw, item;
   // 1.
-  run.values.clear();
+  run.main.values.clear();
   run.gridSets = grid::GridSets();
   // 2. STOREFILE.
   rewindCommands(fr);

@@ -7,9 +7,12 @@
 
 #include "frame/frame.h"
 #include "grid/griddesc.h"
+#include "grid/grids.h"
 #include "grid/gridsets.h"
 
 namespace assign {
+
+enum class RunMethod : uint8_t { Average, Maximum, Minimum, Majority, Minority };
 
 struct RunSettings {
   std::string storeType = "BIL";
@@ -19,6 +22,19 @@ struct RunSettings {
   std::string multipleBuffers = "CLOSEST";
   std::string runMethod = "AVERAGE";
   int32_t numberOfValues = 1;  // #VALUES of the run
+  // The words above as the cell loop tests them; set by derive().
+  RunMethod method = RunMethod::Average;
+  bool perSetAverage = false;
+  bool allBuffers = false;
+  void derive() {
+    method = runMethod == "MAXIMUM"    ? RunMethod::Maximum
+             : runMethod == "MINIMUM"  ? RunMethod::Minimum
+             : runMethod == "MAJORITY" ? RunMethod::Majority
+             : runMethod == "MINORITY" ? RunMethod::Minority
+                                       : RunMethod::Average;
+    perSetAverage = methodPerSet == "AVERAGE";
+    allBuffers = multipleBuffers == "ALL-VALUES";
+  }
 };
 
 enum class Related : uint8_t { Cell, Point };
@@ -39,6 +55,47 @@ struct CellGeometry {
   float middle[2] = {};
 };
 
+// The pieces of the current cell and set: overlap area and input value, in the order found.
+struct IntersectionStore {
+  std::vector<std::pair<float, float>> pieces;
+  float overlapTotal = 0.0f;  // running total of the overlap, for the model-grid search
+};
+
+// What a grid set not on the structure's grid needs per output column, worked out once
+// before the cell loop: the input columns the column's cells touch and the spans they share.
+// Cells of one output column have the same x extent, so this is exact for every row.
+struct GridSetPlan {
+  int description = 0;
+  bool cellSet = false;   // input values stand for whole input cells
+  bool searchable = false;
+  float xmin = 0, xmax = 0, ymin = 0, ymax = 0;
+  std::vector<int32_t> colLo, colHi;        // per output column; colLo > colHi: none
+  std::vector<uint32_t> spanAt;             // per output column: first span in spans
+  std::vector<grid::AxisOverlap> spans;
+  std::vector<int32_t> middleColumn;        // MIDDLE structure: input column of the middle, 0 outside
+};
+
+// The same for the output row a worker is on.
+struct RowPlan {
+  int32_t lo = 1, hi = 0;
+  std::vector<grid::AxisOverlap> spans;
+  int32_t middleRow = 0;
+};
+
+// The state that changes from cell to cell. The cell loop gives each thread its own; they
+// are kept on cache lines of their own, as is the storage they write for every cell.
+struct alignas(64) Worker {
+  Worker() { values.reserve(256); }
+  std::vector<ValueRecord> values;  // the value list of the current cell
+  CellGeometry cell;
+  grid::PolygonClipper clipper;
+  IntersectionStore intersects;
+  std::vector<float> collected;
+  std::vector<RowPlan> rows;  // per grid set, for the output row `row`
+  int32_t row = -1;
+  bool valuesFound = false;
+};
+
 struct Run {
   Run(frame::Console& console, frame::Clock& clock, std::vector<std::string> args)
       : fr(console, clock, std::move(args)) {}
@@ -46,9 +103,11 @@ struct Run {
   grid::Structure structure;
   RunSettings settings;
   grid::GridSets gridSets;
-  std::vector<ValueRecord> values;  // the value list of the current cell
-  CellGeometry cell;
+  std::vector<GridSetPlan> gridPlans;  // prepared by the cell loop
+  bool needsGeometry = true;           // some set searches by the cell's corners or middle
+  Worker main;                         // the main thread's worker
   bool valuesFound = false;
+  int threads = 0;                     // threads of the cell loop; 0 = one per core
 };
 
 // ADDAVALUE: appends a record; with first set the list is emptied first.
@@ -64,11 +123,22 @@ inline void ADDAVALUE(std::vector<ValueRecord>& list, const ValueRecord& record,
 // by the run method. Unweighted records (-1.0) count as weight 1.
 float combineValues(const std::vector<ValueRecord>& list, const RunSettings& settings, float nodata);
 
+// Cell search in grids that are not the structure's grid, for the cell in w.cell at output
+// column i (the plans are per column); the row plans of w are for its current row.
+void SEARCHFORMIDDLEINRECTANGULAR(const Run& run, Worker& w, int32_t i, int set, bool& first);
+void SEARCHFORCELLINRECTANGULAR(const Run& run, Worker& w, int32_t i, int set, bool& first);
+void ADDINTERSECT(Worker& w, bool& storeFirst, float value);
+void HANDLEINTERSECTS(const Run& run, Worker& w, bool& first, int32_t priority, int32_t numberOfValues);
+// The row plans of every grid set for output row j.
+void prepareRow(const Run& run, Worker& w, int32_t j);
+
 // CREATEGRID: the run driver. Returns err.
 bool CREATEGRID(Run& run);
 // ASSIGNINFORMATIONTOGRID: the cell loop. Returns err.
 bool ASSIGNINFORMATIONTOGRID(Run& run);
-// GETINFORMATION: the value of cell (i, j).
-float GETINFORMATION(Run& run, int32_t i, int32_t j, bool& err);
+// Works out the grid-set plans; the cell loop calls it, tests may too.
+void prepareGridPlans(Run& run);
+// GETINFORMATION: the value of cell (i, j). A fatal finding throws frame::Failure.
+float GETINFORMATION(const Run& run, Worker& w, int32_t i, int32_t j);
 
 }  // namespace assign

@@ -21,14 +21,25 @@ inline int64_t classOf(float v) {
 
 float combineValues(const std::vector<ValueRecord>& list, const RunSettings& settings, float nodata) {
   if (list.empty()) return nodata;
-  // Only the records of the highest priority present take part, in list order.
-  int32_t top = list[0].priority;
-  for (const auto& r : list) top = std::max(top, r.priority);
-  const std::string& m = settings.runMethod;
-  if (m == "AVERAGE") {
+  if (list.size() == 1 && list[0].weight != 0.0f) {
+    // One value: every method gives the value itself (its class for the class methods).
+    const float v = list[0].value;
+    if (settings.method == RunMethod::Average) {
+      return std::fabs(static_cast<double>(v) - static_cast<double>(nodata)) < 0.0001 ? nodata : v;
+    }
+    if (settings.method == RunMethod::Maximum || settings.method == RunMethod::Minimum) return v;
+  }
+  const RunMethod m = settings.method;
+  if (m == RunMethod::Average) {
+    // A record of a higher priority starts the combination afresh; equal ones join it.
+    int32_t top = list[0].priority;
     double sum = 0.0, wsum = 0.0;
     for (const auto& r : list) {
-      if (r.priority != top) continue;
+      if (r.priority < top) continue;
+      if (r.priority > top) {
+        top = r.priority;
+        sum = wsum = 0.0;
+      }
       const double w = weightOf(r);
       sum += static_cast<double>(r.value) * w;
       wsum += w;
@@ -37,8 +48,11 @@ float combineValues(const std::vector<ValueRecord>& list, const RunSettings& set
     if (std::fabs(result - static_cast<double>(nodata)) < 0.0001) return nodata;
     return static_cast<float>(result);
   }
-  if (m == "MAXIMUM" || m == "MINIMUM") {
-    const bool max = m == "MAXIMUM";
+  // Only the records of the highest priority present take part, in list order.
+  int32_t top = list[0].priority;
+  for (const auto& r : list) top = std::max(top, r.priority);
+  if (m == RunMethod::Maximum || m == RunMethod::Minimum) {
+    const bool max = m == RunMethod::Maximum;
     bool started = false;
     double result = 0.0;
     for (const auto& r : list) {
@@ -67,7 +81,7 @@ float combineValues(const std::vector<ValueRecord>& list, const RunSettings& set
   if (classes.empty()) return nodata;
   std::stable_sort(classes.begin(), classes.end(),
                    [](const auto& a, const auto& b) { return a.first < b.first; });
-  const bool majority = m == "MAJORITY";
+  const bool majority = m == RunMethod::Majority;
   float best = majority ? 0.0f : total + 1.0f;
   int64_t chosen = 0;
   bool found = false;

@@ -4,6 +4,8 @@
 //
 // Workloads:
 //   same-grid   a 4000 x 4000 structure with two BIL grid sets on its own grid, AVERAGE, BIL output
+//   regrid      a 3000 x 3000 BIL input (cell 7, an odd origin, 5% NODATA) onto a 2000 x 2000
+//               structure of cell 10 related to CELL, METHOD-PER-SET AVERAGE, BIL output
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -34,7 +36,7 @@ void writeBil(const std::string& base, int ncols, int nrows, double xll, double 
   char hdr[512];
   std::snprintf(hdr, sizeof hdr,
                 "BYTEORDER I\nLAYOUT BIL\nNROWS %d\nNCOLS %d\nNBANDS 1\nNBITS 32\nBANDROWBYTES %d\n"
-                "TOTALROWBYTES %d\nULXMAP %.6f\nULYMAP %.6f\nXDIM %.6f\nYDIM %.6f\nNODATA -9999\n",
+                "TOTALROWBYTES %d\nULXMAP %.6f\nULYMAP %.6f\nXDIM %.6f\nYDIM %.6f\nNODATA -9999\nPIXELTYPE FLOAT\n",
                 nrows, ncols, ncols * 4, ncols * 4, xll + 0.5 * cell, yll + nrows * cell - 0.5 * cell, cell, cell);
   text(base + ".hdr", hdr);
   std::ofstream out(base + ".bil", std::ios::binary);
@@ -62,6 +64,20 @@ int sameGrid(const std::string& dir, Rng& rng) {
   return 0;
 }
 
+int regrid(const std::string& dir, Rng& rng) {
+  text(dir + "/DEVICE.CNF", "NEWPAGE,YES\n");
+  text(dir + "/TervalaGridCreate.PCF",
+       "STRUCTURE\n#COLUMNS,2000\n#ROWS,2000\nXLL,150000\nYLL,400000\nCELLSIZE,10\nNODATA,-9999\n"
+       "DATARELATEDTO,CELL\nEND:STRUCTURE\n"
+       "STOREFILE,BIL,result\nMETHOD-PER-SET,AVERAGE\nRUN-METHOD,AVERAGE\n"
+       "TERVALAGRID,BIL,CELL,input\n");
+  writeBil(dir + "/input", 3000, 3000, 150000 - 503.3, 400000 - 497.9, 7, rng, 0.05);
+  // The same work for gdalwarp: the structure's extent and cell size.
+  text(dir + "/gdal.args", "-te 150000 400000 170000 420000 -tr 10 10\n");
+  std::printf("cells %lld\n", 2000LL * 2000LL);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -72,6 +88,7 @@ int main(int argc, char** argv) {
   const std::string w = argv[1], dir = argv[2];
   Rng rng{argc > 3 ? std::strtoull(argv[3], nullptr, 10) : 20261208ull};
   if (w == "same-grid") return sameGrid(dir, rng);
+  if (w == "regrid") return regrid(dir, rng);
   std::fprintf(stderr, "unknown workload %s\n", w.c_str());
   return 2;
 }

@@ -15,6 +15,15 @@ struct Stop {
   int code;
 };
 
+// A fatal finding made where the listing cannot be written (in a worker thread of the cell
+// loop). Whoever catches it writes the lines (to the error unit or the listing), calls ENDPR,
+// and stops with stopCode, or reports the error flag when stopCode is 0.
+struct Failure {
+  std::vector<std::string> lines;
+  bool toErrorUnit = true;
+  int stopCode = 0;
+};
+
 struct PagerState {
   int unit = 11;             // paged unit, set by SETLU
   std::string unitName;      // name of the file connected to it
@@ -82,6 +91,7 @@ struct Frame {
   int startBackground = 0;
   float low = -1.0e9f, high = 1.0e9f;
   std::string plotter;
+  int threads = 0;  // threads of the cell loop: THREADS in DEVICE.CNF or the run string; 0 = every core
   bool progressDisplay = true;
   std::string progressFile;
   int progressUnit = -1;

@@ -44,6 +44,20 @@ void fatalErrorBlock(Frame& fr, const std::vector<std::string>& lines, int code)
   throw Stop{code};
 }
 
+bool reportFailure(Frame& fr, const Failure& f) {
+  if (f.toErrorUnit) {
+    SETLU(fr, fr.errorUnit, "SET");
+    for (const auto& l : f.lines) PAGN2(fr, "NEWLINE", l);
+    if (f.stopCode == 0) SETLU(fr, fr.errorUnit, "RESET");
+  } else {
+    writeListing(fr, f.lines);
+  }
+  if (f.stopCode != 0) PAGN2(fr, "WAIT", " ");
+  ENDPR(fr);
+  if (f.stopCode != 0) throw Stop{f.stopCode};
+  return true;
+}
+
 // ---------------------------------------------------------------- run string
 
 void RUNSTR(Frame& fr) {
@@ -378,6 +392,13 @@ void INITPR(Frame& fr, std::string_view family, std::string_view program, float 
       fr.progressUnit = 7;
     }
   }
+  // Threads of the cell loop: a THREADS line, beaten by THREADS= (TH=) in the run string.
+  in->rewind();
+  fr.threads = 0;
+  if (OPDR(fr, "THREADS", fr.configUnit, line, LineMode::NOCHNG)) UNFORM(fr, line, 2, "I4", fr.threads);
+  std::string threads;
+  if (RUNPRM(fr, "THREADS", 2, threads)) UNFORM(fr, "THREADS," + threads, 2, "I4", fr.threads);
+  if (fr.threads < 0) fr.threads = 0;
   // 15.
   in->rewind();
   fr.plotter.clear();

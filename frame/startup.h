@@ -27,6 +27,9 @@ void writeListing(Frame& fr, const std::vector<std::string>& lines);
 void writeErrorDirect(Frame& fr, const std::vector<std::string>& lines);
 // The fatal path: the lines to the error unit, WAIT, ENDPR, and the stop.
 [[noreturn]] void fatalErrorBlock(Frame& fr, const std::vector<std::string>& lines, int code);
+// Reports a Failure caught from the cell loop: its lines, ENDPR, then the stop (or false
+// for the error flag, which the caller returns).
+bool reportFailure(Frame& fr, const Failure& f);
 // The standard error block heading: " ", " ERROR", " *****", " ".
 std::vector<std::string> errorHeading();
 

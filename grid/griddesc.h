@@ -21,6 +21,11 @@ struct GridDescription {
   std::vector<float> xAxis, yAxis;   // ncols+1 and nrows+1 boundaries of an AXIS grid
   std::vector<float> values;
 
+  // The texts hold one of a few words; their first letters tell them apart.
+  bool cellValues() const { return valuesType[0] == 'C'; }
+  bool axisGrid() const { return gridKind[0] == 'A'; }
+  bool basicGrid() const { return gridKind[0] == 'B'; }
+
   size_t index(int32_t c, int32_t r) const {
     return static_cast<size_t>(r - 1) * static_cast<size_t>(ncols) + static_cast<size_t>(c - 1);
   }

@@ -15,6 +15,7 @@ ValueRecord rec(float v, float w, int32_t p = 0) {
 float run(const std::string& method, const std::vector<ValueRecord>& list, float nodata = -999.999f) {
   RunSettings s;
   s.runMethod = method;
+  s.derive();
   return combineValues(list, s, nodata);
 }
 }  // namespace

@@ -1,0 +1,281 @@
+#include <cmath>
+
+#include "assign/run.h"
+#include "grid/general.h"
+#include "grid/grids.h"
+
+namespace assign {
+namespace {
+
+// Index of a fractional position: positions above -0.5 are rounded up by the search's
+// small amount and truncated; others are outside.
+inline int32_t indexOf(float position, double bump) {
+  if (position > -0.5f) return static_cast<int32_t>(std::trunc(position + bump));
+  return -1;
+}
+
+inline bool isValue(float v, float nodata) { return std::fabs(v - nodata) > 0.0001f; }
+
+// The second half of ADDINTERSECT: a piece of positive area joins the store.
+inline void addPiece(Worker& w, bool& storeFirst, float area, float value) {
+  if (!(area > 0.0f)) return;
+  if (storeFirst) {
+    w.intersects.pieces.clear();
+    storeFirst = false;
+  }
+  w.intersects.pieces.emplace_back(area, value);
+  w.intersects.overlapTotal += area;
+}
+
+const grid::GridDescription& descriptionOf(const Run& run, int set) {
+  return run.gridSets.descriptions[static_cast<size_t>(run.gridSets.sets[static_cast<size_t>(set)].description)];
+}
+
+// The input cells along one axis that the output span [a0, a1] touches: from the cell where
+// each end lies (an end on a boundary counts to the lower cell), or the grid's first or last
+// where the end lies beyond the grid. Empty when the span misses the grid.
+void rangeOf(float a0, float a1, float origin, float step, int32_t count, float lo, float hi, int32_t& from,
+             int32_t& to) {
+  from = 1;
+  to = 0;
+  if (a1 < lo || a0 > hi) return;
+  from = a0 < lo ? 1 : indexOf(grid::relativeIndex(a0, origin, step, count), 0.00001);
+  to = a1 > hi ? count : indexOf(grid::relativeIndex(a1, origin, step, count), 0.00001);
+  if (from < 1 || to > count) {
+    from = 1;
+    to = 0;
+  }
+}
+
+}  // namespace
+
+void prepareGridPlans(Run& run) {
+  const grid::Structure& s = run.structure;
+  const bool cellStructure = s.grid.cellValues();
+  const int32_t nc = s.grid.ncols;
+  run.gridPlans.assign(run.gridSets.sets.size(), GridSetPlan());
+  run.needsGeometry = false;
+  for (size_t k = 0; k < run.gridSets.sets.size(); ++k) {
+    GridSetPlan& p = run.gridPlans[k];
+    p.description = run.gridSets.sets[k].description;
+    const grid::GridDescription& d = run.gridSets.descriptions[static_cast<size_t>(p.description)];
+    p.cellSet = d.cellValues();
+    // Grids with axes, and point-related grids that are not BASIC, give nothing here.
+    p.searchable = !d.sameGeometry && !d.axisGrid() && (p.cellSet || d.basicGrid());
+    if (!d.sameGeometry) run.needsGeometry = true;
+    if (!p.searchable) continue;
+    p.xmin = d.xll;
+    p.xmax = d.xll + static_cast<float>(d.ncols) * d.dx;
+    p.ymin = d.yll;
+    p.ymax = d.yll + static_cast<float>(d.nrows) * d.dy;
+    if (!cellStructure) {
+      p.middleColumn.assign(static_cast<size_t>(nc), 0);
+      for (int32_t i = 1; i <= nc; ++i) {
+        const float mx = s.grid.xll + (static_cast<float>(i - 1) + 0.5f) * s.cellsize;
+        if (!(p.xmin <= mx && mx <= p.xmax)) continue;
+        const int32_t c = indexOf(grid::relativeIndex(mx, d.xll, d.dx, d.ncols), 0.0001);
+        if (c >= 1 && c <= d.ncols) p.middleColumn[static_cast<size_t>(i - 1)] = c;
+      }
+      continue;
+    }
+    p.colLo.assign(static_cast<size_t>(nc), 1);
+    p.colHi.assign(static_cast<size_t>(nc), 0);
+    p.spanAt.assign(static_cast<size_t>(nc), 0);
+    p.spans.clear();
+    for (int32_t i = 1; i <= nc; ++i) {
+      const float x0 = s.grid.xll + static_cast<float>(i - 1) * s.cellsize;
+      const float x1 = s.grid.xll + static_cast<float>(i) * s.cellsize;
+      int32_t lo, hi;
+      rangeOf(x0, x1, d.xll, d.dx, d.ncols, p.xmin, p.xmax, lo, hi);
+      p.colLo[static_cast<size_t>(i - 1)] = lo;
+      p.colHi[static_cast<size_t>(i - 1)] = hi;
+      p.spanAt[static_cast<size_t>(i - 1)] = static_cast<uint32_t>(p.spans.size());
+      for (int32_t c = lo; c <= hi; ++c) {
+        const float bx0 = d.xll + static_cast<float>(c - 1) * d.dx;
+        const float bx1 = d.xll + static_cast<float>(c) * d.dx;
+        p.spans.push_back(grid::axisOverlap(x0, x1, bx0, bx1));
+      }
+    }
+  }
+}
+
+void prepareRow(const Run& run, Worker& w, int32_t j) {
+  const grid::Structure& s = run.structure;
+  w.row = j;
+  w.rows.resize(run.gridPlans.size());
+  const bool cellStructure = s.grid.cellValues();
+  for (size_t k = 0; k < run.gridPlans.size(); ++k) {
+    const GridSetPlan& p = run.gridPlans[k];
+    RowPlan& rp = w.rows[k];
+    rp.lo = 1;
+    rp.hi = 0;
+    rp.middleRow = 0;
+    rp.spans.clear();
+    if (!p.searchable) continue;
+    const grid::GridDescription& d = run.gridSets.descriptions[static_cast<size_t>(p.description)];
+    if (!cellStructure) {
+      const float my = s.grid.yll + (static_cast<float>(j - 1) + 0.5f) * s.cellsize;
+      if (!(p.ymin <= my && my <= p.ymax)) continue;
+      const int32_t r = indexOf(grid::relativeIndex(my, d.yll, d.dy, d.nrows), 0.0001);
+      if (r >= 1 && r <= d.nrows) rp.middleRow = r;
+      continue;
+    }
+    const float y0 = s.grid.yll + static_cast<float>(j - 1) * s.cellsize;
+    const float y1 = s.grid.yll + static_cast<float>(j) * s.cellsize;
+    rangeOf(y0, y1, d.yll, d.dy, d.nrows, p.ymin, p.ymax, rp.lo, rp.hi);
+    for (int32_t r = rp.lo; r <= rp.hi; ++r) {
+      const float by0 = d.yll + static_cast<float>(r - 1) * d.dy;
+      const float by1 = d.yll + static_cast<float>(r) * d.dy;
+      rp.spans.push_back(grid::axisOverlap(y0, y1, by0, by1));
+    }
+  }
+}
+
+void SEARCHFORMIDDLEINRECTANGULAR(const Run& run, Worker& w, int32_t i, int set, bool& first) {
+  const GridSetPlan& p = run.gridPlans[static_cast<size_t>(set)];
+  if (!p.searchable) return;
+  // The middle lies in the grid, and in which input cell, by its column and row.
+  const int32_t c = p.middleColumn[static_cast<size_t>(i - 1)];
+  const int32_t r = w.rows[static_cast<size_t>(set)].middleRow;
+  if (c == 0 || r == 0) return;
+  const grid::GridDescription& d = descriptionOf(run, set);
+  const float v = d.at(c, r);
+  if (!isValue(v, d.nodata)) return;
+  ValueRecord rec;
+  rec.value = v;
+  rec.weight = -1.0f;
+  rec.related = p.cellSet ? Related::Cell : Related::Point;
+  rec.priority = d.priority;
+  ADDAVALUE(w.values, rec, first);
+}
+
+void ADDINTERSECT(Worker& w, bool& storeFirst, float value) {
+  grid::PolygonClipper& clip = w.clipper;
+  if (clip.count() == 0) return;
+  const float area = grid::SETPOLYGONAREA(clip.vertices(), clip.count());
+  clip.clear();
+  addPiece(w, storeFirst, area, value);
+}
+
+void HANDLEINTERSECTS(const Run& run, Worker& w, bool& first, int32_t priority, int32_t numberOfValues) {
+  auto& pieces = w.intersects.pieces;
+  const int64_t n = static_cast<int64_t>(pieces.size());
+  if (n >= 1 && n >= numberOfValues) {
+    ValueRecord rec;
+    rec.related = Related::Cell;
+    rec.priority = priority;
+    if (run.settings.perSetAverage) {
+      double sum = 0.0, area = 0.0;
+      for (const auto& [a, v] : pieces) {
+        sum += static_cast<double>(a) * v;
+        area += a;
+      }
+      rec.value = static_cast<float>(sum / area);
+      rec.weight = 1.0f;
+      ADDAVALUE(w.values, rec, first);
+    } else {
+      for (const auto& [a, v] : pieces) {
+        rec.value = v;
+        rec.weight = a;
+        ADDAVALUE(w.values, rec, first);
+      }
+    }
+  }
+  // The pieces belong to this cell and set only.
+  pieces.clear();
+  w.clipper.clear();
+}
+
+void SEARCHFORCELLINRECTANGULAR(const Run& run, Worker& w, int32_t i, int set, bool& first) {
+  const GridSetPlan& p = run.gridPlans[static_cast<size_t>(set)];
+  w.intersects.pieces.clear();
+  if (!p.searchable) return;
+  const RowPlan& rp = w.rows[static_cast<size_t>(set)];
+  const size_t ci = static_cast<size_t>(i - 1);
+  const int32_t cLo = p.colLo[ci], cHi = p.colHi[ci];
+  if (cLo > cHi || rp.lo > rp.hi) return;
+  const grid::GridDescription& d = descriptionOf(run, set);
+  const float* cell = w.cell.corners;
+  const float x0 = cell[0], x1 = cell[4], y0 = cell[1], y1 = cell[5];
+
+  if (p.cellSet) {
+    // The side on which the inside of the cell lies, tested with two centres.
+    auto sign = [&](double mx, double my) {
+      const double cr = (static_cast<double>(cell[2]) - cell[0]) * (my - cell[1]) -
+                        (static_cast<double>(cell[3]) - cell[1]) * (mx - cell[0]);
+      return cr >= 0.0 ? 1 : -1;
+    };
+    const int s1 = sign((static_cast<double>(cell[0]) + cell[4]) / 2, (static_cast<double>(cell[1]) + cell[5]) / 2);
+    const int s2 = sign((static_cast<double>(cell[2]) + cell[6]) / 2, (static_cast<double>(cell[3]) + cell[7]) / 2);
+    if (s1 != s2) {
+      throw frame::Failure{{" ERROR", " *****", " ", " SearchForCellInRectangular>Wrong test point.", " ",
+                            " WARN ADMINISTRATOR"},
+                           true,
+                           0};
+    }
+    const float s = static_cast<float>(s1);
+    bool storeFirst = true;
+    // An input cell's piece is the product of the spans it shares with the output cell when
+    // their ends are fit for it (see rectangleOverlapArea); otherwise it is clipped.
+    const bool shortWay = s > 0.0f && x0 < x1 && y0 < y1;
+    const grid::AxisOverlap* cols = p.spans.data() + p.spanAt[ci];
+    for (int32_t r = rp.lo; r <= rp.hi; ++r) {
+      const grid::AxisOverlap& ry = rp.spans[static_cast<size_t>(r - rp.lo)];
+      const float* row = d.values.data() + d.index(1, r);
+      for (int32_t c = cLo; c <= cHi; ++c) {
+        const float v = row[c - 1];
+        if (!isValue(v, d.nodata)) continue;
+        const grid::AxisOverlap& cx = cols[c - cLo];
+        if (shortWay && cx.usable && ry.usable && cx.spread + ry.spread <= 2) {
+          if (cx.overlaps && ry.overlaps) {
+            const float area = static_cast<float>((static_cast<double>(cx.hi) - cx.lo) *
+                                                  (static_cast<double>(ry.hi) - ry.lo));
+            addPiece(w, storeFirst, area, v);
+          }
+          continue;
+        }
+        const float by0 = d.yll + static_cast<float>(r - 1) * d.dy;
+        const float by1 = d.yll + static_cast<float>(r) * d.dy;
+        const float bx0 = d.xll + static_cast<float>(c - 1) * d.dx;
+        const float bx1 = d.xll + static_cast<float>(c) * d.dx;
+        const float poly[8] = {bx0, by0, bx1, by0, bx1, by1, bx0, by1};
+        w.clipper.CLIPPOLYGON(cell, poly, 4, s);
+        ADDINTERSECT(w, storeFirst, v);
+      }
+    }
+    HANDLEINTERSECTS(run, w, first, d.priority, d.numberOfValues);
+    return;
+  }
+  // Point-related input: the middles of the input cells inside the output cell.
+  auto& values = w.collected;
+  values.clear();
+  for (int32_t r = rp.lo; r <= rp.hi; ++r) {
+    const float my = d.yll + (static_cast<float>(r - 1) + 0.5f) * d.dy;
+    if (!(y0 <= my && my <= y1)) continue;
+    const float* row = d.values.data() + d.index(1, r);
+    for (int32_t c = cLo; c <= cHi; ++c) {
+      const float v = row[c - 1];
+      if (!isValue(v, d.nodata)) continue;
+      const float mx = d.xll + (static_cast<float>(c - 1) + 0.5f) * d.dx;
+      if (x0 <= mx && mx <= x1) values.push_back(v);
+    }
+  }
+  if (static_cast<int64_t>(values.size()) <= d.numberOfValues) return;
+  ValueRecord rec;
+  rec.weight = 1.0f;
+  rec.related = Related::Cell;
+  rec.priority = d.priority;
+  if (run.settings.perSetAverage) {
+    double sum = 0.0;
+    for (float v : values) sum += v;
+    rec.value = static_cast<float>(sum / static_cast<double>(values.size()));
+    ADDAVALUE(w.values, rec, first);
+  } else {
+    for (float v : values) {
+      rec.value = v;
+      ADDAVALUE(w.values, rec, first);
+    }
+  }
+}
+
+}  // namespace assign

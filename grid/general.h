@@ -1,0 +1,33 @@
+#pragma once
+// Plane geometry: distances, point in polygon, points on lines, and line intersections.
+// Coordinates are single precision; the line-intersection family computes in double
+// precision with exact comparisons, the other tests use fixed absolute tolerances.
+#include <ostream>
+
+namespace grid {
+
+float DISTANCE(const float p[2], const float q[2]);
+// P inside or on the border of the convex polygon v (n vertices, x,y pairs). With debug the
+// vertices and the answer are written to it.
+bool POINTINPOLYGON(const float p[2], const float* v, int n, std::ostream* debug = nullptr);
+float DISTANCEPOINTTOLINE(const float p[2], const float l[4]);
+bool POINTONLINE(const float p[2], const float l[4]);
+bool POINTBETWEENLINEPOINTS(const float p[2], const float l[4]);
+// mode "FREE": the lines through the two segments; "INSEGMENTS": the segments themselves.
+void INTERSECTION(const float l1[4], const float l2[4], const char* mode, bool& found, float out[2]);
+
+void LINES_EXP_INT_2D(int& ival, float& x, float& y, float x1, float y1, float x2, float y2, float x3, float y3,
+                      float x4, float y4);
+void LINE_EXP2IMP_2D(double x1, double y1, double x2, double y2, double& a, double& b, double& c);
+void LINES_IMP_INT_2D(double a1, double b1, double c1, double a2, double b2, double c2, int& ival, double& x,
+                      double& y);
+void RMAT2_INVERSE(const double a[2][2], double b[2][2], double& det);
+void LINES_SEG_INT_2D(float x1, float y1, float x2, float y2, float x3, float y3, float x4, float y4, int& flag,
+                      float& x, float& y);
+void LINE_SEG_CONTAINS_POINT_2D(double x1, double y1, double x2, double y2, double x3, double y3, double& u,
+                                double& v);
+
+// SETPOLYGONAREA: the area of the closed polygon (shoelace in double precision, absolute).
+float SETPOLYGONAREA(const float* v, int count);
+
+}  // namespace grid

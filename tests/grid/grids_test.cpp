@@ -1,0 +1,183 @@
+#include "grid/grids.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "grid/general.h"
+#include "support.h"
+
+using namespace grid;
+using testing_support::TestFrame;
+
+namespace {
+
+GridDescription regular(float xll, float yll, float d, int nc, int nr) {
+  GridDescription g;
+  g.xll = xll;
+  g.yll = yll;
+  g.dx = g.dy = d;
+  g.ncols = nc;
+  g.nrows = nr;
+  return g;
+}
+
+// The clipping as written out, with the general intersection for every crossing.
+std::vector<float> referenceClip(const float c[8], std::vector<float> w, float s) {
+  float minx = w[0], maxx = w[0], miny = w[1], maxy = w[1];
+  for (size_t i = 0; i < w.size(); i += 2) {
+    minx = std::min(minx, w[i]);
+    maxx = std::max(maxx, w[i]);
+    miny = std::min(miny, w[i + 1]);
+    maxy = std::max(maxy, w[i + 1]);
+  }
+  if (maxx <= c[0] || minx >= c[2] || maxy <= c[1] || miny >= c[5]) return {};
+  for (int e = 0; e < 4; ++e) {
+    const int f = (e + 1) % 4;
+    const float edge[4] = {c[2 * e], c[2 * e + 1], c[2 * f], c[2 * f + 1]};
+    std::vector<float> out;
+    const size_t m = w.size() / 2;
+    for (size_t i = 0; i < m; ++i) {
+      const size_t j = (i + 1) % m;
+      const float vi[2] = {w[2 * i], w[2 * i + 1]}, vj[2] = {w[2 * j], w[2 * j + 1]};
+      const bool a = POINTATINSIDEOFLINE(edge, vi, s), b = POINTATINSIDEOFLINE(edge, vj, s);
+      const float seg[4] = {vi[0], vi[1], vj[0], vj[1]};
+      float x[2];
+      bool found = false;
+      if (a && b) {
+        out.insert(out.end(), {vj[0], vj[1]});
+      } else if (a) {
+        INTERSECTION(edge, seg, "FREE", found, x);
+        out.insert(out.end(), {x[0], x[1]});
+      } else if (b) {
+        INTERSECTION(edge, seg, "FREE", found, x);
+        out.insert(out.end(), {x[0], x[1], vj[0], vj[1]});
+      }
+    }
+    if (out.empty()) return {};
+    w = out;
+  }
+  return w;
+}
+
+}  // namespace
+
+TEST(GridQueries, PointsInCellsAndGrids) {
+  const float cell[8] = {10, 10, 20, 10, 20, 20, 10, 20};
+  for (float x : {10.0f, 15.0f, 20.0f}) {
+    for (float y : {10.0f, 20.0f}) {
+      const float p[2] = {x, y};
+      EXPECT_TRUE(POINTINGRIDCELL(p, cell));
+    }
+  }
+  const float out[2] = {20.001f, 15};
+  EXPECT_FALSE(POINTINGRIDCELL(out, cell));
+  GridDescription g = regular(0, 0, 10, 10, 5);
+  const float corner[2] = {100, 50}, beyond[2] = {100.5f, 10};
+  EXPECT_TRUE(POINTINRECTANGULARGRID(corner, g));
+  EXPECT_FALSE(POINTINRECTANGULARGRID(beyond, g));
+  GridDescription axes = g;
+  axes.gridKind = "AXIS ";
+  axes.xAxis = {0, 1, 5};
+  axes.yAxis = {0, 2};
+  const float inAxes[2] = {4, 1};
+  EXPECT_TRUE(POINTINRECTANGULARGRID(inAxes, axes));
+  EXPECT_FALSE(POINTINRECTANGULARGRID(corner, axes));
+}
+
+TEST(GridQueries, FractionalIndicesWithTheBoundaryRule) {
+  GridDescription g = regular(0, 0, 10, 10, 10);
+  float out[2];
+  auto col = [&](float x) {
+    const float p[2] = {x, 5};
+    GETRELATIVEINDICESINRECTANGULAR(p, g, out);
+    return out[0];
+  };
+  EXPECT_FLOAT_EQ(col(25), 3.5f);
+  EXPECT_FLOAT_EQ(col(20), 2.999f);
+  EXPECT_FLOAT_EQ(col(0), 1.0f);
+  EXPECT_FLOAT_EQ(col(100), 10.999f);
+  EXPECT_FLOAT_EQ(col(100.5f), -1.0f);
+  GridDescription axes = g;
+  axes.gridKind = "AXIS ";
+  const float p[2] = {25, 25};
+  GETRELATIVEINDICESINRECTANGULAR(p, axes, out);
+  EXPECT_EQ(out[0], -1.0f);
+  EXPECT_EQ(out[1], -1.0f);
+}
+
+TEST(Clipping, SquaresTouchingAndContained) {
+  TestFrame t;
+  PolygonClipper clip;
+  const float cell[8] = {10, 10, 20, 10, 20, 20, 10, 20};
+  const float big[8] = {0, 0, 20, 0, 20, 20, 0, 20};
+  clip.CLIPPOLYGON(cell, big, 4, 1.0f);
+  EXPECT_EQ(clip.count(), 4);
+  EXPECT_EQ(SETPOLYGONAREA(clip.vertices(), clip.count()), 100.0f);
+  const float beside[8] = {20, 10, 30, 10, 30, 20, 20, 20};
+  clip.CLIPPOLYGON(cell, beside, 4, 1.0f);
+  EXPECT_EQ(clip.count(), 0);
+  const float inside[8] = {12, 12, 14, 12, 14, 15, 12, 15};
+  clip.CLIPPOLYGON(cell, inside, 4, 1.0f);
+  ASSERT_EQ(clip.count(), 4);
+  EXPECT_EQ(SETPOLYGONAREA(clip.vertices(), 4), 6.0f);
+  // A rotated square that passes the box test but lies outside one edge: nothing.
+  const float diamond[8] = {19, 21.5f, 21.5f, 19, 24, 21.5f, 21.5f, 24};
+  clip.CLIPPOLYGON(cell, diamond, 4, 1.0f);
+  EXPECT_EQ(clip.count(), 0);
+}
+
+TEST(Clipping, RectanglesGiveTheSameVerticesAsTheGeneralIntersection) {
+  TestFrame t;
+  PolygonClipper clip;
+  std::mt19937 rng(42);
+  // Coordinates on coarse steps and at map scale, so that shared edges and corners occur.
+  std::uniform_int_distribution<int> step(0, 12);
+  for (float base : {0.0f, 150000.0f, 5432101.0f}) {
+    for (int trial = 0; trial < 20000; ++trial) {
+      const float q = 2.5f;
+      float cx0 = base + q * step(rng), cy0 = base + q * step(rng);
+      float cx1 = cx0 + q * (1 + step(rng) % 4), cy1 = cy0 + q * (1 + step(rng) % 4);
+      float px0 = base + q * step(rng) + (trial % 3 == 0 ? 0.3f : 0.0f), py0 = base + q * step(rng);
+      float px1 = px0 + q * (1 + step(rng) % 5), py1 = py0 + q * (1 + step(rng) % 5);
+      const float cell[8] = {cx0, cy0, cx1, cy0, cx1, cy1, cx0, cy1};
+      const float poly[8] = {px0, py0, px1, py0, px1, py1, px0, py1};
+      clip.CLIPPOLYGON(cell, poly, 4, 1.0f);
+      std::vector<float> got(clip.vertices(), clip.vertices() + 2 * clip.count());
+      std::vector<float> want = referenceClip(cell, std::vector<float>(poly, poly + 8), 1.0f);
+      ASSERT_EQ(got, want) << "cell " << cx0 << "," << cy0 << " poly " << px0 << "," << py0;
+    }
+  }
+}
+
+TEST(Clipping, RectangleAreaWithoutClippingIsTheClippedArea) {
+  TestFrame t;
+  PolygonClipper clip;
+  std::mt19937 rng(3);
+  std::uniform_real_distribution<float> jitter(-1.0f, 1.0f);
+  // Near powers of two, near zero, at map scale and with tiny cells.
+  for (float base : {0.0f, 1.0f, 131072.0f, 150000.0f, 4194304.0f, 5432101.0f, 1.0e-3f}) {
+    int fast = 0, slow = 0;
+    for (float size : {10.0f, 7.0f, 0.5f, 3.0e-4f}) {
+      for (int trial = 0; trial < 3000; ++trial) {
+        const float cx0 = base + size * std::round(jitter(rng) * 4), cy0 = base + size * std::round(jitter(rng) * 4);
+        const float cx1 = cx0 + size, cy1 = cy0 + size;
+        const float px0 = cx0 + size * jitter(rng) * 1.5f, py0 = cy0 + size * jitter(rng) * 1.5f;
+        const float px1 = px0 + size * (0.3f + std::fabs(jitter(rng))), py1 = py0 + size * (0.3f + std::fabs(jitter(rng)));
+        float area = -1.0f;
+        if (!rectangleOverlapArea(cx0, cy0, cx1, cy1, px0, py0, px1, py1, area)) {
+          ++slow;
+          continue;
+        }
+        ++fast;
+        const float cell[8] = {cx0, cy0, cx1, cy0, cx1, cy1, cx0, cy1};
+        const float poly[8] = {px0, py0, px1, py0, px1, py1, px0, py1};
+        clip.CLIPPOLYGON(cell, poly, 4, 1.0f);
+        const float want = clip.count() == 0 ? 0.0f : SETPOLYGONAREA(clip.vertices(), clip.count());
+        ASSERT_EQ(area, want) << cx0 << " " << cy0 << " " << px0 << " " << py0 << " " << px1 << " " << py1;
+      }
+    }
+    // Map coordinates take the short way nearly always.
+    if (base >= 131072.0f) EXPECT_GT(fast, 2 * slow) << base;
+  }
+}
