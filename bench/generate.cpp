@@ -72,8 +72,8 @@ int regrid(const std::string& dir, Rng& rng) {
        "STOREFILE,BIL,result\nMETHOD-PER-SET,AVERAGE\nRUN-METHOD,AVERAGE\n"
        "TERVALAGRID,BIL,CELL,input\n");
   writeBil(dir + "/input", 3000, 3000, 150000 - 503.3, 400000 - 497.9, 7, rng, 0.05);
-  // The same work for gdalwarp: the structure's extent and cell size.
-  text(dir + "/gdal.args", "-te 150000 400000 170000 420000 -tr 10 10\n");
+  // The same work for GDAL: the structure's extent and cell size, area-weighted average.
+  text(dir + "/gdal.cmd", "gdalwarp -q -overwrite -r average -te 150000 400000 170000 420000 -tr 10 10 input.bil gdal.tif\n");
   std::printf("cells %lld\n", 2000LL * 2000LL);
   return 0;
 }
