@@ -72,7 +72,7 @@ float GETINFORMATION(const Run& run, Worker& w, int32_t i, int32_t j) {
   const grid::Structure& s = run.structure;
   const float nodata = s.grid.nodata;
   // 1.
-  if (run.gridSets.sets.empty()) return nodata;
+  if (run.gridSets.sets.empty() && run.pointSets.empty()) return nodata;
   // 2. The geometry is needed only by the searches.
   if (run.needsGeometry) cellGeometry(s, i, j, w.cell);
   w.values.clear();
@@ -108,6 +108,14 @@ float GETINFORMATION(const Run& run, Worker& w, int32_t i, int32_t j) {
       ADDAVALUE(w.values, r, first);
     }
   }
+  // 4. Point sets in table order.
+  for (int k = 0; k < static_cast<int>(run.pointSets.size()); ++k) {
+    if (cellStructure) {
+      SEARCHFORCELLINPOINTS(run, w, k, i, j, first);
+    } else {
+      SEARCHFORMIDDLEINPOINTS(run, w, k, i, j, first);
+    }
+  }
   // 6.
   const int32_t need = run.settings.numberOfValues < 1 ? 1 : run.settings.numberOfValues;
   if (static_cast<int64_t>(w.values.size()) < need) return nodata;
@@ -120,6 +128,8 @@ bool ASSIGNINFORMATIONTOGRID(Run& run) {
   const int32_t nc = s.grid.ncols, nr = s.grid.nrows;
   run.settings.derive();
   prepareGridPlans(run);
+  preparePointBins(run);
+  if (!run.pointSets.empty()) run.needsGeometry = true;
   // 1.
   frame::ProgressCounter progress(run.fr, "Computation progress", static_cast<int64_t>(nc) * nr);
   // 3. Every cell's value depends on that cell alone, so the cells are visited row by row,

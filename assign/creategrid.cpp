@@ -129,18 +129,35 @@ bool CREATEGRID(Run& run) {
     if (line.size() > 250) line.resize(250);
     if (grid::HANDLETERVALAGRID(fr, run.structure, run.gridSets, st.runMethod, line, lineCount)) return true;
   }
-  // 9.-12. Sets that this version does not read yet.
-  for (const char* key : {"POINTFILE", "USE-ZAV-OBJECT", "POLYGONFILE"}) {
-    rewindCommands(fr);
-    if (findCommand(fr, key, changed, raw)) {
-      return fatal(fr, {" The command " + std::string(key) + " is not supported by this version of TervalaGridCreate.",
-                        " ", "   Command line: " + raw});
-    }
+  // 9. POINTFILE lines.
+  run.pointSets.clear();
+  rewindCommands(fr);
+  while (findCommand(fr, "POINTFILE", changed, raw)) {
+    std::string line = frame::upper(raw);
+    if (line.size() > 250) line.resize(250);
+    if (HANDLEPOINTFILE(run, line)) return true;
+  }
+  // 10., 11. Model results are not read by this version.
+  rewindCommands(fr);
+  if (findCommand(fr, "USE-ZAV-OBJECT", changed, raw)) {
+    return fatal(fr, {" The command USE-ZAV-OBJECT is not supported by this version of TervalaGridCreate.", " ",
+                      "   Command line: " + raw});
+  }
+  // 12. POLYGONFILE lines, as found; each acts on the structure at once.
+  rewindCommands(fr);
+  while (findCommand(fr, "POLYGONFILE", changed, raw)) {
+    std::string line = raw.size() > 250 ? raw.substr(0, 250) : raw;
+    if (HANDLEPOLYGONFILE(run, line)) return true;
   }
   // 13.
   if (ASSIGNINFORMATIONTOGRID(run)) return true;
-  return grid::WRITEINFORMATIONTOGRID(fr, run.structure, st.storeType, st.storeName, st.indicateEmpty,
-                                      run.valuesFound);
+  // The grid has values when any cell differs from NODATA, those that polygons assigned too.
+  bool valuesFound = run.valuesFound;
+  const float nodata = run.structure.grid.nodata;
+  for (size_t k = 0; !valuesFound && k < run.structure.grid.values.size(); ++k) {
+    valuesFound = run.structure.grid.values[k] != nodata;
+  }
+  return grid::WRITEINFORMATIONTOGRID(fr, run.structure, st.storeType, st.storeName, st.indicateEmpty, valuesFound);
 }
 
 }  // namespace assign

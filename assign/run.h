@@ -61,6 +61,30 @@ struct IntersectionStore {
   float overlapTotal = 0.0f;  // running total of the overlap, for the model-grid search
 };
 
+// One POINTFILE set: the points in file order, and where they can give values.
+struct PointSet {
+  int32_t count = 0;
+  std::vector<float> x, y, value, radius;
+  float nodata = -999.0f;
+  float setRadius = -1.0f;  // -1: none
+  int32_t priority = 0;
+  bool buffered = false;
+  // Prepared before the cell loop: per structure row, the (column, point) pairs of the cells
+  // a point may give a value to, sorted by column and then by point, so that a cell's points
+  // come in file order. Points whose buffer covers very many cells are tried at every cell.
+  struct Entry {
+    int32_t column;
+    uint32_t point;
+  };
+  std::vector<uint64_t> rowStart;
+  std::vector<Entry> entries;
+  std::vector<uint32_t> everywhere;
+  int64_t listLimit = 1 << 16;  // more candidate cells than this: tried everywhere
+  bool exact = false;  // the entries are the answer (no buffers): no test at the cell
+};
+
+// One POLYGONFILE set is applied as soon as it is read; nothing of it is kept.
+
 // What a grid set not on the structure's grid needs per output column, worked out once
 // before the cell loop: the input columns the column's cells touch and the spans they share.
 // Cells of one output column have the same x extent, so this is exact for every row.
@@ -92,6 +116,7 @@ struct alignas(64) Worker {
   IntersectionStore intersects;
   std::vector<float> collected;
   std::vector<RowPlan> rows;  // per grid set, for the output row `row`
+  std::vector<uint32_t> points;  // candidate points of the current cell and point set
   int32_t row = -1;
   bool valuesFound = false;
 };
@@ -103,6 +128,7 @@ struct Run {
   grid::Structure structure;
   RunSettings settings;
   grid::GridSets gridSets;
+  std::vector<PointSet> pointSets;
   std::vector<GridSetPlan> gridPlans;  // prepared by the cell loop
   bool needsGeometry = true;           // some set searches by the cell's corners or middle
   Worker main;                         // the main thread's worker
@@ -131,6 +157,26 @@ void ADDINTERSECT(Worker& w, bool& storeFirst, float value);
 void HANDLEINTERSECTS(const Run& run, Worker& w, bool& first, int32_t priority, int32_t numberOfValues);
 // The row plans of every grid set for output row j.
 void prepareRow(const Run& run, Worker& w, int32_t j);
+
+// Point sets.
+bool HANDLEPOINTFILE(Run& run, const std::string& line);
+void ALLOCATEAPOINTFILE(Run& run);
+void preparePointBins(Run& run);
+bool POINTINCELL(const float cell[8], const PointSet& set, int32_t point);
+bool BUFFERREACHESCELL(const float cell[8], const PointSet& set, int32_t point, float& distance);
+void SEARCHFORCELLINPOINTS(const Run& run, Worker& w, int set, int32_t i, int32_t j, bool& first);
+void SEARCHFORMIDDLEINPOINTS(const Run& run, Worker& w, int set, int32_t i, int32_t j, bool& first);
+
+// Polygon sets: read a POLYGONFILE line and apply its polygons to the structure at once.
+bool HANDLEPOLYGONFILE(Run& run, const std::string& line);
+// Whether a polygon covers a point: POINTINPOLYGON for a convex polygon, for any other simple
+// polygon a test that is exact for it; the border counts. Fewer than three vertices cover
+// nothing.
+bool polygonCovers(const std::vector<float>& polygon, float px, float py);
+// The same for every sample point (xs[k], ys[j]) at once, row after row, as APPLYPOLYGON finds
+// them (spacing: the distance between samples).
+std::vector<uint8_t> polygonCoverage(const std::vector<float>& polygon, const std::vector<float>& xs,
+                                     const std::vector<float>& ys, float spacing);
 
 // CREATEGRID: the run driver. Returns err.
 bool CREATEGRID(Run& run);

@@ -1,0 +1,340 @@
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+
+#include "assign/run.h"
+#include "frame/files.h"
+#include "frame/format.h"
+#include "frame/startup.h"
+#include "frame/text.h"
+#include "grid/general.h"
+#include "grid/grids.h"
+
+namespace assign {
+namespace {
+
+bool pointError(frame::Frame& fr, const std::vector<std::string>& message) {
+  std::vector<std::string> lines = frame::errorHeading();
+  lines.insert(lines.end(), message.begin(), message.end());
+  frame::writeErrorUnit(fr, lines);
+  frame::ENDPR(fr);
+  return true;
+}
+
+// A value of a point file line: item n as a number; false when it is absent or not a number.
+bool number(frame::Frame& fr, const std::string& line, int n, float& v) {
+  std::string item;
+  if (frame::PARAM(fr, line, n, item) <= 0) return false;
+  return frame::parseFortranReal(item, v);
+}
+
+}  // namespace
+
+void ALLOCATEAPOINTFILE(Run& run) { run.pointSets.emplace_back(); }
+
+bool HANDLEPOINTFILE(Run& run, const std::string& line) {
+  frame::Frame& fr = run.fr;
+  std::string name;
+  // 1.
+  if (frame::PARAM(fr, line, 2, name, ",", 200) <= 0) {
+    return pointError(fr, {" No file descriptor for a Point file.", "   Command line: " + line});
+  }
+  // 2.
+  const int unit = fr.units.FREEFILE(100);
+  ALLOCATEAPOINTFILE(run);
+  PointSet& p = run.pointSets.back();
+  frame::UNFORM(fr, line, 3, "I4", p.priority);
+  p.setRadius = -1.0f;
+  frame::UNFORM(fr, line, 4, "R4", p.setRadius);
+  const bool lineRadius = p.setRadius > -0.0001f;
+  if (lineRadius) {
+    p.buffered = true;
+    if (p.setRadius < 0.0001f) p.setRadius = 0.0001f;
+  }
+  const float commandRadius = p.setRadius;
+  // 3.
+  std::vector<std::string> records;
+  bool openFailed = false;
+  const std::string path = frame::resolveInputName(name);
+  int e = frame::isDirectory(path) ? EISDIR : frame::readTextRecords(path, records, openFailed);
+  if (e != 0) {
+    return pointError(fr, {" The Point file " + name + " could not be opened.", " Error number=" + frame::fmtI(e, 6, 6)});
+  }
+  fr.units.connectName(unit, name);
+  auto lineOf = [&](size_t k) {
+    std::string l = records[k].substr(0, 200);
+    frame::CASEF(l);
+    return l;
+  };
+  auto bad = [&](size_t k, const char* what) {
+    fr.units.close(unit);
+    return pointError(fr, {" The Point file " + name + " has " + what + " in line " + std::to_string(k + 1) + ":",
+                           " " + records[k].substr(0, 200)});
+  };
+  // 4. The NODATA value follows a label of 13 characters.
+  if (records.empty()) return bad(0, "no first line");
+  {
+    const std::string first = lineOf(0);
+    const std::string rest = first.size() > 13 ? first.substr(13) : std::string();
+    if (!number(fr, rest, 1, p.nodata)) return bad(0, "no NODATA value after its label of 13 characters");
+  }
+  // 5. The optional buffer line.
+  size_t dataFrom = 1;
+  bool fileBuffers = false;
+  if (records.size() > 1) {
+    const std::string second = lineOf(1);
+    std::string item;
+    frame::PARAM(fr, second, 1, item);
+    if (item == "BUFFER") {
+      dataFrom = 2;
+      frame::PARAM(fr, second, 2, item);
+      if (item == "YES") {
+        fileBuffers = true;
+        p.buffered = true;
+        frame::UNFORM(fr, second, 3, "R4", p.setRadius);
+      }
+    }
+  }
+  // 6. The points: x, y, value and, with buffers from the file, the point's own radius.
+  for (size_t k = dataFrom; k < records.size(); ++k) {
+    const std::string l = lineOf(k);
+    if (frame::trimmed(l).empty()) continue;  // a blank line holds no point
+    float x, y, v;
+    if (!number(fr, l, 1, x) || !number(fr, l, 2, y) || !number(fr, l, 3, v)) {
+      return bad(k, "a line that is not a point (x, y and value)");
+    }
+    float r = p.setRadius;
+    if (lineRadius) {
+      r = commandRadius;
+    } else if (fileBuffers) {
+      std::string item;
+      if (frame::PARAM(fr, l, 4, item) > 0 && !frame::parseFortranReal(item, r)) {
+        return bad(k, "a radius that is not a number");
+      }
+    }
+    p.x.push_back(x);
+    p.y.push_back(y);
+    p.value.push_back(v);
+    p.radius.push_back(r);
+  }
+  // 7.
+  p.count = static_cast<int32_t>(p.x.size());
+  fr.units.close(unit);
+  return false;
+}
+
+bool POINTINCELL(const float cell[8], const PointSet& set, int32_t point) {
+  const float p[2] = {set.x[static_cast<size_t>(point)], set.y[static_cast<size_t>(point)]};
+  return grid::POINTINGRIDCELL(p, cell);
+}
+
+bool BUFFERREACHESCELL(const float cell[8], const PointSet& set, int32_t point, float& distance) {
+  const float p[2] = {set.x[static_cast<size_t>(point)], set.y[static_cast<size_t>(point)]};
+  const float r = set.radius[static_cast<size_t>(point)];
+  // 1.
+  if (POINTINCELL(cell, set, point)) {
+    distance = 0.0f;
+    return true;
+  }
+  bool reached = false;
+  float best = 0.0f;
+  auto reach = [&](float d) {
+    if (!reached || d < best) best = d;
+    reached = true;
+  };
+  // 2. Corners.
+  for (int k = 0; k < 4; ++k) {
+    const float d = grid::DISTANCE(p, cell + 2 * k);
+    if (d <= r) reach(d);
+  }
+  // 3. Edges, where the foot of the perpendicular lies on the edge.
+  for (int k = 0; k < 4; ++k) {
+    const int m = (k + 1) % 4;
+    const float edge[4] = {cell[2 * k], cell[2 * k + 1], cell[2 * m], cell[2 * m + 1]};
+    const float d = grid::DISTANCEPOINTTOLINE(p, edge);
+    if (d <= r && grid::POINTBETWEENLINEPOINTS(p, edge)) reach(d);
+  }
+  distance = best;
+  return reached;
+}
+
+// ---------------------------------------------------------------- bins
+
+void preparePointBins(Run& run) {
+  const grid::Structure& s = run.structure;
+  const int32_t nc = s.grid.ncols, nr = s.grid.nrows;
+  const float xll = s.grid.xll, yll = s.grid.yll, cs = s.cellsize;
+  const bool cellStructure = s.grid.cellValues();
+  // Cell edges and middles exactly as the cell loop computes them.
+  auto edgeX = [&](int32_t i) { return xll + static_cast<float>(i) * cs; };  // right edge of column i
+  auto edgeY = [&](int32_t j) { return yll + static_cast<float>(j) * cs; };
+  auto midX = [&](int32_t i) { return xll + (static_cast<float>(i - 1) + 0.5f) * cs; };
+  auto midY = [&](int32_t j) { return yll + (static_cast<float>(j - 1) + 0.5f) * cs; };
+  auto near = [&](double v, double origin) { return static_cast<int64_t>(std::floor((v - origin) / cs)) + 1; };
+  for (PointSet& p : run.pointSets) {
+    p.exact = !p.buffered;
+    p.everywhere.clear();
+    std::vector<std::pair<int32_t, PointSet::Entry>> found;  // (row, entry) in point order
+    for (int32_t k = 0; k < p.count; ++k) {
+      const size_t q = static_cast<size_t>(k);
+      if (!(std::fabs(p.value[q] - p.nodata) > 0.0001f)) continue;  // NODATA points never count
+      const float x = p.x[q], y = p.y[q];
+      std::vector<int32_t> cols, rows;
+      if (!p.buffered) {
+        // The cells that hold the point (its borders included), or whose middle it is.
+        const int64_t ci = near(x, xll), rj = near(y, yll);
+        for (int64_t i = ci - 2; i <= ci + 2; ++i) {
+          if (i < 1 || i > nc) continue;
+          const int32_t ii = static_cast<int32_t>(i);
+          if (cellStructure ? (edgeX(ii - 1) <= x && x <= edgeX(ii)) : std::fabs(x - midX(ii)) < 0.001f) cols.push_back(ii);
+        }
+        for (int64_t j = rj - 2; j <= rj + 2; ++j) {
+          if (j < 1 || j > nr) continue;
+          const int32_t jj = static_cast<int32_t>(j);
+          if (cellStructure ? (edgeY(jj - 1) <= y && y <= edgeY(jj)) : std::fabs(y - midY(jj)) < 0.001f) rows.push_back(jj);
+        }
+      } else {
+        // The cells under the buffer's box, one cell more on every side; the test is made
+        // at the cell.
+        const double r = std::max(0.0f, p.radius[q]);
+        const int64_t i0 = std::max<int64_t>(1, near(x - r, xll) - 1);
+        const int64_t i1 = std::min<int64_t>(nc, near(x + r, xll) + 1);
+        const int64_t j0 = std::max<int64_t>(1, near(y - r, yll) - 1);
+        const int64_t j1 = std::min<int64_t>(nr, near(y + r, yll) + 1);
+        if (i0 > i1 || j0 > j1) continue;
+        // A buffer over very many cells is cheaper to try at every cell than to list.
+        if ((i1 - i0 + 1) * (j1 - j0 + 1) > p.listLimit) {
+          p.everywhere.push_back(static_cast<uint32_t>(k));
+          continue;
+        }
+        for (int64_t i = i0; i <= i1; ++i) cols.push_back(static_cast<int32_t>(i));
+        for (int64_t j = j0; j <= j1; ++j) rows.push_back(static_cast<int32_t>(j));
+      }
+      for (int32_t j : rows) {
+        for (int32_t i : cols) found.push_back({j, PointSet::Entry{i, static_cast<uint32_t>(k)}});
+      }
+    }
+    // Sorted by row, then column, keeping the point order within a cell.
+    std::stable_sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
+      return a.first != b.first ? a.first < b.first : a.second.column < b.second.column;
+    });
+    p.rowStart.assign(static_cast<size_t>(nr) + 2, 0);
+    p.entries.resize(found.size());
+    for (size_t n = 0; n < found.size(); ++n) {
+      p.entries[n] = found[n].second;
+      ++p.rowStart[static_cast<size_t>(found[n].first) + 1];
+    }
+    for (size_t j = 1; j < p.rowStart.size(); ++j) p.rowStart[j] += p.rowStart[j - 1];
+  }
+}
+
+namespace {
+
+// The candidate points of cell (i, j) in file order: the listed ones and those tried everywhere.
+void candidates(const PointSet& p, int32_t i, int32_t j, std::vector<uint32_t>& out) {
+  out.clear();
+  const PointSet::Entry* b = p.entries.data() + p.rowStart[static_cast<size_t>(j)];
+  const PointSet::Entry* e = p.entries.data() + p.rowStart[static_cast<size_t>(j) + 1];
+  const PointSet::Entry* lo =
+      std::lower_bound(b, e, i, [](const PointSet::Entry& a, int32_t col) { return a.column < col; });
+  const PointSet::Entry* hi = lo;
+  while (hi != e && hi->column == i) ++hi;
+  if (p.everywhere.empty()) {
+    for (const auto* q = lo; q != hi; ++q) out.push_back(q->point);
+    return;
+  }
+  // Both lists are in point order.
+  auto w = p.everywhere.begin();
+  for (const auto* q = lo; q != hi; ++q) {
+    while (w != p.everywhere.end() && *w < q->point) out.push_back(*w++);
+    out.push_back(q->point);
+  }
+  while (w != p.everywhere.end()) out.push_back(*w++);
+}
+
+// The three cases of a point search, given which points take part and at what distance.
+template <typename Reach>
+void pointRecords(const Run& run, Worker& w, const PointSet& p, bool& first, Reach reach) {
+  ValueRecord rec;
+  rec.related = Related::Point;
+  rec.priority = p.priority;
+  const bool perSetAverage = run.settings.perSetAverage;
+  if (!p.buffered || run.settings.allBuffers) {
+    double sum = 0.0;
+    int64_t n = 0;
+    float nearest = 0.0f;
+    for (uint32_t k : w.points) {
+      float d = 0.0f;
+      if (!reach(k, d)) continue;
+      if (perSetAverage) {
+        sum += p.value[k];
+        if (n == 0 || d < nearest) nearest = d;
+        ++n;
+      } else {
+        rec.value = p.value[k];
+        rec.distance = p.buffered ? d : 0.0f;
+        rec.weight = 1.0f;
+        ADDAVALUE(w.values, rec, first);
+      }
+    }
+    if (perSetAverage && n > 0) {
+      rec.value = static_cast<float>(sum / static_cast<double>(n));
+      rec.distance = p.buffered ? nearest : 0.0f;
+      rec.weight = -1.0f;
+      ADDAVALUE(w.values, rec, first);
+    }
+    return;
+  }
+  // CLOSEST: the point whose buffer reaches nearest; the first in file order on a tie.
+  bool any = false;
+  float best = 0.0f;
+  uint32_t which = 0;
+  for (uint32_t k : w.points) {
+    float d = 0.0f;
+    if (!reach(k, d)) continue;
+    if (!any || d < best) {
+      best = d;
+      which = k;
+      any = true;
+    }
+  }
+  if (!any) return;
+  rec.value = p.value[which];
+  rec.distance = best;
+  rec.weight = -1.0f;
+  ADDAVALUE(w.values, rec, first);
+}
+
+}  // namespace
+
+void SEARCHFORCELLINPOINTS(const Run& run, Worker& w, int set, int32_t i, int32_t j, bool& first) {
+  const PointSet& p = run.pointSets[static_cast<size_t>(set)];
+  candidates(p, i, j, w.points);
+  if (w.points.empty()) return;
+  const float* cell = w.cell.corners;
+  pointRecords(run, w, p, first, [&](uint32_t k, float& d) {
+    if (p.exact) {
+      d = 0.0f;
+      return true;  // listed only in the cells that hold it
+    }
+    return BUFFERREACHESCELL(cell, p, static_cast<int32_t>(k), d);
+  });
+}
+
+void SEARCHFORMIDDLEINPOINTS(const Run& run, Worker& w, int set, int32_t i, int32_t j, bool& first) {
+  const PointSet& p = run.pointSets[static_cast<size_t>(set)];
+  candidates(p, i, j, w.points);
+  if (w.points.empty()) return;
+  const float* middle = w.cell.middle;
+  pointRecords(run, w, p, first, [&](uint32_t k, float& d) {
+    if (p.exact) {
+      d = 0.0f;
+      return true;  // listed only at the middles it lies on
+    }
+    const float q[2] = {p.x[k], p.y[k]};
+    d = grid::DISTANCE(q, middle);
+    return d <= p.radius[k];
+  });
+}
+
+}  // namespace assign

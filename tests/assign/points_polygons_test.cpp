@@ -1,0 +1,213 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+#include <random>
+
+#include "assign/run.h"
+#include "grid/general.h"
+#include "support.h"
+
+using namespace assign;
+using testing_support::TestFrame;
+
+namespace {
+
+std::vector<float> star(float cx, float cy, float r0, float r1, int points, float turn) {
+  std::vector<float> v;
+  for (int k = 0; k < 2 * points; ++k) {
+    const double a = turn + k * std::numbers::pi / points;
+    const double r = k % 2 ? r0 : r1;
+    v.push_back(static_cast<float>(cx + r * std::cos(a)));
+    v.push_back(static_cast<float>(cy + r * std::sin(a)));
+  }
+  return v;
+}
+
+std::vector<float> axis(float origin, float step, int n) {
+  std::vector<float> a;
+  for (int k = 0; k < n; ++k) a.push_back(origin + static_cast<float>(k) * step);
+  return a;
+}
+
+void expectSameAsOneByOne(const std::vector<float>& poly, const std::vector<float>& xs, const std::vector<float>& ys,
+                          float spacing) {
+  auto got = polygonCoverage(poly, xs, ys, spacing);
+  for (size_t j = 0; j < ys.size(); ++j) {
+    for (size_t k = 0; k < xs.size(); ++k) {
+      ASSERT_EQ(got[j * xs.size() + k], polygonCovers(poly, xs[k], ys[j]) ? 1 : 0) << "sample " << k << "," << j;
+    }
+  }
+}
+
+}  // namespace
+
+TEST(PolygonCoverage, ConcavePolygonsAreCoveredExactly) {
+  // A U shape: the notch is not covered; a point deep inside an arm is.
+  const std::vector<float> u = {1, 1, 9, 1, 9, 7, 7, 7, 7, 3, 3, 3, 3, 7, 1, 7};
+  EXPECT_TRUE(polygonCovers(u, 2, 6));
+  EXPECT_FALSE(polygonCovers(u, 5, 5));
+  EXPECT_TRUE(polygonCovers(u, 5, 3));  // on the border of the notch
+  EXPECT_TRUE(polygonCovers(u, 1, 1));  // a vertex
+  // Convex polygons give the answers of the convex test, border included.
+  const std::vector<float> square = {0, 0, 4, 0, 4, 4, 0, 4};
+  for (float x : {-1.0f, 0.0f, 2.0f, 4.0f, 4.5f}) {
+    for (float y : {-1.0f, 0.0f, 2.0f, 4.0f}) {
+      const float p[2] = {x, y};
+      EXPECT_EQ(polygonCovers(square, x, y), grid::POINTINPOLYGON(p, square.data(), 4));
+    }
+  }
+  EXPECT_FALSE(polygonCovers({0, 0, 5, 5}, 1, 1));  // no area, no cover
+}
+
+TEST(PolygonCoverage, RowByRowGivesTheSameAnswersAsEveryPointAlone) {
+  std::mt19937 rng(11);
+  std::uniform_real_distribution<float> u(0.0f, 1.0f);
+  for (int trial = 0; trial < 150; ++trial) {
+    const float spacing = trial % 3 == 0 ? 1.0f : 0.37f;
+    const float origin = trial % 2 ? 150000.0f : 0.0f;
+    const auto xs = axis(origin + 0.5f * spacing, spacing, 60), ys = axis(origin + 0.5f * spacing, spacing, 50);
+    const float cx = origin + 30 * spacing * u(rng), cy = origin + 25 * spacing * u(rng);
+    std::vector<float> poly;
+    switch (trial % 4) {
+      case 0:  // a star: concave
+        poly = star(cx, cy, 3 * spacing * (1 + u(rng)), 15 * spacing * (1 + u(rng)), 5 + trial % 7, u(rng));
+        break;
+      case 1:  // a regular polygon: convex
+        poly = star(cx, cy, 10 * spacing, 10 * spacing, 6 + trial % 5, u(rng));
+        break;
+      case 2: {  // a rectangle on the sample lines, the worst case for borders
+        const float x0 = xs[static_cast<size_t>(5 + trial % 20)], y0 = ys[static_cast<size_t>(3 + trial % 17)];
+        poly = {x0, y0, x0 + 7 * spacing, y0, x0 + 7 * spacing, y0 + 5 * spacing, x0, y0 + 5 * spacing};
+        break;
+      }
+      default: {  // an L on the sample lines: concave with flat edges through samples
+        const float x0 = xs[10], y0 = ys[10], a = 12 * spacing, b = 4 * spacing;
+        poly = {x0, y0, x0 + a, y0, x0 + a, y0 + b, x0 + b, y0 + b, x0 + b, y0 + a, x0, y0 + a};
+      }
+    }
+    expectSameAsOneByOne(poly, xs, ys, spacing);
+  }
+}
+
+namespace {
+
+struct PointRun {
+  TestFrame t;
+  Run run{t.console, t.clock, {"x"}};
+  explicit PointRun(bool cell) {
+    grid::Structure& s = run.structure;
+    s.grid.ncols = 40;
+    s.grid.nrows = 30;
+    s.grid.xll = 1000;
+    s.grid.yll = 2000;
+    s.cellsize = s.grid.dx = s.grid.dy = 5;
+    s.grid.valuesType = cell ? "CELL " : "POINT";
+    s.grid.values.assign(1200, s.grid.nodata);
+    s.assignMask.assign(1200, 1);
+  }
+};
+
+// The records of one cell found the straightforward way: every point of the set tried.
+std::vector<std::pair<float, float>> bruteForce(const Run& run, const PointSet& p, int32_t i, int32_t j, bool cell) {
+  const grid::Structure& s = run.structure;
+  const float x0 = s.grid.xll + static_cast<float>(i - 1) * s.cellsize, x1 = s.grid.xll + static_cast<float>(i) * s.cellsize;
+  const float y0 = s.grid.yll + static_cast<float>(j - 1) * s.cellsize, y1 = s.grid.yll + static_cast<float>(j) * s.cellsize;
+  const float c[8] = {x0, y0, x1, y0, x1, y1, x0, y1};
+  const float m[2] = {s.grid.xll + (static_cast<float>(i - 1) + 0.5f) * s.cellsize,
+                      s.grid.yll + (static_cast<float>(j - 1) + 0.5f) * s.cellsize};
+  std::vector<std::pair<float, float>> out;
+  for (int32_t k = 0; k < p.count; ++k) {
+    if (!(std::fabs(p.value[static_cast<size_t>(k)] - p.nodata) > 0.0001f)) continue;
+    float d = 0;
+    bool in;
+    if (!p.buffered) {
+      in = cell ? POINTINCELL(c, p, k)
+                : std::fabs(p.x[static_cast<size_t>(k)] - m[0]) < 0.001f && std::fabs(p.y[static_cast<size_t>(k)] - m[1]) < 0.001f;
+    } else if (cell) {
+      in = BUFFERREACHESCELL(c, p, k, d);
+    } else {
+      const float q[2] = {p.x[static_cast<size_t>(k)], p.y[static_cast<size_t>(k)]};
+      d = grid::DISTANCE(q, m);
+      in = d <= p.radius[static_cast<size_t>(k)];
+    }
+    if (in) out.push_back({p.value[static_cast<size_t>(k)], d});
+  }
+  return out;
+}
+
+}  // namespace
+
+TEST(PointSets, CellsFindTheirPointsInFileOrderAsTryingEveryPoint) {
+  std::mt19937 rng(5);
+  std::uniform_real_distribution<float> ux(995, 1205), uy(1995, 2155), ur(0, 12);
+  for (bool cell : {true, false}) {
+    for (bool buffered : {false, true}) {
+      PointRun pr(cell);
+      PointSet p;
+      p.nodata = -9999;
+      p.buffered = buffered;
+      for (int k = 0; k < 400; ++k) {
+        // Some points on cell borders and middles, some with huge buffers.
+        float x = ux(rng), y = uy(rng);
+        if (k % 5 == 0) x = 1000 + 5.0f * std::round((x - 1000) / 5);
+        if (k % 7 == 0) y = 2002.5f + 5.0f * std::round((y - 2002.5f) / 5);
+        p.x.push_back(x);
+        p.y.push_back(y);
+        p.value.push_back(k % 13 == 0 ? -9999.0f : static_cast<float>(k));
+        p.radius.push_back(k == 7 ? 5000.0f : ur(rng));
+      }
+      p.count = static_cast<int32_t>(p.x.size());
+      p.listLimit = 200;  // so that the large buffers are tried everywhere
+      pr.run.pointSets.push_back(p);
+      pr.run.settings.methodPerSet = "ALL-VALUES";
+      pr.run.settings.multipleBuffers = "ALL-VALUES";
+      pr.run.settings.derive();
+      preparePointBins(pr.run);
+      Worker w;
+      for (int32_t j = 1; j <= 30; ++j) {
+        for (int32_t i = 1; i <= 40; ++i) {
+          const grid::Structure& s = pr.run.structure;
+          const float x0 = s.grid.xll + static_cast<float>(i - 1) * s.cellsize, x1 = s.grid.xll + static_cast<float>(i) * s.cellsize;
+          const float y0 = s.grid.yll + static_cast<float>(j - 1) * s.cellsize, y1 = s.grid.yll + static_cast<float>(j) * s.cellsize;
+          const float c[8] = {x0, y0, x1, y0, x1, y1, x0, y1};
+          std::copy(c, c + 8, w.cell.corners);
+          w.cell.middle[0] = s.grid.xll + (static_cast<float>(i - 1) + 0.5f) * s.cellsize;
+          w.cell.middle[1] = s.grid.yll + (static_cast<float>(j - 1) + 0.5f) * s.cellsize;
+          w.values.clear();
+          bool first = true;
+          if (cell) {
+            SEARCHFORCELLINPOINTS(pr.run, w, 0, i, j, first);
+          } else {
+            SEARCHFORMIDDLEINPOINTS(pr.run, w, 0, i, j, first);
+          }
+          auto want = bruteForce(pr.run, pr.run.pointSets[0], i, j, cell);
+          ASSERT_EQ(w.values.size(), want.size()) << i << "," << j;
+          for (size_t n = 0; n < want.size(); ++n) {
+            EXPECT_EQ(w.values[n].value, want[n].first);
+            if (buffered) {
+              EXPECT_EQ(w.values[n].distance, want[n].second);
+            }
+          }
+        }
+      }
+    }
+  }
+}
+
+TEST(PointSets, BuffersReachCellsByCornerEdgeOrInside) {
+  PointSet p;
+  p.x = {5, 15, 12, 30};
+  p.y = {5, 5, 12, 30};
+  p.radius = {1, 5, 2.9f, 1};
+  p.value = {1, 2, 3, 4};
+  const float c[8] = {0, 0, 10, 0, 10, 10, 0, 10};
+  float d = -1;
+  EXPECT_TRUE(BUFFERREACHESCELL(c, p, 0, d));
+  EXPECT_EQ(d, 0.0f);  // inside
+  EXPECT_TRUE(BUFFERREACHESCELL(c, p, 1, d));
+  EXPECT_EQ(d, 5.0f);  // the right edge
+  EXPECT_TRUE(BUFFERREACHESCELL(c, p, 2, d));
+  EXPECT_FLOAT_EQ(d, std::sqrt(8.0f));  // the corner (10, 10)
+  EXPECT_FALSE(BUFFERREACHESCELL(c, p, 3, d));
+}
