@@ -23,6 +23,20 @@ bool pointError(frame::Frame& fr, const std::vector<std::string>& message) {
 
 // A value of a point file line: item n as a number; false when it is absent or not a number.
 bool number(frame::Frame& fr, const std::string& line, int n, float& v) {
+  if (line.find_first_of("`$=") == std::string::npos) {
+    // Items are the text between commas.
+    size_t start = 0;
+    for (int k = 1; k < n; ++k) {
+      start = line.find(',', start);
+      if (start == std::string::npos) return false;
+      ++start;
+    }
+    const size_t end = line.find(',', start);
+    std::string_view item(line.data() + start, (end == std::string::npos ? line.size() : end) - start);
+    while (!item.empty() && item.front() == ' ') item.remove_prefix(1);
+    while (!item.empty() && item.back() == ' ') item.remove_suffix(1);
+    return !item.empty() && frame::parseFortranReal(item, v);
+  }
   std::string item;
   if (frame::PARAM(fr, line, n, item) <= 0) return false;
   return frame::parseFortranReal(item, v);
@@ -174,12 +188,14 @@ void preparePointBins(Run& run) {
   for (PointSet& p : run.pointSets) {
     p.exact = !p.buffered;
     p.everywhere.clear();
-    std::vector<std::pair<int32_t, PointSet::Entry>> found;  // (row, entry) in point order
-    for (int32_t k = 0; k < p.count; ++k) {
+    std::vector<int32_t> cols, rows;
+    // The cells where point k may give a value: fn(row, column) for each.
+    auto cellsOf = [&](int32_t k, auto fn) {
       const size_t q = static_cast<size_t>(k);
-      if (!(std::fabs(p.value[q] - p.nodata) > 0.0001f)) continue;  // NODATA points never count
+      if (!(std::fabs(p.value[q] - p.nodata) > 0.0001f)) return;  // NODATA points never count
       const float x = p.x[q], y = p.y[q];
-      std::vector<int32_t> cols, rows;
+      cols.clear();
+      rows.clear();
       if (!p.buffered) {
         // The cells that hold the point (its borders included), or whose middle it is.
         const int64_t ci = near(x, xll), rj = near(y, yll);
@@ -194,49 +210,74 @@ void preparePointBins(Run& run) {
           if (cellStructure ? (edgeY(jj - 1) <= y && y <= edgeY(jj)) : std::fabs(y - midY(jj)) < 0.001f) rows.push_back(jj);
         }
       } else {
-        // The cells under the buffer's box, one cell more on every side; the test is made
-        // at the cell.
+        // The cells within the radius of the point's box, with room for rounding; the buffer
+        // test is made at the cell.
         const double r = std::max(0.0f, p.radius[q]);
-        const int64_t i0 = std::max<int64_t>(1, near(x - r, xll) - 1);
-        const int64_t i1 = std::min<int64_t>(nc, near(x + r, xll) + 1);
-        const int64_t j0 = std::max<int64_t>(1, near(y - r, yll) - 1);
-        const int64_t j1 = std::min<int64_t>(nr, near(y + r, yll) + 1);
-        if (i0 > i1 || j0 > j1) continue;
+        const double room = 1e-6 * (std::fabs(static_cast<double>(x)) + std::fabs(static_cast<double>(y)) + r) + 1e-3 * cs;
+        const int64_t i0 = std::max<int64_t>(1, near(x - r - room, xll));
+        const int64_t i1 = std::min<int64_t>(nc, near(x + r + room, xll));
+        const int64_t j0 = std::max<int64_t>(1, near(y - r - room, yll));
+        const int64_t j1 = std::min<int64_t>(nr, near(y + r + room, yll));
+        if (i0 > i1 || j0 > j1) return;
         // A buffer over very many cells is cheaper to try at every cell than to list.
         if ((i1 - i0 + 1) * (j1 - j0 + 1) > p.listLimit) {
-          p.everywhere.push_back(static_cast<uint32_t>(k));
-          continue;
+          if (fn(-1, -1)) p.everywhere.push_back(static_cast<uint32_t>(k));
+          return;
         }
         for (int64_t i = i0; i <= i1; ++i) cols.push_back(static_cast<int32_t>(i));
         for (int64_t j = j0; j <= j1; ++j) rows.push_back(static_cast<int32_t>(j));
       }
       for (int32_t j : rows) {
-        for (int32_t i : cols) found.push_back({j, PointSet::Entry{i, static_cast<uint32_t>(k)}});
+        for (int32_t i : cols) fn(j, i);
       }
-    }
-    // Sorted by row, then column, keeping the point order within a cell.
-    std::stable_sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
-      return a.first != b.first ? a.first < b.first : a.second.column < b.second.column;
-    });
+    };
+    // Counted first, then placed per row in point order, then put in column order within
+    // each row, keeping the point order within a cell.
     p.rowStart.assign(static_cast<size_t>(nr) + 2, 0);
-    p.entries.resize(found.size());
-    for (size_t n = 0; n < found.size(); ++n) {
-      p.entries[n] = found[n].second;
-      ++p.rowStart[static_cast<size_t>(found[n].first) + 1];
+    for (int32_t k = 0; k < p.count; ++k) {
+      cellsOf(k, [&](int32_t j, int32_t) {
+        if (j > 0) ++p.rowStart[static_cast<size_t>(j) + 1];
+        return false;
+      });
     }
     for (size_t j = 1; j < p.rowStart.size(); ++j) p.rowStart[j] += p.rowStart[j - 1];
+    p.entries.resize(p.rowStart.back());
+    std::vector<uint64_t> next(p.rowStart.begin(), p.rowStart.end());
+    for (int32_t k = 0; k < p.count; ++k) {
+      cellsOf(k, [&](int32_t j, int32_t i) {
+        if (j < 0) return true;
+        p.entries[next[static_cast<size_t>(j)]++] = PointSet::Entry{i, static_cast<uint32_t>(k)};
+        return false;
+      });
+    }
+    for (int32_t j = 1; j <= nr; ++j) {
+      auto* b = p.entries.data() + p.rowStart[static_cast<size_t>(j)];
+      auto* e = p.entries.data() + p.rowStart[static_cast<size_t>(j) + 1];
+      std::stable_sort(b, e, [](const PointSet::Entry& x, const PointSet::Entry& y) { return x.column < y.column; });
+    }
   }
 }
 
 namespace {
 
 // The candidate points of cell (i, j) in file order: the listed ones and those tried everywhere.
-void candidates(const PointSet& p, int32_t i, int32_t j, std::vector<uint32_t>& out) {
+// A worker going along a row keeps its place in the row's list.
+void candidates(const PointSet& p, int set, int32_t i, int32_t j, Worker& w, std::vector<uint32_t>& out) {
   out.clear();
   const PointSet::Entry* b = p.entries.data() + p.rowStart[static_cast<size_t>(j)];
   const PointSet::Entry* e = p.entries.data() + p.rowStart[static_cast<size_t>(j) + 1];
-  const PointSet::Entry* lo =
-      std::lower_bound(b, e, i, [](const PointSet::Entry& a, int32_t col) { return a.column < col; });
+  if (w.pointCursor.size() < static_cast<size_t>(set) + 1) w.pointCursor.resize(static_cast<size_t>(set) + 1);
+  auto& cur = w.pointCursor[static_cast<size_t>(set)];
+  const PointSet::Entry* lo;
+  if (cur.row == j && cur.column <= i) {
+    lo = b + cur.at;
+    while (lo != e && lo->column < i) ++lo;
+  } else {
+    lo = std::lower_bound(b, e, i, [](const PointSet::Entry& a, int32_t col) { return a.column < col; });
+  }
+  cur.row = j;
+  cur.column = i;
+  cur.at = static_cast<size_t>(lo - b);
   const PointSet::Entry* hi = lo;
   while (hi != e && hi->column == i) ++hi;
   if (p.everywhere.empty()) {
@@ -244,12 +285,12 @@ void candidates(const PointSet& p, int32_t i, int32_t j, std::vector<uint32_t>& 
     return;
   }
   // Both lists are in point order.
-  auto w = p.everywhere.begin();
+  auto wide = p.everywhere.begin();
   for (const auto* q = lo; q != hi; ++q) {
-    while (w != p.everywhere.end() && *w < q->point) out.push_back(*w++);
+    while (wide != p.everywhere.end() && *wide < q->point) out.push_back(*wide++);
     out.push_back(q->point);
   }
-  while (w != p.everywhere.end()) out.push_back(*w++);
+  while (wide != p.everywhere.end()) out.push_back(*wide++);
 }
 
 // The three cases of a point search, given which points take part and at what distance.
@@ -309,7 +350,7 @@ void pointRecords(const Run& run, Worker& w, const PointSet& p, bool& first, Rea
 
 void SEARCHFORCELLINPOINTS(const Run& run, Worker& w, int set, int32_t i, int32_t j, bool& first) {
   const PointSet& p = run.pointSets[static_cast<size_t>(set)];
-  candidates(p, i, j, w.points);
+  candidates(p, set, i, j, w, w.points);
   if (w.points.empty()) return;
   const float* cell = w.cell.corners;
   pointRecords(run, w, p, first, [&](uint32_t k, float& d) {
@@ -323,7 +364,7 @@ void SEARCHFORCELLINPOINTS(const Run& run, Worker& w, int set, int32_t i, int32_
 
 void SEARCHFORMIDDLEINPOINTS(const Run& run, Worker& w, int set, int32_t i, int32_t j, bool& first) {
   const PointSet& p = run.pointSets[static_cast<size_t>(set)];
-  candidates(p, i, j, w.points);
+  candidates(p, set, i, j, w, w.points);
   if (w.points.empty()) return;
   const float* middle = w.cell.middle;
   pointRecords(run, w, p, first, [&](uint32_t k, float& d) {

@@ -3,6 +3,7 @@
 #include <cfloat>
 #include <cmath>
 #include <numbers>
+#include <thread>
 
 #include "assign/run.h"
 #include "frame/cmdfile.h"
@@ -111,13 +112,17 @@ bool insideSimple(const std::vector<float>& v, float px, float py) {
   return crossings % 2 == 1;
 }
 
-// Calls mark(j, k) for every sample point (xs[k], ys[j]) that the polygon covers. Samples
-// far (more than two sample spacings) from every place where the boundary meets their row
-// are classified from those places; the others are tested one by one. Convex polygons are
-// tested with POINTINPOLYGON, others with insideSimple, and both ways give the same answers.
-template <typename Mark>
+// Calls emit(j, a, b) for every run of sample points (xs[k], ys[j]), a <= k < b, that the
+// polygon covers, row after row, for the rows rowFrom <= j < rowTo. Where the boundary meets a row it crosses it at a place x: a sample away from every such
+// place is inside exactly when the one-by-one test would say so from the same crossings (an
+// odd number of them to its right, or between the first and the last for a convex polygon).
+// Only samples that could count as on the border (within the test's tolerance of a crossing,
+// or on a flat edge of the row) are tested one by one: POINTINPOLYGON for a convex polygon,
+// insideSimple for any other.
+template <typename Emit>
 void coverSamples(const std::vector<float>& v, const std::vector<float>& xs, const std::vector<float>& ys,
-                  float spacing, Mark mark) {
+                  float spacing, size_t rowFrom, size_t rowTo, Emit emit) {
+  std::vector<std::pair<size_t, bool>> tested;  // samples tested one by one, and the answer
   const size_t n = v.size() / 2;
   if (n < 3) return;  // no area: nothing is covered
   const bool convex = isConvex(v);
@@ -142,61 +147,121 @@ void coverSamples(const std::vector<float>& v, const std::vector<float>& xs, con
   };
   const size_t k0 = static_cast<size_t>(std::lower_bound(xs.begin(), xs.end(), bx0 - m) - xs.begin());
   const size_t k1 = static_cast<size_t>(std::upper_bound(xs.begin(), xs.end(), bx1 + m) - xs.begin());
-  const size_t j0 = static_cast<size_t>(std::lower_bound(ys.begin(), ys.end(), by0 - m) - ys.begin());
-  const size_t j1 = static_cast<size_t>(std::upper_bound(ys.begin(), ys.end(), by1 + m) - ys.begin());
+  const size_t j0 = std::max(rowFrom, static_cast<size_t>(std::lower_bound(ys.begin(), ys.end(), by0 - m) - ys.begin()));
+  const size_t j1 = std::min(rowTo, static_cast<size_t>(std::upper_bound(ys.begin(), ys.end(), by1 + m) - ys.begin()));
+  if (k0 >= k1 || j0 >= j1) return;
   // Near a vertex that is a top or bottom, the convex test counts points a hair outside as on
   // the border; rows that close to a vertex are tested one by one.
   const double vertexBand = 1e-8 / (minEdge == DBL_MAX ? 1.0 : minEdge);
-  std::vector<double> events, crossings;
-  std::vector<std::pair<double, double>> flats;
+  // The edges by their lowest y, so that a row looks only at the edges that reach it.
+  struct Edge {
+    double ylo, yhi, xa, ya, xb, yb;
+  };
+  std::vector<Edge> edges;
+  edges.reserve(n);
+  for (size_t i = 0; i < n; ++i) {
+    const size_t q = i + 1 == n ? 0 : i + 1;
+    const double xa = v[2 * i], ya = v[2 * i + 1], xb = v[2 * q], yb = v[2 * q + 1];
+    edges.push_back({std::min(ya, yb), std::max(ya, yb), xa, ya, xb, yb});
+  }
+  std::sort(edges.begin(), edges.end(), [](const Edge& a, const Edge& b) { return a.ylo < b.ylo; });
+  std::vector<double> vertexYs;
+  if (convex) {
+    for (size_t i = 0; i < n; ++i) vertexYs.push_back(v[2 * i + 1]);
+    std::sort(vertexYs.begin(), vertexYs.end());
+  }
+  std::vector<const Edge*> active;
+  size_t nextEdge = 0;
+
+  std::vector<double> crossings;
+  std::vector<std::pair<double, double>> zones;  // samples tested one by one
   for (size_t j = j0; j < j1; ++j) {
     const double y = ys[j];
-    events.clear();
-    crossings.clear();
-    flats.clear();
-    bool vertexRow = false;
-    for (size_t i = 0; i < n; ++i) {
-      const size_t q = i + 1 == n ? 0 : i + 1;
-      const double xa = v[2 * i], ya = v[2 * i + 1], xb = v[2 * q], yb = v[2 * q + 1];
-      if (convex && std::fabs(ya - y) <= vertexBand + 4.0 * FLT_EPSILON * std::fabs(ya)) vertexRow = true;
-      if (y < std::min(ya, yb) || y > std::max(ya, yb)) continue;
-      if (ya == yb) {
-        flats.push_back({std::min(xa, xb), std::max(xa, xb)});
+    while (nextEdge < edges.size() && edges[nextEdge].ylo <= y) active.push_back(&edges[nextEdge++]);
+    active.erase(std::remove_if(active.begin(), active.end(), [&](const Edge* e) { return e->yhi < y; }), active.end());
+    if (convex) {
+      auto it = std::lower_bound(vertexYs.begin(), vertexYs.end(), y - vertexBand - 1e-6 * (std::fabs(y) + 1.0));
+      if (it != vertexYs.end() && *it <= y + vertexBand + 1e-6 * (std::fabs(y) + 1.0)) {
+        for (size_t k = k0; k < k1;) {
+          if (!exact(xs[k], static_cast<float>(y))) {
+            ++k;
+            continue;
+          }
+          size_t e = k + 1;
+          while (e < k1 && exact(xs[e], static_cast<float>(y))) ++e;
+          emit(j, k, e);
+          k = e;
+        }
         continue;
       }
-      const double xint = xa + (y - ya) * (xb - xa) / (yb - ya);
-      events.push_back(xint);
-      if ((ya <= y) != (yb <= y)) crossings.push_back(xint);
     }
-    if (vertexRow) {
-      for (size_t k = k0; k < k1; ++k) {
-        if (exact(xs[k], static_cast<float>(y))) mark(j, k);
+    if (active.empty()) continue;
+    crossings.clear();
+    zones.clear();
+    double lo = DBL_MAX, hi = -DBL_MAX;
+    for (const Edge* e : active) {
+      if (e->ya == e->yb) {
+        // A flat edge on the row: its samples are on the border.
+        zones.push_back({std::min(e->xa, e->xb), std::max(e->xa, e->xb)});
+        lo = std::min(lo, zones.back().first);
+        hi = std::max(hi, zones.back().second);
+        continue;
       }
-      continue;
+      const double xint = e->xa + (y - e->ya) * (e->xb - e->xa) / (e->yb - e->ya);
+      if ((e->ya <= y) != (e->yb <= y)) crossings.push_back(xint);
+      lo = std::min(lo, xint);
+      hi = std::max(hi, xint);
+      // Where the test's tolerance on the cross product reaches, with room for rounding.
+      const double w = 1e-10 / std::fabs(e->yb - e->ya) + 1e-9 * (std::fabs(xint) + 1.0);
+      zones.push_back({xint - w, xint + w});
     }
-    for (const auto& f : flats) {
-      events.push_back(f.first);
-      events.push_back(f.second);
-    }
-    if (events.empty()) continue;
-    std::sort(events.begin(), events.end());
     std::sort(crossings.begin(), crossings.end());
-    size_t e = 0, c = 0;
-    for (size_t k = k0; k < k1; ++k) {
-      const double x = xs[k];
-      while (e < events.size() && events[e] < x - m) ++e;
-      bool nearBoundary = e < events.size() && events[e] <= x + m;
-      for (const auto& f : flats) nearBoundary = nearBoundary || (f.first - m <= x && x <= f.second + m);
-      bool inside;
-      if (nearBoundary) {
-        inside = exact(static_cast<float>(x), static_cast<float>(y));
-      } else if (convex) {
-        inside = x > events.front() && x < events.back();
-      } else {
-        while (c < crossings.size() && crossings[c] <= x) ++c;
-        inside = (crossings.size() - c) % 2 == 1;
+    // The samples between two neighbouring crossings share their answer; the ones that
+    // could be on the border are tested one by one and cut out of the runs.
+    // The first sample k0 <= k <= k1 with xs[k] >= x: the samples are evenly spaced, so the
+    // place is estimated and then made exact by stepping.
+    auto sampleAt = [&](double x) {
+      const double guess = std::floor((x - xs[k0]) / spacing);
+      size_t k = guess <= 0.0 ? k0 : (guess >= static_cast<double>(k1 - k0) ? k1 : k0 + static_cast<size_t>(guess));
+      while (k > k0 && xs[k - 1] >= x) --k;
+      while (k < k1 && xs[k] < x) ++k;
+      return k;
+    };
+    tested.clear();
+    for (const auto& [za, zb] : zones) {
+      for (size_t k = sampleAt(za); k < k1 && xs[k] <= zb; ++k) tested.push_back({k, false});
+    }
+    if (!tested.empty()) {
+      std::sort(tested.begin(), tested.end());
+      tested.erase(std::unique(tested.begin(), tested.end()), tested.end());
+      for (auto& [k, inside] : tested) inside = exact(xs[k], static_cast<float>(y));
+    }
+    size_t t = 0;
+    auto run = [&](size_t a, size_t b) {
+      // The samples a <= k < b are inside, but for those tested one by one.
+      while (t < tested.size() && tested[t].first < a) ++t;
+      size_t from = a;
+      for (; t < tested.size() && tested[t].first < b; ++t) {
+        if (tested[t].first > from) emit(j, from, tested[t].first);
+        from = tested[t].first + 1;
       }
-      if (inside) mark(j, k);
+      if (b > from) emit(j, from, b);
+    };
+    if (convex) {
+      size_t a = sampleAt(lo);
+      while (a < k1 && xs[a] <= lo) ++a;
+      const size_t b = sampleAt(hi);
+      if (b > a) run(a, b);
+    } else {
+      const size_t total = crossings.size();
+      for (size_t i = 0; i + 1 < total; ++i) {
+        if ((total - (i + 1)) % 2 == 0) continue;  // an even number of crossings to the right
+        const size_t a = sampleAt(crossings[i]), b = sampleAt(crossings[i + 1]);
+        if (b > a) run(a, b);
+      }
+    }
+    for (const auto& [k, inside] : tested) {
+      if (inside) emit(j, k, k + 1);
     }
   }
 }
@@ -216,7 +281,9 @@ bool polygonCovers(const std::vector<float>& polygon, float px, float py) {
 std::vector<uint8_t> polygonCoverage(const std::vector<float>& polygon, const std::vector<float>& xs,
                                      const std::vector<float>& ys, float spacing) {
   std::vector<uint8_t> inside(xs.size() * ys.size(), 0);
-  coverSamples(polygon, xs, ys, spacing, [&](size_t j, size_t k) { inside[j * xs.size() + k] = 1; });
+  coverSamples(polygon, xs, ys, spacing, 0, ys.size(), [&](size_t j, size_t a, size_t b) {
+    for (size_t k = a; k < b; ++k) inside[j * xs.size() + k] = 1;
+  });
   return inside;
 }
 
@@ -225,53 +292,72 @@ namespace {
 enum class Use { Clear, Assign, Reset };
 
 // APPLYPOLYGON: every cell the polygon covers (its middle for a MIDDLE structure, any of its
-// corners for a CELL one) is cleared, assigned or reset.
-void APPLYPOLYGON(Run& run, const std::vector<float>& polygon, Use use, float value) {
+// corners for a CELL one) is cleared, assigned or reset; this is done for the cell rows
+// rowFrom..rowTo (from 1) only, so that bands of rows can be done side by side.
+void APPLYPOLYGON(Run& run, const std::vector<float>& polygon, Use use, float value, const std::vector<float>& xs,
+                  const std::vector<float>& ys, int32_t rowFrom, int32_t rowTo) {
+  grid::Structure& s = run.structure;
+  const int32_t nc = s.grid.ncols;
+  const float cellValue = use == Use::Assign ? value : s.grid.nodata;
+  const uint8_t maskValue = use == Use::Reset ? 1 : 0;
+  // The cells index..index+count-1 of one row.
+  auto applyRun = [&](size_t index, size_t count) {
+    std::fill_n(s.grid.values.begin() + static_cast<std::ptrdiff_t>(index), count, cellValue);
+    std::fill_n(s.assignMask.begin() + static_cast<std::ptrdiff_t>(index), count, maskValue);
+  };
+  if (!s.grid.cellValues()) {
+    coverSamples(polygon, xs, ys, s.cellsize, static_cast<size_t>(rowFrom - 1), static_cast<size_t>(rowTo),
+                 [&](size_t j, size_t a, size_t b) {
+                   applyRun(s.grid.index(static_cast<int32_t>(a) + 1, static_cast<int32_t>(j) + 1), b - a);
+                 });
+    return;
+  }
+  // The corners of the cells: a cell is covered when any of its four corners is. Corner row j
+  // is the top of cell row j and the bottom of cell row j+1; corner k is the right side of cell
+  // column k and the left side of cell column k+1. So corners a <= k < b cover the columns a
+  // to b (from 1) of both cell rows.
+  coverSamples(polygon, xs, ys, s.cellsize, static_cast<size_t>(rowFrom - 1), static_cast<size_t>(rowTo) + 1,
+               [&](size_t j, size_t a, size_t b) {
+                 const int32_t c0 = std::max<int32_t>(1, static_cast<int32_t>(a));
+                 const int32_t c1 = std::min<int32_t>(nc, static_cast<int32_t>(b));
+                 if (c0 > c1) return;
+                 for (int32_t row : {static_cast<int32_t>(j), static_cast<int32_t>(j) + 1}) {
+                   if (row >= rowFrom && row <= rowTo) applyRun(s.grid.index(c0, row), static_cast<size_t>(c1 - c0 + 1));
+                 }
+               });
+}
+
+// The polygons of one file, applied in file order; the rows are shared out in bands among
+// the cores, each band taking every polygon in order, so every cell sees the same sequence.
+void applyPolygons(Run& run, const std::vector<std::vector<float>>& polygons, Use use, float value) {
   grid::Structure& s = run.structure;
   const int32_t nc = s.grid.ncols, nr = s.grid.nrows;
-  if (nc == 0 || nr == 0) return;
-  const float nodata = s.grid.nodata;
-  auto apply = [&](size_t index) {
-    switch (use) {
-      case Use::Clear:
-        s.grid.values[index] = nodata;
-        s.assignMask[index] = 0;
-        break;
-      case Use::Assign:
-        s.grid.values[index] = value;
-        s.assignMask[index] = 0;
-        break;
-      case Use::Reset:
-        s.grid.values[index] = nodata;
-        s.assignMask[index] = 1;
-        break;
-    }
-  };
+  if (nc == 0 || nr == 0 || polygons.empty()) return;
   const float xll = s.grid.xll, yll = s.grid.yll, cs = s.cellsize;
   std::vector<float> xs, ys;
   if (!s.grid.cellValues()) {
     for (int32_t i = 1; i <= nc; ++i) xs.push_back(xll + (static_cast<float>(i - 1) + 0.5f) * cs);
     for (int32_t j = 1; j <= nr; ++j) ys.push_back(yll + (static_cast<float>(j - 1) + 0.5f) * cs);
-    coverSamples(polygon, xs, ys, cs, [&](size_t j, size_t k) { apply(s.grid.index(static_cast<int32_t>(k) + 1, static_cast<int32_t>(j) + 1)); });
+  } else {
+    for (int32_t i = 0; i <= nc; ++i) xs.push_back(xll + static_cast<float>(i) * cs);
+    for (int32_t j = 0; j <= nr; ++j) ys.push_back(yll + static_cast<float>(j) * cs);
+  }
+  const int setting = run.threads > 0 ? run.threads : run.fr.threads;
+  int threads = setting > 0 ? setting : static_cast<int>(std::thread::hardware_concurrency());
+  threads = std::max(1, std::min(threads, nr));
+  auto band = [&](int b) {
+    const int32_t from = 1 + static_cast<int32_t>(int64_t(nr) * b / threads);
+    const int32_t to = static_cast<int32_t>(int64_t(nr) * (b + 1) / threads);
+    for (const auto& polygon : polygons) APPLYPOLYGON(run, polygon, use, value, xs, ys, from, to);
+  };
+  if (threads == 1) {
+    band(0);
     return;
   }
-  // The corners of the cells: a cell is covered when any of its four corners is.
-  for (int32_t i = 0; i <= nc; ++i) xs.push_back(xll + static_cast<float>(i) * cs);
-  for (int32_t j = 0; j <= nr; ++j) ys.push_back(yll + static_cast<float>(j) * cs);
-  std::vector<std::pair<int32_t, int32_t>> corners;
-  coverSamples(polygon, xs, ys, cs, [&](size_t j, size_t k) { corners.push_back({static_cast<int32_t>(j), static_cast<int32_t>(k)}); });
-  std::vector<size_t> cells;
-  for (const auto& [j, k] : corners) {
-    for (int32_t dj = 0; dj <= 1; ++dj) {
-      for (int32_t dk = 0; dk <= 1; ++dk) {
-        const int32_t cj = j + dj, ci = k + dk;  // cells (ci, cj) with this corner, 1-based
-        if (ci >= 1 && ci <= nc && cj >= 1 && cj <= nr) cells.push_back(s.grid.index(ci, cj));
-      }
-    }
-  }
-  std::sort(cells.begin(), cells.end());
-  cells.erase(std::unique(cells.begin(), cells.end()), cells.end());
-  for (size_t index : cells) apply(index);
+  std::vector<std::thread> pool;
+  for (int b = 1; b < threads; ++b) pool.emplace_back(band, b);
+  band(0);
+  for (auto& t : pool) t.join();
 }
 
 }  // namespace
@@ -343,7 +429,10 @@ bool HANDLEPOLYGONFILE(Run& run, const std::string& line) {
       nextLine(r, id);  // the CLOSE line
     }
     // 5.
-    while (APOLYGONFOUND(r)) APPLYPOLYGON(run, r.vertices, use, value);
+    std::vector<std::vector<float>> polygons;
+    while (APOLYGONFOUND(r)) polygons.push_back(r.vertices);
+    if (r.failed) return true;
+    applyPolygons(run, polygons, use, value);
   }
   fr.units.close(unit);
   return r.failed;

@@ -117,6 +117,11 @@ struct alignas(64) Worker {
   std::vector<float> collected;
   std::vector<RowPlan> rows;  // per grid set, for the output row `row`
   std::vector<uint32_t> points;  // candidate points of the current cell and point set
+  struct Cursor {
+    int32_t row = -1, column = 0;
+    size_t at = 0;
+  };
+  std::vector<Cursor> pointCursor;  // per point set: the place in the row's list
   int32_t row = -1;
   bool valuesFound = false;
 };

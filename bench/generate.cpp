@@ -6,6 +6,10 @@
 //   same-grid   a 4000 x 4000 structure with two BIL grid sets on its own grid, AVERAGE, BIL output
 //   regrid      a 3000 x 3000 BIL input (cell 7, an odd origin, 5% NODATA) onto a 2000 x 2000
 //               structure of cell 10 related to CELL, METHOD-PER-SET AVERAGE, BIL output
+//   points      one million points with values, a tenth with buffers of 5 to 40 m, on a
+//               2000 x 2000 structure of cell 10 related to CELL, CLOSEST buffers, BIL output
+//   polygons    one thousand star-shaped polygons of 200 vertices (ASSIGN) on a 4000 x 4000
+//               MIDDLE structure, BIL output; the same polygons as GeoJSON for gdal_rasterize
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -78,6 +82,73 @@ int regrid(const std::string& dir, Rng& rng) {
   return 0;
 }
 
+int points(const std::string& dir, Rng& rng) {
+  text(dir + "/DEVICE.CNF", "NEWPAGE,YES\n");
+  text(dir + "/TervalaGridCreate.PCF",
+       "STRUCTURE\n#COLUMNS,2000\n#ROWS,2000\nXLL,150000\nYLL,400000\nCELLSIZE,10\nNODATA,-9999\n"
+       "DATARELATEDTO,CELL\nEND:STRUCTURE\n"
+       "STOREFILE,BIL,result\nMETHOD-PER-SET,ALL-VALUES,MULTIPLE-BUFFERS=CLOSEST\nRUN-METHOD,AVERAGE\n"
+       "POINTFILE,gauges.txt,1\nPOINTFILE,wells.txt,0\n");
+  // Gauges: 100000 points with their own buffer radius. Wells: 900000 points without buffers.
+  std::ofstream g(dir + "/gauges.txt"), w(dir + "/wells.txt");
+  g << "NODATA_VALUE,-9999\nBUFFER,YES,10\n";
+  w << "NODATA_VALUE,-9999\n";
+  char line[128];
+  for (int k = 0; k < 1000000; ++k) {
+    const double x = 150000 + 20000 * rng.uniform(), y = 400000 + 20000 * rng.uniform();
+    const double v = 10 + 5 * rng.uniform();
+    if (k % 10 == 0) {
+      std::snprintf(line, sizeof line, "%.3f,%.3f,%.4f,%.2f\n", x, y, v, 5 + 35 * rng.uniform());
+      g << line;
+    } else {
+      std::snprintf(line, sizeof line, "%.3f,%.3f,%.4f\n", x, y, rng.uniform() < 0.01 ? -9999.0 : v);
+      w << line;
+    }
+  }
+  std::printf("cells %lld\n", 2000LL * 2000LL);
+  return 0;
+}
+
+int polygons(const std::string& dir, Rng& rng) {
+  text(dir + "/DEVICE.CNF", "NEWPAGE,YES\n");
+  text(dir + "/TervalaGridCreate.PCF",
+       "STRUCTURE\n#COLUMNS,4000\n#ROWS,4000\nXLL,150000\nYLL,400000\nCELLSIZE,10\nNODATA,-9999\n"
+       "END:STRUCTURE\nSTOREFILE,BIL,result\nPOLYGONFILE,stars.gen,ASSIGN,7.5\n");
+  std::ofstream gen(dir + "/stars.gen"), json(dir + "/stars.geojson");
+  json << "{\"type\":\"FeatureCollection\",\"features\":[\n";
+  char buf[128];
+  for (int p = 0; p < 1000; ++p) {
+    const double cx = 150000 + 40000 * rng.uniform(), cy = 400000 + 40000 * rng.uniform();
+    const double outer = 300 + 1700 * rng.uniform(), inner = outer * (0.35 + 0.3 * rng.uniform());
+    const double turn = 6.283185307179586 * rng.uniform();
+    std::snprintf(buf, sizeof buf, "%d,%.3f,%.3f\n", p + 1, cx, cy);
+    gen << buf;
+    json << (p ? ",\n" : "") << "{\"type\":\"Feature\",\"properties\":{},\"geometry\":{\"type\":\"Polygon\",\"coordinates\":[[";
+    std::vector<std::pair<double, double>> ring;
+    for (int k = 0; k < 200; ++k) {
+      const double a = turn + k * 3.141592653589793 / 100.0;
+      const double r = (k % 2 ? inner : outer) * (0.9 + 0.2 * rng.uniform());
+      ring.push_back({cx + r * std::cos(a), cy + r * std::sin(a)});
+    }
+    ring.push_back(ring.front());
+    for (size_t k = 0; k < ring.size(); ++k) {
+      std::snprintf(buf, sizeof buf, "%.3f,%.3f\n", ring[k].first, ring[k].second);
+      gen << buf;
+      std::snprintf(buf, sizeof buf, "%s[%.3f,%.3f]", k ? "," : "", ring[k].first, ring[k].second);
+      json << buf;
+    }
+    gen << "END\n";
+    json << "]]}}";
+  }
+  gen << "END\n";
+  json << "\n]}\n";
+  text(dir + "/gdal.cmd",
+       "gdal_rasterize -q -burn 7.5 -init -9999 -a_nodata -9999 -te 150000 400000 190000 440000 -tr 10 10 "
+       "-ot Float32 -of EHdr stars.geojson gdal.bil\n");
+  std::printf("cells %lld\n", 4000LL * 4000LL);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -89,6 +160,8 @@ int main(int argc, char** argv) {
   Rng rng{argc > 3 ? std::strtoull(argv[3], nullptr, 10) : 20261208ull};
   if (w == "same-grid") return sameGrid(dir, rng);
   if (w == "regrid") return regrid(dir, rng);
+  if (w == "points") return points(dir, rng);
+  if (w == "polygons") return polygons(dir, rng);
   std::fprintf(stderr, "unknown workload %s\n", w.c_str());
   return 2;
 }

@@ -12,7 +12,7 @@ runs="${RUNS:-3}"
 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" --target TervalaGridCreate bench_generate bench_measure >/dev/null
 workloads=("$@")
-if [ "${#workloads[@]}" -eq 0 ]; then workloads=(same-grid regrid); fi
+if [ "${#workloads[@]}" -eq 0 ]; then workloads=(same-grid regrid points polygons); fi
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 printf '%-12s %9s %9s %10s %9s %8s\n' workload seconds "peak MiB" "Mcells/s" "GDAL s" ratio
 for w in "${workloads[@]}"; do

@@ -316,7 +316,24 @@ bool normaliseReal(std::string_view text, std::string& out) {
 
 }  // namespace
 
+namespace {
+// Plain numbers ("12", "-1.5e3") convert directly; the other forms of a Fortran field go the
+// long way.
+template <typename T>
+bool plainNumber(std::string_view text, T& value) {
+  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+  if (text.empty() || text.front() == '+') return false;
+  T v = 0;
+  auto r = std::from_chars(text.data(), text.data() + text.size(), v);
+  if (r.ec != std::errc() || r.ptr != text.data() + text.size() || !std::isfinite(v)) return false;
+  value = v;
+  return true;
+}
+}  // namespace
+
 bool parseFortranReal(std::string_view text, double& value) {
+  if (plainNumber(text, value)) return true;
   std::string n;
   if (!normaliseReal(text, n)) return false;
   double v = 0;
@@ -337,6 +354,7 @@ bool parseFortranReal(std::string_view text, double& value) {
 }
 
 bool parseFortranReal(std::string_view text, float& value) {
+  if (plainNumber(text, value)) return true;
   std::string n;
   if (!normaliseReal(text, n)) return false;
   float v = 0;
