@@ -36,30 +36,34 @@ const frame::Failure kNanFailure{{" ", " ===WARNING, fatal error===", " ", " A N
                                  true,
                                  100};
 
+// Computes cell (i, j) with worker w; a fatal finding is returned.
+inline std::optional<frame::Failure> computeCell(Run& run, Worker& w, int32_t i, int32_t j) {
+  grid::Structure& s = run.structure;
+  const size_t k = s.grid.index(i, j);
+  if (!s.assignMask[k]) return std::nullopt;
+  float v;
+  try {
+    v = GETINFORMATION(run, w, i, j);
+  } catch (const frame::Failure& f) {
+    return f;
+  }
+  s.grid.values[k] = v;
+  if (std::isnan(v)) return kNanFailure;
+  if (v != s.grid.nodata) w.valuesFound = true;
+  return std::nullopt;
+}
+
 // Computes the cells of rows [from, to] with worker w; stops at the first fatal finding,
 // which it returns. cancel() tells it to give up early. done counts the cells visited.
 template <typename Cancel>
 std::optional<frame::Failure> computeRows(Run& run, Worker& w, int32_t from, int32_t to, std::atomic<int64_t>& done,
                                           Cancel cancel, frame::ProgressCounter* progress) {
-  grid::Structure& s = run.structure;
-  const int32_t nc = s.grid.ncols;
-  const float nodata = s.grid.nodata;
+  const int32_t nc = run.structure.grid.ncols;
   for (int32_t j = from; j <= to; ++j) {
     if (cancel()) return std::nullopt;
-    prepareRow(run, w, j);
     for (int32_t i = 1; i <= nc; ++i) {
       if (progress) progress->turn();
-      const size_t k = s.grid.index(i, j);
-      if (!s.assignMask[k]) continue;
-      float v;
-      try {
-        v = GETINFORMATION(run, w, i, j);
-      } catch (const frame::Failure& f) {
-        return f;
-      }
-      s.grid.values[k] = v;
-      if (std::isnan(v)) return kNanFailure;
-      if (v != nodata) w.valuesFound = true;
+      if (auto f = computeCell(run, w, i, j)) return f;
     }
     if (!progress) done.fetch_add(nc, std::memory_order_relaxed);
   }
@@ -72,7 +76,7 @@ float GETINFORMATION(const Run& run, Worker& w, int32_t i, int32_t j) {
   const grid::Structure& s = run.structure;
   const float nodata = s.grid.nodata;
   // 1.
-  if (run.gridSets.sets.empty() && run.pointSets.empty()) return nodata;
+  if (run.gridSets.sets.empty() && run.pointSets.empty() && run.zav.uses.empty()) return nodata;
   // 2. The geometry is needed only by the searches.
   if (run.needsGeometry) cellGeometry(s, i, j, w.cell);
   w.values.clear();
@@ -85,9 +89,9 @@ float GETINFORMATION(const Run& run, Worker& w, int32_t i, int32_t j) {
         run.gridSets.descriptions[static_cast<size_t>(run.gridSets.sets[static_cast<size_t>(k)].description)];
     if (!d.sameGeometry) {
       if (cellStructure) {
-        SEARCHFORCELLINRECTANGULAR(run, w, i, k, first);
+        SEARCHFORCELLINRECTANGULAR(run, w, i, j, k, first);
       } else if (d.numberOfValues < 2) {
-        SEARCHFORMIDDLEINRECTANGULAR(run, w, i, k, first);
+        SEARCHFORMIDDLEINRECTANGULAR(run, w, i, j, k, first);
       }
       continue;
     }
@@ -116,6 +120,14 @@ float GETINFORMATION(const Run& run, Worker& w, int32_t i, int32_t j) {
       SEARCHFORMIDDLEINPOINTS(run, w, k, i, j, first);
     }
   }
+  // 5. Zav uses in table order.
+  for (int k = 0; k < static_cast<int>(run.zav.uses.size()); ++k) {
+    if (cellStructure) {
+      SEARCHFORCELLINZAV(run, w, k, i, j, first);
+    } else {
+      SEARCHFORMIDDLEINZAV(run, w, k, i, j, first);
+    }
+  }
   // 6.
   const int32_t need = run.settings.numberOfValues < 1 ? 1 : run.settings.numberOfValues;
   if (static_cast<int64_t>(w.values.size()) < need) return nodata;
@@ -127,9 +139,11 @@ bool ASSIGNINFORMATIONTOGRID(Run& run) {
   grid::Structure& s = run.structure;
   const int32_t nc = s.grid.ncols, nr = s.grid.nrows;
   run.settings.derive();
+  // 2. The Zav preparation.
+  prepareZavUses(run);
   prepareGridPlans(run);
   preparePointBins(run);
-  if (!run.pointSets.empty()) run.needsGeometry = true;
+  if (!run.pointSets.empty() || !run.zav.uses.empty()) run.needsGeometry = true;
   // 1.
   frame::ProgressCounter progress(run.fr, "Computation progress", static_cast<int64_t>(nc) * nr);
   // 3. Every cell's value depends on that cell alone, so the cells are visited row by row,
@@ -142,7 +156,18 @@ bool ASSIGNINFORMATIONTOGRID(Run& run) {
   if (static_cast<int64_t>(nc) * nr < 65536) threads = 1;
   std::atomic<int64_t> done{0};
   std::optional<frame::Failure> failure;
-  if (threads == 1) {
+  if (!run.zav.uses.empty()) {
+    // The model searches carry a hint from cell to cell and write their tables in cell order:
+    // column by column, and within a column row by row, in one pass.
+    run.main.valuesFound = false;
+    for (int32_t i = 1; i <= nc && !failure; ++i) {
+      for (int32_t j = 1; j <= nr; ++j) {
+        progress.turn();
+        if ((failure = computeCell(run, run.main, i, j))) break;
+      }
+    }
+    run.valuesFound = run.main.valuesFound;
+  } else if (threads == 1) {
     run.main.valuesFound = false;
     failure = computeRows(run, run.main, 1, nr, done, [] { return false; }, &progress);
     run.valuesFound = run.main.valuesFound;

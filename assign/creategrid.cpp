@@ -6,6 +6,8 @@
 #include "frame/text.h"
 #include "grid/gridsets.h"
 #include "grid/writer.h"
+#include "frame/format.h"
+#include "zav/zavobjects.h"
 
 namespace assign {
 namespace {
@@ -137,12 +139,19 @@ bool CREATEGRID(Run& run) {
     if (line.size() > 250) line.resize(250);
     if (HANDLEPOINTFILE(run, line)) return true;
   }
-  // 10., 11. Model results are not read by this version.
+  // 10. The model files, ZAV-OBJECT blocks and USE-ZAV-OBJECT lines.
+  run.zav = zav::ZavState();
   rewindCommands(fr);
-  if (findCommand(fr, "USE-ZAV-OBJECT", changed, raw)) {
-    return fatal(fr, {" The command USE-ZAV-OBJECT is not supported by this version of TervalaGridCreate.", " ",
-                      "   Command line: " + raw});
+  zav::DEFINEZAV(fr, run.zav, fr.commandUnit);
+  rewindCommands(fr);
+  while (findCommand(fr, "USE-ZAV-OBJECT", changed, raw)) {
+    std::string line = frame::upper(raw);
+    line = line.substr(0, static_cast<size_t>(frame::CHARL(line)));
+    if (line.size() > 250) line.resize(250);
+    zav::HANDLEZAVFILE(fr, run.zav, line);
   }
+  // 11. The table check.
+  if (!run.zav.uses.empty() && checkZavTables(run)) return true;
   // 12. POLYGONFILE lines, as found; each acts on the structure at once.
   rewindCommands(fr);
   while (findCommand(fr, "POLYGONFILE", changed, raw)) {
@@ -157,7 +166,19 @@ bool CREATEGRID(Run& run) {
   for (size_t k = 0; !valuesFound && k < run.structure.grid.values.size(); ++k) {
     valuesFound = run.structure.grid.values[k] != nodata;
   }
-  return grid::WRITEINFORMATIONTOGRID(fr, run.structure, st.storeType, st.storeName, st.indicateEmpty, valuesFound);
+  if (grid::WRITEINFORMATIONTOGRID(fr, run.structure, st.storeType, st.storeName, st.indicateEmpty, valuesFound)) {
+    return true;
+  }
+  // The tables of TABLE-CREATE appear now that the run has succeeded.
+  for (size_t k = 0; k < run.tableFiles.size(); ++k) {
+    if (!run.tableFiles[k]) continue;
+    const int e = run.tableFiles[k]->commit();
+    if (e != 0) {
+      return fatal(fr, {" The Table file " + frame::trimmed(run.zav.uses[k].tableName) + " could not be written.",
+                        " Error number=" + frame::fmtI(e, 6, 6)});
+    }
+  }
+  return false;
 }
 
 }  // namespace assign

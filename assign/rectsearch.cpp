@@ -68,6 +68,7 @@ void prepareGridPlans(Run& run) {
     p.xmax = d.xll + static_cast<float>(d.ncols) * d.dx;
     p.ymin = d.yll;
     p.ymax = d.yll + static_cast<float>(d.nrows) * d.dy;
+    const int32_t nr = s.grid.nrows;
     if (!cellStructure) {
       p.middleColumn.assign(static_cast<size_t>(nc), 0);
       for (int32_t i = 1; i <= nc; ++i) {
@@ -76,7 +77,32 @@ void prepareGridPlans(Run& run) {
         const int32_t c = indexOf(grid::relativeIndex(mx, d.xll, d.dx, d.ncols), 0.0001);
         if (c >= 1 && c <= d.ncols) p.middleColumn[static_cast<size_t>(i - 1)] = c;
       }
+      p.middleRow.assign(static_cast<size_t>(nr), 0);
+      for (int32_t j = 1; j <= nr; ++j) {
+        const float my = s.grid.yll + (static_cast<float>(j - 1) + 0.5f) * s.cellsize;
+        if (!(p.ymin <= my && my <= p.ymax)) continue;
+        const int32_t r = indexOf(grid::relativeIndex(my, d.yll, d.dy, d.nrows), 0.0001);
+        if (r >= 1 && r <= d.nrows) p.middleRow[static_cast<size_t>(j - 1)] = r;
+      }
       continue;
+    }
+    p.rowLo.assign(static_cast<size_t>(nr), 1);
+    p.rowHi.assign(static_cast<size_t>(nr), 0);
+    p.rowSpanAt.assign(static_cast<size_t>(nr), 0);
+    p.rowSpans.clear();
+    for (int32_t j = 1; j <= nr; ++j) {
+      const float y0 = s.grid.yll + static_cast<float>(j - 1) * s.cellsize;
+      const float y1 = s.grid.yll + static_cast<float>(j) * s.cellsize;
+      int32_t lo, hi;
+      rangeOf(y0, y1, d.yll, d.dy, d.nrows, p.ymin, p.ymax, lo, hi);
+      p.rowLo[static_cast<size_t>(j - 1)] = lo;
+      p.rowHi[static_cast<size_t>(j - 1)] = hi;
+      p.rowSpanAt[static_cast<size_t>(j - 1)] = static_cast<uint32_t>(p.rowSpans.size());
+      for (int32_t r = lo; r <= hi; ++r) {
+        const float by0 = d.yll + static_cast<float>(r - 1) * d.dy;
+        const float by1 = d.yll + static_cast<float>(r) * d.dy;
+        p.rowSpans.push_back(grid::axisOverlap(y0, y1, by0, by1));
+      }
     }
     p.colLo.assign(static_cast<size_t>(nc), 1);
     p.colHi.assign(static_cast<size_t>(nc), 0);
@@ -99,44 +125,12 @@ void prepareGridPlans(Run& run) {
   }
 }
 
-void prepareRow(const Run& run, Worker& w, int32_t j) {
-  const grid::Structure& s = run.structure;
-  w.row = j;
-  w.rows.resize(run.gridPlans.size());
-  const bool cellStructure = s.grid.cellValues();
-  for (size_t k = 0; k < run.gridPlans.size(); ++k) {
-    const GridSetPlan& p = run.gridPlans[k];
-    RowPlan& rp = w.rows[k];
-    rp.lo = 1;
-    rp.hi = 0;
-    rp.middleRow = 0;
-    rp.spans.clear();
-    if (!p.searchable) continue;
-    const grid::GridDescription& d = run.gridSets.descriptions[static_cast<size_t>(p.description)];
-    if (!cellStructure) {
-      const float my = s.grid.yll + (static_cast<float>(j - 1) + 0.5f) * s.cellsize;
-      if (!(p.ymin <= my && my <= p.ymax)) continue;
-      const int32_t r = indexOf(grid::relativeIndex(my, d.yll, d.dy, d.nrows), 0.0001);
-      if (r >= 1 && r <= d.nrows) rp.middleRow = r;
-      continue;
-    }
-    const float y0 = s.grid.yll + static_cast<float>(j - 1) * s.cellsize;
-    const float y1 = s.grid.yll + static_cast<float>(j) * s.cellsize;
-    rangeOf(y0, y1, d.yll, d.dy, d.nrows, p.ymin, p.ymax, rp.lo, rp.hi);
-    for (int32_t r = rp.lo; r <= rp.hi; ++r) {
-      const float by0 = d.yll + static_cast<float>(r - 1) * d.dy;
-      const float by1 = d.yll + static_cast<float>(r) * d.dy;
-      rp.spans.push_back(grid::axisOverlap(y0, y1, by0, by1));
-    }
-  }
-}
-
-void SEARCHFORMIDDLEINRECTANGULAR(const Run& run, Worker& w, int32_t i, int set, bool& first) {
+void SEARCHFORMIDDLEINRECTANGULAR(const Run& run, Worker& w, int32_t i, int32_t j, int set, bool& first) {
   const GridSetPlan& p = run.gridPlans[static_cast<size_t>(set)];
   if (!p.searchable) return;
   // The middle lies in the grid, and in which input cell, by its column and row.
   const int32_t c = p.middleColumn[static_cast<size_t>(i - 1)];
-  const int32_t r = w.rows[static_cast<size_t>(set)].middleRow;
+  const int32_t r = p.middleRow[static_cast<size_t>(j - 1)];
   if (c == 0 || r == 0) return;
   const grid::GridDescription& d = descriptionOf(run, set);
   const float v = d.at(c, r);
@@ -186,14 +180,14 @@ void HANDLEINTERSECTS(const Run& run, Worker& w, bool& first, int32_t priority, 
   w.clipper.clear();
 }
 
-void SEARCHFORCELLINRECTANGULAR(const Run& run, Worker& w, int32_t i, int set, bool& first) {
+void SEARCHFORCELLINRECTANGULAR(const Run& run, Worker& w, int32_t i, int32_t j, int set, bool& first) {
   const GridSetPlan& p = run.gridPlans[static_cast<size_t>(set)];
   w.intersects.pieces.clear();
   if (!p.searchable) return;
-  const RowPlan& rp = w.rows[static_cast<size_t>(set)];
-  const size_t ci = static_cast<size_t>(i - 1);
+  const size_t ci = static_cast<size_t>(i - 1), rj = static_cast<size_t>(j - 1);
   const int32_t cLo = p.colLo[ci], cHi = p.colHi[ci];
-  if (cLo > cHi || rp.lo > rp.hi) return;
+  const int32_t rLo = p.rowLo[rj], rHi = p.rowHi[rj];
+  if (cLo > cHi || rLo > rHi) return;
   const grid::GridDescription& d = descriptionOf(run, set);
   const float* cell = w.cell.corners;
   const float x0 = cell[0], x1 = cell[4], y0 = cell[1], y1 = cell[5];
@@ -219,8 +213,9 @@ void SEARCHFORCELLINRECTANGULAR(const Run& run, Worker& w, int32_t i, int set, b
     // their ends are fit for it (see rectangleOverlapArea); otherwise it is clipped.
     const bool shortWay = s > 0.0f && x0 < x1 && y0 < y1;
     const grid::AxisOverlap* cols = p.spans.data() + p.spanAt[ci];
-    for (int32_t r = rp.lo; r <= rp.hi; ++r) {
-      const grid::AxisOverlap& ry = rp.spans[static_cast<size_t>(r - rp.lo)];
+    const grid::AxisOverlap* rows = p.rowSpans.data() + p.rowSpanAt[rj];
+    for (int32_t r = rLo; r <= rHi; ++r) {
+      const grid::AxisOverlap& ry = rows[r - rLo];
       const float* row = d.values.data() + d.index(1, r);
       for (int32_t c = cLo; c <= cHi; ++c) {
         const float v = row[c - 1];
@@ -249,7 +244,7 @@ void SEARCHFORCELLINRECTANGULAR(const Run& run, Worker& w, int32_t i, int set, b
   // Point-related input: the middles of the input cells inside the output cell.
   auto& values = w.collected;
   values.clear();
-  for (int32_t r = rp.lo; r <= rp.hi; ++r) {
+  for (int32_t r = rLo; r <= rHi; ++r) {
     const float my = d.yll + (static_cast<float>(r - 1) + 0.5f) * d.dy;
     if (!(y0 <= my && my <= y1)) continue;
     const float* row = d.values.data() + d.index(1, r);

@@ -2,6 +2,7 @@
 // The state of one run: the frame, the structure, the run settings, the set tables and the
 // value list of the current cell. main builds one; tests build their own.
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "grid/griddesc.h"
 #include "grid/grids.h"
 #include "grid/gridsets.h"
+#include "zav/zav.h"
 
 namespace assign {
 
@@ -97,13 +99,11 @@ struct GridSetPlan {
   std::vector<uint32_t> spanAt;             // per output column: first span in spans
   std::vector<grid::AxisOverlap> spans;
   std::vector<int32_t> middleColumn;        // MIDDLE structure: input column of the middle, 0 outside
-};
-
-// The same for the output row a worker is on.
-struct RowPlan {
-  int32_t lo = 1, hi = 0;
-  std::vector<grid::AxisOverlap> spans;
-  int32_t middleRow = 0;
+  // The same per output row.
+  std::vector<int32_t> rowLo, rowHi;
+  std::vector<uint32_t> rowSpanAt;
+  std::vector<grid::AxisOverlap> rowSpans;
+  std::vector<int32_t> middleRow;
 };
 
 // The state that changes from cell to cell. The cell loop gives each thread its own; they
@@ -115,14 +115,25 @@ struct alignas(64) Worker {
   grid::PolygonClipper clipper;
   IntersectionStore intersects;
   std::vector<float> collected;
-  std::vector<RowPlan> rows;  // per grid set, for the output row `row`
   std::vector<uint32_t> points;  // candidate points of the current cell and point set
   struct Cursor {
     int32_t row = -1, column = 0;
     size_t at = 0;
   };
   std::vector<Cursor> pointCursor;  // per point set: the place in the row's list
-  int32_t row = -1;
+  // Per Zav use: the search hint, a table line kept for a later cell, and what the use found
+  // for the current cell (for the uses that share its table).
+  struct ZavCellState {
+    int32_t hintN = 0, hintM = 0;
+    bool hintFound = false;
+    size_t nextLine = 0;  // TABLE-USE: the next line to read
+    bool kept = false;
+    int32_t keptColumn = 0, keptRow = 0, keptSegment = 0;
+    float keptArea = 0.0f;
+    bool found = false;                            // MIDDLE: a model cell holds the middle
+    std::vector<std::pair<int32_t, float>> pieces; // segment number and overlap area
+  };
+  std::vector<ZavCellState> zav;
   bool valuesFound = false;
 };
 
@@ -134,6 +145,9 @@ struct Run {
   RunSettings settings;
   grid::GridSets gridSets;
   std::vector<PointSet> pointSets;
+  zav::ZavState zav;
+  std::vector<std::unique_ptr<frame::AtomicOutputFile>> tableFiles;  // per Zav use: TABLE-CREATE output
+  std::vector<std::vector<std::string>> tableLines;                 // per Zav use: TABLE-USE input
   std::vector<GridSetPlan> gridPlans;  // prepared by the cell loop
   bool needsGeometry = true;           // some set searches by the cell's corners or middle
   Worker main;                         // the main thread's worker
@@ -154,14 +168,13 @@ inline void ADDAVALUE(std::vector<ValueRecord>& list, const ValueRecord& record,
 // by the run method. Unweighted records (-1.0) count as weight 1.
 float combineValues(const std::vector<ValueRecord>& list, const RunSettings& settings, float nodata);
 
-// Cell search in grids that are not the structure's grid, for the cell in w.cell at output
-// column i (the plans are per column); the row plans of w are for its current row.
-void SEARCHFORMIDDLEINRECTANGULAR(const Run& run, Worker& w, int32_t i, int set, bool& first);
-void SEARCHFORCELLINRECTANGULAR(const Run& run, Worker& w, int32_t i, int set, bool& first);
+// Cell search in grids that are not the structure's grid, for the cell (i, j) whose geometry
+// is in w.cell (the plans are per output column and row).
+void SEARCHFORMIDDLEINRECTANGULAR(const Run& run, Worker& w, int32_t i, int32_t j, int set, bool& first);
+void SEARCHFORCELLINRECTANGULAR(const Run& run, Worker& w, int32_t i, int32_t j, int set, bool& first);
 void ADDINTERSECT(Worker& w, bool& storeFirst, float value);
 void HANDLEINTERSECTS(const Run& run, Worker& w, bool& first, int32_t priority, int32_t numberOfValues);
-// The row plans of every grid set for output row j.
-void prepareRow(const Run& run, Worker& w, int32_t j);
+
 
 // Point sets.
 bool HANDLEPOINTFILE(Run& run, const std::string& line);
@@ -182,6 +195,13 @@ bool polygonCovers(const std::vector<float>& polygon, float px, float py);
 // them (spacing: the distance between samples).
 std::vector<uint8_t> polygonCoverage(const std::vector<float>& polygon, const std::vector<float>& xs,
                                      const std::vector<float>& ys, float spacing);
+
+// Zav uses: the table check of the driver, the preparation of the cell loop and the
+// searches. A fatal finding in a search throws frame::Failure.
+bool checkZavTables(Run& run);
+void prepareZavUses(Run& run);
+void SEARCHFORMIDDLEINZAV(const Run& run, Worker& w, int use, int32_t i, int32_t j, bool& first);
+void SEARCHFORCELLINZAV(const Run& run, Worker& w, int use, int32_t i, int32_t j, bool& first);
 
 // CREATEGRID: the run driver. Returns err.
 bool CREATEGRID(Run& run);

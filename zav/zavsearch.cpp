@@ -1,0 +1,558 @@
+// The Zav uses in the run: the table check, the preparation before the cell loop and the
+// searches that carry the model's values onto the output cells.
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+
+#include "assign/run.h"
+#include "frame/files.h"
+#include "frame/format.h"
+#include "frame/pager.h"
+#include "frame/startup.h"
+#include "frame/text.h"
+#include "grid/general.h"
+#include "grid/grids.h"
+#include "zav/zavfiles.h"
+#include "zav/zavobjects.h"
+
+namespace assign {
+
+using zav::ZavUse;
+
+namespace {
+
+void tableError(frame::Frame& fr, const std::vector<std::string>& message) {
+  std::vector<std::string> lines = frame::errorHeading();
+  lines.insert(lines.end(), message.begin(), message.end());
+  frame::writeErrorUnit(fr, lines);
+  frame::ENDPR(fr);
+}
+
+}  // namespace
+
+// The table check: which use owns the table file that it writes or reads, and the files opened.
+bool checkZavTables(Run& run) {
+  frame::Frame& fr = run.fr;
+  auto& uses = run.zav.uses;
+  const size_t n = uses.size();
+  std::vector<bool> opens(n, false);
+  for (size_t i = 0; i < n; ++i) {
+    ZavUse& u = uses[i];
+    u.tableOwner = -1;
+    if (i == 0) {
+      if (u.tableMode == 1 || u.tableMode == 2) {
+        u.tableOwner = 1;
+        opens[i] = true;
+      }
+      continue;
+    }
+    if (u.tableMode == 1) {
+      for (size_t j = 0; j < i; ++j) {
+        if (uses[j].tableName != u.tableName) continue;
+        if (uses[j].tableMode == 2) {
+          tableError(fr, {" You use table " + frame::trimmed(u.tableName) + " before it is created."});
+          return true;
+        }
+        if (uses[j].tableMode == 1) {
+          tableError(fr, {" You already created table " + frame::trimmed(u.tableName), " in a previous USE-ZAV-OBJECT line."});
+          return true;
+        }
+      }
+      u.tableOwner = static_cast<int>(i) + 1;
+      opens[i] = true;
+    } else if (u.tableMode == 2) {
+      size_t j = 0;
+      while (j < i && uses[j].tableName != u.tableName) ++j;
+      if (j < i) {
+        if (uses[j].related != u.related) {
+          tableError(fr, {" You used table " + frame::trimmed(u.tableName) + " already for", " a file with a different data related to."});
+          return true;
+        }
+        u.tableOwner = static_cast<int>(j) + 1;
+      } else {
+        u.tableOwner = static_cast<int>(i) + 1;
+        opens[i] = true;
+      }
+    } else {
+      u.tableOwner = static_cast<int>(i) + 1;
+    }
+  }
+  run.tableFiles.clear();
+  run.tableFiles.resize(n);
+  run.tableLines.assign(n, {});
+  for (size_t i = 0; i < n; ++i) {
+    ZavUse& u = uses[i];
+    u.tableUnit = -1;
+    if (!opens[i]) continue;
+    u.tableUnit = fr.units.FREEFILE(100);
+    const std::string name = frame::trimmed(u.tableName);
+    int e = 0;
+    if (u.tableMode == 1) {
+      // Written whole: the table appears under its name only when the run has succeeded.
+      auto f = std::make_unique<frame::AtomicOutputFile>();
+      e = frame::isDirectory(frame::nativeName(name)) ? EISDIR : f->open(frame::nativeName(name));
+      if (e == 0) run.tableFiles[i] = std::move(f);
+    } else {
+      bool openFailed = false;
+      const std::string path = frame::resolveInputName(name);
+      e = frame::isDirectory(path) ? EISDIR : frame::readTextRecords(path, run.tableLines[i], openFailed);
+    }
+    if (e != 0) {
+      tableError(fr, {" The Table file " + name + " could not be opened.",
+                      u.tableMode == 1 ? " This file must be created (anew)." : " It must be an existing file.",
+                      " Error number=" + frame::fmtI(e, 6, 6)});
+      return true;
+    }
+    fr.units.connectName(u.tableUnit, name);
+  }
+  return false;
+}
+
+namespace {
+
+// Bucket of a coordinate along one axis of the index.
+inline int32_t bucketOf(float v, float origin, float size, int32_t count) {
+  const double b = std::floor((static_cast<double>(v) - origin) / size);
+  if (b < 0) return 0;
+  if (b >= count) return count - 1;
+  return static_cast<int32_t>(b);
+}
+
+// Fills a bucket index: items are scan indices, each listed in every bucket its box touches.
+template <typename Box>
+void buildBuckets(const ZavUse& u, size_t count, Box box, std::vector<uint32_t>& start, std::vector<uint32_t>& items) {
+  const size_t buckets = static_cast<size_t>(u.bucketsX) * static_cast<size_t>(u.bucketsY);
+  start.assign(buckets + 1, 0);
+  std::vector<std::pair<size_t, uint32_t>> found;
+  for (size_t k = 0; k < count; ++k) {
+    float b[4];
+    uint32_t scan;
+    if (!box(k, b, scan)) continue;
+    const int32_t x0 = bucketOf(b[0], u.bucketOrigin[0], u.bucketSize[0], u.bucketsX);
+    const int32_t x1 = bucketOf(b[1], u.bucketOrigin[0], u.bucketSize[0], u.bucketsX);
+    const int32_t y0 = bucketOf(b[2], u.bucketOrigin[1], u.bucketSize[1], u.bucketsY);
+    const int32_t y1 = bucketOf(b[3], u.bucketOrigin[1], u.bucketSize[1], u.bucketsY);
+    for (int32_t by = y0; by <= y1; ++by) {
+      for (int32_t bx = x0; bx <= x1; ++bx) {
+        found.push_back({static_cast<size_t>(by) * static_cast<size_t>(u.bucketsX) + static_cast<size_t>(bx), scan});
+      }
+    }
+  }
+  std::sort(found.begin(), found.end());
+  items.resize(found.size());
+  for (size_t k = 0; k < found.size(); ++k) {
+    ++start[found[k].first + 1];
+    items[k] = found[k].second;
+  }
+  for (size_t b = 1; b < start.size(); ++b) start[b] += start[b - 1];
+}
+
+}  // namespace
+
+// The Zav preparation of the cell loop: segment values at the first time block, and per use
+// its grid, extent and valid cells, sorted ascending by X minimum, with the indices that find
+// the cell holding a point and the nearest grid point.
+void prepareZavUses(Run& run) {
+  frame::Frame& fr = run.fr;
+  zav::ZavState& state = run.zav;
+  for (ZavUse& u : state.uses) {
+    const std::string lgaId = zav::GETIDSZAVOBJECT(fr, state, u.object, "LGA");
+    u.segmentValues.assign(static_cast<size_t>(std::max(0, zav::GETMAXSEGMENTINLGAID(state.files, lgaId))), 0.0f);
+    zav::READVALUESFROMZAV(fr, state, u.object, "START", u.parameterName, 1, 1, u.segmentValues);
+  }
+  for (ZavUse& u : state.uses) {
+    u.ccoNr = zav::GETFILENR(state, "CCO", "ID", zav::GETIDSZAVOBJECT(fr, state, u.object, "CCO"));
+    u.lgaNr = zav::GETFILENR(state, "LGA", "ID", zav::GETIDSZAVOBJECT(fr, state, u.object, "LGA"));
+    u.mapNr = zav::GETFILENR(state, "MAP", "ID", zav::GETIDSZAVOBJECT(fr, state, u.object, "MAP"));
+    u.n = zav::GETMAXINDEX(state.files, u.ccoNr, "CCO", "N");
+    u.m = zav::GETMAXINDEX(state.files, u.ccoNr, "CCO", "M");
+    zav::GETGRIDEXTENT(state.files, u.extent, u.ccoNr);
+    // The valid cells in scan order (n outer, m inner), then sorted by X minimum.
+    u.cells.clear();
+    const size_t scanCount = u.n >= 2 && u.m >= 2 ? static_cast<size_t>(u.n - 1) * static_cast<size_t>(u.m - 1) : 0;
+    u.validScan.assign(scanCount, 0);
+    std::vector<zav::ZavCell> scanCells;
+    for (int32_t n = 2; n <= u.n; ++n) {
+      for (int32_t m = 2; m <= u.m; ++m) {
+        const zav::CellCorners cc = zav::GETCELLCORNERS(state.files, u.ccoNr, n, m);
+        if (!cc.valid) continue;
+        zav::ZavCell z;
+        std::copy(cc.corners, cc.corners + 8, z.corners);
+        z.xmin = z.xmax = cc.corners[0];
+        z.ymin = z.ymax = cc.corners[1];
+        for (int k = 1; k < 4; ++k) {
+          z.xmin = std::min(z.xmin, cc.corners[2 * k]);
+          z.xmax = std::max(z.xmax, cc.corners[2 * k]);
+          z.ymin = std::min(z.ymin, cc.corners[2 * k + 1]);
+          z.ymax = std::max(z.ymax, cc.corners[2 * k + 1]);
+        }
+        z.n = n;
+        z.m = m;
+        u.validScan[static_cast<size_t>(n - 2) * static_cast<size_t>(u.m - 1) + static_cast<size_t>(m - 2)] = 1;
+        scanCells.push_back(z);
+      }
+    }
+    std::vector<float> xmins(scanCells.size());
+    std::vector<int32_t> positions(scanCells.size());
+    for (size_t k = 0; k < scanCells.size(); ++k) {
+      xmins[k] = scanCells[k].xmin;
+      positions[k] = static_cast<int32_t>(k);
+    }
+    frame::USRTWI(xmins.data(), static_cast<int64_t>(xmins.size()), positions.data());
+    u.cells.resize(scanCells.size());
+    u.widestCell = 0.0f;
+    for (size_t k = 0; k < scanCells.size(); ++k) {
+      u.cells[k] = scanCells[static_cast<size_t>(positions[k])];
+      u.widestCell = std::max(u.widestCell, u.cells[k].xmax - u.cells[k].xmin);
+    }
+    u.cellXmin = xmins;
+    // The bucket grid over all valid cells' boxes.
+    float bx0 = u.extent[0], bx1 = u.extent[1], by0 = u.extent[2], by1 = u.extent[3];
+    for (const auto& z : scanCells) {
+      bx0 = std::min(bx0, z.xmin);
+      bx1 = std::max(bx1, z.xmax);
+      by0 = std::min(by0, z.ymin);
+      by1 = std::max(by1, z.ymax);
+    }
+    const int32_t side = std::max<int32_t>(1, static_cast<int32_t>(std::sqrt(static_cast<double>(scanCells.size()) / 2.0)));
+    u.bucketsX = side;
+    u.bucketsY = side;
+    u.bucketOrigin[0] = bx0;
+    u.bucketOrigin[1] = by0;
+    u.bucketSize[0] = bx1 > bx0 ? (bx1 - bx0) / static_cast<float>(side) : 1.0f;
+    u.bucketSize[1] = by1 > by0 ? (by1 - by0) / static_cast<float>(side) : 1.0f;
+    // A cell is listed in every bucket its box touches, widened a little: the point-in-polygon
+    // test counts a point on the border, and rounding may put it a hair outside.
+    buildBuckets(u, scanCells.size(), [&](size_t k, float b[4], uint32_t& scan) {
+      const auto& z = scanCells[k];
+      const float wx = 1e-6f * (std::fabs(z.xmin) + std::fabs(z.xmax)) + 1e-6f * (z.xmax - z.xmin);
+      const float wy = 1e-6f * (std::fabs(z.ymin) + std::fabs(z.ymax)) + 1e-6f * (z.ymax - z.ymin);
+      b[0] = z.xmin - wx;
+      b[1] = z.xmax + wx;
+      b[2] = z.ymin - wy;
+      b[3] = z.ymax + wy;
+      scan = static_cast<uint32_t>(static_cast<size_t>(z.n - 2) * static_cast<size_t>(u.m - 1) + static_cast<size_t>(z.m - 2));
+      return true;
+    }, u.cellBucketStart, u.cellBucketItems);
+    // The grid points (n, m) of valid cells with a segment, for GRID-POINT uses.
+    buildBuckets(u, scanCells.size(), [&](size_t k, float b[4], uint32_t& scan) {
+      const auto& z = scanCells[k];
+      if (zav::GETSEGMENTNRFORINDICES(state.files, u.lgaNr, z.n, z.m) < 1) return false;
+      b[0] = b[1] = z.corners[0];
+      b[2] = b[3] = z.corners[1];
+      scan = static_cast<uint32_t>(static_cast<size_t>(z.n - 2) * static_cast<size_t>(u.m - 1) + static_cast<size_t>(z.m - 2));
+      return true;
+    }, u.pointBucketStart, u.pointBucketItems);
+  }
+}
+
+namespace {
+
+// Whether model cell (n, m) holds the point: a valid cell whose corners contain it.
+bool holds(const Run& run, const ZavUse& u, int32_t n, int32_t m, const float p[2]) {
+  if (n < 2 || n > u.n || m < 2 || m > u.m) return false;
+  if (!u.validScan[static_cast<size_t>(n - 2) * static_cast<size_t>(u.m - 1) + static_cast<size_t>(m - 2)]) return false;
+  const zav::CellCorners cc = zav::GETCELLCORNERS(run.zav.files, u.ccoNr, n, m);
+  return cc.valid && grid::POINTINPOLYGON(p, cc.corners, 4);
+}
+
+}  // namespace
+
+// GETCELL: the model cell that holds the point: the hinted cell, else one of its eight
+// neighbours, else the first in scan order; the hint then holds the cell found.
+bool GETCELL(const Run& run, const ZavUse& u, const float p[2], Worker::ZavCellState& h) {
+  if (h.hintFound) {
+    if (holds(run, u, h.hintN, h.hintM, p)) return true;
+    h.hintFound = false;
+  }
+  for (int32_t n = h.hintN - 1; n <= h.hintN + 1; ++n) {
+    for (int32_t m = h.hintM - 1; m <= h.hintM + 1; ++m) {
+      if (n == h.hintN && m == h.hintM) continue;
+      if (holds(run, u, n, m, p)) {
+        h.hintN = n;
+        h.hintM = m;
+        h.hintFound = true;
+        return true;
+      }
+    }
+  }
+  // The first in scan order among the cells listed where the point lies.
+  if (u.bucketsX == 0 || u.cellBucketStart.empty()) return false;
+  const size_t b = static_cast<size_t>(bucketOf(p[1], u.bucketOrigin[1], u.bucketSize[1], u.bucketsY)) *
+                       static_cast<size_t>(u.bucketsX) +
+                   static_cast<size_t>(bucketOf(p[0], u.bucketOrigin[0], u.bucketSize[0], u.bucketsX));
+  for (uint32_t k = u.cellBucketStart[b]; k < u.cellBucketStart[b + 1]; ++k) {
+    const uint32_t scan = u.cellBucketItems[k];
+    const int32_t n = static_cast<int32_t>(scan / static_cast<uint32_t>(u.m - 1)) + 2;
+    const int32_t m = static_cast<int32_t>(scan % static_cast<uint32_t>(u.m - 1)) + 2;
+    if (holds(run, u, n, m, p)) {
+      h.hintN = n;
+      h.hintM = m;
+      h.hintFound = true;
+      return true;
+    }
+  }
+  return false;
+}
+
+namespace {
+
+bool inExtent(const ZavUse& u, const float p[2]) {
+  const float box[8] = {u.extent[0], u.extent[2], u.extent[1], u.extent[2], u.extent[1], u.extent[3], u.extent[0], u.extent[3]};
+  return grid::POINTINPOLYGON(p, box, 4);
+}
+
+// The segment of the grid point nearest to p among the valid cells with a segment; on equal
+// distances the first in scan order. The buckets are searched in growing rings until no
+// nearer point can be left.
+int32_t nearestGridPoint(const Run& run, const ZavUse& u, const float p[2]) {
+  if (u.pointBucketStart.empty() || u.pointBucketItems.empty()) return -1;
+  const int32_t cx = bucketOf(p[0], u.bucketOrigin[0], u.bucketSize[0], u.bucketsX);
+  const int32_t cy = bucketOf(p[1], u.bucketOrigin[1], u.bucketSize[1], u.bucketsY);
+  bool any = false;
+  float best = 0.0f;
+  uint32_t bestScan = 0;
+  const zav::CcoFile& c = run.zav.files.cco[static_cast<size_t>(u.ccoNr - 1)];
+  for (int32_t ring = 0;; ++ring) {
+    for (int32_t by = cy - ring; by <= cy + ring; ++by) {
+      for (int32_t bx = cx - ring; bx <= cx + ring; ++bx) {
+        if (std::max(std::abs(bx - cx), std::abs(by - cy)) != ring) continue;
+        if (bx < 0 || by < 0 || bx >= u.bucketsX || by >= u.bucketsY) continue;
+        const size_t b = static_cast<size_t>(by) * static_cast<size_t>(u.bucketsX) + static_cast<size_t>(bx);
+        for (uint32_t k = u.pointBucketStart[b]; k < u.pointBucketStart[b + 1]; ++k) {
+          const uint32_t scan = u.pointBucketItems[k];
+          const int32_t n = static_cast<int32_t>(scan / static_cast<uint32_t>(u.m - 1)) + 2;
+          const int32_t m = static_cast<int32_t>(scan % static_cast<uint32_t>(u.m - 1)) + 2;
+          const float q[2] = {c.xAt(n, m), c.yAt(n, m)};
+          const float d = grid::DISTANCE(p, q);
+          if (!any || d < best || (d == best && scan < bestScan)) {
+            best = d;
+            bestScan = scan;
+            any = true;
+          }
+        }
+      }
+    }
+    // Points outside the rings searched lie at least this far away.
+    const double left = (static_cast<double>(p[0]) - u.bucketOrigin[0]) - (cx - ring) * static_cast<double>(u.bucketSize[0]);
+    const double right = (cx + ring + 1) * static_cast<double>(u.bucketSize[0]) - (static_cast<double>(p[0]) - u.bucketOrigin[0]);
+    const double down = (static_cast<double>(p[1]) - u.bucketOrigin[1]) - (cy - ring) * static_cast<double>(u.bucketSize[1]);
+    const double up = (cy + ring + 1) * static_cast<double>(u.bucketSize[1]) - (static_cast<double>(p[1]) - u.bucketOrigin[1]);
+    const double reach = std::min(std::min(left, right), std::min(down, up));
+    const bool allSearched = cx - ring <= 0 && cy - ring <= 0 && cx + ring >= u.bucketsX - 1 && cy + ring >= u.bucketsY - 1;
+    if (allSearched || (any && best * (1.0 + 1e-5) + 1e-6 < reach)) break;
+  }
+  if (!any) return -1;
+  const int32_t n = static_cast<int32_t>(bestScan / static_cast<uint32_t>(u.m - 1)) + 2;
+  const int32_t m = static_cast<int32_t>(bestScan % static_cast<uint32_t>(u.m - 1)) + 2;
+  return zav::GETSEGMENTNRFORINDICES(run.zav.files, u.lgaNr, n, m);
+}
+
+std::string tableLine(int32_t column, int32_t row, int32_t segment) {
+  return frame::fmtI(column, 5) + "," + frame::fmtI(row, 5) + "," + frame::fmtI(segment, 9);
+}
+
+// The next table line of a TABLE-USE use: column, row, segment and, when asked, the area.
+// False at the end of the table; a line not of the written form is a fatal finding.
+bool readTableLine(const Run& run, int use, Worker::ZavCellState& st, bool withArea) {
+  const auto& lines = run.tableLines[static_cast<size_t>(use)];
+  while (st.nextLine < lines.size() && frame::trimmed(lines[st.nextLine]).empty()) ++st.nextLine;
+  if (st.nextLine >= lines.size()) return false;
+  const std::string& l = lines[st.nextLine++];
+  std::vector<std::string> items;
+  size_t start = 0;
+  for (;;) {
+    const size_t c = l.find(',', start);
+    items.push_back(frame::trimmed(std::string_view(l).substr(start, c == std::string::npos ? std::string::npos : c - start)));
+    if (c == std::string::npos) break;
+    start = c + 1;
+  }
+  int64_t col = 0, row = 0, seg = 0;
+  bool ok = items.size() >= 3 && !items[0].empty() && !items[1].empty() && !items[2].empty() &&
+            frame::parseFortranInteger(items[0], col) && frame::parseFortranInteger(items[1], row) &&
+            frame::parseFortranInteger(items[2], seg);
+  float area = 0.0f;
+  if (ok && withArea && seg >= 0) ok = items.size() >= 4 && frame::parseFortranReal(items[3], area);
+  if (!ok) {
+    const ZavUse& u = run.zav.uses[static_cast<size_t>(use)];
+    throw frame::Failure{{" ", " ERROR", " *****", " ",
+                          " The Table file " + frame::trimmed(u.tableName) + " has a line that is not of the written form",
+                          " (line " + std::to_string(st.nextLine) + "): " + l},
+                         true,
+                         0};
+  }
+  st.kept = true;
+  st.keptColumn = static_cast<int32_t>(col);
+  st.keptRow = static_cast<int32_t>(row);
+  st.keptSegment = static_cast<int32_t>(seg);
+  st.keptArea = area;
+  return true;
+}
+
+Worker::ZavCellState& stateOf(Worker& w, int use, size_t uses) {
+  if (w.zav.size() < uses) w.zav.resize(uses);
+  return w.zav[static_cast<size_t>(use)];
+}
+
+}  // namespace
+
+void SEARCHFORMIDDLEINZAV(const Run& run, Worker& w, int use, int32_t i, int32_t j, bool& first) {
+  const ZavUse& u = run.zav.uses[static_cast<size_t>(use)];
+  Worker::ZavCellState& st = stateOf(w, use, run.zav.uses.size());
+  const int owner = u.tableOwner - 1;
+  int32_t segment = -1;
+  bool found = false;
+  if (owner != use && owner >= 0) {
+    // The table is shared: the owner has found this cell's segment already.
+    const Worker::ZavCellState& o = w.zav[static_cast<size_t>(owner)];
+    found = o.found;
+    segment = o.pieces.empty() ? -1 : o.pieces.front().first;
+  } else if (u.tableMode == 2) {
+    // 1. From the table, read in the order it was written.
+    if (st.kept || readTableLine(run, use, st, false)) {
+      if (st.keptColumn == i && st.keptRow == j) {
+        st.kept = false;
+        found = true;
+        segment = st.keptSegment;
+      }
+    }
+  } else {
+    // 2., 3.
+    const float* middle = w.cell.middle;
+    if (inExtent(u, middle) && GETCELL(run, u, middle, st)) {
+      found = true;
+      // 4.
+      if (u.related == "CELL ") {
+        segment = zav::GETSEGMENTNRFORINDICES(run.zav.files, u.lgaNr, st.hintN, st.hintM);
+        if (segment < 1) segment = -1;
+      } else {
+        segment = nearestGridPoint(run, u, middle);
+      }
+      if (u.tableMode == 1) {
+        const std::string l = tableLine(i, j, segment < 1 ? -1 : segment) + "\n";
+        run.tableFiles[static_cast<size_t>(use)]->write(l.data(), l.size());
+      }
+    }
+  }
+  st.found = found;
+  st.pieces.clear();
+  if (found) st.pieces.push_back({segment, 0.0f});
+  // 5.
+  if (!found || segment < 1 || static_cast<size_t>(segment) > u.segmentValues.size()) return;
+  const float value = u.segmentValues[static_cast<size_t>(segment - 1)];
+  if (!(std::fabs(value - u.exclusion) > 0.0001f)) return;
+  ValueRecord rec;
+  rec.value = value;
+  rec.distance = 0.0f;
+  rec.weight = 1.0f;
+  rec.related = Related::Point;
+  rec.priority = u.priority;
+  ADDAVALUE(w.values, rec, first);
+}
+
+void SEARCHFORCELLINZAV(const Run& run, Worker& w, int use, int32_t i, int32_t j, bool& first) {
+  const ZavUse& u = run.zav.uses[static_cast<size_t>(use)];
+  Worker::ZavCellState& st = stateOf(w, use, run.zav.uses.size());
+  const int owner = u.tableOwner - 1;
+  const bool cellUse = u.related == "CELL ";
+  st.pieces.clear();
+  st.found = false;
+  const float* cell = w.cell.corners;
+  if (owner != use && owner >= 0) {
+    st.pieces = w.zav[static_cast<size_t>(owner)].pieces;
+  } else if (u.tableMode == 2) {
+    // 1. The pieces of this cell from the table.
+    while (st.kept || readTableLine(run, use, st, cellUse)) {
+      if (st.keptColumn != i || st.keptRow != j) break;
+      st.kept = false;
+      if (st.keptSegment >= 0) st.pieces.push_back({st.keptSegment, cellUse ? st.keptArea : 0.0f});
+    }
+  } else {
+    // 2. A corner of the cell in the grid's extent.
+    bool inside = false;
+    for (int k = 0; k < 4 && !inside; ++k) inside = inExtent(u, cell + 2 * k);
+    if (!inside) return;
+    // 3. The model cells whose X range overlaps the cell's: from the binary search on X
+    // minimum, less the widest cell, up to the cell's largest x.
+    const float x0 = cell[0], x1 = cell[4], y0 = cell[1], y1 = cell[5];
+    const double from = static_cast<double>(x0) - u.widestCell - 1e-3 * u.widestCell - 1e-6 * std::fabs(x0);
+    size_t k = static_cast<size_t>(std::lower_bound(u.cellXmin.begin(), u.cellXmin.end(), static_cast<float>(from)) -
+                                   u.cellXmin.begin());
+    if (!cellUse) {
+      for (; k < u.cells.size() && u.cells[k].xmin < x1; ++k) {
+        const zav::ZavCell& z = u.cells[k];
+        if (!(z.xmax > x0)) continue;
+        if (grid::POINTINPOLYGON(z.corners, cell, 4)) {
+          st.pieces.push_back({zav::GETSEGMENTNRFORINDICES(run.zav.files, u.lgaNr, z.n, z.m), 0.0f});
+        }
+      }
+    } else {
+      // Clipped to the cell, walking on until the pieces cover more than 99.99 per cent.
+      const float cross = (cell[2] - cell[0]) * (w.cell.middle[1] - cell[1]) - (cell[3] - cell[1]) * (w.cell.middle[0] - cell[0]);
+      const float s = cross >= 0.0f ? 1.0f : -1.0f;
+      const float cellArea = grid::SETPOLYGONAREA(cell, 4);
+      w.intersects.overlapTotal = 0.0f;
+      w.intersects.pieces.clear();
+      bool storeFirst = true;
+      for (; k < u.cells.size() && u.cells[k].xmin < x1; ++k) {
+        const zav::ZavCell& z = u.cells[k];
+        if (!(z.xmax > x0)) continue;
+        if (z.ymax <= y0 || z.ymin >= y1) continue;  // the clipping's box test would give nothing
+        w.clipper.CLIPPOLYGON(cell, z.corners, 4, s);
+        const size_t before = w.intersects.pieces.size();
+        ADDINTERSECT(w, storeFirst, static_cast<float>(zav::GETSEGMENTNRFORINDICES(run.zav.files, u.lgaNr, z.n, z.m)));
+        if (w.intersects.pieces.size() > before && w.intersects.overlapTotal / cellArea * 100.0f > 99.99f) break;
+      }
+      for (const auto& [area, segment] : w.intersects.pieces) st.pieces.push_back({static_cast<int32_t>(segment), area});
+      w.intersects.pieces.clear();
+    }
+    // 4.
+    if (u.tableMode == 1) {
+      std::string text;
+      if (st.pieces.empty()) {
+        text = tableLine(i, j, -1) + "\n";
+      } else {
+        for (const auto& [segment, area] : st.pieces) {
+          text += tableLine(i, j, segment);
+          if (cellUse) text += "," + frame::fmtE(area, 14, 8);
+          text += "\n";
+        }
+      }
+      run.tableFiles[static_cast<size_t>(use)]->write(text.data(), text.size());
+    }
+  }
+  // 5. Pieces with a segment whose value is not the exclusion value.
+  double sum = 0.0, areaSum = 0.0;
+  int64_t count = 0;
+  ValueRecord rec;
+  rec.distance = 0.0f;
+  rec.related = Related::Cell;
+  rec.priority = u.priority;
+  std::vector<std::pair<float, float>> valued;
+  for (const auto& [segment, area] : st.pieces) {
+    if (segment < 1 || static_cast<size_t>(segment) > u.segmentValues.size()) continue;
+    const float v = u.segmentValues[static_cast<size_t>(segment - 1)];
+    if (!(std::fabs(v - u.exclusion) > 0.0001f)) continue;
+    valued.push_back({v, area});
+    ++count;
+  }
+  // A use gives values when at least max(#VALUES, 1) valued pieces were found.
+  if (count < std::max<int64_t>(1, u.numberOfValues)) return;
+  if (run.settings.perSetAverage) {
+    for (const auto& [v, a] : valued) {
+      sum += cellUse ? static_cast<double>(v) * a : v;
+      areaSum += cellUse ? a : 1.0;
+    }
+    rec.value = static_cast<float>(sum / areaSum);
+    rec.weight = 1.0f;
+    ADDAVALUE(w.values, rec, first);
+    return;
+  }
+  for (const auto& [v, a] : valued) {
+    rec.value = v;
+    rec.weight = cellUse ? a : 1.0f;
+    ADDAVALUE(w.values, rec, first);
+  }
+}
+
+}  // namespace assign
