@@ -126,14 +126,15 @@ struct alignas(64) Worker {
   struct ZavCellState {
     int32_t hintN = 0, hintM = 0;
     bool hintFound = false;
-    size_t nextLine = 0;  // TABLE-USE: the next line to read
     bool kept = false;
+    std::string line;  // the table line read last
     int32_t keptColumn = 0, keptRow = 0, keptSegment = 0;
     float keptArea = 0.0f;
     bool found = false;                            // MIDDLE: a model cell holds the middle
     std::vector<std::pair<int32_t, float>> pieces; // segment number and overlap area
   };
   std::vector<ZavCellState> zav;
+  std::vector<uint32_t> zavWalk;  // the model cells a CELL walk tries
   bool valuesFound = false;
 };
 
@@ -147,7 +148,7 @@ struct Run {
   std::vector<PointSet> pointSets;
   zav::ZavState zav;
   std::vector<std::unique_ptr<frame::AtomicOutputFile>> tableFiles;  // per Zav use: TABLE-CREATE output
-  std::vector<std::vector<std::string>> tableLines;                 // per Zav use: TABLE-USE input
+  std::vector<std::unique_ptr<zav::TableReader>> tableReaders;     // per Zav use: TABLE-USE input
   std::vector<GridSetPlan> gridPlans;  // prepared by the cell loop
   bool needsGeometry = true;           // some set searches by the cell's corners or middle
   Worker main;                         // the main thread's worker
@@ -201,6 +202,8 @@ std::vector<uint8_t> polygonCoverage(const std::vector<float>& polygon, const st
 bool checkZavTables(Run& run);
 void prepareZavUses(Run& run);
 void SEARCHFORMIDDLEINZAV(const Run& run, Worker& w, int use, int32_t i, int32_t j, bool& first);
+// GETCELL: the model cell holding the point, from the hint in h; on success h holds it.
+bool GETCELL(const Run& run, const zav::ZavUse& u, const float p[2], Worker::ZavCellState& h);
 void SEARCHFORCELLINZAV(const Run& run, Worker& w, int use, int32_t i, int32_t j, bool& first);
 
 // CREATEGRID: the run driver. Returns err.

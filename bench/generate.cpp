@@ -8,6 +8,11 @@
 //               structure of cell 10 related to CELL, METHOD-PER-SET AVERAGE, BIL output
 //   points      one million points with values, a tenth with buffers of 5 to 40 m, on a
 //               2000 x 2000 structure of cell 10 related to CELL, CLOSEST buffers, BIL output
+//   model-cell, model-middle
+//               a curvilinear model grid of 500 x 500 cells (rotated, warped, some cells
+//               inactive) onto a 2000 x 2000 structure related to CELL or MIDDLE, searching
+//   model-cell-table, model-middle-table
+//               the same, reading the table file that a searching run wrote (prepare.pcf)
 //   polygons    one thousand star-shaped polygons of 200 vertices (ASSIGN) on a 4000 x 4000
 //               MIDDLE structure, BIL output; the same polygons as GeoJSON for gdal_rasterize
 #include <cmath>
@@ -149,6 +154,66 @@ int polygons(const std::string& dir, Rng& rng) {
   return 0;
 }
 
+void put32(std::ofstream& o, int32_t v) { o.write(reinterpret_cast<const char*>(&v), 4); }
+void putF(std::ofstream& o, float v) { o.write(reinterpret_cast<const char*>(&v), 4); }
+
+int model(const std::string& dir, Rng& rng, bool cell, bool table) {
+  const int32_t n = 501, m = 501;  // grid points: 500 x 500 cells
+  std::ofstream lga(dir + "/estuary.lga", std::ios::binary), cco(dir + "/estuary.cco", std::ios::binary),
+      map(dir + "/estuary.map", std::ios::binary);
+  const int32_t segments = (n - 1) * (m - 1);
+  put32(lga, n);
+  put32(lga, m);
+  put32(lga, segments);
+  for (int k = 0; k < 4; ++k) put32(lga, 0);
+  int32_t s = 0;
+  for (int32_t j = 1; j <= m; ++j) {
+    for (int32_t i = 1; i <= n; ++i) put32(lga, i >= 2 && j >= 2 ? (rng.uniform() < 0.03 ? -1 : ++s) : 0);
+  }
+  put32(cco, m);
+  put32(cco, n);
+  for (int k = 0; k < 5; ++k) put32(cco, 0);
+  for (int k = 0; k < 9; ++k) putF(cco, 0.0f);
+  // The grid covers the structure, turned by 20 degrees and gently warped.
+  const double a = 0.349;
+  std::vector<float> xs, ys;
+  for (int32_t j = 1; j <= m; ++j) {
+    for (int32_t i = 1; i <= n; ++i) {
+      const double u = (i - 1) * 50.0 + 20 * std::sin(j / 30.0), v = (j - 1) * 50.0 + 20 * std::sin(i / 25.0);
+      xs.push_back(static_cast<float>(150000 - 6000 + u * std::cos(a) - v * std::sin(a) + 8000));
+      ys.push_back(static_cast<float>(400000 - 6000 + u * std::sin(a) + v * std::cos(a)));
+    }
+  }
+  for (float v : xs) putF(cco, v);
+  for (float v : ys) putF(cco, v);
+  char head[41];
+  std::snprintf(head, sizeof head, "%-40s", "bench estuary");
+  for (int k = 0; k < 4; ++k) map.write(head, 40);
+  put32(map, 2);
+  put32(map, segments);
+  map.write("SALINITY            OXYGEN              ", 40);
+  for (int t = 0; t < 2; ++t) {
+    put32(map, t * 3600);
+    for (int32_t k = 0; k < segments; ++k) {
+      putF(map, static_cast<float>(5 + 30 * rng.uniform()));
+      putF(map, static_cast<float>(6 + 4 * rng.uniform()));
+    }
+  }
+  text(dir + "/DEVICE.CNF", "NEWPAGE,YES\n");
+  const std::string structure = std::string("STRUCTURE\n#COLUMNS,2000\n#ROWS,2000\nXLL,150000\nYLL,400000\nCELLSIZE,10\n") +
+                                "NODATA,-9999\nDATARELATEDTO," + (cell ? "CELL" : "MIDDLE") + "\nEND:STRUCTURE\n" +
+                                "STOREFILE,BIL,result\nLGA,E,estuary.lga\nCCO,E,estuary.cco\nMAP,E,estuary.map\n" +
+                                "ZAV-OBJECT,ESTUARY\nBEGIN\nLGA,E\nCCO,E\nMAP,E\nEND\n";
+  if (table) {
+    text(dir + "/prepare.pcf", structure + "USE-ZAV-OBJECT,ESTUARY,SALINITY,CELL,,,TABLE-CREATE=estuary.tab\n");
+    text(dir + "/TervalaGridCreate.PCF", structure + "USE-ZAV-OBJECT,ESTUARY,SALINITY,CELL,,,TABLE-USE=estuary.tab\n");
+  } else {
+    text(dir + "/TervalaGridCreate.PCF", structure + "USE-ZAV-OBJECT,ESTUARY,SALINITY,CELL\n");
+  }
+  std::printf("cells %lld\n", 2000LL * 2000LL);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -162,6 +227,10 @@ int main(int argc, char** argv) {
   if (w == "regrid") return regrid(dir, rng);
   if (w == "points") return points(dir, rng);
   if (w == "polygons") return polygons(dir, rng);
+  if (w == "model-cell") return model(dir, rng, true, false);
+  if (w == "model-middle") return model(dir, rng, false, false);
+  if (w == "model-cell-table") return model(dir, rng, true, true);
+  if (w == "model-middle-table") return model(dir, rng, false, true);
   std::fprintf(stderr, "unknown workload %s\n", w.c_str());
   return 2;
 }

@@ -1,5 +1,6 @@
 #include "frame/format.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -44,9 +45,10 @@ void sigDigits(double value, int d, std::string& digits, int& exp10) {
     exp10 = 0;
     return;
   }
+  // D.DDDDDe[+-]XX, correctly rounded from the exact value.
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%.*e", d - 1, std::fabs(value));
-  // buf: D.DDDDDe[+-]XX
+  const auto r = std::to_chars(buf, buf + sizeof buf - 1, std::fabs(value), std::chars_format::scientific, d - 1);
+  *r.ptr = '\0';
   digits.clear();
   const char* p = buf;
   for (; *p && *p != 'e'; ++p) {

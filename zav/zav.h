@@ -104,7 +104,24 @@ struct ZavUse {
   float bucketOrigin[2] = {}, bucketSize[2] = {1.0f, 1.0f};
   std::vector<uint32_t> cellBucketStart, cellBucketItems;   // items: scan index of a cell
   std::vector<uint32_t> pointBucketStart, pointBucketItems; // items: scan index of a grid point
-  std::vector<int32_t> validScan;  // per scan index (n-2)*(M-1)+(m-2): 1 when valid
+  std::vector<int32_t> validScan;  // per scan index (n-2)*(M-1)+(m-2): position in cells, -1 when not valid
+  // Per bucket the positions in cells of the cells whose box touches it, for the CELL walk.
+  std::vector<uint32_t> walkBucketStart, walkBucketItems;
+};
+
+// Reads a table file of TABLE-USE line by line.
+class TableReader {
+ public:
+  int open(const std::string& name) { return in_.open(name); }
+  // The next line; false at the end of the file.
+  bool next(std::string& line);
+  size_t lineNumber() const { return number_; }
+
+ private:
+  frame::BlockReader in_;
+  std::vector<char> buf_;
+  size_t pos_ = 0, len_ = 0, number_ = 0;
+  bool eof_ = false;
 };
 
 struct ZavState {

@@ -2,7 +2,9 @@
 // searches that carry the model's values onto the output cells.
 #include <algorithm>
 #include <cfloat>
+#include <charconv>
 #include <cmath>
+#include <cstring>
 
 #include "assign/run.h"
 #include "frame/files.h"
@@ -14,6 +16,51 @@
 #include "grid/grids.h"
 #include "zav/zavfiles.h"
 #include "zav/zavobjects.h"
+
+namespace zav {
+
+// Bucket of a coordinate along one axis of the index.
+inline int32_t bucketOf(float v, float origin, float size, int32_t count) {
+  const double b = std::floor((static_cast<double>(v) - origin) / size);
+  if (b < 0) return 0;
+  if (b >= count) return count - 1;
+  return static_cast<int32_t>(b);
+}
+
+bool TableReader::next(std::string& line) {
+  line.clear();
+  for (;;) {
+    if (pos_ >= len_) {
+      if (eof_) {
+        if (line.empty()) return false;
+        ++number_;
+        return true;
+      }
+      buf_.resize(1 << 16);
+      const long n = in_.readBlock(buf_.data(), buf_.size());
+      if (n <= 0) {
+        eof_ = true;
+        continue;
+      }
+      len_ = static_cast<size_t>(n);
+      pos_ = 0;
+    }
+    const char* start = buf_.data() + pos_;
+    const char* nl = static_cast<const char*>(std::memchr(start, '\n', len_ - pos_));
+    if (!nl) {
+      line.append(start, len_ - pos_);
+      pos_ = len_;
+      continue;
+    }
+    line.append(start, static_cast<size_t>(nl - start));
+    pos_ = static_cast<size_t>(nl - buf_.data()) + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    ++number_;
+    return true;
+  }
+}
+
+}  // namespace zav
 
 namespace assign {
 
@@ -79,7 +126,8 @@ bool checkZavTables(Run& run) {
   }
   run.tableFiles.clear();
   run.tableFiles.resize(n);
-  run.tableLines.assign(n, {});
+  run.tableReaders.clear();
+  run.tableReaders.resize(n);
   for (size_t i = 0; i < n; ++i) {
     ZavUse& u = uses[i];
     u.tableUnit = -1;
@@ -93,9 +141,9 @@ bool checkZavTables(Run& run) {
       e = frame::isDirectory(frame::nativeName(name)) ? EISDIR : f->open(frame::nativeName(name));
       if (e == 0) run.tableFiles[i] = std::move(f);
     } else {
-      bool openFailed = false;
-      const std::string path = frame::resolveInputName(name);
-      e = frame::isDirectory(path) ? EISDIR : frame::readTextRecords(path, run.tableLines[i], openFailed);
+      auto r = std::make_unique<zav::TableReader>();
+      e = r->open(frame::resolveInputName(name));
+      if (e == 0) run.tableReaders[i] = std::move(r);
     }
     if (e != 0) {
       tableError(fr, {" The Table file " + name + " could not be opened.",
@@ -110,14 +158,6 @@ bool checkZavTables(Run& run) {
 
 namespace {
 
-// Bucket of a coordinate along one axis of the index.
-inline int32_t bucketOf(float v, float origin, float size, int32_t count) {
-  const double b = std::floor((static_cast<double>(v) - origin) / size);
-  if (b < 0) return 0;
-  if (b >= count) return count - 1;
-  return static_cast<int32_t>(b);
-}
-
 // Fills a bucket index: items are scan indices, each listed in every bucket its box touches.
 template <typename Box>
 void buildBuckets(const ZavUse& u, size_t count, Box box, std::vector<uint32_t>& start, std::vector<uint32_t>& items) {
@@ -128,10 +168,10 @@ void buildBuckets(const ZavUse& u, size_t count, Box box, std::vector<uint32_t>&
     float b[4];
     uint32_t scan;
     if (!box(k, b, scan)) continue;
-    const int32_t x0 = bucketOf(b[0], u.bucketOrigin[0], u.bucketSize[0], u.bucketsX);
-    const int32_t x1 = bucketOf(b[1], u.bucketOrigin[0], u.bucketSize[0], u.bucketsX);
-    const int32_t y0 = bucketOf(b[2], u.bucketOrigin[1], u.bucketSize[1], u.bucketsY);
-    const int32_t y1 = bucketOf(b[3], u.bucketOrigin[1], u.bucketSize[1], u.bucketsY);
+    const int32_t x0 = zav::bucketOf(b[0], u.bucketOrigin[0], u.bucketSize[0], u.bucketsX);
+    const int32_t x1 = zav::bucketOf(b[1], u.bucketOrigin[0], u.bucketSize[0], u.bucketsX);
+    const int32_t y0 = zav::bucketOf(b[2], u.bucketOrigin[1], u.bucketSize[1], u.bucketsY);
+    const int32_t y1 = zav::bucketOf(b[3], u.bucketOrigin[1], u.bucketSize[1], u.bucketsY);
     for (int32_t by = y0; by <= y1; ++by) {
       for (int32_t bx = x0; bx <= x1; ++bx) {
         found.push_back({static_cast<size_t>(by) * static_cast<size_t>(u.bucketsX) + static_cast<size_t>(bx), scan});
@@ -170,7 +210,7 @@ void prepareZavUses(Run& run) {
     // The valid cells in scan order (n outer, m inner), then sorted by X minimum.
     u.cells.clear();
     const size_t scanCount = u.n >= 2 && u.m >= 2 ? static_cast<size_t>(u.n - 1) * static_cast<size_t>(u.m - 1) : 0;
-    u.validScan.assign(scanCount, 0);
+    u.validScan.assign(scanCount, -1);
     std::vector<zav::ZavCell> scanCells;
     for (int32_t n = 2; n <= u.n; ++n) {
       for (int32_t m = 2; m <= u.m; ++m) {
@@ -188,7 +228,6 @@ void prepareZavUses(Run& run) {
         }
         z.n = n;
         z.m = m;
-        u.validScan[static_cast<size_t>(n - 2) * static_cast<size_t>(u.m - 1) + static_cast<size_t>(m - 2)] = 1;
         scanCells.push_back(z);
       }
     }
@@ -206,6 +245,10 @@ void prepareZavUses(Run& run) {
       u.widestCell = std::max(u.widestCell, u.cells[k].xmax - u.cells[k].xmin);
     }
     u.cellXmin = xmins;
+    for (size_t k = 0; k < u.cells.size(); ++k) {
+      u.validScan[static_cast<size_t>(u.cells[k].n - 2) * static_cast<size_t>(u.m - 1) + static_cast<size_t>(u.cells[k].m - 2)] =
+          static_cast<int32_t>(k);
+    }
     // The bucket grid over all valid cells' boxes.
     float bx0 = u.extent[0], bx1 = u.extent[1], by0 = u.extent[2], by1 = u.extent[3];
     for (const auto& z : scanCells) {
@@ -234,6 +277,18 @@ void prepareZavUses(Run& run) {
       scan = static_cast<uint32_t>(static_cast<size_t>(z.n - 2) * static_cast<size_t>(u.m - 1) + static_cast<size_t>(z.m - 2));
       return true;
     }, u.cellBucketStart, u.cellBucketItems);
+    // The same boxes by position in the walk, for the cells that meet an output cell.
+    buildBuckets(u, u.cells.size(), [&](size_t k, float b[4], uint32_t& pos) {
+      const auto& z = u.cells[k];
+      const float wx = 1e-6f * (std::fabs(z.xmin) + std::fabs(z.xmax)) + 1e-6f * (z.xmax - z.xmin);
+      const float wy = 1e-6f * (std::fabs(z.ymin) + std::fabs(z.ymax)) + 1e-6f * (z.ymax - z.ymin);
+      b[0] = z.xmin - wx;
+      b[1] = z.xmax + wx;
+      b[2] = z.ymin - wy;
+      b[3] = z.ymax + wy;
+      pos = static_cast<uint32_t>(k);
+      return true;
+    }, u.walkBucketStart, u.walkBucketItems);
     // The grid points (n, m) of valid cells with a segment, for GRID-POINT uses.
     buildBuckets(u, scanCells.size(), [&](size_t k, float b[4], uint32_t& scan) {
       const auto& z = scanCells[k];
@@ -250,10 +305,12 @@ namespace {
 
 // Whether model cell (n, m) holds the point: a valid cell whose corners contain it.
 bool holds(const Run& run, const ZavUse& u, int32_t n, int32_t m, const float p[2]) {
+  (void)run;
   if (n < 2 || n > u.n || m < 2 || m > u.m) return false;
-  if (!u.validScan[static_cast<size_t>(n - 2) * static_cast<size_t>(u.m - 1) + static_cast<size_t>(m - 2)]) return false;
-  const zav::CellCorners cc = zav::GETCELLCORNERS(run.zav.files, u.ccoNr, n, m);
-  return cc.valid && grid::POINTINPOLYGON(p, cc.corners, 4);
+  const int32_t k = u.validScan[static_cast<size_t>(n - 2) * static_cast<size_t>(u.m - 1) + static_cast<size_t>(m - 2)];
+  if (k < 0) return false;
+  // The corners as GETCELLCORNERS gives them, kept from the preparation.
+  return grid::POINTINPOLYGON(p, u.cells[static_cast<size_t>(k)].corners, 4);
 }
 
 }  // namespace
@@ -278,9 +335,9 @@ bool GETCELL(const Run& run, const ZavUse& u, const float p[2], Worker::ZavCellS
   }
   // The first in scan order among the cells listed where the point lies.
   if (u.bucketsX == 0 || u.cellBucketStart.empty()) return false;
-  const size_t b = static_cast<size_t>(bucketOf(p[1], u.bucketOrigin[1], u.bucketSize[1], u.bucketsY)) *
+  const size_t b = static_cast<size_t>(zav::bucketOf(p[1], u.bucketOrigin[1], u.bucketSize[1], u.bucketsY)) *
                        static_cast<size_t>(u.bucketsX) +
-                   static_cast<size_t>(bucketOf(p[0], u.bucketOrigin[0], u.bucketSize[0], u.bucketsX));
+                   static_cast<size_t>(zav::bucketOf(p[0], u.bucketOrigin[0], u.bucketSize[0], u.bucketsX));
   for (uint32_t k = u.cellBucketStart[b]; k < u.cellBucketStart[b + 1]; ++k) {
     const uint32_t scan = u.cellBucketItems[k];
     const int32_t n = static_cast<int32_t>(scan / static_cast<uint32_t>(u.m - 1)) + 2;
@@ -307,8 +364,8 @@ bool inExtent(const ZavUse& u, const float p[2]) {
 // nearer point can be left.
 int32_t nearestGridPoint(const Run& run, const ZavUse& u, const float p[2]) {
   if (u.pointBucketStart.empty() || u.pointBucketItems.empty()) return -1;
-  const int32_t cx = bucketOf(p[0], u.bucketOrigin[0], u.bucketSize[0], u.bucketsX);
-  const int32_t cy = bucketOf(p[1], u.bucketOrigin[1], u.bucketSize[1], u.bucketsY);
+  const int32_t cx = zav::bucketOf(p[0], u.bucketOrigin[0], u.bucketSize[0], u.bucketsX);
+  const int32_t cy = zav::bucketOf(p[1], u.bucketOrigin[1], u.bucketSize[1], u.bucketsY);
   bool any = false;
   float best = 0.0f;
   uint32_t bestScan = 0;
@@ -355,36 +412,43 @@ std::string tableLine(int32_t column, int32_t row, int32_t segment) {
 // The next table line of a TABLE-USE use: column, row, segment and, when asked, the area.
 // False at the end of the table; a line not of the written form is a fatal finding.
 bool readTableLine(const Run& run, int use, Worker::ZavCellState& st, bool withArea) {
-  const auto& lines = run.tableLines[static_cast<size_t>(use)];
-  while (st.nextLine < lines.size() && frame::trimmed(lines[st.nextLine]).empty()) ++st.nextLine;
-  if (st.nextLine >= lines.size()) return false;
-  const std::string& l = lines[st.nextLine++];
-  std::vector<std::string> items;
-  size_t start = 0;
-  for (;;) {
-    const size_t c = l.find(',', start);
-    items.push_back(frame::trimmed(std::string_view(l).substr(start, c == std::string::npos ? std::string::npos : c - start)));
-    if (c == std::string::npos) break;
-    start = c + 1;
-  }
-  int64_t col = 0, row = 0, seg = 0;
-  bool ok = items.size() >= 3 && !items[0].empty() && !items[1].empty() && !items[2].empty() &&
-            frame::parseFortranInteger(items[0], col) && frame::parseFortranInteger(items[1], row) &&
-            frame::parseFortranInteger(items[2], seg);
+  zav::TableReader& reader = *run.tableReaders[static_cast<size_t>(use)];
+  std::string& l = st.line;
+  do {
+    if (!reader.next(l)) return false;
+  } while (l.find_first_not_of(' ') == std::string::npos);
+  // Column, row and segment as whole numbers, then the area; items between commas.
+  std::string_view rest(l);
+  auto item = [&](std::string_view& out) {
+    const size_t c = rest.find(',');
+    out = rest.substr(0, c);
+    rest = c == std::string_view::npos ? std::string_view() : rest.substr(c + 1);
+    while (!out.empty() && out.front() == ' ') out.remove_prefix(1);
+    while (!out.empty() && out.back() == ' ') out.remove_suffix(1);
+    return !out.empty();
+  };
+  auto whole = [](std::string_view v, int32_t& n) {
+    if (!v.empty() && v.front() == '+') v.remove_prefix(1);
+    const auto r = std::from_chars(v.data(), v.data() + v.size(), n);
+    return r.ec == std::errc() && r.ptr == v.data() + v.size();
+  };
+  std::string_view a, b, c, d;
+  int32_t col = 0, row = 0, seg = 0;
+  bool ok = item(a) && item(b) && item(c) && whole(a, col) && whole(b, row) && whole(c, seg);
   float area = 0.0f;
-  if (ok && withArea && seg >= 0) ok = items.size() >= 4 && frame::parseFortranReal(items[3], area);
+  if (ok && withArea && seg >= 0) ok = item(d) && frame::parseFortranReal(d, area);
   if (!ok) {
     const ZavUse& u = run.zav.uses[static_cast<size_t>(use)];
     throw frame::Failure{{" ", " ERROR", " *****", " ",
                           " The Table file " + frame::trimmed(u.tableName) + " has a line that is not of the written form",
-                          " (line " + std::to_string(st.nextLine) + "): " + l},
+                          " (line " + std::to_string(reader.lineNumber()) + "): " + l},
                          true,
                          0};
   }
   st.kept = true;
-  st.keptColumn = static_cast<int32_t>(col);
-  st.keptRow = static_cast<int32_t>(row);
-  st.keptSegment = static_cast<int32_t>(seg);
+  st.keptColumn = col;
+  st.keptRow = row;
+  st.keptSegment = seg;
   st.keptArea = area;
   return true;
 }
@@ -487,6 +551,23 @@ void SEARCHFORCELLINZAV(const Run& run, Worker& w, int use, int32_t i, int32_t j
         }
       }
     } else {
+      // The walk in X minimum order, over the cells whose boxes meet the output cell: the others
+      // give no piece, so skipping them changes nothing.
+      auto& walk = w.zavWalk;
+      walk.clear();
+      const int32_t bx0 = zav::bucketOf(x0, u.bucketOrigin[0], u.bucketSize[0], u.bucketsX);
+      const int32_t bx1 = zav::bucketOf(x1, u.bucketOrigin[0], u.bucketSize[0], u.bucketsX);
+      const int32_t by0 = zav::bucketOf(y0, u.bucketOrigin[1], u.bucketSize[1], u.bucketsY);
+      const int32_t by1 = zav::bucketOf(y1, u.bucketOrigin[1], u.bucketSize[1], u.bucketsY);
+      for (int32_t by = by0; by <= by1; ++by) {
+        for (int32_t bx = bx0; bx <= bx1; ++bx) {
+          const size_t b = static_cast<size_t>(by) * static_cast<size_t>(u.bucketsX) + static_cast<size_t>(bx);
+          walk.insert(walk.end(), u.walkBucketItems.begin() + u.walkBucketStart[b],
+                      u.walkBucketItems.begin() + u.walkBucketStart[b + 1]);
+        }
+      }
+      std::sort(walk.begin(), walk.end());
+      walk.erase(std::unique(walk.begin(), walk.end()), walk.end());
       // Clipped to the cell, walking on until the pieces cover more than 99.99 per cent.
       const float cross = (cell[2] - cell[0]) * (w.cell.middle[1] - cell[1]) - (cell[3] - cell[1]) * (w.cell.middle[0] - cell[0]);
       const float s = cross >= 0.0f ? 1.0f : -1.0f;
@@ -494,8 +575,10 @@ void SEARCHFORCELLINZAV(const Run& run, Worker& w, int use, int32_t i, int32_t j
       w.intersects.overlapTotal = 0.0f;
       w.intersects.pieces.clear();
       bool storeFirst = true;
-      for (; k < u.cells.size() && u.cells[k].xmin < x1; ++k) {
-        const zav::ZavCell& z = u.cells[k];
+      for (uint32_t pos : walk) {
+        if (pos < k) continue;  // before the binary search's start: no overlap in X
+        const zav::ZavCell& z = u.cells[pos];
+        if (!(z.xmin < x1)) break;
         if (!(z.xmax > x0)) continue;
         if (z.ymax <= y0 || z.ymin >= y1) continue;  // the clipping's box test would give nothing
         w.clipper.CLIPPOLYGON(cell, z.corners, 4, s);
