@@ -1,20 +1,29 @@
 // Writes benchmark workloads of realistic size, reproducibly from a seed.
 //
-//   generate <workload> <dir> [seed]
+//   generate <workload> <dir> [seed] [area] [input]
+//
+// area 2 doubles the structure's cells (twice the rows, the inputs reaching over them too);
+// input 2 doubles the input on the same structure (more sets, finer input cells, more points,
+// more polygons, a finer model grid). Both default to 1.
 //
 // Workloads:
 //   same-grid   a 4000 x 4000 structure with two BIL grid sets on its own grid, AVERAGE, BIL output
+//   asc-write   a 4000 x 4000 structure with one BIL grid set on its own grid, ASC output; GDAL:
+//               gdal_translate -of AAIGrid of the same grid
 //   regrid      a 3000 x 3000 BIL input (cell 7, an odd origin, 5% NODATA) onto a 2000 x 2000
-//               structure of cell 10 related to CELL, METHOD-PER-SET AVERAGE, BIL output
+//               structure of cell 10 related to CELL, METHOD-PER-SET AVERAGE, BIL output;
+//               GDAL: gdalwarp -r average
 //   points      one million points with values, a tenth with buffers of 5 to 40 m, on a
 //               2000 x 2000 structure of cell 10 related to CELL, CLOSEST buffers, BIL output
+//   polygons    one thousand star-shaped polygons of 200 vertices (ASSIGN) on a 4000 x 4000
+//               MIDDLE structure, BIL output; GDAL: gdal_rasterize -burn of the same polygons
 //   model-cell, model-middle
 //               a curvilinear model grid of 500 x 500 cells (rotated, warped, some cells
 //               inactive) onto a 2000 x 2000 structure related to CELL or MIDDLE, searching
 //   model-cell-table, model-middle-table
 //               the same, reading the table file that a searching run wrote (prepare.pcf)
-//   polygons    one thousand star-shaped polygons of 200 vertices (ASSIGN) on a 4000 x 4000
-//               MIDDLE structure, BIL output; the same polygons as GeoJSON for gdal_rasterize
+//   mixed       every kind of set at once on a 2000 x 2000 CELL structure: a grid on its grid,
+//               a grid on another grid, points with buffers, polygons and a model grid
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -22,6 +31,7 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -37,7 +47,17 @@ struct Rng {
   double uniform() { return (next() >> 11) * (1.0 / 9007199254740992.0); }
 };
 
+struct Scale {
+  int area = 1, input = 1;
+};
+
 void text(const std::string& path, const std::string& content) { std::ofstream(path) << content; }
+
+std::string structure(int cols, int rows, double cell, bool cellRelated) {
+  return "STRUCTURE\n#COLUMNS," + std::to_string(cols) + "\n#ROWS," + std::to_string(rows) +
+         "\nXLL,150000\nYLL,400000\nCELLSIZE," + std::to_string(cell) + "\nNODATA,-9999\nDATARELATEDTO," +
+         (cellRelated ? "CELL" : "MIDDLE") + "\nEND:STRUCTURE\n";
+}
 
 // A smooth field with noise, like a terrain or a rainfall surface; a share of NODATA cells.
 void writeBil(const std::string& base, int ncols, int nrows, double xll, double yll, double cell, Rng& rng,
@@ -59,48 +79,56 @@ void writeBil(const std::string& base, int ncols, int nrows, double xll, double 
   }
 }
 
-int sameGrid(const std::string& dir, Rng& rng) {
-  const int n = 4000;
+void done(long long cells) { std::printf("cells %lld\n", cells); }
+
+int sameGrid(const std::string& dir, Rng& rng, Scale sc) {
+  const int n = 4000, rows = 4000 * sc.area;
+  std::string pcf = structure(n, rows, 10, true) + "STOREFILE,BIL,result\nRUN-METHOD,AVERAGE\n";
+  for (int k = 0; k < 2 * sc.input; ++k) {
+    const std::string name = "set" + std::to_string(k);
+    writeBil(dir + "/" + name, n, rows, 150000, 400000, 10, rng, 0.02 + 0.01 * k);
+    pcf += "TERVALAGRID,BIL,CELL," + name + ",1\n";
+  }
   text(dir + "/DEVICE.CNF", "NEWPAGE,YES\n");
-  text(dir + "/TervalaGridCreate.PCF",
-       "STRUCTURE\n#COLUMNS,4000\n#ROWS,4000\nXLL,150000\nYLL,400000\nCELLSIZE,10\nNODATA,-9999\n"
-       "DATARELATEDTO,CELL\nEND:STRUCTURE\n"
-       "STOREFILE,BIL,result\nRUN-METHOD,AVERAGE\n"
-       "TERVALAGRID,BIL,CELL,terrain,1\nTERVALAGRID,BIL,CELL,rain,1\n");
-  writeBil(dir + "/terrain", n, n, 150000, 400000, 10, rng, 0.02);
-  writeBil(dir + "/rain", n, n, 150000, 400000, 10, rng, 0.05);
-  std::printf("cells %lld\n", static_cast<long long>(n) * n);
+  text(dir + "/TervalaGridCreate.PCF", pcf);
+  done(static_cast<long long>(n) * rows);
   return 0;
 }
 
-int regrid(const std::string& dir, Rng& rng) {
+int ascWrite(const std::string& dir, Rng& rng, Scale sc) {
+  const int n = 4000, rows = 4000 * sc.area;
+  writeBil(dir + "/terrain", n, rows, 150000, 400000, 10, rng, 0.02);
   text(dir + "/DEVICE.CNF", "NEWPAGE,YES\n");
   text(dir + "/TervalaGridCreate.PCF",
-       "STRUCTURE\n#COLUMNS,2000\n#ROWS,2000\nXLL,150000\nYLL,400000\nCELLSIZE,10\nNODATA,-9999\n"
-       "DATARELATEDTO,CELL\nEND:STRUCTURE\n"
-       "STOREFILE,BIL,result\nMETHOD-PER-SET,AVERAGE\nRUN-METHOD,AVERAGE\n"
-       "TERVALAGRID,BIL,CELL,input\n");
-  writeBil(dir + "/input", 3000, 3000, 150000 - 503.3, 400000 - 497.9, 7, rng, 0.05);
+       structure(n, rows, 10, false) + "STOREFILE,ASC,result.asc\nTERVALAGRID,BIL,MIDDLE,terrain\n");
+  text(dir + "/gdal.cmd", "gdal_translate -q -of AAIGrid terrain.bil gdal.asc\n");
+  done(static_cast<long long>(n) * rows);
+  return 0;
+}
+
+int regrid(const std::string& dir, Rng& rng, Scale sc) {
+  const double cell = 7.0 / std::sqrt(static_cast<double>(sc.input));
+  const int in = static_cast<int>(std::lround(3000 * std::sqrt(static_cast<double>(sc.input))));
+  writeBil(dir + "/input", in, in * sc.area, 150000 - 503.3, 400000 - 497.9, cell, rng, 0.05);
+  text(dir + "/DEVICE.CNF", "NEWPAGE,YES\n");
+  text(dir + "/TervalaGridCreate.PCF", structure(2000, 2000 * sc.area, 10, true) +
+                                           "STOREFILE,BIL,result\nMETHOD-PER-SET,AVERAGE\nRUN-METHOD,AVERAGE\n"
+                                           "TERVALAGRID,BIL,CELL,input\n");
   // The same work for GDAL: the structure's extent and cell size, area-weighted average.
-  text(dir + "/gdal.cmd", "gdalwarp -q -overwrite -r average -te 150000 400000 170000 420000 -tr 10 10 input.bil gdal.tif\n");
-  std::printf("cells %lld\n", 2000LL * 2000LL);
+  text(dir + "/gdal.cmd", "gdalwarp -q -overwrite -r average -te 150000 400000 170000 " +
+                              std::to_string(400000 + 20000 * sc.area) + " -tr 10 10 input.bil gdal.tif\n");
+  done(2000LL * 2000LL * sc.area);
   return 0;
 }
 
-int points(const std::string& dir, Rng& rng) {
-  text(dir + "/DEVICE.CNF", "NEWPAGE,YES\n");
-  text(dir + "/TervalaGridCreate.PCF",
-       "STRUCTURE\n#COLUMNS,2000\n#ROWS,2000\nXLL,150000\nYLL,400000\nCELLSIZE,10\nNODATA,-9999\n"
-       "DATARELATEDTO,CELL\nEND:STRUCTURE\n"
-       "STOREFILE,BIL,result\nMETHOD-PER-SET,ALL-VALUES,MULTIPLE-BUFFERS=CLOSEST\nRUN-METHOD,AVERAGE\n"
-       "POINTFILE,gauges.txt,1\nPOINTFILE,wells.txt,0\n");
-  // Gauges: 100000 points with their own buffer radius. Wells: 900000 points without buffers.
+void writePoints(const std::string& dir, Rng& rng, int count, double height) {
+  // Gauges: a tenth with their own buffer radius. Wells: the rest, without buffers.
   std::ofstream g(dir + "/gauges.txt"), w(dir + "/wells.txt");
   g << "NODATA_VALUE,-9999\nBUFFER,YES,10\n";
   w << "NODATA_VALUE,-9999\n";
   char line[128];
-  for (int k = 0; k < 1000000; ++k) {
-    const double x = 150000 + 20000 * rng.uniform(), y = 400000 + 20000 * rng.uniform();
+  for (int k = 0; k < count; ++k) {
+    const double x = 150000 + 20000 * rng.uniform(), y = 400000 + height * rng.uniform();
     const double v = 10 + 5 * rng.uniform();
     if (k % 10 == 0) {
       std::snprintf(line, sizeof line, "%.3f,%.3f,%.4f,%.2f\n", x, y, v, 5 + 35 * rng.uniform());
@@ -110,21 +138,26 @@ int points(const std::string& dir, Rng& rng) {
       w << line;
     }
   }
-  std::printf("cells %lld\n", 2000LL * 2000LL);
+}
+
+int points(const std::string& dir, Rng& rng, Scale sc) {
+  writePoints(dir, rng, 1000000 * sc.input * sc.area, 20000.0 * sc.area);
+  text(dir + "/DEVICE.CNF", "NEWPAGE,YES\n");
+  text(dir + "/TervalaGridCreate.PCF", structure(2000, 2000 * sc.area, 10, true) +
+                                           "STOREFILE,BIL,result\nMETHOD-PER-SET,ALL-VALUES,MULTIPLE-BUFFERS=CLOSEST\n"
+                                           "RUN-METHOD,AVERAGE\nPOINTFILE,gauges.txt,1\nPOINTFILE,wells.txt,0\n");
+  done(2000LL * 2000LL * sc.area);
   return 0;
 }
 
-int polygons(const std::string& dir, Rng& rng) {
-  text(dir + "/DEVICE.CNF", "NEWPAGE,YES\n");
-  text(dir + "/TervalaGridCreate.PCF",
-       "STRUCTURE\n#COLUMNS,4000\n#ROWS,4000\nXLL,150000\nYLL,400000\nCELLSIZE,10\nNODATA,-9999\n"
-       "END:STRUCTURE\nSTOREFILE,BIL,result\nPOLYGONFILE,stars.gen,ASSIGN,7.5\n");
+// Star-shaped polygons of 200 vertices, as a generate file and as GeoJSON.
+void writeStars(const std::string& dir, Rng& rng, int count, double width, double height, double minR, double maxR) {
   std::ofstream gen(dir + "/stars.gen"), json(dir + "/stars.geojson");
   json << "{\"type\":\"FeatureCollection\",\"features\":[\n";
   char buf[128];
-  for (int p = 0; p < 1000; ++p) {
-    const double cx = 150000 + 40000 * rng.uniform(), cy = 400000 + 40000 * rng.uniform();
-    const double outer = 300 + 1700 * rng.uniform(), inner = outer * (0.35 + 0.3 * rng.uniform());
+  for (int p = 0; p < count; ++p) {
+    const double cx = 150000 + width * rng.uniform(), cy = 400000 + height * rng.uniform();
+    const double outer = minR + (maxR - minR) * rng.uniform(), inner = outer * (0.35 + 0.3 * rng.uniform());
     const double turn = 6.283185307179586 * rng.uniform();
     std::snprintf(buf, sizeof buf, "%d,%.3f,%.3f\n", p + 1, cx, cy);
     gen << buf;
@@ -147,18 +180,25 @@ int polygons(const std::string& dir, Rng& rng) {
   }
   gen << "END\n";
   json << "\n]}\n";
-  text(dir + "/gdal.cmd",
-       "gdal_rasterize -q -burn 7.5 -init -9999 -a_nodata -9999 -te 150000 400000 190000 440000 -tr 10 10 "
-       "-ot Float32 -of EHdr stars.geojson gdal.bil\n");
-  std::printf("cells %lld\n", 4000LL * 4000LL);
+}
+
+int polygons(const std::string& dir, Rng& rng, Scale sc) {
+  writeStars(dir, rng, 1000 * sc.input * sc.area, 40000, 40000.0 * sc.area, 300, 2000);
+  text(dir + "/DEVICE.CNF", "NEWPAGE,YES\n");
+  text(dir + "/TervalaGridCreate.PCF",
+       structure(4000, 4000 * sc.area, 10, false) + "STOREFILE,BIL,result\nPOLYGONFILE,stars.gen,ASSIGN,7.5\n");
+  text(dir + "/gdal.cmd", "gdal_rasterize -q -burn 7.5 -init -9999 -a_nodata -9999 -te 150000 400000 190000 " +
+                              std::to_string(400000 + 40000 * sc.area) + " -tr 10 10 -ot Float32 -of EHdr stars.geojson gdal.bil\n");
+  done(4000LL * 4000LL * sc.area);
   return 0;
 }
 
 void put32(std::ofstream& o, int32_t v) { o.write(reinterpret_cast<const char*>(&v), 4); }
 void putF(std::ofstream& o, float v) { o.write(reinterpret_cast<const char*>(&v), 4); }
 
-int model(const std::string& dir, Rng& rng, bool cell, bool table) {
-  const int32_t n = 501, m = 501;  // grid points: 500 x 500 cells
+// A rotated, gently warped model grid of cells x rows cells over the area, with model files.
+void writeModel(const std::string& dir, Rng& rng, int32_t cells, int32_t rows, double size, double height) {
+  const int32_t n = cells + 1, m = rows + 1;
   std::ofstream lga(dir + "/estuary.lga", std::ios::binary), cco(dir + "/estuary.cco", std::ios::binary),
       map(dir + "/estuary.map", std::ios::binary);
   const int32_t segments = (n - 1) * (m - 1);
@@ -174,14 +214,14 @@ int model(const std::string& dir, Rng& rng, bool cell, bool table) {
   put32(cco, n);
   for (int k = 0; k < 5; ++k) put32(cco, 0);
   for (int k = 0; k < 9; ++k) putF(cco, 0.0f);
-  // The grid covers the structure, turned by 20 degrees and gently warped.
   const double a = 0.349;
+  const double scaleY = height / 20000.0;
   std::vector<float> xs, ys;
   for (int32_t j = 1; j <= m; ++j) {
     for (int32_t i = 1; i <= n; ++i) {
-      const double u = (i - 1) * 50.0 + 20 * std::sin(j / 30.0), v = (j - 1) * 50.0 + 20 * std::sin(i / 25.0);
-      xs.push_back(static_cast<float>(150000 - 6000 + u * std::cos(a) - v * std::sin(a) + 8000));
-      ys.push_back(static_cast<float>(400000 - 6000 + u * std::sin(a) + v * std::cos(a)));
+      const double u = (i - 1) * size + 0.4 * size * std::sin(j / 30.0), v = ((j - 1) * size + 0.4 * size * std::sin(i / 25.0)) * scaleY;
+      xs.push_back(static_cast<float>(150000 + 2000 + u * std::cos(a) - v * std::sin(a)));
+      ys.push_back(static_cast<float>(400000 - 6000 * scaleY + u * std::sin(a) + v * std::cos(a)));
     }
   }
   for (float v : xs) putF(cco, v);
@@ -199,18 +239,46 @@ int model(const std::string& dir, Rng& rng, bool cell, bool table) {
       putF(map, static_cast<float>(6 + 4 * rng.uniform()));
     }
   }
+}
+
+const char* kModelDeclarations =
+    "LGA,E,estuary.lga\nCCO,E,estuary.cco\nMAP,E,estuary.map\nZAV-OBJECT,ESTUARY\nBEGIN\nLGA,E\nCCO,E\nMAP,E\nEND\n";
+
+int model(const std::string& dir, Rng& rng, Scale sc, bool cell, bool table) {
+  // input 2: a finer model grid of twice the cells over the same area.
+  const double fine = std::sqrt(static_cast<double>(sc.input));
+  const int32_t side = static_cast<int32_t>(std::lround(500 * fine));
+  writeModel(dir, rng, side, side, 50.0 / fine, 20000.0 * sc.area);
   text(dir + "/DEVICE.CNF", "NEWPAGE,YES\n");
-  const std::string structure = std::string("STRUCTURE\n#COLUMNS,2000\n#ROWS,2000\nXLL,150000\nYLL,400000\nCELLSIZE,10\n") +
-                                "NODATA,-9999\nDATARELATEDTO," + (cell ? "CELL" : "MIDDLE") + "\nEND:STRUCTURE\n" +
-                                "STOREFILE,BIL,result\nLGA,E,estuary.lga\nCCO,E,estuary.cco\nMAP,E,estuary.map\n" +
-                                "ZAV-OBJECT,ESTUARY\nBEGIN\nLGA,E\nCCO,E\nMAP,E\nEND\n";
+  const std::string head = structure(2000, 2000 * sc.area, 10, cell) + "STOREFILE,BIL,result\n" + kModelDeclarations;
   if (table) {
-    text(dir + "/prepare.pcf", structure + "USE-ZAV-OBJECT,ESTUARY,SALINITY,CELL,,,TABLE-CREATE=estuary.tab\n");
-    text(dir + "/TervalaGridCreate.PCF", structure + "USE-ZAV-OBJECT,ESTUARY,SALINITY,CELL,,,TABLE-USE=estuary.tab\n");
+    text(dir + "/prepare.pcf", head + "USE-ZAV-OBJECT,ESTUARY,SALINITY,CELL,,,TABLE-CREATE=estuary.tab\n");
+    text(dir + "/TervalaGridCreate.PCF", head + "USE-ZAV-OBJECT,ESTUARY,SALINITY,CELL,,,TABLE-USE=estuary.tab\n");
   } else {
-    text(dir + "/TervalaGridCreate.PCF", structure + "USE-ZAV-OBJECT,ESTUARY,SALINITY,CELL\n");
+    text(dir + "/TervalaGridCreate.PCF", head + "USE-ZAV-OBJECT,ESTUARY,SALINITY,CELL\n");
   }
-  std::printf("cells %lld\n", 2000LL * 2000LL);
+  done(2000LL * 2000LL * sc.area);
+  return 0;
+}
+
+int mixed(const std::string& dir, Rng& rng, Scale sc) {
+  const int rows = 2000 * sc.area;
+  const double height = 20000.0 * sc.area;
+  writeBil(dir + "/terrain", 2000, rows, 150000, 400000, 10, rng, 0.02);
+  const double cell = 7.0 / std::sqrt(static_cast<double>(sc.input));
+  const int in = static_cast<int>(std::lround(3000 * std::sqrt(static_cast<double>(sc.input))));
+  writeBil(dir + "/rain", in, in * sc.area, 150000 - 503.3, 400000 - 497.9, cell, rng, 0.05);
+  writePoints(dir, rng, 200000 * sc.input * sc.area, height);
+  writeStars(dir, rng, 100 * sc.input * sc.area, 20000, height, 100, 600);
+  const double fine = std::sqrt(static_cast<double>(sc.input));
+  writeModel(dir, rng, static_cast<int32_t>(std::lround(250 * fine)), static_cast<int32_t>(std::lround(250 * fine)),
+             80.0 / fine, height);
+  text(dir + "/DEVICE.CNF", "NEWPAGE,YES\n");
+  text(dir + "/TervalaGridCreate.PCF",
+       structure(2000, rows, 10, true) + "STOREFILE,BIL,result\nMETHOD-PER-SET,ALL-VALUES\nRUN-METHOD,AVERAGE\n" +
+           "TERVALAGRID,BIL,CELL,terrain,0\nTERVALAGRID,BIL,CELL,rain,1\nPOINTFILE,gauges.txt,2\nPOINTFILE,wells.txt,2\n" +
+           kModelDeclarations + "USE-ZAV-OBJECT,ESTUARY,SALINITY,CELL,,3\nPOLYGONFILE,stars.gen,ASSIGN,7.5\n");
+  done(2000LL * rows);
   return 0;
 }
 
@@ -218,19 +286,24 @@ int model(const std::string& dir, Rng& rng, bool cell, bool table) {
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: generate <workload> <dir> [seed]\n");
+    std::fprintf(stderr, "usage: generate <workload> <dir> [seed] [area] [input]\n");
     return 2;
   }
   const std::string w = argv[1], dir = argv[2];
   Rng rng{argc > 3 ? std::strtoull(argv[3], nullptr, 10) : 20261208ull};
-  if (w == "same-grid") return sameGrid(dir, rng);
-  if (w == "regrid") return regrid(dir, rng);
-  if (w == "points") return points(dir, rng);
-  if (w == "polygons") return polygons(dir, rng);
-  if (w == "model-cell") return model(dir, rng, true, false);
-  if (w == "model-middle") return model(dir, rng, false, false);
-  if (w == "model-cell-table") return model(dir, rng, true, true);
-  if (w == "model-middle-table") return model(dir, rng, false, true);
+  Scale sc;
+  if (argc > 4) sc.area = std::atoi(argv[4]);
+  if (argc > 5) sc.input = std::atoi(argv[5]);
+  if (w == "same-grid") return sameGrid(dir, rng, sc);
+  if (w == "asc-write") return ascWrite(dir, rng, sc);
+  if (w == "regrid") return regrid(dir, rng, sc);
+  if (w == "points") return points(dir, rng, sc);
+  if (w == "polygons") return polygons(dir, rng, sc);
+  if (w == "model-cell") return model(dir, rng, sc, true, false);
+  if (w == "model-middle") return model(dir, rng, sc, false, false);
+  if (w == "model-cell-table") return model(dir, rng, sc, true, true);
+  if (w == "model-middle-table") return model(dir, rng, sc, false, true);
+  if (w == "mixed") return mixed(dir, rng, sc);
   std::fprintf(stderr, "unknown workload %s\n", w.c_str());
   return 2;
 }

@@ -1,30 +1,39 @@
 #!/usr/bin/env bash
-# Runs the benchmark workloads and prints wall time (median of the runs), peak memory and
-# throughput; where GDAL's tools can do the same work (and are installed), it times them in
-# the same rounds, alternating with the program, and prints the ratio. Not run by CI.
+# Runs the benchmark workloads and prints a table: wall time (median of the runs), peak memory
+# and throughput; where GDAL's tools can do the same work (and are installed) it times them in
+# the same rounds, alternating with the program, and prints the ratio. With SCALING=1 it also
+# times each workload with twice the structure's cells and, separately, twice the input, and
+# prints the factors. Not run by CI.
 #
-#   bench/run.sh [workload ...]      (default: every workload)
-#   RUNS=5 bench/run.sh regrid
+#   bench/run.sh [workload ...]              (default: every workload)
+#   RUNS=5 SCALING=1 bench/run.sh regrid
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 build="$top/build"
 runs="${RUNS:-3}"
+seed="${SEED:-20261208}"
 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" --target TervalaGridCreate bench_generate bench_measure >/dev/null
 workloads=("$@")
-if [ "${#workloads[@]}" -eq 0 ]; then workloads=(same-grid regrid points polygons model-cell model-cell-table model-middle model-middle-table); fi
+if [ "${#workloads[@]}" -eq 0 ]; then
+  workloads=(same-grid asc-write regrid points polygons model-cell model-cell-table model-middle model-middle-table mixed)
+fi
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-printf '%-18s %9s %9s %10s %9s %8s\n' workload seconds "peak MiB" "Mcells/s" "GDAL s" ratio
-for w in "${workloads[@]}"; do
-  dir="$build/bench/$w"
+
+# measure <workload> <area> <input>: prints "seconds MiB cells gdal-seconds"
+measure() {
+  local w=$1 area=$2 input=$3
+  local dir="$build/bench/$w"
+  [ "$area$input" = "11" ] || dir="$build/bench/$w-x$area-$input"
   rm -rf "$dir"
   mkdir -p "$dir"
-  cells=$("$build/bench_generate" "$w" "$dir" | awk '/^cells/ {print $2}')
+  local cells
+  cells=$("$build/bench_generate" "$w" "$dir" "$seed" "$area" "$input" | awk '/^cells/ {print $2}')
   # A workload that reads a table file gets it from a searching run first (not timed).
   if [ -f "$dir/prepare.pcf" ]; then (cd "$dir" && "$build/TervalaGridCreate" IN=prepare.pcf OU=prepare.lst >/dev/null); fi
-  gdal=""
+  local gdal=""
   if [ -f "$dir/gdal.cmd" ] && command -v gdalinfo >/dev/null 2>&1; then gdal="$(cat "$dir/gdal.cmd")"; fi
-  ours=() theirs=() mib=0
+  local ours=() theirs=() mib=0 secs m gsecs
   for ((k = 0; k < runs; k++)); do
     read -r secs m < <("$build/bench_measure" 1 "$dir" "$build/TervalaGridCreate")
     ours+=("$secs")
@@ -36,11 +45,29 @@ for w in "${workloads[@]}"; do
     fi
   done
   secs=$(printf '%s\n' "${ours[@]}" | median)
+  gsecs="-"
+  if [ -n "$gdal" ]; then gsecs=$(printf '%s\n' "${theirs[@]}" | median); fi
+  echo "$secs $mib $cells $gsecs"
+  rm -rf "$dir"
+}
+
+if [ "${SCALING:-0}" = "1" ]; then
+  printf '%-19s %8s %9s %10s %8s %7s %8s %8s\n' workload seconds "peak MiB" "Mcells/s" "GDAL s" ratio "cells x2" "input x2"
+else
+  printf '%-19s %8s %9s %10s %8s %7s\n' workload seconds "peak MiB" "Mcells/s" "GDAL s" ratio
+fi
+for w in "${workloads[@]}"; do
+  read -r secs mib cells gsecs < <(measure "$w" 1 1)
   rate=$(awk -v c="$cells" -v s="$secs" 'BEGIN { printf "%.1f", c / s / 1e6 }')
-  gsecs="-" ratio="-"
-  if [ -n "$gdal" ]; then
-    gsecs=$(printf '%s\n' "${theirs[@]}" | median)
-    ratio=$(awk -v a="$secs" -v b="$gsecs" 'BEGIN { printf "%.2f", a / b }')
+  ratio="-"
+  if [ "$gsecs" != "-" ]; then ratio=$(awk -v a="$secs" -v b="$gsecs" 'BEGIN { printf "%.2f", a / b }'); fi
+  if [ "${SCALING:-0}" = "1" ]; then
+    read -r s2 _ _ _ < <(measure "$w" 2 1)
+    read -r s3 _ _ _ < <(measure "$w" 1 2)
+    f2=$(awk -v a="$s2" -v b="$secs" 'BEGIN { printf "%.2f", a / b }')
+    f3=$(awk -v a="$s3" -v b="$secs" 'BEGIN { printf "%.2f", a / b }')
+    printf '%-19s %8s %9s %10s %8s %7s %8s %8s\n' "$w" "$secs" "$mib" "$rate" "$gsecs" "$ratio" "$f2" "$f3"
+  else
+    printf '%-19s %8s %9s %10s %8s %7s\n' "$w" "$secs" "$mib" "$rate" "$gsecs" "$ratio"
   fi
-  printf '%-18s %9s %9s %10s %9s %8s\n' "$w" "$secs" "$mib" "$rate" "$gsecs" "$ratio"
 done

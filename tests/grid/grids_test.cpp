@@ -178,6 +178,8 @@ TEST(Clipping, RectangleAreaWithoutClippingIsTheClippedArea) {
       }
     }
     // Map coordinates take the short way nearly always.
-    if (base >= 131072.0f) EXPECT_GT(fast, 2 * slow) << base;
+    if (base >= 131072.0f) {
+      EXPECT_GT(fast, 2 * slow) << base;
+    }
   }
 }
