@@ -70,6 +70,138 @@ std::optional<frame::Failure> computeRows(Run& run, Worker& w, int32_t from, int
   return std::nullopt;
 }
 
+// A run with model uses on several cores. The cells are taken column by column, and within a
+// column row by row, as one pass would take them: one thread does the part of the model search
+// that depends on that order (the hint from cell to cell, the table files read) column after
+// column; the workers compute whole columns with what it found, each column's table lines are
+// kept, and the main thread writes them in column order and keeps the progress display going.
+// So every value, table line and message is what the one pass gives.
+std::optional<frame::Failure> computeModelColumns(Run& run, int threads, frame::ProgressCounter& progress) {
+  const int32_t nc = run.structure.grid.ncols, nr = run.structure.grid.nrows;
+  const int32_t window = 4 * threads + 4;
+  std::vector<ZavColumn> slots(static_cast<size_t>(window));
+  // A column is ordered (its slot filled), computed, then written; a slot is reused once the
+  // column before it by the window is written.
+  std::vector<int> stage(static_cast<size_t>(nc) + 1, 0);
+  std::mutex lock;
+  std::condition_variable changed;
+  int32_t ordered = 0, written = 0, nextColumn = 1;
+  int64_t cellsDone = 0;
+  bool abandon = false;
+  // The earliest fatal finding in cell order, and where it was.
+  std::optional<frame::Failure> failure;
+  int64_t failedAt = INT64_MAX;
+  auto fail = [&](int64_t at, const frame::Failure& f) {
+    if (at < failedAt) {
+      failedAt = at;
+      failure = f;
+    }
+  };
+  auto orderOf = [&](int32_t i, int32_t j) { return static_cast<int64_t>(i - 1) * nr + (j - 1); };
+  std::vector<Worker> workers(static_cast<size_t>(threads));
+  std::vector<std::thread> pool;
+  struct Joiner {
+    std::vector<std::thread>& pool;
+    std::mutex& lock;
+    std::condition_variable& changed;
+    bool& abandon;
+    ~Joiner() {
+      {
+        std::lock_guard<std::mutex> g(lock);
+        abandon = true;
+      }
+      changed.notify_all();
+      for (auto& t : pool) {
+        if (t.joinable()) t.join();
+      }
+    }
+  } joiner{pool, lock, changed, abandon};
+  // The ordered pass.
+  pool.emplace_back([&] {
+    std::vector<Worker::ZavCellState> state;
+    for (int32_t i = 1; i <= nc; ++i) {
+      ZavColumn* slot;
+      {
+        std::unique_lock<std::mutex> g(lock);
+        changed.wait(g, [&] { return abandon || written >= i - window; });
+        if (abandon || failedAt < orderOf(i, 1)) return;
+        slot = &slots[static_cast<size_t>((i - 1) % window)];
+      }
+      try {
+        orderedZavColumn(run, i, *slot, state);
+      } catch (const frame::Failure& f) {
+        // The pass stops here; what comes before this cell is still computed.
+        std::lock_guard<std::mutex> g(lock);
+        fail(orderOf(i, 1), f);
+        changed.notify_all();
+        return;
+      }
+      std::lock_guard<std::mutex> g(lock);
+      ordered = i;
+      changed.notify_all();
+    }
+  });
+  // The workers.
+  for (int t = 0; t < threads; ++t) {
+    pool.emplace_back([&, t] {
+      Worker& w = workers[static_cast<size_t>(t)];
+      for (;;) {
+        int32_t i;
+        ZavColumn* slot;
+        {
+          std::unique_lock<std::mutex> g(lock);
+          if (abandon || nextColumn > nc) return;
+          i = nextColumn++;
+          changed.wait(g, [&] { return abandon || ordered >= i || failedAt <= orderOf(i, 1); });
+          if (abandon || failedAt <= orderOf(i, 1)) {
+            stage[static_cast<size_t>(i)] = 2;
+            changed.notify_all();
+            continue;
+          }
+          slot = &slots[static_cast<size_t>((i - 1) % window)];
+        }
+        w.column = slot;
+        std::optional<frame::Failure> f;
+        int32_t j = 1;
+        for (; j <= nr && !f; ++j) f = computeCell(run, w, i, j);
+        w.column = nullptr;
+        std::lock_guard<std::mutex> g(lock);
+        if (f) fail(orderOf(i, j - 1), *f);
+        stage[static_cast<size_t>(i)] = 2;
+        cellsDone += nr;
+        changed.notify_all();
+      }
+    });
+  }
+  // Columns are written in order; the progress display follows the cells done.
+  int64_t shown = 0;
+  std::unique_lock<std::mutex> g(lock);
+  while (written < nc) {
+    changed.wait_for(g, std::chrono::milliseconds(50), [&] { return stage[static_cast<size_t>(written) + 1] == 2; });
+    while (written < nc && stage[static_cast<size_t>(written) + 1] == 2) {
+      const int32_t i = written + 1;
+      if (failedAt > orderOf(i, nr)) {
+        ZavColumn& slot = slots[static_cast<size_t>((i - 1) % window)];
+        for (size_t k = 0; k < slot.out.size(); ++k) {
+          if (!slot.out[k].empty()) run.tableFiles[k]->write(slot.out[k].data(), slot.out[k].size());
+        }
+      }
+      written = i;
+      changed.notify_all();
+    }
+    const int64_t now = cellsDone;
+    if (now > shown) {
+      g.unlock();
+      progress.turns(now - shown);
+      g.lock();
+      shown = now;
+    }
+  }
+  g.unlock();
+  for (const auto& w : workers) run.valuesFound = run.valuesFound || w.valuesFound;
+  return failure;
+}
+
 }  // namespace
 
 float GETINFORMATION(const Run& run, Worker& w, int32_t i, int32_t j) {
@@ -153,10 +285,13 @@ bool ASSIGNINFORMATIONTOGRID(Run& run) {
   const int setting = run.threads > 0 ? run.threads : run.fr.threads;
   int threads = setting > 0 ? setting : static_cast<int>(std::thread::hardware_concurrency());
   threads = std::max(1, std::min(threads, nr));
-  if (static_cast<int64_t>(nc) * nr < 65536) threads = 1;
+  // A small grid is not worth the threads, unless a number was asked for.
+  if (setting == 0 && static_cast<int64_t>(nc) * nr < 65536) threads = 1;
   std::atomic<int64_t> done{0};
   std::optional<frame::Failure> failure;
-  if (!run.zav.uses.empty()) {
+  if (!run.zav.uses.empty() && threads > 1) {
+    failure = computeModelColumns(run, threads, progress);
+  } else if (!run.zav.uses.empty()) {
     // The model searches carry a hint from cell to cell and write their tables in cell order:
     // column by column, and within a column row by row, in one pass.
     run.main.valuesFound = false;

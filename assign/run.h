@@ -106,6 +106,20 @@ struct GridSetPlan {
   std::vector<int32_t> middleRow;
 };
 
+// What the one ordered pass of a run with model uses found for one output column: per use, the
+// model cell that holds each middle (scan index, -1 none) and what a TABLE-USE table gives per
+// cell, and the TABLE-CREATE lines the column writes, kept until the columns before it are
+// written.
+struct ZavColumn {
+  int32_t column = 0;
+  std::vector<std::vector<int32_t>> found;
+  std::vector<std::vector<uint8_t>> tableFound;
+  std::vector<std::vector<int32_t>> tableSegment;
+  std::vector<std::vector<uint32_t>> pieceStart;  // per row, into pieces
+  std::vector<std::vector<std::pair<int32_t, float>>> pieces;
+  std::vector<std::string> out;
+};
+
 // The state that changes from cell to cell. The cell loop gives each thread its own; they
 // are kept on cache lines of their own, as is the storage they write for every cell.
 struct alignas(64) Worker {
@@ -135,6 +149,7 @@ struct alignas(64) Worker {
   };
   std::vector<ZavCellState> zav;
   std::vector<uint32_t> zavWalk;  // the model cells a CELL walk tries
+  ZavColumn* column = nullptr;    // set when the ordered pass has done this column's part
   bool valuesFound = false;
 };
 
@@ -204,6 +219,10 @@ void prepareZavUses(Run& run);
 void SEARCHFORMIDDLEINZAV(const Run& run, Worker& w, int use, int32_t i, int32_t j, bool& first);
 // GETCELL: the model cell holding the point, from the hint in h; on success h holds it.
 bool GETCELL(const Run& run, const zav::ZavUse& u, const float p[2], Worker::ZavCellState& h);
+// The part of the model searches that depends on the order of the cells (the hint, the tables
+// read), for one output column in that order; s keeps the hints and kept lines from column to
+// column. A fatal finding throws frame::Failure.
+void orderedZavColumn(const Run& run, int32_t i, ZavColumn& out, std::vector<Worker::ZavCellState>& s);
 void SEARCHFORCELLINZAV(const Run& run, Worker& w, int use, int32_t i, int32_t j, bool& first);
 
 // CREATEGRID: the run driver. Returns err.

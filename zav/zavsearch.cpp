@@ -453,6 +453,15 @@ bool readTableLine(const Run& run, int use, Worker::ZavCellState& st, bool withA
   return true;
 }
 
+// TABLE-CREATE lines go to the table file, or to the column's buffer in a parallel pass.
+void writeTable(const Run& run, Worker& w, int use, const std::string& text) {
+  if (w.column) {
+    w.column->out[static_cast<size_t>(use)] += text;
+  } else {
+    run.tableFiles[static_cast<size_t>(use)]->write(text.data(), text.size());
+  }
+}
+
 Worker::ZavCellState& stateOf(Worker& w, int use, size_t uses) {
   if (w.zav.size() < uses) w.zav.resize(uses);
   return w.zav[static_cast<size_t>(use)];
@@ -471,6 +480,9 @@ void SEARCHFORMIDDLEINZAV(const Run& run, Worker& w, int use, int32_t i, int32_t
     const Worker::ZavCellState& o = w.zav[static_cast<size_t>(owner)];
     found = o.found;
     segment = o.pieces.empty() ? -1 : o.pieces.front().first;
+  } else if (u.tableMode == 2 && w.column) {
+    found = w.column->tableFound[static_cast<size_t>(use)][static_cast<size_t>(j - 1)] != 0;
+    segment = w.column->tableSegment[static_cast<size_t>(use)][static_cast<size_t>(j - 1)];
   } else if (u.tableMode == 2) {
     // 1. From the table, read in the order it was written.
     if (st.kept || readTableLine(run, use, st, false)) {
@@ -481,9 +493,20 @@ void SEARCHFORMIDDLEINZAV(const Run& run, Worker& w, int use, int32_t i, int32_t
       }
     }
   } else {
-    // 2., 3.
+    // 2., 3. The cell that holds the middle: searched here, or found by the ordered pass.
     const float* middle = w.cell.middle;
-    if (inExtent(u, middle) && GETCELL(run, u, middle, st)) {
+    bool holding;
+    if (w.column) {
+      const int32_t scan = w.column->found[static_cast<size_t>(use)][static_cast<size_t>(j - 1)];
+      holding = scan >= 0;
+      if (holding) {
+        st.hintN = scan / (u.m - 1) + 2;
+        st.hintM = scan % (u.m - 1) + 2;
+      }
+    } else {
+      holding = inExtent(u, middle) && GETCELL(run, u, middle, st);
+    }
+    if (holding) {
       found = true;
       // 4.
       if (u.related == "CELL ") {
@@ -492,10 +515,7 @@ void SEARCHFORMIDDLEINZAV(const Run& run, Worker& w, int use, int32_t i, int32_t
       } else {
         segment = nearestGridPoint(run, u, middle);
       }
-      if (u.tableMode == 1) {
-        const std::string l = tableLine(i, j, segment < 1 ? -1 : segment) + "\n";
-        run.tableFiles[static_cast<size_t>(use)]->write(l.data(), l.size());
-      }
+      if (u.tableMode == 1) writeTable(run, w, use, tableLine(i, j, segment < 1 ? -1 : segment) + "\n");
     }
   }
   st.found = found;
@@ -524,6 +544,10 @@ void SEARCHFORCELLINZAV(const Run& run, Worker& w, int use, int32_t i, int32_t j
   const float* cell = w.cell.corners;
   if (owner != use && owner >= 0) {
     st.pieces = w.zav[static_cast<size_t>(owner)].pieces;
+  } else if (u.tableMode == 2 && w.column) {
+    const auto& starts = w.column->pieceStart[static_cast<size_t>(use)];
+    const auto& all = w.column->pieces[static_cast<size_t>(use)];
+    st.pieces.assign(all.begin() + starts[static_cast<size_t>(j - 1)], all.begin() + starts[static_cast<size_t>(j)]);
   } else if (u.tableMode == 2) {
     // 1. The pieces of this cell from the table.
     while (st.kept || readTableLine(run, use, st, cellUse)) {
@@ -601,7 +625,7 @@ void SEARCHFORCELLINZAV(const Run& run, Worker& w, int use, int32_t i, int32_t j
           text += "\n";
         }
       }
-      run.tableFiles[static_cast<size_t>(use)]->write(text.data(), text.size());
+      writeTable(run, w, use, text);
     }
   }
   // 5. Pieces with a segment whose value is not the exclusion value.
@@ -635,6 +659,72 @@ void SEARCHFORCELLINZAV(const Run& run, Worker& w, int use, int32_t i, int32_t j
     rec.value = v;
     rec.weight = cellUse ? a : 1.0f;
     ADDAVALUE(w.values, rec, first);
+  }
+}
+
+void orderedZavColumn(const Run& run, int32_t i, ZavColumn& out, std::vector<Worker::ZavCellState>& s) {
+  const grid::Structure& st = run.structure;
+  const int32_t nr = st.grid.nrows;
+  const size_t uses = run.zav.uses.size();
+  const bool cellStructure = st.grid.cellValues();
+  if (s.size() < uses) s.resize(uses);
+  out.column = i;
+  out.found.resize(uses);
+  out.tableFound.resize(uses);
+  out.tableSegment.resize(uses);
+  out.pieceStart.resize(uses);
+  out.pieces.resize(uses);
+  out.out.assign(uses, std::string());
+  for (size_t k = 0; k < uses; ++k) {
+    const ZavUse& u = run.zav.uses[k];
+    const bool shared = u.tableOwner - 1 != static_cast<int>(k) && u.tableOwner >= 1;
+    out.found[k].assign(static_cast<size_t>(nr), -1);
+    out.tableFound[k].assign(static_cast<size_t>(nr), 0);
+    out.tableSegment[k].assign(static_cast<size_t>(nr), -1);
+    out.pieceStart[k].assign(static_cast<size_t>(nr) + 1, 0);
+    out.pieces[k].clear();
+    (void)shared;
+  }
+  const float xll = st.grid.xll, yll = st.grid.yll, cs = st.cellsize;
+  const float mx = xll + (static_cast<float>(i - 1) + 0.5f) * cs;
+  for (int32_t j = 1; j <= nr; ++j) {
+    const bool active = st.assignMask[st.grid.index(i, j)] != 0;
+    const float my = yll + (static_cast<float>(j - 1) + 0.5f) * cs;
+    for (size_t k = 0; k < uses; ++k) {
+      const ZavUse& u = run.zav.uses[k];
+      auto& starts = out.pieceStart[k];
+      starts[static_cast<size_t>(j)] = starts[static_cast<size_t>(j - 1)];
+      if (!active) continue;
+      const bool shared = u.tableOwner - 1 != static_cast<int>(k) && u.tableOwner >= 1;
+      if (shared) continue;
+      Worker::ZavCellState& h = s[k];
+      if (u.tableMode == 2) {
+        if (!cellStructure) {
+          if (h.kept || readTableLine(run, static_cast<int>(k), h, false)) {
+            if (h.keptColumn == i && h.keptRow == j) {
+              h.kept = false;
+              out.tableFound[k][static_cast<size_t>(j - 1)] = 1;
+              out.tableSegment[k][static_cast<size_t>(j - 1)] = h.keptSegment;
+            }
+          }
+        } else {
+          const bool cellUse = u.related == "CELL ";
+          while (h.kept || readTableLine(run, static_cast<int>(k), h, cellUse)) {
+            if (h.keptColumn != i || h.keptRow != j) break;
+            h.kept = false;
+            if (h.keptSegment >= 0) {
+              out.pieces[k].push_back({h.keptSegment, cellUse ? h.keptArea : 0.0f});
+              ++starts[static_cast<size_t>(j)];
+            }
+          }
+        }
+      } else if (!cellStructure) {
+        const float p[2] = {mx, my};
+        if (inExtent(u, p) && GETCELL(run, u, p, h)) {
+          out.found[k][static_cast<size_t>(j - 1)] = (h.hintN - 2) * (u.m - 1) + (h.hintM - 2);
+        }
+      }
+    }
   }
 }
 
