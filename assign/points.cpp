@@ -66,65 +66,66 @@ bool HANDLEPOINTFILE(Run& run, const std::string& line) {
     if (p.setRadius < 0.0001f) p.setRadius = 0.0001f;
   }
   const float commandRadius = p.setRadius;
-  // 3.
-  std::vector<std::string> records;
-  bool openFailed = false;
+  // 3. The file is read line by line: a point file may hold millions of points.
+  frame::LineReader in;
   const std::string path = frame::resolveInputName(name);
-  int e = frame::isDirectory(path) ? EISDIR : frame::readTextRecords(path, records, openFailed);
+  int e = in.open(path);
   if (e != 0) {
     return pointError(fr, {" The Point file " + name + " could not be opened.", " Error number=" + frame::fmtI(e, 6, 6)});
   }
   fr.units.connectName(unit, name);
-  auto lineOf = [&](size_t k) {
-    std::string l = records[k].substr(0, 200);
+  std::string raw;
+  auto upperLine = [&] {
+    std::string l = raw.substr(0, 200);
     frame::CASEF(l);
     return l;
   };
-  auto bad = [&](size_t k, const char* what) {
+  auto bad = [&](const char* what) {
     fr.units.close(unit);
-    return pointError(fr, {" The Point file " + name + " has " + what + " in line " + std::to_string(k + 1) + ":",
-                           " " + records[k].substr(0, 200)});
+    return pointError(fr, {" The Point file " + name + " has " + what + " in line " + std::to_string(in.lineNumber()) + ":",
+                           " " + raw.substr(0, 200)});
   };
   // 4. The NODATA value follows a label of 13 characters.
-  if (records.empty()) return bad(0, "no first line");
-  {
-    const std::string first = lineOf(0);
-    const std::string rest = first.size() > 13 ? first.substr(13) : std::string();
-    if (!number(fr, rest, 1, p.nodata)) return bad(0, "no NODATA value after its label of 13 characters");
+  if (!in.next(raw)) {
+    fr.units.close(unit);
+    return pointError(fr, {" The Point file " + name + " is empty: it has no first line with the NODATA value."});
   }
-  // 5. The optional buffer line.
-  size_t dataFrom = 1;
+  {
+    const std::string first = upperLine();
+    const std::string rest = first.size() > 13 ? first.substr(13) : std::string();
+    if (!number(fr, rest, 1, p.nodata)) return bad("no NODATA value after its label of 13 characters");
+  }
+  // 5. The optional buffer line; 6. the points: x, y, value and, with buffers from the file,
+  // the point's own radius.
   bool fileBuffers = false;
-  if (records.size() > 1) {
-    const std::string second = lineOf(1);
-    std::string item;
-    frame::PARAM(fr, second, 1, item);
-    if (item == "BUFFER") {
-      dataFrom = 2;
-      frame::PARAM(fr, second, 2, item);
-      if (item == "YES") {
-        fileBuffers = true;
-        p.buffered = true;
-        frame::UNFORM(fr, second, 3, "R4", p.setRadius);
+  bool second = true;
+  while (in.next(raw)) {
+    const std::string l = upperLine();
+    if (second) {
+      second = false;
+      std::string item;
+      frame::PARAM(fr, l, 1, item);
+      if (item == "BUFFER") {
+        frame::PARAM(fr, l, 2, item);
+        if (item == "YES") {
+          fileBuffers = true;
+          p.buffered = true;
+          frame::UNFORM(fr, l, 3, "R4", p.setRadius);
+        }
+        continue;
       }
     }
-  }
-  // 6. The points: x, y, value and, with buffers from the file, the point's own radius.
-  for (size_t k = dataFrom; k < records.size(); ++k) {
-    const std::string l = lineOf(k);
     if (frame::trimmed(l).empty()) continue;  // a blank line holds no point
     float x, y, v;
     if (!number(fr, l, 1, x) || !number(fr, l, 2, y) || !number(fr, l, 3, v)) {
-      return bad(k, "a line that is not a point (x, y and value)");
+      return bad("a line that is not a point (x, y and value)");
     }
     float r = p.setRadius;
     if (lineRadius) {
       r = commandRadius;
     } else if (fileBuffers) {
       std::string item;
-      if (frame::PARAM(fr, l, 4, item) > 0 && !frame::parseFortranReal(item, r)) {
-        return bad(k, "a radius that is not a number");
-      }
+      if (frame::PARAM(fr, l, 4, item) > 0 && !frame::parseFortranReal(item, r)) return bad("a radius that is not a number");
     }
     p.x.push_back(x);
     p.y.push_back(y);
@@ -133,6 +134,10 @@ bool HANDLEPOINTFILE(Run& run, const std::string& line) {
   }
   // 7.
   p.count = static_cast<int32_t>(p.x.size());
+  p.x.shrink_to_fit();
+  p.y.shrink_to_fit();
+  p.value.shrink_to_fit();
+  p.radius.shrink_to_fit();
   fr.units.close(unit);
   return false;
 }

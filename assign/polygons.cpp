@@ -387,10 +387,10 @@ bool HANDLEPOLYGONFILE(Run& run, const std::string& line) {
     }
   }
   // 3.
-  std::vector<std::string> records;
+  frame::TextLines records;
   bool openFailed = false;
   const std::string path = frame::resolveInputName(name);
-  int e = frame::isDirectory(path) ? EISDIR : frame::readTextRecords(path, records, openFailed);
+  int e = frame::isDirectory(path) ? EISDIR : frame::readTextLines(path, records, openFailed);
   if (e != 0) {
     return polygonError(fr, {" The Polygon file " + name + " could not be opened.", " Error number=" + frame::fmtI(e, 6, 6)});
   }

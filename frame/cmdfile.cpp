@@ -47,8 +47,9 @@ bool significantLine(std::string_view record, std::string& line, LineMode mode, 
 bool SLEZEN(Frame& fr, int unit, std::string& line, LineMode mode) {
   TextInputUnit* in = fr.units.input(unit);
   if (!in) return false;
-  while (const std::string* rec = in->next()) {
-    if (significantLine(*rec, line, mode, false)) return true;
+  std::string_view rec;
+  while (in->next(rec)) {
+    if (significantLine(rec, line, mode, false)) return true;
   }
   line.clear();
   return false;
@@ -57,8 +58,9 @@ bool SLEZEN(Frame& fr, int unit, std::string& line, LineMode mode) {
 bool PLEZEN(Frame& fr, int unit, std::string& line) {
   TextInputUnit* in = fr.units.input(unit);
   if (!in) return false;
-  while (const std::string* rec = in->next()) {
-    if (significantLine(*rec, line, LineMode::NOCHNG, true)) return true;
+  std::string_view rec;
+  while (in->next(rec)) {
+    if (significantLine(rec, line, LineMode::NOCHNG, true)) return true;
   }
   line.clear();
   return false;

@@ -95,45 +95,109 @@ bool isDirectory(const std::string& name) {
   return ::stat(name.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-int readTextRecords(const std::string& name, std::vector<std::string>& records, bool& openFailed,
-                    size_t maxRecords) {
-  records.clear();
+int readTextLines(const std::string& name, TextLines& lines, bool& openFailed, size_t maxRecords) {
+  lines = TextLines();
   openFailed = false;
   int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     openFailed = true;
     return errno;
   }
-  std::string data;
-  std::vector<char> buf(kBufferSize);
+  std::string& data = lines.data;
+  size_t newlines = 0;
   for (;;) {
-    ssize_t n = ::read(fd, buf.data(), buf.size());
+    const size_t at = data.size();
+    data.resize(at + kBufferSize);
+    ssize_t n = ::read(fd, data.data() + at, kBufferSize);
     if (n < 0) {
-      if (errno == EINTR) continue;
+      if (errno == EINTR) {
+        data.resize(at);
+        continue;
+      }
       int e = errno;
       ::close(fd);
       return e;
     }
+    data.resize(at + static_cast<size_t>(n));
     if (n == 0) break;
-    data.append(buf.data(), static_cast<size_t>(n));
     if (maxRecords > 0) {
-      size_t lines = 0;
-      for (char c : data) lines += c == '\n';
-      if (lines >= maxRecords) break;
+      for (size_t k = at; k < data.size(); ++k) newlines += data[k] == '\n';
+      if (newlines >= maxRecords) break;
     }
   }
   ::close(fd);
-  size_t start = 0;
-  while (start < data.size()) {
-    size_t end = data.find('\n', start);
-    size_t stop = end == std::string::npos ? data.size() : end;
-    size_t len = stop - start;
-    if (len > 0 && data[start + len - 1] == '\r') --len;
-    records.emplace_back(data, start, len);
-    if (end == std::string::npos || (maxRecords > 0 && records.size() >= maxRecords)) break;
-    start = end + 1;
+  data.shrink_to_fit();
+  size_t from = 0;
+  while (from < data.size()) {
+    const size_t nl = data.find('\n', from);
+    const size_t stop = nl == std::string::npos ? data.size() : nl;
+    size_t len = stop - from;
+    if (len > 0 && data[from + len - 1] == '\r') --len;
+    lines.start.push_back(from);
+    lines.end.push_back(from + len);
+    if (nl == std::string::npos || (maxRecords > 0 && lines.size() >= maxRecords)) break;
+    from = nl + 1;
   }
   return 0;
+}
+
+int readTextRecords(const std::string& name, std::vector<std::string>& records, bool& openFailed,
+                    size_t maxRecords) {
+  TextLines lines;
+  records.clear();
+  const int e = readTextLines(name, lines, openFailed, maxRecords);
+  for (size_t k = 0; e == 0 && k < lines.size(); ++k) records.emplace_back(lines[k]);
+  return e;
+}
+
+LineReader::~LineReader() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+int LineReader::open(const std::string& name) {
+  fd_ = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd_ < 0) return errno;
+  struct stat st;
+  if (::fstat(fd_, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd_);
+    fd_ = -1;
+    return EISDIR;
+  }
+  return 0;
+}
+
+bool LineReader::next(std::string& line) {
+  line.clear();
+  for (;;) {
+    if (pos_ >= len_) {
+      if (eof_ || fd_ < 0) {
+        if (line.empty()) return false;
+        ++number_;
+        return true;
+      }
+      buf_.resize(1 << 16);
+      ssize_t n = ::read(fd_, buf_.data(), buf_.size());
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        eof_ = true;
+        continue;
+      }
+      len_ = static_cast<size_t>(n);
+      pos_ = 0;
+    }
+    const char* start = buf_.data() + pos_;
+    const char* nl = static_cast<const char*>(std::memchr(start, '\n', len_ - pos_));
+    if (!nl) {
+      line.append(start, len_ - pos_);
+      pos_ = len_;
+      continue;
+    }
+    line.append(start, static_cast<size_t>(nl - start));
+    pos_ = static_cast<size_t>(nl - buf_.data()) + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    ++number_;
+    return true;
+  }
 }
 
 int createEmptyFile(const std::string& name) {

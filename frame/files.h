@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace frame {
@@ -19,11 +20,41 @@ bool fileExists(const std::string& name);
 bool removeFile(const std::string& name);
 bool isDirectory(const std::string& name);
 
-// Reads a whole text file as records (lines without their end-of-line; a trailing CR goes too).
-// Returns 0 on success, otherwise the system's error number; openFailed tells which step failed.
-// maxRecords > 0 stops reading after that many records (the head of a large file).
+// The lines of a text file in one buffer: line k is data[start[k], start[k+1]) without its
+// end of line (a trailing CR goes too).
+struct TextLines {
+  std::string data;
+  std::vector<size_t> start, end;
+  size_t size() const { return start.size(); }
+  std::string_view operator[](size_t k) const { return std::string_view(data).substr(start[k], end[k] - start[k]); }
+};
+// Reads a whole text file. Returns 0 on success, otherwise the system's error number;
+// openFailed tells which step failed. maxRecords > 0 stops after that many lines.
+int readTextLines(const std::string& name, TextLines& lines, bool& openFailed, size_t maxRecords = 0);
+// The same as separate strings, for small files.
 int readTextRecords(const std::string& name, std::vector<std::string>& records, bool& openFailed,
                     size_t maxRecords = 0);
+
+// Reads a text file line by line in blocks, holding no more than a block.
+class LineReader {
+ public:
+  int open(const std::string& name);  // 0 or the error number
+  // The next line without its end of line; false at the end of the file.
+  bool next(std::string& line);
+  size_t lineNumber() const { return number_; }
+
+ private:
+  int fd_ = -1;
+  std::vector<char> buf_;
+  size_t pos_ = 0, len_ = 0, number_ = 0;
+  bool eof_ = false;
+
+ public:
+  LineReader() = default;
+  ~LineReader();
+  LineReader(const LineReader&) = delete;
+  LineReader& operator=(const LineReader&) = delete;
+};
 // Creates an empty file (status NEW). Returns 0 or the error number.
 int createEmptyFile(const std::string& name);
 

@@ -283,18 +283,18 @@ void PRCOLL(Frame& fr, int unit) {
   for (size_t i = 0; i < fr.overview.names.size(); ++i) {
     const std::string& name = fr.overview.names[i];
     int connected = -1;
-    std::vector<std::string> own;
-    const std::vector<std::string>* records = nullptr;
+    TextLines own;
+    const TextLines* records = nullptr;
     if (fr.units.LUCONN(name, connected) && fr.units.input(connected)) {
-      records = &fr.units.input(connected)->records();
+      records = &fr.units.input(connected)->lines();
     } else {
       bool openFailed = false;
-      if (readTextRecords(resolveInputName(name), own, openFailed) == 0) records = &own;
+      if (readTextLines(resolveInputName(name), own, openFailed) == 0) records = &own;
     }
     PAGN2(fr, "NEWLINE", "++++ FILE " + name + " ++++ (" + fmtI(static_cast<long long>(i + 1), 2, 2) + ")");
     PAGN2(fr, "NEWLINE", " ");
     if (records) {
-      for (const auto& r : *records) PAGN2(fr, "NEWLINE", std::string_view(r).substr(0, 200));
+      for (size_t k = 0; k < records->size(); ++k) PAGN2(fr, "NEWLINE", (*records)[k].substr(0, 200));
     }
     if (connected >= 0 && fr.units.input(connected)) fr.units.input(connected)->rewind();
   }

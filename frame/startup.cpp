@@ -228,7 +228,7 @@ void INPUT(Frame& fr, std::string_view program) {
   int unit = -1;
   if (!fr.units.LUCONN(name, unit)) {
     std::string path = resolveInputName(name);
-    std::vector<std::string> records;
+    TextLines records;
     if (!fileExists(path)) {
       writeErrorUnit(fr, {" ", "REMARK", "~~~~~~", "Command file " + name + " is not available.",
                           "The file is created and left empty.", "This situation may cause an error in the program.",
@@ -237,9 +237,9 @@ void INPUT(Frame& fr, std::string_view program) {
       if (e != 0) commandFileFailure(fr, "Error when opening commandfile ", e);
     } else {
       bool openFailed = false;
-      int e = readTextRecords(path, records, openFailed);
+      int e = readTextLines(path, records, openFailed);
       if (e != 0) commandFileFailure(fr, openFailed ? "Error when opening commandfile " : "Error in reading from commandfile ", e);
-      if (records.empty()) {
+      if (records.size() == 0) {
         writeErrorUnit(fr, {"  ", "REMARK", "~~~~~~", "The commandfile " + name + " is empty.",
                             "This situation may cause an error in the program.", " "});
       }
@@ -287,9 +287,9 @@ void INITPR(Frame& fr, std::string_view family, std::string_view program, float 
   fr.configUnit = fr.units.FREEFILE(100);
   fr.configName = cnf;
   {
-    std::vector<std::string> records;
+    TextLines records;
     bool openFailed = false;
-    int e = isDirectory(cnf) ? EISDIR : readTextRecords(cnf, records, openFailed);
+    int e = isDirectory(cnf) ? EISDIR : readTextLines(cnf, records, openFailed);
     if (e != 0) {
       fr.console.screenLine(" The configuration file " + cnf + " could not be read.");
       fr.console.screenLine(" Error number : " + std::to_string(e));

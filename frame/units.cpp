@@ -41,11 +41,11 @@ TextOutputFile* UnitTable::output(int unit) {
   return it == units_.end() ? nullptr : it->second.out.get();
 }
 
-void UnitTable::connectInput(int unit, const std::string& name, std::vector<std::string> records) {
+void UnitTable::connectInput(int unit, const std::string& name, TextLines lines) {
   UnitEntry& e = units_[unit];
   e.name = name;
   e.out.reset();
-  e.in = std::make_unique<TextInputUnit>(std::move(records));
+  e.in = std::make_unique<TextInputUnit>(std::move(lines));
 }
 
 void UnitTable::connectOutput(int unit, const std::string& name, std::unique_ptr<TextOutputFile> f) {

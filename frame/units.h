@@ -13,23 +13,23 @@ namespace frame {
 // A text file held as its records, read sequentially with rewind and backspace.
 class TextInputUnit {
  public:
-  explicit TextInputUnit(std::vector<std::string> records) : records_(std::move(records)) {}
-  bool read(std::string& record) {
-    if (pos_ >= records_.size()) return false;
-    record = records_[pos_++];
+  explicit TextInputUnit(TextLines lines) : lines_(std::move(lines)) {}
+  // The next record; false at the end of the file.
+  bool next(std::string_view& record) {
+    if (pos_ >= lines_.size()) return false;
+    record = lines_[pos_++];
     return true;
   }
-  const std::string* next() { return pos_ < records_.size() ? &records_[pos_++] : nullptr; }
   void rewind() { pos_ = 0; }
   void backspace() {
     if (pos_ > 0) --pos_;
   }
   size_t position() const { return pos_; }
-  void setPosition(size_t p) { pos_ = p < records_.size() ? p : records_.size(); }
-  const std::vector<std::string>& records() const { return records_; }
+  void setPosition(size_t p) { pos_ = p < lines_.size() ? p : lines_.size(); }
+  const TextLines& lines() const { return lines_; }
 
  private:
-  std::vector<std::string> records_;
+  TextLines lines_;
   size_t pos_ = 0;
 };
 
@@ -49,7 +49,7 @@ class UnitTable {
   const std::string& nameOf(int unit) const;
   TextInputUnit* input(int unit);
   TextOutputFile* output(int unit);
-  void connectInput(int unit, const std::string& name, std::vector<std::string> records);
+  void connectInput(int unit, const std::string& name, TextLines lines);
   void connectOutput(int unit, const std::string& name, std::unique_ptr<TextOutputFile> f);
   // Marks a unit as in use by a data file that is read or written elsewhere.
   void connectName(int unit, const std::string& name);

@@ -69,10 +69,17 @@ struct TestFrame {
   }
   // A text input unit holding these records.
   void input(int unit, const std::string& text) {
-    std::vector<std::string> recs;
-    std::istringstream in(text);
-    for (std::string l; std::getline(in, l);) recs.push_back(l);
-    fr.units.connectInput(unit, "input" + std::to_string(unit), std::move(recs));
+    frame::TextLines lines;
+    lines.data = text;
+    size_t from = 0;
+    while (from < text.size()) {
+      size_t nl = text.find('\n', from);
+      if (nl == std::string::npos) nl = text.size();
+      lines.start.push_back(from);
+      lines.end.push_back(nl);
+      from = nl + 1;
+    }
+    fr.units.connectInput(unit, "input" + std::to_string(unit), std::move(lines));
   }
 };
 

@@ -98,11 +98,10 @@ struct ZavUse {
   std::vector<ZavCell> cells;       // the valid cells, ascending by X minimum
   std::vector<float> cellXmin;      // their X minima, for the binary search of the walk
   float widestCell = 0.0f;
-  // A bucket grid over the extent: for every bucket the valid cells (scan order) that may
-  // hold a point in it, and the valid grid points with segments in it.
+  // A bucket grid over the extent: for every bucket the valid cells that may hold a point in
+  // it (walkBucket, by position in cells), and the valid grid points with segments in it.
   int32_t bucketsX = 0, bucketsY = 0;
   float bucketOrigin[2] = {}, bucketSize[2] = {1.0f, 1.0f};
-  std::vector<uint32_t> cellBucketStart, cellBucketItems;   // items: scan index of a cell
   std::vector<uint32_t> pointBucketStart, pointBucketItems; // items: scan index of a grid point
   std::vector<int32_t> validScan;  // per scan index (n-2)*(M-1)+(m-2): position in cells, -1 when not valid
   // Per bucket the positions in cells of the cells whose box touches it, for the CELL walk.

@@ -1,5 +1,6 @@
 #include "zav/zavfiles.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -31,22 +32,34 @@ struct Bytes {
     return static_cast<int32_t>(static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
                                 (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24));
   }
-  float f32() {
-    const uint32_t b = static_cast<uint32_t>(i32());
-    float v;
-    std::memcpy(&v, &b, 4);
-    return v;
-  }
 };
 
-// Opens a model file and reads it whole, or stops with the "not found" block.
-void load(frame::Frame& fr, const std::string& kind, const std::string& name, Bytes& b, int& unit) {
-  frame::BinaryInputFile f;
+// Opens a model file and reads its header of `header` bytes, or stops with the "not found"
+// block; the rest is read straight into the record's arrays.
+void load(frame::Frame& fr, const std::string& kind, const std::string& name, frame::BinaryInputFile& f, Bytes& b,
+          size_t header, int& unit) {
   if (f.open(frame::resolveInputName(frame::trimmed(name))) != 0) fileFailure(fr, kind, name, {" This file is not found."});
   unit = fr.units.FREEFILE(100);
   fr.units.connectName(unit, frame::trimmed(name));
-  b.data.resize(static_cast<size_t>(f.size()));
+  b.data.resize(std::min<size_t>(header, static_cast<size_t>(f.size())));
   if (!f.read(b.data.data(), b.data.size())) fileFailure(fr, kind, name, {" This file could not be read."});
+}
+
+// Little-endian 4-byte items read straight into an array.
+template <typename T>
+bool readArray(frame::BinaryInputFile& f, std::vector<T>& out, uint64_t count) {
+  out.resize(static_cast<size_t>(count));
+  if (!f.read(out.data(), 4 * out.size())) return false;
+  uint16_t probe = 1;
+  if (*reinterpret_cast<unsigned char*>(&probe) != 1) {
+    for (auto& v : out) {
+      uint32_t bits;
+      std::memcpy(&bits, &v, 4);
+      bits = __builtin_bswap32(bits);
+      std::memcpy(&v, &bits, 4);
+    }
+  }
+  return true;
 }
 
 [[noreturn]] void tooShort(frame::Frame& fr, const std::string& kind, const std::string& name, const std::string& what,
@@ -65,8 +78,9 @@ void READLGAFILE(frame::Frame& fr, ZavFiles& files, const std::string& id, const
   r.fileName = frame::trimmed(fileName).substr(0, 100);
   Bytes b;
   int unit = -1;
-  load(fr, "LGA", fileName, b, unit);
-  if (!b.has(28)) tooShort(fr, "LGA", fileName, "the seven header items", 28, b.data.size());
+  frame::BinaryInputFile file;
+  load(fr, "LGA", fileName, file, b, 28, unit);
+  if (!b.has(28)) tooShort(fr, "LGA", fileName, "the seven header items", 28, file.size());
   r.n = b.i32();
   r.m = b.i32();
   r.item3 = b.i32();
@@ -77,12 +91,11 @@ void READLGAFILE(frame::Frame& fr, ZavFiles& files, const std::string& id, const
                                           ", M=" + std::to_string(r.m) + "."});
   }
   const uint64_t cells = static_cast<uint64_t>(r.n) * static_cast<uint64_t>(r.m);
-  if (!b.has(4 * cells)) {
+  if (file.remaining() < 4 * cells) {
     tooShort(fr, "LGA", fileName, std::to_string(r.n) + " x " + std::to_string(r.m) + " segment numbers", 28 + 4 * cells,
-             b.data.size());
+             file.size());
   }
-  r.grid.resize(cells);
-  for (auto& v : r.grid) v = b.i32();
+  if (!readArray(file, r.grid, cells)) fileFailure(fr, "LGA", fileName, {" This file could not be read."});
   r.segmentsPerLayer = r.item3;
   int32_t largest = 0;
   for (int32_t v : r.grid) {
@@ -109,8 +122,9 @@ void READCCOFILE(frame::Frame& fr, ZavFiles& files, const std::string& id, const
   r.fileName = frame::trimmed(fileName).substr(0, 100);
   Bytes b;
   int unit = -1;
-  load(fr, "CCO", fileName, b, unit);
-  if (!b.has(28)) tooShort(fr, "CCO", fileName, "the seven header items", 28, b.data.size());
+  frame::BinaryInputFile file;
+  load(fr, "CCO", fileName, file, b, 28, unit);
+  if (!b.has(28)) tooShort(fr, "CCO", fileName, "the seven header items", 28, file.size());
   r.m = b.i32();
   r.n = b.i32();
   for (int32_t& v : r.items3to5) v = b.i32();
@@ -122,17 +136,14 @@ void READCCOFILE(frame::Frame& fr, ZavFiles& files, const std::string& id, const
   }
   const uint64_t extra = 9 + 2 * static_cast<uint64_t>(r.p);
   const uint64_t points = static_cast<uint64_t>(r.n) * static_cast<uint64_t>(r.m);
-  if (!b.has(4 * extra + 8 * points)) {
+  if (file.remaining() < 4 * extra + 8 * points) {
     tooShort(fr, "CCO", fileName, std::to_string(extra) + " extra values and " + std::to_string(r.n) + " x " +
                                       std::to_string(r.m) + " coordinates",
-             28 + 4 * extra + 8 * points, b.data.size());
+             28 + 4 * extra + 8 * points, file.size());
   }
-  r.extra.resize(extra);
-  for (auto& v : r.extra) v = b.f32();
-  r.x.resize(points);
-  for (auto& v : r.x) v = b.f32();
-  r.y.resize(points);
-  for (auto& v : r.y) v = b.f32();
+  if (!readArray(file, r.extra, extra) || !readArray(file, r.x, points) || !readArray(file, r.y, points)) {
+    fileFailure(fr, "CCO", fileName, {" This file could not be read."});
+  }
   // The extent over the coordinates that are not 0.0.
   bool first = true;
   for (float v : r.x) {

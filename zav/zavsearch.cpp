@@ -158,33 +158,31 @@ bool checkZavTables(Run& run) {
 
 namespace {
 
-// Fills a bucket index: items are scan indices, each listed in every bucket its box touches.
+// Fills a bucket index: each item listed in every bucket its box touches, in item order;
+// counted first and then placed, so that nothing but the index itself is allocated.
 template <typename Box>
 void buildBuckets(const ZavUse& u, size_t count, Box box, std::vector<uint32_t>& start, std::vector<uint32_t>& items) {
   const size_t buckets = static_cast<size_t>(u.bucketsX) * static_cast<size_t>(u.bucketsY);
   start.assign(buckets + 1, 0);
-  std::vector<std::pair<size_t, uint32_t>> found;
-  for (size_t k = 0; k < count; ++k) {
-    float b[4];
-    uint32_t scan;
-    if (!box(k, b, scan)) continue;
-    const int32_t x0 = zav::bucketOf(b[0], u.bucketOrigin[0], u.bucketSize[0], u.bucketsX);
-    const int32_t x1 = zav::bucketOf(b[1], u.bucketOrigin[0], u.bucketSize[0], u.bucketsX);
-    const int32_t y0 = zav::bucketOf(b[2], u.bucketOrigin[1], u.bucketSize[1], u.bucketsY);
-    const int32_t y1 = zav::bucketOf(b[3], u.bucketOrigin[1], u.bucketSize[1], u.bucketsY);
-    for (int32_t by = y0; by <= y1; ++by) {
-      for (int32_t bx = x0; bx <= x1; ++bx) {
-        found.push_back({static_cast<size_t>(by) * static_cast<size_t>(u.bucketsX) + static_cast<size_t>(bx), scan});
+  auto each = [&](auto fn) {
+    for (size_t k = 0; k < count; ++k) {
+      float b[4];
+      uint32_t item;
+      if (!box(k, b, item)) continue;
+      const int32_t x0 = zav::bucketOf(b[0], u.bucketOrigin[0], u.bucketSize[0], u.bucketsX);
+      const int32_t x1 = zav::bucketOf(b[1], u.bucketOrigin[0], u.bucketSize[0], u.bucketsX);
+      const int32_t y0 = zav::bucketOf(b[2], u.bucketOrigin[1], u.bucketSize[1], u.bucketsY);
+      const int32_t y1 = zav::bucketOf(b[3], u.bucketOrigin[1], u.bucketSize[1], u.bucketsY);
+      for (int32_t by = y0; by <= y1; ++by) {
+        for (int32_t bx = x0; bx <= x1; ++bx) fn(static_cast<size_t>(by) * static_cast<size_t>(u.bucketsX) + static_cast<size_t>(bx), item);
       }
     }
-  }
-  std::sort(found.begin(), found.end());
-  items.resize(found.size());
-  for (size_t k = 0; k < found.size(); ++k) {
-    ++start[found[k].first + 1];
-    items[k] = found[k].second;
-  }
+  };
+  each([&](size_t bucket, uint32_t) { ++start[bucket + 1]; });
   for (size_t b = 1; b < start.size(); ++b) start[b] += start[b - 1];
+  items.assign(start.back(), 0);
+  std::vector<uint32_t> next(start.begin(), start.end() - 1);
+  each([&](size_t bucket, uint32_t item) { items[next[bucket]++] = item; });
 }
 
 }  // namespace
@@ -211,7 +209,8 @@ void prepareZavUses(Run& run) {
     u.cells.clear();
     const size_t scanCount = u.n >= 2 && u.m >= 2 ? static_cast<size_t>(u.n - 1) * static_cast<size_t>(u.m - 1) : 0;
     u.validScan.assign(scanCount, -1);
-    std::vector<zav::ZavCell> scanCells;
+    std::vector<zav::ZavCell>& scanCells = u.cells;  // in scan order first, sorted below
+    scanCells.clear();
     for (int32_t n = 2; n <= u.n; ++n) {
       for (int32_t m = 2; m <= u.m; ++m) {
         const zav::CellCorners cc = zav::GETCELLCORNERS(state.files, u.ccoNr, n, m);
@@ -238,13 +237,29 @@ void prepareZavUses(Run& run) {
       positions[k] = static_cast<int32_t>(k);
     }
     frame::USRTWI(xmins.data(), static_cast<int64_t>(xmins.size()), positions.data());
-    u.cells.resize(scanCells.size());
-    u.widestCell = 0.0f;
-    for (size_t k = 0; k < scanCells.size(); ++k) {
-      u.cells[k] = scanCells[static_cast<size_t>(positions[k])];
-      u.widestCell = std::max(u.widestCell, u.cells[k].xmax - u.cells[k].xmin);
+    {
+      // Into the sorted order, one cell at a time along the permutation's cycles.
+      std::vector<uint8_t> placed(scanCells.size(), 0);
+      for (size_t start = 0; start < scanCells.size(); ++start) {
+        if (placed[start]) continue;
+        zav::ZavCell first = scanCells[start];
+        size_t k = start;
+        for (;;) {
+          placed[k] = 1;
+          const size_t from = static_cast<size_t>(positions[k]);
+          if (from == start) {
+            scanCells[k] = first;
+            break;
+          }
+          scanCells[k] = scanCells[from];
+          k = from;
+        }
+      }
     }
-    u.cellXmin = xmins;
+    u.widestCell = 0.0f;
+    for (const auto& z : u.cells) u.widestCell = std::max(u.widestCell, z.xmax - z.xmin);
+    u.cellXmin = std::move(xmins);
+    std::vector<int32_t>().swap(positions);
     for (size_t k = 0; k < u.cells.size(); ++k) {
       u.validScan[static_cast<size_t>(u.cells[k].n - 2) * static_cast<size_t>(u.m - 1) + static_cast<size_t>(u.cells[k].m - 2)] =
           static_cast<int32_t>(k);
@@ -264,20 +279,9 @@ void prepareZavUses(Run& run) {
     u.bucketOrigin[1] = by0;
     u.bucketSize[0] = bx1 > bx0 ? (bx1 - bx0) / static_cast<float>(side) : 1.0f;
     u.bucketSize[1] = by1 > by0 ? (by1 - by0) / static_cast<float>(side) : 1.0f;
-    // A cell is listed in every bucket its box touches, widened a little: the point-in-polygon
-    // test counts a point on the border, and rounding may put it a hair outside.
-    buildBuckets(u, scanCells.size(), [&](size_t k, float b[4], uint32_t& scan) {
-      const auto& z = scanCells[k];
-      const float wx = 1e-6f * (std::fabs(z.xmin) + std::fabs(z.xmax)) + 1e-6f * (z.xmax - z.xmin);
-      const float wy = 1e-6f * (std::fabs(z.ymin) + std::fabs(z.ymax)) + 1e-6f * (z.ymax - z.ymin);
-      b[0] = z.xmin - wx;
-      b[1] = z.xmax + wx;
-      b[2] = z.ymin - wy;
-      b[3] = z.ymax + wy;
-      scan = static_cast<uint32_t>(static_cast<size_t>(z.n - 2) * static_cast<size_t>(u.m - 1) + static_cast<size_t>(z.m - 2));
-      return true;
-    }, u.cellBucketStart, u.cellBucketItems);
-    // The same boxes by position in the walk, for the cells that meet an output cell.
+    // A cell is listed, by its position in the walk, in every bucket its box touches, widened a
+    // little: the point-in-polygon test counts a point on the border, and rounding may put it
+    // a hair outside.
     buildBuckets(u, u.cells.size(), [&](size_t k, float b[4], uint32_t& pos) {
       const auto& z = u.cells[k];
       const float wx = 1e-6f * (std::fabs(z.xmin) + std::fabs(z.xmax)) + 1e-6f * (z.xmax - z.xmin);
@@ -290,7 +294,7 @@ void prepareZavUses(Run& run) {
       return true;
     }, u.walkBucketStart, u.walkBucketItems);
     // The grid points (n, m) of valid cells with a segment, for GRID-POINT uses.
-    buildBuckets(u, scanCells.size(), [&](size_t k, float b[4], uint32_t& scan) {
+    if (u.related == "POINT") buildBuckets(u, scanCells.size(), [&](size_t k, float b[4], uint32_t& scan) {
       const auto& z = scanCells[k];
       if (zav::GETSEGMENTNRFORINDICES(state.files, u.lgaNr, z.n, z.m) < 1) return false;
       b[0] = b[1] = z.corners[0];
@@ -334,15 +338,21 @@ bool GETCELL(const Run& run, const ZavUse& u, const float p[2], Worker::ZavCellS
     }
   }
   // The first in scan order among the cells listed where the point lies.
-  if (u.bucketsX == 0 || u.cellBucketStart.empty()) return false;
+  if (u.bucketsX == 0 || u.walkBucketStart.empty()) return false;
   const size_t b = static_cast<size_t>(zav::bucketOf(p[1], u.bucketOrigin[1], u.bucketSize[1], u.bucketsY)) *
                        static_cast<size_t>(u.bucketsX) +
                    static_cast<size_t>(zav::bucketOf(p[0], u.bucketOrigin[0], u.bucketSize[0], u.bucketsX));
-  for (uint32_t k = u.cellBucketStart[b]; k < u.cellBucketStart[b + 1]; ++k) {
-    const uint32_t scan = u.cellBucketItems[k];
-    const int32_t n = static_cast<int32_t>(scan / static_cast<uint32_t>(u.m - 1)) + 2;
-    const int32_t m = static_cast<int32_t>(scan % static_cast<uint32_t>(u.m - 1)) + 2;
-    if (holds(run, u, n, m, p)) {
+  // The bucket's cells in scan order (n outer, m inner).
+  uint32_t best = UINT32_MAX;
+  for (uint32_t k = u.walkBucketStart[b]; k < u.walkBucketStart[b + 1]; ++k) {
+    const zav::ZavCell& z = u.cells[u.walkBucketItems[k]];
+    const uint32_t scan = static_cast<uint32_t>((z.n - 2) * (u.m - 1) + (z.m - 2));
+    if (scan < best && grid::POINTINPOLYGON(p, z.corners, 4)) best = scan;
+  }
+  if (best != UINT32_MAX) {
+    const int32_t n = static_cast<int32_t>(best / static_cast<uint32_t>(u.m - 1)) + 2;
+    const int32_t m = static_cast<int32_t>(best % static_cast<uint32_t>(u.m - 1)) + 2;
+    {
       h.hintN = n;
       h.hintM = m;
       h.hintFound = true;
