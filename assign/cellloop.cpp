@@ -289,7 +289,10 @@ bool ASSIGNINFORMATIONTOGRID(Run& run) {
   if (setting == 0 && static_cast<int64_t>(nc) * nr < 65536) threads = 1;
   std::atomic<int64_t> done{0};
   std::optional<frame::Failure> failure;
-  if (!run.zav.uses.empty() && threads > 1) {
+  if (run.gridSets.sets.empty() && run.pointSets.empty() && run.zav.uses.empty()) {
+    // Without any set every computed cell is NODATA, which the cells hold already.
+    progress.turns(static_cast<int64_t>(nc) * nr);
+  } else if (!run.zav.uses.empty() && threads > 1) {
     failure = computeModelColumns(run, threads, progress);
   } else if (!run.zav.uses.empty()) {
     // The model searches carry a hint from cell to cell and write their tables in cell order:

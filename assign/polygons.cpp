@@ -2,6 +2,7 @@
 #include <cerrno>
 #include <cfloat>
 #include <cmath>
+#include <memory>
 #include <numbers>
 #include <thread>
 
@@ -24,21 +25,31 @@ bool polygonError(frame::Frame& fr, const std::vector<std::string>& message) {
   return true;
 }
 
-// The polygon set being applied.
+// The polygon set being read, line by line: a polygon file may be large.
 struct PolygonReader {
   frame::Frame& fr;
-  int unit;
-  std::string name;
+  std::string name, path;
   bool polygonFile = true;  // false: a line file (first line CLOSE)
   std::vector<float> vertices;
   bool failed = false;
+  std::unique_ptr<frame::LineReader> in;
+  std::string raw;
+  // From the start of the file again.
+  int rewind() {
+    in = std::make_unique<frame::LineReader>();
+    return in->open(path);
+  }
 };
 
-// The next significant line, upper-cased with its inner blanks kept.
+// The next significant line (as SLEZEN finds them), upper-cased with its inner blanks kept.
 bool nextLine(PolygonReader& r, std::string& line) {
-  if (!frame::SLEZEN(r.fr, r.unit, line, frame::LineMode::NOCHNG)) return false;
-  frame::CASEF(line);
-  return true;
+  while (r.in->next(r.raw)) {
+    if (frame::significantLine(r.raw, line, frame::LineMode::NOCHNG, false)) {
+      frame::CASEF(line);
+      return true;
+    }
+  }
+  return false;
 }
 
 // APOLYGONFOUND: reads the next polygon (an ID line, vertex lines, END) into r.vertices.
@@ -53,7 +64,7 @@ bool APOLYGONFOUND(PolygonReader& r) {
     const bool ok = frame::PARAM(r.fr, line, 1, item) > 0 && frame::parseFortranReal(item, x) &&
                     frame::PARAM(r.fr, line, 2, item) > 0 && frame::parseFortranReal(item, y);
     if (!ok) {
-      const size_t at = r.fr.units.input(r.unit)->position();
+      const size_t at = r.in->lineNumber();
       polygonError(r.fr, {" The Polygon file " + r.name + " has a line that is not a vertex (X,Y) in line " +
                               std::to_string(at) + ":",
                           " " + line});
@@ -105,7 +116,8 @@ bool insideSimple(const std::vector<float>& v, float px, float py) {
       return true;
     }
     if ((ya <= py) != (yb <= py)) {
-      const double xint = xa + (py - ya) * (xb - xa) / (yb - ya);
+      const double slope = (xb - xa) / (yb - ya);
+      const double xint = xa + (py - ya) * slope;
       if (xint > px) ++crossings;
     }
   }
@@ -155,14 +167,17 @@ void coverSamples(const std::vector<float>& v, const std::vector<float>& xs, con
   const double vertexBand = 1e-8 / (minEdge == DBL_MAX ? 1.0 : minEdge);
   // The edges by their lowest y, so that a row looks only at the edges that reach it.
   struct Edge {
-    double ylo, yhi, xa, ya, xb, yb;
+    double ylo, yhi, xa, ya, xb, yb, slope, tolerance;
   };
   std::vector<Edge> edges;
   edges.reserve(n);
   for (size_t i = 0; i < n; ++i) {
     const size_t q = i + 1 == n ? 0 : i + 1;
     const double xa = v[2 * i], ya = v[2 * i + 1], xb = v[2 * q], yb = v[2 * q + 1];
-    edges.push_back({std::min(ya, yb), std::max(ya, yb), xa, ya, xb, yb});
+    // The crossing at a row is xa + (y - ya) * slope, as insideSimple computes it.
+    const double slope = ya != yb ? (xb - xa) / (yb - ya) : 0.0;
+    const double tolerance = ya != yb ? 1e-10 / std::fabs(yb - ya) : 0.0;
+    edges.push_back({std::min(ya, yb), std::max(ya, yb), xa, ya, xb, yb, slope, tolerance});
   }
   std::sort(edges.begin(), edges.end(), [](const Edge& a, const Edge& b) { return a.ylo < b.ylo; });
   std::vector<double> vertexYs;
@@ -207,12 +222,12 @@ void coverSamples(const std::vector<float>& v, const std::vector<float>& xs, con
         hi = std::max(hi, zones.back().second);
         continue;
       }
-      const double xint = e->xa + (y - e->ya) * (e->xb - e->xa) / (e->yb - e->ya);
+      const double xint = e->xa + (y - e->ya) * e->slope;
       if ((e->ya <= y) != (e->yb <= y)) crossings.push_back(xint);
       lo = std::min(lo, xint);
       hi = std::max(hi, xint);
       // Where the test's tolerance on the cross product reaches, with room for rounding.
-      const double w = 1e-10 / std::fabs(e->yb - e->ya) + 1e-9 * (std::fabs(xint) + 1.0);
+      const double w = e->tolerance + 1e-9 * (std::fabs(xint) + 1.0);
       zones.push_back({xint - w, xint + w});
     }
     std::sort(crossings.begin(), crossings.end());
@@ -387,16 +402,12 @@ bool HANDLEPOLYGONFILE(Run& run, const std::string& line) {
     }
   }
   // 3.
-  frame::TextLines records;
-  bool openFailed = false;
-  const std::string path = frame::resolveInputName(name);
-  int e = frame::isDirectory(path) ? EISDIR : frame::readTextLines(path, records, openFailed);
+  PolygonReader r{fr, name, frame::resolveInputName(name), true, {}, false, nullptr, {}};
+  int e = r.rewind();
   if (e != 0) {
     return polygonError(fr, {" The Polygon file " + name + " could not be opened.", " Error number=" + frame::fmtI(e, 6, 6)});
   }
-  fr.units.connectInput(unit, name, std::move(records));
-  PolygonReader r{fr, unit, name, true, {}, false};
-  frame::TextInputUnit* in = fr.units.input(unit);
+  fr.units.connectName(unit, name);
   // 4. The first line tells a polygon file from a line file; the first ID line is checked.
   std::string first;
   const bool any = nextLine(r, first);
@@ -416,7 +427,7 @@ bool HANDLEPOLYGONFILE(Run& run, const std::string& line) {
         return polygonError(fr, {" No correct generate Polygon file.",
                                  " An ID line must have the ID and the X,Y of the label point.,", " Please check."});
       }
-      in->rewind();
+      r.rewind();
     } else {
       r.polygonFile = false;
       std::string id;
@@ -425,7 +436,7 @@ bool HANDLEPOLYGONFILE(Run& run, const std::string& line) {
         return polygonError(fr, {" No correct Polygon file.", " It starts with CLOSE so it must be a generate Line file,",
                                  " which means that the ID lines only may have the ID.", " Please check."});
       }
-      in->rewind();
+      r.rewind();
       nextLine(r, id);  // the CLOSE line
     }
     // 5.

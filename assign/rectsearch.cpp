@@ -209,6 +209,21 @@ void SEARCHFORCELLINRECTANGULAR(const Run& run, Worker& w, int32_t i, int32_t j,
     }
     const float s = static_cast<float>(s1);
     bool storeFirst = true;
+    // With one averaged value per set the pieces are summed as they are found, in the order
+    // and with the arithmetic of HANDLEINTERSECTS; otherwise every piece is kept.
+    const bool average = run.settings.perSetAverage;
+    double sum = 0.0, areaSum = 0.0;
+    int64_t pieces = 0;
+    auto piece = [&](float area, float v) {
+      if (!(area > 0.0f)) return;
+      if (average) {
+        sum += static_cast<double>(area) * v;
+        areaSum += area;
+        ++pieces;
+      } else {
+        addPiece(w, storeFirst, area, v);
+      }
+    };
     // An input cell's piece is the product of the spans it shares with the output cell when
     // their ends are fit for it (see rectangleOverlapArea); otherwise it is clipped.
     const bool shortWay = s > 0.0f && x0 < x1 && y0 < y1;
@@ -223,9 +238,7 @@ void SEARCHFORCELLINRECTANGULAR(const Run& run, Worker& w, int32_t i, int32_t j,
         const grid::AxisOverlap& cx = cols[c - cLo];
         if (shortWay && cx.usable && ry.usable && cx.spread + ry.spread <= 2) {
           if (cx.overlaps && ry.overlaps) {
-            const float area = static_cast<float>((static_cast<double>(cx.hi) - cx.lo) *
-                                                  (static_cast<double>(ry.hi) - ry.lo));
-            addPiece(w, storeFirst, area, v);
+            piece(static_cast<float>((static_cast<double>(cx.hi) - cx.lo) * (static_cast<double>(ry.hi) - ry.lo)), v);
           }
           continue;
         }
@@ -235,8 +248,22 @@ void SEARCHFORCELLINRECTANGULAR(const Run& run, Worker& w, int32_t i, int32_t j,
         const float bx1 = d.xll + static_cast<float>(c) * d.dx;
         const float poly[8] = {bx0, by0, bx1, by0, bx1, by1, bx0, by1};
         w.clipper.CLIPPOLYGON(cell, poly, 4, s);
-        ADDINTERSECT(w, storeFirst, v);
+        if (w.clipper.count() == 0) continue;
+        const float area = grid::SETPOLYGONAREA(w.clipper.vertices(), w.clipper.count());
+        w.clipper.clear();
+        piece(area, v);
       }
+    }
+    if (average) {
+      if (pieces >= 1 && pieces >= d.numberOfValues) {
+        ValueRecord rec;
+        rec.value = static_cast<float>(sum / areaSum);
+        rec.weight = 1.0f;
+        rec.related = Related::Cell;
+        rec.priority = d.priority;
+        ADDAVALUE(w.values, rec, first);
+      }
+      return;
     }
     HANDLEINTERSECTS(run, w, first, d.priority, d.numberOfValues);
     return;

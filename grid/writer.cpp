@@ -195,17 +195,23 @@ bool WRITEINFORMATIONTOGRID(frame::Frame& fr, const Structure& s, const std::str
     }
     fr.units.connectName(unit, bilName);
     std::vector<unsigned char> raw(nc * 4);
+    uint16_t probe = 1;
+    const bool little = *reinterpret_cast<unsigned char*>(&probe) == 1;
     for (int32_t r = g.nrows; r >= 1; --r) {
       const float* row = g.values.data() + g.index(1, r);
-      for (size_t c = 0; c < nc; ++c) {
-        uint32_t bits;
-        std::memcpy(&bits, &row[c], 4);
-        raw[4 * c] = static_cast<unsigned char>(bits);
-        raw[4 * c + 1] = static_cast<unsigned char>(bits >> 8);
-        raw[4 * c + 2] = static_cast<unsigned char>(bits >> 16);
-        raw[4 * c + 3] = static_cast<unsigned char>(bits >> 24);
+      if (little) {
+        bil.write(row, nc * 4);  // the floats as they lie in memory are the file's bytes
+      } else {
+        for (size_t c = 0; c < nc; ++c) {
+          uint32_t bits;
+          std::memcpy(&bits, &row[c], 4);
+          raw[4 * c] = static_cast<unsigned char>(bits);
+          raw[4 * c + 1] = static_cast<unsigned char>(bits >> 8);
+          raw[4 * c + 2] = static_cast<unsigned char>(bits >> 16);
+          raw[4 * c + 3] = static_cast<unsigned char>(bits >> 24);
+        }
+        bil.write(raw.data(), raw.size());
       }
-      bil.write(raw.data(), raw.size());
       progress.turn();
     }
     e = bil.commit();
