@@ -22,6 +22,8 @@
 //               inactive) onto a 2000 x 2000 structure related to CELL or MIDDLE, searching
 //   model-cell-table, model-middle-table
 //               the same, reading the table file that a searching run wrote (prepare.pcf)
+//   huge        a 20000 x 20000 structure with one BIL grid set on its own grid, BIL output
+//               (not in the default list: it needs 3.2 GB of disk and 3.6 GB of memory)
 //   mixed       every kind of set at once on a 2000 x 2000 CELL structure: a grid on its grid,
 //               a grid on another grid, points with buffers, polygons and a model grid
 #include <cmath>
@@ -91,6 +93,16 @@ int sameGrid(const std::string& dir, Rng& rng, Scale sc) {
   }
   text(dir + "/DEVICE.CNF", "NEWPAGE,YES\n");
   text(dir + "/TervalaGridCreate.PCF", pcf);
+  done(static_cast<long long>(n) * rows);
+  return 0;
+}
+
+int huge(const std::string& dir, Rng& rng, Scale sc) {
+  const int n = 20000, rows = 20000 * sc.area;
+  writeBil(dir + "/terrain", n, rows, 150000, 400000, 10, rng, 0.02);
+  text(dir + "/DEVICE.CNF", "NEWPAGE,YES\n");
+  text(dir + "/TervalaGridCreate.PCF",
+       structure(n, rows, 10, false) + "STOREFILE,BIL,result\nTERVALAGRID,BIL,MIDDLE,terrain\n");
   done(static_cast<long long>(n) * rows);
   return 0;
 }
@@ -196,8 +208,9 @@ int polygons(const std::string& dir, Rng& rng, Scale sc) {
 void put32(std::ofstream& o, int32_t v) { o.write(reinterpret_cast<const char*>(&v), 4); }
 void putF(std::ofstream& o, float v) { o.write(reinterpret_cast<const char*>(&v), 4); }
 
-// A rotated, gently warped model grid of cells x rows cells over the area, with model files.
-void writeModel(const std::string& dir, Rng& rng, int32_t cells, int32_t rows, double size, double height) {
+// A rotated, gently warped model grid of cells x rows cells of the given size, with model
+// files; for a doubled area the caller gives it twice the rows.
+void writeModel(const std::string& dir, Rng& rng, int32_t cells, int32_t rows, double size, int area) {
   const int32_t n = cells + 1, m = rows + 1;
   std::ofstream lga(dir + "/estuary.lga", std::ios::binary), cco(dir + "/estuary.cco", std::ios::binary),
       map(dir + "/estuary.map", std::ios::binary);
@@ -215,13 +228,13 @@ void writeModel(const std::string& dir, Rng& rng, int32_t cells, int32_t rows, d
   for (int k = 0; k < 5; ++k) put32(cco, 0);
   for (int k = 0; k < 9; ++k) putF(cco, 0.0f);
   const double a = 0.349;
-  const double scaleY = height / 20000.0;
+  (void)area;
   std::vector<float> xs, ys;
   for (int32_t j = 1; j <= m; ++j) {
     for (int32_t i = 1; i <= n; ++i) {
-      const double u = (i - 1) * size + 0.4 * size * std::sin(j / 30.0), v = ((j - 1) * size + 0.4 * size * std::sin(i / 25.0)) * scaleY;
+      const double u = (i - 1) * size + 0.4 * size * std::sin(j / 30.0), v = (j - 1) * size + 0.4 * size * std::sin(i / 25.0);
       xs.push_back(static_cast<float>(150000 + 2000 + u * std::cos(a) - v * std::sin(a)));
-      ys.push_back(static_cast<float>(400000 - 6000 * scaleY + u * std::sin(a) + v * std::cos(a)));
+      ys.push_back(static_cast<float>(400000 - 6000 + u * std::sin(a) + v * std::cos(a)));
     }
   }
   for (float v : xs) putF(cco, v);
@@ -248,7 +261,7 @@ int model(const std::string& dir, Rng& rng, Scale sc, bool cell, bool table) {
   // input 2: a finer model grid of twice the cells over the same area.
   const double fine = std::sqrt(static_cast<double>(sc.input));
   const int32_t side = static_cast<int32_t>(std::lround(500 * fine));
-  writeModel(dir, rng, side, side, 50.0 / fine, 20000.0 * sc.area);
+  writeModel(dir, rng, side, side * sc.area, 50.0 / fine, sc.area);
   text(dir + "/DEVICE.CNF", "NEWPAGE,YES\n");
   const std::string head = structure(2000, 2000 * sc.area, 10, cell) + "STOREFILE,BIL,result\n" + kModelDeclarations;
   if (table) {
@@ -271,8 +284,8 @@ int mixed(const std::string& dir, Rng& rng, Scale sc) {
   writePoints(dir, rng, 200000 * sc.input * sc.area, height);
   writeStars(dir, rng, 100 * sc.input * sc.area, 20000, height, 100, 600);
   const double fine = std::sqrt(static_cast<double>(sc.input));
-  writeModel(dir, rng, static_cast<int32_t>(std::lround(250 * fine)), static_cast<int32_t>(std::lround(250 * fine)),
-             80.0 / fine, height);
+  writeModel(dir, rng, static_cast<int32_t>(std::lround(250 * fine)), static_cast<int32_t>(std::lround(250 * fine)) * sc.area,
+             80.0 / fine, sc.area);
   text(dir + "/DEVICE.CNF", "NEWPAGE,YES\n");
   text(dir + "/TervalaGridCreate.PCF",
        structure(2000, rows, 10, true) + "STOREFILE,BIL,result\nMETHOD-PER-SET,ALL-VALUES\nRUN-METHOD,AVERAGE\n" +
@@ -296,6 +309,7 @@ int main(int argc, char** argv) {
   if (argc > 5) sc.input = std::atoi(argv[5]);
   if (w == "same-grid") return sameGrid(dir, rng, sc);
   if (w == "asc-write") return ascWrite(dir, rng, sc);
+  if (w == "huge") return huge(dir, rng, sc);
   if (w == "regrid") return regrid(dir, rng, sc);
   if (w == "points") return points(dir, rng, sc);
   if (w == "polygons") return polygons(dir, rng, sc);

@@ -31,14 +31,19 @@ measure() {
   cells=$("$build/bench_generate" "$w" "$dir" "$seed" "$area" "$input" | awk '/^cells/ {print $2}')
   # A workload that reads a table file gets it from a searching run first (not timed).
   if [ -f "$dir/prepare.pcf" ]; then (cd "$dir" && "$build/TervalaGridCreate" IN=prepare.pcf OU=prepare.lst >/dev/null); fi
+  # Written files are flushed to disk before each timed run, so that one run's write-back does
+  # not slow the next.
+  sync
   local gdal=""
   if [ -f "$dir/gdal.cmd" ] && command -v gdalinfo >/dev/null 2>&1; then gdal="$(cat "$dir/gdal.cmd")"; fi
   local ours=() theirs=() mib=0 secs m gsecs
   for ((k = 0; k < runs; k++)); do
+    sync
     read -r secs m < <("$build/bench_measure" 1 "$dir" "$build/TervalaGridCreate")
     ours+=("$secs")
     mib=$(awk -v a="$mib" -v b="$m" 'BEGIN { print (b > a ? b : a) }')
     if [ -n "$gdal" ]; then
+      sync
       # shellcheck disable=SC2086
       read -r gsecs _ < <("$build/bench_measure" 1 "$dir" $gdal)
       theirs+=("$gsecs")
