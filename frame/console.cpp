@@ -229,6 +229,8 @@ void installSignalHandlers() {
   sa.sa_handler = onSignal;
   sigemptyset(&sa.sa_mask);
   for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) ::sigaction(s, &sa, nullptr);
+  // A file size limit makes a write fail (and be reported) instead of killing the run.
+  ::signal(SIGXFSZ, SIG_IGN);
 }
 
 }  // namespace frame

@@ -144,6 +144,13 @@ void READCCOFILE(frame::Frame& fr, ZavFiles& files, const std::string& id, const
   if (!readArray(file, r.extra, extra) || !readArray(file, r.x, points) || !readArray(file, r.y, points)) {
     fileFailure(fr, "CCO", fileName, {" This file could not be read."});
   }
+  // A coordinate that is not a number would place a cell nowhere.
+  for (uint64_t k = 0; k < points; ++k) {
+    if (!std::isfinite(r.x[k]) || !std::isfinite(r.y[k])) {
+      fileFailure(fr, "CCO", fileName, {" The coordinates of grid point (" + std::to_string(k % static_cast<uint64_t>(r.n) + 1) +
+                                        "," + std::to_string(k / static_cast<uint64_t>(r.n) + 1) + ") are not numbers."});
+    }
+  }
   // The extent over the coordinates that are not 0.0.
   bool first = true;
   for (float v : r.x) {
@@ -288,6 +295,12 @@ void READVALUESFROMZAV(frame::Frame& fr, ZavState& state, int object, const std:
     uint32_t bits = static_cast<uint32_t>(work[at]) | (static_cast<uint32_t>(work[at + 1]) << 8) |
                     (static_cast<uint32_t>(work[at + 2]) << 16) | (static_cast<uint32_t>(work[at + 3]) << 24);
     std::memcpy(&out[static_cast<size_t>(k)], &bits, 4);
+    // A model value that is not a number would turn the cells it reaches into nothing useful.
+    if (!std::isfinite(out[static_cast<size_t>(k)])) {
+      fileFailure(fr, "MAP", r.fileName, {" The value of parameter " + frame::trimmed(r.names[static_cast<size_t>(index)]) +
+                                          " for segment " + std::to_string(seg + 1) + " at time block " +
+                                          std::to_string(timeNumber) + " is not a number."});
+    }
   }
 }
 
