@@ -18,16 +18,6 @@
 
 namespace {
 
-// TERVALAGRIDCREATE: the four steps of a run. Returns the exit status of a run that was not
-// stopped: 0 for success, 2 when a step reported an error (its messages are in the listing).
-int TERVALAGRIDCREATE(assign::Run& run) {
-  frame::INITPR(run.fr, "Tervala", "TervalaGridCreate", 1.01f, 0.0f);
-  if (grid::GETTERVALAGRIDSTRUCTURE(run.fr, run.structure)) return 2;
-  if (assign::CREATEGRID(run)) return 2;
-  frame::ENDPR(run.fr);
-  return 0;
-}
-
 // A run that cannot go on for want of a resource: the listing says so when it can.
 int resourceFailure(assign::Run& run, frame::Console& console, const std::string& what) {
   std::fprintf(stderr, "%s\n", what.c_str());
@@ -56,7 +46,7 @@ int main(int argc, char** argv) {
   auto run = std::make_unique<assign::Run>(console, clock, args);
   int status = 0;
   try {
-    status = TERVALAGRIDCREATE(*run);
+    status = assign::TERVALAGRIDCREATE(*run);
   } catch (const frame::Stop& stop) {
     run->fr.units.flushAll();
     console.restore();

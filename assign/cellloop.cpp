@@ -48,7 +48,8 @@ inline std::optional<frame::Failure> computeCell(Run& run, Worker& w, int32_t i,
     return f;
   }
   s.grid.values[k] = v;
-  if (std::isnan(v)) return kNanFailure;
+  // The last guard: a value that is not a finite number never reaches the output.
+  if (!std::isfinite(v)) return kNanFailure;
   if (v != s.grid.nodata) w.valuesFound = true;
   return std::nullopt;
 }

@@ -127,6 +127,11 @@ bool HANDLEPOINTFILE(Run& run, const std::string& line) {
       std::string item;
       if (frame::PARAM(fr, l, 4, item) > 0 && !frame::parseFortranReal(item, r)) return bad("a radius that is not a number");
     }
+    // Beyond the coordinate limit the buffer geometry would overflow.
+    if (!(std::fabs(x) <= grid::kCoordinateLimit) || !(std::fabs(y) <= grid::kCoordinateLimit) ||
+        !(std::fabs(r) <= grid::kCoordinateLimit)) {
+      return bad("a point or radius beyond 1.0E+15");
+    }
     p.x.push_back(x);
     p.y.push_back(y);
     p.value.push_back(v);

@@ -63,9 +63,11 @@ bool APOLYGONFOUND(PolygonReader& r) {
     float x = 0, y = 0;
     const bool ok = frame::PARAM(r.fr, line, 1, item) > 0 && frame::parseFortranReal(item, x) &&
                     frame::PARAM(r.fr, line, 2, item) > 0 && frame::parseFortranReal(item, y);
-    if (!ok) {
+    const bool inRange = std::fabs(x) <= grid::kCoordinateLimit && std::fabs(y) <= grid::kCoordinateLimit;
+    if (!ok || !inRange) {
       const size_t at = r.in->lineNumber();
-      polygonError(r.fr, {" The Polygon file " + r.name + " has a line that is not a vertex (X,Y) in line " +
+      polygonError(r.fr, {" The Polygon file " + r.name +
+                              (ok ? " has a vertex beyond 1.0E+15 in line " : " has a line that is not a vertex (X,Y) in line ") +
                               std::to_string(at) + ":",
                           " " + line});
       r.failed = true;

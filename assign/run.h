@@ -225,6 +225,9 @@ bool GETCELL(const Run& run, const zav::ZavUse& u, const float p[2], Worker::Zav
 void orderedZavColumn(const Run& run, int32_t i, ZavColumn& out, std::vector<Worker::ZavCellState>& s);
 void SEARCHFORCELLINZAV(const Run& run, Worker& w, int use, int32_t i, int32_t j, bool& first);
 
+// TERVALAGRIDCREATE: start-up, structure, run driver and shutdown. Returns the exit status of a
+// run that was not stopped: 0 for success, 2 when a step reported an error (the listing says which).
+int TERVALAGRIDCREATE(Run& run);
 // CREATEGRID: the run driver. Returns err.
 bool CREATEGRID(Run& run);
 // ASSIGNINFORMATIONTOGRID: the cell loop. Returns err.

@@ -95,6 +95,12 @@ bool isDirectory(const std::string& name) {
   return ::stat(name.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+uint64_t fileSize(const std::string& name) {
+  struct stat st;
+  if (::stat(name.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return UINT64_MAX;
+  return static_cast<uint64_t>(st.st_size);
+}
+
 int readTextLines(const std::string& name, TextLines& lines, bool& openFailed, size_t maxRecords) {
   lines = TextLines();
   openFailed = false;
@@ -104,11 +110,17 @@ int readTextLines(const std::string& name, TextLines& lines, bool& openFailed, s
     return errno;
   }
   std::string& data = lines.data;
+  // A regular file is read in one piece of its size (and one more byte to see its end), so
+  // that small files do not pay for a large buffer.
+  struct stat st;
+  size_t expected = 0;
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) expected = static_cast<size_t>(st.st_size);
   size_t newlines = 0;
   for (;;) {
     const size_t at = data.size();
-    data.resize(at + kBufferSize);
-    ssize_t n = ::read(fd, data.data() + at, kBufferSize);
+    const size_t chunk = expected > at ? expected - at + 1 : (expected > 0 ? 4096 : kBufferSize);
+    data.resize(at + chunk);
+    ssize_t n = ::read(fd, data.data() + at, chunk);
     if (n < 0) {
       if (errno == EINTR) {
         data.resize(at);

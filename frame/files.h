@@ -19,6 +19,9 @@ bool fileExists(const std::string& name);
 // Removes a file; false when it could not be removed.
 bool removeFile(const std::string& name);
 bool isDirectory(const std::string& name);
+// The size in bytes of a regular file; the largest number when it is not one (a pipe, a
+// device) or cannot be examined, so that no size check refuses it.
+uint64_t fileSize(const std::string& name);
 
 // The lines of a text file in one buffer: line k is data[start[k], start[k+1]) without its
 // end of line (a trailing CR goes too).

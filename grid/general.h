@@ -6,6 +6,10 @@
 
 namespace grid {
 
+// The largest coordinate magnitude an input may hold. No map comes near it, and below it the
+// squares and cross products of the single-precision geometry cannot overflow.
+constexpr float kCoordinateLimit = 1.0e15f;
+
 float DISTANCE(const float p[2], const float q[2]);
 // P inside or on the border of the convex polygon v (n vertices, x,y pairs). With debug the
 // vertices and the answer are written to it.

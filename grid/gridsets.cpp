@@ -12,6 +12,7 @@
 #include "frame/startup.h"
 #include "frame/text.h"
 #include "grid/bilheader.h"
+#include "grid/general.h"
 #include "grid/structure.h"
 
 namespace grid {
@@ -150,6 +151,16 @@ int PARWHERE(std::string_view name, std::string_view line) {
   return 0;
 }
 
+// The grid's corners within the coordinate range of the plane geometry.
+static bool withinCoordinateLimit(const GridDescription& d) {
+  const double x0 = d.xll, y0 = d.yll;
+  const double x1 = x0 + static_cast<double>(d.ncols) * d.dx, y1 = y0 + static_cast<double>(d.nrows) * d.dy;
+  for (double v : {x0, y0, x1, y1}) {
+    if (!(std::fabs(v) <= kCoordinateLimit)) return false;
+  }
+  return true;
+}
+
 bool HANDLETERVALAGRID(frame::Frame& fr, const Structure& s, GridSets& g, const std::string& runMethod,
                        const std::string& line, int lineCount) {
   std::string type, values, name, item;
@@ -240,10 +251,27 @@ bool HANDLETERVALAGRID(frame::Frame& fr, const Structure& s, GridSets& g, const 
                                std::to_string(need) + "."});
     }
   }
-  if (d.ncols < 0 || d.nrows < 0 || !(d.dx > 0.0f)) {
+  if (d.ncols < 0 || d.nrows < 0 || !(d.dx > 0.0f) || !(d.dy > 0.0f)) {
     fr.units.close(unit);
     return setError(fr, {" The Tervala file " + dataName + " has no valid grid:",
                          " the numbers of columns and rows must not be negative and the cell size must be positive."});
+  }
+  if (!withinCoordinateLimit(d)) {
+    fr.units.close(unit);
+    return setError(fr, {" The Tervala file " + dataName + " has no valid grid:",
+                         " its corners lie beyond 1.0E+15, farther than any map reaches."});
+  }
+  // Every ASC value takes at least a digit and a separator: a header that asks for more values
+  // than the file can hold is found out before the grid is allocated.
+  if (type == "ASC") {
+    const uint64_t cells = static_cast<uint64_t>(d.ncols) * static_cast<uint64_t>(d.nrows);
+    const uint64_t size = frame::fileSize(frame::resolveInputName(dataName));
+    if (cells > 0 && 2 * cells - 1 > size) {
+      fr.units.close(unit);
+      return setError(fr, {" The Tervala file " + dataName + " holds fewer values than its header says:",
+                           " " + std::to_string(size) + " bytes cannot hold " + std::to_string(d.nrows) + " rows of " +
+                               std::to_string(d.ncols) + " columns."});
+    }
   }
   // 8.
   d.sameGeometry = EQUALSBASICSTRUCTURE(s, d);

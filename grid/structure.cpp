@@ -1,5 +1,6 @@
 #include "grid/structure.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <new>
@@ -11,6 +12,7 @@
 #include "frame/startup.h"
 #include "frame/text.h"
 #include "grid/bilheader.h"
+#include "grid/general.h"
 
 namespace grid {
 namespace {
@@ -170,6 +172,17 @@ bool GETTERVALAGRIDSTRUCTURE(frame::Frame& fr, Structure& s) {
   if (!(cellsize > 0.0f)) {
     return structureError(fr, {" The cell size of the structure must be greater than 0.",
                                " Cell size given: " + frame::trimmed(frame::fmtG(cellsize, 12, 6))});
+  }
+  // Corners beyond the coordinate limit would overflow the plane geometry.
+  {
+    const double x1 = g.xll + static_cast<double>(std::max(g.ncols, 0)) * cellsize;
+    const double y1 = g.yll + static_cast<double>(std::max(g.nrows, 0)) * cellsize;
+    for (double v : {static_cast<double>(g.xll), static_cast<double>(g.yll), x1, y1}) {
+      if (!(std::fabs(v) <= kCoordinateLimit)) {
+        return structureError(fr, {" The structure reaches beyond 1.0E+15, farther than any map reaches.",
+                                   " Check XLL, YLL, CELLSIZE and the numbers of columns and rows."});
+      }
+    }
   }
   // 10.
   g.gridKind = "BASIC";

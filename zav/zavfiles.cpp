@@ -144,11 +144,15 @@ void READCCOFILE(frame::Frame& fr, ZavFiles& files, const std::string& id, const
   if (!readArray(file, r.extra, extra) || !readArray(file, r.x, points) || !readArray(file, r.y, points)) {
     fileFailure(fr, "CCO", fileName, {" This file could not be read."});
   }
-  // A coordinate that is not a number would place a cell nowhere.
+  // A coordinate that is not a number would place a cell nowhere; one beyond any map
+  // (1.0E+15) would overflow the single-precision geometry of the cell search.
   for (uint64_t k = 0; k < points; ++k) {
-    if (!std::isfinite(r.x[k]) || !std::isfinite(r.y[k])) {
-      fileFailure(fr, "CCO", fileName, {" The coordinates of grid point (" + std::to_string(k % static_cast<uint64_t>(r.n) + 1) +
-                                        "," + std::to_string(k / static_cast<uint64_t>(r.n) + 1) + ") are not numbers."});
+    const bool numbers = std::isfinite(r.x[k]) && std::isfinite(r.y[k]);
+    if (!numbers || std::fabs(r.x[k]) > grid::kCoordinateLimit || std::fabs(r.y[k]) > grid::kCoordinateLimit) {
+      fileFailure(fr, "CCO", fileName,
+                  {" The coordinates of grid point (" + std::to_string(k % static_cast<uint64_t>(r.n) + 1) + "," +
+                   std::to_string(k / static_cast<uint64_t>(r.n) + 1) + ")" +
+                   (numbers ? " are beyond 1.0E+15." : " are not numbers.")});
     }
   }
   // The extent over the coordinates that are not 0.0.

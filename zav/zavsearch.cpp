@@ -22,7 +22,7 @@ namespace zav {
 // Bucket of a coordinate along one axis of the index.
 inline int32_t bucketOf(float v, float origin, float size, int32_t count) {
   const double b = std::floor((static_cast<double>(v) - origin) / size);
-  if (b < 0) return 0;
+  if (!(b >= 0)) return 0;
   if (b >= count) return count - 1;
   return static_cast<int32_t>(b);
 }

@@ -1,0 +1,9 @@
+// CCO files of arbitrary bytes in a model run.
+#include <cstdint>
+
+#include "fuzz/zavcommon.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  fuzz::zavRun("w.cco", data, size);
+  return 0;
+}

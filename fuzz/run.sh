@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# Runs the fuzz targets with libFuzzer (clang), each for the given number of seconds, two at a
+# time. Seeds come from the inputs of the end-to-end cases and from the kept findings in
+# fuzz/regressions. A finding is written to build-fuzz/findings/<target>/ and fails the run;
+# keep it as fuzz/regressions/<target>/<name> once it is fixed.
+#
+#   fuzz/run.sh [seconds] [target ...]      (default 20 seconds, every target)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-20}
+shift || true
+all=(items lines device bilheader asc points polygons lga cco map table)
+[ "$#" -gt 0 ] && targets=("$@") || targets=("${all[@]}")
+jobs=${FUZZ_JOBS:-2}
+B=$PWD/build-fuzz
+
+CC=clang CXX=clang++ cmake -S . -B "$B" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DTERVALA_FUZZ=ON -DTERVALA_TESTS=OFF >/dev/null
+cmake --build "$B" >/dev/null
+clang++ -std=c++20 -O1 tests/tools/mkinput.cpp -o "$B/mkinput"
+
+# Seeds: each input of the cases, once for each variant byte the target reads first.
+seed() {  # target variants file...
+  local t=$1 n=$2 v f
+  shift 2
+  mkdir -p "$B/corpus/$t"
+  for f in "$@"; do
+    [ -f "$f" ] || continue
+    for ((v = 0; v < n; v++)); do
+      { printf "\\x$(printf %02x "$v")"; cat "$f"; } >"$B/corpus/$t/$(basename "$(dirname "$f")")-$(basename "$f")-$v"
+    done
+  done
+}
+rm -rf "$B/corpus" "$B/models"
+mkdir -p "$B/models"
+for setup in tests/runs/*/setup; do
+  d=$(dirname "$setup")
+  while read -r kind from to; do
+    [ -n "$kind" ] || continue
+    "$B/mkinput" "$kind" "$d/$from" "$B/models/$(basename "$d")-$to" 2>/dev/null || true
+  done <"$setup"
+done
+mkdir -p "$B/corpus/items" "$B/corpus/device"
+i=0
+cat tests/runs/*/*.PCF | grep -v '^\*' | sort -u | while IFS= read -r line; do
+  i=$((i + 1))
+  for v in 0 17 34 51 99 114; do
+    { printf "\\x$(printf %02x "$v")"; printf '%s' "$line"; } >"$B/corpus/items/line-$i-$v"
+  done
+done
+seed lines 4 tests/runs/*/*.PCF
+cp tests/runs/*/DEVICE.CNF "$B/corpus/device/" 2>/dev/null || true
+for f in tests/runs/*/DEVICE.CNF; do cp "$f" "$B/corpus/device/$(basename "$(dirname "$f")")"; done
+seed bilheader 2 tests/runs/*/*.hdr
+seed asc 3 tests/runs/*/*.asc
+seed points 4 tests/runs/point*/*.txt
+seed polygons 3 tests/runs/*/*.gen
+seed lga 3 "$B"/models/*.lga
+seed cco 3 "$B"/models/*.cco
+seed map 3 "$B"/models/*.map
+seed table 1 tests/runs/*/*.TAB
+
+status=0
+run_one() {
+  local t=$1
+  mkdir -p "$B/findings/$t" "$B/corpus/$t"
+  local kept=()
+  [ -d "fuzz/regressions/$t" ] && kept=("$PWD/fuzz/regressions/$t")
+  if "$B/fuzz/fuzz_$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=3072 -print_final_stats=1 \
+    -artifact_prefix="$B/findings/$t/" "$B/corpus/$t" "${kept[@]}" >"$B/findings/$t.log" 2>&1; then
+    echo "$t: $(grep -E 'stat::number_of_executed_units' "$B/findings/$t.log" | awk '{print $2}') runs, no finding"
+  else
+    echo "$t: FINDING, see build-fuzz/findings/$t.log and build-fuzz/findings/$t/"
+    return 1
+  fi
+}
+export -f run_one
+export B seconds
+printf '%s\n' "${targets[@]}" | xargs -P "$jobs" -I{} bash -c 'run_one {}' || status=1
+exit $status
