@@ -38,6 +38,16 @@ bool fatal(frame::Frame& fr, const std::vector<std::string>& message) {
   return true;
 }
 
+// A command that counts once but is given again: the first line counts, and the listing says
+// so, since the user may have meant the other. Searches on from the line just found.
+void warnRepeated(frame::Frame& fr, const char* key) {
+  std::string again;
+  if (!frame::OPDR(fr, key, fr.commandUnit, again, LineMode::CHANGE)) return;
+  frame::writeListing(fr, {" ", " WARNING", " *******", " ", std::string(" The command ") + key +
+                               " is given more than once; only its first line counts.",
+                           " Line not used: " + again});
+}
+
 }  // namespace
 
 bool CREATEGRID(Run& run) {
@@ -63,6 +73,7 @@ bool CREATEGRID(Run& run) {
   if (frame::PARAM(fr, raw, 3, st.storeName, ",", 250) <= 0) {
     return fatal(fr, {" No name found for the storage file in the STOREFILE command.", " ", "   Command line: " + raw});
   }
+  warnRepeated(fr, "STOREFILE");
   // 3. INDICATE-EMPTY.
   st.indicateEmpty = false;
   rewindCommands(fr);
@@ -70,6 +81,7 @@ bool CREATEGRID(Run& run) {
     frame::PARAM(fr, raw, 2, item);
     frame::CASEF(item);
     st.indicateEmpty = item == "YES";
+    warnRepeated(fr, "INDICATE-EMPTY");
   }
   // 4., 5. METHOD-PER-SET.
   st.methodPerSet = "ALL-VALUES";
@@ -90,6 +102,7 @@ bool CREATEGRID(Run& run) {
       }
       st.multipleBuffers = item;
     }
+    warnRepeated(fr, "METHOD-PER-SET");
   }
   // 6., 7. RUN-METHOD.
   st.runMethod = "AVERAGE";
@@ -110,6 +123,7 @@ bool CREATEGRID(Run& run) {
     frame::NAMEDV(fr, changed, "#VALUES", "I4", st.numberOfValues);
     // Fewer than one value per cell would combine an empty list.
     if (st.numberOfValues < 1) st.numberOfValues = 1;
+    warnRepeated(fr, "RUN-METHOD");
   }
   // 8. TERVALAGRID lines.
   int lineCount = 0;
