@@ -10,12 +10,9 @@ namespace {
 inline double weightOf(const ValueRecord& r) { return r.weight == -1.0f ? 1.0 : static_cast<double>(r.weight); }
 inline float classWeightOf(const ValueRecord& r) { return r.weight == -1.0f ? 1.0f : r.weight; }
 
-// The class of a value: truncated toward zero.
-inline int64_t classOf(float v) {
-  if (v >= 9.0e18f) return INT64_MAX;
-  if (v <= -9.0e18f) return INT64_MIN;
-  return static_cast<int64_t>(v);
-}
+// The class of a value: truncated toward zero. Kept as a double, which holds every truncated
+// float exactly, so that no class is too large to be told apart from its neighbours.
+inline double classOf(float v) { return std::trunc(static_cast<double>(v)); }
 
 }  // namespace
 
@@ -69,13 +66,13 @@ float combineValues(const std::vector<ValueRecord>& list, const RunSettings& set
   }
   // MAJORITY and MINORITY: classes 1, 2, ... with their weight totals; on equal totals the
   // lowest class wins. Totals are summed in list order.
-  std::vector<std::pair<int64_t, float>> classes;
+  std::vector<std::pair<double, float>> classes;
   float total = 0.0f;
   for (const auto& r : list) {
     if (r.priority != top) continue;
     const float w = classWeightOf(r);
     total += w;
-    const int64_t c = classOf(r.value);
+    const double c = classOf(r.value);
     if (c >= 1) classes.emplace_back(c, w);
   }
   if (classes.empty()) return nodata;
@@ -83,10 +80,10 @@ float combineValues(const std::vector<ValueRecord>& list, const RunSettings& set
                    [](const auto& a, const auto& b) { return a.first < b.first; });
   const bool majority = m == RunMethod::Majority;
   float best = majority ? 0.0f : total + 1.0f;
-  int64_t chosen = 0;
+  double chosen = 0;
   bool found = false;
   for (size_t i = 0; i < classes.size();) {
-    const int64_t c = classes[i].first;
+    const double c = classes[i].first;
     float t = 0.0f;
     for (; i < classes.size() && classes[i].first == c; ++i) t += classes[i].second;
     if (majority ? t > best : t < best) {

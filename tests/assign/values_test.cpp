@@ -51,3 +51,12 @@ TEST(RunMethods, ClassesWithTiesToTheLowestClass) {
   // Huge class numbers need no table of that size.
   EXPECT_EQ(run("MAJORITY", {rec(3.0e9f, 1), rec(2, 1), rec(3.0e9f, 1)}), 3.0e9f);
 }
+
+TEST(RunMethods, ValuesNearTheFloatLimitStayExact) {
+  // Large areas times large values would overflow in single precision.
+  EXPECT_EQ(run("AVERAGE", {rec(3.0e38f, 1.0e12f), rec(3.0e38f, 1.0e12f)}), 3.0e38f);
+  EXPECT_EQ(run("AVERAGE", {rec(-3.0e38f, 1.0e12f), rec(3.0e38f, 1.0e12f)}), 0.0f);
+  // Classes beyond any integer type are still told apart and given back as they came.
+  EXPECT_EQ(run("MAJORITY", {rec(3.0e38f, 1), rec(2.0e38f, 2), rec(3.0e38f, 2)}), 3.0e38f);
+  EXPECT_EQ(run("MINORITY", {rec(3.0e38f, 1), rec(1.0e19f, 2)}), 3.0e38f);
+}
