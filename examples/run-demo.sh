@@ -1,15 +1,20 @@
 #!/usr/bin/env bash
-# Runs the demo of examples/demo in a fresh copy under build/demo and shows what it wrote.
+# Runs the demo of examples/demo in a fresh copy under build/demo: generates the valley's
+# inputs, runs TervalaGridCreate on them and draws the result as build/demo/waterlevel.png.
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
-program="$top/build/TervalaGridCreate"
-run="$top/build/demo"
+build="$top/build"
+run="$build/demo"
 rm -rf "$run"
 mkdir -p "$run"
 cp -r "$top/examples/demo/." "$run/"
+"$build/demo_valley" "$run"
 cd "$run"
 status=0
-"$program" || status=$?
+"$build/TervalaGridCreate" || status=$?
+if [ "$status" -eq 0 ]; then
+  "$build/demo_picture" waterlevel.asc waterlevel.png "WATER LEVEL (m)"
+fi
 echo
 echo "Demo run in $run (exit status $status):"
 ls -l "$run"
