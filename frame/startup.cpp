@@ -121,6 +121,9 @@ void VERSION(Frame& fr, std::string_view family, std::string_view program, float
 
 namespace {
 
+// The longest listing page DEVICE.CNF may ask for.
+constexpr int kMaxLinesPerPage = 10000;
+
 [[noreturn]] void stopOne() { throw Stop{1}; }
 
 std::string findDeviceCnf(Frame& fr) {
@@ -179,6 +182,14 @@ void OUTPUT(Frame& fr, std::string name) {
   cnf->rewind();
   fr.pager.linesPerPage = 56;
   if (OPDR(fr, "LINES", fr.configUnit, line, LineMode::NOCHNG)) UNFORM(fr, line, 2, "I4", fr.pager.linesPerPage);
+  // Every page is filled to its length at the end of the run: a length of millions of lines
+  // (a slip of the keyboard) would fill the disk with blank lines.
+  if (fr.pager.linesPerPage > kMaxLinesPerPage) {
+    writeErrorUnit(fr, {"LINES in DEVICE.CNF not correct", "A page holds at most " + std::to_string(kMaxLinesPerPage) +
+                                                               " lines; " + std::to_string(fr.pager.linesPerPage) + " were asked for.",
+                        "The number of lines is set to default."});
+    fr.pager.linesPerPage = 56;
+  }
 }
 
 [[noreturn]] void errorFileFailure(Frame& fr, const std::string& what, int e) {
