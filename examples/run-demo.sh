@@ -18,4 +18,10 @@ fi
 echo
 echo "Demo run in $run (exit status $status):"
 ls -l "$run"
+if [ "$status" -eq 0 ]; then
+  echo
+  echo "The grid is $run/waterlevel.asc, its picture $run/waterlevel.png,"
+  echo "and the listing of the run $run/TervalaGridCreate.out."
+  echo "examples/README.md explains the command file line by line."
+fi
 exit "$status"
