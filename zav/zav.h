@@ -109,19 +109,7 @@ struct ZavUse {
 };
 
 // Reads a table file of TABLE-USE line by line.
-class TableReader {
- public:
-  int open(const std::string& name) { return in_.open(name); }
-  // The next line; false at the end of the file.
-  bool next(std::string& line);
-  size_t lineNumber() const { return number_; }
-
- private:
-  frame::BlockReader in_;
-  std::vector<char> buf_;
-  size_t pos_ = 0, len_ = 0, number_ = 0;
-  bool eof_ = false;
-};
+using TableReader = frame::LineReader;
 
 struct ZavState {
   ZavFiles files;

@@ -27,39 +27,6 @@ inline int32_t bucketOf(float v, float origin, float size, int32_t count) {
   return static_cast<int32_t>(b);
 }
 
-bool TableReader::next(std::string& line) {
-  line.clear();
-  for (;;) {
-    if (pos_ >= len_) {
-      if (eof_) {
-        if (line.empty()) return false;
-        ++number_;
-        return true;
-      }
-      buf_.resize(1 << 16);
-      const long n = in_.readBlock(buf_.data(), buf_.size());
-      if (n <= 0) {
-        eof_ = true;
-        continue;
-      }
-      len_ = static_cast<size_t>(n);
-      pos_ = 0;
-    }
-    const char* start = buf_.data() + pos_;
-    const char* nl = static_cast<const char*>(std::memchr(start, '\n', len_ - pos_));
-    if (!nl) {
-      line.append(start, len_ - pos_);
-      pos_ = len_;
-      continue;
-    }
-    line.append(start, static_cast<size_t>(nl - start));
-    pos_ = static_cast<size_t>(nl - buf_.data()) + 1;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    ++number_;
-    return true;
-  }
-}
-
 }  // namespace zav
 
 namespace assign {
