@@ -81,7 +81,13 @@ void writeBil(const std::string& base, int ncols, int nrows, double xll, double 
   }
 }
 
-void done(long long cells) { std::printf("cells %lld\n", cells); }
+// The cells of the structure, and the memory the grids themselves need: 5 bytes a structure
+// cell (value and mask) plus each input set's values (4 bytes a grid value; 16 bytes a point:
+// x, y, value, radius; a model: its segment numbers, its grid points' x and y, and the used
+// parameter's value per segment). Polygons are applied as they are read and keep nothing.
+void done(long long cells, long long inputBytes) {
+  std::printf("cells %lld\nneed %lld\n", cells, 5 * cells + inputBytes);
+}
 
 int sameGrid(const std::string& dir, Rng& rng, Scale sc) {
   const int n = 4000, rows = 4000 * sc.area;
@@ -93,7 +99,7 @@ int sameGrid(const std::string& dir, Rng& rng, Scale sc) {
   }
   text(dir + "/DEVICE.CNF", "NEWPAGE,YES\n");
   text(dir + "/TervalaGridCreate.PCF", pcf);
-  done(static_cast<long long>(n) * rows);
+  done(static_cast<long long>(n) * rows, 2LL * sc.input * 4 * n * rows);
   return 0;
 }
 
@@ -103,7 +109,7 @@ int huge(const std::string& dir, Rng& rng, Scale sc) {
   text(dir + "/DEVICE.CNF", "NEWPAGE,YES\n");
   text(dir + "/TervalaGridCreate.PCF",
        structure(n, rows, 10, false) + "STOREFILE,BIL,result\nTERVALAGRID,BIL,MIDDLE,terrain\n");
-  done(static_cast<long long>(n) * rows);
+  done(static_cast<long long>(n) * rows, 4LL * n * rows);
   return 0;
 }
 
@@ -114,7 +120,7 @@ int ascWrite(const std::string& dir, Rng& rng, Scale sc) {
   text(dir + "/TervalaGridCreate.PCF",
        structure(n, rows, 10, false) + "STOREFILE,ASC,result.asc\nTERVALAGRID,BIL,MIDDLE,terrain\n");
   text(dir + "/gdal.cmd", "gdal_translate -q -of AAIGrid terrain.bil gdal.asc\n");
-  done(static_cast<long long>(n) * rows);
+  done(static_cast<long long>(n) * rows, 4LL * n * rows);
   return 0;
 }
 
@@ -129,7 +135,7 @@ int regrid(const std::string& dir, Rng& rng, Scale sc) {
   // The same work for GDAL: the structure's extent and cell size, area-weighted average.
   text(dir + "/gdal.cmd", "gdalwarp -q -overwrite -r average -te 150000 400000 170000 " +
                               std::to_string(400000 + 20000 * sc.area) + " -tr 10 10 input.bil gdal.tif\n");
-  done(2000LL * 2000LL * sc.area);
+  done(2000LL * 2000LL * sc.area, 4LL * in * in * sc.area);
   return 0;
 }
 
@@ -158,7 +164,7 @@ int points(const std::string& dir, Rng& rng, Scale sc) {
   text(dir + "/TervalaGridCreate.PCF", structure(2000, 2000 * sc.area, 10, true) +
                                            "STOREFILE,BIL,result\nMETHOD-PER-SET,ALL-VALUES,MULTIPLE-BUFFERS=CLOSEST\n"
                                            "RUN-METHOD,AVERAGE\nPOINTFILE,gauges.txt,1\nPOINTFILE,wells.txt,0\n");
-  done(2000LL * 2000LL * sc.area);
+  done(2000LL * 2000LL * sc.area, 16LL * 1000000 * sc.input * sc.area);
   return 0;
 }
 
@@ -201,7 +207,7 @@ int polygons(const std::string& dir, Rng& rng, Scale sc) {
        structure(4000, 4000 * sc.area, 10, false) + "STOREFILE,BIL,result\nPOLYGONFILE,stars.gen,ASSIGN,7.5\n");
   text(dir + "/gdal.cmd", "gdal_rasterize -q -burn 7.5 -init -9999 -a_nodata -9999 -te 150000 400000 190000 " +
                               std::to_string(400000 + 40000 * sc.area) + " -tr 10 10 -ot Float32 -of EHdr stars.geojson gdal.bil\n");
-  done(4000LL * 4000LL * sc.area);
+  done(4000LL * 4000LL * sc.area, 0);
   return 0;
 }
 
@@ -254,6 +260,13 @@ void writeModel(const std::string& dir, Rng& rng, int32_t cells, int32_t rows, d
   }
 }
 
+// What a model of cells x rows cells holds: segment numbers and x, y of its grid points, and
+// one parameter's value per segment.
+long long modelBytes(long long cells, long long rows) {
+  const long long points = (cells + 1) * (rows + 1);
+  return 12 * points + 4 * cells * rows;
+}
+
 const char* kModelDeclarations =
     "LGA,E,estuary.lga\nCCO,E,estuary.cco\nMAP,E,estuary.map\nZAV-OBJECT,ESTUARY\nBEGIN\nLGA,E\nCCO,E\nMAP,E\nEND\n";
 
@@ -270,7 +283,7 @@ int model(const std::string& dir, Rng& rng, Scale sc, bool cell, bool table) {
   } else {
     text(dir + "/TervalaGridCreate.PCF", head + "USE-ZAV-OBJECT,ESTUARY,SALINITY,CELL\n");
   }
-  done(2000LL * 2000LL * sc.area);
+  done(2000LL * 2000LL * sc.area, modelBytes(side, side * sc.area));
   return 0;
 }
 
@@ -291,7 +304,9 @@ int mixed(const std::string& dir, Rng& rng, Scale sc) {
        structure(2000, rows, 10, true) + "STOREFILE,BIL,result\nMETHOD-PER-SET,ALL-VALUES\nRUN-METHOD,AVERAGE\n" +
            "TERVALAGRID,BIL,CELL,terrain,0\nTERVALAGRID,BIL,CELL,rain,1\nPOINTFILE,gauges.txt,2\nPOINTFILE,wells.txt,2\n" +
            kModelDeclarations + "USE-ZAV-OBJECT,ESTUARY,SALINITY,CELL,,3\nPOLYGONFILE,stars.gen,ASSIGN,7.5\n");
-  done(2000LL * rows);
+  const long long side = std::lround(250 * fine);
+  done(2000LL * rows, 4LL * 2000 * rows + 4LL * in * in * sc.area + 16LL * 200000 * sc.input * sc.area +
+                          modelBytes(side, side * sc.area));
   return 0;
 }
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the benchmark workloads and prints a table: wall time (median of the runs), peak memory
-# and throughput; where GDAL's tools can do the same work (and are installed) it times them in
-# the same rounds, alternating with the program, and prints the ratio. With SCALING=1 it also
+# beside what the grids themselves need, and throughput; where GDAL's tools can do the same
+# work (and are installed) it times them in the same rounds, alternating with the program, and
+# prints the ratio. With SCALING=1 it also
 # times each workload with twice the structure's cells and, separately, twice the input, and
 # prints the factors. Not run by CI.
 #
@@ -20,15 +21,17 @@ if [ "${#workloads[@]}" -eq 0 ]; then
 fi
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
-# measure <workload> <area> <input>: prints "seconds MiB cells gdal-seconds"
+# measure <workload> <area> <input>: prints "seconds MiB cells gdal-seconds need-MiB"
 measure() {
   local w=$1 area=$2 input=$3
   local dir="$build/bench/$w"
   [ "$area$input" = "11" ] || dir="$build/bench/$w-x$area-$input"
   rm -rf "$dir"
   mkdir -p "$dir"
-  local cells
-  cells=$("$build/bench_generate" "$w" "$dir" "$seed" "$area" "$input" | awk '/^cells/ {print $2}')
+  local cells need generated
+  generated=$("$build/bench_generate" "$w" "$dir" "$seed" "$area" "$input")
+  cells=$(awk '/^cells/ {print $2}' <<<"$generated")
+  need=$(awk '/^need/ {printf "%.0f", $2 / 1048576}' <<<"$generated")
   # A workload that reads a table file gets it from a searching run first (not timed).
   if [ -f "$dir/prepare.pcf" ]; then (cd "$dir" && "$build/TervalaGridCreate" IN=prepare.pcf OU=prepare.lst >/dev/null); fi
   # Written files are flushed to disk before each timed run, so that one run's write-back does
@@ -52,17 +55,17 @@ measure() {
   secs=$(printf '%s\n' "${ours[@]}" | median)
   gsecs="-"
   if [ -n "$gdal" ]; then gsecs=$(printf '%s\n' "${theirs[@]}" | median); fi
-  echo "$secs $mib $cells $gsecs"
+  echo "$secs $mib $cells $gsecs $need"
   rm -rf "$dir"
 }
 
 if [ "${SCALING:-0}" = "1" ]; then
-  printf '%-19s %8s %9s %10s %8s %7s %8s %8s\n' workload seconds "peak MiB" "Mcells/s" "GDAL s" ratio "cells x2" "input x2"
+  printf '%-19s %8s %9s %9s %10s %8s %7s %8s %8s\n' workload seconds "peak MiB" "need MiB" "Mcells/s" "GDAL s" ratio "cells x2" "input x2"
 else
-  printf '%-19s %8s %9s %10s %8s %7s\n' workload seconds "peak MiB" "Mcells/s" "GDAL s" ratio
+  printf '%-19s %8s %9s %9s %10s %8s %7s\n' workload seconds "peak MiB" "need MiB" "Mcells/s" "GDAL s" ratio
 fi
 for w in "${workloads[@]}"; do
-  read -r secs mib cells gsecs < <(measure "$w" 1 1)
+  read -r secs mib cells gsecs need < <(measure "$w" 1 1)
   rate=$(awk -v c="$cells" -v s="$secs" 'BEGIN { printf "%.1f", c / s / 1e6 }')
   ratio="-"
   if [ "$gsecs" != "-" ]; then ratio=$(awk -v a="$secs" -v b="$gsecs" 'BEGIN { printf "%.2f", a / b }'); fi
@@ -71,8 +74,8 @@ for w in "${workloads[@]}"; do
     read -r s3 _ _ _ < <(measure "$w" 1 2)
     f2=$(awk -v a="$s2" -v b="$secs" 'BEGIN { printf "%.2f", a / b }')
     f3=$(awk -v a="$s3" -v b="$secs" 'BEGIN { printf "%.2f", a / b }')
-    printf '%-19s %8s %9s %10s %8s %7s %8s %8s\n' "$w" "$secs" "$mib" "$rate" "$gsecs" "$ratio" "$f2" "$f3"
+    printf '%-19s %8s %9s %9s %10s %8s %7s %8s %8s\n' "$w" "$secs" "$mib" "$need" "$rate" "$gsecs" "$ratio" "$f2" "$f3"
   else
-    printf '%-19s %8s %9s %10s %8s %7s\n' "$w" "$secs" "$mib" "$rate" "$gsecs" "$ratio"
+    printf '%-19s %8s %9s %9s %10s %8s %7s\n' "$w" "$secs" "$mib" "$need" "$rate" "$gsecs" "$ratio"
   fi
 done
