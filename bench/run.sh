@@ -2,9 +2,8 @@
 # Runs the benchmark workloads and prints a table: wall time (median of the runs), peak memory
 # beside what the grids themselves need, and throughput; where GDAL's tools can do the same
 # work (and are installed) it times them in the same rounds, alternating with the program, and
-# prints the ratio. With SCALING=1 it also
-# times each workload with twice the structure's cells and, separately, twice the input, and
-# prints the factors. Not run by CI.
+# prints the ratio. With SCALING=1 it also times each workload with twice the structure's cells
+# and, separately, twice the input, and prints the factors. Not run by CI.
 #
 #   bench/run.sh [workload ...]              (default: every workload)
 #   RUNS=5 SCALING=1 bench/run.sh regrid
