@@ -49,8 +49,10 @@ cat tests/runs/*/*.PCF | grep -v '^\*' | sort -u | while IFS= read -r line; do
   done
 done
 seed lines 4 tests/runs/*/*.PCF
-cp tests/runs/*/DEVICE.CNF "$B/corpus/device/" 2>/dev/null || true
-for f in tests/runs/*/DEVICE.CNF; do cp "$f" "$B/corpus/device/$(basename "$(dirname "$f")")"; done
+for f in tests/runs/*/DEVICE.CNF; do
+  [ -f "$f" ] || continue  # one case has a folder of that name
+  cp "$f" "$B/corpus/device/$(basename "$(dirname "$f")")"
+done
 seed bilheader 2 tests/runs/*/*.hdr
 seed asc 3 tests/runs/*/*.asc
 seed points 4 tests/runs/point*/*.txt
