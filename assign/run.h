@@ -104,6 +104,9 @@ struct GridSetPlan {
   std::vector<uint32_t> rowSpanAt;
   std::vector<grid::AxisOverlap> rowSpans;
   std::vector<int32_t> middleRow;
+  // Per output column and row: the largest spread of its spans when every span is fit for
+  // the area product, -1 when one is not.
+  std::vector<int8_t> colFit, rowFit;
 };
 
 // What the one ordered pass of a run with model uses found for one output column: per use, the
