@@ -192,6 +192,8 @@ void coverSamples(const std::vector<float>& v, const std::vector<float>& xs, con
 
   std::vector<double> crossings;
   std::vector<std::pair<double, double>> zones;  // samples tested one by one
+  // For the estimate of a sample's place; the stepping after it makes the place exact.
+  const double firstX = xs[k0], perSample = 1.0 / static_cast<double>(spacing);
   for (size_t j = j0; j < j1; ++j) {
     const double y = ys[j];
     while (nextEdge < edges.size() && edges[nextEdge].ylo <= y) active.push_back(&edges[nextEdge++]);
@@ -238,8 +240,8 @@ void coverSamples(const std::vector<float>& v, const std::vector<float>& xs, con
     // The first sample k0 <= k <= k1 with xs[k] >= x: the samples are evenly spaced, so the
     // place is estimated and then made exact by stepping.
     auto sampleAt = [&](double x) {
-      const double guess = std::floor((x - xs[k0]) / spacing);
-      size_t k = guess <= 0.0 ? k0 : (guess >= static_cast<double>(k1 - k0) ? k1 : k0 + static_cast<size_t>(guess));
+      const double guess = (x - firstX) * perSample;
+      size_t k = !(guess > 0.0) ? k0 : (guess >= static_cast<double>(k1 - k0) ? k1 : k0 + static_cast<size_t>(guess));
       while (k > k0 && xs[k - 1] >= x) --k;
       while (k < k1 && xs[k] < x) ++k;
       return k;
