@@ -5,6 +5,7 @@
 # keep it as fuzz/regressions/<target>/<name> once it is fixed.
 #
 #   fuzz/run.sh [seconds] [target ...]      (default 20 seconds, every target)
+#   FUZZ_SEED=1 fuzz/run.sh 20               (the same mutations on every run, as CI does)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-20}
@@ -68,7 +69,9 @@ run_one() {
   mkdir -p "$B/findings/$t" "$B/corpus/$t"
   local kept=()
   [ -d "fuzz/regressions/$t" ] && kept=("$PWD/fuzz/regressions/$t")
-  if "$B/fuzz/fuzz_$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=3072 -print_final_stats=1 \
+  local seeded=()
+  [ -n "${FUZZ_SEED:-}" ] && seeded=(-seed="$FUZZ_SEED")
+  if "$B/fuzz/fuzz_$t" "${seeded[@]}" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=3072 -print_final_stats=1 \
     -artifact_prefix="$B/findings/$t/" "$B/corpus/$t" "${kept[@]}" >"$B/findings/$t.log" 2>&1; then
     echo "$t: $(grep -E 'stat::number_of_executed_units' "$B/findings/$t.log" | awk '{print $2}') runs, no finding"
   else
