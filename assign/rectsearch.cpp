@@ -59,6 +59,31 @@ int8_t fitOf(const std::vector<grid::AxisOverlap>& spans, size_t at) {
   return static_cast<int8_t>(std::min(spread, 127));
 }
 
+// The plan of one axis: output cells of `step` from `origin`, `count` of them, against input
+// cells of `inStep` from `inOrigin`, `inCount` of them, spanning lo..hi.
+void planAxis(float origin, float step, int32_t count, float inOrigin, float inStep, int32_t inCount, float lo,
+              float hi, AxisPlan& a) {
+  const size_t n = static_cast<size_t>(count);
+  a.lo.assign(n, 1);
+  a.hi.assign(n, 0);
+  a.at.assign(n, 0);
+  a.fit.assign(n, -1);
+  a.spans.clear();
+  for (int32_t k = 1; k <= count; ++k) {
+    const size_t e = static_cast<size_t>(k - 1);
+    const float a0 = origin + static_cast<float>(k - 1) * step;
+    const float a1 = origin + static_cast<float>(k) * step;
+    rangeOf(a0, a1, inOrigin, inStep, inCount, lo, hi, a.lo[e], a.hi[e]);
+    a.at[e] = static_cast<uint32_t>(a.spans.size());
+    for (int32_t c = a.lo[e]; c <= a.hi[e]; ++c) {
+      const float b0 = inOrigin + static_cast<float>(c - 1) * inStep;
+      const float b1 = inOrigin + static_cast<float>(c) * inStep;
+      a.spans.push_back(grid::axisOverlap(a0, a1, b0, b1));
+    }
+    a.fit[e] = fitOf(a.spans, a.at[e]);
+  }
+}
+
 }  // namespace
 
 void prepareGridPlans(Run& run) {
@@ -98,46 +123,8 @@ void prepareGridPlans(Run& run) {
       }
       continue;
     }
-    p.rowLo.assign(static_cast<size_t>(nr), 1);
-    p.rowHi.assign(static_cast<size_t>(nr), 0);
-    p.rowSpanAt.assign(static_cast<size_t>(nr), 0);
-    p.rowFit.assign(static_cast<size_t>(nr), -1);
-    p.rowSpans.clear();
-    for (int32_t j = 1; j <= nr; ++j) {
-      const float y0 = s.grid.yll + static_cast<float>(j - 1) * s.cellsize;
-      const float y1 = s.grid.yll + static_cast<float>(j) * s.cellsize;
-      int32_t lo, hi;
-      rangeOf(y0, y1, d.yll, d.dy, d.nrows, p.ymin, p.ymax, lo, hi);
-      p.rowLo[static_cast<size_t>(j - 1)] = lo;
-      p.rowHi[static_cast<size_t>(j - 1)] = hi;
-      p.rowSpanAt[static_cast<size_t>(j - 1)] = static_cast<uint32_t>(p.rowSpans.size());
-      for (int32_t r = lo; r <= hi; ++r) {
-        const float by0 = d.yll + static_cast<float>(r - 1) * d.dy;
-        const float by1 = d.yll + static_cast<float>(r) * d.dy;
-        p.rowSpans.push_back(grid::axisOverlap(y0, y1, by0, by1));
-      }
-      p.rowFit[static_cast<size_t>(j - 1)] = fitOf(p.rowSpans, p.rowSpanAt[static_cast<size_t>(j - 1)]);
-    }
-    p.colLo.assign(static_cast<size_t>(nc), 1);
-    p.colHi.assign(static_cast<size_t>(nc), 0);
-    p.spanAt.assign(static_cast<size_t>(nc), 0);
-    p.colFit.assign(static_cast<size_t>(nc), -1);
-    p.spans.clear();
-    for (int32_t i = 1; i <= nc; ++i) {
-      const float x0 = s.grid.xll + static_cast<float>(i - 1) * s.cellsize;
-      const float x1 = s.grid.xll + static_cast<float>(i) * s.cellsize;
-      int32_t lo, hi;
-      rangeOf(x0, x1, d.xll, d.dx, d.ncols, p.xmin, p.xmax, lo, hi);
-      p.colLo[static_cast<size_t>(i - 1)] = lo;
-      p.colHi[static_cast<size_t>(i - 1)] = hi;
-      p.spanAt[static_cast<size_t>(i - 1)] = static_cast<uint32_t>(p.spans.size());
-      for (int32_t c = lo; c <= hi; ++c) {
-        const float bx0 = d.xll + static_cast<float>(c - 1) * d.dx;
-        const float bx1 = d.xll + static_cast<float>(c) * d.dx;
-        p.spans.push_back(grid::axisOverlap(x0, x1, bx0, bx1));
-      }
-      p.colFit[static_cast<size_t>(i - 1)] = fitOf(p.spans, p.spanAt[static_cast<size_t>(i - 1)]);
-    }
+    planAxis(s.grid.xll, s.cellsize, nc, d.xll, d.dx, d.ncols, p.xmin, p.xmax, p.cols);
+    planAxis(s.grid.yll, s.cellsize, nr, d.yll, d.dy, d.nrows, p.ymin, p.ymax, p.rows);
   }
 }
 
@@ -201,8 +188,8 @@ void SEARCHFORCELLINRECTANGULAR(const Run& run, Worker& w, int32_t i, int32_t j,
   w.intersects.pieces.clear();
   if (!p.searchable) return;
   const size_t ci = static_cast<size_t>(i - 1), rj = static_cast<size_t>(j - 1);
-  const int32_t cLo = p.colLo[ci], cHi = p.colHi[ci];
-  const int32_t rLo = p.rowLo[rj], rHi = p.rowHi[rj];
+  const int32_t cLo = p.cols.lo[ci], cHi = p.cols.hi[ci];
+  const int32_t rLo = p.rows.lo[rj], rHi = p.rows.hi[rj];
   if (cLo > cHi || rLo > rHi) return;
   const grid::GridDescription& d = descriptionOf(run, set);
   const float* cell = w.cell.corners;
@@ -243,11 +230,11 @@ void SEARCHFORCELLINRECTANGULAR(const Run& run, Worker& w, int32_t i, int32_t j,
     // An input cell's piece is the product of the spans it shares with the output cell when
     // their ends are fit for it (see rectangleOverlapArea); otherwise it is clipped.
     const bool shortWay = s > 0.0f && x0 < x1 && y0 < y1;
-    const grid::AxisOverlap* cols = p.spans.data() + p.spanAt[ci];
-    const grid::AxisOverlap* rows = p.rowSpans.data() + p.rowSpanAt[rj];
+    const grid::AxisOverlap* cols = p.cols.spans.data() + p.cols.at[ci];
+    const grid::AxisOverlap* rows = p.rows.spans.data() + p.rows.at[rj];
     // The common case, an averaged set whose spans all fit the product, in a loop of its own
     // that keeps the sums in registers; the same pieces, order and arithmetic as below.
-    const int colFit = p.colFit[ci], rowFit = p.rowFit[rj];
+    const int colFit = p.cols.fit[ci], rowFit = p.rows.fit[rj];
     const bool allFit = average && shortWay && colFit >= 0 && rowFit >= 0 && colFit + rowFit <= 2;
     if (allFit) {
       const float nodata = d.nodata;

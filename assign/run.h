@@ -90,23 +90,25 @@ struct PointSet {
 // What a grid set not on the structure's grid needs per output column, worked out once
 // before the cell loop: the input columns the column's cells touch and the spans they share.
 // Cells of one output column have the same x extent, so this is exact for every row.
+// For one axis of the structure (its columns or its rows): per output cell along it, the input
+// cells lo..hi it touches (lo > hi: none), where their overlaps start in `spans`, and the
+// largest spread of those overlaps when every one is fit for the area product (-1 when one
+// is not).
+struct AxisPlan {
+  std::vector<int32_t> lo, hi;
+  std::vector<uint32_t> at;
+  std::vector<grid::AxisOverlap> spans;
+  std::vector<int8_t> fit;
+};
+
 struct GridSetPlan {
   int description = 0;
   bool cellSet = false;   // input values stand for whole input cells
   bool searchable = false;
   float xmin = 0, xmax = 0, ymin = 0, ymax = 0;
-  std::vector<int32_t> colLo, colHi;        // per output column; colLo > colHi: none
-  std::vector<uint32_t> spanAt;             // per output column: first span in spans
-  std::vector<grid::AxisOverlap> spans;
-  std::vector<int32_t> middleColumn;        // MIDDLE structure: input column of the middle, 0 outside
-  // The same per output row.
-  std::vector<int32_t> rowLo, rowHi;
-  std::vector<uint32_t> rowSpanAt;
-  std::vector<grid::AxisOverlap> rowSpans;
-  std::vector<int32_t> middleRow;
-  // Per output column and row: the largest spread of its spans when every span is fit for
-  // the area product, -1 when one is not.
-  std::vector<int8_t> colFit, rowFit;
+  AxisPlan cols, rows;                // CELL structure
+  std::vector<int32_t> middleColumn;  // MIDDLE structure: input column of the middle, 0 outside
+  std::vector<int32_t> middleRow;     // the same for rows
 };
 
 // What the one ordered pass of a run with model uses found for one output column: per use, the

@@ -119,7 +119,7 @@ TEST(ZavSearch, GetcellFindsWhatTheFullScanFinds) {
   z.use("USE-ZAV-OBJECT,OBJ,LEVEL");
   prepareZavUses(z.run);
   const zav::ZavUse& u = z.run.zav.uses[0];
-  // The spec's search written out: hinted cell, neighbours, then every cell in scan order.
+  // The straightforward search written out: hinted cell, neighbours, then every cell in scan order.
   auto holds = [&](int32_t n, int32_t m, const float p[2]) {
     if (n < 2 || n > u.n || m < 2 || m > u.m) return false;
     const zav::CellCorners c = zav::GETCELLCORNERS(z.run.zav.files, u.ccoNr, n, m);
