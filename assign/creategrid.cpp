@@ -32,12 +32,6 @@ void errorBlock(frame::Frame& fr, const std::vector<std::string>& message) {
   frame::writeErrorUnit(fr, lines);
 }
 
-bool fatal(frame::Frame& fr, const std::vector<std::string>& message) {
-  errorBlock(fr, message);
-  frame::ENDPR(fr);
-  return true;
-}
-
 // A command that counts once but is given again: the first line counts, and the listing says
 // so, since the user may have meant the other. Searches on from the line just found.
 void warnRepeated(frame::Frame& fr, const char* key) {
@@ -60,18 +54,19 @@ bool CREATEGRID(Run& run) {
   // 2. STOREFILE.
   rewindCommands(fr);
   if (!findCommand(fr, "STOREFILE", changed, raw)) {
-    return fatal(fr, {" No command STOREFILE found, no calculation possible."});
+    return frame::endWithError(fr, {" No command STOREFILE found, no calculation possible."});
   }
   frame::PARAM(fr, raw, 2, item);
   const std::string given = item;
   frame::CASEF(item);
   if (item.empty()) item = "BIL";
   if (item != "BIL" && item != "ASC") {
-    return fatal(fr, {" The storage file must be of type BIL or ASC.", " Type given: " + given});
+    return frame::endWithError(fr, {" The storage file must be of type BIL or ASC.", " Type given: " + given});
   }
   st.storeType = item.substr(0, 3);
   if (frame::PARAM(fr, raw, 3, st.storeName, ",", 250) <= 0) {
-    return fatal(fr, {" No name found for the storage file in the STOREFILE command.", " ", "   Command line: " + raw});
+    return frame::endWithError(
+        fr, {" No name found for the storage file in the STOREFILE command.", " ", "   Command line: " + raw});
   }
   warnRepeated(fr, "STOREFILE");
   // 3. INDICATE-EMPTY.
@@ -90,15 +85,17 @@ bool CREATEGRID(Run& run) {
   if (frame::OPDR(fr, "METHOD-PER-SET", fr.commandUnit, changed, LineMode::CHANGE)) {
     if (frame::PARAM(fr, changed, 2, item) > 0) {
       if (item != "ALL-VALUES" && item != "AVERAGE") {
-        return fatal(fr, {" The method for each set must be of type ALL-VALUES or AVERAGE.", " Type given: " + item});
+        return frame::endWithError(
+            fr, {" The method for each set must be of type ALL-VALUES or AVERAGE.", " Type given: " + item});
       }
       st.methodPerSet = item;
     }
     int len = 0;
     if (frame::NAMEDS(fr, changed, "MULTIPLE-BUFFERS", item, len) && len > 0) {
       if (item != "CLOSEST" && item != "ALL-VALUES") {
-        return fatal(fr, {" The method for multiple buffers (MULTIPLE-BUFFERS) must be of type CLOSEST or ALL-VALUES.",
-                          " Type given: " + item});
+        return frame::endWithError(
+            fr, {" The method for multiple buffers (MULTIPLE-BUFFERS) must be of type CLOSEST or ALL-VALUES.",
+                 " Type given: " + item});
       }
       st.multipleBuffers = item;
     }
@@ -111,13 +108,15 @@ bool CREATEGRID(Run& run) {
   if (frame::OPDR(fr, "RUN-METHOD", fr.commandUnit, changed, LineMode::CHANGE)) {
     if (frame::PARAM(fr, changed, 2, item) > 0) {
       if (item != "AVERAGE" && item != "MAXIMUM" && item != "MINIMUM" && item != "MAJORITY" && item != "MINORITY") {
-        return fatal(fr, {" The overall method (RUN-METHOD) for assignment must be one of:", " ", "      AVERAGE",
-                          "      MAXIMUM", "      MINIMUM", "      MAJORITY", "      MINORITY", " ", " Type given: " + item});
+        return frame::endWithError(
+            fr, {" The overall method (RUN-METHOD) for assignment must be one of:", " ", "      AVERAGE",
+                 "      MAXIMUM", "      MINIMUM", "      MAJORITY", "      MINORITY", " ", " Type given: " + item});
       }
       st.runMethod = item;
       if (st.methodPerSet == "AVERAGE" && (item == "MAJORITY" || item == "MINORITY")) {
-        return fatal(fr, {" The overall method (RUN-METHOD) and the method per set conflict:", " ",
-                          "    When the method in grids is average then Majority or Minority is", "    not allowed."});
+        return frame::endWithError(
+            fr, {" The overall method (RUN-METHOD) and the method per set conflict:", " ",
+                 "    When the method in grids is average then Majority or Minority is", "    not allowed."});
       }
     }
     frame::NAMEDV(fr, changed, "#VALUES", "I4", st.numberOfValues);
@@ -188,8 +187,9 @@ bool CREATEGRID(Run& run) {
     if (!run.tableFiles[k]) continue;
     const int e = run.tableFiles[k]->commit();
     if (e != 0) {
-      return fatal(fr, {" The Table file " + frame::trimmed(run.zav.uses[k].tableName) + " could not be written.",
-                        " Error number=" + frame::fmtI(e, 6, 6)});
+      return frame::endWithError(
+          fr, {" The Table file " + frame::trimmed(run.zav.uses[k].tableName) + " could not be written.",
+               " Error number=" + frame::fmtI(e, 6, 6)});
     }
   }
   return false;

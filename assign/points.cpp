@@ -13,14 +13,6 @@
 namespace assign {
 namespace {
 
-bool pointError(frame::Frame& fr, const std::vector<std::string>& message) {
-  std::vector<std::string> lines = frame::errorHeading();
-  lines.insert(lines.end(), message.begin(), message.end());
-  frame::writeErrorUnit(fr, lines);
-  frame::ENDPR(fr);
-  return true;
-}
-
 // A value of a point file line: item n as a number; false when it is absent or not a number.
 bool number(frame::Frame& fr, const std::string& line, int n, float& v) {
   if (line.find_first_of("`$=") == std::string::npos) {
@@ -51,7 +43,7 @@ bool HANDLEPOINTFILE(Run& run, const std::string& line) {
   std::string name;
   // 1.
   if (frame::PARAM(fr, line, 2, name, ",", 200) <= 0) {
-    return pointError(fr, {" No file descriptor for a Point file.", "   Command line: " + line});
+    return frame::endWithError(fr, {" No file descriptor for a Point file.", "   Command line: " + line});
   }
   // 2.
   const int unit = fr.units.FREEFILE(100);
@@ -71,7 +63,8 @@ bool HANDLEPOINTFILE(Run& run, const std::string& line) {
   const std::string path = frame::resolveInputName(name);
   int e = in.open(path);
   if (e != 0) {
-    return pointError(fr, {" The Point file " + name + " could not be opened.", " Error number=" + frame::fmtI(e, 6, 6)});
+    return frame::endWithError(
+        fr, {" The Point file " + name + " could not be opened.", " Error number=" + frame::fmtI(e, 6, 6)});
   }
   fr.units.connectName(unit, name);
   std::string raw;
@@ -82,13 +75,15 @@ bool HANDLEPOINTFILE(Run& run, const std::string& line) {
   };
   auto bad = [&](const char* what) {
     fr.units.close(unit);
-    return pointError(fr, {" The Point file " + name + " has " + what + " in line " + std::to_string(in.lineNumber()) + ":",
-                           " " + raw.substr(0, 200)});
+    return frame::endWithError(
+        fr, {" The Point file " + name + " has " + what + " in line " + std::to_string(in.lineNumber()) + ":",
+             " " + raw.substr(0, 200)});
   };
   // 4. The NODATA value follows a label of 13 characters.
   if (!in.next(raw)) {
     fr.units.close(unit);
-    return pointError(fr, {" The Point file " + name + " is empty: it has no first line with the NODATA value."});
+    return frame::endWithError(fr,
+                               {" The Point file " + name + " is empty: it has no first line with the NODATA value."});
   }
   {
     const std::string first = upperLine();

@@ -17,14 +17,6 @@
 namespace assign {
 namespace {
 
-bool polygonError(frame::Frame& fr, const std::vector<std::string>& message) {
-  std::vector<std::string> lines = frame::errorHeading();
-  lines.insert(lines.end(), message.begin(), message.end());
-  frame::writeErrorUnit(fr, lines);
-  frame::ENDPR(fr);
-  return true;
-}
-
 // The polygon set being read, line by line: a polygon file may be large.
 struct PolygonReader {
   frame::Frame& fr;
@@ -66,10 +58,11 @@ bool APOLYGONFOUND(PolygonReader& r) {
     const bool inRange = std::fabs(x) <= grid::kCoordinateLimit && std::fabs(y) <= grid::kCoordinateLimit;
     if (!ok || !inRange) {
       const size_t at = r.in->lineNumber();
-      polygonError(r.fr, {" The Polygon file " + r.name +
-                              (ok ? " has a vertex beyond 1.0E+15 in line " : " has a line that is not a vertex (X,Y) in line ") +
-                              std::to_string(at) + ":",
-                          " " + line});
+      frame::endWithError(r.fr, {" The Polygon file " + r.name +
+                                     (ok ? " has a vertex beyond 1.0E+15 in line "
+                                         : " has a line that is not a vertex (X,Y) in line ") +
+                                     std::to_string(at) + ":",
+                                 " " + line});
       r.failed = true;
       return false;
     }
@@ -386,7 +379,7 @@ bool HANDLEPOLYGONFILE(Run& run, const std::string& line) {
   std::string name, item;
   // 1.
   if (frame::PARAM(fr, line, 2, name, ",", 200) <= 0) {
-    return polygonError(fr, {" No file descriptor for a Polygon file.", "   Command line: " + line});
+    return frame::endWithError(fr, {" No file descriptor for a Polygon file.", "   Command line: " + line});
   }
   // 2.
   const int unit = fr.units.FREEFILE(100);
@@ -402,14 +395,16 @@ bool HANDLEPOLYGONFILE(Run& run, const std::string& line) {
       use = Use::Assign;
       frame::UNFORM(fr, line, 4, "R4", value);
     } else {
-      return polygonError(fr, {" No correct type of use for a Polygon file.", " It must be CLEAR, ASSIGN or RESET."});
+      return frame::endWithError(
+          fr, {" No correct type of use for a Polygon file.", " It must be CLEAR, ASSIGN or RESET."});
     }
   }
   // 3.
   PolygonReader r{fr, name, frame::resolveInputName(name), true, {}, false, nullptr, {}};
   int e = r.rewind();
   if (e != 0) {
-    return polygonError(fr, {" The Polygon file " + name + " could not be opened.", " Error number=" + frame::fmtI(e, 6, 6)});
+    return frame::endWithError(
+        fr, {" The Polygon file " + name + " could not be opened.", " Error number=" + frame::fmtI(e, 6, 6)});
   }
   fr.units.connectName(unit, name);
   // 4. The first line tells a polygon file from a line file; the first ID line is checked.
@@ -422,14 +417,15 @@ bool HANDLEPOLYGONFILE(Run& run, const std::string& line) {
       if (frame::PARAM(fr, first, 2, item) <= 0) {
         if (first.size() < 5 || first.substr(first.size() - 5) != " AUTO") {
           fr.units.close(unit);
-          return polygonError(fr, {" No correct generate Polygon file.",
-                                   " An ID line must have the ID and the X,Y of the label point or,",
-                                   "   an ID followed by AUTO.,", " Please check."});
+          return frame::endWithError(fr, {" No correct generate Polygon file.",
+                                          " An ID line must have the ID and the X,Y of the label point or,",
+                                          "   an ID followed by AUTO.,", " Please check."});
         }
       } else if (frame::PARAM(fr, first, 3, item) <= 0) {
         fr.units.close(unit);
-        return polygonError(fr, {" No correct generate Polygon file.",
-                                 " An ID line must have the ID and the X,Y of the label point.,", " Please check."});
+        return frame::endWithError(
+            fr, {" No correct generate Polygon file.", " An ID line must have the ID and the X,Y of the label point.,",
+                 " Please check."});
       }
       r.rewind();
     } else {
@@ -437,8 +433,9 @@ bool HANDLEPOLYGONFILE(Run& run, const std::string& line) {
       std::string id;
       if (nextLine(r, id) && (frame::PARAM(fr, id, 2, item) > 0 || frame::PARAM(fr, id, 3, item) > 0)) {
         fr.units.close(unit);
-        return polygonError(fr, {" No correct Polygon file.", " It starts with CLOSE so it must be a generate Line file,",
-                                 " which means that the ID lines only may have the ID.", " Please check."});
+        return frame::endWithError(
+            fr, {" No correct Polygon file.", " It starts with CLOSE so it must be a generate Line file,",
+                 " which means that the ID lines only may have the ID.", " Please check."});
       }
       r.rewind();
       nextLine(r, id);  // the CLOSE line

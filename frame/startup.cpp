@@ -26,6 +26,22 @@ void writeListing(Frame& fr, const std::vector<std::string>& lines) {
   for (const auto& l : lines) PAGN2(fr, "NEWLINE", l);
 }
 
+bool endWithError(Frame& fr, const std::vector<std::string>& message) {
+  std::vector<std::string> lines = errorHeading();
+  lines.insert(lines.end(), message.begin(), message.end());
+  writeErrorUnit(fr, lines);
+  ENDPR(fr);
+  return true;
+}
+
+bool endWithListedError(Frame& fr, const std::vector<std::string>& message) {
+  std::vector<std::string> lines = errorHeading();
+  lines.insert(lines.end(), message.begin(), message.end());
+  writeListing(fr, lines);
+  ENDPR(fr);
+  return true;
+}
+
 void writeErrorDirect(Frame& fr, const std::vector<std::string>& lines) {
   if (fr.errorUnit == fr.pager.unit || !fr.units.output(fr.errorUnit)) {
     // The error unit is the paged unit (or nothing is open yet): keep the page count right.

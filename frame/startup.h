@@ -32,5 +32,10 @@ void writeErrorDirect(Frame& fr, const std::vector<std::string>& lines);
 bool reportFailure(Frame& fr, const Failure& f);
 // The standard error block heading: " ", " ERROR", " *****", " ".
 std::vector<std::string> errorHeading();
+// A run that cannot go on: the error heading and the message to the error unit, then ENDPR.
+// Returns true, the error flag the caller hands back.
+bool endWithError(Frame& fr, const std::vector<std::string>& message);
+// The same, written to the listing as it stands.
+bool endWithListedError(Frame& fr, const std::vector<std::string>& message);
 
 }  // namespace frame

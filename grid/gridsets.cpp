@@ -18,14 +18,6 @@
 namespace grid {
 namespace {
 
-bool setError(frame::Frame& fr, const std::vector<std::string>& message) {
-  std::vector<std::string> lines = frame::errorHeading();
-  lines.insert(lines.end(), message.begin(), message.end());
-  frame::writeListing(fr, lines);
-  frame::ENDPR(fr);
-  return true;
-}
-
 // The values of a list-directed read: numbers separated by blanks, commas or line ends,
 // with the repeat form r*value. Reads the file in large blocks.
 class ListReader {
@@ -166,21 +158,23 @@ bool HANDLETERVALAGRID(frame::Frame& fr, const Structure& s, GridSets& g, const 
   std::string type, values, name, item;
   // 1.
   if (frame::PARAM(fr, line, 2, type) <= 0) {
-    return setError(fr, {" No file type for a TERVALA grid file in line:", " ", "   Command line: " + line});
+    return frame::endWithListedError(
+        fr, {" No file type for a TERVALA grid file in line:", " ", "   Command line: " + line});
   }
   if (type.size() != 3 || (type != "BIL" && type != "ASC")) {
-    return setError(fr, {" File type for a TERVALA grid file must be ASC or BIL:", " ", " ", line});
+    return frame::endWithListedError(fr, {" File type for a TERVALA grid file must be ASC or BIL:", " ", " ", line});
   }
   // 2.
   frame::PARAM(fr, line, 3, values);
   if (values.empty()) values = "CELL";
   if (values != "CELL" && values != "MIDDLE") {
-    return setError(fr, {" No correct assignment of vaules type in a TERVALA grid file.", " It must be CELL or MIDDLE.",
-                         " ", "   Command line: " + line});
+    return frame::endWithListedError(fr, {" No correct assignment of vaules type in a TERVALA grid file.",
+                                          " It must be CELL or MIDDLE.", " ", "   Command line: " + line});
   }
   // 3.
   if (frame::PARAM(fr, line, 4, name, ",", 200) <= 0) {
-    return setError(fr, {" No file descriptor for a TERVALA grid file.", " ", "   Command line: " + line});
+    return frame::endWithListedError(fr,
+                                     {" No file descriptor for a TERVALA grid file.", " ", "   Command line: " + line});
   }
   // 4.
   const int unit = fr.units.FREEFILE(100);
@@ -206,14 +200,15 @@ bool HANDLETERVALAGRID(frame::Frame& fr, const Structure& s, GridSets& g, const 
     int e = frame::isDirectory(path) ? EISDIR : frame::readTextRecords(path, head, openFailed, 6);
     if (e == 0) e = asc.open(path);
     if (e != 0) {
-      return setError(fr, {" The Tervala file " + dataName + " could not be opened.", " Error number=" + frame::fmtI(e, 6, 6)});
+      return frame::endWithListedError(
+          fr, {" The Tervala file " + dataName + " could not be opened.", " Error number=" + frame::fmtI(e, 6, 6)});
     }
     fr.units.connectName(unit, dataName);
     AscHeader h;
     AscHeaderResult r = readAscHeader(fr, head, h);
     if (r != AscHeaderResult::Ok) {
       fr.units.close(unit);
-      return setError(fr, ascHeaderMessage(r, "Tervala file " + dataName));
+      return frame::endWithListedError(fr, ascHeaderMessage(r, "Tervala file " + dataName));
     }
     asc.skipLines(6);
     d.ncols = h.ncols;
@@ -240,26 +235,28 @@ bool HANDLETERVALAGRID(frame::Frame& fr, const Structure& s, GridSets& g, const 
     dataName = frame::GUMEXT(name, "BIL");
     int e = bin.open(frame::resolveInputName(dataName));
     if (e != 0) {
-      return setError(fr, {" The Tervala file " + dataName + " could not be opened.", " Error number=" + frame::fmtI(e, 6, 6)});
+      return frame::endWithListedError(
+          fr, {" The Tervala file " + dataName + " could not be opened.", " Error number=" + frame::fmtI(e, 6, 6)});
     }
     fr.units.connectName(unit, dataName);
     const uint64_t need = static_cast<uint64_t>(h.ncols) * static_cast<uint64_t>(h.nrows) * (bil16 ? 2u : 4u);
     if (bin.size() < need) {
       fr.units.close(unit);
-      return setError(fr, {" The Tervala file " + dataName + " is shorter than its header says:",
-                           " it holds " + std::to_string(bin.size()) + " bytes, the header asks for " +
-                               std::to_string(need) + "."});
+      return frame::endWithListedError(fr, {" The Tervala file " + dataName + " is shorter than its header says:",
+                                            " it holds " + std::to_string(bin.size()) + " bytes, the header asks for " +
+                                                std::to_string(need) + "."});
     }
   }
   if (d.ncols < 0 || d.nrows < 0 || !(d.dx > 0.0f) || !(d.dy > 0.0f)) {
     fr.units.close(unit);
-    return setError(fr, {" The Tervala file " + dataName + " has no valid grid:",
-                         " the numbers of columns and rows must not be negative and the cell size must be positive."});
+    return frame::endWithListedError(
+        fr, {" The Tervala file " + dataName + " has no valid grid:",
+             " the numbers of columns and rows must not be negative and the cell size must be positive."});
   }
   if (!withinCoordinateLimit(d)) {
     fr.units.close(unit);
-    return setError(fr, {" The Tervala file " + dataName + " has no valid grid:",
-                         " its corners lie beyond 1.0E+15, farther than any map reaches."});
+    return frame::endWithListedError(fr, {" The Tervala file " + dataName + " has no valid grid:",
+                                          " its corners lie beyond 1.0E+15, farther than any map reaches."});
   }
   // Every ASC value takes at least a digit and a separator: a header that asks for more values
   // than the file can hold is found out before the grid is allocated.
@@ -268,9 +265,10 @@ bool HANDLETERVALAGRID(frame::Frame& fr, const Structure& s, GridSets& g, const 
     const uint64_t size = frame::fileSize(frame::resolveInputName(dataName));
     if (cells > 0 && 2 * cells - 1 > size) {
       fr.units.close(unit);
-      return setError(fr, {" The Tervala file " + dataName + " holds fewer values than its header says:",
-                           " " + std::to_string(size) + " bytes cannot hold " + std::to_string(d.nrows) + " rows of " +
-                               std::to_string(d.ncols) + " columns."});
+      return frame::endWithListedError(
+          fr, {" The Tervala file " + dataName + " holds fewer values than its header says:",
+               " " + std::to_string(size) + " bytes cannot hold " + std::to_string(d.nrows) + " rows of " +
+                   std::to_string(d.ncols) + " columns."});
     }
   }
   // 8.
@@ -282,8 +280,8 @@ bool HANDLETERVALAGRID(frame::Frame& fr, const Structure& s, GridSets& g, const 
     d.values.resize(cells);
   } catch (const std::bad_alloc&) {
     fr.units.close(unit);
-    return setError(fr, {" The Tervala file " + dataName + " of " + std::to_string(d.ncols) + " columns and " +
-                         std::to_string(d.nrows) + " rows does not fit in memory."});
+    return frame::endWithListedError(fr, {" The Tervala file " + dataName + " of " + std::to_string(d.ncols) +
+                                          " columns and " + std::to_string(d.nrows) + " rows does not fit in memory."});
   }
   // 10.
   frame::ProgressCounter progress(fr, "Read grid file " + frame::fmtI(lineCount, 2, 2), d.nrows);
@@ -304,20 +302,23 @@ bool HANDLETERVALAGRID(frame::Frame& fr, const Structure& s, GridSets& g, const 
         fr.units.close(unit);
         const std::string where = "row " + std::to_string(d.nrows - r + 1) + ", column " + std::to_string(c + 1);
         if (res == ListReader::Result::End) {
-          return setError(fr, {" The Tervala file " + dataName + " holds fewer values than its header says:",
-                               " the values end at " + where + " of " + std::to_string(d.nrows) + " rows of " +
-                                   std::to_string(d.ncols) + " columns."});
+          return frame::endWithListedError(
+              fr, {" The Tervala file " + dataName + " holds fewer values than its header says:",
+                   " the values end at " + where + " of " + std::to_string(d.nrows) + " rows of " +
+                       std::to_string(d.ncols) + " columns."});
         }
         if (res == ListReader::Result::ReadError) {
-          return setError(fr, {" The Tervala file " + dataName + " could not be read at " + where + "."});
+          return frame::endWithListedError(fr,
+                                           {" The Tervala file " + dataName + " could not be read at " + where + "."});
         }
-        return setError(fr, {" The Tervala file " + dataName + " holds a value that is not a number at " + where + ":",
-                             " " + token});
+        return frame::endWithListedError(
+            fr,
+            {" The Tervala file " + dataName + " holds a value that is not a number at " + where + ":", " " + token});
       }
     } else {
       if (!bin.read(raw.data(), raw.size())) {
         fr.units.close(unit);
-        return setError(fr, {" The Tervala file " + dataName + " could not be read."});
+        return frame::endWithListedError(fr, {" The Tervala file " + dataName + " could not be read."});
       }
       if (bil16) {
         for (size_t c = 0; c < nc; ++c) {
@@ -332,8 +333,9 @@ bool HANDLETERVALAGRID(frame::Frame& fr, const Structure& s, GridSets& g, const 
           std::memcpy(&v, &bits, 4);
           if (!std::isfinite(v)) {
             fr.units.close(unit);
-            return setError(fr, {" The Tervala file " + dataName + " holds a value that is not a number at row " +
-                                 std::to_string(d.nrows - r + 1) + ", column " + std::to_string(c + 1) + "."});
+            return frame::endWithListedError(
+                fr, {" The Tervala file " + dataName + " holds a value that is not a number at row " +
+                     std::to_string(d.nrows - r + 1) + ", column " + std::to_string(c + 1) + "."});
           }
           row[c] = v;
         }
@@ -343,8 +345,9 @@ bool HANDLETERVALAGRID(frame::Frame& fr, const Structure& s, GridSets& g, const 
       for (size_t c = 0; c < nc; ++c) {
         if (!integral(row[c], d.nodata)) {
           fr.units.close(unit);
-          return setError(fr, {" When Majority or Minority is asked for the",
-                               " values in a grid file must be positive integers.", " ", " ", "   File: " + dataName});
+          return frame::endWithListedError(
+              fr, {" When Majority or Minority is asked for the", " values in a grid file must be positive integers.",
+                   " ", " ", "   File: " + dataName});
         }
       }
     }

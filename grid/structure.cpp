@@ -15,18 +15,6 @@
 #include "grid/general.h"
 
 namespace grid {
-namespace {
-
-bool structureError(frame::Frame& fr, const std::vector<std::string>& message) {
-  std::vector<std::string> lines = frame::errorHeading();
-  lines.insert(lines.end(), message.begin(), message.end());
-  frame::writeListing(fr, lines);
-  frame::ENDPR(fr);
-  return true;
-}
-
-}  // namespace
-
 AscHeaderResult readAscHeader(frame::Frame& fr, const std::vector<std::string>& records, AscHeader& h) {
   if (records.size() < 6) return AscHeaderResult::TooShort;
   std::string line[6];
@@ -87,13 +75,14 @@ bool GETTERVALAGRIDSTRUCTURE(frame::Frame& fr, Structure& s) {
     type = frame::upper(type);
     if (type.empty()) type = "BIL";
     if (type.size() != 3 || (type != "BIL" && type != "ASC")) {
-      return structureError(fr, {" The structure file must be of type BIL or ASC.", " Structure given: " + given});
+      return frame::endWithListedError(
+          fr, {" The structure file must be of type BIL or ASC.", " Structure given: " + given});
     }
     s.fileType = type;
     const int unit = fr.units.FREEFILE(100);
     std::string name;
     if (frame::PARAM(fr, fileLine, 3, name) <= 0) {
-      return structureError(fr, {" No name found for the structure file in the FILE command"});
+      return frame::endWithListedError(fr, {" No name found for the structure file in the FILE command"});
     }
     if (type == "BIL") {
       // 5.
@@ -112,8 +101,8 @@ bool GETTERVALAGRIDSTRUCTURE(frame::Frame& fr, Structure& s) {
       bool openFailed = false;
       int e = frame::isDirectory(path) ? EISDIR : frame::readTextRecords(path, records, openFailed, 6);
       if (e != 0) {
-        return structureError(fr, {" The structure file " + ascName + " could not be opened.",
-                                   " Error number=" + frame::fmtI(e, 6, 6)});
+        return frame::endWithListedError(
+            fr, {" The structure file " + ascName + " could not be opened.", " Error number=" + frame::fmtI(e, 6, 6)});
       }
       fr.units.connectName(unit, ascName);
       if (records.size() > 6) records.resize(6);
@@ -121,7 +110,7 @@ bool GETTERVALAGRIDSTRUCTURE(frame::Frame& fr, Structure& s) {
       AscHeaderResult r = readAscHeader(fr, records, h);
       if (r != AscHeaderResult::Ok) {
         fr.units.close(unit);
-        return structureError(fr, ascHeaderMessage(r, "structure file " + ascName));
+        return frame::endWithListedError(fr, ascHeaderMessage(r, "structure file " + ascName));
       }
       fr.units.close(unit);
       g.ncols = h.ncols;
@@ -137,7 +126,8 @@ bool GETTERVALAGRIDSTRUCTURE(frame::Frame& fr, Structure& s) {
     fr.block.restart = true;
     if (!frame::ZOEK(fr, kKeywords[k])) {
       if (required[k]) {
-        return structureError(fr, {" In the structure " + std::string(kKeywords[k]) + " is not found.", " Please correct."});
+        return frame::endWithListedError(
+            fr, {" In the structure " + std::string(kKeywords[k]) + " is not found.", " Please correct."});
       }
       continue;
     }
@@ -164,14 +154,14 @@ bool GETTERVALAGRIDSTRUCTURE(frame::Frame& fr, Structure& s) {
     } else if (item == "CELL") {
       g.valuesType = "CELL ";
     } else {
-      return structureError(fr, {" No correct assignement of values type in the structure.",
-                                 " It must be CELL or MIDDLE.", " ", "   Command line: " + line});
+      return frame::endWithListedError(fr, {" No correct assignement of values type in the structure.",
+                                            " It must be CELL or MIDDLE.", " ", "   Command line: " + line});
     }
   }
   // A cell size that is not positive gives no grid at all.
   if (!(cellsize > 0.0f)) {
-    return structureError(fr, {" The cell size of the structure must be greater than 0.",
-                               " Cell size given: " + frame::trimmed(frame::fmtG(cellsize, 12, 6))});
+    return frame::endWithListedError(fr, {" The cell size of the structure must be greater than 0.",
+                                          " Cell size given: " + frame::trimmed(frame::fmtG(cellsize, 12, 6))});
   }
   // Corners beyond the coordinate limit would overflow the plane geometry.
   {
@@ -179,8 +169,8 @@ bool GETTERVALAGRIDSTRUCTURE(frame::Frame& fr, Structure& s) {
     const double y1 = g.yll + static_cast<double>(std::max(g.nrows, 0)) * cellsize;
     for (double v : {static_cast<double>(g.xll), static_cast<double>(g.yll), x1, y1}) {
       if (!(std::fabs(v) <= kCoordinateLimit)) {
-        return structureError(fr, {" The structure reaches beyond 1.0E+15, farther than any map reaches.",
-                                   " Check XLL, YLL, CELLSIZE and the numbers of columns and rows."});
+        return frame::endWithListedError(fr, {" The structure reaches beyond 1.0E+15, farther than any map reaches.",
+                                              " Check XLL, YLL, CELLSIZE and the numbers of columns and rows."});
       }
     }
   }
@@ -198,9 +188,9 @@ bool GETTERVALAGRIDSTRUCTURE(frame::Frame& fr, Structure& s) {
   } catch (const std::bad_alloc&) {
     g.values = std::vector<float>();
     s.assignMask = std::vector<uint8_t>();
-    return structureError(fr, {" The structure of " + std::to_string(g.ncols) + " columns and " +
-                                   std::to_string(g.nrows) + " rows does not fit in memory.",
-                               " It needs " + std::to_string(cells * 5 / (1024 * 1024)) + " MiB."});
+    return frame::endWithListedError(fr, {" The structure of " + std::to_string(g.ncols) + " columns and " +
+                                              std::to_string(g.nrows) + " rows does not fit in memory.",
+                                          " It needs " + std::to_string(cells * 5 / (1024 * 1024)) + " MiB."});
   }
   // 12., 13.
   frame::PAGN2(fr, "PROGRESS", "Prepare computation");

@@ -27,14 +27,6 @@ std::string shortest(float v) {
 
 std::string padLeft(const std::string& s, size_t w) { return s.size() >= w ? s : std::string(w - s.size(), ' ') + s; }
 
-bool writerError(frame::Frame& fr, const std::vector<std::string>& message) {
-  std::vector<std::string> lines = frame::errorHeading();
-  lines.insert(lines.end(), message.begin(), message.end());
-  frame::writeListing(fr, lines);
-  frame::ENDPR(fr);
-  return true;
-}
-
 std::string errorNumber(int e) { return " Error number=" + frame::fmtI(e, 6, 6); }
 
 }  // namespace
@@ -121,7 +113,8 @@ bool WRITEINFORMATIONTOGRID(frame::Frame& fr, const Structure& s, const std::str
     const std::string ascName = frame::GUMEXT(name, "ASC");
     frame::AtomicOutputFile out;
     int e = out.open(frame::nativeName(ascName));
-    if (e != 0) return writerError(fr, {" The file " + ascName + " could not be opened.", errorNumber(e)});
+    if (e != 0)
+      return frame::endWithListedError(fr, {" The file " + ascName + " could not be opened.", errorNumber(e)});
     fr.units.connectName(unit, ascName);
     // The six keywords start in column 1, which every GIS reader expects.
     std::string text;
@@ -155,7 +148,8 @@ bool WRITEINFORMATIONTOGRID(frame::Frame& fr, const Structure& s, const std::str
     out.write(text.data(), text.size());
     e = out.commit();
     fr.units.close(unit);
-    if (e != 0) return writerError(fr, {" The file " + ascName + " could not be written.", errorNumber(e)});
+    if (e != 0)
+      return frame::endWithListedError(fr, {" The file " + ascName + " could not be written.", errorNumber(e)});
     return false;
   }
   if (fileType == "BIL") {
@@ -164,7 +158,8 @@ bool WRITEINFORMATIONTOGRID(frame::Frame& fr, const Structure& s, const std::str
     const std::string bilName = frame::GUMEXT(name, "BIL");
     frame::AtomicOutputFile hdr, bil;
     int e = hdr.open(frame::nativeName(hdrName));
-    if (e != 0) return writerError(fr, {" The file " + hdrName + " could not be opened.", errorNumber(e)});
+    if (e != 0)
+      return frame::endWithListedError(fr, {" The file " + hdrName + " could not be opened.", errorNumber(e)});
     const double cs = s.cellsize;
     std::string nd = frame::trimmed(frame::fmtG(s.nodataOut, 12, 6));
     if (!readsBackAs(nd, s.nodataOut)) nd = shortest(s.nodataOut);
@@ -191,7 +186,7 @@ bool WRITEINFORMATIONTOGRID(frame::Frame& fr, const Structure& s, const std::str
     e = bil.open(frame::nativeName(bilName));
     if (e != 0) {
       hdr.abandon();
-      return writerError(fr, {" The file " + bilName + " could not be opened.", errorNumber(e)});
+      return frame::endWithListedError(fr, {" The file " + bilName + " could not be opened.", errorNumber(e)});
     }
     fr.units.connectName(unit, bilName);
     std::vector<unsigned char> raw(nc * 4);
@@ -218,12 +213,12 @@ bool WRITEINFORMATIONTOGRID(frame::Frame& fr, const Structure& s, const std::str
     fr.units.close(unit);
     if (e != 0) {
       hdr.abandon();
-      return writerError(fr, {" The file " + bilName + " could not be written.", errorNumber(e)});
+      return frame::endWithListedError(fr, {" The file " + bilName + " could not be written.", errorNumber(e)});
     }
     e = hdr.commit();
     if (e != 0) {
       frame::removeFile(frame::nativeName(bilName));
-      return writerError(fr, {" The file " + hdrName + " could not be written.", errorNumber(e)});
+      return frame::endWithListedError(fr, {" The file " + hdrName + " could not be written.", errorNumber(e)});
     }
   }
   return false;

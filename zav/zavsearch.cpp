@@ -33,17 +33,6 @@ namespace assign {
 
 using zav::ZavUse;
 
-namespace {
-
-void tableError(frame::Frame& fr, const std::vector<std::string>& message) {
-  std::vector<std::string> lines = frame::errorHeading();
-  lines.insert(lines.end(), message.begin(), message.end());
-  frame::writeErrorUnit(fr, lines);
-  frame::ENDPR(fr);
-}
-
-}  // namespace
-
 // The table check: which use owns the table file that it writes or reads, and the files opened.
 bool checkZavTables(Run& run) {
   frame::Frame& fr = run.fr;
@@ -64,11 +53,12 @@ bool checkZavTables(Run& run) {
       for (size_t j = 0; j < i; ++j) {
         if (uses[j].tableName != u.tableName) continue;
         if (uses[j].tableMode == 2) {
-          tableError(fr, {" You use table " + frame::trimmed(u.tableName) + " before it is created."});
+          frame::endWithError(fr, {" You use table " + frame::trimmed(u.tableName) + " before it is created."});
           return true;
         }
         if (uses[j].tableMode == 1) {
-          tableError(fr, {" You already created table " + frame::trimmed(u.tableName), " in a previous USE-ZAV-OBJECT line."});
+          frame::endWithError(
+              fr, {" You already created table " + frame::trimmed(u.tableName), " in a previous USE-ZAV-OBJECT line."});
           return true;
         }
       }
@@ -79,7 +69,8 @@ bool checkZavTables(Run& run) {
       while (j < i && uses[j].tableName != u.tableName) ++j;
       if (j < i) {
         if (uses[j].related != u.related) {
-          tableError(fr, {" You used table " + frame::trimmed(u.tableName) + " already for", " a file with a different data related to."});
+          frame::endWithError(fr, {" You used table " + frame::trimmed(u.tableName) + " already for",
+                                   " a file with a different data related to."});
           return true;
         }
         u.tableOwner = static_cast<int>(j) + 1;
@@ -113,9 +104,10 @@ bool checkZavTables(Run& run) {
       if (e == 0) run.tableReaders[i] = std::move(r);
     }
     if (e != 0) {
-      tableError(fr, {" The Table file " + name + " could not be opened.",
-                      u.tableMode == 1 ? " This file must be created (anew)." : " It must be an existing file.",
-                      " Error number=" + frame::fmtI(e, 6, 6)});
+      frame::endWithError(fr,
+                          {" The Table file " + name + " could not be opened.",
+                           u.tableMode == 1 ? " This file must be created (anew)." : " It must be an existing file.",
+                           " Error number=" + frame::fmtI(e, 6, 6)});
       return true;
     }
     fr.units.connectName(u.tableUnit, name);
