@@ -2,9 +2,9 @@
 #include <atomic>
 #include <chrono>
 #include <climits>
+#include <cmath>
 #include <condition_variable>
 #include <mutex>
-#include <cmath>
 #include <optional>
 #include <thread>
 
@@ -29,12 +29,12 @@ void cellGeometry(const grid::Structure& s, int32_t i, int32_t j, CellGeometry& 
   g.middle[1] = yll + (static_cast<float>(j - 1) + 0.5f) * cs;
 }
 
-const frame::Failure kNanFailure{{" ", " ===WARNING, fatal error===", " ", " A Nan found during the run.",
-                                  " This is probably due to a bug in the program (area=0.),",
-                                  " so please WARN THE ADMINISTRATOR:", " ",
-                                  " Administrator: the maintainers of TervalaGridCreate at your site."},
-                                 true,
-                                 100};
+const frame::Failure kNanFailure{
+    {" ", " ===WARNING, fatal error===", " ", " A Nan found during the run.",
+     " This is probably due to a bug in the program (area=0.),", " so please WARN THE ADMINISTRATOR:", " ",
+     " Administrator: the maintainers of TervalaGridCreate at your site."},
+    true,
+    100};
 
 // Computes cell (i, j) with worker w; a fatal finding is returned.
 inline std::optional<frame::Failure> computeCell(Run& run, Worker& w, int32_t i, int32_t j) {
@@ -51,7 +51,17 @@ inline std::optional<frame::Failure> computeCell(Run& run, Worker& w, int32_t i,
   // The last guard: a value that is not a finite number never reaches the output.
   if (!std::isfinite(v)) return kNanFailure;
   if (v != s.grid.nodata) w.valuesFound = true;
+  // Where the value came from, beside it; the value list still holds the cell's records.
+  if (run.provenance.track) {
+    s.source[k] = v == s.grid.nodata ? kSourceNodata : run.provenance.codeOf(winningSet(w.values, run.settings, v));
+  }
   return std::nullopt;
+}
+
+// Adds what a worker counted per set to the run's counts.
+void collectReached(Run& run, const Worker& w) {
+  auto& total = run.provenance.reached;
+  for (size_t k = 0; k < w.reached.size() && k < total.size(); ++k) total[k] += w.reached[k];
 }
 
 // Computes the cells of rows [from, to] with worker w; stops at the first fatal finding,
@@ -199,7 +209,10 @@ std::optional<frame::Failure> computeModelColumns(Run& run, int threads, frame::
     }
   }
   g.unlock();
-  for (const auto& w : workers) run.valuesFound = run.valuesFound || w.valuesFound;
+  for (const auto& w : workers) {
+    run.valuesFound = run.valuesFound || w.valuesFound;
+    collectReached(run, w);
+  }
   return failure;
 }
 
@@ -215,9 +228,26 @@ float GETINFORMATION(const Run& run, Worker& w, int32_t i, int32_t j) {
   w.values.clear();
   bool first = true;
   const bool cellStructure = s.grid.cellValues();
+  // When sources are recorded, each set's records carry its place in this order, and the set
+  // counts the cell as reached.
+  const bool track = run.provenance.track;
+  if (track && w.reached.size() != run.provenance.searched.size()) w.reached.assign(run.provenance.searched.size(), 0);
+  int32_t searchIndex = 0;
+  size_t before = 0;
+  auto tag = [&] {
+    if (track) {
+      const size_t n = w.values.size();
+      if (n > before) {
+        for (size_t r = before; r < n; ++r) w.values[r].set = searchIndex;
+        ++w.reached[static_cast<size_t>(searchIndex)];
+      }
+      before = n;
+    }
+    ++searchIndex;
+  };
   // 3. Grid sets in table order.
   const int nsets = static_cast<int>(run.gridSets.sets.size());
-  for (int k = 0; k < nsets; ++k) {
+  auto gridSet = [&](int k) {
     const grid::GridDescription& d =
         run.gridSets.descriptions[static_cast<size_t>(run.gridSets.sets[static_cast<size_t>(k)].description)];
     if (!d.sameGeometry) {
@@ -226,9 +256,9 @@ float GETINFORMATION(const Run& run, Worker& w, int32_t i, int32_t j) {
       } else if (d.numberOfValues < 2) {
         SEARCHFORMIDDLEINRECTANGULAR(run, w, i, j, k, first);
       }
-      continue;
+      return;
     }
-    if (d.numberOfValues >= 2) continue;
+    if (d.numberOfValues >= 2) return;
     const float v = d.at(i, j);
     if (std::fabs(v - d.nodata) > 0.0001f) {
       ValueRecord r;
@@ -244,6 +274,10 @@ float GETINFORMATION(const Run& run, Worker& w, int32_t i, int32_t j) {
       r.priority = d.priority;
       ADDAVALUE(w.values, r, first);
     }
+  };
+  for (int k = 0; k < nsets; ++k) {
+    gridSet(k);
+    tag();
   }
   // 4. Point sets in table order.
   for (int k = 0; k < static_cast<int>(run.pointSets.size()); ++k) {
@@ -252,6 +286,7 @@ float GETINFORMATION(const Run& run, Worker& w, int32_t i, int32_t j) {
     } else {
       SEARCHFORMIDDLEINPOINTS(run, w, k, i, j, first);
     }
+    tag();
   }
   // 5. Zav uses in table order.
   for (int k = 0; k < static_cast<int>(run.zav.uses.size()); ++k) {
@@ -260,6 +295,7 @@ float GETINFORMATION(const Run& run, Worker& w, int32_t i, int32_t j) {
     } else {
       SEARCHFORMIDDLEINZAV(run, w, k, i, j, first);
     }
+    tag();
   }
   // 6.
   const int32_t need = run.settings.numberOfValues < 1 ? 1 : run.settings.numberOfValues;
@@ -283,6 +319,8 @@ bool ASSIGNINFORMATIONTOGRID(Run& run) {
   // the order in which the grids lie in memory, in bands of rows on every core; the result
   // is the same as one pass column by column.
   run.valuesFound = false;
+  run.main.reached.clear();
+  run.provenance.reached.assign(run.provenance.searched.size(), 0);
   const int setting = run.threads > 0 ? run.threads : run.fr.threads;
   int threads = setting > 0 ? setting : static_cast<int>(std::thread::hardware_concurrency());
   threads = std::max(1, std::min(threads, nr));
@@ -306,15 +344,19 @@ bool ASSIGNINFORMATIONTOGRID(Run& run) {
       }
     }
     run.valuesFound = run.main.valuesFound;
+    collectReached(run, run.main);
   } else if (threads == 1) {
     run.main.valuesFound = false;
-    failure = computeRows(run, run.main, 1, nr, done, [] { return false; }, &progress);
+    failure = computeRows(
+        run, run.main, 1, nr, done, [] { return false; }, &progress);
     run.valuesFound = run.main.valuesFound;
+    collectReached(run, run.main);
   } else {
     // Band b holds rows [start[b], start[b+1]-1]. A fatal finding in band b makes the bands
     // after it stop; the earliest band's finding is the one reported, as one pass would.
     std::vector<int32_t> start(static_cast<size_t>(threads) + 1);
-    for (int b = 0; b <= threads; ++b) start[static_cast<size_t>(b)] = 1 + static_cast<int32_t>(int64_t(nr) * b / threads);
+    for (int b = 0; b <= threads; ++b)
+      start[static_cast<size_t>(b)] = 1 + static_cast<int32_t>(int64_t(nr) * b / threads);
     std::vector<Worker> workers(static_cast<size_t>(threads));
     std::vector<std::optional<frame::Failure>> found(static_cast<size_t>(threads));
     std::atomic<int> firstFailed{INT_MAX};
@@ -367,6 +409,7 @@ bool ASSIGNINFORMATIONTOGRID(Run& run) {
     }
     for (int b = 0; b < threads; ++b) {
       run.valuesFound = run.valuesFound || workers[static_cast<size_t>(b)].valuesFound;
+      collectReached(run, workers[static_cast<size_t>(b)]);
       if (!failure && found[static_cast<size_t>(b)]) failure = found[static_cast<size_t>(b)];
     }
   }

@@ -1,12 +1,14 @@
+#include <algorithm>
+
 #include "assign/run.h"
 #include "frame/cmdfile.h"
 #include "frame/files.h"
+#include "frame/format.h"
 #include "frame/pager.h"
 #include "frame/startup.h"
 #include "frame/text.h"
 #include "grid/gridsets.h"
 #include "grid/writer.h"
-#include "frame/format.h"
 #include "zav/zavobjects.h"
 
 namespace assign {
@@ -24,7 +26,14 @@ bool findCommand(frame::Frame& fr, const char* key, std::string& changed, std::s
   return true;
 }
 
-void rewindCommands(frame::Frame& fr) { fr.units.input(fr.commandUnit)->rewind(); }
+void rewindCommands(frame::Frame& fr) {
+  fr.units.input(fr.commandUnit)->rewind();
+}
+
+// The record of the command file read last: the line a set comes from.
+size_t commandRecord(frame::Frame& fr) {
+  return fr.units.input(fr.commandUnit)->position();
+}
 
 void errorBlock(frame::Frame& fr, const std::vector<std::string>& message) {
   std::vector<std::string> lines = frame::errorHeading();
@@ -37,8 +46,8 @@ void errorBlock(frame::Frame& fr, const std::vector<std::string>& message) {
 void warnRepeated(frame::Frame& fr, const char* key) {
   std::string again;
   if (!frame::OPDR(fr, key, fr.commandUnit, again, LineMode::CHANGE)) return;
-  frame::writeListing(fr, {" ", " WARNING", " *******", " ", std::string(" The command ") + key +
-                               " is given more than once; only its first line counts.",
+  frame::writeListing(fr, {" ", " WARNING", " *******", " ",
+                           std::string(" The command ") + key + " is given more than once; only its first line counts.",
                            " Line not used: " + again});
 }
 
@@ -124,6 +133,36 @@ bool CREATEGRID(Run& run) {
     if (st.numberOfValues < 1) st.numberOfValues = 1;
     warnRepeated(fr, "RUN-METHOD");
   }
+  // SOURCEFILE: where every value came from, as a grid of set numbers.
+  Provenance& pv = run.provenance;
+  pv.sourceType.clear();
+  pv.sourceName.clear();
+  pv.sets.clear();
+  rewindCommands(fr);
+  if (findCommand(fr, "SOURCEFILE", changed, raw)) {
+    frame::PARAM(fr, raw, 2, item);
+    const std::string type = item;
+    frame::CASEF(item);
+    if (item.empty()) item = "BIL";
+    if (item != "BIL" && item != "ASC") {
+      return frame::endWithError(fr, {" The source file must be of type ASC or BIL.", " Type given: " + type});
+    }
+    pv.sourceType = item;
+    if (frame::PARAM(fr, raw, 3, pv.sourceName, ",", 250) <= 0) {
+      return frame::endWithError(
+          fr, {" No name found for the source file in the SOURCEFILE command.", " ", "   Command line: " + raw});
+    }
+    pv.sourceBits = 16;
+    frame::NAMEDV(fr, changed, "NBITS", "I4", pv.sourceBits);
+    if (pv.sourceBits != 16 && pv.sourceBits != 32) {
+      return frame::endWithError(fr, {" A BIL source file has 16 or 32 bits per value (NBITS).",
+                                      " Bits given: " + std::to_string(pv.sourceBits)});
+    }
+    warnRepeated(fr, "SOURCEFILE");
+  }
+  // The source of every cell and the counts per set are recorded for a source grid or a report.
+  pv.track = !pv.sourceName.empty() || fr.reportAsked;
+  if (pv.track) run.structure.source.assign(run.structure.grid.values.size(), kSourceNodata);
   // 8. TERVALAGRID lines.
   int lineCount = 0;
   rewindCommands(fr);
@@ -142,7 +181,18 @@ bool CREATEGRID(Run& run) {
     }
     ++lineCount;
     if (line.size() > 250) line.resize(250);
+    const size_t record = commandRecord(fr);
     if (grid::HANDLETERVALAGRID(fr, run.structure, run.gridSets, st.runMethod, line, lineCount)) return true;
+    const grid::GridDescription& d =
+        run.gridSets.descriptions[static_cast<size_t>(run.gridSets.sets.back().description)];
+    SetRecord set;
+    set.kind = SetKind::Grid;
+    set.tableIndex = static_cast<int32_t>(run.gridSets.sets.size()) - 1;
+    set.line = record;
+    set.name = frame::trimmed(name);
+    set.priority = d.priority;
+    set.valuesRead = static_cast<int64_t>(d.ncols) * d.nrows;
+    pv.sets.push_back(set);
   }
   // 9. POINTFILE lines.
   run.pointSets.clear();
@@ -150,7 +200,16 @@ bool CREATEGRID(Run& run) {
   while (findCommand(fr, "POINTFILE", changed, raw)) {
     std::string line = frame::upper(raw);
     if (line.size() > 250) line.resize(250);
+    const size_t record = commandRecord(fr);
     if (HANDLEPOINTFILE(run, line)) return true;
+    SetRecord set;
+    set.kind = SetKind::Points;
+    set.tableIndex = static_cast<int32_t>(run.pointSets.size()) - 1;
+    set.line = record;
+    frame::PARAM(fr, line, 2, set.name, ",", 200);
+    set.priority = run.pointSets.back().priority;
+    set.valuesRead = run.pointSets.back().count;
+    pv.sets.push_back(set);
   }
   // 10. The model files, ZAV-OBJECT blocks and USE-ZAV-OBJECT lines.
   run.zav = zav::ZavState();
@@ -161,7 +220,19 @@ bool CREATEGRID(Run& run) {
     std::string line = frame::upper(raw);
     line = line.substr(0, static_cast<size_t>(frame::CHARL(line)));
     if (line.size() > 250) line.resize(250);
+    const size_t record = commandRecord(fr);
+    const size_t uses = run.zav.uses.size();
     zav::HANDLEZAVFILE(fr, run.zav, line);
+    if (run.zav.uses.size() > uses) {
+      const zav::ZavUse& u = run.zav.uses.back();
+      SetRecord set;
+      set.kind = SetKind::Model;
+      set.tableIndex = static_cast<int32_t>(run.zav.uses.size()) - 1;
+      set.line = record;
+      set.name = frame::trimmed(u.objectId) + " " + frame::trimmed(u.parameterName);
+      set.priority = u.priority;
+      pv.sets.push_back(set);
+    }
   }
   // 11. The table check.
   if (!run.zav.uses.empty() && checkZavTables(run)) return true;
@@ -169,10 +240,32 @@ bool CREATEGRID(Run& run) {
   rewindCommands(fr);
   while (findCommand(fr, "POLYGONFILE", changed, raw)) {
     std::string line = raw.size() > 250 ? raw.substr(0, 250) : raw;
+    const size_t record = commandRecord(fr);
+    pv.polygonNumber = pv.numberAt(record);
     if (HANDLEPOLYGONFILE(run, line)) return true;
+    SetRecord set;
+    set.kind = SetKind::Polygons;
+    set.tableIndex = static_cast<int32_t>(
+        std::count_if(pv.sets.begin(), pv.sets.end(), [](const SetRecord& r) { return r.kind == SetKind::Polygons; }));
+    set.line = record;
+    frame::PARAM(fr, line, 2, set.name, ",", 200);
+    set.use = pv.polygonUse;
+    set.valuesRead = pv.polygonCount;
+    set.cellsReached = std::count(pv.covered.begin(), pv.covered.end(), uint8_t{1});
+    pv.sets.push_back(set);
   }
+  pv.covered = std::vector<uint8_t>();
+  pv.number();
+  endStep(run, "reading the sets");
   // 13.
   if (ASSIGNINFORMATIONTOGRID(run)) return true;
+  endStep(run, "cell loop");
+  // What a model use read: the values of its parameter, one per segment.
+  for (auto& set : pv.sets) {
+    if (set.kind == SetKind::Model) {
+      set.valuesRead = static_cast<int64_t>(run.zav.uses[static_cast<size_t>(set.tableIndex)].segmentValues.size());
+    }
+  }
   // The grid has values when any cell differs from NODATA, those that polygons assigned too.
   bool valuesFound = run.valuesFound;
   const float nodata = run.structure.grid.nodata;
@@ -192,7 +285,9 @@ bool CREATEGRID(Run& run) {
                " Error number=" + frame::fmtI(e, 6, 6)});
     }
   }
-  return false;
+  endStep(run, "writing the grid");
+  // Where every value came from: the source grid, the pictures and the run report.
+  return writeRunAccount(run);
 }
 
 }  // namespace assign

@@ -7,12 +7,18 @@
 namespace assign {
 namespace {
 
-inline double weightOf(const ValueRecord& r) { return r.weight == -1.0f ? 1.0 : static_cast<double>(r.weight); }
-inline float classWeightOf(const ValueRecord& r) { return r.weight == -1.0f ? 1.0f : r.weight; }
+inline double weightOf(const ValueRecord& r) {
+  return r.weight == -1.0f ? 1.0 : static_cast<double>(r.weight);
+}
+inline float classWeightOf(const ValueRecord& r) {
+  return r.weight == -1.0f ? 1.0f : r.weight;
+}
 
 // The class of a value: truncated toward zero. Kept as a double, which holds every truncated
 // float exactly, so that no class is too large to be told apart from its neighbours.
-inline double classOf(float v) { return std::trunc(static_cast<double>(v)); }
+inline double classOf(float v) {
+  return std::trunc(static_cast<double>(v));
+}
 
 }  // namespace
 
@@ -76,8 +82,7 @@ float combineValues(const std::vector<ValueRecord>& list, const RunSettings& set
     if (c >= 1) classes.emplace_back(c, w);
   }
   if (classes.empty()) return nodata;
-  std::stable_sort(classes.begin(), classes.end(),
-                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::stable_sort(classes.begin(), classes.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
   const bool majority = m == RunMethod::Majority;
   float best = majority ? 0.0f : total + 1.0f;
   double chosen = 0;
@@ -93,6 +98,42 @@ float combineValues(const std::vector<ValueRecord>& list, const RunSettings& set
     }
   }
   return found ? static_cast<float>(chosen) : nodata;
+}
+
+}  // namespace assign
+
+namespace assign {
+
+int32_t winningSet(const std::vector<ValueRecord>& list, const RunSettings& settings, float result) {
+  if (list.empty()) return kSourceCombined;
+  if (list.size() == 1) return list[0].set;
+  int32_t top = list[0].priority;
+  for (const auto& r : list) top = std::max(top, r.priority);
+  const RunMethod m = settings.method;
+  // The records that made the value: for MAXIMUM and MINIMUM the first record of the winning
+  // priority that holds it (the one the combination kept); for the class methods those of the
+  // chosen class; for AVERAGE all of the winning priority.
+  if (m == RunMethod::Maximum || m == RunMethod::Minimum) {
+    for (const auto& r : list) {
+      if (r.priority == top && r.value == result) return r.set;
+    }
+    return kSourceCombined;
+  }
+  const bool classes = m == RunMethod::Majority || m == RunMethod::Minority;
+  const double chosen = result;
+  int32_t found = kSourceCombined;
+  bool any = false;
+  for (const auto& r : list) {
+    if (r.priority != top) continue;
+    if (classes && classOf(r.value) != chosen) continue;
+    if (!any) {
+      found = r.set;
+      any = true;
+    } else if (r.set != found) {
+      return kSourceCombined;
+    }
+  }
+  return found;
 }
 
 }  // namespace assign

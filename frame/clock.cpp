@@ -1,5 +1,7 @@
 #include "frame/clock.h"
 
+#include <sys/resource.h>
+
 #include <chrono>
 #include <ctime>
 #include <thread>
@@ -27,6 +29,14 @@ double SystemClock::monotonicSeconds() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-void SystemClock::sleepMilliseconds(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void SystemClock::sleepMilliseconds(int ms) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+uint64_t peakMemoryBytes() {
+  struct rusage u {};
+  if (getrusage(RUSAGE_SELF, &u) != 0) return 0;
+  return static_cast<uint64_t>(u.ru_maxrss) * 1024u;  // kilobytes on Linux
+}
 
 }  // namespace frame

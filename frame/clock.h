@@ -1,5 +1,6 @@
 #pragma once
-// The clock: the run's date and time, and waiting.
+// The clock: the run's date and time, and waiting; and the process's peak memory.
+#include <cstdint>
 
 namespace frame {
 
@@ -36,5 +37,8 @@ class FixedClock : public Clock {
   DateTime t_;
   double elapsed_ = 0.0;
 };
+
+// The largest resident memory the process has held so far, in bytes; 0 when not known.
+uint64_t peakMemoryBytes();
 
 }  // namespace frame

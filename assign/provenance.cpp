@@ -1,0 +1,439 @@
+#include "assign/provenance.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+
+#include "assign/run.h"
+#include "frame/clock.h"
+#include "frame/files.h"
+#include "frame/format.h"
+#include "frame/startup.h"
+#include "frame/text.h"
+#include "grid/picture.h"
+#include "grid/sourcegrid.h"
+
+namespace assign {
+
+const char* setKindText(SetKind k) {
+  switch (k) {
+    case SetKind::Grid:
+      return "GRID";
+    case SetKind::Points:
+      return "POINTS";
+    case SetKind::Model:
+      return "MODEL";
+    case SetKind::Polygons:
+      return "POLYGONS";
+  }
+  return "";
+}
+
+int32_t Provenance::numberAt(size_t line) const {
+  int32_t n = 1;
+  for (const auto& s : sets) n += s.line < line ? 1 : 0;
+  return n;
+}
+
+void Provenance::number() {
+  std::vector<size_t> order(sets.size());
+  for (size_t k = 0; k < order.size(); ++k) order[k] = k;
+  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return sets[a].line < sets[b].line; });
+  for (size_t k = 0; k < order.size(); ++k) sets[order[k]].number = static_cast<int32_t>(k) + 1;
+  searched.clear();
+  for (size_t k = 0; k < sets.size(); ++k) {
+    if (sets[k].kind != SetKind::Polygons) searched.push_back(k);
+  }
+  reached.assign(searched.size(), 0);
+}
+
+void startStep(Run& run) {
+  run.provenance.stepStart = run.fr.clock.monotonicSeconds();
+}
+
+void endStep(Run& run, const std::string& name) {
+  const double now = run.fr.clock.monotonicSeconds();
+  run.provenance.steps.emplace_back(name, std::max(0.0, now - run.provenance.stepStart));
+  run.provenance.stepStart = now;
+}
+
+namespace {
+
+// What the report says of the grid's cells and values.
+struct CellCounts {
+  int64_t cells = 0, withValue = 0, nodata = 0, masked = 0;
+  int64_t combined = 0, cleared = 0, nodataCode = 0;
+  bool anyValue = false;
+  float minimum = 0.0f, maximum = 0.0f;
+  double mean = 0.0;
+};
+
+CellCounts countCells(Run& run) {
+  const grid::Structure& s = run.structure;
+  Provenance& pv = run.provenance;
+  CellCounts c;
+  const float nodata = s.grid.nodata;
+  double sum = 0.0;
+  float lo = 0.0f, hi = 0.0f;
+  const size_t n = s.grid.values.size();
+  c.cells = static_cast<int64_t>(n);
+  for (size_t k = 0; k < n; ++k) {
+    const float v = s.grid.values[k];
+    if (v != nodata) {
+      if (c.withValue == 0) lo = hi = v;
+      lo = std::min(lo, v);
+      hi = std::max(hi, v);
+      sum += v;
+      ++c.withValue;
+    } else if (s.assignMask[k]) {
+      ++c.nodata;
+    } else {
+      ++c.masked;
+    }
+  }
+  c.anyValue = c.withValue > 0;
+  c.minimum = lo;
+  c.maximum = hi;
+  c.mean = c.withValue > 0 ? sum / static_cast<double>(c.withValue) : 0.0;
+  // Cells won per set, by the number in the source grid.
+  if (pv.track && s.source.size() == n) {
+    std::vector<int64_t> won(pv.sets.size() + 1, 0);
+    for (int32_t code : s.source) {
+      if (code > 0 && static_cast<size_t>(code) < won.size()) {
+        ++won[static_cast<size_t>(code)];
+      } else if (code == kSourceCombined) {
+        ++c.combined;
+      } else if (code == kSourceCleared) {
+        ++c.cleared;
+      } else {
+        ++c.nodataCode;
+      }
+    }
+    for (auto& set : pv.sets) set.cellsWon = won[static_cast<size_t>(set.number)];
+    for (size_t k = 0; k < pv.searched.size() && k < pv.reached.size(); ++k) {
+      pv.sets[pv.searched[k]].cellsReached = pv.reached[k];
+    }
+  }
+  return c;
+}
+
+// The sets in the order of their numbers.
+std::vector<const SetRecord*> byNumber(const Provenance& pv) {
+  std::vector<const SetRecord*> out;
+  for (const auto& s : pv.sets) out.push_back(&s);
+  std::sort(out.begin(), out.end(), [](const SetRecord* a, const SetRecord* b) { return a->number < b->number; });
+  return out;
+}
+
+std::string kindWord(const SetRecord& s) {
+  return s.kind == SetKind::Polygons ? s.use : setKindText(s.kind);
+}
+
+std::string padRight(std::string s, size_t w) {
+  if (s.size() < w) s.append(w - s.size(), ' ');
+  return s;
+}
+
+std::string number(double v) {
+  return frame::trimmed(frame::fmtG(v, 12, 6));
+}
+
+std::string sourcePictureName(const std::string& picture) {
+  return frame::GUMEXT(picture, " ") + "_source.png";
+}
+
+std::string storedName(const Run& run) {
+  return frame::GUMEXT(frame::trimRight(run.settings.storeName), run.settings.storeType);
+}
+
+// The run report as listing lines.
+std::vector<std::string> reportLines(const Run& run, const CellCounts& c) {
+  const Provenance& pv = run.provenance;
+  const grid::Structure& s = run.structure;
+  std::vector<std::string> l;
+  l.push_back(" ");
+  l.push_back(" Run report");
+  l.push_back(" ~~~~~~~~~~");
+  l.push_back(" Grid " + storedName(run) + ": " + std::to_string(s.grid.ncols) + " columns, " +
+              std::to_string(s.grid.nrows) + " rows");
+  l.push_back(" Cells of the structure   " + frame::fmtI(c.cells, 12));
+  l.push_back("   with a value           " + frame::fmtI(c.withValue, 12));
+  l.push_back("   NODATA                 " + frame::fmtI(c.nodata, 12));
+  l.push_back("   masked, NODATA         " + frame::fmtI(c.masked, 12));
+  if (c.anyValue) {
+    l.push_back(" Values: minimum " + number(c.minimum) + ", maximum " + number(c.maximum) + ", mean " +
+                number(c.mean));
+  } else {
+    l.push_back(" Values: none");
+  }
+  l.push_back(" ");
+  l.push_back(" Sets, numbered in command-file order: the codes of the source grid");
+  l.push_back(" Code Kind     Priority  Values read Cells reached   Cells won  Name");
+  for (const SetRecord* set : byNumber(pv)) {
+    const std::string priority = set->kind == SetKind::Polygons ? std::string(9, ' ') : frame::fmtI(set->priority, 9);
+    l.push_back(frame::fmtI(set->number, 5) + " " + padRight(kindWord(*set), 8) + priority +
+                frame::fmtI(set->valuesRead, 13) + frame::fmtI(set->cellsReached, 14) + frame::fmtI(set->cellsWon, 12) +
+                "  " + set->name);
+  }
+  l.push_back(frame::fmtI(kSourceNodata, 5) + " NODATA" + std::string(40, ' ') + frame::fmtI(c.nodataCode, 12));
+  l.push_back(frame::fmtI(kSourceCombined, 5) + " several sets combined" + std::string(25, ' ') +
+              frame::fmtI(c.combined, 12));
+  l.push_back(frame::fmtI(kSourceCleared, 5) + " cleared by a polygon" + std::string(26, ' ') +
+              frame::fmtI(c.cleared, 12));
+  if (!pv.sourceName.empty()) l.push_back(" Source grid: " + frame::trimRight(pv.sourceName));
+  if (!run.fr.pictureName.empty()) {
+    std::string p = " Picture: " + run.fr.pictureName;
+    if (!pv.sourceName.empty()) p += ", " + sourcePictureName(run.fr.pictureName);
+    l.push_back(p);
+  }
+  if (!run.fr.reportName.empty()) l.push_back(" Report: " + run.fr.reportName);
+  l.push_back(" ");
+  for (const auto& [name, seconds] : pv.steps) {
+    l.push_back(" Time " + padRight(name, 30) + frame::fmtF(seconds, 10, 3) + " s");
+  }
+  l.push_back(" Peak memory" + std::string(24, ' ') + frame::fmtF(frame::peakMemoryBytes() / 1048576.0, 10, 1) +
+              " MiB");
+  return l;
+}
+
+// ---------------------------------------------------------------- JSON
+
+void jsonString(std::string& out, const std::string& s) {
+  out += '"';
+  for (unsigned char ch : s) {
+    switch (ch) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        if (ch < 0x20) {
+          static const char* hex = "0123456789abcdef";
+          out += "\\u00";
+          out += hex[ch >> 4];
+          out += hex[ch & 15];
+        } else {
+          out += static_cast<char>(ch);
+        }
+    }
+  }
+  out += '"';
+}
+
+template <typename T>
+std::string jsonNumber(T v) {
+  char buf[64];
+  auto r = std::to_chars(buf, buf + sizeof buf, v);
+  return std::string(buf, r.ptr);
+}
+
+std::string reportJsonOf(const Run& run, const CellCounts& c) {
+  const Provenance& pv = run.provenance;
+  const grid::Structure& s = run.structure;
+  std::string o;
+  auto key = [&](const char* k) {
+    o += '"';
+    o += k;
+    o += "\": ";
+  };
+  o += "{\n  ";
+  key("report");
+  o += "\"TervalaGridCreate run report\",\n  ";
+  key("schemaVersion");
+  o += "1,\n  ";
+  key("grid");
+  o += "{";
+  key("file");
+  jsonString(o, storedName(run));
+  o += ", ";
+  key("type");
+  jsonString(o, run.settings.storeType);
+  o += ", ";
+  key("columns");
+  o += jsonNumber(s.grid.ncols) + ", ";
+  key("rows");
+  o += jsonNumber(s.grid.nrows) + ", ";
+  key("cells");
+  o += jsonNumber(c.cells) + ", ";
+  key("nodataValue");
+  o += jsonNumber(s.grid.nodata) + "},\n  ";
+  key("cells");
+  o += "{";
+  key("withValue");
+  o += jsonNumber(c.withValue) + ", ";
+  key("nodata");
+  o += jsonNumber(c.nodata) + ", ";
+  key("masked");
+  o += jsonNumber(c.masked) + "},\n  ";
+  key("values");
+  if (c.anyValue) {
+    o += "{";
+    key("minimum");
+    o += jsonNumber(c.minimum) + ", ";
+    key("maximum");
+    o += jsonNumber(c.maximum) + ", ";
+    key("mean");
+    o += jsonNumber(c.mean) + "},\n  ";
+  } else {
+    o += "null,\n  ";
+  }
+  key("sets");
+  o += "[";
+  bool firstSet = true;
+  for (const SetRecord* set : byNumber(pv)) {
+    o += firstSet ? "\n    {" : ",\n    {";
+    firstSet = false;
+    key("number");
+    o += jsonNumber(set->number) + ", ";
+    key("kind");
+    jsonString(o, setKindText(set->kind));
+    o += ", ";
+    key("use");
+    if (set->kind == SetKind::Polygons) {
+      jsonString(o, set->use);
+    } else {
+      o += "null";
+    }
+    o += ", ";
+    key("priority");
+    o += set->kind == SetKind::Polygons ? "null" : jsonNumber(set->priority);
+    o += ", ";
+    key("name");
+    jsonString(o, set->name);
+    o += ", ";
+    key("valuesRead");
+    o += jsonNumber(set->valuesRead) + ", ";
+    key("cellsReached");
+    o += jsonNumber(set->cellsReached) + ", ";
+    key("cellsWon");
+    o += jsonNumber(set->cellsWon) + "}";
+  }
+  o += firstSet ? "],\n  " : "\n  ],\n  ";
+  key("codes");
+  o += "[\n    {";
+  key("code");
+  o += jsonNumber(kSourceNodata) + ", ";
+  key("meaning");
+  o += "\"NODATA\", ";
+  key("cells");
+  o += jsonNumber(c.nodataCode) + "},\n    {";
+  key("code");
+  o += jsonNumber(kSourceCombined) + ", ";
+  key("meaning");
+  o += "\"several sets combined\", ";
+  key("cells");
+  o += jsonNumber(c.combined) + "},\n    {";
+  key("code");
+  o += jsonNumber(kSourceCleared) + ", ";
+  key("meaning");
+  o += "\"cleared by a polygon\", ";
+  key("cells");
+  o += jsonNumber(c.cleared) + "}\n  ],\n  ";
+  key("sourceFile");
+  if (pv.sourceName.empty()) {
+    o += "null";
+  } else {
+    jsonString(o, frame::trimRight(pv.sourceName));
+  }
+  o += ",\n  ";
+  key("pictures");
+  o += "[";
+  if (!run.fr.pictureName.empty()) {
+    jsonString(o, run.fr.pictureName);
+    if (!pv.sourceName.empty()) {
+      o += ", ";
+      jsonString(o, sourcePictureName(run.fr.pictureName));
+    }
+  }
+  o += "],\n  ";
+  key("steps");
+  o += "[";
+  for (size_t k = 0; k < pv.steps.size(); ++k) {
+    o += k == 0 ? "\n    {" : ",\n    {";
+    key("name");
+    jsonString(o, pv.steps[k].first);
+    o += ", ";
+    key("seconds");
+    o += jsonNumber(pv.steps[k].second) + "}";
+  }
+  o += pv.steps.empty() ? "],\n  " : "\n  ],\n  ";
+  key("peakMemoryBytes");
+  o += jsonNumber(frame::peakMemoryBytes());
+  o += "\n}\n";
+  return o;
+}
+
+std::string errorNumber(int e) {
+  return " Error number=" + frame::fmtI(e, 6, 6);
+}
+
+}  // namespace
+
+std::string reportJson(Run& run) {
+  return reportJsonOf(run, countCells(run));
+}
+
+bool writeRunAccount(Run& run) {
+  frame::Frame& fr = run.fr;
+  Provenance& pv = run.provenance;
+  const grid::Structure& s = run.structure;
+  const bool sourceGrid = !pv.sourceName.empty();
+  if (!pv.track && fr.pictureName.empty()) return false;
+  // The source grid.
+  if (sourceGrid) {
+    std::string failed;
+    const int e = grid::writeSourceGrid(s, pv.sourceType, pv.sourceName, pv.sourceBits, failed);
+    if (e != 0)
+      return frame::endWithListedError(fr, {" The file " + failed + " could not be written.", errorNumber(e)});
+  }
+  // The pictures.
+  if (!fr.pictureName.empty()) {
+    const std::string title = storedName(run);
+    int e = grid::writePng(grid::drawValues(s, title), fr.pictureName);
+    if (e != 0) {
+      return frame::endWithListedError(fr, {" The file " + fr.pictureName + " could not be written.", errorNumber(e)});
+    }
+    if (sourceGrid) {
+      CellCounts c = countCells(run);
+      std::vector<grid::SourceLegendEntry> legend;
+      for (const SetRecord* set : byNumber(pv)) {
+        if (set->cellsWon > 0) legend.push_back({set->number, std::to_string(set->number) + " " + set->name});
+      }
+      if (c.combined > 0) legend.push_back({kSourceCombined, "-1 SEVERAL SETS"});
+      if (c.cleared > 0) legend.push_back({kSourceCleared, "-2 CLEARED"});
+      legend.push_back({kSourceNodata, "0 NODATA"});
+      const std::string name = sourcePictureName(fr.pictureName);
+      e = grid::writePng(grid::drawSources(s, legend, "SOURCES OF " + title), name);
+      if (e != 0)
+        return frame::endWithListedError(fr, {" The file " + name + " could not be written.", errorNumber(e)});
+    }
+  }
+  if (!pv.track) return false;
+  endStep(run, sourceGrid || !fr.pictureName.empty() ? "source grid and pictures" : "counting");
+  // The report: at the end of the listing, and as JSON.
+  const CellCounts c = countCells(run);
+  frame::writeListing(fr, reportLines(run, c));
+  if (!fr.reportName.empty()) {
+    const std::string text = reportJsonOf(run, c);
+    frame::AtomicOutputFile out;
+    int e = out.open(frame::nativeName(fr.reportName));
+    if (e == 0) {
+      out.write(text.data(), text.size());
+      e = out.commit();
+    }
+    if (e != 0) {
+      return frame::endWithListedError(fr, {" The file " + fr.reportName + " could not be written.", errorNumber(e)});
+    }
+  }
+  return false;
+}
+
+}  // namespace assign

@@ -1,0 +1,86 @@
+#pragma once
+// Where every value came from: the sets of a run numbered in command-file order, the codes of
+// the source grid, the counts per set, the time of each step, and the run report that the
+// listing and a JSON file receive at the end of a run.
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace assign {
+
+struct Run;
+struct ValueRecord;
+struct RunSettings;
+
+// Codes of the source grid besides the numbers of the sets (1, 2, ...).
+constexpr int32_t kSourceNodata = 0;     // the cell is NODATA
+constexpr int32_t kSourceCombined = -1;  // several sets of the winning priority were combined
+constexpr int32_t kSourceCleared = -2;   // a CLEAR polygon took the cell out of the computation
+
+enum class SetKind : uint8_t { Grid, Points, Model, Polygons };
+const char* setKindText(SetKind k);
+
+// One set of the run: a TERVALAGRID, POINTFILE, USE-ZAV-OBJECT or POLYGONFILE line that the
+// run took.
+struct SetRecord {
+  SetKind kind = SetKind::Grid;
+  int32_t tableIndex = 0;  // in the table of its kind
+  size_t line = 0;         // its record in the command file
+  int32_t number = 0;      // from 1, in command-file order
+  std::string name;        // file name, or object and parameter of a model use
+  int32_t priority = 0;    // not for polygon files
+  std::string use;         // polygon files: CLEAR, ASSIGN or RESET
+  int64_t valuesRead = 0;  // grid values, points, model segments, polygons
+  int64_t cellsReached = 0;
+  int64_t cellsWon = 0;
+};
+
+struct Provenance {
+  bool track = false;  // the cell loop records sources and counts
+  // SOURCEFILE.
+  std::string sourceType, sourceName;
+  int sourceBits = 16;
+  // The sets as read (grid sets, point sets, model uses and polygon files in that order);
+  // numbered by number() once all are read.
+  std::vector<SetRecord> sets;
+  // Per set the cell loop searches (grid sets, point sets, model uses, in the cell loop's
+  // order): its place in sets, and the cells it reached.
+  std::vector<size_t> searched;
+  std::vector<int64_t> reached;
+  // The polygon file being applied: its number and the cells its polygons covered.
+  int32_t polygonNumber = 0;
+  std::vector<uint8_t> covered;
+  std::string polygonUse;
+  int64_t polygonCount = 0;
+  // The time of each step.
+  std::vector<std::pair<std::string, double>> steps;
+  double stepStart = 0.0;
+
+  // The number a set about to be added at command-file record `line` will have.
+  int32_t numberAt(size_t line) const;
+  // Numbers the sets in command-file order; fills `searched`.
+  void number();
+  // The source code of a searched set's place in the cell loop's order (-1: combined).
+  int32_t codeOf(int32_t searchIndex) const {
+    return searchIndex < 0 ? kSourceCombined : sets[searched[static_cast<size_t>(searchIndex)]].number;
+  }
+};
+
+// The searched set (its place in the cell loop's order) whose records gave the cell's value
+// `result`, or -1 when records of several sets of the winning priority made it together.
+// The list is the cell's value list as the run method combined it; result is not NODATA.
+int32_t winningSet(const std::vector<ValueRecord>& list, const RunSettings& settings, float result);
+
+// Starts and ends the timing of a step of the run.
+void startStep(Run& run);
+void endStep(Run& run, const std::string& name);
+
+// What the run writes after the grid: the source grid, the pictures and the run report (in
+// the listing and as JSON). Returns err.
+bool writeRunAccount(Run& run);
+
+// The run report as JSON (the JSON file; shared with the tests).
+std::string reportJson(Run& run);
+
+}  // namespace assign

@@ -1,0 +1,363 @@
+#include "grid/picture.h"
+
+#include <png.h>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <csetjmp>
+
+#include "frame/files.h"
+#include "frame/format.h"
+#include "frame/text.h"
+
+namespace grid {
+namespace {
+
+using Rgb = std::array<uint8_t, 3>;
+
+// Deep water blue through green and yellow to brown.
+Rgb ramp(double t) {
+  static const Rgb stops[] = {{24, 64, 160}, {60, 150, 200}, {90, 180, 110}, {230, 210, 90}, {150, 90, 50}};
+  t = std::clamp(t, 0.0, 1.0) * 4.0;
+  const int k = std::min(3, static_cast<int>(t));
+  const double f = t - k;
+  Rgb c;
+  for (int i = 0; i < 3; ++i)
+    c[i] = static_cast<uint8_t>(std::lround(stops[k][i] + f * (stops[k + 1][i] - stops[k][i])));
+  return c;
+}
+
+// A 5 x 7 pixel font: letters (lower case is drawn as upper case), digits and the signs of
+// file names and numbers. Other characters are drawn as "?".
+struct Glyph {
+  char key;
+  std::array<uint8_t, 7> rows;
+};
+const Glyph kFont[] = {
+    {'A', {0x0E, 0x11, 0x11, 0x1F, 0x11, 0x11, 0x11}},
+    {'B', {0x1E, 0x11, 0x11, 0x1E, 0x11, 0x11, 0x1E}},
+    {'C', {0x0E, 0x11, 0x10, 0x10, 0x10, 0x11, 0x0E}},
+    {'D', {0x1C, 0x12, 0x11, 0x11, 0x11, 0x12, 0x1C}},
+    {'E', {0x1F, 0x10, 0x10, 0x1E, 0x10, 0x10, 0x1F}},
+    {'F', {0x1F, 0x10, 0x10, 0x1E, 0x10, 0x10, 0x10}},
+    {'G', {0x0E, 0x11, 0x10, 0x17, 0x11, 0x11, 0x0F}},
+    {'H', {0x11, 0x11, 0x11, 0x1F, 0x11, 0x11, 0x11}},
+    {'I', {0x0E, 0x04, 0x04, 0x04, 0x04, 0x04, 0x0E}},
+    {'J', {0x07, 0x02, 0x02, 0x02, 0x02, 0x12, 0x0C}},
+    {'K', {0x11, 0x12, 0x14, 0x18, 0x14, 0x12, 0x11}},
+    {'L', {0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x1F}},
+    {'M', {0x11, 0x1B, 0x15, 0x15, 0x11, 0x11, 0x11}},
+    {'N', {0x11, 0x11, 0x19, 0x15, 0x13, 0x11, 0x11}},
+    {'O', {0x0E, 0x11, 0x11, 0x11, 0x11, 0x11, 0x0E}},
+    {'P', {0x1E, 0x11, 0x11, 0x1E, 0x10, 0x10, 0x10}},
+    {'Q', {0x0E, 0x11, 0x11, 0x11, 0x15, 0x12, 0x0D}},
+    {'R', {0x1E, 0x11, 0x11, 0x1E, 0x14, 0x12, 0x11}},
+    {'S', {0x0F, 0x10, 0x10, 0x0E, 0x01, 0x01, 0x1E}},
+    {'T', {0x1F, 0x04, 0x04, 0x04, 0x04, 0x04, 0x04}},
+    {'U', {0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x0E}},
+    {'V', {0x11, 0x11, 0x11, 0x11, 0x11, 0x0A, 0x04}},
+    {'W', {0x11, 0x11, 0x11, 0x15, 0x15, 0x15, 0x0A}},
+    {'X', {0x11, 0x11, 0x0A, 0x04, 0x0A, 0x11, 0x11}},
+    {'Y', {0x11, 0x11, 0x11, 0x0A, 0x04, 0x04, 0x04}},
+    {'Z', {0x1F, 0x01, 0x02, 0x04, 0x08, 0x10, 0x1F}},
+    {'0', {0x0E, 0x11, 0x13, 0x15, 0x19, 0x11, 0x0E}},
+    {'1', {0x04, 0x0C, 0x04, 0x04, 0x04, 0x04, 0x0E}},
+    {'2', {0x0E, 0x11, 0x01, 0x02, 0x04, 0x08, 0x1F}},
+    {'3', {0x1F, 0x02, 0x04, 0x02, 0x01, 0x11, 0x0E}},
+    {'4', {0x02, 0x06, 0x0A, 0x12, 0x1F, 0x02, 0x02}},
+    {'5', {0x1F, 0x10, 0x1E, 0x01, 0x01, 0x11, 0x0E}},
+    {'6', {0x06, 0x08, 0x10, 0x1E, 0x11, 0x11, 0x0E}},
+    {'7', {0x1F, 0x01, 0x02, 0x04, 0x08, 0x08, 0x08}},
+    {'8', {0x0E, 0x11, 0x11, 0x0E, 0x11, 0x11, 0x0E}},
+    {'9', {0x0E, 0x11, 0x11, 0x0F, 0x01, 0x02, 0x0C}},
+    {'.', {0x00, 0x00, 0x00, 0x00, 0x00, 0x0C, 0x0C}},
+    {'-', {0x00, 0x00, 0x00, 0x1F, 0x00, 0x00, 0x00}},
+    {'+', {0x00, 0x04, 0x04, 0x1F, 0x04, 0x04, 0x00}},
+    {'_', {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x1F}},
+    {'/', {0x01, 0x01, 0x02, 0x04, 0x08, 0x10, 0x10}},
+    {'\\', {0x10, 0x10, 0x08, 0x04, 0x02, 0x01, 0x01}},
+    {'(', {0x02, 0x04, 0x08, 0x08, 0x08, 0x04, 0x02}},
+    {')', {0x08, 0x04, 0x02, 0x02, 0x02, 0x04, 0x08}},
+    {':', {0x00, 0x0C, 0x0C, 0x00, 0x0C, 0x0C, 0x00}},
+    {',', {0x00, 0x00, 0x00, 0x00, 0x0C, 0x04, 0x08}},
+    {'=', {0x00, 0x00, 0x1F, 0x00, 0x1F, 0x00, 0x00}},
+    {'#', {0x0A, 0x0A, 0x1F, 0x0A, 0x1F, 0x0A, 0x0A}},
+    {'*', {0x00, 0x04, 0x15, 0x0E, 0x15, 0x04, 0x00}},
+    {'?', {0x0E, 0x11, 0x01, 0x02, 0x04, 0x00, 0x04}},
+    {' ', {0, 0, 0, 0, 0, 0, 0}},
+};
+
+const std::array<uint8_t, 7>& glyphOf(char ch) {
+  const char c = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+  for (const auto& g : kFont) {
+    if (g.key == c) return g.rows;
+  }
+  for (const auto& g : kFont) {
+    if (g.key == '?') return g.rows;
+  }
+  return kFont[0].rows;
+}
+
+constexpr int kTextSize = 2;               // each font pixel a square of 2 x 2
+constexpr int kCharWidth = 6 * kTextSize;  // 5 pixels and a gap
+constexpr int kMapMargin = 10;
+constexpr int kTitleHeight = 34;
+
+class Canvas {
+ public:
+  explicit Canvas(int w, int h) {
+    p_.width = w;
+    p_.height = h;
+    p_.rgba.assign(static_cast<size_t>(w) * static_cast<size_t>(h) * 4, 255);  // opaque white
+  }
+  void set(int x, int y, Rgb c, uint8_t alpha = 255) {
+    if (x < 0 || y < 0 || x >= p_.width || y >= p_.height) return;
+    uint8_t* q = &p_.rgba[(static_cast<size_t>(y) * static_cast<size_t>(p_.width) + static_cast<size_t>(x)) * 4];
+    q[0] = c[0];
+    q[1] = c[1];
+    q[2] = c[2];
+    q[3] = alpha;
+  }
+  void fill(int x0, int y0, int x1, int y1, Rgb c, uint8_t alpha = 255) {
+    for (int y = y0; y < y1; ++y) {
+      for (int x = x0; x < x1; ++x) set(x, y, c, alpha);
+    }
+  }
+  void frame(int x0, int y0, int x1, int y1, Rgb c) {
+    fill(x0, y0, x1, y0 + 1, c);
+    fill(x0, y1 - 1, x1, y1, c);
+    fill(x0, y0, x0 + 1, y1, c);
+    fill(x1 - 1, y0, x1, y1, c);
+  }
+  void text(int x, int y, const std::string& s, Rgb c = {30, 30, 30}) {
+    for (char ch : s) {
+      const auto& rows = glyphOf(ch);
+      for (int r = 0; r < 7; ++r) {
+        for (int b = 0; b < 5; ++b) {
+          if (rows[static_cast<size_t>(r)] & (0x10 >> b)) {
+            fill(x + b * kTextSize, y + r * kTextSize, x + (b + 1) * kTextSize, y + (r + 1) * kTextSize, c);
+          }
+        }
+      }
+      x += kCharWidth;
+    }
+  }
+  Picture take() { return std::move(p_); }
+
+ private:
+  Picture p_;
+};
+
+// The map's size in pixels: small grids are enlarged to about 640 pixels on their long side,
+// each cell a square; large ones are sampled down to 800 pixels, each pixel showing the cell
+// under its middle.
+struct MapLayout {
+  int width = 0, height = 0;
+  int top = kMapMargin;
+};
+
+MapLayout layoutMap(const Structure& s, bool titled) {
+  MapLayout m;
+  const int nc = std::max(1, s.grid.ncols), nr = std::max(1, s.grid.nrows);
+  const int longSide = std::max(nc, nr);
+  if (longSide <= 640) {
+    const int scale = std::max(1, 640 / longSide);
+    m.width = nc * scale;
+    m.height = nr * scale;
+  } else {
+    m.width = std::max(1, static_cast<int>(static_cast<int64_t>(nc) * 800 / longSide));
+    m.height = std::max(1, static_cast<int>(static_cast<int64_t>(nr) * 800 / longSide));
+  }
+  if (titled) m.top = kTitleHeight;
+  return m;
+}
+
+// Calls paint(x, y, index) for every map pixel with the index of the cell it shows.
+template <typename Paint>
+void forEachMapPixel(const Structure& s, const MapLayout& m, Paint paint) {
+  const int64_t nc = s.grid.ncols, nr = s.grid.nrows;
+  if (nc <= 0 || nr <= 0) return;
+  std::vector<size_t> column(static_cast<size_t>(m.width));
+  for (int x = 0; x < m.width; ++x)
+    column[static_cast<size_t>(x)] = static_cast<size_t>((2 * x + 1) * nc / (2 * m.width));
+  for (int y = 0; y < m.height; ++y) {
+    const int64_t fromNorth = (2 * static_cast<int64_t>(y) + 1) * nr / (2 * m.height);
+    const size_t rowStart = static_cast<size_t>(nr - 1 - fromNorth) * static_cast<size_t>(nc);
+    for (int x = 0; x < m.width; ++x) paint(kMapMargin + x, m.top + y, rowStart + column[static_cast<size_t>(x)]);
+  }
+}
+
+std::string numberLabel(double v) {
+  return frame::trimmed(frame::fmtG(v, 12, 6));
+}
+
+// The swatch of NODATA: an empty frame, as the cells are transparent.
+void nodataSwatch(Canvas& c, int x, int y) {
+  c.frame(x, y, x + 20, y + 14, {120, 120, 120});
+}
+
+const Rgb kPalette[] = {{31, 119, 180},  {255, 127, 14},  {44, 160, 44},   {214, 39, 40},
+                        {148, 103, 189}, {140, 86, 75},   {227, 119, 194}, {188, 189, 34},
+                        {23, 190, 207},  {174, 199, 232}, {255, 187, 120}, {152, 223, 138}};
+
+}  // namespace
+
+void sourceColour(int32_t code, uint8_t rgb[3]) {
+  Rgb c = {0, 0, 0};
+  if (code > 0) {
+    c = kPalette[static_cast<size_t>(code - 1) % (sizeof kPalette / sizeof kPalette[0])];
+  } else if (code == -1) {
+    c = {64, 64, 64};  // several sets combined
+  } else if (code == -2) {
+    c = {190, 190, 190};  // cleared
+  }
+  for (int i = 0; i < 3; ++i) rgb[i] = c[static_cast<size_t>(i)];
+}
+
+Picture drawValues(const Structure& s, const std::string& title) {
+  const GridDescription& g = s.grid;
+  double lo = INFINITY, hi = -INFINITY;
+  for (float v : g.values) {
+    if (v == g.nodata || !std::isfinite(v)) continue;
+    lo = std::min(lo, static_cast<double>(v));
+    hi = std::max(hi, static_cast<double>(v));
+  }
+  if (!(hi >= lo)) lo = hi = 0.0;
+  const bool flat = hi == lo;
+  const MapLayout m = layoutMap(s, !title.empty());
+  std::vector<std::string> labels;
+  for (int k = 0; k <= 4; ++k) labels.push_back(numberLabel(flat ? lo : hi - k * (hi - lo) / 4));
+  size_t widest = 6;  // "NODATA"
+  for (const auto& l : labels) widest = std::max(widest, l.size());
+  const int legendX = kMapMargin + m.width + 14;
+  const int legendHeight = 180;
+  const int width = std::max(legendX + 29 + static_cast<int>(widest) * kCharWidth + kMapMargin,
+                             kMapMargin * 2 + static_cast<int>(title.size()) * kCharWidth);
+  const int height = std::max(m.height + m.top + kMapMargin, m.top + legendHeight + 28 + kMapMargin);
+  Canvas c(width, height);
+  if (!title.empty()) c.text(kMapMargin, 8, title);
+  forEachMapPixel(s, m, [&](int x, int y, size_t k) {
+    const float v = g.values[k];
+    if (v == g.nodata || !std::isfinite(v)) {
+      c.set(x, y, {255, 255, 255}, 0);
+    } else {
+      c.set(x, y, ramp(flat ? 0.5 : (v - lo) / (hi - lo)));
+    }
+  });
+  // The legend: the ramp from high (top) to low, five labels, and the NODATA swatch.
+  const int ly = m.top;
+  for (int y = 0; y < legendHeight; ++y) {
+    c.fill(legendX, ly + y, legendX + 20, ly + y + 1,
+           ramp(flat ? 0.5 : 1.0 - static_cast<double>(y) / (legendHeight - 1)));
+  }
+  for (int k = 0; k <= 4; ++k) {
+    if (flat && k > 0) break;
+    const int y = flat ? ly + legendHeight / 2 : ly + k * (legendHeight - 1) / 4;
+    c.fill(legendX + 20, y, legendX + 25, y + 1, {30, 30, 30});
+    c.text(legendX + 29, y - 7, labels[static_cast<size_t>(k)]);
+  }
+  nodataSwatch(c, legendX, ly + legendHeight + 14);
+  c.text(legendX + 29, ly + legendHeight + 14, "NODATA");
+  return c.take();
+}
+
+Picture drawSources(const Structure& s, const std::vector<SourceLegendEntry>& legend, const std::string& title) {
+  const MapLayout m = layoutMap(s, !title.empty());
+  constexpr size_t kLongest = 40;  // characters of a legend text
+  size_t widest = 0;
+  for (const auto& e : legend) widest = std::max(widest, std::min(e.text.size(), kLongest));
+  const int legendX = kMapMargin + m.width + 14;
+  const int entryHeight = 20;
+  const int width = std::max(legendX + 29 + static_cast<int>(widest) * kCharWidth + kMapMargin,
+                             kMapMargin * 2 + static_cast<int>(title.size()) * kCharWidth);
+  const int height =
+      std::max(m.height + m.top + kMapMargin, m.top + static_cast<int>(legend.size()) * entryHeight + kMapMargin);
+  Canvas c(width, height);
+  if (!title.empty()) c.text(kMapMargin, 8, title);
+  forEachMapPixel(s, m, [&](int x, int y, size_t k) {
+    const int32_t code = k < s.source.size() ? s.source[k] : 0;
+    if (code == 0) {
+      c.set(x, y, {255, 255, 255}, 0);
+      return;
+    }
+    uint8_t rgb[3];
+    sourceColour(code, rgb);
+    c.set(x, y, {rgb[0], rgb[1], rgb[2]});
+  });
+  int y = m.top;
+  for (const auto& e : legend) {
+    if (e.code == 0) {
+      nodataSwatch(c, legendX, y);
+    } else {
+      uint8_t rgb[3];
+      sourceColour(e.code, rgb);
+      c.fill(legendX, y, legendX + 20, y + 14, {rgb[0], rgb[1], rgb[2]});
+    }
+    c.text(legendX + 29, y, e.text.substr(0, kLongest));
+    y += entryHeight;
+  }
+  return c.take();
+}
+
+namespace {
+
+void appendBytes(png_structp png, png_bytep data, png_size_t n) {
+  auto* out = static_cast<std::vector<uint8_t>*>(png_get_io_ptr(png));
+  out->insert(out->end(), data, data + n);
+}
+void flushNothing(png_structp) {}
+// libpng's own messages never reach the terminal: an error ends the encoding, a warning is
+// of no use to the user of a quick-look picture.
+[[noreturn]] void onError(png_structp png, png_const_charp) {
+  png_longjmp(png, 1);
+}
+void onWarning(png_structp, png_const_charp) {}
+
+// The encoding proper. Nothing changes after setjmp but what libpng holds.
+bool encodeRows(png_structp png, png_infop info, const Picture& p, png_bytepp rows) {
+  if (setjmp(png_jmpbuf(png))) return false;
+  png_set_IHDR(png, info, static_cast<png_uint_32>(p.width), static_cast<png_uint_32>(p.height), 8, PNG_COLOR_TYPE_RGBA,
+               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_set_rows(png, info, rows);
+  png_write_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
+  return true;
+}
+
+}  // namespace
+
+std::vector<uint8_t> encodePng(const Picture& p) {
+  std::vector<uint8_t> out;
+  if (p.width <= 0 || p.height <= 0) return out;
+  std::vector<png_bytep> rows(static_cast<size_t>(p.height));
+  for (int y = 0; y < p.height; ++y) {
+    rows[static_cast<size_t>(y)] =
+        const_cast<png_bytep>(&p.rgba[static_cast<size_t>(y) * static_cast<size_t>(p.width) * 4]);
+  }
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, onError, onWarning);
+  if (!png) return out;
+  png_infop info = png_create_info_struct(png);
+  if (!info) {
+    png_destroy_write_struct(&png, nullptr);
+    return out;
+  }
+  png_set_write_fn(png, &out, appendBytes, flushNothing);
+  const bool ok = encodeRows(png, info, p, rows.data());
+  png_destroy_write_struct(&png, &info);
+  if (!ok) out.clear();
+  return out;
+}
+
+int writePng(const Picture& p, const std::string& fileName) {
+  const std::vector<uint8_t> bytes = encodePng(p);
+  if (bytes.empty()) return EIO;
+  frame::AtomicOutputFile out;
+  const int e = out.open(frame::nativeName(fileName));
+  if (e != 0) return e;
+  out.write(bytes.data(), bytes.size());
+  return out.commit();
+}
+
+}  // namespace grid
