@@ -2,9 +2,9 @@
 #include <atomic>
 #include <chrono>
 #include <climits>
-#include <cmath>
 #include <condition_variable>
 #include <mutex>
+#include <cmath>
 #include <optional>
 #include <thread>
 
@@ -29,12 +29,12 @@ void cellGeometry(const grid::Structure& s, int32_t i, int32_t j, CellGeometry& 
   g.middle[1] = yll + (static_cast<float>(j - 1) + 0.5f) * cs;
 }
 
-const frame::Failure kNanFailure{
-    {" ", " ===WARNING, fatal error===", " ", " A Nan found during the run.",
-     " This is probably due to a bug in the program (area=0.),", " so please WARN THE ADMINISTRATOR:", " ",
-     " Administrator: the maintainers of TervalaGridCreate at your site."},
-    true,
-    100};
+const frame::Failure kNanFailure{{" ", " ===WARNING, fatal error===", " ", " A Nan found during the run.",
+                                  " This is probably due to a bug in the program (area=0.),",
+                                  " so please WARN THE ADMINISTRATOR:", " ",
+                                  " Administrator: the maintainers of TervalaGridCreate at your site."},
+                                 true,
+                                 100};
 
 // Computes cell (i, j) with worker w; a fatal finding is returned.
 inline std::optional<frame::Failure> computeCell(Run& run, Worker& w, int32_t i, int32_t j) {
@@ -347,16 +347,14 @@ bool ASSIGNINFORMATIONTOGRID(Run& run) {
     collectReached(run, run.main);
   } else if (threads == 1) {
     run.main.valuesFound = false;
-    failure = computeRows(
-        run, run.main, 1, nr, done, [] { return false; }, &progress);
+    failure = computeRows(run, run.main, 1, nr, done, [] { return false; }, &progress);
     run.valuesFound = run.main.valuesFound;
     collectReached(run, run.main);
   } else {
     // Band b holds rows [start[b], start[b+1]-1]. A fatal finding in band b makes the bands
     // after it stop; the earliest band's finding is the one reported, as one pass would.
     std::vector<int32_t> start(static_cast<size_t>(threads) + 1);
-    for (int b = 0; b <= threads; ++b)
-      start[static_cast<size_t>(b)] = 1 + static_cast<int32_t>(int64_t(nr) * b / threads);
+    for (int b = 0; b <= threads; ++b) start[static_cast<size_t>(b)] = 1 + static_cast<int32_t>(int64_t(nr) * b / threads);
     std::vector<Worker> workers(static_cast<size_t>(threads));
     std::vector<std::optional<frame::Failure>> found(static_cast<size_t>(threads));
     std::atomic<int> firstFailed{INT_MAX};

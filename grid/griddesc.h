@@ -16,9 +16,9 @@ struct GridDescription {
   float nodata = -999.999f;
   int32_t ncols = 0, nrows = 0;
   int32_t priority = 0;
-  int32_t numberOfValues = 0;  // the set's #VALUES
+  int32_t numberOfValues = 0;        // the set's #VALUES
   bool sameGeometry = false;
-  std::vector<float> xAxis, yAxis;  // ncols+1 and nrows+1 boundaries of an AXIS grid
+  std::vector<float> xAxis, yAxis;   // ncols+1 and nrows+1 boundaries of an AXIS grid
   std::vector<float> values;
 
   // The texts hold one of a few words; their first letters tell them apart.
@@ -36,14 +36,14 @@ struct GridDescription {
 // The output grid with its mask and the header copy the writer uses.
 struct Structure {
   GridDescription grid;
-  std::vector<uint8_t> assignMask;  // 1 where a value is to be computed
+  std::vector<uint8_t> assignMask;   // 1 where a value is to be computed
   // Per cell, beside the values, where the value came from: the number of the set that gave
   // it, 0 for NODATA, -1 for several sets combined, -2 for a cell cleared by a polygon.
   // Empty unless the run records its sources.
   std::vector<int32_t> source;
   float cellsize = 1.0f;
-  float nodataOut = -999.999f;  // the no-data value written
-  std::string fileType;         // "BIL" or "ASC" when a FILE line was given
+  float nodataOut = -999.999f;       // the no-data value written
+  std::string fileType;              // "BIL" or "ASC" when a FILE line was given
 };
 
 // The header of a band-interleaved-by-line raster, with its "not given" marks.
