@@ -1,0 +1,102 @@
+#!/usr/bin/env bash
+# A source grid, a run report and pictures change nothing of a run: the grid, the table files
+# and every line the listing held without them are the same bytes. The source grid is the
+# same on 1, 2 and 3 threads, and the JSON report validates against its schema and adds up
+# to the structure's cells. A CELL and a MIDDLE structure with every kind of set, two sets
+# of one priority (so that cells are combined) and CLEAR, ASSIGN and RESET polygons.
+#
+#   account_changes_nothing.sh <program> <mkinput> <schema>
+set -euo pipefail
+program=$1
+mkinput=$2
+schema=$3
+here="$(cd "$(dirname "$0")" && pwd)"
+mixed="$here/../threads/mixed"
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+python=""
+for p in python3 /usr/bin/python3; do
+  if command -v "$p" > /dev/null 2>&1 && "$p" -c 'import jsonschema' 2> /dev/null; then
+    python=$p
+    break
+  fi
+done
+if [ -z "$python" ]; then
+  echo "no Python with jsonschema (Debian: python3-jsonschema): the report cannot be validated" >&2
+  exit 1
+fi
+
+# The listing as a person compares it: date lines masked, the run report cut off, and the
+# blank lines, footers and headers that fill the last page dropped.
+normalise() {
+  sed 's/^.*\.  program = /<date>.  program = /' "$1" |
+    awk '/^ Run report$/ { exit } { print }' |
+    tac | awk 'done || !/^( *\/[0-9]+(\.\.)?| *|<date>.*|-+)$/ { done = 1; print }' | tac
+}
+
+status=0
+for pcf in TervalaGridCreate.PCF middle.pcf; do
+  for variant in plain 1 2 3; do
+    dir="$work/$pcf-$variant"
+    mkdir -p "$dir"
+    cp -r "$mixed/." "$dir"
+    (
+      cd "$dir"
+      "$mkinput" lga warped.lga.txt warped.lga
+      "$mkinput" cco warped.cco.txt warped.cco
+      "$mkinput" map warped.map.txt warped.map
+      printf '1 AUTO\n1000,2030\n1060,2030\n1060,2060\n1000,2060\n1000,2030\nEND\nEND\n' > clear.gen
+      printf '1 AUTO\n1010,2040\n1030,2040\n1030,2050\n1010,2050\n1010,2040\nEND\nEND\n' > reset.gen
+      # The source line stands where the plain run has it as a comment, so that the listing's
+      # pages break alike.
+      source="SOURCEFILE,ASC,sources.asc"
+      [ "$variant" = plain ] && source="* $source"
+      {
+        cat "$pcf"
+        echo "TERVALAGRID,ASC,CELL,terrain,0"
+        echo "POLYGONFILE,clear.gen,CLEAR"
+        echo "POLYGONFILE,reset.gen,RESET"
+        echo "$source"
+      } > run.pcf
+      if [ "$variant" = plain ]; then
+        "$program" IN=run.pcf THREADS=1 > /dev/null
+      else
+        "$program" IN=run.pcf "THREADS=$variant" REPORT=run.json PICTURE=picture.png > /dev/null
+      fi
+    )
+  done
+  plain="$work/$pcf-plain"
+  for variant in 1 2 3; do
+    dir="$work/$pcf-$variant"
+    outputs=$(find "$plain" -maxdepth 1 \( -iname 'result.*' -o -iname '*.tab' \) | sort)
+    [ "$(wc -l <<< "$outputs")" -ge 3 ] || { echo "$pcf: the grid or the table is missing" >&2; status=1; }
+    for f in $outputs; do
+      if ! cmp -s "$f" "$dir/$(basename "$f")"; then
+        echo "$pcf, $variant threads: $(basename "$f") differs from the run without source grid, report and picture" >&2
+        status=1
+      fi
+    done
+    if ! diff <(normalise "$plain/TervalaGridCreate.out" | sed 's/^\* SOURCEFILE/SOURCEFILE/') \
+      <(normalise "$dir/TervalaGridCreate.out") > "$work/diff"; then
+      echo "$pcf, $variant threads: the listing differs before the run report:" >&2
+      head -5 "$work/diff" >&2
+      status=1
+    fi
+    grep -q '^ Run report$' "$dir/TervalaGridCreate.out" || { echo "$pcf: no run report in the listing" >&2; status=1; }
+    for f in picture.png picture_source.png; do
+      [ -s "$dir/$f" ] || { echo "$pcf, $variant threads: no $f" >&2; status=1; }
+    done
+    "$python" "$here/check_report.py" "$schema" "$dir/run.json" "$dir/sources.asc" || status=1
+    if ! cmp -s "$work/$pcf-1/sources.asc" "$dir/sources.asc"; then
+      echo "$pcf: the source grid on $variant threads differs from the one on 1" >&2
+      status=1
+    fi
+  done
+  # Every kind of code shows in this run: set numbers, several sets combined, cleared cells.
+  for code in ' -1 ' ' -2 '; do
+    tail -n +7 "$work/$pcf-1/sources.asc" | sed 's/^/ /; s/$/ /' | grep -q -- "$code" ||
+      { echo "$pcf: no code$code in the source grid" >&2; status=1; }
+  done
+done
+[ $status -eq 0 ] && echo "source grids, reports and pictures change nothing, on 1, 2 and 3 threads"
+exit $status
