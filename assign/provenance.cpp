@@ -142,6 +142,8 @@ std::string sourcePictureName(const std::string& picture) {
   return frame::GUMEXT(picture, " ") + "_source.png";
 }
 
+std::string sourceFileName(const Provenance& pv) { return frame::GUMEXT(frame::trimRight(pv.sourceName), pv.sourceType); }
+
 std::string storedName(const Run& run) {
   return frame::GUMEXT(frame::trimRight(run.settings.storeName), run.settings.storeType);
 }
@@ -180,7 +182,7 @@ std::vector<std::string> reportLines(const Run& run, const CellCounts& c) {
               frame::fmtI(c.combined, 12));
   l.push_back(frame::fmtI(kSourceCleared, 5) + " cleared by a polygon" + std::string(26, ' ') +
               frame::fmtI(c.cleared, 12));
-  if (!pv.sourceName.empty()) l.push_back(" Source grid: " + frame::trimRight(pv.sourceName));
+  if (!pv.sourceName.empty()) l.push_back(" Source grid: " + sourceFileName(pv));
   if (!run.fr.pictureName.empty()) {
     std::string p = " Picture: " + run.fr.pictureName;
     if (!pv.sourceName.empty()) p += ", " + sourcePictureName(run.fr.pictureName);
@@ -341,7 +343,7 @@ std::string reportJsonOf(const Run& run, const CellCounts& c) {
   if (pv.sourceName.empty()) {
     o += "null";
   } else {
-    jsonString(o, frame::trimRight(pv.sourceName));
+    jsonString(o, sourceFileName(pv));
   }
   o += ",\n  ";
   key("pictures");

@@ -9,6 +9,8 @@
 //   status    the expected exit status (default 0)
 //   env       NAME=value lines added to the environment; @DIR@ stands for the run directory
 //   absent    names that must not exist after the run
+//   mask      line beginnings, one per line: a line of a text file that begins with one is
+//             compared up to there only (times and memory of the run report)
 //   expected/ files that must exist after the run with exactly this content; in text files a
 //             line holding ".  program = " (the page header with the date) is compared from
 //             there on, and a file named stdout or stderr is compared with what the program wrote.
@@ -42,11 +44,17 @@ static std::vector<std::string> lines(const std::string& text) {
   return out;
 }
 
+static std::vector<std::string> maskedBeginnings;
+
 static std::string mask(const std::string& text) {
   std::string out;
-  for (const auto& l : lines(text)) {
+  for (auto l : lines(text)) {
     size_t p = l.find(".  program = ");
-    out += (p == std::string::npos ? l : "<date>" + l.substr(p)) + "\n";
+    if (p != std::string::npos) l = "<date>" + l.substr(p);
+    for (const auto& b : maskedBeginnings) {
+      if (l.compare(0, b.size(), b) == 0) l = b + "<masked>";
+    }
+    out += l + "\n";
   }
   return out;
 }
@@ -103,9 +111,15 @@ int main(int argc, char** argv) {
   for (const auto& e : fs::directory_iterator(caseDir)) {
     const std::string name = e.path().filename().string();
     if (name == "expected" || name == "args" || name == "status" || name == "setup" || name == "absent" ||
-        name == "env")
+        name == "env" || name == "mask")
       continue;
     fs::copy(e.path(), outDir / name, fs::copy_options::recursive);
+  }
+
+  if (fs::exists(caseDir / "mask")) {
+    for (const auto& l : lines(readFile(caseDir / "mask"))) {
+      if (!l.empty()) maskedBeginnings.push_back(l);
+    }
   }
 
   std::vector<std::string> env;
