@@ -1,0 +1,78 @@
+#include <gtest/gtest.h>
+
+#include "assign/run.h"
+
+using namespace assign;
+
+namespace {
+ValueRecord rec(float v, int32_t set, int32_t p = 0, float w = 1.0f) {
+  ValueRecord r;
+  r.value = v;
+  r.weight = w;
+  r.priority = p;
+  r.set = set;
+  return r;
+}
+// The value the run method gives, and the set the source grid names for it.
+int32_t winner(const std::string& method, const std::vector<ValueRecord>& list) {
+  RunSettings s;
+  s.runMethod = method;
+  s.derive();
+  const float v = combineValues(list, s, -9999.0f);
+  return winningSet(list, s, v);
+}
+}  // namespace
+
+TEST(SourceOfAValue, OnlyTheWinningPriorityCountsAndSeveralSetsAreCombined) {
+  // A set of a higher priority wins wherever it stands in the list.
+  EXPECT_EQ(winner("AVERAGE", {rec(1, 0, 0), rec(2, 1, 5), rec(3, 2, 0)}), 1);
+  EXPECT_EQ(winner("AVERAGE", {rec(2, 1, 5), rec(1, 0, 0)}), 1);
+  // Many values of one set are that set; two sets of one priority averaged are combined.
+  EXPECT_EQ(winner("AVERAGE", {rec(1, 3), rec(2, 3), rec(3, 3)}), 3);
+  EXPECT_EQ(winner("AVERAGE", {rec(1, 3), rec(2, 4)}), kSourceCombined);
+  EXPECT_EQ(winner("AVERAGE", {rec(1, 3, 1), rec(2, 4, 0), rec(5, 3, 1)}), 3);
+  // One value: its set, whatever the method.
+  for (const char* m : {"AVERAGE", "MAXIMUM", "MINIMUM", "MAJORITY", "MINORITY"})
+    EXPECT_EQ(winner(m, {rec(4, 7)}), 7) << m;
+}
+
+TEST(SourceOfAValue, ExtremesAndClassesNameTheSetsThatHeldThem) {
+  // MAXIMUM and MINIMUM: the set holding the kept value; on a tie the first, as the method keeps it.
+  EXPECT_EQ(winner("MAXIMUM", {rec(5, 0), rec(7, 1)}), 1);
+  EXPECT_EQ(winner("MAXIMUM", {rec(8, 0), rec(8, 1)}), 0);
+  EXPECT_EQ(winner("MINIMUM", {rec(5, 0), rec(7, 1)}), 0);
+  EXPECT_EQ(winner("MAXIMUM", {rec(9, 0, 0), rec(7, 1, 1)}), 1);
+  // MAJORITY: the sets whose values fall in the chosen class; MINORITY alike.
+  EXPECT_EQ(winner("MAJORITY", {rec(2, 0), rec(2.5f, 1), rec(3, 2)}), kSourceCombined);
+  EXPECT_EQ(winner("MAJORITY", {rec(2, 0), rec(2.5f, 0), rec(3, 2)}), 0);
+  EXPECT_EQ(winner("MAJORITY", {rec(4, 0), rec(3, 1)}), 1);  // tie: the lowest class
+  EXPECT_EQ(winner("MINORITY", {rec(2, 0), rec(2, 1), rec(3, 2)}), 2);
+}
+
+TEST(SetNumbers, FollowTheCommandFileWhateverTheKind) {
+  Provenance pv;
+  auto add = [&](SetKind k, size_t line) {
+    SetRecord s;
+    s.kind = k;
+    s.line = line;
+    pv.sets.push_back(s);
+  };
+  // Read as the driver reads them: grids, points, model uses, then polygon files.
+  add(SetKind::Grid, 20);
+  add(SetKind::Grid, 12);
+  add(SetKind::Points, 15);
+  add(SetKind::Model, 30);
+  // A polygon file on line 10 comes before all of them, one on line 25 after three.
+  EXPECT_EQ(pv.numberAt(10), 1);
+  add(SetKind::Polygons, 10);
+  EXPECT_EQ(pv.numberAt(25), 5);
+  add(SetKind::Polygons, 25);
+  pv.number();
+  std::vector<int32_t> numbers;
+  for (const auto& s : pv.sets) numbers.push_back(s.number);
+  EXPECT_EQ(numbers, (std::vector<int32_t>{4, 2, 3, 6, 1, 5}));
+  // The cell loop's order: grid sets, point sets, model uses.
+  EXPECT_EQ(pv.searched, (std::vector<size_t>{0, 1, 2, 3}));
+  EXPECT_EQ(pv.codeOf(2), 3);
+  EXPECT_EQ(pv.codeOf(-1), kSourceCombined);
+}
