@@ -7,6 +7,7 @@ namespace app {
 int printUsage() {
   std::fputs(
       "Usage: TervalaGridCreate [OUTPUT=listing] [ERROR=errorfile] [INPUT=commandfile] [THREADS=n]\n"
+      "                         [REPORT=report.json] [PICTURE=picture.png]\n"
       "       TervalaGridCreate --help | --version\n"
       "\n"
       "Builds one raster grid (the structure of the command file) and gives every cell a value\n"
@@ -17,6 +18,8 @@ int printUsage() {
       "  ERROR=name,  ER=name    an error file for the error messages (default: the listing)\n"
       "  INPUT=name,  IN=name    the command file (default: TervalaGridCreate.PCF)\n"
       "  THREADS=n,   TH=n       cores for the cell loop (default: all)\n"
+      "  REPORT=name, RE=name    a run report at the end of the listing, and as JSON in name\n"
+      "  PICTURE=name, PI=name   a PNG picture of the result (and of its sources, with SOURCEFILE)\n"
       "\n"
       "DEVICE.CNF must exist; it is looked for in the current folder, in the program's folder\n"
       "and in each folder of the environment variable VESKPC (separated by ':').\n"

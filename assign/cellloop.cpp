@@ -53,7 +53,8 @@ inline std::optional<frame::Failure> computeCell(Run& run, Worker& w, int32_t i,
   if (v != s.grid.nodata) w.valuesFound = true;
   // Where the value came from, beside it; the value list still holds the cell's records.
   if (run.provenance.track) {
-    s.source[k] = v == s.grid.nodata ? kSourceNodata : run.provenance.codeOf(winningSet(w.values, run.settings, v));
+    s.source[k] = v == s.grid.nodata ? kSourceNodata
+                                     : run.provenance.codeOf(winningSet(w.values, w.setRuns, run.settings, v));
   }
   return std::nullopt;
 }
@@ -232,13 +233,14 @@ float GETINFORMATION(const Run& run, Worker& w, int32_t i, int32_t j) {
   // counts the cell as reached.
   const bool track = run.provenance.track;
   if (track && w.reached.size() != run.provenance.searched.size()) w.reached.assign(run.provenance.searched.size(), 0);
+  w.setRuns.clear();
   int32_t searchIndex = 0;
   size_t before = 0;
   auto tag = [&] {
     if (track) {
       const size_t n = w.values.size();
       if (n > before) {
-        for (size_t r = before; r < n; ++r) w.values[r].set = searchIndex;
+        w.setRuns.push_back({searchIndex, static_cast<uint32_t>(before), static_cast<uint32_t>(n)});
         ++w.reached[static_cast<size_t>(searchIndex)];
       }
       before = n;

@@ -396,6 +396,8 @@ bool writeRunAccount(Run& run) {
     if (e != 0)
       return frame::endWithListedError(fr, {" The file " + failed + " could not be written.", errorNumber(e)});
   }
+  // The counts of the report, once.
+  const CellCounts c = pv.track ? countCells(run) : CellCounts();
   // The pictures.
   if (!fr.pictureName.empty()) {
     const std::string title = storedName(run);
@@ -404,7 +406,6 @@ bool writeRunAccount(Run& run) {
       return frame::endWithListedError(fr, {" The file " + fr.pictureName + " could not be written.", errorNumber(e)});
     }
     if (sourceGrid) {
-      CellCounts c = countCells(run);
       std::vector<grid::SourceLegendEntry> legend;
       for (const SetRecord* set : byNumber(pv)) {
         if (set->cellsWon > 0) legend.push_back({set->number, std::to_string(set->number) + " " + set->name});
@@ -421,7 +422,6 @@ bool writeRunAccount(Run& run) {
   if (!pv.track) return false;
   endStep(run, sourceGrid || !fr.pictureName.empty() ? "source grid and pictures" : "counting");
   // The report: at the end of the listing, and as JSON.
-  const CellCounts c = countCells(run);
   frame::writeListing(fr, reportLines(run, c));
   if (!fr.reportName.empty()) {
     const std::string text = reportJsonOf(run, c);

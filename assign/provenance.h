@@ -67,10 +67,19 @@ struct Provenance {
   }
 };
 
+// The records [begin, end) of a cell's value list that one set gave, with the set's place in
+// the cell loop's order. A set gives its records one after another, all of its priority.
+struct SetRun {
+  int32_t set = 0;
+  uint32_t begin = 0, end = 0;
+};
+
 // The searched set (its place in the cell loop's order) whose records gave the cell's value
 // `result`, or -1 when records of several sets of the winning priority made it together.
-// The list is the cell's value list as the run method combined it; result is not NODATA.
-int32_t winningSet(const std::vector<ValueRecord>& list, const RunSettings& settings, float result);
+// The list is the cell's value list as the run method combined it, runs its sets in list
+// order; result is not NODATA.
+int32_t winningSet(const std::vector<ValueRecord>& list, const std::vector<SetRun>& runs, const RunSettings& settings,
+                   float result);
 
 // Starts and ends the timing of a step of the run.
 void startStep(Run& run);

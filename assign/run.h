@@ -50,7 +50,6 @@ struct ValueRecord {
   float weight = 0.0f;  // an area, 1.0, or -1.0 for an unweighted value
   Related related = Related::Cell;
   int32_t priority = 0;
-  int32_t set = 0;  // the set that gave it, in the cell loop's order (when sources are recorded)
 };
 
 // The current cell: corners lower-left, lower-right, upper-right, upper-left, and middle.
@@ -159,6 +158,7 @@ struct alignas(64) Worker {
   ZavColumn* column = nullptr;    // set when the ordered pass has done this column's part
   bool valuesFound = false;
   std::vector<int64_t> reached;  // per searched set: the cells it gave a value to
+  std::vector<SetRun> setRuns;   // the current cell's records by the set that gave them
 };
 
 struct Run {

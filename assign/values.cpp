@@ -99,34 +99,46 @@ float combineValues(const std::vector<ValueRecord>& list, const RunSettings& set
 
 namespace assign {
 
-int32_t winningSet(const std::vector<ValueRecord>& list, const RunSettings& settings, float result) {
-  if (list.empty()) return kSourceCombined;
-  if (list.size() == 1) return list[0].set;
-  int32_t top = list[0].priority;
-  for (const auto& r : list) top = std::max(top, r.priority);
+int32_t winningSet(const std::vector<ValueRecord>& list, const std::vector<SetRun>& runs, const RunSettings& settings,
+                   float result) {
+  if (runs.empty()) return kSourceCombined;
+  if (runs.size() == 1) return runs[0].set;
+  // Only the sets of the highest priority present count.
+  auto priorityOf = [&](const SetRun& r) { return list[r.begin].priority; };
+  int32_t top = priorityOf(runs[0]);
+  for (const auto& r : runs) top = std::max(top, priorityOf(r));
   const RunMethod m = settings.method;
-  // The records that made the value: for MAXIMUM and MINIMUM the first record of the winning
-  // priority that holds it (the one the combination kept); for the class methods those of the
-  // chosen class; for AVERAGE all of the winning priority.
   if (m == RunMethod::Maximum || m == RunMethod::Minimum) {
-    for (const auto& r : list) {
-      if (r.priority == top && r.value == result) return r.set;
+    // The first record of the winning priority that holds the value kept, as the combination
+    // keeps it.
+    const bool max = m == RunMethod::Maximum;
+    const ValueRecord* best = nullptr;
+    int32_t set = kSourceCombined;
+    for (const auto& r : runs) {
+      if (priorityOf(r) != top) continue;
+      for (uint32_t k = r.begin; k < r.end; ++k) {
+        if (!best || (max ? list[k].value > best->value : list[k].value < best->value)) {
+          best = &list[k];
+          set = r.set;
+        }
+      }
     }
-    return kSourceCombined;
+    return set;
   }
+  // AVERAGE: every set of the winning priority; MAJORITY and MINORITY: those with a value in
+  // the chosen class.
   const bool classes = m == RunMethod::Majority || m == RunMethod::Minority;
   const double chosen = result;
   int32_t found = kSourceCombined;
-  bool any = false;
-  for (const auto& r : list) {
-    if (r.priority != top) continue;
-    if (classes && classOf(r.value) != chosen) continue;
-    if (!any) {
-      found = r.set;
-      any = true;
-    } else if (r.set != found) {
-      return kSourceCombined;
+  for (const auto& r : runs) {
+    if (priorityOf(r) != top) continue;
+    if (classes) {
+      bool inClass = false;
+      for (uint32_t k = r.begin; k < r.end && !inClass; ++k) inClass = classOf(list[k].value) == chosen;
+      if (!inClass) continue;
     }
+    if (found != kSourceCombined) return kSourceCombined;
+    found = r.set;
   }
   return found;
 }

@@ -342,6 +342,7 @@ bool encodeRows(png_structp png, png_infop info, const Picture& p, png_bytepp ro
   // picture a small part of a run's time.
   png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_UP);
   png_set_compression_level(png, 1);
+  png_set_compression_strategy(png, 3);  // Z_RLE: runs of equal bytes, which is what flat maps give
   png_set_rows(png, info, rows);
   png_write_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
   return true;

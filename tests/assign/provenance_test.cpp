@@ -5,21 +5,33 @@
 using namespace assign;
 
 namespace {
-ValueRecord rec(float v, int32_t set, int32_t p = 0, float w = 1.0f) {
+// A candidate value and the set (in the cell loop's order) that gave it.
+struct Tagged {
+  ValueRecord r;
+  int32_t set;
+};
+Tagged rec(float v, int32_t set, int32_t p = 0, float w = 1.0f) {
   ValueRecord r;
   r.value = v;
   r.weight = w;
   r.priority = p;
-  r.set = set;
-  return r;
+  return {r, set};
 }
-// The value the run method gives, and the set the source grid names for it.
-int32_t winner(const std::string& method, const std::vector<ValueRecord>& list) {
+// The value the run method gives, and the set the source grid names for it. Consecutive
+// records of one set are one run, as the cell loop records them.
+int32_t winner(const std::string& method, const std::vector<Tagged>& tagged) {
   RunSettings s;
   s.runMethod = method;
   s.derive();
+  std::vector<ValueRecord> list;
+  std::vector<SetRun> runs;
+  for (const auto& t : tagged) {
+    if (runs.empty() || runs.back().set != t.set) runs.push_back({t.set, static_cast<uint32_t>(list.size()), 0});
+    list.push_back(t.r);
+    runs.back().end = static_cast<uint32_t>(list.size());
+  }
   const float v = combineValues(list, s, -9999.0f);
-  return winningSet(list, s, v);
+  return winningSet(list, runs, s, v);
 }
 }  // namespace
 
@@ -30,7 +42,7 @@ TEST(SourceOfAValue, OnlyTheWinningPriorityCountsAndSeveralSetsAreCombined) {
   // Many values of one set are that set; two sets of one priority averaged are combined.
   EXPECT_EQ(winner("AVERAGE", {rec(1, 3), rec(2, 3), rec(3, 3)}), 3);
   EXPECT_EQ(winner("AVERAGE", {rec(1, 3), rec(2, 4)}), kSourceCombined);
-  EXPECT_EQ(winner("AVERAGE", {rec(1, 3, 1), rec(2, 4, 0), rec(5, 3, 1)}), 3);
+  EXPECT_EQ(winner("AVERAGE", {rec(1, 3, 1), rec(5, 3, 1), rec(2, 4, 0)}), 3);
   // One value: its set, whatever the method.
   for (const char* m : {"AVERAGE", "MAXIMUM", "MINIMUM", "MAJORITY", "MINORITY"})
     EXPECT_EQ(winner(m, {rec(4, 7)}), 7) << m;
@@ -45,6 +57,8 @@ TEST(SourceOfAValue, ExtremesAndClassesNameTheSetsThatHeldThem) {
   // MAJORITY: the sets whose values fall in the chosen class; MINORITY alike.
   EXPECT_EQ(winner("MAJORITY", {rec(2, 0), rec(2.5f, 1), rec(3, 2)}), kSourceCombined);
   EXPECT_EQ(winner("MAJORITY", {rec(2, 0), rec(2.5f, 0), rec(3, 2)}), 0);
+  EXPECT_EQ(winner("MAJORITY", {rec(3, 0), rec(2, 0), rec(2, 1), rec(2, 1)}), kSourceCombined);
+  EXPECT_EQ(winner("MAJORITY", {rec(3, 0), rec(3, 0), rec(2, 1), rec(4, 2)}), 0);
   EXPECT_EQ(winner("MAJORITY", {rec(4, 0), rec(3, 1)}), 1);  // tie: the lowest class
   EXPECT_EQ(winner("MINORITY", {rec(2, 0), rec(2, 1), rec(3, 2)}), 2);
 }
