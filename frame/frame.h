@@ -52,6 +52,8 @@ struct BarState {
 // The block loaded last by VULREG.
 struct BlockTable {
   std::vector<std::string> lines;  // each cut to 100 characters
+  std::vector<size_t> records;     // the record of the file each line came from
+  int unit = -1;                   // the unit the block was loaded from
   int current = 0;                 // 1-based index of the line found last by ZOEK
   bool restart = false;
   int count() const { return static_cast<int>(lines.size()); }
@@ -107,6 +109,10 @@ struct Frame {
   // or on the screen when the run ends first.
   std::vector<std::string> early;
   bool ended = false;
+  // An ERROR block was written after which the run went on without an input: status 3.
+  bool inputLeftOut = false;
+  // The grid file the run wrote, for the batch log's last line.
+  std::string resultName;
 };
 
 }  // namespace frame

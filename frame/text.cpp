@@ -389,11 +389,7 @@ namespace {
                                     "parameter string found : " + item,
                                     " ",
                                     "The program will stop"};
-  SETLU(fr, fr.errorUnit, "SET");
-  for (const auto& l : lines) PAGN2(fr, "NEWLINE", l);
-  PAGN2(fr, "WAIT", " ");
-  ENDPR(fr);
-  throw Stop{1};
+  fatalErrorBlock(fr, lines, 1);
 }
 
 // Converts item n whatever the caller's storage; the type code decides the conversion.

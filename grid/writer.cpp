@@ -25,9 +25,23 @@ std::string shortest(float v) {
   return std::string(buf, r.ptr);
 }
 
-std::string padLeft(const std::string& s, size_t w) { return s.size() >= w ? s : std::string(w - s.size(), ' ') + s; }
+// Whether two number texts give the same double, as a GIS reading them compares them.
+bool sameNumber(const std::string& a, const std::string& b) {
+  const std::string ta = frame::trimmed(a), tb = frame::trimmed(b);
+  double x = 0, y = 0;
+  const auto ra = std::from_chars(ta.data(), ta.data() + ta.size(), x);
+  const auto rb = std::from_chars(tb.data(), tb.data() + tb.size(), y);
+  return ra.ec == std::errc() && rb.ec == std::errc() && ra.ptr == ta.data() + ta.size() &&
+         rb.ptr == tb.data() + tb.size() && x == y;
+}
 
-std::string errorNumber(int e) { return " Error number=" + frame::fmtI(e, 6, 6); }
+std::string padLeft(const std::string& s, size_t w) {
+  return s.size() >= w ? s : std::string(w - s.size(), ' ') + s;
+}
+
+std::string errorNumber(int e) {
+  return " Error number=" + frame::fmtI(e, 6, 6);
+}
 
 }  // namespace
 
@@ -102,15 +116,18 @@ bool WRITEINFORMATIONTOGRID(frame::Frame& fr, const Structure& s, const std::str
   const GridDescription& g = s.grid;
   // 1.
   frame::ProgressCounter progress(fr, "Writing information", g.nrows);
-  // 2.
+  // 2. The empty marker replaces only the last extension, and the file's extension is added
+  // after it as it stands: "out.v1.asc" becomes "out.v1_EMPTY.ASC".
   std::string name = frame::trimRight(fileName);
-  if (indicateEmpty && !valuesFound) name = frame::GUMEXT(name, " ") + "_EMPTY";
+  const bool emptyMarked = indicateEmpty && !valuesFound;
+  if (emptyMarked) name = frame::GUMEXT(name, " ") + "_EMPTY";
+  auto withExtension = [&](const char* ext) { return emptyMarked ? name + "." + ext : frame::GUMEXT(name, ext); };
   // 3.
   const int unit = fr.units.FREEFILE(100);
   const size_t nc = static_cast<size_t>(g.ncols);
   if (fileType == "ASC") {
     // 4.
-    const std::string ascName = frame::GUMEXT(name, "ASC");
+    const std::string ascName = withExtension("ASC");
     frame::AtomicOutputFile out;
     int e = out.open(frame::nativeName(ascName));
     if (e != 0)
@@ -130,13 +147,22 @@ bool WRITEINFORMATIONTOGRID(frame::Frame& fr, const Structure& s, const std::str
     std::string nd = frame::fmtG(s.nodataOut, 12, 6);
     if (!readsBackAs(nd, s.nodataOut)) nd = padLeft(shortest(s.nodataOut), 12);
     text += "nodata_value " + nd + "\n";
+    // A NODATA cell must read back as the header's nodata_value, or a GIS takes it for data:
+    // where the cell's own form gives another number, the header's text is written instead.
+    std::string nodataCell;
+    appendAscValue(nodataCell, s.nodataOut);
+    if (!sameNumber(nodataCell, nd)) nodataCell = " " + padLeft(frame::trimmed(nd), 12);
     out.write(text.data(), text.size());
     text.clear();
     text.reserve(1 << 20);
     for (int32_t r = g.nrows; r >= 1; --r) {
       const float* row = g.values.data() + g.index(1, r);
       for (size_t c = 0; c < nc; ++c) {
-        appendAscValue(text, row[c]);
+        if (row[c] == s.nodataOut) {
+          text += nodataCell;
+        } else {
+          appendAscValue(text, row[c]);
+        }
         if ((c + 1) % 28 == 0 || c + 1 == nc) text += '\n';
       }
       if (text.size() > (1 << 20) - 4096) {
@@ -150,12 +176,13 @@ bool WRITEINFORMATIONTOGRID(frame::Frame& fr, const Structure& s, const std::str
     fr.units.close(unit);
     if (e != 0)
       return frame::endWithListedError(fr, {" The file " + ascName + " could not be written.", errorNumber(e)});
+    fr.resultName = ascName;
     return false;
   }
   if (fileType == "BIL") {
     // 5.
-    const std::string hdrName = frame::GUMEXT(name, "HDR");
-    const std::string bilName = frame::GUMEXT(name, "BIL");
+    const std::string hdrName = withExtension("HDR");
+    const std::string bilName = withExtension("BIL");
     frame::AtomicOutputFile hdr, bil;
     int e = hdr.open(frame::nativeName(hdrName));
     if (e != 0)
@@ -220,6 +247,7 @@ bool WRITEINFORMATIONTOGRID(frame::Frame& fr, const Structure& s, const std::str
       frame::removeFile(frame::nativeName(bilName));
       return frame::endWithListedError(fr, {" The file " + hdrName + " could not be written.", errorNumber(e)});
     }
+    fr.resultName = bilName;
   }
   return false;
 }

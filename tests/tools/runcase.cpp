@@ -21,6 +21,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -42,11 +43,17 @@ static std::vector<std::string> lines(const std::string& text) {
   return out;
 }
 
+// The durations of the batch log's steps, "(0.12 s)", vary from run to run.
+static std::string maskDurations(const std::string& l) {
+  static const std::regex duration(R"(\(\d+\.\d\d s\))");
+  return std::regex_replace(l, duration, "(<time>)");
+}
+
 static std::string mask(const std::string& text) {
   std::string out;
   for (const auto& l : lines(text)) {
     size_t p = l.find(".  program = ");
-    out += (p == std::string::npos ? l : "<date>" + l.substr(p)) + "\n";
+    out += (p == std::string::npos ? maskDurations(l) : "<date>" + l.substr(p)) + "\n";
   }
   return out;
 }
