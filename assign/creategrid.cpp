@@ -132,6 +132,16 @@ bool CREATEGRID(Run& run) {
         fr, {" No name found for the storage file in the STOREFILE command.", " ", "   Command line: " + raw});
   }
   warnRepeated(fr, "STOREFILE");
+  // Whether the grid can be written is known now: a missing or read-only folder, or a folder
+  // under the grid's name, is reported before the work instead of after it.
+  {
+    const std::string target = frame::GUMEXT(frame::trimRight(st.storeName), st.storeType);
+    const int e = frame::checkOutputPlace(frame::nativeName(target));
+    if (e != 0) {
+      return frame::endWithListedError(
+          fr, {" The file " + target + " could not be opened.", " Error number=" + frame::fmtI(e, 6, 6)});
+    }
+  }
   // 3. INDICATE-EMPTY.
   st.indicateEmpty = false;
   rewindCommands(fr);

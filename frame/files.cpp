@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <strings.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,7 +12,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>
 
 namespace frame {
 namespace {
@@ -86,9 +86,19 @@ std::string resolveInputName(const std::string& name) {
   return cur.empty() ? n : cur;
 }
 
-bool fileExists(const std::string& name) { return pathExists(resolveInputName(name)); }
+bool fileExists(const std::string& name) {
+  return pathExists(resolveInputName(name));
+}
 
-bool removeFile(const std::string& name) { return ::unlink(name.c_str()) == 0; }
+bool removeFile(const std::string& name) {
+  return ::unlink(name.c_str()) == 0;
+}
+
+bool sameFile(const std::string& a, const std::string& b) {
+  struct stat sa, sb;
+  if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
 
 bool isDirectory(const std::string& name) {
   struct stat st;
@@ -153,8 +163,7 @@ int readTextLines(const std::string& name, TextLines& lines, bool& openFailed, s
   return 0;
 }
 
-int readTextRecords(const std::string& name, std::vector<std::string>& records, bool& openFailed,
-                    size_t maxRecords) {
+int readTextRecords(const std::string& name, std::vector<std::string>& records, bool& openFailed, size_t maxRecords) {
   TextLines lines;
   records.clear();
   const int e = readTextLines(name, lines, openFailed, maxRecords);
@@ -221,7 +230,9 @@ int createEmptyFile(const std::string& name) {
 
 // ---------------------------------------------------------------- TextOutputFile
 
-TextOutputFile::~TextOutputFile() { close(); }
+TextOutputFile::~TextOutputFile() {
+  close();
+}
 
 int TextOutputFile::open(const std::string& name, bool append) {
   close();
@@ -260,7 +271,9 @@ int TextOutputFile::close() {
 
 // ---------------------------------------------------------------- AtomicOutputFile
 
-AtomicOutputFile::~AtomicOutputFile() { abandon(); }
+AtomicOutputFile::~AtomicOutputFile() {
+  abandon();
+}
 
 int AtomicOutputFile::open(const std::string& name) {
   abandon();
@@ -282,11 +295,12 @@ int AtomicOutputFile::open(const std::string& name) {
     }
     return e;
   }
-  ::fchmod(fd, 0666 & ~[] {
-    mode_t m = ::umask(0);
-    ::umask(m);
-    return m;
-  }());
+  ::fchmod(
+      fd, 0666 & ~[] {
+        mode_t m = ::umask(0);
+        ::umask(m);
+        return m;
+      }());
   temp_.assign(t.data());
   registerPending(temp_.c_str());
   f_ = ::fdopen(fd, "wb");
@@ -343,7 +357,9 @@ void AtomicOutputFile::abandon() {
 
 // ---------------------------------------------------------------- BinaryInputFile
 
-BinaryInputFile::~BinaryInputFile() { close(); }
+BinaryInputFile::~BinaryInputFile() {
+  close();
+}
 
 int BinaryInputFile::open(const std::string& name) {
   close();
@@ -387,7 +403,9 @@ void BinaryInputFile::close() {
 
 // ---------------------------------------------------------------- BlockReader
 
-BlockReader::~BlockReader() { close(); }
+BlockReader::~BlockReader() {
+  close();
+}
 
 int BlockReader::open(const std::string& name) {
   close();
@@ -485,6 +503,18 @@ void removePendingTemporaries() noexcept {
     const char* p = slot.load();
     if (p) ::unlink(p);
   }
+}
+
+}  // namespace frame
+
+namespace frame {
+
+int checkOutputPlace(const std::string& name) {
+  if (isDirectory(name)) return EISDIR;
+  AtomicOutputFile probe;
+  const int e = probe.open(name);
+  probe.abandon();
+  return e;
 }
 
 }  // namespace frame

@@ -19,6 +19,8 @@ bool fileExists(const std::string& name);
 // Removes a file; false when it could not be removed.
 bool removeFile(const std::string& name);
 bool isDirectory(const std::string& name);
+// Whether two names lead to one existing file (the same device and inode).
+bool sameFile(const std::string& a, const std::string& b);
 // The size in bytes of a regular file; the largest number when it is not one (a pipe, a
 // device) or cannot be examined, so that no size check refuses it.
 uint64_t fileSize(const std::string& name);
@@ -83,6 +85,10 @@ class TextOutputFile {
   int err_ = 0;
   std::vector<char> buf_;
 };
+
+// Whether an output file can be made under name: 0, or the error number that writing it
+// would meet (a missing or read-only folder, a folder of that name). Leaves nothing behind.
+int checkOutputPlace(const std::string& name);
 
 // An output file that appears under its name only when it is complete: it is written
 // under a temporary name beside the target and renamed into place by commit().

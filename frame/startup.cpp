@@ -103,6 +103,14 @@ void VERSION(Frame& fr, std::string_view family, std::string_view program, float
 
 namespace {
 
+// A monochrome text attribute (blink 128, background 16..112, intensity 8, colour 0..7) as
+// the foreground and background colours the window draws with.
+void splitAttribute(int& fg, int& bg) {
+  const int attribute = fg;
+  fg = attribute & 15;
+  bg = (attribute >> 4) & 7;
+}
+
 std::string systemMessage(int e) {
   return std::strerror(e);
 }
@@ -330,6 +338,11 @@ void INITPR(Frame& fr, std::string_view family, std::string_view program, float 
         if (ZOEK(fr, "PRINT-LINE")) ATTRIB(fr, fr.block.currentLine(), fr.textFg);
         fr.block.restart = true;
         if (ZOEK(fr, "PRINT-HEAD")) ATTRIB(fr, fr.block.currentLine(), fr.headFg);
+        // The words give a text attribute (REVERSE is dark on light, NORMAL light on dark,
+        // HIGHINTENSITY bright), not a colour number: its low four bits are the text colour
+        // and the next three the background, so reverse video does not draw black on black.
+        splitAttribute(fr.textFg, fr.textBg);
+        splitAttribute(fr.headFg, fr.headBg);
       }
     }
   }
@@ -413,8 +426,9 @@ void ENDPR(Frame& fr) {
   fr.ended = true;
   PagerState& p = fr.pager;
   if (TextOutputFile* out = fr.units.output(p.unit)) {
-    // A page is only completed when one was started.
-    if (!p.headerPending) {
+    // A page is completed when one was started, and always after a switch back from the
+    // error unit; a listing with nothing on its page gets no blank page.
+    if (!p.headerPending || p.afterReset) {
       if (p.mode == "YE") {
         while (p.lineCounter < p.linesPerPage) {
           out->writeLine(std::string());

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <new>
 
 #include "frame/files.h"
@@ -49,7 +50,7 @@ class ListReader {
     const char* b = token.data();
     const char* e = b + token.size();
     auto r = std::from_chars(b, e, v);
-    if (r.ec == std::errc() && r.ptr == e && std::isfinite(v)) return Result::Value;
+    if (r.ec == std::errc() && r.ptr == e) return Result::Value;
     size_t star = token.find('*');
     if (star != std::string::npos) {
       int64_t count = 0;
@@ -189,6 +190,7 @@ bool HANDLETERVALAGRID(frame::Frame& fr, const Structure& s, GridSets& g, const 
 
   std::string dataName;
   bool bil16 = false;
+  bool nanNodata = false;
   ListReader asc;
   frame::BinaryInputFile bin;
   if (type == "ASC") {
@@ -208,7 +210,7 @@ bool HANDLETERVALAGRID(frame::Frame& fr, const Structure& s, GridSets& g, const 
     AscHeaderResult r = readAscHeader(fr, head, h);
     if (r != AscHeaderResult::Ok) {
       fr.units.close(unit);
-      return frame::endWithListedError(fr, ascHeaderMessage(r, "Tervala file " + dataName));
+      return frame::endWithListedError(fr, ascHeaderMessage(r, "Tervala file " + dataName, h));
     }
     asc.skipLines(6);
     d.ncols = h.ncols;
@@ -217,6 +219,12 @@ bool HANDLETERVALAGRID(frame::Frame& fr, const Structure& s, GridSets& g, const 
     d.yll = h.yll;
     d.dx = d.dy = h.cellsize;
     d.nodata = h.nodata;
+    // A NaN nodata_value (GDAL's for float grids) marks the NaN cells as missing values: they
+    // are read as a number no cell holds, since NaN equals nothing.
+    if (std::isnan(d.nodata)) {
+      nanNodata = true;
+      d.nodata = std::numeric_limits<float>::lowest();
+    }
     d.gridKind = "BASIC";
     g.sixteenBit = false;
   } else {
@@ -297,6 +305,10 @@ bool HANDLETERVALAGRID(frame::Frame& fr, const Structure& s, GridSets& g, const 
         ListReader::Result res = asc.next(row[c], token);
         if (res == ListReader::Result::Value) {
           if (std::isfinite(row[c])) continue;
+          if (nanNodata && std::isnan(row[c])) {
+            row[c] = d.nodata;
+            continue;
+          }
           res = ListReader::Result::Bad;
         }
         fr.units.close(unit);
@@ -328,7 +340,8 @@ bool HANDLETERVALAGRID(frame::Frame& fr, const Structure& s, GridSets& g, const 
       } else {
         for (size_t c = 0; c < nc; ++c) {
           const uint32_t bits = static_cast<uint32_t>(raw[4 * c]) | (static_cast<uint32_t>(raw[4 * c + 1]) << 8) |
-                                (static_cast<uint32_t>(raw[4 * c + 2]) << 16) | (static_cast<uint32_t>(raw[4 * c + 3]) << 24);
+                                (static_cast<uint32_t>(raw[4 * c + 2]) << 16) |
+                                (static_cast<uint32_t>(raw[4 * c + 3]) << 24);
           float v;
           std::memcpy(&v, &bits, 4);
           if (!std::isfinite(v)) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <limits>
 #include <new>
 
 #include "frame/cmdfile.h"
@@ -24,6 +25,20 @@ AscHeaderResult readAscHeader(frame::Frame& fr, const std::vector<std::string>& 
     char c = line[i].empty() ? ' ' : line[i][0];
     if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))) return AscHeaderResult::NotSixLines;
   }
+  // Each number is checked first, so that a damaged header names its file instead of
+  // stopping in the conversion.
+  std::string item;
+  for (int i = 0; i < 6; ++i) {
+    frame::PARAM(fr, line[i], 2, item);
+    if (i == 5 && frame::upper(item) == "NAN") continue;
+    int64_t n = 0;
+    float v = 0;
+    const bool ok = i < 2 ? frame::parseFortranInteger(item, n) : frame::parseFortranReal(item, v);
+    if (!ok) {
+      h.badLine = frame::trimRight(records[static_cast<size_t>(i)]);
+      return AscHeaderResult::NotANumber;
+    }
+  }
   frame::UNFORM(fr, line[0], 2, "I4", h.ncols);
   frame::UNFORM(fr, line[1], 2, "I4", h.nrows);
   std::string key;
@@ -36,12 +51,19 @@ AscHeaderResult readAscHeader(frame::Frame& fr, const std::vector<std::string>& 
   frame::UNFORM(fr, line[4], 2, "R4", h.cellsize);
   if (h.xCentre) h.xll = h.xll - 0.5f * h.cellsize;
   if (h.yCentre) h.yll = h.yll - 0.5f * h.cellsize;
-  frame::UNFORM(fr, line[5], 2, "R4", h.nodata);
+  frame::PARAM(fr, line[5], 2, item);
+  if (frame::upper(item) == "NAN") {
+    h.nodata = std::numeric_limits<float>::quiet_NaN();
+  } else {
+    frame::UNFORM(fr, line[5], 2, "R4", h.nodata);
+  }
   return AscHeaderResult::Ok;
 }
 
-std::vector<std::string> ascHeaderMessage(AscHeaderResult r, const std::string& what) {
+std::vector<std::string> ascHeaderMessage(AscHeaderResult r, const std::string& what, const AscHeader& h) {
   if (r == AscHeaderResult::TooShort) return {" The " + what + " ends before its six header lines."};
+  if (r == AscHeaderResult::NotANumber)
+    return {" The header of the " + what + " holds a line whose value is not a number:", " " + h.badLine};
   return {" The header of the " + what + " must have six lines:",
           " ncols, nrows, xllcorner, yllcorner, cellsize and nodata_value."};
 }
@@ -110,7 +132,7 @@ bool GETTERVALAGRIDSTRUCTURE(frame::Frame& fr, Structure& s) {
       AscHeaderResult r = readAscHeader(fr, records, h);
       if (r != AscHeaderResult::Ok) {
         fr.units.close(unit);
-        return frame::endWithListedError(fr, ascHeaderMessage(r, "structure file " + ascName));
+        return frame::endWithListedError(fr, ascHeaderMessage(r, "structure file " + ascName, h));
       }
       fr.units.close(unit);
       g.ncols = h.ncols;
@@ -133,13 +155,30 @@ bool GETTERVALAGRIDSTRUCTURE(frame::Frame& fr, Structure& s) {
     }
     const std::string line = fr.block.currentLine();
     switch (k) {
-      case 0: frame::UNFORM(fr, line, 2, "I4", g.ncols); break;
-      case 1: frame::UNFORM(fr, line, 2, "I4", g.nrows); break;
-      case 2: frame::UNFORM(fr, line, 2, "R4", g.xll); break;
-      case 3: frame::UNFORM(fr, line, 2, "R4", g.yll); break;
-      case 4: frame::UNFORM(fr, line, 2, "R4", cellsize); break;
-      case 5: frame::UNFORM(fr, line, 2, "R4", g.nodata); break;
+      case 0:
+        frame::UNFORM(fr, line, 2, "I4", g.ncols);
+        break;
+      case 1:
+        frame::UNFORM(fr, line, 2, "I4", g.nrows);
+        break;
+      case 2:
+        frame::UNFORM(fr, line, 2, "R4", g.xll);
+        break;
+      case 3:
+        frame::UNFORM(fr, line, 2, "R4", g.yll);
+        break;
+      case 4:
+        frame::UNFORM(fr, line, 2, "R4", cellsize);
+        break;
+      case 5:
+        frame::UNFORM(fr, line, 2, "R4", g.nodata);
+        break;
     }
+  }
+  // A NaN NODATA (from an ASC header) equals no value, not even itself: the output needs a number.
+  if (std::isnan(g.nodata)) {
+    return frame::endWithListedError(fr, {" The NODATA value of the structure is not a number (NaN).",
+                                          " Give a NODATA line in the STRUCTURE block."});
   }
   // 8.
   s.nodataOut = g.nodata;

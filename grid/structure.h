@@ -14,12 +14,14 @@ struct AscHeader {
   int32_t ncols = 0, nrows = 0;
   float xll = 0.0f, yll = 0.0f, cellsize = 1.0f, nodata = -999.999f;
   bool xCentre = false, yCentre = false;
+  std::string badLine;  // the header line whose number could not be read
 };
-enum class AscHeaderResult { Ok, TooShort, NotSixLines };
+enum class AscHeaderResult { Ok, TooShort, NotSixLines, NotANumber };
 // Only the second item of each line counts; the first must be a keyword, so that a file
-// whose header lacks a line (a NODATA_value, say) is refused instead of read wrongly.
+// whose header lacks a line (a NODATA_value, say) is refused instead of read wrongly. A
+// nodata_value of NaN (as GDAL writes for float grids) is kept as NaN.
 AscHeaderResult readAscHeader(frame::Frame& fr, const std::vector<std::string>& lines, AscHeader& h);
 // The message lines for a header that could not be read.
-std::vector<std::string> ascHeaderMessage(AscHeaderResult r, const std::string& what);
+std::vector<std::string> ascHeaderMessage(AscHeaderResult r, const std::string& what, const AscHeader& h);
 
 }  // namespace grid
