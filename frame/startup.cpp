@@ -1,6 +1,7 @@
 #include "frame/startup.h"
 
 #include <cerrno>
+#include <climits>
 
 #include "frame/cmdfile.h"
 #include "frame/datetime.h"
@@ -426,6 +427,23 @@ void INITPR(Frame& fr, std::string_view family, std::string_view program, float 
   std::string threads;
   if (RUNPRM(fr, "THREADS", 2, threads)) UNFORM(fr, "THREADS," + threads, 2, "I4", fr.threads);
   if (fr.threads < 0) fr.threads = 0;
+  // The memory bound: a MEMORY line, beaten by MEMORY= (ME=) in the run string; BAND= and
+  // TILE= only in the run string. The driver checks them.
+  in->rewind();
+  fr.memoryMiB = 0.0;
+  fr.memoryText.clear();
+  if (OPDR(fr, "MEMORY", fr.configUnit, line, LineMode::NOCHNG)) PARAM(fr, line, 2, fr.memoryText);
+  std::string memory;
+  if (RUNPRM(fr, "MEMORY", 0, memory)) fr.memoryText = trimmed(memory);
+  if (!fr.memoryText.empty() && !parseFortranReal(fr.memoryText, fr.memoryMiB)) fr.memoryMiB = -1.0;
+  std::string band;
+  fr.bandRows = 0;
+  if (RUNPRM(fr, "BAND", 0, band)) {
+    int64_t rows = 0;
+    fr.bandRows = parseFortranInteger(trimmed(band), rows) && rows > 0 && rows <= INT32_MAX ? static_cast<int32_t>(rows) : -1;
+  }
+  fr.tileText.clear();
+  if (RUNPRM(fr, "TILE", 0, fr.tileText)) fr.tileText = trimmed(fr.tileText);
   // 15.
   in->rewind();
   fr.plotter.clear();
