@@ -2,9 +2,9 @@
 #include <atomic>
 #include <chrono>
 #include <climits>
+#include <cmath>
 #include <condition_variable>
 #include <mutex>
-#include <cmath>
 #include <optional>
 #include <thread>
 
@@ -31,12 +31,12 @@ void cellGeometry(const grid::Structure& s, int32_t i, int32_t j, CellGeometry& 
   g.middle[1] = yll + (static_cast<float>(j - 1) + 0.5f) * cs;
 }
 
-const frame::Failure kNanFailure{{" ", " ===WARNING, fatal error===", " ", " A Nan found during the run.",
-                                  " This is probably due to a bug in the program (area=0.),",
-                                  " so please WARN THE ADMINISTRATOR:", " ",
-                                  " Administrator: the maintainers of TervalaGridCreate at your site."},
-                                 true,
-                                 100};
+const frame::Failure kNanFailure{
+    {" ", " ===WARNING, fatal error===", " ", " A Nan found during the run.",
+     " This is probably due to a bug in the program (area=0.),", " so please WARN THE ADMINISTRATOR:", " ",
+     " Administrator: the maintainers of TervalaGridCreate at your site."},
+    true,
+    100};
 
 // Computes cell (i, j) with worker w; a fatal finding is returned.
 inline std::optional<frame::Failure> computeCell(Run& run, Worker& w, int32_t i, int32_t j) {
@@ -217,12 +217,14 @@ std::optional<frame::Failure> computeRowsOnCores(Run& run, int32_t from, int32_t
   std::optional<frame::Failure> failure;
   if (threads == 1) {
     run.main.valuesFound = false;
-    failure = computeRows(run, run.main, from, to, done, [] { return false; }, &progress);
+    failure = computeRows(
+        run, run.main, from, to, done, [] { return false; }, &progress);
     run.valuesFound = run.valuesFound || run.main.valuesFound;
     return failure;
   }
   std::vector<int32_t> start(static_cast<size_t>(threads) + 1);
-  for (int b = 0; b <= threads; ++b) start[static_cast<size_t>(b)] = from + static_cast<int32_t>(int64_t(rows) * b / threads);
+  for (int b = 0; b <= threads; ++b)
+    start[static_cast<size_t>(b)] = from + static_cast<int32_t>(int64_t(rows) * b / threads);
   std::vector<Worker> workers(static_cast<size_t>(threads));
   std::vector<std::optional<frame::Failure>> found(static_cast<size_t>(threads));
   std::atomic<int> firstFailed{INT_MAX};
@@ -438,9 +440,10 @@ bool ASSIGNINFORMATIONTOGRID(Run& run, grid::GridWriter& out) {
   if (s.tileCount > 0) {
     grid::tileRows(nr, s.tileNumber, s.tileCount, top, bottom);
     frame::PAGN2(fr, "NEWLINE", " ");
-    frame::PAGN2(fr, "NEWLINE", " Tile " + std::to_string(s.tileNumber) + " of " + std::to_string(s.tileCount) +
-                                    ": rows " + std::to_string(top) + " down to " + std::to_string(bottom) +
-                                    " of the structure (row 1 is the southernmost).");
+    frame::PAGN2(fr, "NEWLINE",
+                 " Tile " + std::to_string(s.tileNumber) + " of " + std::to_string(s.tileCount) + ": rows " +
+                     std::to_string(top) + " down to " + std::to_string(bottom) +
+                     " of the structure (row 1 is the southernmost).");
   }
   const int32_t rows = nr == 0 ? 0 : top - bottom + 1;
   const bool model = !run.zav.uses.empty();
@@ -449,11 +452,12 @@ bool ASSIGNINFORMATIONTOGRID(Run& run, grid::GridWriter& out) {
   // column by column: such a run holds the whole structure, whatever the bound.
   if (model && !s.whole) {
     if (!fr.memoryText.empty() || fr.bandRows > 0) {
-      fr.console.screenLine(" A run with model uses holds the whole structure in memory: its model search goes column by column.");
+      fr.console.screenLine(
+          " A run with model uses holds the whole structure in memory: its model search goes column by column.");
     }
     if (!grid::holdStructureRows(s, 1, nr)) {
-      std::vector<std::string> lines = {" The structure of " + std::to_string(nc) + " columns and " + std::to_string(nr) +
-                                            " rows does not fit in memory.",
+      std::vector<std::string> lines = {" The structure of " + std::to_string(nc) + " columns and " +
+                                            std::to_string(nr) + " rows does not fit in memory.",
                                         " A run with model uses holds the whole structure (5 bytes a cell)."};
       for (const auto& l : grid::memoryAdvice(fr, s)) lines.push_back(l);
       return frame::endWithError(fr, lines);
@@ -515,7 +519,8 @@ bool ASSIGNINFORMATIONTOGRID(Run& run, grid::GridWriter& out) {
       const int32_t lo = std::max(bottom, hi - height + 1);
       if (!grid::holdStructureRows(s, lo, hi)) {
         out.abandon();
-        std::vector<std::string> lines = {" A band of " + std::to_string(hi - lo + 1) + " rows of the structure does not fit in memory."};
+        std::vector<std::string> lines = {" A band of " + std::to_string(hi - lo + 1) +
+                                          " rows of the structure does not fit in memory."};
         for (const auto& l : grid::memoryAdvice(fr, s)) lines.push_back(l);
         return frame::endWithError(fr, lines);
       }

@@ -1,10 +1,10 @@
 #include "grid/gridsets.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstring>
-#include <algorithm>
 #include <memory>
 #include <new>
 
@@ -344,7 +344,8 @@ bool HANDLETERVALAGRID(frame::Frame& fr, const Structure& s, GridSets& g, const 
       } else {
         for (size_t c = 0; c < nc; ++c) {
           const uint32_t bits = static_cast<uint32_t>(raw[4 * c]) | (static_cast<uint32_t>(raw[4 * c + 1]) << 8) |
-                                (static_cast<uint32_t>(raw[4 * c + 2]) << 16) | (static_cast<uint32_t>(raw[4 * c + 3]) << 24);
+                                (static_cast<uint32_t>(raw[4 * c + 2]) << 16) |
+                                (static_cast<uint32_t>(raw[4 * c + 3]) << 24);
           float v;
           std::memcpy(&v, &bits, 4);
           if (!std::isfinite(v)) {
@@ -445,7 +446,8 @@ bool loadGridRows(frame::Frame& fr, GridSets& g, int description, int32_t lo, in
         row[c] = static_cast<float>(static_cast<int16_t>(raw[2 * c] | (raw[2 * c + 1] << 8)));
       } else {
         const uint32_t bits = static_cast<uint32_t>(raw[4 * c]) | (static_cast<uint32_t>(raw[4 * c + 1]) << 8) |
-                              (static_cast<uint32_t>(raw[4 * c + 2]) << 16) | (static_cast<uint32_t>(raw[4 * c + 3]) << 24);
+                              (static_cast<uint32_t>(raw[4 * c + 2]) << 16) |
+                              (static_cast<uint32_t>(raw[4 * c + 3]) << 24);
         std::memcpy(&row[c], &bits, 4);
       }
     }

@@ -20,8 +20,8 @@ struct GridSet {
 // asks for the rows each band of the structure needs, north to south.
 struct RowStream;
 struct GridSource {
-  bool kept = true;       // the values are held whole
-  bool asc = false;       // ASC (read on from where the last band ended) or BIL (by seeking)
+  bool kept = true;  // the values are held whole
+  bool asc = false;  // ASC (read on from where the last band ended) or BIL (by seeking)
   bool sixteenBit = false;
   std::string path, dataName;
   std::shared_ptr<RowStream> stream;  // opened at the first band
@@ -31,7 +31,7 @@ struct GridSets {
   std::vector<GridSet> sets;
   std::vector<GridDescription> descriptions;
   std::vector<GridSource> sources;  // one per description
-  bool sixteenBit = false;  // the last BIL raster read had 16 bits per value
+  bool sixteenBit = false;          // the last BIL raster read had 16 bits per value
   // Bytes of values the sets may hold whole, all together; beyond it a set is checked as it is
   // read and read again in bands of rows. keptBytes counts what is held.
   uint64_t keepLimit = UINT64_MAX;

@@ -168,12 +168,24 @@ bool GETTERVALAGRIDSTRUCTURE(frame::Frame& fr, Structure& s) {
     }
     const std::string line = fr.block.currentLine();
     switch (k) {
-      case 0: frame::UNFORM(fr, line, 2, "I4", g.ncols); break;
-      case 1: frame::UNFORM(fr, line, 2, "I4", g.nrows); break;
-      case 2: frame::UNFORM(fr, line, 2, "R4", g.xll); break;
-      case 3: frame::UNFORM(fr, line, 2, "R4", g.yll); break;
-      case 4: frame::UNFORM(fr, line, 2, "R4", cellsize); break;
-      case 5: frame::UNFORM(fr, line, 2, "R4", g.nodata); break;
+      case 0:
+        frame::UNFORM(fr, line, 2, "I4", g.ncols);
+        break;
+      case 1:
+        frame::UNFORM(fr, line, 2, "I4", g.nrows);
+        break;
+      case 2:
+        frame::UNFORM(fr, line, 2, "R4", g.xll);
+        break;
+      case 3:
+        frame::UNFORM(fr, line, 2, "R4", g.yll);
+        break;
+      case 4:
+        frame::UNFORM(fr, line, 2, "R4", cellsize);
+        break;
+      case 5:
+        frame::UNFORM(fr, line, 2, "R4", g.nodata);
+        break;
     }
   }
   // 8.
@@ -234,8 +246,9 @@ bool GETTERVALAGRIDSTRUCTURE(frame::Frame& fr, Structure& s) {
     if (slash == std::string::npos || !frame::parseFortranInteger(fr.tileText.substr(0, slash), k) ||
         !frame::parseFortranInteger(fr.tileText.substr(slash + 1), n) || k < 1 || n < 1 || k > n || n > g.nrows) {
       return frame::endWithListedError(
-          fr, {" The run-string parameter TILE=" + fr.tileText + " must be k/n, tile k of n tiles,",
-               " with 1 <= k <= n and n at most the number of rows of the structure (" + std::to_string(g.nrows) + ")."});
+          fr,
+          {" The run-string parameter TILE=" + fr.tileText + " must be k/n, tile k of n tiles,",
+           " with 1 <= k <= n and n at most the number of rows of the structure (" + std::to_string(g.nrows) + ")."});
     }
     s.tileNumber = static_cast<int32_t>(k);
     s.tileCount = static_cast<int32_t>(n);

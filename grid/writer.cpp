@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cstdio>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "frame/files.h"
@@ -28,9 +28,13 @@ std::string shortest(float v) {
   return std::string(buf, r.ptr);
 }
 
-std::string padLeft(const std::string& s, size_t w) { return s.size() >= w ? s : std::string(w - s.size(), ' ') + s; }
+std::string padLeft(const std::string& s, size_t w) {
+  return s.size() >= w ? s : std::string(w - s.size(), ' ') + s;
+}
 
-std::string errorNumber(int e) { return " Error number=" + frame::fmtI(e, 6, 6); }
+std::string errorNumber(int e) {
+  return " Error number=" + frame::fmtI(e, 6, 6);
+}
 
 std::string hdrNodata(float v) {
   std::string nd = frame::trimmed(frame::fmtG(v, 12, 6));

@@ -21,8 +21,8 @@ class GridWriter {
   GridWriter(const GridWriter&) = delete;
   GridWriter& operator=(const GridWriter&) = delete;
   // The rows top..bottom (top >= bottom) are written; progress: show a bar of their own.
-  void open(frame::Frame& fr, const Structure& s, const std::string& fileType, const std::string& fileName,
-            int32_t top, int32_t bottom, bool progress);
+  void open(frame::Frame& fr, const Structure& s, const std::string& fileType, const std::string& fileName, int32_t top,
+            int32_t bottom, bool progress);
   // The next rows from..to (from >= to) from the structure's values.
   void rows(const Structure& s, int32_t from, int32_t to);
   // Completes the files; with indicateEmpty and no value found (whole grid only) the grid goes
@@ -55,8 +55,8 @@ bool WRITEINFORMATIONTOGRID(frame::Frame& fr, const Structure& s, const std::str
                             const std::string& fileName, bool indicateEmpty, bool valuesFound);
 
 // Number texts of the output headers (shared with the tests).
-std::string ascHeaderNumber(float v, int w, int d);   // Fw.d, or the shortest exact text
-std::string hdrRealNumber(double v);                  // integer, G12.6, or the shortest exact text
+std::string ascHeaderNumber(float v, int w, int d);  // Fw.d, or the shortest exact text
+std::string hdrRealNumber(double v);                 // integer, G12.6, or the shortest exact text
 // One value as " " + E12.6, appended.
 void appendAscValue(std::string& out, float v);
 
