@@ -31,12 +31,12 @@ void cellGeometry(const grid::Structure& s, int32_t i, int32_t j, CellGeometry& 
   g.middle[1] = yll + (static_cast<float>(j - 1) + 0.5f) * cs;
 }
 
-const frame::Failure kNanFailure{
-    {" ", " ===WARNING, fatal error===", " ", " A Nan found during the run.",
-     " This is probably due to a bug in the program (area=0.),", " so please WARN THE ADMINISTRATOR:", " ",
-     " Administrator: the maintainers of TervalaGridCreate at your site."},
-    true,
-    100};
+const frame::Failure kNanFailure{{" ", " ===WARNING, fatal error===", " ", " A Nan found during the run.",
+                                  " This is probably due to a bug in the program (area=0.),",
+                                  " so please WARN THE ADMINISTRATOR:", " ",
+                                  " Administrator: the maintainers of TervalaGridCreate at your site."},
+                                 true,
+                                 100};
 
 // Computes cell (i, j) with worker w; a fatal finding is returned.
 inline std::optional<frame::Failure> computeCell(Run& run, Worker& w, int32_t i, int32_t j) {

@@ -120,11 +120,12 @@ bool insideSimple(const std::vector<float>& v, float px, float py) {
 }
 
 // Calls emit(j, a, b) for every run of sample points (xs[k], ys[j]), a <= k < b, that the
-// polygon covers, row after row, for the rows rowFrom <= j < rowTo. Where the boundary meets a row it crosses it at a
-// place x: a sample away from every such place is inside exactly when the one-by-one test would say so from the same
-// crossings (an odd number of them to its right, or between the first and the last for a convex polygon). Only samples
-// that could count as on the border (within the test's tolerance of a crossing, or on a flat edge of the row) are
-// tested one by one: POINTINPOLYGON for a convex polygon, insideSimple for any other.
+// polygon covers, row after row, for the rows rowFrom <= j < rowTo. Where the boundary meets a row it crosses it at a place x: a sample away from every such
+// place is inside exactly when the one-by-one test would say so from the same crossings (an
+// odd number of them to its right, or between the first and the last for a convex polygon).
+// Only samples that could count as on the border (within the test's tolerance of a crossing,
+// or on a flat edge of the row) are tested one by one: POINTINPOLYGON for a convex polygon,
+// insideSimple for any other.
 template <typename Emit>
 void coverSamples(const std::vector<float>& v, const std::vector<float>& xs, const std::vector<float>& ys,
                   float spacing, size_t rowFrom, size_t rowTo, Emit emit) {
@@ -140,8 +141,7 @@ void coverSamples(const std::vector<float>& v, const std::vector<float>& xs, con
     by0 = std::min(by0, v[2 * i + 1]);
     by1 = std::max(by1, v[2 * i + 1]);
     const size_t j = (i + 1) % n;
-    const double len =
-        std::hypot(static_cast<double>(v[2 * j]) - v[2 * i], static_cast<double>(v[2 * j + 1]) - v[2 * i + 1]);
+    const double len = std::hypot(static_cast<double>(v[2 * j]) - v[2 * i], static_cast<double>(v[2 * j + 1]) - v[2 * i + 1]);
     if (len > 0.0) minEdge = std::min(minEdge, len);
   }
   const double m = 2.0 * spacing;
@@ -154,8 +154,7 @@ void coverSamples(const std::vector<float>& v, const std::vector<float>& xs, con
   };
   const size_t k0 = static_cast<size_t>(std::lower_bound(xs.begin(), xs.end(), bx0 - m) - xs.begin());
   const size_t k1 = static_cast<size_t>(std::upper_bound(xs.begin(), xs.end(), bx1 + m) - xs.begin());
-  const size_t j0 =
-      std::max(rowFrom, static_cast<size_t>(std::lower_bound(ys.begin(), ys.end(), by0 - m) - ys.begin()));
+  const size_t j0 = std::max(rowFrom, static_cast<size_t>(std::lower_bound(ys.begin(), ys.end(), by0 - m) - ys.begin()));
   const size_t j1 = std::min(rowTo, static_cast<size_t>(std::upper_bound(ys.begin(), ys.end(), by1 + m) - ys.begin()));
   if (k0 >= k1 || j0 >= j1) return;
   // Near a vertex that is a top or bottom, the convex test counts points a hair outside as on
@@ -335,8 +334,7 @@ void APPLYPOLYGON(Run& run, const std::vector<float>& polygon, Use use, float va
                  const int32_t c1 = std::min<int32_t>(nc, static_cast<int32_t>(b));
                  if (c0 > c1) return;
                  for (int32_t row : {static_cast<int32_t>(j), static_cast<int32_t>(j) + 1}) {
-                   if (row >= rowFrom && row <= rowTo)
-                     applyRun(s.grid.index(c0, row), static_cast<size_t>(c1 - c0 + 1));
+                   if (row >= rowFrom && row <= rowTo) applyRun(s.grid.index(c0, row), static_cast<size_t>(c1 - c0 + 1));
                  }
                });
 }

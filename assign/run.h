@@ -41,9 +41,7 @@ struct RunSettings {
 };
 
 enum class Related : uint8_t { Cell, Point };
-inline const char* relatedText(Related r) {
-  return r == Related::Cell ? "CELL " : "POINT";
-}
+inline const char* relatedText(Related r) { return r == Related::Cell ? "CELL " : "POINT"; }
 
 // One candidate value of the current cell.
 struct ValueRecord {
@@ -85,7 +83,7 @@ struct PointSet {
   std::vector<Entry> entries;
   std::vector<uint32_t> everywhere;
   int64_t listLimit = 1 << 16;  // more candidate cells than this: tried everywhere
-  bool exact = false;           // the entries are the answer (no buffers): no test at the cell
+  bool exact = false;  // the entries are the answer (no buffers): no test at the cell
 };
 
 // One POLYGONFILE set is applied as soon as it is read when the structure is held whole;
@@ -112,7 +110,7 @@ struct AxisPlan {
 
 struct GridSetPlan {
   int description = 0;
-  bool cellSet = false;  // input values stand for whole input cells
+  bool cellSet = false;   // input values stand for whole input cells
   bool searchable = false;
   float xmin = 0, xmax = 0, ymin = 0, ymax = 0;
   AxisPlan cols, rows;                // CELL structure
@@ -158,8 +156,8 @@ struct alignas(64) Worker {
     std::string line;  // the table line read last
     int32_t keptColumn = 0, keptRow = 0, keptSegment = 0;
     float keptArea = 0.0f;
-    bool found = false;                             // MIDDLE: a model cell holds the middle
-    std::vector<std::pair<int32_t, float>> pieces;  // segment number and overlap area
+    bool found = false;                            // MIDDLE: a model cell holds the middle
+    std::vector<std::pair<int32_t, float>> pieces; // segment number and overlap area
   };
   std::vector<ZavCellState> zav;
   std::vector<uint32_t> zavWalk;  // the model cells a CELL walk tries
@@ -178,13 +176,13 @@ struct Run {
   std::vector<PolygonSet> polygonSets;  // kept for a run in bands
   zav::ZavState zav;
   std::vector<std::unique_ptr<frame::AtomicOutputFile>> tableFiles;  // per Zav use: TABLE-CREATE output
-  std::vector<std::unique_ptr<zav::TableReader>> tableReaders;       // per Zav use: TABLE-USE input
-  std::vector<GridSetPlan> gridPlans;                                // prepared by the cell loop
-  bool needsGeometry = true;   // some set searches by the cell's corners or middle
-  Worker main;                 // the main thread's worker
-  bool valuesFound = false;    // a computed cell has a value
-  bool gridHasValues = false;  // a cell of the output has a value, computed or put by a polygon
-  int threads = 0;             // threads of the cell loop; 0 = one per core
+  std::vector<std::unique_ptr<zav::TableReader>> tableReaders;     // per Zav use: TABLE-USE input
+  std::vector<GridSetPlan> gridPlans;  // prepared by the cell loop
+  bool needsGeometry = true;           // some set searches by the cell's corners or middle
+  Worker main;                         // the main thread's worker
+  bool valuesFound = false;            // a computed cell has a value
+  bool gridHasValues = false;          // a cell of the output has a value, computed or put by a polygon
+  int threads = 0;                     // threads of the cell loop; 0 = one per core
 };
 
 // ADDAVALUE: appends a record; with first set the list is emptied first.
@@ -206,6 +204,7 @@ void SEARCHFORMIDDLEINRECTANGULAR(const Run& run, Worker& w, int32_t i, int32_t 
 void SEARCHFORCELLINRECTANGULAR(const Run& run, Worker& w, int32_t i, int32_t j, int set, bool& first);
 void ADDINTERSECT(Worker& w, bool& storeFirst, float value);
 void HANDLEINTERSECTS(const Run& run, Worker& w, bool& first, int32_t priority, int32_t numberOfValues);
+
 
 // Point sets.
 bool HANDLEPOINTFILE(Run& run, const std::string& line);

@@ -87,13 +87,9 @@ std::string resolveInputName(const std::string& name) {
   return cur.empty() ? n : cur;
 }
 
-bool fileExists(const std::string& name) {
-  return pathExists(resolveInputName(name));
-}
+bool fileExists(const std::string& name) { return pathExists(resolveInputName(name)); }
 
-bool removeFile(const std::string& name) {
-  return ::unlink(name.c_str()) == 0;
-}
+bool removeFile(const std::string& name) { return ::unlink(name.c_str()) == 0; }
 
 bool isDirectory(const std::string& name) {
   struct stat st;
@@ -158,7 +154,8 @@ int readTextLines(const std::string& name, TextLines& lines, bool& openFailed, s
   return 0;
 }
 
-int readTextRecords(const std::string& name, std::vector<std::string>& records, bool& openFailed, size_t maxRecords) {
+int readTextRecords(const std::string& name, std::vector<std::string>& records, bool& openFailed,
+                    size_t maxRecords) {
   TextLines lines;
   records.clear();
   const int e = readTextLines(name, lines, openFailed, maxRecords);
@@ -225,9 +222,7 @@ int createEmptyFile(const std::string& name) {
 
 // ---------------------------------------------------------------- TextOutputFile
 
-TextOutputFile::~TextOutputFile() {
-  close();
-}
+TextOutputFile::~TextOutputFile() { close(); }
 
 int TextOutputFile::open(const std::string& name, bool append) {
   close();
@@ -266,9 +261,7 @@ int TextOutputFile::close() {
 
 // ---------------------------------------------------------------- AtomicOutputFile
 
-AtomicOutputFile::~AtomicOutputFile() {
-  abandon();
-}
+AtomicOutputFile::~AtomicOutputFile() { abandon(); }
 
 int AtomicOutputFile::open(const std::string& name) {
   abandon();
@@ -290,12 +283,11 @@ int AtomicOutputFile::open(const std::string& name) {
     }
     return e;
   }
-  ::fchmod(
-      fd, 0666 & ~[] {
-        mode_t m = ::umask(0);
-        ::umask(m);
-        return m;
-      }());
+  ::fchmod(fd, 0666 & ~[] {
+    mode_t m = ::umask(0);
+    ::umask(m);
+    return m;
+  }());
   temp_.assign(t.data());
   registerPending(temp_.c_str());
   f_ = ::fdopen(fd, "wb");
@@ -352,9 +344,7 @@ void AtomicOutputFile::abandon() {
 
 // ---------------------------------------------------------------- BinaryInputFile
 
-BinaryInputFile::~BinaryInputFile() {
-  close();
-}
+BinaryInputFile::~BinaryInputFile() { close(); }
 
 int BinaryInputFile::open(const std::string& name) {
   close();
@@ -398,9 +388,7 @@ void BinaryInputFile::close() {
 
 // ---------------------------------------------------------------- BlockReader
 
-BlockReader::~BlockReader() {
-  close();
-}
+BlockReader::~BlockReader() { close(); }
 
 int BlockReader::open(const std::string& name) {
   close();

@@ -25,17 +25,17 @@ struct Failure {
 };
 
 struct PagerState {
-  int unit = 11;            // paged unit, set by SETLU
-  std::string unitName;     // name of the file connected to it
-  std::string mode = "YE";  // "YE", "NO" or "HD"
+  int unit = 11;             // paged unit, set by SETLU
+  std::string unitName;      // name of the file connected to it
+  std::string mode = "YE";   // "YE", "NO" or "HD"
   int linesPerPage = 56;
-  int pageLength = 56;  // lines per page in force, copied at each INIT
+  int pageLength = 56;       // lines per page in force, copied at each INIT
   int lineCounter = 0;
   int pageCounter = 0;
   bool headerPending = true;
   int screenAttribute = 7;
-  std::string title;    // the run's date and time
-  std::string program;  // program name for the header (10 characters)
+  std::string title;         // the run's date and time
+  std::string program;       // program name for the header (10 characters)
   // SETLU's saved unit while the error unit is active.
   bool switched = false;
   int savedUnit = 11;
@@ -44,9 +44,9 @@ struct PagerState {
 
 struct BarState {
   bool active = false;
-  int nextColumn = 0;  // 0-based column of the next bar character
-  int perCall = 1;     // bar characters per BAR call
-  std::string line;    // the bar line as shown
+  int nextColumn = 0;        // 0-based column of the next bar character
+  int perCall = 1;           // bar characters per BAR call
+  std::string line;          // the bar line as shown
 };
 
 // The block loaded last by VULREG.

@@ -15,9 +15,7 @@ namespace frame {
 
 // ---------------------------------------------------------------- message helpers
 
-std::vector<std::string> errorHeading() {
-  return {" ", " ERROR", " *****", " "};
-}
+std::vector<std::string> errorHeading() { return {" ", " ERROR", " *****", " "}; }
 
 void writeErrorUnit(Frame& fr, const std::vector<std::string>& lines) {
   SETLU(fr, fr.errorUnit, "SET");
@@ -143,9 +141,7 @@ namespace {
 // The longest listing page DEVICE.CNF may ask for.
 constexpr int kMaxLinesPerPage = 10000;
 
-[[noreturn]] void stopOne() {
-  throw Stop{1};
-}
+[[noreturn]] void stopOne() { throw Stop{1}; }
 
 std::string findDeviceCnf(Frame& fr) {
   const std::string file = "DEVICE.CNF";
@@ -154,9 +150,8 @@ std::string findDeviceCnf(Frame& fr) {
   std::string dir = DIRPR(fr);
   if (dir.size() + 10 > 256) {
     fr.console.clear(fr.textBg);
-    for (const char* l :
-         {"", " Module INTPR:", "  The length of the directory where the   program is started from is too great",
-          "  for the variable where it must be stored.", " ", " WARN the administrator"}) {
+    for (const char* l : {"", " Module INTPR:", "  The length of the directory where the   program is started from is too great",
+                          "  for the variable where it must be stored.", " ", " WARN the administrator"}) {
       fr.console.screenLine(l);
     }
     stopOne();
@@ -198,10 +193,8 @@ void OUTPUT(Frame& fr, std::string name) {
   if (OPDR(fr, "NEWPAGE", fr.configUnit, line, LineMode::NOCHNG)) {
     PARAM(fr, line, 2, item);
     std::string v = upper(item);
-    if (v == "NO")
-      fr.pager.mode = "NO";
-    else if (v == "HEADER")
-      fr.pager.mode = "HD";
+    if (v == "NO") fr.pager.mode = "NO";
+    else if (v == "HEADER") fr.pager.mode = "HD";
   }
   cnf->rewind();
   fr.pager.linesPerPage = 56;
@@ -209,9 +202,8 @@ void OUTPUT(Frame& fr, std::string name) {
   // Every page is filled to its length at the end of the run: a length of millions of lines
   // (a slip of the keyboard) would fill the disk with blank lines.
   if (fr.pager.linesPerPage > kMaxLinesPerPage) {
-    writeErrorUnit(fr, {"LINES in DEVICE.CNF not correct",
-                        "A page holds at most " + std::to_string(kMaxLinesPerPage) + " lines; " +
-                            std::to_string(fr.pager.linesPerPage) + " were asked for.",
+    writeErrorUnit(fr, {"LINES in DEVICE.CNF not correct", "A page holds at most " + std::to_string(kMaxLinesPerPage) +
+                                                               " lines; " + std::to_string(fr.pager.linesPerPage) + " were asked for.",
                         "The number of lines is set to default."});
     fr.pager.linesPerPage = 56;
   }
@@ -266,17 +258,15 @@ void INPUT(Frame& fr, std::string_view program) {
     std::string path = resolveInputName(name);
     TextLines records;
     if (!fileExists(path)) {
-      writeErrorUnit(fr,
-                     {" ", "REMARK", "~~~~~~", "Command file " + name + " is not available.",
-                      "The file is created and left empty.", "This situation may cause an error in the program.", " "});
+      writeErrorUnit(fr, {" ", "REMARK", "~~~~~~", "Command file " + name + " is not available.",
+                          "The file is created and left empty.", "This situation may cause an error in the program.",
+                          " "});
       int e = createEmptyFile(nativeName(name));
       if (e != 0) commandFileFailure(fr, "Error when opening commandfile ", e);
     } else {
       bool openFailed = false;
       int e = readTextLines(path, records, openFailed);
-      if (e != 0)
-        commandFileFailure(fr, openFailed ? "Error when opening commandfile " : "Error in reading from commandfile ",
-                           e);
+      if (e != 0) commandFileFailure(fr, openFailed ? "Error when opening commandfile " : "Error in reading from commandfile ", e);
       if (records.size() == 0) {
         writeErrorUnit(fr, {"  ", "REMARK", "~~~~~~", "The commandfile " + name + " is empty.",
                             "This situation may cause an error in the program.", " "});
@@ -314,8 +304,8 @@ void INITPR(Frame& fr, std::string_view family, std::string_view program, float 
   std::string cnf = findDeviceCnf(fr);
   if (cnf.empty()) {
     for (const char* l : {"", "", "", " There is no configuration file DEVICE.CNF found.",
-                          " It is obligatory and should reside in the work-",
-                          " directory or in the VESKPC home directory.", "", "  Press any key to continue", "", ""}) {
+                          " It is obligatory and should reside in the work-", " directory or in the VESKPC home directory.",
+                          "", "  Press any key to continue", "", ""}) {
       fr.console.screenLine(l);
     }
     TIMOUT(fr, 0, 0, 100, 0);
@@ -380,9 +370,8 @@ void INITPR(Frame& fr, std::string_view family, std::string_view program, float 
     NAMEDV(fr, line, "LOW", "R4", fr.low);
     NAMEDV(fr, line, "HIGH", "R4", fr.high);
     if (!(fr.high > fr.low)) {
-      writeErrorUnit(fr,
-                     {"LIMITS in DEVICE.CNF not correct", "The resulting lower limit is higher then the lower limit.",
-                      "The limits are set to default."});
+      writeErrorUnit(fr, {"LIMITS in DEVICE.CNF not correct", "The resulting lower limit is higher then the lower limit.",
+                          "The limits are set to default."});
       fr.low = -1.0e9f;
       fr.high = 1.0e9f;
     }

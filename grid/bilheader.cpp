@@ -11,12 +11,8 @@
 
 namespace grid {
 
-bool BilHeader::nodataGiven() const {
-  return std::fabs(nodata + 798.0f) >= 0.001f;
-}
-bool BilHeader::positionGiven() const {
-  return ulxmap != -1.76758f && ulymap != -1.76758f;
-}
+bool BilHeader::nodataGiven() const { return std::fabs(nodata + 798.0f) >= 0.001f; }
+bool BilHeader::positionGiven() const { return ulxmap != -1.76758f && ulymap != -1.76758f; }
 
 void SETSEPARATOR(std::string& line, char separator) {
   int n = frame::CHARL(line);

@@ -17,9 +17,9 @@ struct GridDescription {
   float nodata = -999.999f;
   int32_t ncols = 0, nrows = 0;
   int32_t priority = 0;
-  int32_t numberOfValues = 0;  // the set's #VALUES
+  int32_t numberOfValues = 0;        // the set's #VALUES
   bool sameGeometry = false;
-  std::vector<float> xAxis, yAxis;  // ncols+1 and nrows+1 boundaries of an AXIS grid
+  std::vector<float> xAxis, yAxis;   // ncols+1 and nrows+1 boundaries of an AXIS grid
   std::vector<float> values;
   int32_t rowLow = 1;  // the southernmost row held in values
 
@@ -38,10 +38,10 @@ struct GridDescription {
 // The output grid with its mask and the header copy the writer uses.
 struct Structure {
   GridDescription grid;
-  std::vector<uint8_t> assignMask;  // 1 where a value is to be computed
+  std::vector<uint8_t> assignMask;   // 1 where a value is to be computed
   float cellsize = 1.0f;
-  float nodataOut = -999.999f;  // the no-data value written
-  std::string fileType;         // "BIL" or "ASC" when a FILE line was given
+  float nodataOut = -999.999f;       // the no-data value written
+  std::string fileType;              // "BIL" or "ASC" when a FILE line was given
   // Whether values and assignMask hold every row. When they do not, the cell loop holds one
   // band of rows at a time (grid.rowLow and up) and applies the polygon sets to each band.
   bool whole = true;

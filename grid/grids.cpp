@@ -47,9 +47,7 @@ inline bool insideOf(const float l[4], float px, float py, float s) {
 }
 }  // namespace
 
-bool POINTATINSIDEOFLINE(const float l[4], const float p[2], float s) {
-  return insideOf(l, p[0], p[1], s);
-}
+bool POINTATINSIDEOFLINE(const float l[4], const float p[2], float s) { return insideOf(l, p[0], p[1], s); }
 
 void PolygonClipper::BUILDNEWPOLYGON(const float p[2], bool finish) {
   if (!finish) {
@@ -121,12 +119,11 @@ void PolygonClipper::CLIPPOLYGON(const float c[8], const float* v, int n, float 
         INTERSECTION(edge, seg, "FREE", found, x);
       }
       if (!found) {
-        throw frame::Failure{
-            {" ****Error", " ", " GENERAL.MOD/ClipPolygon>", " ",
-             inI ? " No intersection found inside > outside" : " No intersection found outside > inside", " ",
-             " Warn administrator"},
-            false,
-            100};
+        throw frame::Failure{{" ****Error", " ", " GENERAL.MOD/ClipPolygon>", " ",
+                              inI ? " No intersection found inside > outside" : " No intersection found outside > inside",
+                              " ", " Warn administrator"},
+                             false,
+                             100};
       }
       BUILDNEWPOLYGON(x, false);
       if (!inI) BUILDNEWPOLYGON(vj, false);

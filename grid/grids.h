@@ -66,7 +66,7 @@ inline AxisOverlap axisOverlap(float c0, float c1, float p0, float p1) {
 }
 
 inline bool rectangleOverlapArea(float cx0, float cy0, float cx1, float cy1, float px0, float py0, float px1, float py1,
-                                 float& area) {
+                          float& area) {
   if (!(cx0 < cx1 && cy0 < cy1 && px0 <= px1 && py0 <= py1)) return false;
   // The box test of the clipping: touching is not overlapping.
   if (px1 <= cx0 || px0 >= cx1 || py1 <= cy0 || py0 >= cy1) {
@@ -88,6 +88,7 @@ inline bool rectangleOverlapArea(float cx0, float cy0, float cx1, float cy1, flo
   area = static_cast<float>((static_cast<double>(x1) - x0) * (static_cast<double>(y1) - y0));
   return true;
 }
+
 
 // CLIPPOLYGON keeps the clipped polygon; its storage is reused from call to call.
 class PolygonClipper {

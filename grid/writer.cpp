@@ -28,13 +28,9 @@ std::string shortest(float v) {
   return std::string(buf, r.ptr);
 }
 
-std::string padLeft(const std::string& s, size_t w) {
-  return s.size() >= w ? s : std::string(w - s.size(), ' ') + s;
-}
+std::string padLeft(const std::string& s, size_t w) { return s.size() >= w ? s : std::string(w - s.size(), ' ') + s; }
 
-std::string errorNumber(int e) {
-  return " Error number=" + frame::fmtI(e, 6, 6);
-}
+std::string errorNumber(int e) { return " Error number=" + frame::fmtI(e, 6, 6); }
 
 std::string hdrNodata(float v) {
   std::string nd = frame::trimmed(frame::fmtG(v, 12, 6));
