@@ -7,6 +7,7 @@ namespace app {
 int printUsage() {
   std::fputs(
       "Usage: TervalaGridCreate [OUTPUT=listing] [ERROR=errorfile] [INPUT=commandfile] [THREADS=n]\n"
+      "                         [MEMORY=MiB] [TILE=k/n] [BAND=rows]\n"
       "       TervalaGridCreate commandfile\n"
       "       TervalaGridCreate --help | --version\n"
       "\n"
@@ -19,6 +20,11 @@ int printUsage() {
       "  INPUT=name,  IN=name    the command file (default: TervalaGridCreate.PCF); a single\n"
       "                          parameter without '=' is the command file too\n"
       "  THREADS=n,   TH=n       cores for the cell loop (default: all)\n"
+      "  MEMORY=n,    ME=n       MiB the grids may take; beyond it the run goes in bands of rows\n"
+      "                          (default: a MEMORY line in DEVICE.CNF, else the available memory)\n"
+      "  TILE=k/n,    TI=k/n     compute tile k of n (bands of rows, 1 the northernmost) as\n"
+      "                          name_t00k and write the mosaic name.vrt\n"
+      "  BAND=rows,   BA=rows    the height of the bands, whatever the bound\n"
       "\n"
       "DEVICE.CNF must exist; it is looked for in the current folder, in the program's folder\n"
       "and in each folder of the environment variable VESKPC (separated by ':').\n"

@@ -197,7 +197,9 @@ bool CREATEGRID(Run& run) {
     if (st.numberOfValues < 1) st.numberOfValues = 1;
     warnRepeated(fr, "RUN-METHOD");
   }
-  // 8. TERVALAGRID lines.
+  // 8. TERVALAGRID lines. A run in bands holds input grids whole up to half its memory bound
+  // and reads the others again band by band.
+  if (!run.structure.whole) run.gridSets.keepLimit = run.structure.memoryBound / 2;
   int lineCount = 0;
   rewindCommands(fr);
   while (findCommand(fr, "TERVALAGRID", changed, raw)) {
@@ -244,6 +246,20 @@ bool CREATEGRID(Run& run) {
   }
   // 11. The table check.
   if (!run.zav.uses.empty() && checkZavTables(run)) return true;
+  // A table lists the cells of the whole structure in the one order of a whole run; a tile can
+  // read such a table but not write it.
+  if (run.structure.tileCount > 0) {
+    for (const auto& u : run.zav.uses) {
+      if (u.tableMode != 1) continue;
+      for (auto& f : run.tableFiles) {
+        if (f) f->abandon();
+      }
+      return frame::endWithError(
+          fr, {" TABLE-CREATE cannot be used in a run of one tile (TILE=" + fr.tileText + "):",
+               " the table " + frame::trimmed(u.tableName) + " lists the cells of the whole structure in one order.",
+               " Create it in a run without TILE=, then let the tiles read it with TABLE-USE."});
+    }
+  }
   // 12. POLYGONFILE lines, as found; each acts on the structure at once.
   rewindCommands(fr);
   while (findCommand(fr, "POLYGONFILE", changed, raw)) {
@@ -253,21 +269,15 @@ bool CREATEGRID(Run& run) {
     frame::logStep(fr, "applied " + frame::trimRight(raw), start);
   }
   warnUnusedLines(fr);
-  // 13.
+  // 13. The cell loop hands the rows to the writer; the files are completed here.
   double start = fr.clock.monotonicSeconds();
-  if (ASSIGNINFORMATIONTOGRID(run)) return true;
+  grid::GridWriter writer;
+  if (ASSIGNINFORMATIONTOGRID(run, writer)) return true;
   frame::logStep(fr, "values of the cells computed", start);
   // The grid has values when any cell differs from NODATA, those that polygons assigned too.
-  bool valuesFound = run.valuesFound;
-  const float nodata = run.structure.grid.nodata;
-  for (size_t k = 0; !valuesFound && k < run.structure.grid.values.size(); ++k) {
-    valuesFound = run.structure.grid.values[k] != nodata;
-  }
   start = fr.clock.monotonicSeconds();
-  if (grid::WRITEINFORMATIONTOGRID(fr, run.structure, st.storeType, st.storeName, st.indicateEmpty, valuesFound)) {
-    return true;
-  }
-  frame::logStep(fr, "wrote " + fr.resultName + (valuesFound ? ", values found" : ", no values found"), start);
+  if (writer.finish(fr, run.structure, st.indicateEmpty, run.gridHasValues)) return true;
+  frame::logStep(fr, "wrote " + fr.resultName + (run.gridHasValues ? ", values found" : ", no values found"), start);
   // The tables of TABLE-CREATE appear now that the run has succeeded.
   for (size_t k = 0; k < run.tableFiles.size(); ++k) {
     if (!run.tableFiles[k]) continue;

@@ -353,12 +353,14 @@ void APPLYPOLYGON(Run& run, const std::vector<float>& polygon, Use use, float va
                });
 }
 
-// The polygons of one file, applied in file order; the rows are shared out in bands among
-// the cores, each band taking every polygon in order, so every cell sees the same sequence.
-void applyPolygons(Run& run, const std::vector<std::vector<float>>& polygons, Use use, float value) {
+// The polygons of one file, applied in file order to the rows rowFrom..rowTo held; the rows
+// are shared out in bands among the cores, each band taking every polygon in order, so every
+// cell sees the same sequence.
+void applyPolygons(Run& run, const std::vector<std::vector<float>>& polygons, Use use, float value, int32_t rowFrom,
+                   int32_t rowTo) {
   grid::Structure& s = run.structure;
   const int32_t nc = s.grid.ncols, nr = s.grid.nrows;
-  if (nc == 0 || nr == 0 || polygons.empty()) return;
+  if (nc == 0 || nr == 0 || polygons.empty() || rowFrom > rowTo) return;
   const float xll = s.grid.xll, yll = s.grid.yll, cs = s.cellsize;
   std::vector<float> xs, ys;
   if (!s.grid.cellValues()) {
@@ -368,12 +370,13 @@ void applyPolygons(Run& run, const std::vector<std::vector<float>>& polygons, Us
     for (int32_t i = 0; i <= nc; ++i) xs.push_back(xll + static_cast<float>(i) * cs);
     for (int32_t j = 0; j <= nr; ++j) ys.push_back(yll + static_cast<float>(j) * cs);
   }
+  const int32_t rows = rowTo - rowFrom + 1;
   const int setting = run.threads > 0 ? run.threads : run.fr.threads;
   int threads = setting > 0 ? setting : static_cast<int>(std::thread::hardware_concurrency());
-  threads = std::max(1, std::min(threads, nr));
+  threads = std::max(1, std::min(threads, rows));
   auto band = [&](int b) {
-    const int32_t from = 1 + static_cast<int32_t>(int64_t(nr) * b / threads);
-    const int32_t to = static_cast<int32_t>(int64_t(nr) * (b + 1) / threads);
+    const int32_t from = rowFrom + static_cast<int32_t>(int64_t(rows) * b / threads);
+    const int32_t to = rowFrom - 1 + static_cast<int32_t>(int64_t(rows) * (b + 1) / threads);
     for (const auto& polygon : polygons) APPLYPOLYGON(run, polygon, use, value, xs, ys, from, to);
   };
   if (threads == 1) {
@@ -387,6 +390,12 @@ void applyPolygons(Run& run, const std::vector<std::vector<float>>& polygons, Us
 }
 
 }  // namespace
+
+void applyPolygonSets(Run& run, int32_t rowFrom, int32_t rowTo) {
+  for (const PolygonSet& p : run.polygonSets) {
+    applyPolygons(run, p.polygons, static_cast<Use>(p.use), p.value, rowFrom, rowTo);
+  }
+}
 
 bool HANDLEPOLYGONFILE(Run& run, const std::string& line) {
   frame::Frame& fr = run.fr;
@@ -458,7 +467,12 @@ bool HANDLEPOLYGONFILE(Run& run, const std::string& line) {
     std::vector<std::vector<float>> polygons;
     while (APOLYGONFOUND(r)) polygons.push_back(r.vertices);
     if (r.failed) return true;
-    applyPolygons(run, polygons, use, value);
+    if (run.structure.whole) {
+      applyPolygons(run, polygons, use, value, 1, run.structure.grid.nrows);
+    } else {
+      // The structure is held a band at a time: the polygons are kept and applied to each band.
+      run.polygonSets.push_back(PolygonSet{std::move(polygons), static_cast<uint8_t>(use), value});
+    }
   }
   fr.units.close(unit);
   return r.failed;

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <strings.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -496,6 +497,27 @@ std::vector<std::string> splitPathList(const std::string& list) {
     start = p + 1;
   }
   return out;
+}
+
+uint64_t availableMemory() {
+  uint64_t bytes = 0;
+  if (FILE* f = std::fopen("/proc/meminfo", "r")) {
+    char line[256];
+    while (std::fgets(line, sizeof line, f)) {
+      unsigned long long kib = 0;
+      if (std::sscanf(line, "MemAvailable: %llu kB", &kib) == 1) {
+        bytes = static_cast<uint64_t>(kib) * 1024u;
+        break;
+      }
+    }
+    std::fclose(f);
+  }
+  struct rlimit lim;
+  if (getrlimit(RLIMIT_AS, &lim) == 0 && lim.rlim_cur != RLIM_INFINITY) {
+    const uint64_t as = static_cast<uint64_t>(lim.rlim_cur);
+    if (bytes == 0 || as < bytes) bytes = as;
+  }
+  return bytes;
 }
 
 void removePendingTemporaries() noexcept {

@@ -161,6 +161,10 @@ std::string programPath(const std::string& argv0);
 std::optional<std::string> environmentVariable(const char* name);
 std::vector<std::string> splitPathList(const std::string& list);
 
+// The memory this process can still take, in bytes: the system's available memory, or the
+// address-space limit when that is lower. 0 when it cannot be told.
+uint64_t availableMemory();
+
 // Temporary output files still open are removed when the run is ended by a signal.
 void removePendingTemporaries() noexcept;
 

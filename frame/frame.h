@@ -95,6 +95,12 @@ struct Frame {
   float low = -1.0e9f, high = 1.0e9f;
   std::string plotter;
   int threads = 0;  // threads of the cell loop: THREADS in DEVICE.CNF or the run string; 0 = every core
+  // The memory the grids of a run may take, in MiB: MEMORY in DEVICE.CNF or the run string;
+  // 0 when neither gives it (then the machine's available memory bounds the run).
+  double memoryMiB = 0.0;
+  std::string memoryText;  // MEMORY as given, for messages
+  int32_t bandRows = 0;    // BAND= in the run string: rows per band, 0 = from the bound
+  std::string tileText;    // TILE=k/n as given in the run string; empty: the whole structure
   bool progressDisplay = true;
   std::string progressFile;
   int progressUnit = -1;

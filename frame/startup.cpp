@@ -1,6 +1,7 @@
 #include "frame/startup.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 #include "frame/cmdfile.h"
@@ -16,19 +17,31 @@ namespace frame {
 // ---------------------------------------------------------------- run string
 
 // The run-string keywords the program knows, each also known by its first two letters.
-const char* const kRunKeywords[] = {"OUTPUT", "ERROR", "INPUT", "THREADS"};
+const char* const kRunKeywords[] = {"OUTPUT", "ERROR", "INPUT", "THREADS", "MEMORY", "TILE", "BAND"};
 
 void RUNSTR(Frame& fr) {
   fr.runString.clear();
-  // The command line a person types: "TervalaGridCreate job.pcf" names the command file.
-  if (fr.args.size() == 2 && !fr.args[1].empty() && fr.args[1].find('=') == std::string::npos && fr.args[1][0] != '-') {
-    fr.runString.push_back(trimRight(("INPUT=" + fr.args[1]).substr(0, 100)));
-    return;
-  }
   for (size_t i = 1; i < fr.args.size() && fr.runString.size() < 10; ++i) {
     std::string p = fr.args[i].substr(0, 100);
     fr.runString.push_back(trimRight(p));
   }
+  // The command line a person types: "TervalaGridCreate job.pcf" (with other parameters or
+  // not) names the command file when it is the only parameter without "=" and no INPUT= is given.
+  size_t positional = 0, at = 0;
+  bool inputGiven = false;
+  for (size_t i = 0; i < fr.runString.size(); ++i) {
+    const std::string& p = fr.runString[i];
+    const size_t eq = p.find('=');
+    if (eq == std::string::npos && !p.empty() && p[0] != '-') {
+      ++positional;
+      at = i;
+    } else if (eq != std::string::npos && eq > 0) {
+      const std::string name = upper(p.substr(0, eq));
+      inputGiven = inputGiven || name == "INPUT" || name == "IN";
+    }
+  }
+  const bool commandFileGiven = positional == 1 && !inputGiven;
+  if (commandFileGiven) fr.runString[at] = trimRight(("INPUT=" + fr.runString[at]).substr(0, 100));
   // Parameters the program does not know change nothing; a batch log says so, since they are
   // most often a slip (OUT=, a misspelled keyword).
   for (size_t i = 1; i < fr.args.size(); ++i) {
@@ -43,7 +56,7 @@ void RUNSTR(Frame& fr) {
       bool known = false;
       for (const char* k : kRunKeywords) known = known || name == k || name == std::string(k).substr(0, 2);
       if (!known) what = "Run-string parameter " + a + " is not known and is ignored (see --help).";
-    } else {
+    } else if (!(commandFileGiven && i == at + 1)) {
       what = "Run-string parameter " + a + " is not known and is ignored (see --help).";
     }
     if (!what.empty()) echoMessages(fr, {"WARNING", what}, true);
@@ -415,6 +428,24 @@ void INITPR(Frame& fr, std::string_view family, std::string_view program, float 
   std::string threads;
   if (RUNPRM(fr, "THREADS", 2, threads)) UNFORM(fr, "THREADS," + threads, 2, "I4", fr.threads);
   if (fr.threads < 0) fr.threads = 0;
+  // The memory bound: a MEMORY line, beaten by MEMORY= (ME=) in the run string; BAND= and
+  // TILE= only in the run string. The driver checks them.
+  in->rewind();
+  fr.memoryMiB = 0.0;
+  fr.memoryText.clear();
+  if (OPDR(fr, "MEMORY", fr.configUnit, line, LineMode::NOCHNG)) PARAM(fr, line, 2, fr.memoryText);
+  std::string memory;
+  if (RUNPRM(fr, "MEMORY", 0, memory)) fr.memoryText = trimmed(memory);
+  if (!fr.memoryText.empty() && !parseFortranReal(fr.memoryText, fr.memoryMiB)) fr.memoryMiB = -1.0;
+  std::string band;
+  fr.bandRows = 0;
+  if (RUNPRM(fr, "BAND", 0, band)) {
+    int64_t rows = 0;
+    fr.bandRows =
+        parseFortranInteger(trimmed(band), rows) && rows > 0 && rows <= INT32_MAX ? static_cast<int32_t>(rows) : -1;
+  }
+  fr.tileText.clear();
+  if (RUNPRM(fr, "TILE", 0, fr.tileText)) fr.tileText = trimmed(fr.tileText);
   // 15.
   in->rewind();
   fr.plotter.clear();

@@ -5,8 +5,16 @@
 namespace grid {
 
 // GETTERVALAGRIDSTRUCTURE: reads the STRUCTURE block and allocates the output grid filled
-// with NODATA and an all-true assignMask. Returns err: true when the run must stop.
+// with NODATA and an all-true assignMask, unless the run works in bands of rows (a tile, a
+// band height, or a structure beyond the memory bound). Returns err: true when the run must stop.
 bool GETTERVALAGRIDSTRUCTURE(frame::Frame& fr, Structure& s);
+// Holds rows lo..hi of the structure, filled with NODATA and an all-true assignMask. False
+// when the memory cannot be had.
+bool holdStructureRows(Structure& s, int32_t lo, int32_t hi);
+// The rows of tile k of n, north first: tile 1 is the northernmost band of rows.
+void tileRows(int32_t nrows, int32_t k, int32_t n, int32_t& top, int32_t& bottom);
+// The lines that say what the memory bound is and how to change it, for memory messages.
+std::vector<std::string> memoryAdvice(const frame::Frame& fr, const Structure& s);
 
 // The six header lines of an ASC grid: ncols, nrows, x and y of the corner (a centre is
 // moved half a cell to the corner), cell size and NODATA.
