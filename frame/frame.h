@@ -91,6 +91,7 @@ struct Frame {
   int startBackground = 0;
   float low = -1.0e9f, high = 1.0e9f;
   std::string plotter;
+  bool syncOutputs = false;  // SYNC in DEVICE.CNF or the run string: outputs forced to the disk
   int threads = 0;  // threads of the cell loop: THREADS in DEVICE.CNF or the run string; 0 = every core
   bool progressDisplay = true;
   std::string progressFile;

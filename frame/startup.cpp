@@ -426,6 +426,16 @@ void INITPR(Frame& fr, std::string_view family, std::string_view program, float 
   std::string threads;
   if (RUNPRM(fr, "THREADS", 2, threads)) UNFORM(fr, "THREADS," + threads, 2, "I4", fr.threads);
   if (fr.threads < 0) fr.threads = 0;
+  // Outputs forced to the disk before the run reports success: a SYNC line, beaten by SYNC=
+  // (SY=) in the run string.
+  in->rewind();
+  fr.syncOutputs = false;
+  if (OPDR(fr, "SYNC", fr.configUnit, line, LineMode::NOCHNG)) {
+    std::string item;
+    fr.syncOutputs = PARAM(fr, line, 2, item) > 0 && upper(item) == "YES";
+  }
+  std::string sync;
+  if (RUNPRM(fr, "SYNC", 2, sync)) fr.syncOutputs = upper(sync) == "YES";
   // 15.
   in->rewind();
   fr.plotter.clear();

@@ -112,7 +112,7 @@ bool WRITEINFORMATIONTOGRID(frame::Frame& fr, const Structure& s, const std::str
     // 4.
     const std::string ascName = frame::GUMEXT(name, "ASC");
     frame::AtomicOutputFile out;
-    int e = out.open(frame::nativeName(ascName));
+    int e = out.open(frame::nativeName(ascName), fr.syncOutputs);
     if (e != 0)
       return frame::endWithListedError(fr, {" The file " + ascName + " could not be opened.", errorNumber(e)});
     fr.units.connectName(unit, ascName);
@@ -157,7 +157,7 @@ bool WRITEINFORMATIONTOGRID(frame::Frame& fr, const Structure& s, const std::str
     const std::string hdrName = frame::GUMEXT(name, "HDR");
     const std::string bilName = frame::GUMEXT(name, "BIL");
     frame::AtomicOutputFile hdr, bil;
-    int e = hdr.open(frame::nativeName(hdrName));
+    int e = hdr.open(frame::nativeName(hdrName), fr.syncOutputs);
     if (e != 0)
       return frame::endWithListedError(fr, {" The file " + hdrName + " could not be opened.", errorNumber(e)});
     const double cs = s.cellsize;
@@ -183,7 +183,7 @@ bool WRITEINFORMATIONTOGRID(frame::Frame& fr, const Structure& s, const std::str
     // Readers that do not know the pixel type would take the values as unsigned integers.
     text += "PixelType FLOAT\n";
     hdr.write(text.data(), text.size());
-    e = bil.open(frame::nativeName(bilName));
+    e = bil.open(frame::nativeName(bilName), fr.syncOutputs);
     if (e != 0) {
       hdr.abandon();
       return frame::endWithListedError(fr, {" The file " + bilName + " could not be opened.", errorNumber(e)});
@@ -209,8 +209,20 @@ bool WRITEINFORMATIONTOGRID(frame::Frame& fr, const Structure& s, const std::str
       }
       progress.turn();
     }
-    e = bil.commit();
+    // Both are completed before either is put in place, so that the two appear (or replace
+    // the old pair) one right after the other.
+    e = bil.complete();
     fr.units.close(unit);
+    if (e != 0) {
+      hdr.abandon();
+      return frame::endWithListedError(fr, {" The file " + bilName + " could not be written.", errorNumber(e)});
+    }
+    e = hdr.complete();
+    if (e != 0) {
+      bil.abandon();
+      return frame::endWithListedError(fr, {" The file " + hdrName + " could not be written.", errorNumber(e)});
+    }
+    e = bil.commit();
     if (e != 0) {
       hdr.abandon();
       return frame::endWithListedError(fr, {" The file " + bilName + " could not be written.", errorNumber(e)});
