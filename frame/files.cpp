@@ -6,7 +6,6 @@
 #include <strings.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <array>
@@ -327,7 +326,8 @@ long temporaryOwner(const std::string& entry, const std::string& base) {
     if (rest[k] < '0' || rest[k] > '9') return 0;
     pid = pid * 10 + (rest[k] - '0');
   }
-  return pid;
+  // Beyond the largest process id Linux hands out: not a name this program wrote.
+  return pid <= 4194304 ? pid : 0;
 }
 
 bool processLives(long pid) {
@@ -348,19 +348,11 @@ int fsyncFolder(const std::string& folder) {
   return e == EINVAL || e == EROFS ? 0 : e;
 }
 
-// Puts the file at from in place of to in one step. An existing file is exchanged with the
-// new one and then removed, rather than renamed over: a rename over a file makes some file
-// systems write the new one out at once (tens of milliseconds for a large grid), which the
-// run has no need for unless SYNC asks for it. Returns 0 or the error number.
+// Puts the file at from in place of to in one step: a reader sees the old file or the new one,
+// and a process killed at any moment leaves one of them under the name. (Removing the old file
+// first, then renaming, would leave neither after a kill in between.) Returns 0 or the error
+// number; a folder under the target's name is reported (EISDIR) and left alone.
 int replaceFile(const std::string& from, const std::string& to) {
-  struct stat st;
-  if (::lstat(to.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-    if (::syscall(SYS_renameat2, AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), 2 /* RENAME_EXCHANGE */) == 0) {
-      ::unlink(from.c_str());  // now the old file
-      return 0;
-    }
-  }
-  // No file there, not a regular file (a folder is reported by the rename), or no exchange.
   return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
 
@@ -429,7 +421,7 @@ int AtomicOutputFile::open(const std::string& name, bool sync) {
   if (fd >= 0) {
     unnamed_ = true;
     fd_ = fd;
-    f_ = ::fdopen(::dup(fd), "wb");
+    f_ = ::fdopen(::fcntl(fd, F_DUPFD_CLOEXEC, 0), "wb");
   } else {
     // The file system has no unnamed files (or refused one for a reason the named file will
     // report: a missing or read-only folder).

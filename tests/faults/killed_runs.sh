@@ -67,7 +67,11 @@ took=$((($(date +%s%N) - start) / 2000000))  # milliseconds of one run
 mv "${outputs[@]}" new/
 cp old/* .
 
-temporaries() { ls -A | grep -F '.tmp.' || true; }
+# Whatever is there beside the inputs, the listing, the kept outputs and the outputs.
+temporaries() {
+  ls -A | grep -v -x -F -e DEVICE.CNF -e river.lga -e river.cco -e river.map -e oldASC.pcf -e oldBIL.pcf \
+    -e newASC.pcf -e newBIL.pcf -e TervalaGridCreate.out -e old -e new "${outputs[@]/#/-e}" || true
+}
 unnamed=no
 "$mkinput" unnamed . && unnamed=yes
 replaced=0
