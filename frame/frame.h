@@ -94,6 +94,7 @@ struct Frame {
   int startBackground = 0;
   float low = -1.0e9f, high = 1.0e9f;
   std::string plotter;
+  bool syncOutputs = false;  // SYNC in DEVICE.CNF or the run string: outputs forced to the disk
   int threads = 0;  // threads of the cell loop: THREADS in DEVICE.CNF or the run string; 0 = every core
   // The memory the grids of a run may take, in MiB: MEMORY in DEVICE.CNF or the run string;
   // 0 when neither gives it (then the machine's available memory bounds the run).

@@ -17,7 +17,7 @@ namespace frame {
 // ---------------------------------------------------------------- run string
 
 // The run-string keywords the program knows, each also known by its first two letters.
-const char* const kRunKeywords[] = {"OUTPUT", "ERROR", "INPUT", "THREADS", "MEMORY", "TILE", "BAND"};
+const char* const kRunKeywords[] = {"OUTPUT", "ERROR", "INPUT", "THREADS", "MEMORY", "TILE", "BAND", "SYNC"};
 
 void RUNSTR(Frame& fr) {
   fr.runString.clear();
@@ -446,6 +446,16 @@ void INITPR(Frame& fr, std::string_view family, std::string_view program, float 
   }
   fr.tileText.clear();
   if (RUNPRM(fr, "TILE", 0, fr.tileText)) fr.tileText = trimmed(fr.tileText);
+  // Outputs forced to the disk before the run reports success: a SYNC line, beaten by SYNC=
+  // (SY=) in the run string.
+  in->rewind();
+  fr.syncOutputs = false;
+  if (OPDR(fr, "SYNC", fr.configUnit, line, LineMode::NOCHNG)) {
+    std::string item;
+    fr.syncOutputs = PARAM(fr, line, 2, item) > 0 && upper(item) == "YES";
+  }
+  std::string sync;
+  if (RUNPRM(fr, "SYNC", 2, sync)) fr.syncOutputs = upper(sync) == "YES";
   // 15.
   in->rewind();
   fr.plotter.clear();

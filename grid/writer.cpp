@@ -163,7 +163,7 @@ void GridWriter::openFiles(frame::Frame& fr, const Structure& s, const std::stri
   const double yll = static_cast<double>(g.yll) + static_cast<double>(bottom_ - 1) * cs;
   if (type_ == "ASC") {
     dataName_ = withExtension("ASC");
-    openError_ = data_.open(frame::nativeName(dataName_));
+    openError_ = data_.open(frame::nativeName(dataName_), fr.syncOutputs);
     if (openError_ != 0) return;
     fr.units.connectName(unit_, dataName_);
     // The six keywords start in column 1, which every GIS reader expects.
@@ -193,7 +193,7 @@ void GridWriter::openFiles(frame::Frame& fr, const Structure& s, const std::stri
   if (type_ != "BIL") return;
   hdrName_ = withExtension("HDR");
   dataName_ = withExtension("BIL");
-  openError_ = hdr_.open(frame::nativeName(hdrName_));
+  openError_ = hdr_.open(frame::nativeName(hdrName_), fr.syncOutputs);
   if (openError_ != 0) {
     failedName_ = hdrName_;
     return;
@@ -218,7 +218,7 @@ void GridWriter::openFiles(frame::Frame& fr, const Structure& s, const std::stri
   // Readers that do not know the pixel type would take the values as unsigned integers.
   text += "PixelType FLOAT\n";
   hdr_.write(text.data(), text.size());
-  openError_ = data_.open(frame::nativeName(dataName_));
+  openError_ = data_.open(frame::nativeName(dataName_), fr.syncOutputs);
   if (openError_ != 0) {
     failedName_ = dataName_;
     hdr_.abandon();
@@ -301,8 +301,20 @@ bool GridWriter::finish(frame::Frame& fr, const Structure& s, bool indicateEmpty
     if (e != 0)
       return frame::endWithListedError(fr, {" The file " + dataName_ + " could not be written.", errorNumber(e)});
   } else if (type_ == "BIL") {
-    int e = data_.commit();
+    // Both are completed before either is put in place, so that the two appear (or replace
+    // the old pair) one right after the other.
+    int e = data_.complete();
     fr.units.close(unit_);
+    if (e != 0) {
+      hdr_.abandon();
+      return frame::endWithListedError(fr, {" The file " + dataName_ + " could not be written.", errorNumber(e)});
+    }
+    e = hdr_.complete();
+    if (e != 0) {
+      data_.abandon();
+      return frame::endWithListedError(fr, {" The file " + hdrName_ + " could not be written.", errorNumber(e)});
+    }
+    e = data_.commit();
     if (e != 0) {
       hdr_.abandon();
       return frame::endWithListedError(fr, {" The file " + dataName_ + " could not be written.", errorNumber(e)});
