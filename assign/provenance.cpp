@@ -392,7 +392,7 @@ bool writeRunAccount(Run& run) {
   // The source grid.
   if (sourceGrid) {
     std::string failed;
-    const int e = grid::writeSourceGrid(s, pv.sourceType, pv.sourceName, pv.sourceBits, failed);
+    const int e = grid::writeSourceGrid(s, pv.sourceType, pv.sourceName, pv.sourceBits, fr.syncOutputs, failed);
     if (e != 0)
       return frame::endWithListedError(fr, {" The file " + failed + " could not be written.", errorNumber(e)});
   }
@@ -401,7 +401,7 @@ bool writeRunAccount(Run& run) {
   // The pictures.
   if (!fr.pictureName.empty()) {
     const std::string title = storedName(run);
-    int e = grid::writePng(grid::drawValues(s, title), fr.pictureName);
+    int e = grid::writePng(grid::drawValues(s, title), fr.pictureName, fr.syncOutputs);
     if (e != 0) {
       return frame::endWithListedError(fr, {" The file " + fr.pictureName + " could not be written.", errorNumber(e)});
     }
@@ -414,7 +414,7 @@ bool writeRunAccount(Run& run) {
       if (c.cleared > 0) legend.push_back({kSourceCleared, "-2 CLEARED"});
       legend.push_back({kSourceNodata, "0 NODATA"});
       const std::string name = sourcePictureName(fr.pictureName);
-      e = grid::writePng(grid::drawSources(s, legend, "SOURCES OF " + title), name);
+      e = grid::writePng(grid::drawSources(s, legend, "SOURCES OF " + title), name, fr.syncOutputs);
       if (e != 0)
         return frame::endWithListedError(fr, {" The file " + name + " could not be written.", errorNumber(e)});
     }
@@ -426,7 +426,7 @@ bool writeRunAccount(Run& run) {
   if (!fr.reportName.empty()) {
     const std::string text = reportJsonOf(run, c);
     frame::AtomicOutputFile out;
-    int e = out.open(frame::nativeName(fr.reportName));
+    int e = out.open(frame::nativeName(fr.reportName), fr.syncOutputs);
     if (e == 0) {
       out.write(text.data(), text.size());
       e = out.commit();

@@ -372,11 +372,11 @@ std::vector<uint8_t> encodePng(const Picture& p) {
   return out;
 }
 
-int writePng(const Picture& p, const std::string& fileName) {
+int writePng(const Picture& p, const std::string& fileName, bool sync) {
   const std::vector<uint8_t> bytes = encodePng(p);
   if (bytes.empty()) return EIO;
   frame::AtomicOutputFile out;
-  const int e = out.open(frame::nativeName(fileName));
+  const int e = out.open(frame::nativeName(fileName), sync);
   if (e != 0) return e;
   out.write(bytes.data(), bytes.size());
   return out.commit();

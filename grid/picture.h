@@ -33,6 +33,6 @@ void sourceColour(int32_t code, uint8_t rgb[3]);
 // The picture as PNG bytes; empty when libpng failed.
 std::vector<uint8_t> encodePng(const Picture& p);
 // Writes the picture as a PNG file, complete or not at all. 0 or the error number.
-int writePng(const Picture& p, const std::string& fileName);
+int writePng(const Picture& p, const std::string& fileName, bool sync);
 
 }  // namespace grid

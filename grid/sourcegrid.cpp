@@ -24,7 +24,7 @@ std::string count(int32_t n) {
 
 }  // namespace
 
-int writeSourceGrid(const Structure& s, const std::string& type, const std::string& name, int bits,
+int writeSourceGrid(const Structure& s, const std::string& type, const std::string& name, int bits, bool sync,
                     std::string& failedName) {
   const GridDescription& g = s.grid;
   const size_t nc = static_cast<size_t>(g.ncols);
@@ -32,7 +32,7 @@ int writeSourceGrid(const Structure& s, const std::string& type, const std::stri
   if (type == "ASC") {
     failedName = frame::GUMEXT(frame::trimRight(name), "ASC");
     frame::AtomicOutputFile out;
-    int e = out.open(frame::nativeName(failedName));
+    int e = out.open(frame::nativeName(failedName), sync);
     if (e != 0) return e;
     // The header as the grid's own, so that the two lie on one another in a GIS.
     std::string text;
@@ -66,7 +66,7 @@ int writeSourceGrid(const Structure& s, const std::string& type, const std::stri
   const size_t bytes = bits == 32 ? 4 : 2;
   frame::AtomicOutputFile hdr, bil;
   failedName = hdrName;
-  int e = hdr.open(frame::nativeName(hdrName));
+  int e = hdr.open(frame::nativeName(hdrName), sync);
   if (e != 0) return e;
   const double cs = s.cellsize;
   const std::string dim = hdrRealNumber(cs);
@@ -89,7 +89,7 @@ int writeSourceGrid(const Structure& s, const std::string& type, const std::stri
   text += "PixelType SIGNEDINT\n";
   hdr.write(text.data(), text.size());
   failedName = bilName;
-  e = bil.open(frame::nativeName(bilName));
+  e = bil.open(frame::nativeName(bilName), sync);
   if (e != 0) {
     hdr.abandon();
     return e;
@@ -102,6 +102,20 @@ int writeSourceGrid(const Structure& s, const std::string& type, const std::stri
     }
     bil.write(raw.data(), raw.size());
   }
+  // Both are completed before either is put in place, so that the two appear one right after
+  // the other.
+  e = bil.complete();
+  if (e != 0) {
+    hdr.abandon();
+    return e;
+  }
+  failedName = hdrName;
+  e = hdr.complete();
+  if (e != 0) {
+    bil.abandon();
+    return e;
+  }
+  failedName = bilName;
   e = bil.commit();
   if (e != 0) {
     hdr.abandon();

@@ -9,8 +9,9 @@ namespace grid {
 
 // Writes Structure::source on the structure's grid: type "ASC" (integers) or "BIL" (signed
 // integers of bits 16 or 32, with an HDR header). Code 0 (NODATA) is the files' no-data
-// value. Returns 0 or the error number; failedName is the file that could not be written.
-int writeSourceGrid(const Structure& s, const std::string& type, const std::string& name, int bits,
+// value; sync forces the files to the disk. Returns 0 or the error number; failedName is the
+// file that could not be written.
+int writeSourceGrid(const Structure& s, const std::string& type, const std::string& name, int bits, bool sync,
                     std::string& failedName);
 
 }  // namespace grid

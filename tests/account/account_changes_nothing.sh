@@ -93,8 +93,9 @@ for pcf in TervalaGridCreate.PCF middle.pcf; do
     fi
   done
   # Every kind of code shows in this run: set numbers, several sets combined, cleared cells.
+  # (grep reads to the end: with -q it would stop early and fail the pipe with SIGPIPE.)
   for code in ' -1 ' ' -2 '; do
-    tail -n +7 "$work/$pcf-1/sources.asc" | sed 's/^/ /; s/$/ /' | grep -q -- "$code" ||
+    tail -n +7 "$work/$pcf-1/sources.asc" | sed 's/^/ /; s/$/ /' | grep -- "$code" > /dev/null ||
       { echo "$pcf: no code$code in the source grid" >&2; status=1; }
   done
 done
