@@ -2,9 +2,9 @@
 #include <atomic>
 #include <chrono>
 #include <climits>
+#include <cmath>
 #include <condition_variable>
 #include <mutex>
-#include <cmath>
 #include <optional>
 #include <thread>
 
@@ -16,25 +16,23 @@ namespace assign {
 
 namespace {
 
-// The cell's corners (anticlockwise from lower-left) and middle, in single precision.
+// The cell's corners (anticlockwise from lower-left) and middle, in single precision relative
+// to the structure's corner.
 void cellGeometry(const grid::Structure& s, int32_t i, int32_t j, CellGeometry& g) {
-  const float xll = s.grid.xll, yll = s.grid.yll, cs = s.cellsize;
-  const float x0 = xll + static_cast<float>(i - 1) * cs;
-  const float x1 = xll + static_cast<float>(i) * cs;
-  const float y0 = yll + static_cast<float>(j - 1) * cs;
-  const float y1 = yll + static_cast<float>(j) * cs;
+  const float x0 = s.edge(i - 1), x1 = s.edge(i);
+  const float y0 = s.edge(j - 1), y1 = s.edge(j);
   const float c[8] = {x0, y0, x1, y0, x1, y1, x0, y1};
   for (int k = 0; k < 8; ++k) g.corners[k] = c[k];
-  g.middle[0] = xll + (static_cast<float>(i - 1) + 0.5f) * cs;
-  g.middle[1] = yll + (static_cast<float>(j - 1) + 0.5f) * cs;
+  g.middle[0] = s.middle(i);
+  g.middle[1] = s.middle(j);
 }
 
-const frame::Failure kNanFailure{{" ", " ===WARNING, fatal error===", " ", " A Nan found during the run.",
-                                  " This is probably due to a bug in the program (area=0.),",
-                                  " so please WARN THE ADMINISTRATOR:", " ",
-                                  " Administrator: the maintainers of TervalaGridCreate at your site."},
-                                 true,
-                                 100};
+const frame::Failure kNanFailure{
+    {" ", " ===WARNING, fatal error===", " ", " A Nan found during the run.",
+     " This is probably due to a bug in the program (area=0.),", " so please WARN THE ADMINISTRATOR:", " ",
+     " Administrator: the maintainers of TervalaGridCreate at your site."},
+    true,
+    100};
 
 // Computes cell (i, j) with worker w; a fatal finding is returned.
 inline std::optional<frame::Failure> computeCell(Run& run, Worker& w, int32_t i, int32_t j) {
@@ -235,7 +233,7 @@ float GETINFORMATION(const Run& run, Worker& w, int32_t i, int32_t j) {
       r.value = v;
       r.distance = 0.0f;
       if (cellStructure) {
-        r.weight = d.dx * d.dy;
+        r.weight = static_cast<float>(d.dx) * static_cast<float>(d.dy);
         r.related = Related::Cell;
       } else {
         r.weight = -1.0f;
@@ -308,13 +306,15 @@ bool ASSIGNINFORMATIONTOGRID(Run& run) {
     run.valuesFound = run.main.valuesFound;
   } else if (threads == 1) {
     run.main.valuesFound = false;
-    failure = computeRows(run, run.main, 1, nr, done, [] { return false; }, &progress);
+    failure = computeRows(
+        run, run.main, 1, nr, done, [] { return false; }, &progress);
     run.valuesFound = run.main.valuesFound;
   } else {
     // Band b holds rows [start[b], start[b+1]-1]. A fatal finding in band b makes the bands
     // after it stop; the earliest band's finding is the one reported, as one pass would.
     std::vector<int32_t> start(static_cast<size_t>(threads) + 1);
-    for (int b = 0; b <= threads; ++b) start[static_cast<size_t>(b)] = 1 + static_cast<int32_t>(int64_t(nr) * b / threads);
+    for (int b = 0; b <= threads; ++b)
+      start[static_cast<size_t>(b)] = 1 + static_cast<int32_t>(int64_t(nr) * b / threads);
     std::vector<Worker> workers(static_cast<size_t>(threads));
     std::vector<std::optional<frame::Failure>> found(static_cast<size_t>(threads));
     std::atomic<int> firstFailed{INT_MAX};

@@ -14,7 +14,8 @@ namespace assign {
 namespace {
 
 // A value of a point file line: item n as a number; false when it is absent or not a number.
-bool number(frame::Frame& fr, const std::string& line, int n, float& v) {
+template <typename T>
+bool number(frame::Frame& fr, const std::string& line, int n, T& v) {
   if (line.find_first_of("`$=") == std::string::npos) {
     // Items are the text between commas.
     size_t start = 0;
@@ -36,7 +37,9 @@ bool number(frame::Frame& fr, const std::string& line, int n, float& v) {
 
 }  // namespace
 
-void ALLOCATEAPOINTFILE(Run& run) { run.pointSets.emplace_back(); }
+void ALLOCATEAPOINTFILE(Run& run) {
+  run.pointSets.emplace_back();
+}
 
 bool HANDLEPOINTFILE(Run& run, const std::string& line) {
   frame::Frame& fr = run.fr;
@@ -111,7 +114,8 @@ bool HANDLEPOINTFILE(Run& run, const std::string& line) {
       }
     }
     if (frame::trimmed(l).empty()) continue;  // a blank line holds no point
-    float x, y, v;
+    double x, y;
+    float v;
     if (!number(fr, l, 1, x) || !number(fr, l, 2, y) || !number(fr, l, 3, v)) {
       return bad("a line that is not a point (x, y and value)");
     }
@@ -120,7 +124,8 @@ bool HANDLEPOINTFILE(Run& run, const std::string& line) {
       r = commandRadius;
     } else if (fileBuffers) {
       std::string item;
-      if (frame::PARAM(fr, l, 4, item) > 0 && !frame::parseFortranReal(item, r)) return bad("a radius that is not a number");
+      if (frame::PARAM(fr, l, 4, item) > 0 && !frame::parseFortranReal(item, r))
+        return bad("a radius that is not a number");
     }
     // Beyond the coordinate limit the buffer geometry would overflow.
     if (!(std::fabs(x) <= grid::kCoordinateLimit) || !(std::fabs(y) <= grid::kCoordinateLimit) ||
@@ -143,12 +148,12 @@ bool HANDLEPOINTFILE(Run& run, const std::string& line) {
 }
 
 bool POINTINCELL(const float cell[8], const PointSet& set, int32_t point) {
-  const float p[2] = {set.x[static_cast<size_t>(point)], set.y[static_cast<size_t>(point)]};
+  const float p[2] = {set.rx[static_cast<size_t>(point)], set.ry[static_cast<size_t>(point)]};
   return grid::POINTINGRIDCELL(p, cell);
 }
 
 bool BUFFERREACHESCELL(const float cell[8], const PointSet& set, int32_t point, float& distance) {
-  const float p[2] = {set.x[static_cast<size_t>(point)], set.y[static_cast<size_t>(point)]};
+  const float p[2] = {set.rx[static_cast<size_t>(point)], set.ry[static_cast<size_t>(point)]};
   const float r = set.radius[static_cast<size_t>(point)];
   // 1.
   if (POINTINCELL(cell, set, point)) {
@@ -182,47 +187,61 @@ bool BUFFERREACHESCELL(const float cell[8], const PointSet& set, int32_t point, 
 void preparePointBins(Run& run) {
   const grid::Structure& s = run.structure;
   const int32_t nc = s.grid.ncols, nr = s.grid.nrows;
-  const float xll = s.grid.xll, yll = s.grid.yll, cs = s.cellsize;
+  const double cs = s.cellsize;
   const bool cellStructure = s.grid.cellValues();
-  // Cell edges and middles exactly as the cell loop computes them.
-  auto edgeX = [&](int32_t i) { return xll + static_cast<float>(i) * cs; };  // right edge of column i
-  auto edgeY = [&](int32_t j) { return yll + static_cast<float>(j) * cs; };
-  auto midX = [&](int32_t i) { return xll + (static_cast<float>(i - 1) + 0.5f) * cs; };
-  auto midY = [&](int32_t j) { return yll + (static_cast<float>(j - 1) + 0.5f) * cs; };
-  auto near = [&](double v, double origin) { return static_cast<int64_t>(std::floor((v - origin) / cs)) + 1; };
+  // Cell edges and middles exactly as the cell loop computes them, relative to the corner.
+  auto edgeX = [&](int32_t i) { return s.edge(i); };  // right edge of column i
+  auto edgeY = [&](int32_t j) { return s.edge(j); };
+  auto midX = [&](int32_t i) { return s.middle(i); };
+  auto midY = [&](int32_t j) { return s.middle(j); };
+  auto near = [&](double v) {
+    const double c = std::floor(v / cs);
+    // Far beyond the grid: any column outside it will do.
+    return static_cast<int64_t>(std::max(-4.0e18, std::min(4.0e18, c))) + 1;
+  };
   for (PointSet& p : run.pointSets) {
     p.exact = !p.buffered;
     p.everywhere.clear();
+    // The points relative to the structure's corner: the searches work on these.
+    p.rx.resize(p.x.size());
+    p.ry.resize(p.y.size());
+    for (size_t k = 0; k < p.x.size(); ++k) {
+      p.rx[k] = s.relX(p.x[k]);
+      p.ry[k] = s.relY(p.y[k]);
+    }
     std::vector<int32_t> cols, rows;
     // The cells where point k may give a value: fn(row, column) for each.
     auto cellsOf = [&](int32_t k, auto fn) {
       const size_t q = static_cast<size_t>(k);
       if (!(std::fabs(p.value[q] - p.nodata) > 0.0001f)) return;  // NODATA points never count
-      const float x = p.x[q], y = p.y[q];
+      const float x = p.rx[q], y = p.ry[q];
       cols.clear();
       rows.clear();
       if (!p.buffered) {
         // The cells that hold the point (its borders included), or whose middle it is.
-        const int64_t ci = near(x, xll), rj = near(y, yll);
+        const int64_t ci = near(x), rj = near(y);
         for (int64_t i = ci - 2; i <= ci + 2; ++i) {
           if (i < 1 || i > nc) continue;
           const int32_t ii = static_cast<int32_t>(i);
-          if (cellStructure ? (edgeX(ii - 1) <= x && x <= edgeX(ii)) : std::fabs(x - midX(ii)) < 0.001f) cols.push_back(ii);
+          if (cellStructure ? (edgeX(ii - 1) <= x && x <= edgeX(ii)) : std::fabs(x - midX(ii)) < 0.001f)
+            cols.push_back(ii);
         }
         for (int64_t j = rj - 2; j <= rj + 2; ++j) {
           if (j < 1 || j > nr) continue;
           const int32_t jj = static_cast<int32_t>(j);
-          if (cellStructure ? (edgeY(jj - 1) <= y && y <= edgeY(jj)) : std::fabs(y - midY(jj)) < 0.001f) rows.push_back(jj);
+          if (cellStructure ? (edgeY(jj - 1) <= y && y <= edgeY(jj)) : std::fabs(y - midY(jj)) < 0.001f)
+            rows.push_back(jj);
         }
       } else {
         // The cells within the radius of the point's box, with room for rounding; the buffer
         // test is made at the cell.
         const double r = std::max(0.0f, p.radius[q]);
-        const double room = 1e-6 * (std::fabs(static_cast<double>(x)) + std::fabs(static_cast<double>(y)) + r) + 1e-3 * cs;
-        const int64_t i0 = std::max<int64_t>(1, near(x - r - room, xll));
-        const int64_t i1 = std::min<int64_t>(nc, near(x + r + room, xll));
-        const int64_t j0 = std::max<int64_t>(1, near(y - r - room, yll));
-        const int64_t j1 = std::min<int64_t>(nr, near(y + r + room, yll));
+        const double room =
+            1e-6 * (std::fabs(static_cast<double>(x)) + std::fabs(static_cast<double>(y)) + r) + 1e-3 * cs;
+        const int64_t i0 = std::max<int64_t>(1, near(x - r - room));
+        const int64_t i1 = std::min<int64_t>(nc, near(x + r + room));
+        const int64_t j0 = std::max<int64_t>(1, near(y - r - room));
+        const int64_t j1 = std::min<int64_t>(nr, near(y + r + room));
         if (i0 > i1 || j0 > j1) return;
         // A buffer over very many cells is cheaper to try at every cell than to list.
         if ((i1 - i0 + 1) * (j1 - j0 + 1) > p.listLimit) {
@@ -377,7 +396,7 @@ void SEARCHFORMIDDLEINPOINTS(const Run& run, Worker& w, int set, int32_t i, int3
       d = 0.0f;
       return true;  // listed only at the middles it lies on
     }
-    const float q[2] = {p.x[k], p.y[k]};
+    const float q[2] = {p.rx[k], p.ry[k]};
     d = grid::DISTANCE(q, middle);
     return d <= p.radius[k];
   });

@@ -21,8 +21,9 @@ namespace {
 struct PolygonReader {
   frame::Frame& fr;
   std::string name, path;
-  bool polygonFile = true;  // false: a line file (first line CLOSE)
-  std::vector<float> vertices;
+  bool polygonFile = true;      // false: a line file (first line CLOSE)
+  double x0 = 0.0, y0 = 0.0;    // the structure's corner
+  std::vector<float> vertices;  // relative to the structure's corner
   bool failed = false;
   std::unique_ptr<frame::LineReader> in;
   std::string raw;
@@ -52,7 +53,7 @@ bool APOLYGONFOUND(PolygonReader& r) {
   while (nextLine(r, line)) {
     if (frame::trimmed(line) == "END") break;
     std::string item;
-    float x = 0, y = 0;
+    double x = 0, y = 0;
     const bool ok = frame::PARAM(r.fr, line, 1, item) > 0 && frame::parseFortranReal(item, x) &&
                     frame::PARAM(r.fr, line, 2, item) > 0 && frame::parseFortranReal(item, y);
     const bool inRange = std::fabs(x) <= grid::kCoordinateLimit && std::fabs(y) <= grid::kCoordinateLimit;
@@ -66,8 +67,8 @@ bool APOLYGONFOUND(PolygonReader& r) {
       r.failed = true;
       return false;
     }
-    r.vertices.push_back(x);
-    r.vertices.push_back(y);
+    r.vertices.push_back(static_cast<float>(x - r.x0));
+    r.vertices.push_back(static_cast<float>(y - r.y0));
   }
   // In a polygon file the last vertex repeats the first.
   if (r.polygonFile && !r.vertices.empty()) r.vertices.resize(r.vertices.size() - 2);
@@ -120,12 +121,11 @@ bool insideSimple(const std::vector<float>& v, float px, float py) {
 }
 
 // Calls emit(j, a, b) for every run of sample points (xs[k], ys[j]), a <= k < b, that the
-// polygon covers, row after row, for the rows rowFrom <= j < rowTo. Where the boundary meets a row it crosses it at a place x: a sample away from every such
-// place is inside exactly when the one-by-one test would say so from the same crossings (an
-// odd number of them to its right, or between the first and the last for a convex polygon).
-// Only samples that could count as on the border (within the test's tolerance of a crossing,
-// or on a flat edge of the row) are tested one by one: POINTINPOLYGON for a convex polygon,
-// insideSimple for any other.
+// polygon covers, row after row, for the rows rowFrom <= j < rowTo. Where the boundary meets a row it crosses it at a
+// place x: a sample away from every such place is inside exactly when the one-by-one test would say so from the same
+// crossings (an odd number of them to its right, or between the first and the last for a convex polygon). Only samples
+// that could count as on the border (within the test's tolerance of a crossing, or on a flat edge of the row) are
+// tested one by one: POINTINPOLYGON for a convex polygon, insideSimple for any other.
 template <typename Emit>
 void coverSamples(const std::vector<float>& v, const std::vector<float>& xs, const std::vector<float>& ys,
                   float spacing, size_t rowFrom, size_t rowTo, Emit emit) {
@@ -141,7 +141,8 @@ void coverSamples(const std::vector<float>& v, const std::vector<float>& xs, con
     by0 = std::min(by0, v[2 * i + 1]);
     by1 = std::max(by1, v[2 * i + 1]);
     const size_t j = (i + 1) % n;
-    const double len = std::hypot(static_cast<double>(v[2 * j]) - v[2 * i], static_cast<double>(v[2 * j + 1]) - v[2 * i + 1]);
+    const double len =
+        std::hypot(static_cast<double>(v[2 * j]) - v[2 * i], static_cast<double>(v[2 * j + 1]) - v[2 * i + 1]);
     if (len > 0.0) minEdge = std::min(minEdge, len);
   }
   const double m = 2.0 * spacing;
@@ -154,7 +155,8 @@ void coverSamples(const std::vector<float>& v, const std::vector<float>& xs, con
   };
   const size_t k0 = static_cast<size_t>(std::lower_bound(xs.begin(), xs.end(), bx0 - m) - xs.begin());
   const size_t k1 = static_cast<size_t>(std::upper_bound(xs.begin(), xs.end(), bx1 + m) - xs.begin());
-  const size_t j0 = std::max(rowFrom, static_cast<size_t>(std::lower_bound(ys.begin(), ys.end(), by0 - m) - ys.begin()));
+  const size_t j0 =
+      std::max(rowFrom, static_cast<size_t>(std::lower_bound(ys.begin(), ys.end(), by0 - m) - ys.begin()));
   const size_t j1 = std::min(rowTo, static_cast<size_t>(std::upper_bound(ys.begin(), ys.end(), by1 + m) - ys.begin()));
   if (k0 >= k1 || j0 >= j1) return;
   // Near a vertex that is a top or bottom, the convex test counts points a hair outside as on
@@ -318,8 +320,8 @@ void APPLYPOLYGON(Run& run, const std::vector<float>& polygon, Use use, float va
     std::fill_n(s.assignMask.begin() + static_cast<std::ptrdiff_t>(index), count, maskValue);
   };
   if (!s.grid.cellValues()) {
-    coverSamples(polygon, xs, ys, s.cellsize, static_cast<size_t>(rowFrom - 1), static_cast<size_t>(rowTo),
-                 [&](size_t j, size_t a, size_t b) {
+    coverSamples(polygon, xs, ys, static_cast<float>(s.cellsize), static_cast<size_t>(rowFrom - 1),
+                 static_cast<size_t>(rowTo), [&](size_t j, size_t a, size_t b) {
                    applyRun(s.grid.index(static_cast<int32_t>(a) + 1, static_cast<int32_t>(j) + 1), b - a);
                  });
     return;
@@ -328,13 +330,14 @@ void APPLYPOLYGON(Run& run, const std::vector<float>& polygon, Use use, float va
   // is the top of cell row j and the bottom of cell row j+1; corner k is the right side of cell
   // column k and the left side of cell column k+1. So corners a <= k < b cover the columns a
   // to b (from 1) of both cell rows.
-  coverSamples(polygon, xs, ys, s.cellsize, static_cast<size_t>(rowFrom - 1), static_cast<size_t>(rowTo) + 1,
-               [&](size_t j, size_t a, size_t b) {
+  coverSamples(polygon, xs, ys, static_cast<float>(s.cellsize), static_cast<size_t>(rowFrom - 1),
+               static_cast<size_t>(rowTo) + 1, [&](size_t j, size_t a, size_t b) {
                  const int32_t c0 = std::max<int32_t>(1, static_cast<int32_t>(a));
                  const int32_t c1 = std::min<int32_t>(nc, static_cast<int32_t>(b));
                  if (c0 > c1) return;
                  for (int32_t row : {static_cast<int32_t>(j), static_cast<int32_t>(j) + 1}) {
-                   if (row >= rowFrom && row <= rowTo) applyRun(s.grid.index(c0, row), static_cast<size_t>(c1 - c0 + 1));
+                   if (row >= rowFrom && row <= rowTo)
+                     applyRun(s.grid.index(c0, row), static_cast<size_t>(c1 - c0 + 1));
                  }
                });
 }
@@ -345,14 +348,14 @@ void applyPolygons(Run& run, const std::vector<std::vector<float>>& polygons, Us
   grid::Structure& s = run.structure;
   const int32_t nc = s.grid.ncols, nr = s.grid.nrows;
   if (nc == 0 || nr == 0 || polygons.empty()) return;
-  const float xll = s.grid.xll, yll = s.grid.yll, cs = s.cellsize;
+  // The sample points, relative to the corner as the polygons are.
   std::vector<float> xs, ys;
   if (!s.grid.cellValues()) {
-    for (int32_t i = 1; i <= nc; ++i) xs.push_back(xll + (static_cast<float>(i - 1) + 0.5f) * cs);
-    for (int32_t j = 1; j <= nr; ++j) ys.push_back(yll + (static_cast<float>(j - 1) + 0.5f) * cs);
+    for (int32_t i = 1; i <= nc; ++i) xs.push_back(s.middle(i));
+    for (int32_t j = 1; j <= nr; ++j) ys.push_back(s.middle(j));
   } else {
-    for (int32_t i = 0; i <= nc; ++i) xs.push_back(xll + static_cast<float>(i) * cs);
-    for (int32_t j = 0; j <= nr; ++j) ys.push_back(yll + static_cast<float>(j) * cs);
+    for (int32_t i = 0; i <= nc; ++i) xs.push_back(s.edge(i));
+    for (int32_t j = 0; j <= nr; ++j) ys.push_back(s.edge(j));
   }
   const int setting = run.threads > 0 ? run.threads : run.fr.threads;
   int threads = setting > 0 ? setting : static_cast<int>(std::thread::hardware_concurrency());
@@ -400,7 +403,9 @@ bool HANDLEPOLYGONFILE(Run& run, const std::string& line) {
     }
   }
   // 3.
-  PolygonReader r{fr, name, frame::resolveInputName(name), true, {}, false, nullptr, {}};
+  PolygonReader r{
+      fr,      name, frame::resolveInputName(name), true, run.structure.grid.xll, run.structure.grid.yll, {}, false,
+      nullptr, {}};
   int e = r.rewind();
   if (e != 0) {
     return frame::endWithError(

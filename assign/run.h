@@ -40,7 +40,9 @@ struct RunSettings {
 };
 
 enum class Related : uint8_t { Cell, Point };
-inline const char* relatedText(Related r) { return r == Related::Cell ? "CELL " : "POINT"; }
+inline const char* relatedText(Related r) {
+  return r == Related::Cell ? "CELL " : "POINT";
+}
 
 // One candidate value of the current cell.
 struct ValueRecord {
@@ -51,7 +53,8 @@ struct ValueRecord {
   int32_t priority = 0;
 };
 
-// The current cell: corners lower-left, lower-right, upper-right, upper-left, and middle.
+// The current cell: corners lower-left, lower-right, upper-right, upper-left, and middle,
+// relative to the structure's lower-left corner.
 struct CellGeometry {
   float corners[8] = {};
   float middle[2] = {};
@@ -66,7 +69,9 @@ struct IntersectionStore {
 // One POINTFILE set: the points in file order, and where they can give values.
 struct PointSet {
   int32_t count = 0;
-  std::vector<float> x, y, value, radius;
+  std::vector<double> x, y;  // map coordinates
+  std::vector<float> value, radius;
+  std::vector<float> rx, ry;  // relative to the structure's corner, set by preparePointBins
   float nodata = -999.0f;
   float setRadius = -1.0f;  // -1: none
   int32_t priority = 0;
@@ -82,7 +87,7 @@ struct PointSet {
   std::vector<Entry> entries;
   std::vector<uint32_t> everywhere;
   int64_t listLimit = 1 << 16;  // more candidate cells than this: tried everywhere
-  bool exact = false;  // the entries are the answer (no buffers): no test at the cell
+  bool exact = false;           // the entries are the answer (no buffers): no test at the cell
 };
 
 // One POLYGONFILE set is applied as soon as it is read; nothing of it is kept.
@@ -103,9 +108,11 @@ struct AxisPlan {
 
 struct GridSetPlan {
   int description = 0;
-  bool cellSet = false;   // input values stand for whole input cells
+  bool cellSet = false;  // input values stand for whole input cells
   bool searchable = false;
-  float xmin = 0, xmax = 0, ymin = 0, ymax = 0;
+  // The input grid relative to the structure's corner: its origin, and its extent.
+  double x0 = 0, y0 = 0;
+  double xmin = 0, xmax = 0, ymin = 0, ymax = 0;
   AxisPlan cols, rows;                // CELL structure
   std::vector<int32_t> middleColumn;  // MIDDLE structure: input column of the middle, 0 outside
   std::vector<int32_t> middleRow;     // the same for rows
@@ -149,8 +156,8 @@ struct alignas(64) Worker {
     std::string line;  // the table line read last
     int32_t keptColumn = 0, keptRow = 0, keptSegment = 0;
     float keptArea = 0.0f;
-    bool found = false;                            // MIDDLE: a model cell holds the middle
-    std::vector<std::pair<int32_t, float>> pieces; // segment number and overlap area
+    bool found = false;                             // MIDDLE: a model cell holds the middle
+    std::vector<std::pair<int32_t, float>> pieces;  // segment number and overlap area
   };
   std::vector<ZavCellState> zav;
   std::vector<uint32_t> zavWalk;  // the model cells a CELL walk tries
@@ -168,12 +175,12 @@ struct Run {
   std::vector<PointSet> pointSets;
   zav::ZavState zav;
   std::vector<std::unique_ptr<frame::AtomicOutputFile>> tableFiles;  // per Zav use: TABLE-CREATE output
-  std::vector<std::unique_ptr<zav::TableReader>> tableReaders;     // per Zav use: TABLE-USE input
-  std::vector<GridSetPlan> gridPlans;  // prepared by the cell loop
-  bool needsGeometry = true;           // some set searches by the cell's corners or middle
-  Worker main;                         // the main thread's worker
+  std::vector<std::unique_ptr<zav::TableReader>> tableReaders;       // per Zav use: TABLE-USE input
+  std::vector<GridSetPlan> gridPlans;                                // prepared by the cell loop
+  bool needsGeometry = true;  // some set searches by the cell's corners or middle
+  Worker main;                // the main thread's worker
   bool valuesFound = false;
-  int threads = 0;                     // threads of the cell loop; 0 = one per core
+  int threads = 0;  // threads of the cell loop; 0 = one per core
 };
 
 // ADDAVALUE: appends a record; with first set the list is emptied first.
@@ -195,7 +202,6 @@ void SEARCHFORMIDDLEINRECTANGULAR(const Run& run, Worker& w, int32_t i, int32_t 
 void SEARCHFORCELLINRECTANGULAR(const Run& run, Worker& w, int32_t i, int32_t j, int set, bool& first);
 void ADDINTERSECT(Worker& w, bool& storeFirst, float value);
 void HANDLEINTERSECTS(const Run& run, Worker& w, bool& first, int32_t priority, int32_t numberOfValues);
-
 
 // Point sets.
 bool HANDLEPOINTFILE(Run& run, const std::string& line);

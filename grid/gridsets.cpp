@@ -122,8 +122,8 @@ bool integral(float v, float nodata) {
 
 bool EQUALSBASICSTRUCTURE(const Structure& s, const GridDescription& d) {
   const GridDescription& g = s.grid;
-  return std::fabs(d.yll - g.yll) < 0.001f && std::fabs(d.xll - g.xll) < 0.001f && std::fabs(d.dy - g.dy) < 0.001f &&
-         std::fabs(d.dx - g.dx) < 0.001f && d.ncols == g.ncols && d.nrows == g.nrows;
+  return std::fabs(d.yll - g.yll) < 0.001 && std::fabs(d.xll - g.xll) < 0.001 && std::fabs(d.dy - g.dy) < 0.001 &&
+         std::fabs(d.dx - g.dx) < 0.001 && d.ncols == g.ncols && d.nrows == g.nrows;
 }
 
 int PARWHERE(std::string_view name, std::string_view line) {
@@ -226,8 +226,8 @@ bool HANDLETERVALAGRID(frame::Frame& fr, const Structure& s, GridSets& g, const 
     bil16 = g.sixteenBit;
     d.ncols = h.ncols;
     d.nrows = h.nrows;
-    d.xll = h.ulxmap - 0.5f * h.xdim;
-    d.yll = h.ulymap + 0.5f * h.ydim - static_cast<float>(h.nrows) * h.ydim;
+    d.xll = h.ulxmap - 0.5 * h.xdim;
+    d.yll = h.ulymap + 0.5 * h.ydim - static_cast<double>(h.nrows) * h.ydim;
     d.dx = h.xdim;
     d.dy = h.ydim;
     d.nodata = h.nodata;
@@ -247,7 +247,7 @@ bool HANDLETERVALAGRID(frame::Frame& fr, const Structure& s, GridSets& g, const 
                                                 std::to_string(need) + "."});
     }
   }
-  if (d.ncols < 0 || d.nrows < 0 || !(d.dx > 0.0f) || !(d.dy > 0.0f)) {
+  if (d.ncols < 0 || d.nrows < 0 || !(d.dx > 0.0) || !(d.dy > 0.0)) {
     fr.units.close(unit);
     return frame::endWithListedError(
         fr, {" The Tervala file " + dataName + " has no valid grid:",
@@ -328,7 +328,8 @@ bool HANDLETERVALAGRID(frame::Frame& fr, const Structure& s, GridSets& g, const 
       } else {
         for (size_t c = 0; c < nc; ++c) {
           const uint32_t bits = static_cast<uint32_t>(raw[4 * c]) | (static_cast<uint32_t>(raw[4 * c + 1]) << 8) |
-                                (static_cast<uint32_t>(raw[4 * c + 2]) << 16) | (static_cast<uint32_t>(raw[4 * c + 3]) << 24);
+                                (static_cast<uint32_t>(raw[4 * c + 2]) << 16) |
+                                (static_cast<uint32_t>(raw[4 * c + 3]) << 24);
           float v;
           std::memcpy(&v, &bits, 4);
           if (!std::isfinite(v)) {

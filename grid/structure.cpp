@@ -27,15 +27,15 @@ AscHeaderResult readAscHeader(frame::Frame& fr, const std::vector<std::string>& 
   frame::UNFORM(fr, line[0], 2, "I4", h.ncols);
   frame::UNFORM(fr, line[1], 2, "I4", h.nrows);
   std::string key;
-  frame::UNFORM(fr, line[2], 2, "R4", h.xll);
+  frame::UNFORM(fr, line[2], 2, "R8", h.xll);
   frame::PARAM(fr, line[2], 1, key);
   h.xCentre = frame::upper(key) == "XLLCENTER";
-  frame::UNFORM(fr, line[3], 2, "R4", h.yll);
+  frame::UNFORM(fr, line[3], 2, "R8", h.yll);
   frame::PARAM(fr, line[3], 1, key);
   h.yCentre = frame::upper(key) == "YLLCENTER";
-  frame::UNFORM(fr, line[4], 2, "R4", h.cellsize);
-  if (h.xCentre) h.xll = h.xll - 0.5f * h.cellsize;
-  if (h.yCentre) h.yll = h.yll - 0.5f * h.cellsize;
+  frame::UNFORM(fr, line[4], 2, "R8", h.cellsize);
+  if (h.xCentre) h.xll = h.xll - 0.5 * h.cellsize;
+  if (h.yCentre) h.yll = h.yll - 0.5 * h.cellsize;
   frame::UNFORM(fr, line[5], 2, "R4", h.nodata);
   return AscHeaderResult::Ok;
 }
@@ -57,15 +57,15 @@ bool GETTERVALAGRIDSTRUCTURE(frame::Frame& fr, Structure& s) {
   GridDescription& g = s.grid;
   g = GridDescription();
   g.nodata = -999.999f;
-  float cellsize = 1.0f;
+  double cellsize = 1.0;
   std::string item;
   // 3.
   fr.block.restart = true;
   if (!frame::ZOEK(fr, "FILE")) {
     required[0] = required[1] = true;
-    g.xll = 0.0f;
-    g.yll = 0.0f;
-    cellsize = 1.0f;
+    g.xll = 0.0;
+    g.yll = 0.0;
+    cellsize = 1.0;
   } else {
     // 4.
     const std::string fileLine = fr.block.currentLine();
@@ -90,8 +90,8 @@ bool GETTERVALAGRIDSTRUCTURE(frame::Frame& fr, Structure& s) {
       g.ncols = h.ncols;
       g.nrows = h.nrows;
       cellsize = h.xdim;
-      g.xll = h.ulxmap - 0.5f * h.xdim;
-      g.yll = h.ulymap + 0.5f * h.ydim - static_cast<float>(h.nrows) * h.ydim;
+      g.xll = h.ulxmap - 0.5 * h.xdim;
+      g.yll = h.ulymap + 0.5 * h.ydim - static_cast<double>(h.nrows) * h.ydim;
       if (std::fabs(h.nodata + 798.0f) > 0.001f) g.nodata = h.nodata;
     } else {
       // 6.
@@ -133,12 +133,24 @@ bool GETTERVALAGRIDSTRUCTURE(frame::Frame& fr, Structure& s) {
     }
     const std::string line = fr.block.currentLine();
     switch (k) {
-      case 0: frame::UNFORM(fr, line, 2, "I4", g.ncols); break;
-      case 1: frame::UNFORM(fr, line, 2, "I4", g.nrows); break;
-      case 2: frame::UNFORM(fr, line, 2, "R4", g.xll); break;
-      case 3: frame::UNFORM(fr, line, 2, "R4", g.yll); break;
-      case 4: frame::UNFORM(fr, line, 2, "R4", cellsize); break;
-      case 5: frame::UNFORM(fr, line, 2, "R4", g.nodata); break;
+      case 0:
+        frame::UNFORM(fr, line, 2, "I4", g.ncols);
+        break;
+      case 1:
+        frame::UNFORM(fr, line, 2, "I4", g.nrows);
+        break;
+      case 2:
+        frame::UNFORM(fr, line, 2, "R8", g.xll);
+        break;
+      case 3:
+        frame::UNFORM(fr, line, 2, "R8", g.yll);
+        break;
+      case 4:
+        frame::UNFORM(fr, line, 2, "R8", cellsize);
+        break;
+      case 5:
+        frame::UNFORM(fr, line, 2, "R4", g.nodata);
+        break;
     }
   }
   // 8.
@@ -159,7 +171,7 @@ bool GETTERVALAGRIDSTRUCTURE(frame::Frame& fr, Structure& s) {
     }
   }
   // A cell size that is not positive gives no grid at all.
-  if (!(cellsize > 0.0f)) {
+  if (!(cellsize > 0.0)) {
     return frame::endWithListedError(fr, {" The cell size of the structure must be greater than 0.",
                                           " Cell size given: " + frame::trimmed(frame::fmtG(cellsize, 12, 6))});
   }
@@ -167,7 +179,7 @@ bool GETTERVALAGRIDSTRUCTURE(frame::Frame& fr, Structure& s) {
   {
     const double x1 = g.xll + static_cast<double>(std::max(g.ncols, 0)) * cellsize;
     const double y1 = g.yll + static_cast<double>(std::max(g.nrows, 0)) * cellsize;
-    for (double v : {static_cast<double>(g.xll), static_cast<double>(g.yll), x1, y1}) {
+    for (double v : {g.xll, g.yll, x1, y1}) {
       if (!(std::fabs(v) <= kCoordinateLimit)) {
         return frame::endWithListedError(fr, {" The structure reaches beyond 1.0E+15, farther than any map reaches.",
                                               " Check XLL, YLL, CELLSIZE and the numbers of columns and rows."});

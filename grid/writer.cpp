@@ -19,37 +19,72 @@ bool readsBackAs(const std::string& text, float v) {
   return frame::parseFortranReal(frame::trimmed(text), back) && back == v;
 }
 
+bool readsBackAs(const std::string& text, double v) {
+  if (text.find('*') != std::string::npos) return false;
+  double back = 0;
+  return frame::parseFortranReal(frame::trimmed(text), back) && back == v;
+}
+
 std::string shortest(float v) {
   char buf[64];
   auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed);
   return std::string(buf, r.ptr);
 }
 
-std::string padLeft(const std::string& s, size_t w) { return s.size() >= w ? s : std::string(w - s.size(), ' ') + s; }
+// The fewest digits that read back as the same double, in fixed notation.
+std::string shortest(double v) {
+  char buf[400];
+  auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed);
+  return std::string(buf, r.ptr);
+}
 
-std::string errorNumber(int e) { return " Error number=" + frame::fmtI(e, 6, 6); }
+std::string padLeft(const std::string& s, size_t w) {
+  return s.size() >= w ? s : std::string(w - s.size(), ' ') + s;
+}
+
+std::string errorNumber(int e) {
+  return " Error number=" + frame::fmtI(e, 6, 6);
+}
+
+// The map position of the middle of the upper-left cell, as a header reader takes it back:
+// readers find the grid's edge as this position minus (x) or plus (y) half a cell, so the
+// position is chosen among the doubles next to the exact middle such that that sum gives the
+// edge to the last bit.
+double cellMiddleGivingEdge(double edge, double halfCell, bool minus) {
+  const double middle = minus ? edge + halfCell : edge - halfCell;
+  double up = middle, down = middle;
+  for (int k = 0; k <= 8; ++k) {
+    for (double c : {up, down}) {
+      if ((minus ? c - halfCell : c + halfCell) == edge) return c;
+    }
+    up = std::nextafter(up, HUGE_VAL);
+    down = std::nextafter(down, -HUGE_VAL);
+  }
+  return middle;
+}
 
 }  // namespace
 
-std::string ascHeaderNumber(float v, int w, int d) {
+std::string ascHeaderNumber(double v, int w, int d) {
   std::string t = frame::fmtF(v, w, d);
   if (readsBackAs(t, v)) return t;
-  // The fixed form loses the value (a tiny cell size, a coordinate too wide): write enough
-  // digits to read back the same value.
+  // The fixed form loses the value (a fine cell size, a position with more decimals, a
+  // coordinate too wide): write enough digits to read back the same value.
   return padLeft(shortest(v), static_cast<size_t>(w));
 }
 
 std::string hdrRealNumber(double v) {
   const double k = std::trunc(v + 0.000001);
-  if (std::fabs(k - v) <= 0.000001) {
+  // Written as an integer only when it is one: a position a millionth off an integer keeps
+  // its decimals.
+  if (k == v && std::fabs(k) < 1e18) {
     char buf[32];
     auto r = std::to_chars(buf, buf + sizeof buf, static_cast<long long>(k));
     return std::string(buf, r.ptr);
   }
   std::string g = frame::trimmed(frame::fmtG(v, 12, 6));
-  const float f = static_cast<float>(v);
-  if (readsBackAs(g, f)) return g;
-  return shortest(f);
+  if (readsBackAs(g, v)) return g;
+  return shortest(v);
 }
 
 void appendAscValue(std::string& out, float v) {
@@ -176,8 +211,11 @@ bool WRITEINFORMATIONTOGRID(frame::Frame& fr, const Structure& s, const std::str
     text += "TotalRowBytes " + std::to_string(4LL * g.ncols) + "\n";
     text += "BandGapBytes 0\n";
     text += "NoData " + nd + "\n";
-    text += "ULXmap " + hdrRealNumber(static_cast<double>(g.xll) + 0.5 * cs) + "\n";
-    text += "ULYmap " + hdrRealNumber(static_cast<double>(g.yll) + g.nrows * cs - 0.5 * cs) + "\n";
+    // The upper-left corner that an ASC header of the same grid gives: xll, and yll plus the
+    // rows (so both outputs of a grid are placed alike to the last digit).
+    const double top = g.yll + static_cast<double>(g.nrows) * cs;
+    text += "ULXmap " + hdrRealNumber(cellMiddleGivingEdge(g.xll, 0.5 * cs, true)) + "\n";
+    text += "ULYmap " + hdrRealNumber(cellMiddleGivingEdge(top, 0.5 * cs, false)) + "\n";
     text += "Xdim " + dim + "\n";
     text += "Ydim " + dim + "\n";
     // Readers that do not know the pixel type would take the values as unsigned integers.

@@ -12,7 +12,8 @@ bool WRITEINFORMATIONTOGRID(frame::Frame& fr, const Structure& s, const std::str
                             const std::string& fileName, bool indicateEmpty, bool valuesFound);
 
 // Number texts of the output headers (shared with the tests).
-std::string ascHeaderNumber(float v, int w, int d);   // Fw.d, or the shortest exact text
+// Both give a text that reads back as the very same double.
+std::string ascHeaderNumber(double v, int w, int d);  // Fw.d, or the shortest exact text
 std::string hdrRealNumber(double v);                  // integer, G12.6, or the shortest exact text
 // One value as " " + E12.6, appended.
 void appendAscValue(std::string& out, float v);
