@@ -9,6 +9,7 @@
 #include "frame/text.h"
 #include "grid/general.h"
 #include "grid/grids.h"
+#include "grid/prj.h"
 
 namespace assign {
 namespace {
@@ -70,6 +71,7 @@ bool HANDLEPOINTFILE(Run& run, const std::string& line) {
         fr, {" The Point file " + name + " could not be opened.", " Error number=" + frame::fmtI(e, 6, 6)});
   }
   fr.units.connectName(unit, name);
+  grid::warnOnOtherCrs(fr, run.structure, name);
   std::string raw;
   auto upperLine = [&] {
     std::string l = raw.substr(0, 200);

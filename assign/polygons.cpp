@@ -13,6 +13,7 @@
 #include "frame/startup.h"
 #include "frame/text.h"
 #include "grid/general.h"
+#include "grid/prj.h"
 
 namespace assign {
 namespace {
@@ -412,6 +413,7 @@ bool HANDLEPOLYGONFILE(Run& run, const std::string& line) {
         fr, {" The Polygon file " + name + " could not be opened.", " Error number=" + frame::fmtI(e, 6, 6)});
   }
   fr.units.connectName(unit, name);
+  grid::warnOnOtherCrs(fr, run.structure, name);
   // 4. The first line tells a polygon file from a line file; the first ID line is checked.
   std::string first;
   const bool any = nextLine(r, first);

@@ -13,6 +13,7 @@
 #include "frame/text.h"
 #include "grid/bilheader.h"
 #include "grid/general.h"
+#include "grid/prj.h"
 #include "grid/structure.h"
 
 namespace grid {
@@ -271,6 +272,7 @@ bool HANDLETERVALAGRID(frame::Frame& fr, const Structure& s, GridSets& g, const 
                    std::to_string(d.ncols) + " columns."});
     }
   }
+  warnOnOtherCrs(fr, s, dataName);
   // 8.
   d.sameGeometry = EQUALSBASICSTRUCTURE(s, d);
   d.valuesType = values == "CELL" ? "CELL " : "POINT";

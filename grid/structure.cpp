@@ -13,6 +13,7 @@
 #include "frame/text.h"
 #include "grid/bilheader.h"
 #include "grid/general.h"
+#include "grid/prj.h"
 
 namespace grid {
 AscHeaderResult readAscHeader(frame::Frame& fr, const std::vector<std::string>& records, AscHeader& h) {
@@ -59,6 +60,7 @@ bool GETTERVALAGRIDSTRUCTURE(frame::Frame& fr, Structure& s) {
   g.nodata = -999.999f;
   double cellsize = 1.0;
   std::string item;
+  std::string structureFile;  // the grid file the geometry came from
   // 3.
   fr.block.restart = true;
   if (!frame::ZOEK(fr, "FILE")) {
@@ -87,6 +89,7 @@ bool GETTERVALAGRIDSTRUCTURE(frame::Frame& fr, Structure& s) {
     if (type == "BIL") {
       // 5.
       BilHeader h = READBILHDR(fr, name, "STRUCTURE");
+      structureFile = frame::GUMEXT(name, "BIL");
       g.ncols = h.ncols;
       g.nrows = h.nrows;
       cellsize = h.xdim;
@@ -113,6 +116,7 @@ bool GETTERVALAGRIDSTRUCTURE(frame::Frame& fr, Structure& s) {
         return frame::endWithListedError(fr, ascHeaderMessage(r, "structure file " + ascName));
       }
       fr.units.close(unit);
+      structureFile = ascName;
       g.ncols = h.ncols;
       g.nrows = h.nrows;
       g.xll = h.xll;
@@ -186,6 +190,12 @@ bool GETTERVALAGRIDSTRUCTURE(frame::Frame& fr, Structure& s) {
       }
     }
   }
+  // The coordinate reference system, carried to the outputs.
+  fr.block.restart = true;
+  const bool crsGiven = frame::ZOEK(fr, "CRS");
+  std::string crsItem;
+  if (crsGiven) frame::PARAM(fr, fr.block.currentLine(), 2, crsItem);
+  if (readStructureCrs(fr, s, crsGiven, crsItem, structureFile)) return true;
   // 10.
   g.gridKind = "BASIC";
   g.dx = g.dy = cellsize;

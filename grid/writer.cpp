@@ -9,6 +9,7 @@
 #include "frame/pager.h"
 #include "frame/startup.h"
 #include "frame/text.h"
+#include "grid/prj.h"
 
 namespace grid {
 namespace {
@@ -62,6 +63,35 @@ double cellMiddleGivingEdge(double edge, double halfCell, bool minus) {
   }
   return middle;
 }
+
+// The .prj file beside an output, when the structure has a coordinate reference system: opened
+// with the grid and put in place right after it, so that a GIS never finds the grid placed in
+// another system's coordinates.
+struct PrjOutput {
+  frame::AtomicOutputFile file;
+  std::string name;
+  bool used = false;
+  // 0 or the error number of the opening.
+  int open(const Structure& s, const std::string& gridName) {
+    if (s.crsWkt.empty()) return 0;
+    name = prjNameBeside(gridName);
+    const int e = file.open(frame::nativeName(name));
+    if (e != 0) return e;
+    file.write(s.crsWkt.data(), s.crsWkt.size());
+    file.write("\n", 1);
+    used = true;
+    return 0;
+  }
+  // 0 or the error number; the grid files are removed when the .prj cannot be put in place.
+  int commit(const std::vector<std::string>& gridFiles) {
+    if (!used) return 0;
+    const int e = file.commit();
+    if (e != 0) {
+      for (const auto& g : gridFiles) frame::removeFile(frame::nativeName(g));
+    }
+    return e;
+  }
+};
 
 }  // namespace
 
@@ -150,6 +180,12 @@ bool WRITEINFORMATIONTOGRID(frame::Frame& fr, const Structure& s, const std::str
     int e = out.open(frame::nativeName(ascName));
     if (e != 0)
       return frame::endWithListedError(fr, {" The file " + ascName + " could not be opened.", errorNumber(e)});
+    PrjOutput prj;
+    e = prj.open(s, ascName);
+    if (e != 0) {
+      out.abandon();
+      return frame::endWithListedError(fr, {" The file " + prj.name + " could not be opened.", errorNumber(e)});
+    }
     fr.units.connectName(unit, ascName);
     // The six keywords start in column 1, which every GIS reader expects.
     std::string text;
@@ -183,8 +219,13 @@ bool WRITEINFORMATIONTOGRID(frame::Frame& fr, const Structure& s, const std::str
     out.write(text.data(), text.size());
     e = out.commit();
     fr.units.close(unit);
-    if (e != 0)
+    if (e != 0) {
+      prj.file.abandon();
       return frame::endWithListedError(fr, {" The file " + ascName + " could not be written.", errorNumber(e)});
+    }
+    e = prj.commit({ascName});
+    if (e != 0)
+      return frame::endWithListedError(fr, {" The file " + prj.name + " could not be written.", errorNumber(e)});
     return false;
   }
   if (fileType == "BIL") {
@@ -226,6 +267,13 @@ bool WRITEINFORMATIONTOGRID(frame::Frame& fr, const Structure& s, const std::str
       hdr.abandon();
       return frame::endWithListedError(fr, {" The file " + bilName + " could not be opened.", errorNumber(e)});
     }
+    PrjOutput prj;
+    e = prj.open(s, bilName);
+    if (e != 0) {
+      hdr.abandon();
+      bil.abandon();
+      return frame::endWithListedError(fr, {" The file " + prj.name + " could not be opened.", errorNumber(e)});
+    }
     fr.units.connectName(unit, bilName);
     std::vector<unsigned char> raw(nc * 4);
     uint16_t probe = 1;
@@ -251,13 +299,18 @@ bool WRITEINFORMATIONTOGRID(frame::Frame& fr, const Structure& s, const std::str
     fr.units.close(unit);
     if (e != 0) {
       hdr.abandon();
+      prj.file.abandon();
       return frame::endWithListedError(fr, {" The file " + bilName + " could not be written.", errorNumber(e)});
     }
     e = hdr.commit();
     if (e != 0) {
+      prj.file.abandon();
       frame::removeFile(frame::nativeName(bilName));
       return frame::endWithListedError(fr, {" The file " + hdrName + " could not be written.", errorNumber(e)});
     }
+    e = prj.commit({bilName, hdrName});
+    if (e != 0)
+      return frame::endWithListedError(fr, {" The file " + prj.name + " could not be written.", errorNumber(e)});
   }
   return false;
 }

@@ -150,6 +150,28 @@ TEST(GridWriter, BothHeadersPlaceTheGridExactlyAtAnyCoordinates) {
   }
 }
 
+// The structure's coordinate reference system goes beside both kinds of output, as it is held.
+TEST(GridWriter, ThePrjFileGoesBesideEveryOutput) {
+  TestFrame t;
+  t.openListing();
+  Structure s = grid2x3();
+  ASSERT_FALSE(WRITEINFORMATIONTOGRID(t.fr, s, "ASC", t.path("plain.asc").string(), false, true));
+  EXPECT_FALSE(testing_support::fs::exists(t.path("plain.prj")));
+  s.crsWkt = "PROJCS[\"RD_New\"]";
+  ASSERT_FALSE(WRITEINFORMATIONTOGRID(t.fr, s, "ASC", t.path("out.asc").string(), false, true));
+  ASSERT_FALSE(WRITEINFORMATIONTOGRID(t.fr, s, "BIL", t.path("grid").string(), false, true));
+  EXPECT_EQ(testing_support::readLines(t.path("out.prj")), std::vector<std::string>{s.crsWkt});
+  EXPECT_EQ(testing_support::readLines(t.path("grid.prj")), std::vector<std::string>{s.crsWkt});
+  // An empty result: the .prj follows the marked name.
+  s.grid.values.assign(6, s.grid.nodata);
+  ASSERT_FALSE(WRITEINFORMATIONTOGRID(t.fr, s, "BIL", t.path("none").string(), true, false));
+  EXPECT_TRUE(testing_support::fs::exists(t.path("none_EMPTY.prj")));
+  // A .prj that cannot be written (a directory holds its name) leaves no grid behind.
+  testing_support::fs::create_directory(t.path("blocked.prj"));
+  EXPECT_TRUE(WRITEINFORMATIONTOGRID(t.fr, s, "ASC", t.path("blocked.asc").string(), false, true));
+  EXPECT_FALSE(testing_support::fs::exists(t.path("blocked.asc")));
+}
+
 TEST(GridWriter, EmptyResultsAreMarkedAndWideRowsWrap) {
   TestFrame t;
   t.openListing();
