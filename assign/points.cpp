@@ -134,8 +134,8 @@ bool HANDLEPOINTFILE(Run& run, const std::string& line) {
         !(std::fabs(r) <= grid::kCoordinateLimit)) {
       return bad("a point or radius beyond 1.0E+15");
     }
-    p.x.push_back(x);
-    p.y.push_back(y);
+    p.x.push_back(run.structure.relX(x));
+    p.y.push_back(run.structure.relY(y));
     p.value.push_back(v);
     p.radius.push_back(r);
   }
@@ -150,12 +150,12 @@ bool HANDLEPOINTFILE(Run& run, const std::string& line) {
 }
 
 bool POINTINCELL(const float cell[8], const PointSet& set, int32_t point) {
-  const float p[2] = {set.rx[static_cast<size_t>(point)], set.ry[static_cast<size_t>(point)]};
+  const float p[2] = {set.x[static_cast<size_t>(point)], set.y[static_cast<size_t>(point)]};
   return grid::POINTINGRIDCELL(p, cell);
 }
 
 bool BUFFERREACHESCELL(const float cell[8], const PointSet& set, int32_t point, float& distance) {
-  const float p[2] = {set.rx[static_cast<size_t>(point)], set.ry[static_cast<size_t>(point)]};
+  const float p[2] = {set.x[static_cast<size_t>(point)], set.y[static_cast<size_t>(point)]};
   const float r = set.radius[static_cast<size_t>(point)];
   // 1.
   if (POINTINCELL(cell, set, point)) {
@@ -204,19 +204,12 @@ void preparePointBins(Run& run) {
   for (PointSet& p : run.pointSets) {
     p.exact = !p.buffered;
     p.everywhere.clear();
-    // The points relative to the structure's corner: the searches work on these.
-    p.rx.resize(p.x.size());
-    p.ry.resize(p.y.size());
-    for (size_t k = 0; k < p.x.size(); ++k) {
-      p.rx[k] = s.relX(p.x[k]);
-      p.ry[k] = s.relY(p.y[k]);
-    }
     std::vector<int32_t> cols, rows;
     // The cells where point k may give a value: fn(row, column) for each.
     auto cellsOf = [&](int32_t k, auto fn) {
       const size_t q = static_cast<size_t>(k);
       if (!(std::fabs(p.value[q] - p.nodata) > 0.0001f)) return;  // NODATA points never count
-      const float x = p.rx[q], y = p.ry[q];
+      const float x = p.x[q], y = p.y[q];
       cols.clear();
       rows.clear();
       if (!p.buffered) {
@@ -398,7 +391,7 @@ void SEARCHFORMIDDLEINPOINTS(const Run& run, Worker& w, int set, int32_t i, int3
       d = 0.0f;
       return true;  // listed only at the middles it lies on
     }
-    const float q[2] = {p.rx[k], p.ry[k]};
+    const float q[2] = {p.x[k], p.y[k]};
     d = grid::DISTANCE(q, middle);
     return d <= p.radius[k];
   });

@@ -69,9 +69,10 @@ struct IntersectionStore {
 // One POINTFILE set: the points in file order, and where they can give values.
 struct PointSet {
   int32_t count = 0;
-  std::vector<double> x, y;  // map coordinates
+  // The points relative to the structure's corner, subtracted in double precision from the
+  // coordinates as read: all that the searches use, in the memory a single-precision point takes.
+  std::vector<float> x, y;
   std::vector<float> value, radius;
-  std::vector<float> rx, ry;  // relative to the structure's corner, set by preparePointBins
   float nodata = -999.0f;
   float setRadius = -1.0f;  // -1: none
   int32_t priority = 0;

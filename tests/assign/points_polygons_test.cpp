@@ -123,12 +123,12 @@ std::vector<std::pair<float, float>> bruteForce(const Run& run, const PointSet& 
     bool in;
     if (!p.buffered) {
       in = cell ? POINTINCELL(c, p, k)
-                : std::fabs(p.rx[static_cast<size_t>(k)] - m[0]) < 0.001f &&
-                      std::fabs(p.ry[static_cast<size_t>(k)] - m[1]) < 0.001f;
+                : std::fabs(p.x[static_cast<size_t>(k)] - m[0]) < 0.001f &&
+                      std::fabs(p.y[static_cast<size_t>(k)] - m[1]) < 0.001f;
     } else if (cell) {
       in = BUFFERREACHESCELL(c, p, k, d);
     } else {
-      const float q[2] = {p.rx[static_cast<size_t>(k)], p.ry[static_cast<size_t>(k)]};
+      const float q[2] = {p.x[static_cast<size_t>(k)], p.y[static_cast<size_t>(k)]};
       d = grid::DISTANCE(q, m);
       in = d <= p.radius[static_cast<size_t>(k)];
     }
@@ -153,8 +153,8 @@ TEST(PointSets, CellsFindTheirPointsInFileOrderAsTryingEveryPoint) {
         float x = ux(rng), y = uy(rng);
         if (k % 5 == 0) x = 1000 + 5.0f * std::round((x - 1000) / 5);
         if (k % 7 == 0) y = 2002.5f + 5.0f * std::round((y - 2002.5f) / 5);
-        p.x.push_back(x);
-        p.y.push_back(y);
+        p.x.push_back(x - 1000);  // relative to the structure's corner, as the reader stores them
+        p.y.push_back(y - 2000);
         p.value.push_back(k % 13 == 0 ? -9999.0f : static_cast<float>(k));
         p.radius.push_back(k == 7 ? 5000.0f : ur(rng));
       }
@@ -199,8 +199,6 @@ TEST(PointSets, BuffersReachCellsByCornerEdgeOrInside) {
   PointSet p;
   p.x = {5, 15, 12, 30};
   p.y = {5, 5, 12, 30};
-  p.rx = {5, 15, 12, 30};  // a structure with its corner at (0, 0)
-  p.ry = {5, 5, 12, 30};
   p.radius = {1, 5, 2.9f, 1};
   p.value = {1, 2, 3, 4};
   const float c[8] = {0, 0, 10, 0, 10, 10, 0, 10};

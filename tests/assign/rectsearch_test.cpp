@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <random>
 
 #include "assign/run.h"
@@ -41,19 +42,18 @@ struct Layout {
     for (int k = 0; k < 90 * 75; ++k) d.values.push_back(k % 31 == 0 ? -9999.0f : value(rng));
     run.gridSets.descriptions.push_back(d);
     run.gridSets.sets.push_back(grid::GridSet{"RECTANGULAR", 0});
-    PointSet p;
-    p.nodata = -9999;
-    p.buffered = true;
-    p.priority = 1;
+    // The points come through the reader, which puts them relative to the corner.
+    std::string points = "NODATA_VALUE =-9999\nBUFFER,YES,0\n";
     std::uniform_int_distribution<int> at(-80, 2480);
     for (int k = 0; k < 300; ++k) {
-      p.x.push_back(x + at(rng) / 4.0);
-      p.y.push_back(y + at(rng) / 5.0 * 1.25);
-      p.value.push_back(value(rng));
-      p.radius.push_back(static_cast<float>(k % 7) * 2.5f);
+      char line[160];
+      std::snprintf(line, sizeof line, "%.17g,%.17g,%.9g,%g\n", x + at(rng) / 4.0, y + at(rng) / 5.0 * 1.25, value(rng),
+                    (k % 7) * 2.5);
+      points += line;
     }
-    p.count = 300;
-    run.pointSets.push_back(p);
+    testing_support::writeFile(t.path("points.txt"), points);
+    EXPECT_FALSE(HANDLEPOINTFILE(run, "POINTFILE," + t.path("points.txt").string() + ",1"));
+    EXPECT_EQ(run.pointSets.at(0).count, 300);
     run.settings.methodPerSet = "AVERAGE";
     run.settings.derive();
     prepareGridPlans(run);
