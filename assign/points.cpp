@@ -93,7 +93,14 @@ bool HANDLEPOINTFILE(Run& run, const std::string& line) {
   {
     const std::string first = upperLine();
     const std::string rest = first.size() > 13 ? first.substr(13) : std::string();
-    if (!number(fr, rest, 1, p.nodata)) return bad("no NODATA value after its label of 13 characters");
+    std::string item = frame::trimmed(rest.substr(0, rest.find(',')));
+    if (item.empty()) {
+      // An empty item keeps the default, as everywhere in the command language.
+      frame::writeListing(fr, {" The Point file " + name + " gives no NODATA value after its label;",
+                               " the default " + frame::trimmed(frame::fmtG(p.nodata, 12, 6)) + " is used."});
+    } else if (!number(fr, rest, 1, p.nodata)) {
+      return bad("no NODATA value after its label of 13 characters");
+    }
   }
   // 5. The optional buffer line; 6. the points: x, y, value and, with buffers from the file,
   // the point's own radius.

@@ -51,6 +51,7 @@ bool APOLYGONFOUND(PolygonReader& r) {
   r.vertices.clear();
   std::string line;
   if (!nextLine(r, line) || frame::trimmed(line) == "END") return false;
+  const std::string idLine = frame::trimmed(line);
   while (nextLine(r, line)) {
     if (frame::trimmed(line) == "END") break;
     std::string item;
@@ -71,8 +72,19 @@ bool APOLYGONFOUND(PolygonReader& r) {
     r.vertices.push_back(static_cast<float>(x - r.x0));
     r.vertices.push_back(static_cast<float>(y - r.y0));
   }
-  // In a polygon file the last vertex repeats the first.
-  if (r.polygonFile && !r.vertices.empty()) r.vertices.resize(r.vertices.size() - 2);
+  // In a polygon file the last vertex repeats the first and is dropped. A file written by
+  // hand or by another tool may leave the repeat out: then the last vertex is a real corner,
+  // kept, and the polygon is closed by its implicit edge.
+  const size_t n = r.vertices.size();
+  if (r.polygonFile && n >= 2) {
+    if (n == 2 || (r.vertices[n - 2] == r.vertices[0] && r.vertices[n - 1] == r.vertices[1])) {
+      r.vertices.resize(n - 2);
+    } else {
+      frame::writeListing(
+          r.fr, {" Polygon " + idLine + " of the Polygon file " + r.name + " does not end on its first vertex:",
+                 " its last vertex is kept and the polygon is closed."});
+    }
+  }
   return true;
 }
 
@@ -343,12 +355,14 @@ void APPLYPOLYGON(Run& run, const std::vector<float>& polygon, Use use, float va
                });
 }
 
-// The polygons of one file, applied in file order; the rows are shared out in bands among
-// the cores, each band taking every polygon in order, so every cell sees the same sequence.
-void applyPolygons(Run& run, const std::vector<std::vector<float>>& polygons, Use use, float value) {
+// The polygons of one file, applied in file order to the rows rowFrom..rowTo held; the rows
+// are shared out in bands among the cores, each band taking every polygon in order, so every
+// cell sees the same sequence.
+void applyPolygons(Run& run, const std::vector<std::vector<float>>& polygons, Use use, float value, int32_t rowFrom,
+                   int32_t rowTo) {
   grid::Structure& s = run.structure;
   const int32_t nc = s.grid.ncols, nr = s.grid.nrows;
-  if (nc == 0 || nr == 0 || polygons.empty()) return;
+  if (nc == 0 || nr == 0 || polygons.empty() || rowFrom > rowTo) return;
   // The sample points, relative to the corner as the polygons are.
   std::vector<float> xs, ys;
   if (!s.grid.cellValues()) {
@@ -358,12 +372,13 @@ void applyPolygons(Run& run, const std::vector<std::vector<float>>& polygons, Us
     for (int32_t i = 0; i <= nc; ++i) xs.push_back(s.edge(i));
     for (int32_t j = 0; j <= nr; ++j) ys.push_back(s.edge(j));
   }
+  const int32_t rows = rowTo - rowFrom + 1;
   const int setting = run.threads > 0 ? run.threads : run.fr.threads;
   int threads = setting > 0 ? setting : static_cast<int>(std::thread::hardware_concurrency());
-  threads = std::max(1, std::min(threads, nr));
+  threads = std::max(1, std::min(threads, rows));
   auto band = [&](int b) {
-    const int32_t from = 1 + static_cast<int32_t>(int64_t(nr) * b / threads);
-    const int32_t to = static_cast<int32_t>(int64_t(nr) * (b + 1) / threads);
+    const int32_t from = rowFrom + static_cast<int32_t>(int64_t(rows) * b / threads);
+    const int32_t to = rowFrom - 1 + static_cast<int32_t>(int64_t(rows) * (b + 1) / threads);
     for (const auto& polygon : polygons) APPLYPOLYGON(run, polygon, use, value, xs, ys, from, to);
   };
   if (threads == 1) {
@@ -377,6 +392,12 @@ void applyPolygons(Run& run, const std::vector<std::vector<float>>& polygons, Us
 }
 
 }  // namespace
+
+void applyPolygonSets(Run& run, int32_t rowFrom, int32_t rowTo) {
+  for (const PolygonSet& p : run.polygonSets) {
+    applyPolygons(run, p.polygons, static_cast<Use>(p.use), p.value, rowFrom, rowTo);
+  }
+}
 
 bool HANDLEPOLYGONFILE(Run& run, const std::string& line) {
   frame::Frame& fr = run.fr;
@@ -451,7 +472,12 @@ bool HANDLEPOLYGONFILE(Run& run, const std::string& line) {
     std::vector<std::vector<float>> polygons;
     while (APOLYGONFOUND(r)) polygons.push_back(r.vertices);
     if (r.failed) return true;
-    applyPolygons(run, polygons, use, value);
+    if (run.structure.whole) {
+      applyPolygons(run, polygons, use, value, 1, run.structure.grid.nrows);
+    } else {
+      // The structure is held a band at a time: the polygons are kept and applied to each band.
+      run.polygonSets.push_back(PolygonSet{std::move(polygons), static_cast<uint8_t>(use), value});
+    }
   }
   fr.units.close(unit);
   return r.failed;

@@ -1,10 +1,62 @@
 #pragma once
+#include <memory>
 #include <string>
+#include <vector>
 
+#include "frame/files.h"
 #include "frame/frame.h"
+#include "frame/pager.h"
 #include "grid/griddesc.h"
 
 namespace grid {
+
+// Writes the output grid in rows, north first, as the cell loop hands them on: the whole
+// structure, or one tile of it (TILE=k/n) under the tile's own name with the mosaic of all
+// tiles beside it. A file that cannot be opened is reported by finish(), after the cell loop,
+// as a run that writes at the end reports it.
+class GridWriter {
+ public:
+  GridWriter();
+  ~GridWriter();
+  GridWriter(const GridWriter&) = delete;
+  GridWriter& operator=(const GridWriter&) = delete;
+  // The rows top..bottom (top >= bottom) are written; progress: show a bar of their own.
+  void open(frame::Frame& fr, const Structure& s, const std::string& fileType, const std::string& fileName, int32_t top,
+            int32_t bottom, bool progress);
+  // The next rows from..to (from >= to) from the structure's values.
+  void rows(const Structure& s, int32_t from, int32_t to);
+  // Completes the files; with indicateEmpty and no value found (whole grid only) the grid goes
+  // under the name marked "_EMPTY". Returns err.
+  bool finish(frame::Frame& fr, const Structure& s, bool indicateEmpty, bool valuesFound);
+  void abandon();
+
+ private:
+  void openFiles(frame::Frame& fr, const Structure& s, const std::string& name, bool emptyMarked = false);
+  void writeRow(const float* row, size_t nc);
+  bool writeMosaic(frame::Frame& fr, const Structure& s);
+  // The .prj beside gridName when the structure has a coordinate reference system; a failure
+  // is kept as the open error.
+  void openPrj(frame::Frame& fr, const Structure& s, const std::string& gridName);
+  // Puts the .prj in place; when it cannot be, the grid files are removed. 0 or the error number.
+  int commitPrj(const std::vector<std::string>& gridFiles);
+  std::string type_, name_, dataName_, hdrName_, failedName_;
+  int32_t top_ = 0, bottom_ = 0, next_ = 0;
+  bool tile_ = false;
+  int unit_ = 0;
+  int openError_ = 0;
+  frame::AtomicOutputFile data_, hdr_, prj_;
+  std::string prjName_;
+  bool prjUsed_ = false;
+  std::string text_;
+  std::string nodataCell_;  // the text of a NODATA cell in an ASC grid
+  float nodataOut_ = 0.0f;
+  std::vector<unsigned char> raw_;
+  std::unique_ptr<frame::ProgressCounter> progress_;
+};
+
+// The name of tile k of n: the storage name with "_t" and the tile's number (three digits or
+// more) before the extension, for example out_t007.BIL.
+std::string tileName(const std::string& name, const std::string& fileType, int32_t k, int32_t n);
 
 // WRITEINFORMATIONTOGRID: writes the structure as ASC, or as BIL with its HDR header.
 // With indicateEmpty and no value found the name gets the marker "_EMPTY". Returns err.

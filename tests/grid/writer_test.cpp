@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <random>
 
 #include "frame/format.h"
 #include "frame/text.h"
+#include "grid/prj.h"
+#include "grid/structure.h"
 #include "support.h"
 
 using namespace grid;
@@ -199,4 +202,137 @@ TEST(GridWriter, OpenFailureLeavesNothingAndReports) {
   EXPECT_TRUE(found);
   EXPECT_NE(std::find(l.begin(), l.end(), " Error number=000002"), l.end());
   EXPECT_FALSE(testing_support::fs::exists(t.path("missing")));
+}
+
+namespace {
+std::string slurp(const std::filesystem::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+}  // namespace
+
+// Rows handed on in bands give the file that the whole grid gives; a tile is a georeferenced
+// grid of its own rows; the tiles' rows stacked north first are the whole grid's.
+TEST(GridWriter, BandsAndTilesWriteTheWholeGridsBytes) {
+  TestFrame t;
+  t.openListing();
+  Structure s;
+  s.grid.ncols = 2;
+  s.grid.nrows = 5;
+  s.grid.xll = 100;
+  s.grid.yll = 200;
+  s.cellsize = s.grid.dx = s.grid.dy = 10;
+  s.grid.nodata = s.nodataOut = -999.999f;
+  for (int k = 0; k < 10; ++k) s.grid.values.push_back(static_cast<float>(k) + 0.5f);
+  ASSERT_FALSE(WRITEINFORMATIONTOGRID(t.fr, s, "BIL", t.path("whole").string(), false, true));
+  {
+    GridWriter w;
+    w.open(t.fr, s, "BIL", t.path("banded").string(), 5, 1, false);
+    w.rows(s, 5, 4);
+    w.rows(s, 3, 3);
+    w.rows(s, 2, 1);
+    ASSERT_FALSE(w.finish(t.fr, s, false, true));
+  }
+  EXPECT_EQ(slurp(t.path("banded.BIL")), slurp(t.path("whole.BIL")));
+  EXPECT_EQ(slurp(t.path("banded.HDR")), slurp(t.path("whole.HDR")));
+  std::string stacked;
+  s.tileCount = 2;
+  for (int32_t k = 1; k <= 2; ++k) {
+    s.tileNumber = k;
+    int32_t top = 0, bottom = 0;
+    tileRows(5, k, 2, top, bottom);
+    GridWriter w;
+    w.open(t.fr, s, "BIL", t.path("out.bil").string(), top, bottom, false);
+    w.rows(s, top, bottom);
+    ASSERT_FALSE(w.finish(t.fr, s, true, false));  // a tile keeps its name, empty or not
+    stacked += slurp(t.path(tileName("out.bil", "BIL", k, 2)));
+  }
+  EXPECT_EQ(stacked, slurp(t.path("whole.BIL")));
+  // Tile 1 holds the northern rows 5 down to 4 (2 = 5/2 rows): its corner lies 30 up.
+  auto h = testing_support::readLines(t.path("out_t001.HDR"));
+  EXPECT_EQ(h[2], "nRows 2");
+  EXPECT_EQ(h[12], "ULYmap 245");
+  auto h2 = testing_support::readLines(t.path("out_t002.HDR"));
+  EXPECT_EQ(h2[2], "nRows 3");
+  EXPECT_EQ(h2[12], "ULYmap 225");
+  const std::string vrt = slurp(t.path("out.vrt"));
+  EXPECT_NE(vrt.find("<SourceFilename relativeToVRT=\"1\">out_t002.bil</SourceFilename>"), std::string::npos);
+  EXPECT_NE(vrt.find("<DstRect xOff=\"0\" yOff=\"2\" xSize=\"2\" ySize=\"3\"/>"), std::string::npos);
+  EXPECT_NE(vrt.find("<GeoTransform>100, 10, 0, 250, 0, -10</GeoTransform>"), std::string::npos);
+  EXPECT_EQ(tileName("dir/run.asc", "ASC", 7, 1000), "dir/run_t0007.asc");
+}
+
+// Tiles at UTM coordinates: every tile's header places its rows exactly (its corner is the
+// structure's plus the rows south of it, in double precision), and every tile and the mosaic get
+// the structure's .prj beside them.
+TEST(GridWriter, TilesArePlacedExactlyAndCarryTheirPrj) {
+  auto value = [](const std::vector<std::string>& lines, const std::string& key) {
+    for (const auto& l : lines) {
+      if (l.rfind(key + " ", 0) == 0) return std::stod(l.substr(key.size() + 1));
+    }
+    return -1.0;
+  };
+  for (const char* type : {"ASC", "BIL"}) {
+    TestFrame t;
+    t.openListing();
+    Structure s;
+    s.grid.ncols = 3;
+    s.grid.nrows = 7;
+    s.grid.xll = 650000.25;
+    s.grid.yll = 5800000.1;
+    s.cellsize = s.grid.dx = s.grid.dy = 0.3;
+    s.crsWkt = "PROJCS[\"WGS_1984_UTM_Zone_31N\"]";
+    s.grid.values.assign(21, 2.0f);
+    s.assignMask.assign(21, 1);
+    s.tileCount = 3;
+    for (int32_t k = 1; k <= 3; ++k) {
+      s.tileNumber = k;
+      int32_t top = 0, bottom = 0;
+      tileRows(7, k, 3, top, bottom);
+      GridWriter w;
+      w.open(t.fr, s, type, t.path("out").string(), top, bottom, false);
+      w.rows(s, top, bottom);
+      ASSERT_FALSE(w.finish(t.fr, s, false, true));
+      const std::string tile = tileName("out", type, k, 3);
+      EXPECT_EQ(testing_support::readLines(t.path(prjNameBeside(tile))), std::vector<std::string>{s.crsWkt}) << tile;
+      const double yll = s.grid.yll + (bottom - 1) * s.cellsize;
+      if (std::string(type) == "ASC") {
+        auto h = testing_support::readLines(t.path(tile));
+        EXPECT_EQ(value(h, "xllcorner"), s.grid.xll);
+        EXPECT_EQ(value(h, "yllcorner"), yll) << tile;
+        EXPECT_EQ(value(h, "cellsize"), s.cellsize);
+      } else {
+        auto h = testing_support::readLines(t.path(frame::GUMEXT(tile, "HDR")));
+        EXPECT_EQ(value(h, "ULXmap") - 0.5 * value(h, "Xdim"), s.grid.xll);
+        EXPECT_EQ(value(h, "ULYmap") + 0.5 * value(h, "Ydim"), yll + (top - bottom + 1) * s.cellsize) << tile;
+      }
+    }
+    EXPECT_EQ(testing_support::readLines(t.path("out.prj")), std::vector<std::string>{s.crsWkt});
+    char top[40];
+    std::snprintf(top, sizeof top, "%.17g", s.grid.yll + 7 * s.cellsize);
+    EXPECT_NE(slurp(t.path("out.vrt")).find("<GeoTransform>650000.25, 0.29999999999999999, 0, " + std::string(top)),
+              std::string::npos);
+  }
+}
+
+// A grid written in bands with no value goes, with INDICATE-EMPTY, under the "_EMPTY" name
+// only, as the whole grid does.
+TEST(GridWriter, EmptyBandedGridGoesUnderTheEmptyName) {
+  TestFrame t;
+  t.openListing();
+  Structure s;
+  s.grid.ncols = 3;
+  s.grid.nrows = 2;
+  s.cellsize = 1;
+  s.grid.nodata = s.nodataOut = -1.0f;
+  s.grid.values.assign(6, -1.0f);
+  ASSERT_FALSE(WRITEINFORMATIONTOGRID(t.fr, s, "ASC", t.path("a.asc").string(), true, false));
+  GridWriter w;
+  w.open(t.fr, s, "ASC", t.path("b.asc").string(), 2, 1, false);
+  w.rows(s, 2, 1);
+  ASSERT_FALSE(w.finish(t.fr, s, true, false));
+  EXPECT_FALSE(std::filesystem::exists(t.path("b.asc")));
+  EXPECT_EQ(slurp(t.path("b_EMPTY.ASC")), slurp(t.path("a_EMPTY.ASC")));
 }
