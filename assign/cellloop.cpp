@@ -18,25 +18,23 @@ namespace assign {
 
 namespace {
 
-// The cell's corners (anticlockwise from lower-left) and middle, in single precision.
+// The cell's corners (anticlockwise from lower-left) and middle, in single precision relative
+// to the structure's corner.
 void cellGeometry(const grid::Structure& s, int32_t i, int32_t j, CellGeometry& g) {
-  const float xll = s.grid.xll, yll = s.grid.yll, cs = s.cellsize;
-  const float x0 = xll + static_cast<float>(i - 1) * cs;
-  const float x1 = xll + static_cast<float>(i) * cs;
-  const float y0 = yll + static_cast<float>(j - 1) * cs;
-  const float y1 = yll + static_cast<float>(j) * cs;
+  const float x0 = s.edge(i - 1), x1 = s.edge(i);
+  const float y0 = s.edge(j - 1), y1 = s.edge(j);
   const float c[8] = {x0, y0, x1, y0, x1, y1, x0, y1};
   for (int k = 0; k < 8; ++k) g.corners[k] = c[k];
-  g.middle[0] = xll + (static_cast<float>(i - 1) + 0.5f) * cs;
-  g.middle[1] = yll + (static_cast<float>(j - 1) + 0.5f) * cs;
+  g.middle[0] = s.middle(i);
+  g.middle[1] = s.middle(j);
 }
 
-const frame::Failure kNanFailure{{" ", " ===WARNING, fatal error===", " ", " A Nan found during the run.",
-                                  " This is probably due to a bug in the program (area=0.),",
-                                  " so please WARN THE ADMINISTRATOR:", " ",
-                                  " Administrator: the maintainers of TervalaGridCreate at your site."},
-                                 true,
-                                 100};
+const frame::Failure kNanFailure{
+    {" ", " ===WARNING, fatal error===", " ", " A Nan found during the run.",
+     " This is probably due to a bug in the program (area=0.),", " so please WARN THE ADMINISTRATOR:", " ",
+     " Administrator: the maintainers of TervalaGridCreate at your site."},
+    true,
+    100};
 
 // Computes cell (i, j) with worker w; a fatal finding is returned.
 inline std::optional<frame::Failure> computeCell(Run& run, Worker& w, int32_t i, int32_t j) {
@@ -427,7 +425,7 @@ float GETINFORMATION(const Run& run, Worker& w, int32_t i, int32_t j) {
       r.value = v;
       r.distance = 0.0f;
       if (cellStructure) {
-        r.weight = d.dx * d.dy;
+        r.weight = static_cast<float>(d.dx) * static_cast<float>(d.dy);
         r.related = Related::Cell;
       } else {
         r.weight = -1.0f;

@@ -9,12 +9,14 @@
 #include "frame/text.h"
 #include "grid/general.h"
 #include "grid/grids.h"
+#include "grid/prj.h"
 
 namespace assign {
 namespace {
 
 // A value of a point file line: item n as a number; false when it is absent or not a number.
-bool number(frame::Frame& fr, const std::string& line, int n, float& v) {
+template <typename T>
+bool number(frame::Frame& fr, const std::string& line, int n, T& v) {
   if (line.find_first_of("`$=") == std::string::npos) {
     // Items are the text between commas.
     size_t start = 0;
@@ -69,6 +71,7 @@ bool HANDLEPOINTFILE(Run& run, const std::string& line) {
         fr, {" The Point file " + name + " could not be opened.", " Error number=" + frame::fmtI(e, 6, 6)});
   }
   fr.units.connectName(unit, name);
+  grid::warnOnOtherCrs(fr, run.structure, name);
   std::string raw;
   auto upperLine = [&] {
     std::string l = raw.substr(0, 200);
@@ -120,7 +123,8 @@ bool HANDLEPOINTFILE(Run& run, const std::string& line) {
       }
     }
     if (frame::trimmed(l).empty()) continue;  // a blank line holds no point
-    float x, y, v;
+    double x, y;
+    float v;
     if (!number(fr, l, 1, x) || !number(fr, l, 2, y) || !number(fr, l, 3, v)) {
       return bad("a line that is not a point (x, y and value)");
     }
@@ -137,8 +141,8 @@ bool HANDLEPOINTFILE(Run& run, const std::string& line) {
         !(std::fabs(r) <= grid::kCoordinateLimit)) {
       return bad("a point or radius beyond 1.0E+15");
     }
-    p.x.push_back(x);
-    p.y.push_back(y);
+    p.x.push_back(run.structure.relX(x));
+    p.y.push_back(run.structure.relY(y));
     p.value.push_back(v);
     p.radius.push_back(r);
   }
@@ -192,14 +196,18 @@ bool BUFFERREACHESCELL(const float cell[8], const PointSet& set, int32_t point, 
 void preparePointBins(Run& run) {
   const grid::Structure& s = run.structure;
   const int32_t nc = s.grid.ncols, nr = s.grid.nrows;
-  const float xll = s.grid.xll, yll = s.grid.yll, cs = s.cellsize;
+  const double cs = s.cellsize;
   const bool cellStructure = s.grid.cellValues();
-  // Cell edges and middles exactly as the cell loop computes them.
-  auto edgeX = [&](int32_t i) { return xll + static_cast<float>(i) * cs; };  // right edge of column i
-  auto edgeY = [&](int32_t j) { return yll + static_cast<float>(j) * cs; };
-  auto midX = [&](int32_t i) { return xll + (static_cast<float>(i - 1) + 0.5f) * cs; };
-  auto midY = [&](int32_t j) { return yll + (static_cast<float>(j - 1) + 0.5f) * cs; };
-  auto near = [&](double v, double origin) { return static_cast<int64_t>(std::floor((v - origin) / cs)) + 1; };
+  // Cell edges and middles exactly as the cell loop computes them, relative to the corner.
+  auto edgeX = [&](int32_t i) { return s.edge(i); };  // right edge of column i
+  auto edgeY = [&](int32_t j) { return s.edge(j); };
+  auto midX = [&](int32_t i) { return s.middle(i); };
+  auto midY = [&](int32_t j) { return s.middle(j); };
+  auto near = [&](double v) {
+    const double c = std::floor(v / cs);
+    // Far beyond the grid: any column outside it will do.
+    return static_cast<int64_t>(std::max(-4.0e18, std::min(4.0e18, c))) + 1;
+  };
   for (PointSet& p : run.pointSets) {
     p.exact = !p.buffered;
     p.everywhere.clear();
@@ -213,7 +221,7 @@ void preparePointBins(Run& run) {
       rows.clear();
       if (!p.buffered) {
         // The cells that hold the point (its borders included), or whose middle it is.
-        const int64_t ci = near(x, xll), rj = near(y, yll);
+        const int64_t ci = near(x), rj = near(y);
         for (int64_t i = ci - 2; i <= ci + 2; ++i) {
           if (i < 1 || i > nc) continue;
           const int32_t ii = static_cast<int32_t>(i);
@@ -232,10 +240,10 @@ void preparePointBins(Run& run) {
         const double r = std::max(0.0f, p.radius[q]);
         const double room =
             1e-6 * (std::fabs(static_cast<double>(x)) + std::fabs(static_cast<double>(y)) + r) + 1e-3 * cs;
-        const int64_t i0 = std::max<int64_t>(1, near(x - r - room, xll));
-        const int64_t i1 = std::min<int64_t>(nc, near(x + r + room, xll));
-        const int64_t j0 = std::max<int64_t>(1, near(y - r - room, yll));
-        const int64_t j1 = std::min<int64_t>(nr, near(y + r + room, yll));
+        const int64_t i0 = std::max<int64_t>(1, near(x - r - room));
+        const int64_t i1 = std::min<int64_t>(nc, near(x + r + room));
+        const int64_t j0 = std::max<int64_t>(1, near(y - r - room));
+        const int64_t j1 = std::min<int64_t>(nr, near(y + r + room));
         if (i0 > i1 || j0 > j1) return;
         // A buffer over very many cells is cheaper to try at every cell than to list.
         if ((i1 - i0 + 1) * (j1 - j0 + 1) > p.listLimit) {

@@ -13,6 +13,7 @@
 #include "frame/startup.h"
 #include "frame/text.h"
 #include "grid/general.h"
+#include "grid/prj.h"
 
 namespace assign {
 namespace {
@@ -21,8 +22,9 @@ namespace {
 struct PolygonReader {
   frame::Frame& fr;
   std::string name, path;
-  bool polygonFile = true;  // false: a line file (first line CLOSE)
-  std::vector<float> vertices;
+  bool polygonFile = true;      // false: a line file (first line CLOSE)
+  double x0 = 0.0, y0 = 0.0;    // the structure's corner
+  std::vector<float> vertices;  // relative to the structure's corner
   bool failed = false;
   std::unique_ptr<frame::LineReader> in;
   std::string raw;
@@ -53,7 +55,7 @@ bool APOLYGONFOUND(PolygonReader& r) {
   while (nextLine(r, line)) {
     if (frame::trimmed(line) == "END") break;
     std::string item;
-    float x = 0, y = 0;
+    double x = 0, y = 0;
     const bool ok = frame::PARAM(r.fr, line, 1, item) > 0 && frame::parseFortranReal(item, x) &&
                     frame::PARAM(r.fr, line, 2, item) > 0 && frame::parseFortranReal(item, y);
     const bool inRange = std::fabs(x) <= grid::kCoordinateLimit && std::fabs(y) <= grid::kCoordinateLimit;
@@ -67,8 +69,8 @@ bool APOLYGONFOUND(PolygonReader& r) {
       r.failed = true;
       return false;
     }
-    r.vertices.push_back(x);
-    r.vertices.push_back(y);
+    r.vertices.push_back(static_cast<float>(x - r.x0));
+    r.vertices.push_back(static_cast<float>(y - r.y0));
   }
   // In a polygon file the last vertex repeats the first and is dropped. A file written by
   // hand or by another tool may leave the repeat out: then the last vertex is a real corner,
@@ -339,8 +341,8 @@ void APPLYPOLYGON(Run& run, const std::vector<float>& polygon, Use use, float va
     }
   };
   if (!s.grid.cellValues()) {
-    coverSamples(polygon, xs, ys, s.cellsize, static_cast<size_t>(rowFrom - 1), static_cast<size_t>(rowTo),
-                 [&](size_t j, size_t a, size_t b) {
+    coverSamples(polygon, xs, ys, static_cast<float>(s.cellsize), static_cast<size_t>(rowFrom - 1),
+                 static_cast<size_t>(rowTo), [&](size_t j, size_t a, size_t b) {
                    applyRun(s.grid.index(static_cast<int32_t>(a) + 1, static_cast<int32_t>(j) + 1), b - a);
                  });
     return;
@@ -349,8 +351,8 @@ void APPLYPOLYGON(Run& run, const std::vector<float>& polygon, Use use, float va
   // is the top of cell row j and the bottom of cell row j+1; corner k is the right side of cell
   // column k and the left side of cell column k+1. So corners a <= k < b cover the columns a
   // to b (from 1) of both cell rows.
-  coverSamples(polygon, xs, ys, s.cellsize, static_cast<size_t>(rowFrom - 1), static_cast<size_t>(rowTo) + 1,
-               [&](size_t j, size_t a, size_t b) {
+  coverSamples(polygon, xs, ys, static_cast<float>(s.cellsize), static_cast<size_t>(rowFrom - 1),
+               static_cast<size_t>(rowTo) + 1, [&](size_t j, size_t a, size_t b) {
                  const int32_t c0 = std::max<int32_t>(1, static_cast<int32_t>(a));
                  const int32_t c1 = std::min<int32_t>(nc, static_cast<int32_t>(b));
                  if (c0 > c1) return;
@@ -369,14 +371,14 @@ void applyPolygons(Run& run, const std::vector<std::vector<float>>& polygons, Us
   grid::Structure& s = run.structure;
   const int32_t nc = s.grid.ncols, nr = s.grid.nrows;
   if (nc == 0 || nr == 0 || polygons.empty() || rowFrom > rowTo) return;
-  const float xll = s.grid.xll, yll = s.grid.yll, cs = s.cellsize;
+  // The sample points, relative to the corner as the polygons are.
   std::vector<float> xs, ys;
   if (!s.grid.cellValues()) {
-    for (int32_t i = 1; i <= nc; ++i) xs.push_back(xll + (static_cast<float>(i - 1) + 0.5f) * cs);
-    for (int32_t j = 1; j <= nr; ++j) ys.push_back(yll + (static_cast<float>(j - 1) + 0.5f) * cs);
+    for (int32_t i = 1; i <= nc; ++i) xs.push_back(s.middle(i));
+    for (int32_t j = 1; j <= nr; ++j) ys.push_back(s.middle(j));
   } else {
-    for (int32_t i = 0; i <= nc; ++i) xs.push_back(xll + static_cast<float>(i) * cs);
-    for (int32_t j = 0; j <= nr; ++j) ys.push_back(yll + static_cast<float>(j) * cs);
+    for (int32_t i = 0; i <= nc; ++i) xs.push_back(s.edge(i));
+    for (int32_t j = 0; j <= nr; ++j) ys.push_back(s.edge(j));
   }
   const int32_t rows = rowTo - rowFrom + 1;
   const int setting = run.threads > 0 ? run.threads : run.fr.threads;
@@ -435,13 +437,16 @@ bool HANDLEPOLYGONFILE(Run& run, const std::string& line) {
   pv.polygonCount = 0;
   if (pv.track) pv.covered.assign(run.structure.grid.values.size(), 0);
   // 3.
-  PolygonReader r{fr, name, frame::resolveInputName(name), true, {}, false, nullptr, {}};
+  PolygonReader r{
+      fr,      name, frame::resolveInputName(name), true, run.structure.grid.xll, run.structure.grid.yll, {}, false,
+      nullptr, {}};
   int e = r.rewind();
   if (e != 0) {
     return frame::endWithError(
         fr, {" The Polygon file " + name + " could not be opened.", " Error number=" + frame::fmtI(e, 6, 6)});
   }
   fr.units.connectName(unit, name);
+  grid::warnOnOtherCrs(fr, run.structure, name);
   // 4. The first line tells a polygon file from a line file; the first ID line is checked.
   std::string first;
   const bool any = nextLine(r, first);

@@ -15,7 +15,9 @@ inline int32_t indexOf(float position, double bump) {
   return -1;
 }
 
-inline bool isValue(float v, float nodata) { return std::fabs(v - nodata) > 0.0001f; }
+inline bool isValue(float v, float nodata) {
+  return std::fabs(v - nodata) > 0.0001f;
+}
 
 // The second half of ADDINTERSECT: a piece of positive area joins the store.
 inline void addPiece(Worker& w, bool& storeFirst, float area, float value) {
@@ -35,7 +37,7 @@ const grid::GridDescription& descriptionOf(const Run& run, int set) {
 // The input cells along one axis that the output span [a0, a1] touches: from the cell where
 // each end lies (an end on a boundary counts to the lower cell), or the grid's first or last
 // where the end lies beyond the grid. Empty when the span misses the grid.
-void rangeOf(float a0, float a1, float origin, float step, int32_t count, float lo, float hi, int32_t& from,
+void rangeOf(float a0, float a1, double origin, double step, int32_t count, double lo, double hi, int32_t& from,
              int32_t& to) {
   from = 1;
   to = 0;
@@ -59,10 +61,19 @@ int8_t fitOf(const std::vector<grid::AxisOverlap>& spans, size_t at) {
   return static_cast<int8_t>(std::min(spread, 127));
 }
 
-// The plan of one axis: output cells of `step` from `origin`, `count` of them, against input
-// cells of `inStep` from `inOrigin`, `inCount` of them, spanning lo..hi.
-void planAxis(float origin, float step, int32_t count, float inOrigin, float inStep, int32_t inCount, float lo,
-              float hi, AxisPlan& a) {
+// The edge k of an input grid's axis (k = 0: its origin), relative to the structure's corner.
+inline float inputEdge(double origin, double step, int64_t k) {
+  return static_cast<float>(origin + static_cast<double>(k) * step);
+}
+// The middle of input cell k along the axis.
+inline float inputMiddle(double origin, double step, int64_t k) {
+  return static_cast<float>(origin + (static_cast<double>(k) - 0.5) * step);
+}
+
+// The plan of one axis: the structure's cells along it, `count` of them, against input cells
+// of `inStep` from `inOrigin` (relative to the corner), `inCount` of them, spanning lo..hi.
+void planAxis(const grid::Structure& s, int32_t count, double inOrigin, double inStep, int32_t inCount, double lo,
+              double hi, AxisPlan& a) {
   const size_t n = static_cast<size_t>(count);
   a.lo.assign(n, 1);
   a.hi.assign(n, 0);
@@ -71,13 +82,13 @@ void planAxis(float origin, float step, int32_t count, float inOrigin, float inS
   a.spans.clear();
   for (int32_t k = 1; k <= count; ++k) {
     const size_t e = static_cast<size_t>(k - 1);
-    const float a0 = origin + static_cast<float>(k - 1) * step;
-    const float a1 = origin + static_cast<float>(k) * step;
+    const float a0 = s.edge(k - 1);
+    const float a1 = s.edge(k);
     rangeOf(a0, a1, inOrigin, inStep, inCount, lo, hi, a.lo[e], a.hi[e]);
     a.at[e] = static_cast<uint32_t>(a.spans.size());
     for (int32_t c = a.lo[e]; c <= a.hi[e]; ++c) {
-      const float b0 = inOrigin + static_cast<float>(c - 1) * inStep;
-      const float b1 = inOrigin + static_cast<float>(c) * inStep;
+      const float b0 = inputEdge(inOrigin, inStep, c - 1);
+      const float b1 = inputEdge(inOrigin, inStep, c);
       a.spans.push_back(grid::axisOverlap(a0, a1, b0, b1));
     }
     a.fit[e] = fitOf(a.spans, a.at[e]);
@@ -101,30 +112,33 @@ void prepareGridPlans(Run& run) {
     p.searchable = !d.sameGeometry && !d.axisGrid() && (p.cellSet || d.basicGrid());
     if (!d.sameGeometry) run.needsGeometry = true;
     if (!p.searchable) continue;
-    p.xmin = d.xll;
-    p.xmax = d.xll + static_cast<float>(d.ncols) * d.dx;
-    p.ymin = d.yll;
-    p.ymax = d.yll + static_cast<float>(d.nrows) * d.dy;
+    // The input grid's origin and extent relative to the structure's corner.
+    p.x0 = d.xll - s.grid.xll;
+    p.y0 = d.yll - s.grid.yll;
+    p.xmin = p.x0;
+    p.xmax = p.x0 + static_cast<double>(d.ncols) * d.dx;
+    p.ymin = p.y0;
+    p.ymax = p.y0 + static_cast<double>(d.nrows) * d.dy;
     const int32_t nr = s.grid.nrows;
     if (!cellStructure) {
       p.middleColumn.assign(static_cast<size_t>(nc), 0);
       for (int32_t i = 1; i <= nc; ++i) {
-        const float mx = s.grid.xll + (static_cast<float>(i - 1) + 0.5f) * s.cellsize;
+        const float mx = s.middle(i);
         if (!(p.xmin <= mx && mx <= p.xmax)) continue;
-        const int32_t c = indexOf(grid::relativeIndex(mx, d.xll, d.dx, d.ncols), 0.0001);
+        const int32_t c = indexOf(grid::relativeIndex(mx, p.x0, d.dx, d.ncols), 0.0001);
         if (c >= 1 && c <= d.ncols) p.middleColumn[static_cast<size_t>(i - 1)] = c;
       }
       p.middleRow.assign(static_cast<size_t>(nr), 0);
       for (int32_t j = 1; j <= nr; ++j) {
-        const float my = s.grid.yll + (static_cast<float>(j - 1) + 0.5f) * s.cellsize;
+        const float my = s.middle(j);
         if (!(p.ymin <= my && my <= p.ymax)) continue;
-        const int32_t r = indexOf(grid::relativeIndex(my, d.yll, d.dy, d.nrows), 0.0001);
+        const int32_t r = indexOf(grid::relativeIndex(my, p.y0, d.dy, d.nrows), 0.0001);
         if (r >= 1 && r <= d.nrows) p.middleRow[static_cast<size_t>(j - 1)] = r;
       }
       continue;
     }
-    planAxis(s.grid.xll, s.cellsize, nc, d.xll, d.dx, d.ncols, p.xmin, p.xmax, p.cols);
-    planAxis(s.grid.yll, s.cellsize, nr, d.yll, d.dy, d.nrows, p.ymin, p.ymax, p.rows);
+    planAxis(s, nc, p.x0, d.dx, d.ncols, p.xmin, p.xmax, p.cols);
+    planAxis(s, nr, p.y0, d.dy, d.nrows, p.ymin, p.ymax, p.rows);
   }
 }
 
@@ -205,10 +219,10 @@ void SEARCHFORCELLINRECTANGULAR(const Run& run, Worker& w, int32_t i, int32_t j,
     const int s1 = sign((static_cast<double>(cell[0]) + cell[4]) / 2, (static_cast<double>(cell[1]) + cell[5]) / 2);
     const int s2 = sign((static_cast<double>(cell[2]) + cell[6]) / 2, (static_cast<double>(cell[3]) + cell[7]) / 2);
     if (s1 != s2) {
-      throw frame::Failure{{" ERROR", " *****", " ", " SearchForCellInRectangular>Wrong test point.", " ",
-                            " WARN ADMINISTRATOR"},
-                           true,
-                           0};
+      throw frame::Failure{
+          {" ERROR", " *****", " ", " SearchForCellInRectangular>Wrong test point.", " ", " WARN ADMINISTRATOR"},
+          true,
+          0};
     }
     const float s = static_cast<float>(s1);
     bool storeFirst = true;
@@ -273,10 +287,10 @@ void SEARCHFORCELLINRECTANGULAR(const Run& run, Worker& w, int32_t i, int32_t j,
           }
           continue;
         }
-        const float by0 = d.yll + static_cast<float>(r - 1) * d.dy;
-        const float by1 = d.yll + static_cast<float>(r) * d.dy;
-        const float bx0 = d.xll + static_cast<float>(c - 1) * d.dx;
-        const float bx1 = d.xll + static_cast<float>(c) * d.dx;
+        const float by0 = inputEdge(p.y0, d.dy, r - 1);
+        const float by1 = inputEdge(p.y0, d.dy, r);
+        const float bx0 = inputEdge(p.x0, d.dx, c - 1);
+        const float bx1 = inputEdge(p.x0, d.dx, c);
         const float poly[8] = {bx0, by0, bx1, by0, bx1, by1, bx0, by1};
         w.clipper.CLIPPOLYGON(cell, poly, 4, s);
         if (w.clipper.count() == 0) continue;
@@ -303,13 +317,13 @@ void SEARCHFORCELLINRECTANGULAR(const Run& run, Worker& w, int32_t i, int32_t j,
   auto& values = w.collected;
   values.clear();
   for (int32_t r = rLo; r <= rHi; ++r) {
-    const float my = d.yll + (static_cast<float>(r - 1) + 0.5f) * d.dy;
+    const float my = inputMiddle(p.y0, d.dy, r);
     if (!(y0 <= my && my <= y1)) continue;
     const float* row = d.values.data() + d.index(1, r);
     for (int32_t c = cLo; c <= cHi; ++c) {
       const float v = row[c - 1];
       if (!isValue(v, d.nodata)) continue;
-      const float mx = d.xll + (static_cast<float>(c - 1) + 0.5f) * d.dx;
+      const float mx = inputMiddle(p.x0, d.dx, c);
       if (x0 <= mx && mx <= x1) values.push_back(v);
     }
   }

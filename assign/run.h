@@ -42,7 +42,9 @@ struct RunSettings {
 };
 
 enum class Related : uint8_t { Cell, Point };
-inline const char* relatedText(Related r) { return r == Related::Cell ? "CELL " : "POINT"; }
+inline const char* relatedText(Related r) {
+  return r == Related::Cell ? "CELL " : "POINT";
+}
 
 // One candidate value of the current cell.
 struct ValueRecord {
@@ -53,7 +55,8 @@ struct ValueRecord {
   int32_t priority = 0;
 };
 
-// The current cell: corners lower-left, lower-right, upper-right, upper-left, and middle.
+// The current cell: corners lower-left, lower-right, upper-right, upper-left, and middle,
+// relative to the structure's lower-left corner.
 struct CellGeometry {
   float corners[8] = {};
   float middle[2] = {};
@@ -68,7 +71,10 @@ struct IntersectionStore {
 // One POINTFILE set: the points in file order, and where they can give values.
 struct PointSet {
   int32_t count = 0;
-  std::vector<float> x, y, value, radius;
+  // The points relative to the structure's corner, subtracted in double precision from the
+  // coordinates as read: all that the searches use, in the memory a single-precision point takes.
+  std::vector<float> x, y;
+  std::vector<float> value, radius;
   float nodata = -999.0f;
   float setRadius = -1.0f;  // -1: none
   int32_t priority = 0;
@@ -84,7 +90,7 @@ struct PointSet {
   std::vector<Entry> entries;
   std::vector<uint32_t> everywhere;
   int64_t listLimit = 1 << 16;  // more candidate cells than this: tried everywhere
-  bool exact = false;  // the entries are the answer (no buffers): no test at the cell
+  bool exact = false;           // the entries are the answer (no buffers): no test at the cell
 };
 
 // One POLYGONFILE set is applied as soon as it is read when the structure is held whole;
@@ -111,9 +117,11 @@ struct AxisPlan {
 
 struct GridSetPlan {
   int description = 0;
-  bool cellSet = false;   // input values stand for whole input cells
+  bool cellSet = false;  // input values stand for whole input cells
   bool searchable = false;
-  float xmin = 0, xmax = 0, ymin = 0, ymax = 0;
+  // The input grid relative to the structure's corner: its origin, and its extent.
+  double x0 = 0, y0 = 0;
+  double xmin = 0, xmax = 0, ymin = 0, ymax = 0;
   AxisPlan cols, rows;                // CELL structure
   std::vector<int32_t> middleColumn;  // MIDDLE structure: input column of the middle, 0 outside
   std::vector<int32_t> middleRow;     // the same for rows
@@ -157,8 +165,8 @@ struct alignas(64) Worker {
     std::string line;  // the table line read last
     int32_t keptColumn = 0, keptRow = 0, keptSegment = 0;
     float keptArea = 0.0f;
-    bool found = false;                            // MIDDLE: a model cell holds the middle
-    std::vector<std::pair<int32_t, float>> pieces; // segment number and overlap area
+    bool found = false;                             // MIDDLE: a model cell holds the middle
+    std::vector<std::pair<int32_t, float>> pieces;  // segment number and overlap area
   };
   std::vector<ZavCellState> zav;
   std::vector<uint32_t> zavWalk;  // the model cells a CELL walk tries
@@ -208,7 +216,6 @@ void SEARCHFORMIDDLEINRECTANGULAR(const Run& run, Worker& w, int32_t i, int32_t 
 void SEARCHFORCELLINRECTANGULAR(const Run& run, Worker& w, int32_t i, int32_t j, int set, bool& first);
 void ADDINTERSECT(Worker& w, bool& storeFirst, float value);
 void HANDLEINTERSECTS(const Run& run, Worker& w, bool& first, int32_t priority, int32_t numberOfValues);
-
 
 // Point sets.
 bool HANDLEPOINTFILE(Run& run, const std::string& line);

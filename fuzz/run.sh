@@ -10,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-20}
 shift || true
-all=(items lines device bilheader asc points polygons lga cco map table)
+all=(items lines device bilheader asc points polygons lga cco map table prj)
 [ "$#" -gt 0 ] && targets=("$@") || targets=("${all[@]}")
 jobs=${FUZZ_JOBS:-2}
 B=$PWD/build-fuzz
@@ -62,6 +62,15 @@ seed lga 3 "$B"/models/*.lga
 seed cco 3 "$B"/models/*.cco
 seed map 3 "$B"/models/*.map
 seed table 1 tests/runs/*/*.TAB
+# .prj seeds: ESRI and OGC WKT of a projected and a geographic system, where GDAL's tools are.
+mkdir -p "$B/prj"
+if command -v gdalsrsinfo >/dev/null 2>&1; then
+  for c in 28992 32631 4326; do
+    gdalsrsinfo -o wkt_esri "EPSG:$c" >"$B/prj/esri-$c.prj" 2>/dev/null || true
+    gdalsrsinfo -o wkt "EPSG:$c" >"$B/prj/ogc-$c.prj" 2>/dev/null || true
+  done
+fi
+seed prj 3 "$B"/prj/*.prj
 
 status=0
 run_one() {

@@ -11,8 +11,13 @@
 
 namespace grid {
 
-bool BilHeader::nodataGiven() const { return std::fabs(nodata + 798.0f) >= 0.001f; }
-bool BilHeader::positionGiven() const { return ulxmap != -1.76758f && ulymap != -1.76758f; }
+bool BilHeader::nodataGiven() const {
+  return std::fabs(nodata + 798.0f) >= 0.001f;
+}
+// The mark is a single-precision value: a header that writes it counts as not giving it.
+bool BilHeader::positionGiven() const {
+  return static_cast<float>(ulxmap) != -1.76758f && static_cast<float>(ulymap) != -1.76758f;
+}
 
 void SETSEPARATOR(std::string& line, char separator) {
   int n = frame::CHARL(line);
@@ -74,13 +79,13 @@ BilHeader READBILHDR(frame::Frame& fr, const std::string& name, const std::strin
     } else if (key == "NODATA") {
       frame::UNFORM(fr, line, 2, "R4", h.nodata);
     } else if (key == "ULXMAP") {
-      frame::UNFORM(fr, line, 2, "R4", h.ulxmap);
+      frame::UNFORM(fr, line, 2, "R8", h.ulxmap);
     } else if (key == "ULYMAP") {
-      frame::UNFORM(fr, line, 2, "R4", h.ulymap);
+      frame::UNFORM(fr, line, 2, "R8", h.ulymap);
     } else if (key == "XDIM") {
-      frame::UNFORM(fr, line, 2, "R4", h.xdim);
+      frame::UNFORM(fr, line, 2, "R8", h.xdim);
     } else if (key == "YDIM") {
-      frame::UNFORM(fr, line, 2, "R4", h.ydim);
+      frame::UNFORM(fr, line, 2, "R8", h.ydim);
     }
   }
   fr.units.close(unit);
@@ -89,11 +94,12 @@ BilHeader READBILHDR(frame::Frame& fr, const std::string& name, const std::strin
   if (h.nrows == -1) faults.push_back("   + no line found with the number of rows");
   if (h.ncols == -1) faults.push_back("   + no line found with the number of columns");
   if (!h.positionGiven()) faults.push_back("   + no, complete, positioning found of the grid (ULXmap or ULYmap)");
-  if (h.xdim < 0.0f || h.ydim < 0.0f) {
+  if (h.xdim < 0.0 || h.ydim < 0.0) {
     faults.push_back("   + the size of the grid cells is not found (xdim or ydim)");
-  } else if (h.xdim != h.ydim) {
+  } else if (static_cast<float>(h.xdim) != static_cast<float>(h.ydim)) {
+    // Equal to single precision: a header written with a digit more in one of them is square.
     faults.push_back("   + the size of the grid cells must be equal in x- and y-direction (xdim=ydim)");
-  } else if (h.xdim == 0.0f) {
+  } else if (h.xdim == 0.0) {
     // A cell size of zero would make every position in the grid the same.
     faults.push_back("   + the size of the grid cells must be greater than 0 (xdim and ydim)");
   }

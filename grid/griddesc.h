@@ -12,14 +12,15 @@ namespace grid {
 struct GridDescription {
   std::string valuesType = "POINT";  // "POINT" (cell middles) or "CELL " (whole cells)
   std::string gridKind = "BASIC";    // "BASIC" regular grid, "AXIS " explicit axes
-  float xll = 0.0f, yll = 0.0f;
-  float dx = 1.0f, dy = 1.0f;
+  // Positions in double precision: a corner of millions of map units keeps its decimals.
+  double xll = 0.0, yll = 0.0;
+  double dx = 1.0, dy = 1.0;
   float nodata = -999.999f;
   int32_t ncols = 0, nrows = 0;
   int32_t priority = 0;
-  int32_t numberOfValues = 0;        // the set's #VALUES
+  int32_t numberOfValues = 0;  // the set's #VALUES
   bool sameGeometry = false;
-  std::vector<float> xAxis, yAxis;   // ncols+1 and nrows+1 boundaries of an AXIS grid
+  std::vector<double> xAxis, yAxis;  // ncols+1 and nrows+1 boundaries of an AXIS grid
   std::vector<float> values;
   int32_t rowLow = 1;  // the southernmost row held in values
 
@@ -36,29 +37,48 @@ struct GridDescription {
 };
 
 // The output grid with its mask and the header copy the writer uses.
+//
+// Every search works in single precision on positions relative to the structure's lower-left
+// corner: the subtraction is made in double precision, so that the geometry keeps its full
+// precision wherever on the map the structure lies (a northing of 5.8 million leaves a float
+// only half a metre of resolution, the distance from the corner keeps millimetres).
 struct Structure {
   GridDescription grid;
-  std::vector<uint8_t> assignMask;   // 1 where a value is to be computed
+  std::vector<uint8_t> assignMask;  // 1 where a value is to be computed
   // Per cell, beside the values, where the value came from: the number of the set that gave
   // it, 0 for NODATA, -1 for several sets combined, -2 for a cell cleared by a polygon.
   // Empty unless the run records its sources.
   std::vector<int32_t> source;
-  float cellsize = 1.0f;
-  float nodataOut = -999.999f;       // the no-data value written
-  std::string fileType;              // "BIL" or "ASC" when a FILE line was given
+  double cellsize = 1.0;
+  float nodataOut = -999.999f;  // the no-data value written
+  std::string fileType;         // "BIL" or "ASC" when a FILE line was given
+  // The coordinate reference system: the ESRI-style WKT written beside every output (empty:
+  // none known), its name and where it came from, for the listing.
+  std::string crsWkt, crsName, crsSource;
   // Whether values and assignMask hold every row. When they do not, the cell loop holds one
   // band of rows at a time (grid.rowLow and up) and applies the polygon sets to each band.
   bool whole = true;
   int32_t tileNumber = 0, tileCount = 0;  // TILE=k/n: this run computes tile k of n; 0: all
   uint64_t memoryBound = 0;               // bytes the grids may take; 0: no bound known
+
+  // A position relative to the corner.
+  float relX(double x) const { return static_cast<float>(x - grid.xll); }
+  float relY(double y) const { return static_cast<float>(y - grid.yll); }
+  // The right (upper) edge of column (row) k relative to the corner; k = 0 is the left (lower)
+  // edge of the grid. Columns and rows have the same edges: the cells are square.
+  float edge(int64_t k) const { return static_cast<float>(static_cast<double>(k) * cellsize); }
+  // The middle of column (row) k relative to the corner.
+  float middle(int64_t k) const { return static_cast<float>((static_cast<double>(k) - 0.5) * cellsize); }
 };
 
 // The header of a band-interleaved-by-line raster, with its "not given" marks.
 struct BilHeader {
+  // ULXMAP and ULYMAP hold this mark until the header gives them.
+  static constexpr double kNotGiven = static_cast<double>(-1.76758f);
   int32_t nrows = -1, ncols = -1, nbands = 1, nblocks = 1, nbits = 32;
   int32_t bandRowBytes = -1, totalRowBytes = -1, bandGapBytes = 0;
-  float ulxmap = -1.76758f, ulymap = -1.76758f;
-  float xdim = -1.0f, ydim = -1.0f;
+  double ulxmap = kNotGiven, ulymap = kNotGiven;
+  double xdim = -1.0, ydim = -1.0;
   float nodata = -798.0f;
   std::string byteOrder = "I";
   std::string layout = "BIL";

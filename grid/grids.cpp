@@ -14,8 +14,8 @@ bool POINTINGRIDCELL(const float p[2], const float c[8]) {
   return c[0] <= p[0] && p[0] <= c[4] && c[1] <= p[1] && p[1] <= c[5];
 }
 
-bool POINTINRECTANGULARGRID(const float p[2], const GridDescription& g) {
-  float xmin, xmax, ymin, ymax;
+bool POINTINRECTANGULARGRID(const double p[2], const GridDescription& g) {
+  double xmin, xmax, ymin, ymax;
   if (g.axisGrid()) {
     if (g.xAxis.empty() || g.yAxis.empty()) return false;
     xmin = g.xAxis.front();
@@ -24,14 +24,14 @@ bool POINTINRECTANGULARGRID(const float p[2], const GridDescription& g) {
     ymax = g.yAxis.back();
   } else {
     xmin = g.xll;
-    xmax = g.xll + static_cast<float>(g.ncols) * g.dx;
+    xmax = g.xll + static_cast<double>(g.ncols) * g.dx;
     ymin = g.yll;
-    ymax = g.yll + static_cast<float>(g.nrows) * g.dy;
+    ymax = g.yll + static_cast<double>(g.nrows) * g.dy;
   }
   return xmin <= p[0] && p[0] <= xmax && ymin <= p[1] && p[1] <= ymax;
 }
 
-void GETRELATIVEINDICESINRECTANGULAR(const float p[2], const GridDescription& g, float out[2]) {
+void GETRELATIVEINDICESINRECTANGULAR(const double p[2], const GridDescription& g, float out[2]) {
   out[0] = out[1] = -1.0f;
   if (g.axisGrid()) return;
   out[0] = relativeIndex(p[0], g.xll, g.dx, g.ncols);  // from grids.h
@@ -47,7 +47,9 @@ inline bool insideOf(const float l[4], float px, float py, float s) {
 }
 }  // namespace
 
-bool POINTATINSIDEOFLINE(const float l[4], const float p[2], float s) { return insideOf(l, p[0], p[1], s); }
+bool POINTATINSIDEOFLINE(const float l[4], const float p[2], float s) {
+  return insideOf(l, p[0], p[1], s);
+}
 
 void PolygonClipper::BUILDNEWPOLYGON(const float p[2], bool finish) {
   if (!finish) {
@@ -119,11 +121,12 @@ void PolygonClipper::CLIPPOLYGON(const float c[8], const float* v, int n, float 
         INTERSECTION(edge, seg, "FREE", found, x);
       }
       if (!found) {
-        throw frame::Failure{{" ****Error", " ", " GENERAL.MOD/ClipPolygon>", " ",
-                              inI ? " No intersection found inside > outside" : " No intersection found outside > inside",
-                              " ", " Warn administrator"},
-                             false,
-                             100};
+        throw frame::Failure{
+            {" ****Error", " ", " GENERAL.MOD/ClipPolygon>", " ",
+             inI ? " No intersection found inside > outside" : " No intersection found outside > inside", " ",
+             " Warn administrator"},
+            false,
+            100};
       }
       BUILDNEWPOLYGON(x, false);
       if (!inI) BUILDNEWPOLYGON(vj, false);

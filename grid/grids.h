@@ -13,14 +13,15 @@ namespace grid {
 
 // Cells are four corners lower-left, lower-right, upper-right, upper-left (x,y pairs).
 bool POINTINGRIDCELL(const float p[2], const float c[8]);
-bool POINTINRECTANGULARGRID(const float p[2], const GridDescription& g);
+// P in the coordinates of the grid (map coordinates for a grid set).
+bool POINTINRECTANGULARGRID(const double p[2], const GridDescription& g);
 // Fractional column and row of P in a regular grid; a point on the boundary between two
 // cells belongs to the lower (left) one. -1 outside, and for grids with axes.
-void GETRELATIVEINDICESINRECTANGULAR(const float p[2], const GridDescription& g, float out[2]);
+void GETRELATIVEINDICESINRECTANGULAR(const double p[2], const GridDescription& g, float out[2]);
 // One coordinate of it: the fractional index of v along an axis from origin by step.
-inline float relativeIndex(float v, float origin, float step, int32_t count) {
-  if (!(origin <= v && v <= origin + static_cast<float>(count) * step)) return -1.0f;
-  const double r = (static_cast<double>(v) - origin) / step;
+inline float relativeIndex(double v, double origin, double step, int32_t count) {
+  if (!(origin <= v && v <= origin + static_cast<double>(count) * step)) return -1.0f;
+  const double r = (v - origin) / step;
   if (r < 0.001) return 1.0f;
   const double k = std::trunc(r + 0.001);
   if (std::fabs(r - k) < 0.0001) return static_cast<float>(r + 0.999);
@@ -66,7 +67,7 @@ inline AxisOverlap axisOverlap(float c0, float c1, float p0, float p1) {
 }
 
 inline bool rectangleOverlapArea(float cx0, float cy0, float cx1, float cy1, float px0, float py0, float px1, float py1,
-                          float& area) {
+                                 float& area) {
   if (!(cx0 < cx1 && cy0 < cy1 && px0 <= px1 && py0 <= py1)) return false;
   // The box test of the clipping: touching is not overlapping.
   if (px1 <= cx0 || px0 >= cx1 || py1 <= cy0 || py0 >= cy1) {
@@ -88,7 +89,6 @@ inline bool rectangleOverlapArea(float cx0, float cy0, float cx1, float cy1, flo
   area = static_cast<float>((static_cast<double>(x1) - x0) * (static_cast<double>(y1) - y0));
   return true;
 }
-
 
 // CLIPPOLYGON keeps the clipped polygon; its storage is reused from call to call.
 class PolygonClipper {

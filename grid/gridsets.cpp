@@ -16,6 +16,7 @@
 #include "frame/text.h"
 #include "grid/bilheader.h"
 #include "grid/general.h"
+#include "grid/prj.h"
 #include "grid/structure.h"
 
 namespace grid {
@@ -125,8 +126,8 @@ bool integral(float v, float nodata) {
 
 bool EQUALSBASICSTRUCTURE(const Structure& s, const GridDescription& d) {
   const GridDescription& g = s.grid;
-  return std::fabs(d.yll - g.yll) < 0.001f && std::fabs(d.xll - g.xll) < 0.001f && std::fabs(d.dy - g.dy) < 0.001f &&
-         std::fabs(d.dx - g.dx) < 0.001f && d.ncols == g.ncols && d.nrows == g.nrows;
+  return std::fabs(d.yll - g.yll) < 0.001 && std::fabs(d.xll - g.xll) < 0.001 && std::fabs(d.dy - g.dy) < 0.001 &&
+         std::fabs(d.dx - g.dx) < 0.001 && d.ncols == g.ncols && d.nrows == g.nrows;
 }
 
 int PARWHERE(std::string_view name, std::string_view line) {
@@ -237,8 +238,8 @@ bool HANDLETERVALAGRID(frame::Frame& fr, const Structure& s, GridSets& g, const 
     bil16 = g.sixteenBit;
     d.ncols = h.ncols;
     d.nrows = h.nrows;
-    d.xll = h.ulxmap - 0.5f * h.xdim;
-    d.yll = h.ulymap + 0.5f * h.ydim - static_cast<float>(h.nrows) * h.ydim;
+    d.xll = h.ulxmap - 0.5 * h.xdim;
+    d.yll = h.ulymap + 0.5 * h.ydim - static_cast<double>(h.nrows) * h.ydim;
     d.dx = h.xdim;
     d.dy = h.ydim;
     d.nodata = h.nodata;
@@ -258,7 +259,7 @@ bool HANDLETERVALAGRID(frame::Frame& fr, const Structure& s, GridSets& g, const 
                                                 std::to_string(need) + "."});
     }
   }
-  if (d.ncols < 0 || d.nrows < 0 || !(d.dx > 0.0f) || !(d.dy > 0.0f)) {
+  if (d.ncols < 0 || d.nrows < 0 || !(d.dx > 0.0) || !(d.dy > 0.0)) {
     fr.units.close(unit);
     return frame::endWithListedError(
         fr, {" The Tervala file " + dataName + " has no valid grid:",
@@ -282,6 +283,7 @@ bool HANDLETERVALAGRID(frame::Frame& fr, const Structure& s, GridSets& g, const 
                    std::to_string(d.ncols) + " columns."});
     }
   }
+  warnOnOtherCrs(fr, s, dataName);
   // 8.
   d.sameGeometry = EQUALSBASICSTRUCTURE(s, d);
   d.valuesType = values == "CELL" ? "CELL " : "POINT";

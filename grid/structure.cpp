@@ -14,6 +14,7 @@
 #include "frame/text.h"
 #include "grid/bilheader.h"
 #include "grid/general.h"
+#include "grid/prj.h"
 
 namespace grid {
 
@@ -67,8 +68,11 @@ AscHeaderResult readAscHeader(frame::Frame& fr, const std::vector<std::string>& 
     frame::PARAM(fr, line[i], 2, item);
     if (i == 5 && frame::upper(item) == "NAN") continue;
     int64_t n = 0;
+    double d = 0;  // the corner and the cell size are read in double precision
     float v = 0;
-    const bool ok = i < 2 ? frame::parseFortranInteger(item, n) : frame::parseFortranReal(item, v);
+    const bool ok = i < 2   ? frame::parseFortranInteger(item, n)
+                    : i < 5 ? frame::parseFortranReal(item, d)
+                            : frame::parseFortranReal(item, v);
     if (!ok) {
       h.badLine = frame::trimRight(records[static_cast<size_t>(i)]);
       return AscHeaderResult::NotANumber;
@@ -77,15 +81,15 @@ AscHeaderResult readAscHeader(frame::Frame& fr, const std::vector<std::string>& 
   frame::UNFORM(fr, line[0], 2, "I4", h.ncols);
   frame::UNFORM(fr, line[1], 2, "I4", h.nrows);
   std::string key;
-  frame::UNFORM(fr, line[2], 2, "R4", h.xll);
+  frame::UNFORM(fr, line[2], 2, "R8", h.xll);
   frame::PARAM(fr, line[2], 1, key);
   h.xCentre = frame::upper(key) == "XLLCENTER";
-  frame::UNFORM(fr, line[3], 2, "R4", h.yll);
+  frame::UNFORM(fr, line[3], 2, "R8", h.yll);
   frame::PARAM(fr, line[3], 1, key);
   h.yCentre = frame::upper(key) == "YLLCENTER";
-  frame::UNFORM(fr, line[4], 2, "R4", h.cellsize);
-  if (h.xCentre) h.xll = h.xll - 0.5f * h.cellsize;
-  if (h.yCentre) h.yll = h.yll - 0.5f * h.cellsize;
+  frame::UNFORM(fr, line[4], 2, "R8", h.cellsize);
+  if (h.xCentre) h.xll = h.xll - 0.5 * h.cellsize;
+  if (h.yCentre) h.yll = h.yll - 0.5 * h.cellsize;
   frame::PARAM(fr, line[5], 2, item);
   if (frame::upper(item) == "NAN") {
     h.nodata = std::numeric_limits<float>::quiet_NaN();
@@ -114,15 +118,16 @@ bool GETTERVALAGRIDSTRUCTURE(frame::Frame& fr, Structure& s) {
   GridDescription& g = s.grid;
   g = GridDescription();
   g.nodata = -999.999f;
-  float cellsize = 1.0f;
+  double cellsize = 1.0;
   std::string item;
+  std::string structureFile;  // the grid file the geometry came from
   // 3.
   fr.block.restart = true;
   if (!frame::ZOEK(fr, "FILE")) {
     required[0] = required[1] = true;
-    g.xll = 0.0f;
-    g.yll = 0.0f;
-    cellsize = 1.0f;
+    g.xll = 0.0;
+    g.yll = 0.0;
+    cellsize = 1.0;
   } else {
     // 4.
     const std::string fileLine = fr.block.currentLine();
@@ -144,11 +149,12 @@ bool GETTERVALAGRIDSTRUCTURE(frame::Frame& fr, Structure& s) {
     if (type == "BIL") {
       // 5.
       BilHeader h = READBILHDR(fr, name, "STRUCTURE");
+      structureFile = frame::GUMEXT(name, "BIL");
       g.ncols = h.ncols;
       g.nrows = h.nrows;
       cellsize = h.xdim;
-      g.xll = h.ulxmap - 0.5f * h.xdim;
-      g.yll = h.ulymap + 0.5f * h.ydim - static_cast<float>(h.nrows) * h.ydim;
+      g.xll = h.ulxmap - 0.5 * h.xdim;
+      g.yll = h.ulymap + 0.5 * h.ydim - static_cast<double>(h.nrows) * h.ydim;
       if (std::fabs(h.nodata + 798.0f) > 0.001f) g.nodata = h.nodata;
     } else {
       // 6.
@@ -170,6 +176,7 @@ bool GETTERVALAGRIDSTRUCTURE(frame::Frame& fr, Structure& s) {
         return frame::endWithListedError(fr, ascHeaderMessage(r, "structure file " + ascName, h));
       }
       fr.units.close(unit);
+      structureFile = ascName;
       g.ncols = h.ncols;
       g.nrows = h.nrows;
       g.xll = h.xll;
@@ -197,13 +204,13 @@ bool GETTERVALAGRIDSTRUCTURE(frame::Frame& fr, Structure& s) {
         frame::UNFORM(fr, line, 2, "I4", g.nrows);
         break;
       case 2:
-        frame::UNFORM(fr, line, 2, "R4", g.xll);
+        frame::UNFORM(fr, line, 2, "R8", g.xll);
         break;
       case 3:
-        frame::UNFORM(fr, line, 2, "R4", g.yll);
+        frame::UNFORM(fr, line, 2, "R8", g.yll);
         break;
       case 4:
-        frame::UNFORM(fr, line, 2, "R4", cellsize);
+        frame::UNFORM(fr, line, 2, "R8", cellsize);
         break;
       case 5:
         frame::UNFORM(fr, line, 2, "R4", g.nodata);
@@ -233,7 +240,7 @@ bool GETTERVALAGRIDSTRUCTURE(frame::Frame& fr, Structure& s) {
     }
   }
   // A cell size that is not positive gives no grid at all.
-  if (!(cellsize > 0.0f)) {
+  if (!(cellsize > 0.0)) {
     return frame::endWithListedError(fr, {" The cell size of the structure must be greater than 0.",
                                           " Cell size given: " + frame::trimmed(frame::fmtG(cellsize, 12, 6))});
   }
@@ -241,13 +248,19 @@ bool GETTERVALAGRIDSTRUCTURE(frame::Frame& fr, Structure& s) {
   {
     const double x1 = g.xll + static_cast<double>(std::max(g.ncols, 0)) * cellsize;
     const double y1 = g.yll + static_cast<double>(std::max(g.nrows, 0)) * cellsize;
-    for (double v : {static_cast<double>(g.xll), static_cast<double>(g.yll), x1, y1}) {
+    for (double v : {g.xll, g.yll, x1, y1}) {
       if (!(std::fabs(v) <= kCoordinateLimit)) {
         return frame::endWithListedError(fr, {" The structure reaches beyond 1.0E+15, farther than any map reaches.",
                                               " Check XLL, YLL, CELLSIZE and the numbers of columns and rows."});
       }
     }
   }
+  // The coordinate reference system, carried to the outputs.
+  fr.block.restart = true;
+  const bool crsGiven = frame::ZOEK(fr, "CRS");
+  std::string crsItem;
+  if (crsGiven) frame::PARAM(fr, fr.block.currentLine(), 2, crsItem);
+  if (readStructureCrs(fr, s, crsGiven, crsItem, structureFile)) return true;
   // 10.
   g.gridKind = "BASIC";
   g.dx = g.dy = cellsize;

@@ -20,7 +20,8 @@ std::vector<std::string> memoryAdvice(const frame::Frame& fr, const Structure& s
 // moved half a cell to the corner), cell size and NODATA.
 struct AscHeader {
   int32_t ncols = 0, nrows = 0;
-  float xll = 0.0f, yll = 0.0f, cellsize = 1.0f, nodata = -999.999f;
+  double xll = 0.0, yll = 0.0, cellsize = 1.0;
+  float nodata = -999.999f;
   bool xCentre = false, yCentre = false;
   std::string badLine;  // the header line whose number could not be read
 };

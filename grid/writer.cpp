@@ -11,6 +11,7 @@
 #include "frame/pager.h"
 #include "frame/startup.h"
 #include "frame/text.h"
+#include "grid/prj.h"
 #include "grid/structure.h"
 
 namespace grid {
@@ -22,8 +23,21 @@ bool readsBackAs(const std::string& text, float v) {
   return frame::parseFortranReal(frame::trimmed(text), back) && back == v;
 }
 
+bool readsBackAs(const std::string& text, double v) {
+  if (text.find('*') != std::string::npos) return false;
+  double back = 0;
+  return frame::parseFortranReal(frame::trimmed(text), back) && back == v;
+}
+
 std::string shortest(float v) {
   char buf[64];
+  auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed);
+  return std::string(buf, r.ptr);
+}
+
+// The fewest digits that read back as the same double, in fixed notation.
+std::string shortest(double v) {
+  char buf[400];
   auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed);
   return std::string(buf, r.ptr);
 }
@@ -46,6 +60,23 @@ std::string errorNumber(int e) {
   return " Error number=" + frame::fmtI(e, 6, 6);
 }
 
+// The map position of the middle of the upper-left cell, as a header reader takes it back:
+// readers find the grid's edge as this position minus (x) or plus (y) half a cell, so the
+// position is chosen among the doubles next to the exact middle such that that sum gives the
+// edge to the last bit.
+double cellMiddleGivingEdge(double edge, double halfCell, bool minus) {
+  const double middle = minus ? edge + halfCell : edge - halfCell;
+  double up = middle, down = middle;
+  for (int k = 0; k <= 8; ++k) {
+    for (double c : {up, down}) {
+      if ((minus ? c - halfCell : c + halfCell) == edge) return c;
+    }
+    up = std::nextafter(up, HUGE_VAL);
+    down = std::nextafter(down, -HUGE_VAL);
+  }
+  return middle;
+}
+
 std::string hdrNodata(float v) {
   std::string nd = frame::trimmed(frame::fmtG(v, 12, 6));
   if (!readsBackAs(nd, v)) nd = shortest(v);
@@ -54,25 +85,26 @@ std::string hdrNodata(float v) {
 
 }  // namespace
 
-std::string ascHeaderNumber(float v, int w, int d) {
+std::string ascHeaderNumber(double v, int w, int d) {
   std::string t = frame::fmtF(v, w, d);
   if (readsBackAs(t, v)) return t;
-  // The fixed form loses the value (a tiny cell size, a coordinate too wide): write enough
-  // digits to read back the same value.
+  // The fixed form loses the value (a fine cell size, a position with more decimals, a
+  // coordinate too wide): write enough digits to read back the same value.
   return padLeft(shortest(v), static_cast<size_t>(w));
 }
 
 std::string hdrRealNumber(double v) {
   const double k = std::trunc(v + 0.000001);
-  if (std::fabs(k - v) <= 0.000001) {
+  // Written as an integer only when it is one: a position a millionth off an integer keeps
+  // its decimals.
+  if (k == v && std::fabs(k) < 1e18) {
     char buf[32];
     auto r = std::to_chars(buf, buf + sizeof buf, static_cast<long long>(k));
     return std::string(buf, r.ptr);
   }
   std::string g = frame::trimmed(frame::fmtG(v, 12, 6));
-  const float f = static_cast<float>(v);
-  if (readsBackAs(g, f)) return g;
-  return shortest(f);
+  if (readsBackAs(g, v)) return g;
+  return shortest(v);
 }
 
 void appendAscValue(std::string& out, float v) {
@@ -156,11 +188,12 @@ void GridWriter::openFiles(frame::Frame& fr, const Structure& s, const std::stri
   auto withExtension = [&](const char* ext) { return emptyMarked ? name + "." + ext : frame::GUMEXT(name, ext); };
   const GridDescription& g = s.grid;
   openError_ = 0;
+  failedName_.clear();
   text_.clear();
   const int32_t rows = top_ - bottom_ + 1;
   const double cs = s.cellsize;
   // The lower-left corner of the rows written: the structure's, or a tile's.
-  const double yll = static_cast<double>(g.yll) + static_cast<double>(bottom_ - 1) * cs;
+  const double yll = g.yll + static_cast<double>(bottom_ - 1) * cs;
   if (type_ == "ASC") {
     dataName_ = withExtension("ASC");
     openError_ = data_.open(frame::nativeName(dataName_), fr.syncOutputs);
@@ -174,7 +207,7 @@ void GridWriter::openFiles(frame::Frame& fr, const Structure& s, const std::stri
     text_ += "ncols " + count(g.ncols) + "\n";
     text_ += "nrows " + count(rows) + "\n";
     text_ += "xllcorner " + ascHeaderNumber(g.xll, 10, 2) + "\n";
-    text_ += "yllcorner " + ascHeaderNumber(static_cast<float>(yll), 10, 2) + "\n";
+    text_ += "yllcorner " + ascHeaderNumber(yll, 10, 2) + "\n";
     text_ += "cellsize " + ascHeaderNumber(s.cellsize, 10, 2) + "\n";
     std::string nd = frame::fmtG(s.nodataOut, 12, 6);
     if (!readsBackAs(nd, s.nodataOut)) nd = padLeft(shortest(s.nodataOut), 12);
@@ -188,6 +221,7 @@ void GridWriter::openFiles(frame::Frame& fr, const Structure& s, const std::stri
     data_.write(text_.data(), text_.size());
     text_.clear();
     text_.reserve(1 << 20);
+    openPrj(fr, s, dataName_);
     return;
   }
   if (type_ != "BIL") return;
@@ -211,8 +245,11 @@ void GridWriter::openFiles(frame::Frame& fr, const Structure& s, const std::stri
   text += "TotalRowBytes " + std::to_string(4LL * g.ncols) + "\n";
   text += "BandGapBytes 0\n";
   text += "NoData " + hdrNodata(s.nodataOut) + "\n";
-  text += "ULXmap " + hdrRealNumber(static_cast<double>(g.xll) + 0.5 * cs) + "\n";
-  text += "ULYmap " + hdrRealNumber(yll + rows * cs - 0.5 * cs) + "\n";
+  // The upper-left corner that an ASC header of the same rows gives: xll, and yll plus the
+  // rows (so both outputs of a grid are placed alike to the last digit).
+  const double top = yll + static_cast<double>(rows) * cs;
+  text += "ULXmap " + hdrRealNumber(cellMiddleGivingEdge(g.xll, 0.5 * cs, true)) + "\n";
+  text += "ULYmap " + hdrRealNumber(cellMiddleGivingEdge(top, 0.5 * cs, false)) + "\n";
   text += "Xdim " + dim + "\n";
   text += "Ydim " + dim + "\n";
   // Readers that do not know the pixel type would take the values as unsigned integers.
@@ -226,6 +263,37 @@ void GridWriter::openFiles(frame::Frame& fr, const Structure& s, const std::stri
   }
   fr.units.connectName(unit_, dataName_);
   raw_.resize(static_cast<size_t>(g.ncols) * 4);
+  openPrj(fr, s, dataName_);
+}
+
+void GridWriter::openPrj(frame::Frame& fr, const Structure& s, const std::string& gridName) {
+  // The .prj goes beside the grid when the structure has a coordinate reference system; it is
+  // put in place right after the grid, so that a GIS never finds the grid placed in another
+  // system's coordinates.
+  prjUsed_ = false;
+  if (s.crsWkt.empty()) return;
+  prjName_ = prjNameBeside(gridName);
+  const int e = prj_.open(frame::nativeName(prjName_), fr.syncOutputs);
+  if (e != 0) {
+    openError_ = e;
+    failedName_ = prjName_;
+    data_.abandon();
+    hdr_.abandon();
+    return;
+  }
+  prj_.write(s.crsWkt.data(), s.crsWkt.size());
+  prj_.write("\n", 1);
+  prjUsed_ = true;
+}
+
+int GridWriter::commitPrj(const std::vector<std::string>& gridFiles) {
+  if (!prjUsed_) return 0;
+  prjUsed_ = false;
+  const int e = prj_.commit();
+  if (e != 0) {
+    for (const auto& g : gridFiles) frame::removeFile(frame::nativeName(g));
+  }
+  return e;
 }
 
 void GridWriter::rows(const Structure& s, int32_t from, int32_t to) {
@@ -276,6 +344,8 @@ void GridWriter::writeRow(const float* row, size_t nc) {
 void GridWriter::abandon() {
   data_.abandon();
   hdr_.abandon();
+  prj_.abandon();
+  prjUsed_ = false;
 }
 
 bool GridWriter::finish(frame::Frame& fr, const Structure& s, bool indicateEmpty, bool valuesFound) {
@@ -288,18 +358,36 @@ bool GridWriter::finish(frame::Frame& fr, const Structure& s, bool indicateEmpty
     const std::vector<float> empty(static_cast<size_t>(s.grid.ncols), s.grid.nodata);
     for (int32_t r = top_; r >= bottom_ && openError_ == 0; --r) writeRow(empty.data(), empty.size());
   }
-  std::string failed = type_ == "ASC" ? dataName_ : failedName_;
+  std::string failed = failedName_.empty() ? dataName_ : failedName_;
   if (openError_ != 0) {
     abandon();
     return frame::endWithListedError(fr, {" The file " + failed + " could not be opened.", errorNumber(openError_)});
   }
+  // The .prj is completed before the grid is put in place, and committed right after it.
+  auto prjFailed = [&](int e) {
+    return frame::endWithListedError(fr, {" The file " + prjName_ + " could not be written.", errorNumber(e)});
+  };
+  if (prjUsed_) {
+    const int e = prj_.complete();
+    if (e != 0) {
+      prjUsed_ = false;
+      fr.units.close(unit_);
+      data_.abandon();
+      hdr_.abandon();
+      return prjFailed(e);
+    }
+  }
   if (type_ == "ASC") {
     data_.write(text_.data(), text_.size());
     text_.clear();
-    const int e = data_.commit();
+    int e = data_.commit();
     fr.units.close(unit_);
-    if (e != 0)
+    if (e != 0) {
+      prj_.abandon();
       return frame::endWithListedError(fr, {" The file " + dataName_ + " could not be written.", errorNumber(e)});
+    }
+    e = commitPrj({dataName_});
+    if (e != 0) return prjFailed(e);
   } else if (type_ == "BIL") {
     // Both are completed before either is put in place, so that the two appear (or replace
     // the old pair) one right after the other.
@@ -307,23 +395,29 @@ bool GridWriter::finish(frame::Frame& fr, const Structure& s, bool indicateEmpty
     fr.units.close(unit_);
     if (e != 0) {
       hdr_.abandon();
+      prj_.abandon();
       return frame::endWithListedError(fr, {" The file " + dataName_ + " could not be written.", errorNumber(e)});
     }
     e = hdr_.complete();
     if (e != 0) {
       data_.abandon();
+      prj_.abandon();
       return frame::endWithListedError(fr, {" The file " + hdrName_ + " could not be written.", errorNumber(e)});
     }
     e = data_.commit();
     if (e != 0) {
       hdr_.abandon();
+      prj_.abandon();
       return frame::endWithListedError(fr, {" The file " + dataName_ + " could not be written.", errorNumber(e)});
     }
     e = hdr_.commit();
     if (e != 0) {
+      prj_.abandon();
       frame::removeFile(frame::nativeName(dataName_));
       return frame::endWithListedError(fr, {" The file " + hdrName_ + " could not be written.", errorNumber(e)});
     }
+    e = commitPrj({dataName_, hdrName_});
+    if (e != 0) return prjFailed(e);
   }
   fr.resultName = dataName_;
   if (tile_) return writeMosaic(fr, s);
@@ -377,6 +471,19 @@ bool GridWriter::writeMosaic(frame::Frame& fr, const Structure& s) {
     e = vrt.commit();
   }
   if (e != 0) return frame::endWithListedError(fr, {" The file " + vrtName + " could not be written.", errorNumber(e)});
+  if (!s.crsWkt.empty()) {
+    // The mosaic's coordinate reference system beside it, as beside every tile.
+    const std::string prjName = prjNameBeside(vrtName);
+    frame::AtomicOutputFile prj;
+    e = prj.open(frame::nativeName(prjName), fr.syncOutputs);
+    if (e == 0) {
+      prj.write(s.crsWkt.data(), s.crsWkt.size());
+      prj.write("\n", 1);
+      e = prj.commit();
+    }
+    if (e != 0)
+      return frame::endWithListedError(fr, {" The file " + prjName + " could not be written.", errorNumber(e)});
+  }
   return false;
 }
 

@@ -34,12 +34,19 @@ class GridWriter {
   void openFiles(frame::Frame& fr, const Structure& s, const std::string& name, bool emptyMarked = false);
   void writeRow(const float* row, size_t nc);
   bool writeMosaic(frame::Frame& fr, const Structure& s);
+  // The .prj beside gridName when the structure has a coordinate reference system; a failure
+  // is kept as the open error.
+  void openPrj(frame::Frame& fr, const Structure& s, const std::string& gridName);
+  // Puts the .prj in place; when it cannot be, the grid files are removed. 0 or the error number.
+  int commitPrj(const std::vector<std::string>& gridFiles);
   std::string type_, name_, dataName_, hdrName_, failedName_;
   int32_t top_ = 0, bottom_ = 0, next_ = 0;
   bool tile_ = false;
   int unit_ = 0;
   int openError_ = 0;
-  frame::AtomicOutputFile data_, hdr_;
+  frame::AtomicOutputFile data_, hdr_, prj_;
+  std::string prjName_;
+  bool prjUsed_ = false;
   std::string text_;
   std::string nodataCell_;  // the text of a NODATA cell in an ASC grid
   float nodataOut_ = 0.0f;
@@ -57,8 +64,9 @@ bool WRITEINFORMATIONTOGRID(frame::Frame& fr, const Structure& s, const std::str
                             const std::string& fileName, bool indicateEmpty, bool valuesFound);
 
 // Number texts of the output headers (shared with the tests).
-std::string ascHeaderNumber(float v, int w, int d);  // Fw.d, or the shortest exact text
-std::string hdrRealNumber(double v);                 // integer, G12.6, or the shortest exact text
+// Both give a text that reads back as the very same double.
+std::string ascHeaderNumber(double v, int w, int d);  // Fw.d, or the shortest exact text
+std::string hdrRealNumber(double v);                  // integer, G12.6, or the shortest exact text
 // One value as " " + E12.6, appended.
 void appendAscValue(std::string& out, float v);
 

@@ -133,7 +133,8 @@ void buildBuckets(const ZavUse& u, size_t count, Box box, std::vector<uint32_t>&
       const int32_t y0 = zav::bucketOf(b[2], u.bucketOrigin[1], u.bucketSize[1], u.bucketsY);
       const int32_t y1 = zav::bucketOf(b[3], u.bucketOrigin[1], u.bucketSize[1], u.bucketsY);
       for (int32_t by = y0; by <= y1; ++by) {
-        for (int32_t bx = x0; bx <= x1; ++bx) fn(static_cast<size_t>(by) * static_cast<size_t>(u.bucketsX) + static_cast<size_t>(bx), item);
+        for (int32_t bx = x0; bx <= x1; ++bx)
+          fn(static_cast<size_t>(by) * static_cast<size_t>(u.bucketsX) + static_cast<size_t>(bx), item);
       }
     }
   };
@@ -164,6 +165,12 @@ void prepareZavUses(Run& run) {
     u.n = zav::GETMAXINDEX(state.files, u.ccoNr, "CCO", "N");
     u.m = zav::GETMAXINDEX(state.files, u.ccoNr, "CCO", "M");
     zav::GETGRIDEXTENT(state.files, u.extent, u.ccoNr);
+    // The searches work relative to the structure's corner, as the cell geometry is.
+    const grid::Structure& str = run.structure;
+    u.extent[0] = str.relX(u.extent[0]);
+    u.extent[1] = str.relX(u.extent[1]);
+    u.extent[2] = str.relY(u.extent[2]);
+    u.extent[3] = str.relY(u.extent[3]);
     // The valid cells in scan order (n outer, m inner), then sorted by X minimum.
     u.cells.clear();
     const size_t scanCount = u.n >= 2 && u.m >= 2 ? static_cast<size_t>(u.n - 1) * static_cast<size_t>(u.m - 1) : 0;
@@ -175,14 +182,17 @@ void prepareZavUses(Run& run) {
         const zav::CellCorners cc = zav::GETCELLCORNERS(state.files, u.ccoNr, n, m);
         if (!cc.valid) continue;
         zav::ZavCell z;
-        std::copy(cc.corners, cc.corners + 8, z.corners);
-        z.xmin = z.xmax = cc.corners[0];
-        z.ymin = z.ymax = cc.corners[1];
+        for (int k = 0; k < 4; ++k) {
+          z.corners[2 * k] = str.relX(cc.corners[2 * k]);
+          z.corners[2 * k + 1] = str.relY(cc.corners[2 * k + 1]);
+        }
+        z.xmin = z.xmax = z.corners[0];
+        z.ymin = z.ymax = z.corners[1];
         for (int k = 1; k < 4; ++k) {
-          z.xmin = std::min(z.xmin, cc.corners[2 * k]);
-          z.xmax = std::max(z.xmax, cc.corners[2 * k]);
-          z.ymin = std::min(z.ymin, cc.corners[2 * k + 1]);
-          z.ymax = std::max(z.ymax, cc.corners[2 * k + 1]);
+          z.xmin = std::min(z.xmin, z.corners[2 * k]);
+          z.xmax = std::max(z.xmax, z.corners[2 * k]);
+          z.ymin = std::min(z.ymin, z.corners[2 * k + 1]);
+          z.ymax = std::max(z.ymax, z.corners[2 * k + 1]);
         }
         z.n = n;
         z.m = m;
@@ -220,8 +230,8 @@ void prepareZavUses(Run& run) {
     u.cellXmin = std::move(xmins);
     std::vector<int32_t>().swap(positions);
     for (size_t k = 0; k < u.cells.size(); ++k) {
-      u.validScan[static_cast<size_t>(u.cells[k].n - 2) * static_cast<size_t>(u.m - 1) + static_cast<size_t>(u.cells[k].m - 2)] =
-          static_cast<int32_t>(k);
+      u.validScan[static_cast<size_t>(u.cells[k].n - 2) * static_cast<size_t>(u.m - 1) +
+                  static_cast<size_t>(u.cells[k].m - 2)] = static_cast<int32_t>(k);
     }
     // The bucket grid over all valid cells' boxes.
     float bx0 = u.extent[0], bx1 = u.extent[1], by0 = u.extent[2], by1 = u.extent[3];
@@ -231,7 +241,8 @@ void prepareZavUses(Run& run) {
       by0 = std::min(by0, z.ymin);
       by1 = std::max(by1, z.ymax);
     }
-    const int32_t side = std::max<int32_t>(1, static_cast<int32_t>(std::sqrt(static_cast<double>(scanCells.size()) / 2.0)));
+    const int32_t side =
+        std::max<int32_t>(1, static_cast<int32_t>(std::sqrt(static_cast<double>(scanCells.size()) / 2.0)));
     u.bucketsX = side;
     u.bucketsY = side;
     u.bucketOrigin[0] = bx0;
@@ -241,26 +252,34 @@ void prepareZavUses(Run& run) {
     // A cell is listed, by its position in the walk, in every bucket its box touches, widened a
     // little: the point-in-polygon test counts a point on the border, and rounding may put it
     // a hair outside.
-    buildBuckets(u, u.cells.size(), [&](size_t k, float b[4], uint32_t& pos) {
-      const auto& z = u.cells[k];
-      const float wx = 1e-6f * (std::fabs(z.xmin) + std::fabs(z.xmax)) + 1e-6f * (z.xmax - z.xmin);
-      const float wy = 1e-6f * (std::fabs(z.ymin) + std::fabs(z.ymax)) + 1e-6f * (z.ymax - z.ymin);
-      b[0] = z.xmin - wx;
-      b[1] = z.xmax + wx;
-      b[2] = z.ymin - wy;
-      b[3] = z.ymax + wy;
-      pos = static_cast<uint32_t>(k);
-      return true;
-    }, u.walkBucketStart, u.walkBucketItems);
+    buildBuckets(
+        u, u.cells.size(),
+        [&](size_t k, float b[4], uint32_t& pos) {
+          const auto& z = u.cells[k];
+          const float wx = 1e-6f * (std::fabs(z.xmin) + std::fabs(z.xmax)) + 1e-6f * (z.xmax - z.xmin);
+          const float wy = 1e-6f * (std::fabs(z.ymin) + std::fabs(z.ymax)) + 1e-6f * (z.ymax - z.ymin);
+          b[0] = z.xmin - wx;
+          b[1] = z.xmax + wx;
+          b[2] = z.ymin - wy;
+          b[3] = z.ymax + wy;
+          pos = static_cast<uint32_t>(k);
+          return true;
+        },
+        u.walkBucketStart, u.walkBucketItems);
     // The grid points (n, m) of valid cells with a segment, for GRID-POINT uses.
-    if (u.related == "POINT") buildBuckets(u, scanCells.size(), [&](size_t k, float b[4], uint32_t& scan) {
-      const auto& z = scanCells[k];
-      if (zav::GETSEGMENTNRFORINDICES(state.files, u.lgaNr, z.n, z.m) < 1) return false;
-      b[0] = b[1] = z.corners[0];
-      b[2] = b[3] = z.corners[1];
-      scan = static_cast<uint32_t>(static_cast<size_t>(z.n - 2) * static_cast<size_t>(u.m - 1) + static_cast<size_t>(z.m - 2));
-      return true;
-    }, u.pointBucketStart, u.pointBucketItems);
+    if (u.related == "POINT")
+      buildBuckets(
+          u, scanCells.size(),
+          [&](size_t k, float b[4], uint32_t& scan) {
+            const auto& z = scanCells[k];
+            if (zav::GETSEGMENTNRFORINDICES(state.files, u.lgaNr, z.n, z.m) < 1) return false;
+            b[0] = b[1] = z.corners[0];
+            b[2] = b[3] = z.corners[1];
+            scan = static_cast<uint32_t>(static_cast<size_t>(z.n - 2) * static_cast<size_t>(u.m - 1) +
+                                         static_cast<size_t>(z.m - 2));
+            return true;
+          },
+          u.pointBucketStart, u.pointBucketItems);
   }
 }
 
@@ -324,7 +343,8 @@ bool GETCELL(const Run& run, const ZavUse& u, const float p[2], Worker::ZavCellS
 namespace {
 
 bool inExtent(const ZavUse& u, const float p[2]) {
-  const float box[8] = {u.extent[0], u.extent[2], u.extent[1], u.extent[2], u.extent[1], u.extent[3], u.extent[0], u.extent[3]};
+  const float box[8] = {u.extent[0], u.extent[2], u.extent[1], u.extent[2],
+                        u.extent[1], u.extent[3], u.extent[0], u.extent[3]};
   return grid::POINTINPOLYGON(p, box, 4);
 }
 
@@ -349,7 +369,7 @@ int32_t nearestGridPoint(const Run& run, const ZavUse& u, const float p[2]) {
           const uint32_t scan = u.pointBucketItems[k];
           const int32_t n = static_cast<int32_t>(scan / static_cast<uint32_t>(u.m - 1)) + 2;
           const int32_t m = static_cast<int32_t>(scan % static_cast<uint32_t>(u.m - 1)) + 2;
-          const float q[2] = {c.xAt(n, m), c.yAt(n, m)};
+          const float q[2] = {run.structure.relX(c.xAt(n, m)), run.structure.relY(c.yAt(n, m))};
           const float d = grid::DISTANCE(p, q);
           if (!any || d < best || (d == best && scan < bestScan)) {
             best = d;
@@ -360,12 +380,17 @@ int32_t nearestGridPoint(const Run& run, const ZavUse& u, const float p[2]) {
       }
     }
     // Points outside the rings searched lie at least this far away.
-    const double left = (static_cast<double>(p[0]) - u.bucketOrigin[0]) - (cx - ring) * static_cast<double>(u.bucketSize[0]);
-    const double right = (cx + ring + 1) * static_cast<double>(u.bucketSize[0]) - (static_cast<double>(p[0]) - u.bucketOrigin[0]);
-    const double down = (static_cast<double>(p[1]) - u.bucketOrigin[1]) - (cy - ring) * static_cast<double>(u.bucketSize[1]);
-    const double up = (cy + ring + 1) * static_cast<double>(u.bucketSize[1]) - (static_cast<double>(p[1]) - u.bucketOrigin[1]);
+    const double left =
+        (static_cast<double>(p[0]) - u.bucketOrigin[0]) - (cx - ring) * static_cast<double>(u.bucketSize[0]);
+    const double right =
+        (cx + ring + 1) * static_cast<double>(u.bucketSize[0]) - (static_cast<double>(p[0]) - u.bucketOrigin[0]);
+    const double down =
+        (static_cast<double>(p[1]) - u.bucketOrigin[1]) - (cy - ring) * static_cast<double>(u.bucketSize[1]);
+    const double up =
+        (cy + ring + 1) * static_cast<double>(u.bucketSize[1]) - (static_cast<double>(p[1]) - u.bucketOrigin[1]);
     const double reach = std::min(std::min(left, right), std::min(down, up));
-    const bool allSearched = cx - ring <= 0 && cy - ring <= 0 && cx + ring >= u.bucketsX - 1 && cy + ring >= u.bucketsY - 1;
+    const bool allSearched =
+        cx - ring <= 0 && cy - ring <= 0 && cx + ring >= u.bucketsX - 1 && cy + ring >= u.bucketsY - 1;
     if (allSearched || (any && best * (1.0 + 1e-5) + 1e-6 < reach)) break;
   }
   if (!any) return -1;
@@ -408,11 +433,12 @@ bool readTableLine(const Run& run, int use, Worker::ZavCellState& st, bool withA
   if (ok && withArea && seg >= 0) ok = item(d) && frame::parseFortranReal(d, area);
   if (!ok) {
     const ZavUse& u = run.zav.uses[static_cast<size_t>(use)];
-    throw frame::Failure{{" ", " ERROR", " *****", " ",
-                          " The Table file " + frame::trimmed(u.tableName) + " has a line that is not of the written form",
-                          " (line " + std::to_string(reader.lineNumber()) + "): " + l},
-                         true,
-                         0};
+    throw frame::Failure{
+        {" ", " ERROR", " *****", " ",
+         " The Table file " + frame::trimmed(u.tableName) + " has a line that is not of the written form",
+         " (line " + std::to_string(reader.lineNumber()) + "): " + l},
+        true,
+        0};
   }
   st.kept = true;
   st.keptColumn = col;
@@ -562,7 +588,8 @@ void SEARCHFORCELLINZAV(const Run& run, Worker& w, int use, int32_t i, int32_t j
       std::sort(walk.begin(), walk.end());
       walk.erase(std::unique(walk.begin(), walk.end()), walk.end());
       // Clipped to the cell, walking on until the pieces cover more than 99.99 per cent.
-      const float cross = (cell[2] - cell[0]) * (w.cell.middle[1] - cell[1]) - (cell[3] - cell[1]) * (w.cell.middle[0] - cell[0]);
+      const float cross =
+          (cell[2] - cell[0]) * (w.cell.middle[1] - cell[1]) - (cell[3] - cell[1]) * (w.cell.middle[0] - cell[0]);
       const float s = cross >= 0.0f ? 1.0f : -1.0f;
       const float cellArea = grid::SETPOLYGONAREA(cell, 4);
       w.intersects.overlapTotal = 0.0f;
@@ -579,7 +606,8 @@ void SEARCHFORCELLINZAV(const Run& run, Worker& w, int use, int32_t i, int32_t j
         ADDINTERSECT(w, storeFirst, static_cast<float>(zav::GETSEGMENTNRFORINDICES(run.zav.files, u.lgaNr, z.n, z.m)));
         if (w.intersects.pieces.size() > before && w.intersects.overlapTotal / cellArea * 100.0f > 99.99f) break;
       }
-      for (const auto& [area, segment] : w.intersects.pieces) st.pieces.push_back({static_cast<int32_t>(segment), area});
+      for (const auto& [area, segment] : w.intersects.pieces)
+        st.pieces.push_back({static_cast<int32_t>(segment), area});
       w.intersects.pieces.clear();
     }
     // 4.
@@ -654,11 +682,10 @@ void orderedZavColumn(const Run& run, int32_t i, ZavColumn& out, std::vector<Wor
     out.pieces[k].clear();
     (void)shared;
   }
-  const float xll = st.grid.xll, yll = st.grid.yll, cs = st.cellsize;
-  const float mx = xll + (static_cast<float>(i - 1) + 0.5f) * cs;
+  const float mx = st.middle(i);
   for (int32_t j = 1; j <= nr; ++j) {
     const bool active = st.assignMask[st.grid.index(i, j)] != 0;
-    const float my = yll + (static_cast<float>(j - 1) + 0.5f) * cs;
+    const float my = st.middle(j);
     for (size_t k = 0; k < uses; ++k) {
       const ZavUse& u = run.zav.uses[k];
       auto& starts = out.pieceStart[k];

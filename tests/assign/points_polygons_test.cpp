@@ -111,11 +111,11 @@ struct PointRun {
 // The records of one cell found the straightforward way: every point of the set tried.
 std::vector<std::pair<float, float>> bruteForce(const Run& run, const PointSet& p, int32_t i, int32_t j, bool cell) {
   const grid::Structure& s = run.structure;
-  const float x0 = s.grid.xll + static_cast<float>(i - 1) * s.cellsize, x1 = s.grid.xll + static_cast<float>(i) * s.cellsize;
-  const float y0 = s.grid.yll + static_cast<float>(j - 1) * s.cellsize, y1 = s.grid.yll + static_cast<float>(j) * s.cellsize;
+  // The cell relative to the structure's corner, where the searches work.
+  const float x0 = static_cast<float>((i - 1) * s.cellsize), x1 = static_cast<float>(i * s.cellsize);
+  const float y0 = static_cast<float>((j - 1) * s.cellsize), y1 = static_cast<float>(j * s.cellsize);
   const float c[8] = {x0, y0, x1, y0, x1, y1, x0, y1};
-  const float m[2] = {s.grid.xll + (static_cast<float>(i - 1) + 0.5f) * s.cellsize,
-                      s.grid.yll + (static_cast<float>(j - 1) + 0.5f) * s.cellsize};
+  const float m[2] = {static_cast<float>((i - 0.5) * s.cellsize), static_cast<float>((j - 0.5) * s.cellsize)};
   std::vector<std::pair<float, float>> out;
   for (int32_t k = 0; k < p.count; ++k) {
     if (!(std::fabs(p.value[static_cast<size_t>(k)] - p.nodata) > 0.0001f)) continue;
@@ -123,7 +123,8 @@ std::vector<std::pair<float, float>> bruteForce(const Run& run, const PointSet& 
     bool in;
     if (!p.buffered) {
       in = cell ? POINTINCELL(c, p, k)
-                : std::fabs(p.x[static_cast<size_t>(k)] - m[0]) < 0.001f && std::fabs(p.y[static_cast<size_t>(k)] - m[1]) < 0.001f;
+                : std::fabs(p.x[static_cast<size_t>(k)] - m[0]) < 0.001f &&
+                      std::fabs(p.y[static_cast<size_t>(k)] - m[1]) < 0.001f;
     } else if (cell) {
       in = BUFFERREACHESCELL(c, p, k, d);
     } else {
@@ -152,8 +153,8 @@ TEST(PointSets, CellsFindTheirPointsInFileOrderAsTryingEveryPoint) {
         float x = ux(rng), y = uy(rng);
         if (k % 5 == 0) x = 1000 + 5.0f * std::round((x - 1000) / 5);
         if (k % 7 == 0) y = 2002.5f + 5.0f * std::round((y - 2002.5f) / 5);
-        p.x.push_back(x);
-        p.y.push_back(y);
+        p.x.push_back(x - 1000);  // relative to the structure's corner, as the reader stores them
+        p.y.push_back(y - 2000);
         p.value.push_back(k % 13 == 0 ? -9999.0f : static_cast<float>(k));
         p.radius.push_back(k == 7 ? 5000.0f : ur(rng));
       }
@@ -168,12 +169,11 @@ TEST(PointSets, CellsFindTheirPointsInFileOrderAsTryingEveryPoint) {
       for (int32_t j = 1; j <= 30; ++j) {
         for (int32_t i = 1; i <= 40; ++i) {
           const grid::Structure& s = pr.run.structure;
-          const float x0 = s.grid.xll + static_cast<float>(i - 1) * s.cellsize, x1 = s.grid.xll + static_cast<float>(i) * s.cellsize;
-          const float y0 = s.grid.yll + static_cast<float>(j - 1) * s.cellsize, y1 = s.grid.yll + static_cast<float>(j) * s.cellsize;
-          const float c[8] = {x0, y0, x1, y0, x1, y1, x0, y1};
+          const float c[8] = {s.edge(i - 1), s.edge(j - 1), s.edge(i),     s.edge(j - 1),
+                              s.edge(i),     s.edge(j),     s.edge(i - 1), s.edge(j)};
           std::copy(c, c + 8, w.cell.corners);
-          w.cell.middle[0] = s.grid.xll + (static_cast<float>(i - 1) + 0.5f) * s.cellsize;
-          w.cell.middle[1] = s.grid.yll + (static_cast<float>(j - 1) + 0.5f) * s.cellsize;
+          w.cell.middle[0] = s.middle(i);
+          w.cell.middle[1] = s.middle(j);
           w.values.clear();
           bool first = true;
           if (cell) {

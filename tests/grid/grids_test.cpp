@@ -73,14 +73,14 @@ TEST(GridQueries, PointsInCellsAndGrids) {
   const float out[2] = {20.001f, 15};
   EXPECT_FALSE(POINTINGRIDCELL(out, cell));
   GridDescription g = regular(0, 0, 10, 10, 5);
-  const float corner[2] = {100, 50}, beyond[2] = {100.5f, 10};
+  const double corner[2] = {100, 50}, beyond[2] = {100.5, 10};
   EXPECT_TRUE(POINTINRECTANGULARGRID(corner, g));
   EXPECT_FALSE(POINTINRECTANGULARGRID(beyond, g));
   GridDescription axes = g;
   axes.gridKind = "AXIS ";
   axes.xAxis = {0, 1, 5};
   axes.yAxis = {0, 2};
-  const float inAxes[2] = {4, 1};
+  const double inAxes[2] = {4, 1};
   EXPECT_TRUE(POINTINRECTANGULARGRID(inAxes, axes));
   EXPECT_FALSE(POINTINRECTANGULARGRID(corner, axes));
 }
@@ -88,8 +88,8 @@ TEST(GridQueries, PointsInCellsAndGrids) {
 TEST(GridQueries, FractionalIndicesWithTheBoundaryRule) {
   GridDescription g = regular(0, 0, 10, 10, 10);
   float out[2];
-  auto col = [&](float x) {
-    const float p[2] = {x, 5};
+  auto col = [&](double x) {
+    const double p[2] = {x, 5};
     GETRELATIVEINDICESINRECTANGULAR(p, g, out);
     return out[0];
   };
@@ -100,7 +100,7 @@ TEST(GridQueries, FractionalIndicesWithTheBoundaryRule) {
   EXPECT_FLOAT_EQ(col(100.5f), -1.0f);
   GridDescription axes = g;
   axes.gridKind = "AXIS ";
-  const float p[2] = {25, 25};
+  const double p[2] = {25, 25};
   GETRELATIVEINDICESINRECTANGULAR(p, axes, out);
   EXPECT_EQ(out[0], -1.0f);
   EXPECT_EQ(out[1], -1.0f);
@@ -163,7 +163,8 @@ TEST(Clipping, RectangleAreaWithoutClippingIsTheClippedArea) {
         const float cx0 = base + size * std::round(jitter(rng) * 4), cy0 = base + size * std::round(jitter(rng) * 4);
         const float cx1 = cx0 + size, cy1 = cy0 + size;
         const float px0 = cx0 + size * jitter(rng) * 1.5f, py0 = cy0 + size * jitter(rng) * 1.5f;
-        const float px1 = px0 + size * (0.3f + std::fabs(jitter(rng))), py1 = py0 + size * (0.3f + std::fabs(jitter(rng)));
+        const float px1 = px0 + size * (0.3f + std::fabs(jitter(rng))),
+                    py1 = py0 + size * (0.3f + std::fabs(jitter(rng)));
         float area = -1.0f;
         if (!rectangleOverlapArea(cx0, cy0, cx1, cy1, px0, py0, px1, py1, area)) {
           ++slow;

@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <random>
 
 #include "frame/format.h"
 #include "frame/text.h"
+#include "grid/prj.h"
 #include "grid/structure.h"
 #include "support.h"
 
@@ -36,17 +38,28 @@ TEST(GridWriter, AscValuesMatchTheExponentFormForEveryFloat) {
 }
 
 TEST(GridWriter, HeaderNumbersKeepTheirLayoutWhenExactAndOtherwiseReadBack) {
-  EXPECT_EQ(ascHeaderNumber(100.0f, 10, 2), "    100.00");
-  EXPECT_EQ(ascHeaderNumber(0.5f, 10, 2), "      0.50");
-  EXPECT_EQ(ascHeaderNumber(0.001f, 10, 2), "     0.001");
-  EXPECT_EQ(ascHeaderNumber(12345678.0f, 10, 2), "  12345678");
-  EXPECT_EQ(ascHeaderNumber(100000.125f, 10, 2), "100000.125");
+  EXPECT_EQ(ascHeaderNumber(100.0, 10, 2), "    100.00");
+  EXPECT_EQ(ascHeaderNumber(0.5, 10, 2), "      0.50");
+  EXPECT_EQ(ascHeaderNumber(0.001, 10, 2), "     0.001");
+  EXPECT_EQ(ascHeaderNumber(12345678.0, 10, 2), "  12345678");
+  EXPECT_EQ(ascHeaderNumber(100000.125, 10, 2), "100000.125");
+  // Real-world corners: a UTM northing, RD coordinates, a cell of three arc seconds.
+  EXPECT_EQ(ascHeaderNumber(5800000.25, 10, 2), "5800000.25");
+  EXPECT_EQ(ascHeaderNumber(463000.375, 10, 2), "463000.375");
+  EXPECT_EQ(ascHeaderNumber(-180.0, 10, 2), "   -180.00");
+  EXPECT_EQ(ascHeaderNumber(0.000833333333, 10, 2), "0.000833333333");
+  EXPECT_EQ(ascHeaderNumber(58000000.25, 10, 2), "58000000.25");
   EXPECT_EQ(hdrRealNumber(105.0), "105");
   EXPECT_EQ(hdrRealNumber(100.5), "100.500");
   EXPECT_EQ(hdrRealNumber(0.5), "0.500000");
   EXPECT_EQ(hdrRealNumber(100000.125), "100000.125");
   EXPECT_EQ(hdrRealNumber(10.0), "10");
   EXPECT_EQ(hdrRealNumber(-3.0), "-3.00000");  // truncation toward zero misses negative whole numbers
+  // Six digits would move these; a millionth off an integer is not the integer.
+  EXPECT_EQ(hdrRealNumber(650000.5), "650000.5");
+  EXPECT_EQ(hdrRealNumber(5800001.5), "5800001.5");
+  EXPECT_EQ(hdrRealNumber(100.0000001), "100.0000001");
+  EXPECT_EQ(hdrRealNumber(0.000833333333), "0.000833333333");
 }
 
 namespace {
@@ -88,10 +101,10 @@ TEST(GridWriter, BilAndHeader) {
   Structure s = grid2x3();
   ASSERT_FALSE(WRITEINFORMATIONTOGRID(t.fr, s, "BIL", t.path("out").string(), false, true));
   auto h = testing_support::readLines(t.path("out.HDR"));
-  std::vector<std::string> want = {"ByteOrder I",  "Layout BIL",        "nRows 3",          "nCols 2",
-                                   "nBands 1",     "nBlocks 1",         "nBits 32",         "BandRowBytes 8",
-                                   "TotalRowBytes 8", "BandGapBytes 0", "NoData -999.999",  "ULXmap 105",
-                                   "ULYmap 225",   "Xdim 10",           "Ydim 10",          "PixelType FLOAT"};
+  std::vector<std::string> want = {"ByteOrder I",     "Layout BIL",     "nRows 3",         "nCols 2",
+                                   "nBands 1",        "nBlocks 1",      "nBits 32",        "BandRowBytes 8",
+                                   "TotalRowBytes 8", "BandGapBytes 0", "NoData -999.999", "ULXmap 105",
+                                   "ULYmap 225",      "Xdim 10",        "Ydim 10",         "PixelType FLOAT"};
   EXPECT_EQ(h, want);
   std::ifstream in(t.path("out.BIL"), std::ios::binary);
   std::vector<char> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -99,6 +112,67 @@ TEST(GridWriter, BilAndHeader) {
   float first;
   std::memcpy(&first, data.data(), 4);
   EXPECT_EQ(first, 5.0f);
+}
+
+// Both headers give a reader the asked corner and cell size to the last bit, the BIL one through
+// the middle of the upper-left cell: read back as a structure, each gives the same grid.
+TEST(GridWriter, BothHeadersPlaceTheGridExactlyAtAnyCoordinates) {
+  struct Case {
+    double xll, yll, cs;
+    int32_t nc, nr;
+  };
+  for (const Case& c : {Case{650000.25, 5800000.25, 0.5, 4, 3}, Case{155000.125, 463000.375, 0.25, 7, 5},
+                        Case{-180.0, -90.0, 0.000833333333, 4, 3}, Case{12.3, -45.6, 0.1, 3, 1000}}) {
+    TestFrame t;
+    t.openListing();
+    Structure s;
+    s.grid.ncols = c.nc;
+    s.grid.nrows = c.nr;
+    s.grid.xll = c.xll;
+    s.grid.yll = c.yll;
+    s.cellsize = s.grid.dx = s.grid.dy = c.cs;
+    s.grid.values.assign(static_cast<size_t>(c.nc) * static_cast<size_t>(c.nr), 1.0f);
+    s.assignMask.assign(s.grid.values.size(), 1);
+    ASSERT_FALSE(WRITEINFORMATIONTOGRID(t.fr, s, "ASC", t.path("out.asc").string(), false, true));
+    ASSERT_FALSE(WRITEINFORMATIONTOGRID(t.fr, s, "BIL", t.path("out").string(), false, true));
+    auto value = [](const std::vector<std::string>& lines, const std::string& key) {
+      for (const auto& l : lines) {
+        if (l.rfind(key + " ", 0) == 0) return std::stod(l.substr(key.size() + 1));
+      }
+      return -1.0;
+    };
+    auto asc = testing_support::readLines(t.path("out.asc"));
+    auto hdr = testing_support::readLines(t.path("out.HDR"));
+    EXPECT_EQ(value(asc, "xllcorner"), c.xll);
+    EXPECT_EQ(value(asc, "yllcorner"), c.yll);
+    EXPECT_EQ(value(asc, "cellsize"), c.cs);
+    EXPECT_EQ(value(hdr, "Xdim"), c.cs);
+    // As GDAL and every reader of these headers take the upper-left corner.
+    EXPECT_EQ(value(hdr, "ULXmap") - 0.5 * value(hdr, "Xdim"), c.xll) << c.xll;
+    EXPECT_EQ(value(hdr, "ULYmap") + 0.5 * value(hdr, "Ydim"), c.yll + c.nr * c.cs) << c.yll;
+  }
+}
+
+// The structure's coordinate reference system goes beside both kinds of output, as it is held.
+TEST(GridWriter, ThePrjFileGoesBesideEveryOutput) {
+  TestFrame t;
+  t.openListing();
+  Structure s = grid2x3();
+  ASSERT_FALSE(WRITEINFORMATIONTOGRID(t.fr, s, "ASC", t.path("plain.asc").string(), false, true));
+  EXPECT_FALSE(testing_support::fs::exists(t.path("plain.prj")));
+  s.crsWkt = "PROJCS[\"RD_New\"]";
+  ASSERT_FALSE(WRITEINFORMATIONTOGRID(t.fr, s, "ASC", t.path("out.asc").string(), false, true));
+  ASSERT_FALSE(WRITEINFORMATIONTOGRID(t.fr, s, "BIL", t.path("grid").string(), false, true));
+  EXPECT_EQ(testing_support::readLines(t.path("out.prj")), std::vector<std::string>{s.crsWkt});
+  EXPECT_EQ(testing_support::readLines(t.path("grid.prj")), std::vector<std::string>{s.crsWkt});
+  // An empty result: the .prj follows the marked name.
+  s.grid.values.assign(6, s.grid.nodata);
+  ASSERT_FALSE(WRITEINFORMATIONTOGRID(t.fr, s, "BIL", t.path("none").string(), true, false));
+  EXPECT_TRUE(testing_support::fs::exists(t.path("none_EMPTY.prj")));
+  // A .prj that cannot be written (a directory holds its name) leaves no grid behind.
+  testing_support::fs::create_directory(t.path("blocked.prj"));
+  EXPECT_TRUE(WRITEINFORMATIONTOGRID(t.fr, s, "ASC", t.path("blocked.asc").string(), false, true));
+  EXPECT_FALSE(testing_support::fs::exists(t.path("blocked.asc")));
 }
 
 TEST(GridWriter, EmptyResultsAreMarkedAndWideRowsWrap) {
@@ -188,6 +262,59 @@ TEST(GridWriter, BandsAndTilesWriteTheWholeGridsBytes) {
   EXPECT_NE(vrt.find("<DstRect xOff=\"0\" yOff=\"2\" xSize=\"2\" ySize=\"3\"/>"), std::string::npos);
   EXPECT_NE(vrt.find("<GeoTransform>100, 10, 0, 250, 0, -10</GeoTransform>"), std::string::npos);
   EXPECT_EQ(tileName("dir/run.asc", "ASC", 7, 1000), "dir/run_t0007.asc");
+}
+
+// Tiles at UTM coordinates: every tile's header places its rows exactly (its corner is the
+// structure's plus the rows south of it, in double precision), and every tile and the mosaic get
+// the structure's .prj beside them.
+TEST(GridWriter, TilesArePlacedExactlyAndCarryTheirPrj) {
+  auto value = [](const std::vector<std::string>& lines, const std::string& key) {
+    for (const auto& l : lines) {
+      if (l.rfind(key + " ", 0) == 0) return std::stod(l.substr(key.size() + 1));
+    }
+    return -1.0;
+  };
+  for (const char* type : {"ASC", "BIL"}) {
+    TestFrame t;
+    t.openListing();
+    Structure s;
+    s.grid.ncols = 3;
+    s.grid.nrows = 7;
+    s.grid.xll = 650000.25;
+    s.grid.yll = 5800000.1;
+    s.cellsize = s.grid.dx = s.grid.dy = 0.3;
+    s.crsWkt = "PROJCS[\"WGS_1984_UTM_Zone_31N\"]";
+    s.grid.values.assign(21, 2.0f);
+    s.assignMask.assign(21, 1);
+    s.tileCount = 3;
+    for (int32_t k = 1; k <= 3; ++k) {
+      s.tileNumber = k;
+      int32_t top = 0, bottom = 0;
+      tileRows(7, k, 3, top, bottom);
+      GridWriter w;
+      w.open(t.fr, s, type, t.path("out").string(), top, bottom, false);
+      w.rows(s, top, bottom);
+      ASSERT_FALSE(w.finish(t.fr, s, false, true));
+      const std::string tile = tileName("out", type, k, 3);
+      EXPECT_EQ(testing_support::readLines(t.path(prjNameBeside(tile))), std::vector<std::string>{s.crsWkt}) << tile;
+      const double yll = s.grid.yll + (bottom - 1) * s.cellsize;
+      if (std::string(type) == "ASC") {
+        auto h = testing_support::readLines(t.path(tile));
+        EXPECT_EQ(value(h, "xllcorner"), s.grid.xll);
+        EXPECT_EQ(value(h, "yllcorner"), yll) << tile;
+        EXPECT_EQ(value(h, "cellsize"), s.cellsize);
+      } else {
+        auto h = testing_support::readLines(t.path(frame::GUMEXT(tile, "HDR")));
+        EXPECT_EQ(value(h, "ULXmap") - 0.5 * value(h, "Xdim"), s.grid.xll);
+        EXPECT_EQ(value(h, "ULYmap") + 0.5 * value(h, "Ydim"), yll + (top - bottom + 1) * s.cellsize) << tile;
+      }
+    }
+    EXPECT_EQ(testing_support::readLines(t.path("out.prj")), std::vector<std::string>{s.crsWkt});
+    char top[40];
+    std::snprintf(top, sizeof top, "%.17g", s.grid.yll + 7 * s.cellsize);
+    EXPECT_NE(slurp(t.path("out.vrt")).find("<GeoTransform>650000.25, 0.29999999999999999, 0, " + std::string(top)),
+              std::string::npos);
+  }
 }
 
 // A grid written in bands with no value goes, with INDICATE-EMPTY, under the "_EMPTY" name
