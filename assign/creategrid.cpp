@@ -1,12 +1,14 @@
 #include "assign/run.h"
 #include "frame/cmdfile.h"
 #include "frame/files.h"
+#include "frame/format.h"
 #include "frame/pager.h"
 #include "frame/startup.h"
 #include "frame/text.h"
+#include "gdal/gdalroom.h"
+#include "grid/gdalgrids.h"
 #include "grid/gridsets.h"
 #include "grid/writer.h"
-#include "frame/format.h"
 #include "zav/zavobjects.h"
 
 namespace assign {
@@ -24,7 +26,9 @@ bool findCommand(frame::Frame& fr, const char* key, std::string& changed, std::s
   return true;
 }
 
-void rewindCommands(frame::Frame& fr) { fr.units.input(fr.commandUnit)->rewind(); }
+void rewindCommands(frame::Frame& fr) {
+  fr.units.input(fr.commandUnit)->rewind();
+}
 
 void errorBlock(frame::Frame& fr, const std::vector<std::string>& message) {
   std::vector<std::string> lines = frame::errorHeading();
@@ -37,8 +41,8 @@ void errorBlock(frame::Frame& fr, const std::vector<std::string>& message) {
 void warnRepeated(frame::Frame& fr, const char* key) {
   std::string again;
   if (!frame::OPDR(fr, key, fr.commandUnit, again, LineMode::CHANGE)) return;
-  frame::writeListing(fr, {" ", " WARNING", " *******", " ", std::string(" The command ") + key +
-                               " is given more than once; only its first line counts.",
+  frame::writeListing(fr, {" ", " WARNING", " *******", " ",
+                           std::string(" The command ") + key + " is given more than once; only its first line counts.",
                            " Line not used: " + again});
 }
 
@@ -60,13 +64,30 @@ bool CREATEGRID(Run& run) {
   const std::string given = item;
   frame::CASEF(item);
   if (item.empty()) item = "BIL";
-  if (item != "BIL" && item != "ASC") {
-    return frame::endWithError(fr, {" The storage file must be of type BIL or ASC.", " Type given: " + given});
+  if (item != "BIL" && item != "ASC" && item != "TIF") {
+    return frame::endWithError(fr, {" The storage file must be of type BIL or ASC.", " Type given: " + given,
+                                    " (Also TIF, a GeoTIFF, or TIF with COG, a Cloud-Optimized GeoTIFF.)"});
   }
   st.storeType = item.substr(0, 3);
   if (frame::PARAM(fr, raw, 3, st.storeName, ",", 250) <= 0) {
     return frame::endWithError(
         fr, {" No name found for the storage file in the STOREFILE command.", " ", "   Command line: " + raw});
+  }
+  if (st.storeType == "TIF") {
+    // STOREFILE,TIF,name,COG: a Cloud-Optimized GeoTIFF. GDAL is asked before the run starts,
+    // so that a program built without it refuses at once rather than after the cell loop.
+    std::string layout;
+    frame::PARAM(fr, raw, 4, layout);
+    frame::CASEF(layout);
+    if (!layout.empty() && layout != "COG") {
+      return frame::endWithError(fr, {" The fourth item of STOREFILE,TIF can only be COG (a Cloud-Optimized GeoTIFF).",
+                                      " Item given: " + layout});
+    }
+    if (layout == "COG") st.storeType = "COG";
+    if (!gdalroom::builtIn()) {
+      return frame::endWithError(
+          fr, {" The storage file of type TIF cannot be written:", " " + gdalroom::notBuiltInMessage()});
+    }
   }
   warnRepeated(fr, "STOREFILE");
   // 3. INDICATE-EMPTY.
@@ -136,7 +157,9 @@ bool CREATEGRID(Run& run) {
     }
     frame::PARAM(fr, line, 2, type);
     if (type.empty()) type = "BIL";
-    if (!frame::fileExists(frame::GUMEXT(name, type))) {
+    const std::string dataName =
+        grid::gdalRasterType(type) ? grid::gdalRasterName(name, type) : frame::GUMEXT(name, type);
+    if (!frame::fileExists(dataName)) {
       errorBlock(fr, {" line=" + line, " ", " The file does not exist. The program will proceed."});
       continue;
     }

@@ -17,7 +17,7 @@ namespace assign {
 enum class RunMethod : uint8_t { Average, Maximum, Minimum, Majority, Minority };
 
 struct RunSettings {
-  std::string storeType = "BIL";
+  std::string storeType = "BIL";  // BIL, ASC, TIF, or COG (a Cloud-Optimized GeoTIFF)
   std::string storeName;
   bool indicateEmpty = false;
   std::string methodPerSet = "ALL-VALUES";

@@ -39,7 +39,8 @@ struct Structure {
   std::vector<uint8_t> assignMask;   // 1 where a value is to be computed
   float cellsize = 1.0f;
   float nodataOut = -999.999f;       // the no-data value written
-  std::string fileType;              // "BIL" or "ASC" when a FILE line was given
+  std::string fileType;              // "BIL", "ASC", "TIF" or "GDAL" when a FILE line was given
+  std::string crsWkt;                // the coordinate reference system (WKT); empty when unknown
 };
 
 // The header of a band-interleaved-by-line raster, with its "not given" marks.

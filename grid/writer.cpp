@@ -9,6 +9,7 @@
 #include "frame/pager.h"
 #include "frame/startup.h"
 #include "frame/text.h"
+#include "grid/gdalgrids.h"
 
 namespace grid {
 namespace {
@@ -25,9 +26,13 @@ std::string shortest(float v) {
   return std::string(buf, r.ptr);
 }
 
-std::string padLeft(const std::string& s, size_t w) { return s.size() >= w ? s : std::string(w - s.size(), ' ') + s; }
+std::string padLeft(const std::string& s, size_t w) {
+  return s.size() >= w ? s : std::string(w - s.size(), ' ') + s;
+}
 
-std::string errorNumber(int e) { return " Error number=" + frame::fmtI(e, 6, 6); }
+std::string errorNumber(int e) {
+  return " Error number=" + frame::fmtI(e, 6, 6);
+}
 
 }  // namespace
 
@@ -105,6 +110,8 @@ bool WRITEINFORMATIONTOGRID(frame::Frame& fr, const Structure& s, const std::str
   // 2.
   std::string name = frame::trimRight(fileName);
   if (indicateEmpty && !valuesFound) name = frame::GUMEXT(name, " ") + "_EMPTY";
+  // A GeoTIFF (TIF), or a Cloud-Optimized one (COG), is written through GDAL.
+  if (fileType == "TIF" || fileType == "COG") return writeGeoTiff(fr, s, name, fileType == "COG");
   // 3.
   const int unit = fr.units.FREEFILE(100);
   const size_t nc = static_cast<size_t>(g.ncols);

@@ -6,7 +6,8 @@
 
 namespace grid {
 
-// WRITEINFORMATIONTOGRID: writes the structure as ASC, or as BIL with its HDR header.
+// WRITEINFORMATIONTOGRID: writes the structure as ASC, as BIL with its HDR header, or as a
+// GeoTIFF (TIF, or COG for a Cloud-Optimized GeoTIFF).
 // With indicateEmpty and no value found the name gets the marker "_EMPTY". Returns err.
 bool WRITEINFORMATIONTOGRID(frame::Frame& fr, const Structure& s, const std::string& fileType,
                             const std::string& fileName, bool indicateEmpty, bool valuesFound);
