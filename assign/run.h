@@ -208,6 +208,22 @@ void SEARCHFORMIDDLEINPOINTS(const Run& run, Worker& w, int set, int32_t i, int3
 
 // Polygon sets: read a POLYGONFILE line and apply its polygons to the structure at once.
 bool HANDLEPOLYGONFILE(Run& run, const std::string& line);
+enum class PolygonUse : uint8_t { Clear, Assign, Reset };
+// A polygon of a vector layer: its outer ring, its holes (each as x,y pairs without the
+// closing vertex) and the value ASSIGN gives it.
+struct PolygonShape {
+  std::vector<float> outer;
+  std::vector<std::vector<float>> holes;
+  float value = 0.0f;
+};
+// Applies the polygons in order, as the polygons of a generate file are; a cell middle or
+// corner in a hole (or on its border) is outside the polygon.
+void applyPolygonShapes(Run& run, const std::vector<PolygonShape>& shapes, PolygonUse use);
+// POINTFILE and POLYGONFILE lines that name a vector layer (GDAL): the named items LAYER=,
+// VALUE= or RADIUS=, or the file name of a vector format.
+bool namesVectorLayer(frame::Frame& fr, const std::string& line, const std::string& name);
+bool handleVectorPointFile(Run& run, const std::string& line, const std::string& name);
+bool handleVectorPolygonFile(Run& run, const std::string& line, const std::string& name);
 // Whether a polygon covers a point: POINTINPOLYGON for a convex polygon, for any other simple
 // polygon a test that is exact for it; the border counts. Fewer than three vertices cover
 // nothing.
