@@ -87,7 +87,8 @@ bool handleVectorPointFile(Run& run, const std::string& line, const std::string&
   std::string message;
   const bool ok = gdalroom::readPoints(request, points, info, message);
   grid::listGdalMessages(fr);
-  if (!ok) return frame::endWithError(fr, {" The Point file " + name + " could not be read: " + message + "."});
+  if (!ok)
+    return frame::endWithError(fr, {" The Point file " + name + " could not be read: " + grid::sentence(message)});
   fr.units.connectName(unit, name);
   const std::string what = setName(name, info);
   grid::warnOtherCrs(fr, run.structure, what, info.crsWkt);
@@ -146,7 +147,8 @@ bool handleVectorPolygonFile(Run& run, const std::string& line, const std::strin
   std::string message;
   const bool ok = gdalroom::readPolygons(request, polygons, info, message);
   grid::listGdalMessages(fr);
-  if (!ok) return frame::endWithError(fr, {" The Polygon file " + name + " could not be read: " + message + "."});
+  if (!ok)
+    return frame::endWithError(fr, {" The Polygon file " + name + " could not be read: " + grid::sentence(message)});
   fr.units.connectName(unit, name);
   const std::string what = setName(name, info);
   grid::warnOtherCrs(fr, run.structure, what, info.crsWkt);

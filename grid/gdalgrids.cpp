@@ -51,8 +51,16 @@ bool sameNonFinite(float v, double nodata) {
   return std::isinf(v) && (v > 0) == (nodata > 0);
 }
 
+}  // namespace
+
+std::string sentence(const std::string& text) {
+  return !text.empty() && text.back() == '.' ? text : text + ".";
+}
+
+namespace {
+
 std::string openMessage(const std::string& what, const std::string& reason) {
-  return " The " + what + " could not be read: " + reason + ".";
+  return " The " + what + " could not be read: " + sentence(reason);
 }
 
 }  // namespace
@@ -252,7 +260,7 @@ bool writeGeoTiff(frame::Frame& fr, const Structure& s, const std::string& name,
   listGdalMessages(fr);
   if (!ok) {
     out.abandon();
-    return frame::endWithListedError(fr, {" The file " + tifName + " could not be written: " + message + "."});
+    return frame::endWithListedError(fr, {" The file " + tifName + " could not be written: " + sentence(message)});
   }
   return false;
 }

@@ -18,6 +18,8 @@ std::string gdalRasterName(const std::string& name, const std::string& type);
 // positive whole number.
 bool bandOfLine(frame::Frame& fr, const std::string& line, int& band);
 
+// The text with a full stop at its end (GDAL's messages may have one already).
+std::string sentence(const std::string& text);
 // GDAL's collected messages go to the listing, each on a line of its own.
 void listGdalMessages(frame::Frame& fr);
 // A WARNING in the listing when the coordinate reference system of an input (what: its
