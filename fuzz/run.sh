@@ -10,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-20}
 shift || true
-all=(items lines device bilheader asc points polygons lga cco map table)
+all=(items lines device bilheader asc points polygons lga cco map table geotiff)
 [ "$#" -gt 0 ] && targets=("$@") || targets=("${all[@]}")
 jobs=${FUZZ_JOBS:-2}
 B=$PWD/build-fuzz
@@ -62,6 +62,10 @@ seed lga 3 "$B"/models/*.lga
 seed cco 3 "$B"/models/*.cco
 seed map 3 "$B"/models/*.map
 seed table 1 tests/runs/*/*.TAB
+if command -v gdal_translate >/dev/null; then
+  mkdir -p "$B/corpus/geotiff"
+  bash fuzz/geotiff_seeds.sh fuzz/fixtures "$B/corpus/geotiff"
+fi
 
 status=0
 run_one() {
