@@ -19,7 +19,7 @@ namespace {
 // Item n of the line unless it is absent, empty or a named item (NAME=value).
 bool positional(frame::Frame& fr, const std::string& line, int n) {
   std::string item;
-  return frame::PARAM(fr, line, n, item) > 0 && item.find('=') == std::string::npos;
+  return frame::PARAM(fr, line, n, item, ",=") > 0 && item.find('=') == std::string::npos;
 }
 
 std::string named(frame::Frame& fr, const std::string& line, const char* name) {

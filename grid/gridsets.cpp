@@ -184,7 +184,7 @@ bool HANDLETERVALAGRID(frame::Frame& fr, const Structure& s, GridSets& g, const 
   // 5.
   // Item 5 is the priority unless it is a named item (#VALUES=, or BAND= of a GDAL raster).
   if (PARWHERE("#VALUES", line) != 5) {
-    if (frame::PARAM(fr, line, 5, item) > 0 && !(gdalRasterType(type) && item.rfind("BAND=", 0) == 0)) {
+    if (frame::PARAM(fr, line, 5, item, ",=") > 0 && !(gdalRasterType(type) && item.rfind("BAND=", 0) == 0)) {
       frame::UNFORM(fr, line, 5, "I4", d.priority);
     }
   }

@@ -142,7 +142,7 @@ for c in points_buffers_all_values points_buffers_closest points_middle_structur
     extra=""
     [ "$kind" = buffered ] && [ -z "$radius" ] && extra=",RADIUS=RADIUS"
     awk -F, -v OFS=, -v txt="$txt" -v base="$base" -v extra="$extra" \
-      'toupper($1) == "POINTFILE" && $2 == txt { $2 = base ".gpkg"; while (NF < 4) $(NF + 1) = ""
+      'toupper($1) == "POINTFILE" && $2 == txt { $2 = base ".gpkg"; sub(/,+$/, "")
                                                  $0 = $0 ",LAYER=" base ",VALUE=VALUE" extra } { print }' \
       TervalaGridCreate.PCF >pcf.new
     mv pcf.new TervalaGridCreate.PCF
