@@ -156,7 +156,11 @@ bool RasterReader::readWindow(int64_t col, int64_t first, int64_t ncols, int64_t
 }
 
 bool RasterReader::readRows(int64_t first, int64_t count, float* out, std::string& message) {
-  return readWindow(0, first, impl_->info.ncols, count, out, message);
+  if (!readWindow(0, first, impl_->info.ncols, count, out, message)) return false;
+  // Rows are read once, north to south: the blocks just decoded are not asked for again, so
+  // GDAL's block cache would only hold a second copy of the file.
+  GDALFlushRasterCache(impl_->band);
+  return true;
 }
 
 std::string memoryFile(const unsigned char* data, size_t size, const std::string& name) {
