@@ -48,13 +48,13 @@ std::string lastError(const char* otherwise) {
 
 }  // namespace
 
-bool RasterReader::open(const std::string& path, int bandNumber, bool geoTiffOnly, std::string& message) {
+bool RasterReader::open(const std::string& path, int bandNumber, bool geoTiffOnly, std::string& message, int threads) {
   ensureStarted();
   close();
   CPLErrorReset();
   const char* const tiffDrivers[] = {"GTiff", nullptr};
   // GeoTIFF decompresses its blocks on every core when a read spans several of them.
-  CPLSetThreadLocalConfigOption("GDAL_NUM_THREADS", "ALL_CPUS");
+  CPLSetThreadLocalConfigOption("GDAL_NUM_THREADS", threads > 0 ? std::to_string(threads).c_str() : "ALL_CPUS");
   impl_->ds = GDALOpenEx(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, geoTiffOnly ? tiffDrivers : nullptr, nullptr,
                          nullptr);
   CPLSetThreadLocalConfigOption("GDAL_NUM_THREADS", nullptr);

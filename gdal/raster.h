@@ -32,9 +32,10 @@ class RasterReader {
   RasterReader& operator=(const RasterReader&) = delete;
 
   // Opens band `band` (from 1) of the raster at path. geoTiffOnly: only a GeoTIFF is
-  // accepted. False with the reason in message when the file cannot be used: not a raster,
-  // no such band, no georeferencing, a rotated grid, a complex type.
-  bool open(const std::string& path, int band, bool geoTiffOnly, std::string& message);
+  // accepted. threads: the cores that may decompress blocks (0: every core). False with the
+  // reason in message when the file cannot be used: not a raster, no such band, no
+  // georeferencing, a rotated grid, a complex type.
+  bool open(const std::string& path, int band, bool geoTiffOnly, std::string& message, int threads = 0);
   const RasterInfo& info() const;
   // The rows first .. first+count-1, counted from 0 at the northern edge, into out
   // (count*ncols values, the northern row first, each row west to east), as single

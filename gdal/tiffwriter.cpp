@@ -94,7 +94,8 @@ bool TiffWriter::open(const std::string& path, const TiffLayout& layout, std::st
   options = CSLSetNameValue(options, "COMPRESS", "DEFLATE");
   options = CSLSetNameValue(options, "PREDICTOR", "3");
   options = CSLSetNameValue(options, "BIGTIFF", "IF_SAFER");
-  options = CSLSetNameValue(options, "NUM_THREADS", "ALL_CPUS");
+  const std::string threads = layout.threads > 0 ? std::to_string(layout.threads) : "ALL_CPUS";
+  options = CSLSetNameValue(options, "NUM_THREADS", threads.c_str());
   CPLErrorReset();
   impl_->ds = GDALCreate(gtiff, impl_->temp.c_str(), static_cast<int>(layout.ncols), static_cast<int>(layout.nrows), 1,
                          GDT_Float32, options);
@@ -166,7 +167,9 @@ bool TiffWriter::commit(std::string& message) {
     options = CSLSetNameValue(options, "COMPRESS", "DEFLATE");
     options = CSLSetNameValue(options, "PREDICTOR", "YES");
     options = CSLSetNameValue(options, "BIGTIFF", "IF_SAFER");
-    options = CSLSetNameValue(options, "NUM_THREADS", "ALL_CPUS");
+    const std::string threads =
+        impl_->layout.threads > 0 ? std::to_string(impl_->layout.threads) : std::string("ALL_CPUS");
+    options = CSLSetNameValue(options, "NUM_THREADS", threads.c_str());
     CPLErrorReset();
     GDALDatasetH out = GDALCreateCopy(cog, impl_->cogTemp.c_str(), src, FALSE, options, nullptr, nullptr);
     CSLDestroy(options);

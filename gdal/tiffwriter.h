@@ -16,6 +16,7 @@ struct TiffLayout {
   float nodata = -999.999f;
   std::string crsWkt;  // empty: none
   bool cloudOptimized = false;
+  int threads = 0;  // the cores that may compress tiles; 0: every core
 };
 
 class TiffWriter {

@@ -30,7 +30,7 @@ struct RasterReader::Impl {
 };
 RasterReader::RasterReader() : impl_(std::make_unique<Impl>()) {}
 RasterReader::~RasterReader() = default;
-bool RasterReader::open(const std::string&, int, bool, std::string& message) {
+bool RasterReader::open(const std::string&, int, bool, std::string& message, int) {
   message = notBuiltInMessage();
   return false;
 }

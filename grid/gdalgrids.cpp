@@ -86,8 +86,13 @@ bool bandOfLine(frame::Frame& fr, const std::string& line, int& band) {
 }
 
 void listGdalMessages(frame::Frame& fr) {
+  // A damaged file can give a message per block: the first ones tell what is wrong.
+  constexpr size_t kShown = 20;
+  const std::vector<std::string> messages = gdalroom::takeMessages();
   std::vector<std::string> lines;
-  for (const std::string& m : gdalroom::takeMessages()) lines.push_back(" " + m.substr(0, 190));
+  for (size_t k = 0; k < messages.size() && k < kShown; ++k) lines.push_back(" " + messages[k].substr(0, 190));
+  if (messages.size() > kShown)
+    lines.push_back(" ... and " + std::to_string(messages.size() - kShown) + " more GDAL messages.");
   if (!lines.empty()) frame::writeListing(fr, lines);
 }
 
@@ -111,7 +116,7 @@ bool readGdalGridSet(frame::Frame& fr, const Structure& s, GridSets& g, GridDesc
   }
   gdalroom::RasterReader reader;
   std::string message;
-  const bool opened = reader.open(frame::resolveInputName(dataName), band, type == "TIF", message);
+  const bool opened = reader.open(frame::resolveInputName(dataName), band, type == "TIF", message, fr.threads);
   listGdalMessages(fr);
   if (!opened) return frame::endWithListedError(fr, {openMessage(what, message)});
   const gdalroom::RasterInfo& in = reader.info();
@@ -238,6 +243,7 @@ bool writeGeoTiff(frame::Frame& fr, const Structure& s, const std::string& name,
   layout.nodata = static_cast<float>(s.nodataOut);
   layout.crsWkt = s.crsWkt;
   layout.cloudOptimized = cloudOptimized;
+  layout.threads = fr.threads;
   frame::ProgressCounter progress(fr, "Writing information", g.nrows);
   gdalroom::TiffWriter out;
   std::string message;
