@@ -1,7 +1,6 @@
 #include "assign/run.h"
 #include "frame/cmdfile.h"
 #include "frame/files.h"
-#include "frame/format.h"
 #include "frame/pager.h"
 #include "frame/startup.h"
 #include "frame/text.h"
@@ -9,6 +8,7 @@
 #include "grid/gdalgrids.h"
 #include "grid/gridsets.h"
 #include "grid/writer.h"
+#include "frame/format.h"
 #include "zav/zavobjects.h"
 
 namespace assign {
@@ -26,9 +26,7 @@ bool findCommand(frame::Frame& fr, const char* key, std::string& changed, std::s
   return true;
 }
 
-void rewindCommands(frame::Frame& fr) {
-  fr.units.input(fr.commandUnit)->rewind();
-}
+void rewindCommands(frame::Frame& fr) { fr.units.input(fr.commandUnit)->rewind(); }
 
 void errorBlock(frame::Frame& fr, const std::vector<std::string>& message) {
   std::vector<std::string> lines = frame::errorHeading();
@@ -41,8 +39,8 @@ void errorBlock(frame::Frame& fr, const std::vector<std::string>& message) {
 void warnRepeated(frame::Frame& fr, const char* key) {
   std::string again;
   if (!frame::OPDR(fr, key, fr.commandUnit, again, LineMode::CHANGE)) return;
-  frame::writeListing(fr, {" ", " WARNING", " *******", " ",
-                           std::string(" The command ") + key + " is given more than once; only its first line counts.",
+  frame::writeListing(fr, {" ", " WARNING", " *******", " ", std::string(" The command ") + key +
+                               " is given more than once; only its first line counts.",
                            " Line not used: " + again});
 }
 

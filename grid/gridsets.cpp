@@ -336,8 +336,7 @@ bool HANDLETERVALAGRID(frame::Frame& fr, const Structure& s, GridSets& g, const 
       } else {
         for (size_t c = 0; c < nc; ++c) {
           const uint32_t bits = static_cast<uint32_t>(raw[4 * c]) | (static_cast<uint32_t>(raw[4 * c + 1]) << 8) |
-                                (static_cast<uint32_t>(raw[4 * c + 2]) << 16) |
-                                (static_cast<uint32_t>(raw[4 * c + 3]) << 24);
+                                (static_cast<uint32_t>(raw[4 * c + 2]) << 16) | (static_cast<uint32_t>(raw[4 * c + 3]) << 24);
           float v;
           std::memcpy(&v, &bits, 4);
           if (!std::isfinite(v)) {

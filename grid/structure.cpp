@@ -139,24 +139,12 @@ bool GETTERVALAGRIDSTRUCTURE(frame::Frame& fr, Structure& s) {
     }
     const std::string line = fr.block.currentLine();
     switch (k) {
-      case 0:
-        frame::UNFORM(fr, line, 2, "I4", g.ncols);
-        break;
-      case 1:
-        frame::UNFORM(fr, line, 2, "I4", g.nrows);
-        break;
-      case 2:
-        frame::UNFORM(fr, line, 2, "R4", g.xll);
-        break;
-      case 3:
-        frame::UNFORM(fr, line, 2, "R4", g.yll);
-        break;
-      case 4:
-        frame::UNFORM(fr, line, 2, "R4", cellsize);
-        break;
-      case 5:
-        frame::UNFORM(fr, line, 2, "R4", g.nodata);
-        break;
+      case 0: frame::UNFORM(fr, line, 2, "I4", g.ncols); break;
+      case 1: frame::UNFORM(fr, line, 2, "I4", g.nrows); break;
+      case 2: frame::UNFORM(fr, line, 2, "R4", g.xll); break;
+      case 3: frame::UNFORM(fr, line, 2, "R4", g.yll); break;
+      case 4: frame::UNFORM(fr, line, 2, "R4", cellsize); break;
+      case 5: frame::UNFORM(fr, line, 2, "R4", g.nodata); break;
     }
   }
   // 8.

@@ -26,13 +26,9 @@ std::string shortest(float v) {
   return std::string(buf, r.ptr);
 }
 
-std::string padLeft(const std::string& s, size_t w) {
-  return s.size() >= w ? s : std::string(w - s.size(), ' ') + s;
-}
+std::string padLeft(const std::string& s, size_t w) { return s.size() >= w ? s : std::string(w - s.size(), ' ') + s; }
 
-std::string errorNumber(int e) {
-  return " Error number=" + frame::fmtI(e, 6, 6);
-}
+std::string errorNumber(int e) { return " Error number=" + frame::fmtI(e, 6, 6); }
 
 }  // namespace
 
