@@ -7,6 +7,7 @@
 #include <ogr_api.h>
 #include <ogr_srs_api.h>
 
+#include <cctype>
 #include <cmath>
 
 #include "gdal/internal.h"
@@ -34,10 +35,29 @@ bool numericField(OGRFeatureDefnH defn, int index) {
   return t == OFTInteger || t == OFTInteger64 || t == OFTReal;
 }
 
+bool isCsv(const std::string& path) {
+  const size_t dot = path.rfind('.'), slash = path.rfind('/');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return false;
+  std::string ext = path.substr(dot + 1);
+  for (char& c : ext) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return ext == "CSV";
+}
+
 bool openLayer(const LayerRequest& r, OpenLayer& o, LayerInfo& info, std::string& message) {
   ensureStarted();
   CPLErrorReset();
-  o.ds = GDALOpenEx(r.path.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, nullptr, nullptr, nullptr);
+  // A CSV file gives points from its coordinate columns, polygons from a WKT column, and
+  // numbers from columns of numbers (otherwise every field is text).
+  const char* const csvDrivers[] = {"CSV", nullptr};
+  const char* const csvOptions[] = {"X_POSSIBLE_NAMES=X,LON,LONG,LONGITUDE,EASTING",
+                                    "Y_POSSIBLE_NAMES=Y,LAT,LATITUDE,NORTHING",
+                                    "GEOM_POSSIBLE_NAMES=WKT,GEOMETRY",
+                                    "KEEP_GEOM_COLUMNS=NO",
+                                    "AUTODETECT_TYPE=YES",
+                                    nullptr};
+  const bool csv = isCsv(r.path);
+  o.ds = GDALOpenEx(r.path.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, csv ? csvDrivers : nullptr,
+                    csv ? csvOptions : nullptr, nullptr);
   if (!o.ds) {
     message = "GDAL cannot open it as a vector source (" + lastError("no driver took it") + ")";
     return false;

@@ -83,6 +83,17 @@ TEST(VectorPointSets, FeaturesBecomePointsWithTheirValuesAndRadii) {
   EXPECT_EQ(v.run.pointSets[2].radius, (std::vector<float>{5, 0.0001f, 0.0001f, 1}));
 }
 
+TEST(VectorPointSets, CsvFilesGivePointsFromTheirCoordinateColumns) {
+  if (!gdalroom::builtIn()) GTEST_SKIP() << "built without GDAL";
+  VectorRun v;
+  writeFile(v.t.path("wells.csv"), "id,x,y,head\nA,1.5,2.5,10.25\nB,3,4,\n");
+  ASSERT_FALSE(HANDLEPOINTFILE(v.run, "POINTFILE," + v.t.path("wells.csv").string() + ",,,VALUE=HEAD"));
+  const PointSet& p = v.run.pointSets[0];
+  EXPECT_EQ(p.x, (std::vector<float>{1.5f, 3}));
+  EXPECT_EQ(p.y, (std::vector<float>{2.5f, 4}));
+  EXPECT_EQ(p.value, (std::vector<float>{10.25f, -1}));
+}
+
 TEST(VectorPointSets, WhatCannotBeUsedIsRefusedWithTheReason) {
   if (!gdalroom::builtIn()) GTEST_SKIP() << "built without GDAL";
   struct Case {
