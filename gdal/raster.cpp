@@ -126,7 +126,7 @@ int64_t RasterReader::rowsPerRead() const {
 }
 
 bool RasterReader::readWindow(int64_t col, int64_t first, int64_t ncols, int64_t count, float* out,
-                              std::string& message) {
+                              std::string& message, int64_t rowStep) {
   const RasterInfo& in = impl_->info;
   if (!impl_->band || col < 0 || first < 0 || ncols < 0 || count < 0 || col + ncols > in.ncols ||
       first + count > in.nrows) {
@@ -134,29 +134,26 @@ bool RasterReader::readWindow(int64_t col, int64_t first, int64_t ncols, int64_t
     return false;
   }
   if (ncols == 0 || count == 0) return true;
-  // Rows are counted from the north; a south-up file holds them the other way round.
+  // Rows are counted from the north; a south-up file holds them the other way round, so GDAL
+  // fills the rows from the last one back. The values go straight to their place.
+  const int64_t step = rowStep != 0 ? rowStep : ncols;
   const int64_t fileFirst = impl_->southUp ? in.nrows - first - count : first;
+  float* start = impl_->southUp ? out + (count - 1) * step : out;
+  const GSpacing line = static_cast<GSpacing>(impl_->southUp ? -step : step) * 4;
   CPLErrorReset();
   const CPLErr e = GDALRasterIOEx(impl_->band, GF_Read, static_cast<int>(col), static_cast<int>(fileFirst),
-                                  static_cast<int>(ncols), static_cast<int>(count), out, static_cast<int>(ncols),
-                                  static_cast<int>(count), GDT_Float32, 0, 0, nullptr);
+                                  static_cast<int>(ncols), static_cast<int>(count), start, static_cast<int>(ncols),
+                                  static_cast<int>(count), GDT_Float32, 4, line, nullptr);
   if (e != CE_None) {
     message = "GDAL could not read rows " + std::to_string(first + 1) + " to " + std::to_string(first + count) + " (" +
               lastError("read error") + ")";
     return false;
   }
-  if (impl_->southUp) {
-    const size_t w = static_cast<size_t>(ncols);
-    for (int64_t a = 0, b = count - 1; a < b; ++a, --b) {
-      std::swap_ranges(out + static_cast<size_t>(a) * w, out + static_cast<size_t>(a + 1) * w,
-                       out + static_cast<size_t>(b) * w);
-    }
-  }
   return true;
 }
 
-bool RasterReader::readRows(int64_t first, int64_t count, float* out, std::string& message) {
-  if (!readWindow(0, first, impl_->info.ncols, count, out, message)) return false;
+bool RasterReader::readRows(int64_t first, int64_t count, float* out, std::string& message, int64_t rowStep) {
+  if (!readWindow(0, first, impl_->info.ncols, count, out, message, rowStep)) return false;
   // Rows are read once, north to south: the blocks just decoded are not asked for again, so
   // GDAL's block cache would only hold a second copy of the file.
   GDALFlushRasterCache(impl_->band);

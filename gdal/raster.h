@@ -37,12 +37,14 @@ class RasterReader {
   // georeferencing, a rotated grid, a complex type.
   bool open(const std::string& path, int band, bool geoTiffOnly, std::string& message, int threads = 0);
   const RasterInfo& info() const;
-  // The rows first .. first+count-1, counted from 0 at the northern edge, into out
-  // (count*ncols values, the northern row first, each row west to east), as single
-  // precision values. False with the reason in message on a read error.
-  bool readRows(int64_t first, int64_t count, float* out, std::string& message);
+  // The rows first .. first+count-1, counted from 0 at the northern edge, as single
+  // precision values, each row west to east: the northern row at out, the next one rowStep
+  // values further (0: right after it; a negative step fills an array whose rows run south
+  // to north, with out at the northern row). False with the reason in message on a read error.
+  bool readRows(int64_t first, int64_t count, float* out, std::string& message, int64_t rowStep = 0);
   // A window of the same rows: columns col .. col+ncols-1 (from 0 at the western edge).
-  bool readWindow(int64_t col, int64_t first, int64_t ncols, int64_t count, float* out, std::string& message);
+  bool readWindow(int64_t col, int64_t first, int64_t ncols, int64_t count, float* out, std::string& message,
+                  int64_t rowStep = 0);
   // Rows per read that suit the file's blocks: whole rows of blocks, about 16 MiB at most.
   int64_t rowsPerRead() const;
   void close();

@@ -37,11 +37,11 @@ bool RasterReader::open(const std::string&, int, bool, std::string& message, int
 const RasterInfo& RasterReader::info() const {
   return impl_->info;
 }
-bool RasterReader::readRows(int64_t, int64_t, float*, std::string& message) {
+bool RasterReader::readRows(int64_t, int64_t, float*, std::string& message, int64_t) {
   message = notBuiltInMessage();
   return false;
 }
-bool RasterReader::readWindow(int64_t, int64_t, int64_t, int64_t, float*, std::string& message) {
+bool RasterReader::readWindow(int64_t, int64_t, int64_t, int64_t, float*, std::string& message, int64_t) {
   message = notBuiltInMessage();
   return false;
 }

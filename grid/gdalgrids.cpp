@@ -151,30 +151,25 @@ bool readGdalGridSet(frame::Frame& fr, const Structure& s, GridSets& g, GridDesc
   frame::ProgressCounter progress(fr, "Read grid file " + frame::fmtI(lineCount, 2, 2), d.nrows);
   const bool check = runMethod == "MAJORITY" || (runMethod == "MINORITY" && !in.int16);
   const size_t nc = static_cast<size_t>(d.ncols);
-  // Rows come north first, a few blocks of rows at a time.
+  // Rows come north first, a few blocks of rows at a time, straight into their place: the
+  // grid's rows run south to north, so each next row lies one row lower in memory.
   const int64_t step = reader.rowsPerRead();
-  std::vector<float> strip;
   for (int64_t first = 0; first < in.nrows; first += step) {
     const int64_t count = std::min(step, in.nrows - first);
-    strip.resize(static_cast<size_t>(count) * nc);
-    const bool ok = reader.readRows(first, count, strip.data(), message);
+    float* north = d.values.data() + d.index(1, d.nrows - static_cast<int32_t>(first));
+    const bool ok = reader.readRows(first, count, north, message, -static_cast<int64_t>(nc));
     listGdalMessages(fr);
     if (!ok) return frame::endWithListedError(fr, {openMessage(what, message)});
     for (int64_t k = 0; k < count; ++k) {
-      const int32_t r = d.nrows - static_cast<int32_t>(first + k);
-      float* row = d.values.data() + d.index(1, r);
-      const float* from = strip.data() + static_cast<size_t>(k) * nc;
+      float* row = north - static_cast<std::ptrdiff_t>(static_cast<size_t>(k) * nc);
       for (size_t c = 0; c < nc; ++c) {
-        float v = from[c];
-        if (!std::isfinite(v)) {
-          if (!nodataNotFinite || !sameNonFinite(v, in.nodata)) {
-            return frame::endWithListedError(
-                fr, {" The " + what + " holds a value that is not a number at row " + std::to_string(first + k + 1) +
-                     ", column " + std::to_string(c + 1) + "."});
-          }
-          v = d.nodata;
+        if (std::isfinite(row[c])) continue;
+        if (!nodataNotFinite || !sameNonFinite(row[c], in.nodata)) {
+          return frame::endWithListedError(
+              fr, {" The " + what + " holds a value that is not a number at row " + std::to_string(first + k + 1) +
+                   ", column " + std::to_string(c + 1) + "."});
         }
-        row[c] = v;
+        row[c] = d.nodata;
       }
       if (check) {
         for (size_t c = 0; c < nc; ++c) {

@@ -214,6 +214,11 @@ TEST(GdalGridSets, GeoTiffSetsAreReadAsBilSetsAreAndNanNodataBecomesTheSetsNodat
       HANDLETERVALAGRID(t.fr, structure3x2(), g, "AVERAGE", "TERVALAGRID,GDAL,CELL," + t.path("nan.vrt").string(), 1));
   EXPECT_EQ(g.descriptions[2].nodata, -999.999f);
   EXPECT_EQ(g.descriptions[2].values, (std::vector<float>{5, 5, -999.999f, 5, 5, -999.999f}));
+  // A south-up raster: its first row is the southern one.
+  writeFile(t.path("south.vrt"), vrt(tif, "100, 10, 0, 200, 0, 10"));
+  EXPECT_FALSE(HANDLETERVALAGRID(t.fr, structure3x2(), g, "AVERAGE",
+                                 "TERVALAGRID,GDAL,CELL," + t.path("south.vrt").string(), 1));
+  EXPECT_EQ(g.descriptions[3].values, (std::vector<float>{1, 2, 3, 4, -9999, 6}));
   // NaN cells where NODATA is a number are an error, as in a BIL raster.
   TestFrame u;
   u.openListing();
