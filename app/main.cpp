@@ -66,7 +66,14 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "STOP 13\n");
     return 13;
   }
-  if (status != 0) {
+  if (!console.interactive() && (status == 0 || status == 3)) {
+    std::fprintf(stderr, "TervalaGridCreate: finished with status %d: %s written\n", status,
+                 run->fr.resultName.c_str());
+  }
+  if (status == 3) {
+    std::fprintf(stderr, "The run completed, but an input was left out; the listing %s tells which.\n",
+                 run->fr.listingName.c_str());
+  } else if (status != 0) {
     std::fprintf(stderr, "The run failed; the listing %s tells why.\n", run->fr.listingName.c_str());
   }
   return status;

@@ -7,6 +7,8 @@ namespace app {
 int printUsage() {
   std::fputs(
       "Usage: TervalaGridCreate [OUTPUT=listing] [ERROR=errorfile] [INPUT=commandfile] [THREADS=n]\n"
+      "                         [MEMORY=MiB] [TILE=k/n] [BAND=rows]\n"
+      "       TervalaGridCreate commandfile\n"
       "       TervalaGridCreate --help | --version\n"
       "\n"
       "Builds one raster grid (the structure of the command file) and gives every cell a value\n"
@@ -15,8 +17,14 @@ int printUsage() {
       "Run string (at most ten parameters; keywords in any case, in full or by two letters):\n"
       "  OUTPUT=name, OU=name    the listing file (default from DEVICE.CNF: TervalaGridCreate.out)\n"
       "  ERROR=name,  ER=name    an error file for the error messages (default: the listing)\n"
-      "  INPUT=name,  IN=name    the command file (default: TervalaGridCreate.PCF)\n"
+      "  INPUT=name,  IN=name    the command file (default: TervalaGridCreate.PCF); a single\n"
+      "                          parameter without '=' is the command file too\n"
       "  THREADS=n,   TH=n       cores for the cell loop (default: all)\n"
+      "  MEMORY=n,    ME=n       MiB the grids may take; beyond it the run goes in bands of rows\n"
+      "                          (default: a MEMORY line in DEVICE.CNF, else the available memory)\n"
+      "  TILE=k/n,    TI=k/n     compute tile k of n (bands of rows, 1 the northernmost) as\n"
+      "                          name_t00k and write the mosaic name.vrt\n"
+      "  BAND=rows,   BA=rows    the height of the bands, whatever the bound\n"
       "\n"
       "DEVICE.CNF must exist; it is looked for in the current folder, in the program's folder\n"
       "and in each folder of the environment variable VESKPC (separated by ':').\n"
@@ -24,14 +32,16 @@ int printUsage() {
       "\n"
       "Exit status:\n"
       "  0    the run completed\n"
+      "  3    the run completed, but an input was left out (an ERROR block tells which)\n"
       "  1    an error in DEVICE.CNF or the command file, or no DEVICE.CNF\n"
       "  2    an error in the input; the listing tells which; nothing was written\n"
       "  10   the command file or the error file could not be opened or read\n"
       "  12, 13, 14  the listing could not be read, written or positioned, or opened\n"
       "  100  a faulty BIL header or model file, too little memory, or an internal error\n"
       "  101  stopped with the Escape key\n"
-      "Each stop prints STOP <status> on standard error. See man TervalaGridCreate and\n"
-      "docs/guide.md.\n",
+      "Every ERROR and WARNING block also goes to standard error, and so does a stop\n"
+      "(STOP <status>). Without a terminal, standard error also logs each step and the\n"
+      "result. See man TervalaGridCreate and docs/guide.md.\n",
       stdout);
   return 0;
 }

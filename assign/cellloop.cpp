@@ -2,15 +2,17 @@
 #include <atomic>
 #include <chrono>
 #include <climits>
+#include <cmath>
 #include <condition_variable>
 #include <mutex>
-#include <cmath>
 #include <optional>
 #include <thread>
 
 #include "assign/run.h"
 #include "frame/pager.h"
 #include "frame/startup.h"
+#include "grid/structure.h"
+#include "grid/writer.h"
 
 namespace assign {
 
@@ -77,7 +79,8 @@ std::optional<frame::Failure> computeRows(Run& run, Worker& w, int32_t from, int
 // column; the workers compute whole columns with what it found, each column's table lines are
 // kept, and the main thread writes them in column order and keeps the progress display going.
 // So every value, table line and message is what the one pass gives.
-std::optional<frame::Failure> computeModelColumns(Run& run, int threads, frame::ProgressCounter& progress) {
+std::optional<frame::Failure> computeModelColumns(Run& run, int threads, frame::ProgressCounter& progress,
+                                                  int32_t bottom, int32_t top) {
   const int32_t nc = run.structure.grid.ncols, nr = run.structure.grid.nrows;
   const int32_t window = 4 * threads + 4;
   std::vector<ZavColumn> slots(static_cast<size_t>(window));
@@ -163,13 +166,13 @@ std::optional<frame::Failure> computeModelColumns(Run& run, int threads, frame::
         }
         w.column = slot;
         std::optional<frame::Failure> f;
-        int32_t j = 1;
-        for (; j <= nr && !f; ++j) f = computeCell(run, w, i, j);
+        int32_t j = bottom;
+        for (; j <= top && !f; ++j) f = computeCell(run, w, i, j);
         w.column = nullptr;
         std::lock_guard<std::mutex> g(lock);
         if (f) fail(orderOf(i, j - 1), *f);
         stage[static_cast<size_t>(i)] = 2;
-        cellsDone += nr;
+        cellsDone += top - bottom + 1;
         changed.notify_all();
       }
     });
@@ -201,6 +204,160 @@ std::optional<frame::Failure> computeModelColumns(Run& run, int threads, frame::
   g.unlock();
   for (const auto& w : workers) run.valuesFound = run.valuesFound || w.valuesFound;
   return failure;
+}
+
+// Computes rows from..to (from <= to) in bands of rows on `threads` cores (one: in this
+// thread). Band b holds rows [start[b], start[b+1]-1]. A fatal finding in band b makes the
+// bands after it stop; the earliest band's finding is the one reported, as one pass would.
+std::optional<frame::Failure> computeRowsOnCores(Run& run, int32_t from, int32_t to, int threads,
+                                                 frame::ProgressCounter& progress) {
+  const int32_t rows = to - from + 1;
+  threads = std::max(1, std::min(threads, rows));
+  std::atomic<int64_t> done{0};
+  std::optional<frame::Failure> failure;
+  if (threads == 1) {
+    run.main.valuesFound = false;
+    failure = computeRows(
+        run, run.main, from, to, done, [] { return false; }, &progress);
+    run.valuesFound = run.valuesFound || run.main.valuesFound;
+    return failure;
+  }
+  std::vector<int32_t> start(static_cast<size_t>(threads) + 1);
+  for (int b = 0; b <= threads; ++b)
+    start[static_cast<size_t>(b)] = from + static_cast<int32_t>(int64_t(rows) * b / threads);
+  std::vector<Worker> workers(static_cast<size_t>(threads));
+  std::vector<std::optional<frame::Failure>> found(static_cast<size_t>(threads));
+  std::atomic<int> firstFailed{INT_MAX};
+  std::atomic<bool> abandon{false};
+  std::vector<std::thread> pool;
+  std::mutex lock;
+  std::condition_variable finishedOne;
+  int finished = 0;
+  {
+    // Joins the threads on every way out, Escape in the progress display included.
+    struct Joiner {
+      std::vector<std::thread>& pool;
+      std::atomic<bool>& abandon;
+      ~Joiner() {
+        abandon = true;
+        for (auto& t : pool) {
+          if (t.joinable()) t.join();
+        }
+      }
+    } joiner{pool, abandon};
+    for (int b = 0; b < threads; ++b) {
+      pool.emplace_back([&, b] {
+        const size_t band = static_cast<size_t>(b);
+        auto cancel = [&] { return abandon.load(std::memory_order_relaxed) || firstFailed.load() < b; };
+        found[band] = computeRows(run, workers[band], start[band], start[band + 1] - 1, done, cancel, nullptr);
+        if (found[band]) {
+          int expected = firstFailed.load();
+          while (b < expected && !firstFailed.compare_exchange_weak(expected, b)) {
+          }
+        }
+        std::lock_guard<std::mutex> g(lock);
+        ++finished;
+        finishedOne.notify_one();
+      });
+    }
+    // The main thread keeps the progress display going until every band is finished.
+    int64_t shown = 0;
+    std::unique_lock<std::mutex> g(lock);
+    for (;;) {
+      const bool all = finishedOne.wait_for(g, std::chrono::milliseconds(50), [&] { return finished == threads; });
+      const int64_t now = done.load(std::memory_order_relaxed);
+      if (now > shown) {
+        g.unlock();
+        progress.turns(now - shown);
+        g.lock();
+        shown = now;
+      }
+      if (all) break;
+    }
+  }
+  for (int b = 0; b < threads; ++b) {
+    run.valuesFound = run.valuesFound || workers[static_cast<size_t>(b)].valuesFound;
+    if (!failure && found[static_cast<size_t>(b)]) failure = found[static_cast<size_t>(b)];
+  }
+  return failure;
+}
+
+// The rows inLo..inHi of grid set k that the structure rows lo..hi read; false when they read
+// none.
+bool rowsNeeded(const Run& run, size_t k, int32_t lo, int32_t hi, int32_t& inLo, int32_t& inHi) {
+  const GridSetPlan& p = run.gridPlans[k];
+  const grid::GridDescription& d = run.gridSets.descriptions[static_cast<size_t>(p.description)];
+  const bool cellStructure = run.structure.grid.cellValues();
+  inLo = INT32_MAX;
+  inHi = INT32_MIN;
+  if (d.sameGeometry) {
+    if (d.numberOfValues >= 2) return false;
+    inLo = lo;
+    inHi = hi;
+    return true;
+  }
+  if (!p.searchable || (!cellStructure && d.numberOfValues >= 2)) return false;
+  for (int32_t j = lo; j <= hi; ++j) {
+    const size_t e = static_cast<size_t>(j - 1);
+    if (cellStructure) {
+      if (p.rows.lo[e] > p.rows.hi[e]) continue;
+      inLo = std::min(inLo, p.rows.lo[e]);
+      inHi = std::max(inHi, p.rows.hi[e]);
+    } else if (p.middleRow[e] != 0) {
+      inLo = std::min(inLo, p.middleRow[e]);
+      inHi = std::max(inHi, p.middleRow[e]);
+    }
+  }
+  return inLo <= inHi;
+}
+
+// Holds, of every grid set not kept whole, the rows that the structure rows lo..hi read.
+// Returns err.
+bool holdSetRows(Run& run, int32_t lo, int32_t hi) {
+  for (size_t k = 0; k < run.gridPlans.size(); ++k) {
+    const int description = run.gridPlans[k].description;
+    if (run.gridSets.sources[static_cast<size_t>(description)].kept) continue;
+    int32_t inLo = 0, inHi = 0;
+    if (!rowsNeeded(run, k, lo, hi, inLo, inHi)) {
+      std::vector<float>().swap(run.gridSets.descriptions[static_cast<size_t>(description)].values);
+      continue;
+    }
+    if (grid::loadGridRows(run.fr, run.gridSets, description, inLo, inHi)) return true;
+  }
+  return false;
+}
+
+// The height of the bands of a run in bands: BAND= when given, else as many rows as the
+// memory bound holds beside the grids kept whole. 0 when not even one row fits.
+int32_t bandHeight(const Run& run, int32_t rows, uint64_t& rowBytes, uint64_t& fixedBytes) {
+  const grid::Structure& s = run.structure;
+  const uint64_t nc = static_cast<uint64_t>(s.grid.ncols);
+  // A row of the structure: its value and mask, and the row the writer takes.
+  rowBytes = 9 * nc;
+  fixedBytes = run.gridSets.keptBytes;
+  for (size_t k = 0; k < run.gridPlans.size(); ++k) {
+    const grid::GridSource& src = run.gridSets.sources[static_cast<size_t>(run.gridPlans[k].description)];
+    if (src.kept) continue;
+    const grid::GridDescription& d = run.gridSets.descriptions[static_cast<size_t>(run.gridPlans[k].description)];
+    // The input rows one structure row reaches, and what the readers hold.
+    const double per = std::ceil(static_cast<double>(s.cellsize) / d.dy) + 1.0;
+    rowBytes += static_cast<uint64_t>(per * 4.0 * static_cast<double>(d.ncols));
+    fixedBytes += (src.asc ? (1u << 20) : 0u) + 4 * static_cast<uint64_t>(d.ncols);
+  }
+  if (run.fr.bandRows > 0) return std::min(run.fr.bandRows, rows);
+  if (s.memoryBound == 0) return rows;
+  if (s.memoryBound <= fixedBytes) return 0;
+  const uint64_t fit = (s.memoryBound - fixedBytes) / std::max<uint64_t>(rowBytes, 1);
+  return static_cast<int32_t>(std::min<uint64_t>(fit, static_cast<uint64_t>(rows)));
+}
+
+// Any value other than NODATA in the rows held.
+bool anyValue(const grid::Structure& s) {
+  const float nodata = s.grid.nodata;
+  for (float v : s.grid.values) {
+    if (v != nodata) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -268,8 +425,9 @@ float GETINFORMATION(const Run& run, Worker& w, int32_t i, int32_t j) {
   return combineValues(w.values, run.settings, nodata);
 }
 
-bool ASSIGNINFORMATIONTOGRID(Run& run) {
+bool ASSIGNINFORMATIONTOGRID(Run& run, grid::GridWriter& out) {
   grid::Structure& s = run.structure;
+  frame::Frame& fr = run.fr;
   const int32_t nc = s.grid.ncols, nr = s.grid.nrows;
   run.settings.derive();
   // 2. The Zav preparation.
@@ -277,104 +435,123 @@ bool ASSIGNINFORMATIONTOGRID(Run& run) {
   prepareGridPlans(run);
   preparePointBins(run);
   if (!run.pointSets.empty() || !run.zav.uses.empty()) run.needsGeometry = true;
+  // The rows this run computes: every row, or those of its tile.
+  int32_t top = nr, bottom = 1;
+  if (s.tileCount > 0) {
+    grid::tileRows(nr, s.tileNumber, s.tileCount, top, bottom);
+    frame::PAGN2(fr, "NEWLINE", " ");
+    frame::PAGN2(fr, "NEWLINE",
+                 " Tile " + std::to_string(s.tileNumber) + " of " + std::to_string(s.tileCount) + ": rows " +
+                     std::to_string(top) + " down to " + std::to_string(bottom) +
+                     " of the structure (row 1 is the southernmost).");
+  }
+  const int32_t rows = nr == 0 ? 0 : top - bottom + 1;
+  const bool model = !run.zav.uses.empty();
+  const bool anySet = !run.gridSets.sets.empty() || !run.pointSets.empty() || model;
+  // The model search carries its hint from cell to cell and reads and writes its tables
+  // column by column: such a run holds the whole structure, whatever the bound.
+  if (model && !s.whole) {
+    if (!fr.memoryText.empty() || fr.bandRows > 0) {
+      fr.console.screenLine(
+          " A run with model uses holds the whole structure in memory: its model search goes column by column.");
+    }
+    if (!grid::holdStructureRows(s, 1, nr)) {
+      std::vector<std::string> lines = {" The structure of " + std::to_string(nc) + " columns and " +
+                                            std::to_string(nr) + " rows does not fit in memory.",
+                                        " A run with model uses holds the whole structure (5 bytes a cell)."};
+      for (const auto& l : grid::memoryAdvice(fr, s)) lines.push_back(l);
+      return frame::endWithError(fr, lines);
+    }
+    applyPolygonSets(run, 1, nr);
+    s.whole = true;
+  }
   // 1.
-  frame::ProgressCounter progress(run.fr, "Computation progress", static_cast<int64_t>(nc) * nr);
+  frame::ProgressCounter progress(fr, "Computation progress", static_cast<int64_t>(nc) * rows);
   // 3. Every cell's value depends on that cell alone, so the cells are visited row by row,
   // the order in which the grids lie in memory, in bands of rows on every core; the result
   // is the same as one pass column by column.
   run.valuesFound = false;
-  const int setting = run.threads > 0 ? run.threads : run.fr.threads;
+  run.gridHasValues = false;
+  const int setting = run.threads > 0 ? run.threads : fr.threads;
   int threads = setting > 0 ? setting : static_cast<int>(std::thread::hardware_concurrency());
-  threads = std::max(1, std::min(threads, nr));
+  threads = std::max(1, std::min(threads, std::max(rows, 1)));
   // A small grid is not worth the threads, unless a number was asked for.
-  if (setting == 0 && static_cast<int64_t>(nc) * nr < 65536) threads = 1;
-  std::atomic<int64_t> done{0};
+  if (setting == 0 && static_cast<int64_t>(nc) * rows < 65536) threads = 1;
   std::optional<frame::Failure> failure;
-  if (run.gridSets.sets.empty() && run.pointSets.empty() && run.zav.uses.empty()) {
-    // Without any set every computed cell is NODATA, which the cells hold already.
-    progress.turns(static_cast<int64_t>(nc) * nr);
-  } else if (!run.zav.uses.empty() && threads > 1) {
-    failure = computeModelColumns(run, threads, progress);
-  } else if (!run.zav.uses.empty()) {
-    // The model searches carry a hint from cell to cell and write their tables in cell order:
-    // column by column, and within a column row by row, in one pass.
-    run.main.valuesFound = false;
-    for (int32_t i = 1; i <= nc && !failure; ++i) {
-      for (int32_t j = 1; j <= nr; ++j) {
-        progress.turn();
-        if ((failure = computeCell(run, run.main, i, j))) break;
-      }
-    }
-    run.valuesFound = run.main.valuesFound;
-  } else if (threads == 1) {
-    run.main.valuesFound = false;
-    failure = computeRows(run, run.main, 1, nr, done, [] { return false; }, &progress);
-    run.valuesFound = run.main.valuesFound;
-  } else {
-    // Band b holds rows [start[b], start[b+1]-1]. A fatal finding in band b makes the bands
-    // after it stop; the earliest band's finding is the one reported, as one pass would.
-    std::vector<int32_t> start(static_cast<size_t>(threads) + 1);
-    for (int b = 0; b <= threads; ++b) start[static_cast<size_t>(b)] = 1 + static_cast<int32_t>(int64_t(nr) * b / threads);
-    std::vector<Worker> workers(static_cast<size_t>(threads));
-    std::vector<std::optional<frame::Failure>> found(static_cast<size_t>(threads));
-    std::atomic<int> firstFailed{INT_MAX};
-    std::atomic<bool> abandon{false};
-    std::vector<std::thread> pool;
-    std::mutex lock;
-    std::condition_variable finishedOne;
-    int finished = 0;
-    {
-      // Joins the threads on every way out, Escape in the progress display included.
-      struct Joiner {
-        std::vector<std::thread>& pool;
-        std::atomic<bool>& abandon;
-        ~Joiner() {
-          abandon = true;
-          for (auto& t : pool) {
-            if (t.joinable()) t.join();
-          }
+  if (s.whole) {
+    if (rows > 0 && holdSetRows(run, bottom, top)) return true;
+    if (!anySet) {
+      // Without any set every computed cell is NODATA, which the cells hold already.
+      progress.turns(static_cast<int64_t>(nc) * rows);
+    } else if (model && (threads > 1 || rows < nr)) {
+      failure = computeModelColumns(run, threads, progress, bottom, top);
+    } else if (model) {
+      // The model searches carry a hint from cell to cell and write their tables in cell order:
+      // column by column, and within a column row by row, in one pass.
+      run.main.valuesFound = false;
+      for (int32_t i = 1; i <= nc && !failure; ++i) {
+        for (int32_t j = 1; j <= nr; ++j) {
+          progress.turn();
+          if ((failure = computeCell(run, run.main, i, j))) break;
         }
-      } joiner{pool, abandon};
-      for (int b = 0; b < threads; ++b) {
-        pool.emplace_back([&, b] {
-          const size_t band = static_cast<size_t>(b);
-          auto cancel = [&] { return abandon.load(std::memory_order_relaxed) || firstFailed.load() < b; };
-          found[band] = computeRows(run, workers[band], start[band], start[band + 1] - 1, done, cancel, nullptr);
-          if (found[band]) {
-            int expected = firstFailed.load();
-            while (b < expected && !firstFailed.compare_exchange_weak(expected, b)) {
-            }
-          }
-          std::lock_guard<std::mutex> g(lock);
-          ++finished;
-          finishedOne.notify_one();
-        });
       }
-      // The main thread keeps the progress display going until every band is finished.
-      int64_t shown = 0;
-      std::unique_lock<std::mutex> g(lock);
-      for (;;) {
-        const bool all = finishedOne.wait_for(g, std::chrono::milliseconds(50), [&] { return finished == threads; });
-        const int64_t now = done.load(std::memory_order_relaxed);
-        if (now > shown) {
-          g.unlock();
-          progress.turns(now - shown);
-          g.lock();
-          shown = now;
-        }
-        if (all) break;
-      }
+      run.valuesFound = run.main.valuesFound;
+    } else if (rows > 0) {
+      failure = computeRowsOnCores(run, bottom, top, threads, progress);
     }
-    for (int b = 0; b < threads; ++b) {
-      run.valuesFound = run.valuesFound || workers[static_cast<size_t>(b)].valuesFound;
-      if (!failure && found[static_cast<size_t>(b)]) failure = found[static_cast<size_t>(b)];
+    if (failure) return frame::reportFailure(fr, *failure);
+    run.gridHasValues = anyValue(s);
+  } else if (rows > 0) {
+    // In bands of rows, north to south, the order in which the output is written: each band is
+    // held, its polygons applied, the input rows it reads held, its cells computed and written.
+    uint64_t rowBytes = 0, fixedBytes = 0;
+    const int32_t height = bandHeight(run, rows, rowBytes, fixedBytes);
+    if (height < 1) {
+      std::vector<std::string> lines = {
+          " The memory bound is too small for even one band of rows of the structure:",
+          " one row with the input rows it reads takes " + std::to_string((rowBytes + 1023) / 1024) + " KiB, and",
+          " the input grids held whole and the readers take " + std::to_string((fixedBytes + 1023) / 1024) + " KiB."};
+      for (const auto& l : grid::memoryAdvice(fr, s)) lines.push_back(l);
+      return frame::endWithError(fr, lines);
+    }
+    out.open(fr, s, run.settings.storeType, run.settings.storeName, top, bottom, false);
+    for (int32_t hi = top; hi >= bottom && !failure; hi -= height) {
+      const int32_t lo = std::max(bottom, hi - height + 1);
+      if (!grid::holdStructureRows(s, lo, hi)) {
+        out.abandon();
+        std::vector<std::string> lines = {" A band of " + std::to_string(hi - lo + 1) +
+                                          " rows of the structure does not fit in memory."};
+        for (const auto& l : grid::memoryAdvice(fr, s)) lines.push_back(l);
+        return frame::endWithError(fr, lines);
+      }
+      applyPolygonSets(run, lo, hi);
+      if (holdSetRows(run, lo, hi)) {
+        out.abandon();
+        return true;
+      }
+      if (anySet) {
+        failure = computeRowsOnCores(run, lo, hi, threads, progress);
+      } else {
+        progress.turns(static_cast<int64_t>(nc) * (hi - lo + 1));
+      }
+      if (failure) break;
+      run.gridHasValues = run.gridHasValues || anyValue(s);
+      out.rows(s, hi, lo);
+    }
+    if (failure) {
+      out.abandon();
+      return frame::reportFailure(fr, *failure);
     }
   }
-  if (failure) return frame::reportFailure(run.fr, *failure);
+  run.gridHasValues = run.gridHasValues || run.valuesFound;
   // 4.
-  frame::PAGN2(run.fr, "NEWLINE", " ");
-  frame::PAGN2(run.fr, "NEWLINE", run.valuesFound ? "Er zijn WEL waarden gevonden" : "Er zijn GEEN waarden gevonden");
-  frame::PAGN2(run.fr, "NEWLINE", " ");
+  frame::PAGN2(fr, "NEWLINE", " ");
+  frame::PAGN2(fr, "NEWLINE", run.valuesFound ? "Er zijn WEL waarden gevonden" : "Er zijn GEEN waarden gevonden");
+  frame::PAGN2(fr, "NEWLINE", " ");
+  if (s.whole) {
+    out.open(fr, s, run.settings.storeType, run.settings.storeName, top, bottom, true);
+    out.rows(s, top, bottom);
+  }
   return false;
 }
 

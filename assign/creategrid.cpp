@@ -1,6 +1,9 @@
+#include <algorithm>
+
 #include "assign/run.h"
 #include "frame/cmdfile.h"
 #include "frame/files.h"
+#include "frame/format.h"
 #include "frame/pager.h"
 #include "frame/startup.h"
 #include "frame/text.h"
@@ -8,7 +11,6 @@
 #include "grid/gdalgrids.h"
 #include "grid/gridsets.h"
 #include "grid/writer.h"
-#include "frame/format.h"
 #include "zav/zavobjects.h"
 
 namespace assign {
@@ -26,12 +28,8 @@ bool findCommand(frame::Frame& fr, const char* key, std::string& changed, std::s
   return true;
 }
 
-void rewindCommands(frame::Frame& fr) { fr.units.input(fr.commandUnit)->rewind(); }
-
-void errorBlock(frame::Frame& fr, const std::vector<std::string>& message) {
-  std::vector<std::string> lines = frame::errorHeading();
-  lines.insert(lines.end(), message.begin(), message.end());
-  frame::writeErrorUnit(fr, lines);
+void rewindCommands(frame::Frame& fr) {
+  fr.units.input(fr.commandUnit)->rewind();
 }
 
 // A command that counts once but is given again: the first line counts, and the listing says
@@ -39,9 +37,74 @@ void errorBlock(frame::Frame& fr, const std::vector<std::string>& message) {
 void warnRepeated(frame::Frame& fr, const char* key) {
   std::string again;
   if (!frame::OPDR(fr, key, fr.commandUnit, again, LineMode::CHANGE)) return;
-  frame::writeListing(fr, {" ", " WARNING", " *******", " ", std::string(" The command ") + key +
-                               " is given more than once; only its first line counts.",
+  frame::writeListing(fr, {" ", " WARNING", " *******", " ",
+                           std::string(" The command ") + key + " is given more than once; only its first line counts.",
                            " Line not used: " + again});
+}
+
+// Every keyword a step reads from the command file, for the nearest-keyword hint.
+const char* const kVocabulary[] = {"STRUCTURE",      "END:STRUCTURE", "FILE",        "#COLUMNS",
+                                   "#ROWS",          "XLL",           "YLL",         "CELLSIZE",
+                                   "NODATA",         "DATARELATEDTO", "STOREFILE",   "INDICATE-EMPTY",
+                                   "METHOD-PER-SET", "RUN-METHOD",    "TERVALAGRID", "POINTFILE",
+                                   "POLYGONFILE",    "LGA",           "CCO",         "MAP",
+                                   "ZAV-OBJECT",     "BEGIN",         "END",         "END:ZAV-OBJECT",
+                                   "USE-ZAV-OBJECT"};
+
+// Edit distance with adjacent transpositions: a keyword typed with a letter missing, extra,
+// wrong or swapped is one edit away.
+size_t editDistance(const std::string& a, const std::string& b) {
+  std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
+  for (size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+  for (size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    for (size_t j = 1; j <= b.size(); ++j) {
+      const size_t cost = a[i - 1] == b[j - 1] ? 0 : 1;
+      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+    }
+  }
+  return d[a.size()][b.size()];
+}
+
+// The known keyword nearest to key, when it is close enough to be a slip of the keyboard.
+std::string nearestKeyword(const std::string& key) {
+  std::string best;
+  size_t bestDistance = 3;
+  for (const char* k : kVocabulary) {
+    const size_t d = editDistance(key, k);
+    if (d < bestDistance && d * 3 <= std::string(k).size()) {
+      best = k;
+      bestDistance = d;
+    }
+  }
+  return best;
+}
+
+// A misspelled keyword or a line in the wrong place is read by no step and would silently
+// leave out what the user asked for: each such line gets a WARNING with its line number.
+void warnUnusedLines(frame::Frame& fr) {
+  frame::TextInputUnit* in = fr.units.input(fr.commandUnit);
+  if (!in) return;
+  const frame::TextLines& lines = in->lines();
+  for (size_t k = 0; k < lines.size(); ++k) {
+    std::string line;
+    if (!frame::significantLine(lines[k], line, LineMode::NOCHNG, true)) continue;
+    std::string key;
+    for (char c : line.substr(0, line.find(','))) {
+      if (c != ' ') key += c;
+    }
+    key = frame::upper(key);
+    // REMARK lines are the user's notes, like comments.
+    if (key == "REMARK") continue;
+    if (in->used(k)) continue;
+    std::vector<std::string> message = {
+        " Line " + std::to_string(k + 1) + " of the command file is read by no step and has no effect:", " " + line};
+    const std::string nearest = nearestKeyword(key);
+    if (!nearest.empty() && nearest != key) message.push_back(" Did you mean " + nearest + "?");
+    frame::warningBlock(fr, message, fr.commandName + ":" + std::to_string(k + 1));
+  }
 }
 
 }  // namespace
@@ -88,6 +151,18 @@ bool CREATEGRID(Run& run) {
     }
   }
   warnRepeated(fr, "STOREFILE");
+  // Whether the grid can be written is known now: a missing or read-only folder, or a folder
+  // under the grid's name, is reported before the work instead of after it.
+  {
+    const std::string name = frame::trimRight(st.storeName);
+    const bool tif = st.storeType == "TIF" || st.storeType == "COG";
+    const std::string target = tif ? grid::geoTiffName(name) : frame::GUMEXT(name, st.storeType);
+    const int e = frame::checkOutputPlace(frame::nativeName(target));
+    if (e != 0) {
+      return frame::endWithListedError(
+          fr, {" The file " + target + " could not be opened.", " Error number=" + frame::fmtI(e, 6, 6)});
+    }
+  }
   // 3. INDICATE-EMPTY.
   st.indicateEmpty = false;
   rewindCommands(fr);
@@ -143,14 +218,16 @@ bool CREATEGRID(Run& run) {
     if (st.numberOfValues < 1) st.numberOfValues = 1;
     warnRepeated(fr, "RUN-METHOD");
   }
-  // 8. TERVALAGRID lines.
+  // 8. TERVALAGRID lines. A run in bands holds input grids whole up to half its memory bound
+  // and reads the others again band by band.
+  if (!run.structure.whole) run.gridSets.keepLimit = run.structure.memoryBound / 2;
   int lineCount = 0;
   rewindCommands(fr);
   while (findCommand(fr, "TERVALAGRID", changed, raw)) {
     std::string line = frame::upper(raw);
     std::string name, type;
     if (frame::PARAM(fr, line, 4, name, ",", 250) <= 0) {
-      errorBlock(fr, {" line=" + line, " ", " No filename found. The program will proceed."});
+      frame::inputLeftOut(fr, {" line=" + line, " ", " No filename found. The program will proceed."});
       continue;
     }
     frame::PARAM(fr, line, 2, type);
@@ -158,12 +235,14 @@ bool CREATEGRID(Run& run) {
     const std::string dataName =
         grid::gdalRasterType(type) ? grid::gdalRasterName(name, type) : frame::GUMEXT(name, type);
     if (!frame::fileExists(dataName)) {
-      errorBlock(fr, {" line=" + line, " ", " The file does not exist. The program will proceed."});
+      frame::inputLeftOut(fr, {" line=" + line, " ", " The file does not exist. The program will proceed."});
       continue;
     }
     ++lineCount;
     if (line.size() > 250) line.resize(250);
+    const double start = fr.clock.monotonicSeconds();
     if (grid::HANDLETERVALAGRID(fr, run.structure, run.gridSets, st.runMethod, line, lineCount)) return true;
+    frame::logStep(fr, "read " + frame::trimRight(raw), start);
   }
   // 9. POINTFILE lines.
   run.pointSets.clear();
@@ -171,7 +250,9 @@ bool CREATEGRID(Run& run) {
   while (findCommand(fr, "POINTFILE", changed, raw)) {
     std::string line = frame::upper(raw);
     if (line.size() > 250) line.resize(250);
+    const double start = fr.clock.monotonicSeconds();
     if (HANDLEPOINTFILE(run, line)) return true;
+    frame::logStep(fr, "read " + frame::trimRight(raw), start);
   }
   // 10. The model files, ZAV-OBJECT blocks and USE-ZAV-OBJECT lines.
   run.zav = zav::ZavState();
@@ -182,27 +263,44 @@ bool CREATEGRID(Run& run) {
     std::string line = frame::upper(raw);
     line = line.substr(0, static_cast<size_t>(frame::CHARL(line)));
     if (line.size() > 250) line.resize(250);
+    const double start = fr.clock.monotonicSeconds();
     zav::HANDLEZAVFILE(fr, run.zav, line);
+    frame::logStep(fr, "read " + frame::trimRight(raw), start);
   }
   // 11. The table check.
   if (!run.zav.uses.empty() && checkZavTables(run)) return true;
+  // A table lists the cells of the whole structure in the one order of a whole run; a tile can
+  // read such a table but not write it.
+  if (run.structure.tileCount > 0) {
+    for (const auto& u : run.zav.uses) {
+      if (u.tableMode != 1) continue;
+      for (auto& f : run.tableFiles) {
+        if (f) f->abandon();
+      }
+      return frame::endWithError(
+          fr, {" TABLE-CREATE cannot be used in a run of one tile (TILE=" + fr.tileText + "):",
+               " the table " + frame::trimmed(u.tableName) + " lists the cells of the whole structure in one order.",
+               " Create it in a run without TILE=, then let the tiles read it with TABLE-USE."});
+    }
+  }
   // 12. POLYGONFILE lines, as found; each acts on the structure at once.
   rewindCommands(fr);
   while (findCommand(fr, "POLYGONFILE", changed, raw)) {
     std::string line = raw.size() > 250 ? raw.substr(0, 250) : raw;
+    const double start = fr.clock.monotonicSeconds();
     if (HANDLEPOLYGONFILE(run, line)) return true;
+    frame::logStep(fr, "applied " + frame::trimRight(raw), start);
   }
-  // 13.
-  if (ASSIGNINFORMATIONTOGRID(run)) return true;
+  warnUnusedLines(fr);
+  // 13. The cell loop hands the rows to the writer; the files are completed here.
+  double start = fr.clock.monotonicSeconds();
+  grid::GridWriter writer;
+  if (ASSIGNINFORMATIONTOGRID(run, writer)) return true;
+  frame::logStep(fr, "values of the cells computed", start);
   // The grid has values when any cell differs from NODATA, those that polygons assigned too.
-  bool valuesFound = run.valuesFound;
-  const float nodata = run.structure.grid.nodata;
-  for (size_t k = 0; !valuesFound && k < run.structure.grid.values.size(); ++k) {
-    valuesFound = run.structure.grid.values[k] != nodata;
-  }
-  if (grid::WRITEINFORMATIONTOGRID(fr, run.structure, st.storeType, st.storeName, st.indicateEmpty, valuesFound)) {
-    return true;
-  }
+  start = fr.clock.monotonicSeconds();
+  if (writer.finish(fr, run.structure, st.indicateEmpty, run.gridHasValues)) return true;
+  frame::logStep(fr, "wrote " + fr.resultName + (run.gridHasValues ? ", values found" : ", no values found"), start);
   // The tables of TABLE-CREATE appear now that the run has succeeded.
   for (size_t k = 0; k < run.tableFiles.size(); ++k) {
     if (!run.tableFiles[k]) continue;

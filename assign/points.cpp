@@ -36,7 +36,9 @@ bool number(frame::Frame& fr, const std::string& line, int n, float& v) {
 
 }  // namespace
 
-void ALLOCATEAPOINTFILE(Run& run) { run.pointSets.emplace_back(); }
+void ALLOCATEAPOINTFILE(Run& run) {
+  run.pointSets.emplace_back();
+}
 
 bool HANDLEPOINTFILE(Run& run, const std::string& line) {
   frame::Frame& fr = run.fr;
@@ -89,7 +91,14 @@ bool HANDLEPOINTFILE(Run& run, const std::string& line) {
   {
     const std::string first = upperLine();
     const std::string rest = first.size() > 13 ? first.substr(13) : std::string();
-    if (!number(fr, rest, 1, p.nodata)) return bad("no NODATA value after its label of 13 characters");
+    std::string item = frame::trimmed(rest.substr(0, rest.find(',')));
+    if (item.empty()) {
+      // An empty item keeps the default, as everywhere in the command language.
+      frame::writeListing(fr, {" The Point file " + name + " gives no NODATA value after its label;",
+                               " the default " + frame::trimmed(frame::fmtG(p.nodata, 12, 6)) + " is used."});
+    } else if (!number(fr, rest, 1, p.nodata)) {
+      return bad("no NODATA value after its label of 13 characters");
+    }
   }
   // 5. The optional buffer line; 6. the points: x, y, value and, with buffers from the file,
   // the point's own radius.
@@ -121,7 +130,8 @@ bool HANDLEPOINTFILE(Run& run, const std::string& line) {
       r = commandRadius;
     } else if (fileBuffers) {
       std::string item;
-      if (frame::PARAM(fr, l, 4, item) > 0 && !frame::parseFortranReal(item, r)) return bad("a radius that is not a number");
+      if (frame::PARAM(fr, l, 4, item) > 0 && !frame::parseFortranReal(item, r))
+        return bad("a radius that is not a number");
     }
     // Beyond the coordinate limit the buffer geometry would overflow.
     if (!(std::fabs(x) <= grid::kCoordinateLimit) || !(std::fabs(y) <= grid::kCoordinateLimit) ||
@@ -208,18 +218,21 @@ void preparePointBins(Run& run) {
         for (int64_t i = ci - 2; i <= ci + 2; ++i) {
           if (i < 1 || i > nc) continue;
           const int32_t ii = static_cast<int32_t>(i);
-          if (cellStructure ? (edgeX(ii - 1) <= x && x <= edgeX(ii)) : std::fabs(x - midX(ii)) < 0.001f) cols.push_back(ii);
+          if (cellStructure ? (edgeX(ii - 1) <= x && x <= edgeX(ii)) : std::fabs(x - midX(ii)) < 0.001f)
+            cols.push_back(ii);
         }
         for (int64_t j = rj - 2; j <= rj + 2; ++j) {
           if (j < 1 || j > nr) continue;
           const int32_t jj = static_cast<int32_t>(j);
-          if (cellStructure ? (edgeY(jj - 1) <= y && y <= edgeY(jj)) : std::fabs(y - midY(jj)) < 0.001f) rows.push_back(jj);
+          if (cellStructure ? (edgeY(jj - 1) <= y && y <= edgeY(jj)) : std::fabs(y - midY(jj)) < 0.001f)
+            rows.push_back(jj);
         }
       } else {
         // The cells within the radius of the point's box, with room for rounding; the buffer
         // test is made at the cell.
         const double r = std::max(0.0f, p.radius[q]);
-        const double room = 1e-6 * (std::fabs(static_cast<double>(x)) + std::fabs(static_cast<double>(y)) + r) + 1e-3 * cs;
+        const double room =
+            1e-6 * (std::fabs(static_cast<double>(x)) + std::fabs(static_cast<double>(y)) + r) + 1e-3 * cs;
         const int64_t i0 = std::max<int64_t>(1, near(x - r - room, xll));
         const int64_t i1 = std::min<int64_t>(nc, near(x + r + room, xll));
         const int64_t j0 = std::max<int64_t>(1, near(y - r - room, yll));

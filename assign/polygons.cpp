@@ -49,6 +49,7 @@ bool APOLYGONFOUND(PolygonReader& r) {
   r.vertices.clear();
   std::string line;
   if (!nextLine(r, line) || frame::trimmed(line) == "END") return false;
+  const std::string idLine = frame::trimmed(line);
   while (nextLine(r, line)) {
     if (frame::trimmed(line) == "END") break;
     std::string item;
@@ -69,8 +70,19 @@ bool APOLYGONFOUND(PolygonReader& r) {
     r.vertices.push_back(x);
     r.vertices.push_back(y);
   }
-  // In a polygon file the last vertex repeats the first.
-  if (r.polygonFile && !r.vertices.empty()) r.vertices.resize(r.vertices.size() - 2);
+  // In a polygon file the last vertex repeats the first and is dropped. A file written by
+  // hand or by another tool may leave the repeat out: then the last vertex is a real corner,
+  // kept, and the polygon is closed by its implicit edge.
+  const size_t n = r.vertices.size();
+  if (r.polygonFile && n >= 2) {
+    if (n == 2 || (r.vertices[n - 2] == r.vertices[0] && r.vertices[n - 1] == r.vertices[1])) {
+      r.vertices.resize(n - 2);
+    } else {
+      frame::writeListing(
+          r.fr, {" Polygon " + idLine + " of the Polygon file " + r.name + " does not end on its first vertex:",
+                 " its last vertex is kept and the polygon is closed."});
+    }
+  }
   return true;
 }
 
@@ -120,12 +132,11 @@ bool insideSimple(const std::vector<float>& v, float px, float py) {
 }
 
 // Calls emit(j, a, b) for every run of sample points (xs[k], ys[j]), a <= k < b, that the
-// polygon covers, row after row, for the rows rowFrom <= j < rowTo. Where the boundary meets a row it crosses it at a place x: a sample away from every such
-// place is inside exactly when the one-by-one test would say so from the same crossings (an
-// odd number of them to its right, or between the first and the last for a convex polygon).
-// Only samples that could count as on the border (within the test's tolerance of a crossing,
-// or on a flat edge of the row) are tested one by one: POINTINPOLYGON for a convex polygon,
-// insideSimple for any other.
+// polygon covers, row after row, for the rows rowFrom <= j < rowTo. Where the boundary meets a row it crosses it at a
+// place x: a sample away from every such place is inside exactly when the one-by-one test would say so from the same
+// crossings (an odd number of them to its right, or between the first and the last for a convex polygon). Only samples
+// that could count as on the border (within the test's tolerance of a crossing, or on a flat edge of the row) are
+// tested one by one: POINTINPOLYGON for a convex polygon, insideSimple for any other.
 template <typename Emit>
 void coverSamples(const std::vector<float>& v, const std::vector<float>& xs, const std::vector<float>& ys,
                   float spacing, size_t rowFrom, size_t rowTo, Emit emit) {
@@ -141,7 +152,8 @@ void coverSamples(const std::vector<float>& v, const std::vector<float>& xs, con
     by0 = std::min(by0, v[2 * i + 1]);
     by1 = std::max(by1, v[2 * i + 1]);
     const size_t j = (i + 1) % n;
-    const double len = std::hypot(static_cast<double>(v[2 * j]) - v[2 * i], static_cast<double>(v[2 * j + 1]) - v[2 * i + 1]);
+    const double len =
+        std::hypot(static_cast<double>(v[2 * j]) - v[2 * i], static_cast<double>(v[2 * j + 1]) - v[2 * i + 1]);
     if (len > 0.0) minEdge = std::min(minEdge, len);
   }
   const double m = 2.0 * spacing;
@@ -154,7 +166,8 @@ void coverSamples(const std::vector<float>& v, const std::vector<float>& xs, con
   };
   const size_t k0 = static_cast<size_t>(std::lower_bound(xs.begin(), xs.end(), bx0 - m) - xs.begin());
   const size_t k1 = static_cast<size_t>(std::upper_bound(xs.begin(), xs.end(), bx1 + m) - xs.begin());
-  const size_t j0 = std::max(rowFrom, static_cast<size_t>(std::lower_bound(ys.begin(), ys.end(), by0 - m) - ys.begin()));
+  const size_t j0 =
+      std::max(rowFrom, static_cast<size_t>(std::lower_bound(ys.begin(), ys.end(), by0 - m) - ys.begin()));
   const size_t j1 = std::min(rowTo, static_cast<size_t>(std::upper_bound(ys.begin(), ys.end(), by1 + m) - ys.begin()));
   if (k0 >= k1 || j0 >= j1) return;
   // Near a vertex that is a top or bottom, the convex test counts points a hair outside as on
@@ -382,14 +395,14 @@ void APPLYPOLYGON(Run& run, const std::vector<float>& polygon, Use use, float va
                         });
 }
 
-// The polygons of one file, applied in file order; the rows are shared out in bands among
-// the cores, each band taking every polygon in order, so every cell sees the same sequence.
-// apply(xs, ys, from, to) applies them all to the rows from..to.
+// The polygons of one file, applied in file order to the rows rowFrom..rowTo held; the rows
+// are shared out in bands among the cores, each band taking every polygon in order, so every
+// cell sees the same sequence. apply(xs, ys, from, to) applies them all to the rows from..to.
 template <typename Apply>
-void applyInBands(Run& run, Apply apply) {
+void applyInBands(Run& run, int32_t rowFrom, int32_t rowTo, Apply apply) {
   grid::Structure& s = run.structure;
   const int32_t nc = s.grid.ncols, nr = s.grid.nrows;
-  if (nc == 0 || nr == 0) return;
+  if (nc == 0 || nr == 0 || rowFrom > rowTo) return;
   const float xll = s.grid.xll, yll = s.grid.yll, cs = s.cellsize;
   std::vector<float> xs, ys;
   if (!s.grid.cellValues()) {
@@ -399,12 +412,13 @@ void applyInBands(Run& run, Apply apply) {
     for (int32_t i = 0; i <= nc; ++i) xs.push_back(xll + static_cast<float>(i) * cs);
     for (int32_t j = 0; j <= nr; ++j) ys.push_back(yll + static_cast<float>(j) * cs);
   }
+  const int32_t rows = rowTo - rowFrom + 1;
   const int setting = run.threads > 0 ? run.threads : run.fr.threads;
   int threads = setting > 0 ? setting : static_cast<int>(std::thread::hardware_concurrency());
-  threads = std::max(1, std::min(threads, nr));
+  threads = std::max(1, std::min(threads, rows));
   auto band = [&](int b) {
-    const int32_t from = 1 + static_cast<int32_t>(int64_t(nr) * b / threads);
-    const int32_t to = static_cast<int32_t>(int64_t(nr) * (b + 1) / threads);
+    const int32_t from = rowFrom + static_cast<int32_t>(int64_t(rows) * b / threads);
+    const int32_t to = rowFrom - 1 + static_cast<int32_t>(int64_t(rows) * (b + 1) / threads);
     apply(xs, ys, from, to);
   };
   if (threads == 1) {
@@ -417,22 +431,33 @@ void applyInBands(Run& run, Apply apply) {
   for (auto& t : pool) t.join();
 }
 
-void applyPolygons(Run& run, const std::vector<std::vector<float>>& polygons, Use use, float value) {
+void applyPolygons(Run& run, const std::vector<std::vector<float>>& polygons, Use use, float value, int32_t rowFrom,
+                   int32_t rowTo) {
   if (polygons.empty()) return;
-  applyInBands(run, [&](const std::vector<float>& xs, const std::vector<float>& ys, int32_t from, int32_t to) {
-    for (const auto& polygon : polygons) APPLYPOLYGON(run, polygon, use, value, xs, ys, from, to);
-  });
+  applyInBands(run, rowFrom, rowTo,
+               [&](const std::vector<float>& xs, const std::vector<float>& ys, int32_t from, int32_t to) {
+                 for (const auto& polygon : polygons) APPLYPOLYGON(run, polygon, use, value, xs, ys, from, to);
+               });
 }
 
 }  // namespace
 
-void applyPolygonShapes(Run& run, const std::vector<PolygonShape>& shapes, PolygonUse use) {
+void applyPolygonShapes(Run& run, const std::vector<PolygonShape>& shapes, PolygonUse use, int32_t rowFrom,
+                        int32_t rowTo) {
   if (shapes.empty()) return;
-  applyInBands(run, [&](const std::vector<float>& xs, const std::vector<float>& ys, int32_t from, int32_t to) {
-    for (const auto& shape : shapes) {
-      APPLYPOLYGON(run, shape.outer, use, shape.value, xs, ys, from, to, &shape.holes);
-    }
-  });
+  applyInBands(run, rowFrom, rowTo,
+               [&](const std::vector<float>& xs, const std::vector<float>& ys, int32_t from, int32_t to) {
+                 for (const auto& shape : shapes) {
+                   APPLYPOLYGON(run, shape.outer, use, shape.value, xs, ys, from, to, &shape.holes);
+                 }
+               });
+}
+
+void applyPolygonSets(Run& run, int32_t rowFrom, int32_t rowTo) {
+  for (const PolygonSet& p : run.polygonSets) {
+    applyPolygons(run, p.polygons, static_cast<Use>(p.use), p.value, rowFrom, rowTo);
+    applyPolygonShapes(run, p.shapes, static_cast<Use>(p.use), rowFrom, rowTo);
+  }
 }
 
 bool HANDLEPOLYGONFILE(Run& run, const std::string& line) {
@@ -506,7 +531,12 @@ bool HANDLEPOLYGONFILE(Run& run, const std::string& line) {
     std::vector<std::vector<float>> polygons;
     while (APOLYGONFOUND(r)) polygons.push_back(r.vertices);
     if (r.failed) return true;
-    applyPolygons(run, polygons, use, value);
+    if (run.structure.whole) {
+      applyPolygons(run, polygons, use, value, 1, run.structure.grid.nrows);
+    } else {
+      // The structure is held a band at a time: the polygons are kept and applied to each band.
+      run.polygonSets.push_back(PolygonSet{std::move(polygons), static_cast<uint8_t>(use), value, {}});
+    }
   }
   fr.units.close(unit);
   return r.failed;

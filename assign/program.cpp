@@ -7,10 +7,17 @@ namespace assign {
 
 int TERVALAGRIDCREATE(Run& run) {
   frame::INITPR(run.fr, "Tervala", "TervalaGridCreate", 1.01f, 0.0f);
+  double start = run.fr.clock.monotonicSeconds();
   if (grid::GETTERVALAGRIDSTRUCTURE(run.fr, run.structure)) return 2;
+  const grid::GridDescription& g = run.structure.grid;
+  frame::logStep(run.fr,
+                 "structure of " + std::to_string(g.ncols) + " x " + std::to_string(g.nrows) +
+                     " cells, values related to " + (g.cellValues() ? "CELL" : "MIDDLE"),
+                 start);
   if (CREATEGRID(run)) return 2;
   frame::ENDPR(run.fr);
-  return 0;
+  // Completed, but an input was left out after an ERROR block: never a plain success.
+  return run.fr.inputLeftOut ? 3 : 0;
 }
 
 }  // namespace assign

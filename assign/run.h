@@ -10,6 +10,7 @@
 #include "grid/griddesc.h"
 #include "grid/grids.h"
 #include "grid/gridsets.h"
+#include "grid/writer.h"
 #include "zav/zav.h"
 
 namespace assign {
@@ -85,7 +86,23 @@ struct PointSet {
   bool exact = false;  // the entries are the answer (no buffers): no test at the cell
 };
 
-// One POLYGONFILE set is applied as soon as it is read; nothing of it is kept.
+// One POLYGONFILE set is applied as soon as it is read when the structure is held whole;
+// a run in bands keeps its polygons and applies them to each band.
+enum class PolygonUse : uint8_t { Clear, Assign, Reset };
+// A polygon of a vector layer: its outer ring, its holes (each as x,y pairs without the
+// closing vertex) and the value ASSIGN gives it.
+struct PolygonShape {
+  std::vector<float> outer;
+  std::vector<std::vector<float>> holes;
+  float value = 0.0f;
+};
+
+struct PolygonSet {
+  std::vector<std::vector<float>> polygons;
+  uint8_t use = 0;  // CLEAR, ASSIGN or RESET
+  float value = 0.0f;
+  std::vector<PolygonShape> shapes;  // a vector layer's polygons, with their holes and values
+};
 
 // What a grid set not on the structure's grid needs per output column, worked out once
 // before the cell loop: the input columns the column's cells touch and the spans they share.
@@ -166,13 +183,15 @@ struct Run {
   RunSettings settings;
   grid::GridSets gridSets;
   std::vector<PointSet> pointSets;
+  std::vector<PolygonSet> polygonSets;  // kept for a run in bands
   zav::ZavState zav;
   std::vector<std::unique_ptr<frame::AtomicOutputFile>> tableFiles;  // per Zav use: TABLE-CREATE output
   std::vector<std::unique_ptr<zav::TableReader>> tableReaders;     // per Zav use: TABLE-USE input
   std::vector<GridSetPlan> gridPlans;  // prepared by the cell loop
   bool needsGeometry = true;           // some set searches by the cell's corners or middle
   Worker main;                         // the main thread's worker
-  bool valuesFound = false;
+  bool valuesFound = false;            // a computed cell has a value
+  bool gridHasValues = false;          // a cell of the output has a value, computed or put by a polygon
   int threads = 0;                     // threads of the cell loop; 0 = one per core
 };
 
@@ -208,22 +227,18 @@ void SEARCHFORMIDDLEINPOINTS(const Run& run, Worker& w, int set, int32_t i, int3
 
 // Polygon sets: read a POLYGONFILE line and apply its polygons to the structure at once.
 bool HANDLEPOLYGONFILE(Run& run, const std::string& line);
-enum class PolygonUse : uint8_t { Clear, Assign, Reset };
-// A polygon of a vector layer: its outer ring, its holes (each as x,y pairs without the
-// closing vertex) and the value ASSIGN gives it.
-struct PolygonShape {
-  std::vector<float> outer;
-  std::vector<std::vector<float>> holes;
-  float value = 0.0f;
-};
-// Applies the polygons in order, as the polygons of a generate file are; a cell middle or
-// corner in a hole (or on its border) is outside the polygon.
-void applyPolygonShapes(Run& run, const std::vector<PolygonShape>& shapes, PolygonUse use);
+// Applies the polygons in order, as the polygons of a generate file are, to the rows
+// rowFrom..rowTo held; a cell middle or corner in a hole (or on its border) is outside the
+// polygon.
+void applyPolygonShapes(Run& run, const std::vector<PolygonShape>& shapes, PolygonUse use, int32_t rowFrom,
+                        int32_t rowTo);
 // POINTFILE and POLYGONFILE lines that name a vector layer (GDAL): the named items LAYER=,
 // VALUE= or RADIUS=, or the file name of a vector format.
 bool namesVectorLayer(frame::Frame& fr, const std::string& line, const std::string& name);
 bool handleVectorPointFile(Run& run, const std::string& line, const std::string& name);
 bool handleVectorPolygonFile(Run& run, const std::string& line, const std::string& name);
+// Applies the kept polygon sets, in order, to the rows rowFrom..rowTo of the structure held.
+void applyPolygonSets(Run& run, int32_t rowFrom, int32_t rowTo);
 // Whether a polygon covers a point: POINTINPOLYGON for a convex polygon, for any other simple
 // polygon a test that is exact for it; the border counts. Fewer than three vertices cover
 // nothing.
@@ -251,8 +266,10 @@ void SEARCHFORCELLINZAV(const Run& run, Worker& w, int use, int32_t i, int32_t j
 int TERVALAGRIDCREATE(Run& run);
 // CREATEGRID: the run driver. Returns err.
 bool CREATEGRID(Run& run);
-// ASSIGNINFORMATIONTOGRID: the cell loop. Returns err.
-bool ASSIGNINFORMATIONTOGRID(Run& run);
+// ASSIGNINFORMATIONTOGRID: the cell loop. It decides the order and the memory: the whole
+// structure at once, or bands of rows north to south; it hands the rows to `out` in output
+// order, to be completed by the caller with finish(). Returns err.
+bool ASSIGNINFORMATIONTOGRID(Run& run, grid::GridWriter& out);
 // Works out the grid-set plans; the cell loop calls it, tests may too.
 void prepareGridPlans(Run& run);
 // GETINFORMATION: the value of cell (i, j). A fatal finding throws frame::Failure.

@@ -181,7 +181,16 @@ bool handleVectorPolygonFile(Run& run, const std::string& line, const std::strin
     }
     shapes.push_back(std::move(shape));
   }
-  applyPolygonShapes(run, shapes, use);
+  if (run.structure.whole) {
+    applyPolygonShapes(run, shapes, use, 1, run.structure.grid.nrows);
+  } else {
+    // The structure is held a band at a time: the shapes are kept and applied to each band.
+    PolygonSet set;
+    set.use = static_cast<uint8_t>(use);
+    set.value = value;
+    set.shapes = std::move(shapes);
+    run.polygonSets.push_back(std::move(set));
+  }
   fr.units.close(unit);
   return false;
 }

@@ -7,6 +7,9 @@
 #
 #   bench/run.sh [workload ...]              (default: every workload)
 #   RUNS=5 SCALING=1 bench/run.sh regrid
+#   ARGS=SYNC=YES bench/run.sh same-grid      (run-string parameters for the program)
+#   WITH=SYNC=YES bench/run.sh same-grid      (the program with these parameters takes GDAL's
+#                                              place: timed in the same rounds, ratio with/without)
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 build="$top/build"
@@ -39,11 +42,16 @@ measure() {
   # not slow the next.
   sync
   local gdal=""
-  if [ -f "$dir/gdal.cmd" ] && command -v gdalinfo >/dev/null 2>&1; then gdal="$(cat "$dir/gdal.cmd")"; fi
+  if [ -n "${WITH:-}" ]; then
+    gdal="$build/TervalaGridCreate ${ARGS:-} $WITH"
+  elif [ -f "$dir/gdal.cmd" ] && command -v gdalinfo >/dev/null 2>&1; then
+    gdal="$(cat "$dir/gdal.cmd")"
+  fi
   local ours=() theirs=() mib=0 secs m gsecs
   for ((k = 0; k < runs; k++)); do
     sync
-    read -r secs m < <("$build/bench_measure" 1 "$dir" "$build/TervalaGridCreate")
+    # shellcheck disable=SC2086
+    read -r secs m < <("$build/bench_measure" 1 "$dir" "$build/TervalaGridCreate" ${ARGS:-})
     ours+=("$secs")
     mib=$(awk -v a="$mib" -v b="$m" 'BEGIN { print (b > a ? b : a) }')
     if [ -n "$gdal" ]; then
@@ -60,16 +68,20 @@ measure() {
   rm -rf "$dir"
 }
 
+other="GDAL s"
+[ -z "${WITH:-}" ] || other="with s"
 if [ "${SCALING:-0}" = "1" ]; then
-  printf '%-19s %8s %9s %9s %10s %8s %7s %8s %8s\n' workload seconds "peak MiB" "need MiB" "Mcells/s" "GDAL s" ratio "cells x2" "input x2"
+  printf '%-19s %8s %9s %9s %10s %8s %7s %8s %8s\n' workload seconds "peak MiB" "need MiB" "Mcells/s" "$other" ratio "cells x2" "input x2"
 else
-  printf '%-19s %8s %9s %9s %10s %8s %7s\n' workload seconds "peak MiB" "need MiB" "Mcells/s" "GDAL s" ratio
+  printf '%-19s %8s %9s %9s %10s %8s %7s\n' workload seconds "peak MiB" "need MiB" "Mcells/s" "$other" ratio
 fi
 for w in "${workloads[@]}"; do
   read -r secs mib cells gsecs need < <(measure "$w" 1 1)
   rate=$(awk -v c="$cells" -v s="$secs" 'BEGIN { printf "%.1f", c / s / 1e6 }')
   ratio="-"
   if [ "$gsecs" != "-" ]; then ratio=$(awk -v a="$secs" -v b="$gsecs" 'BEGIN { printf "%.2f", a / b }'); fi
+  # With WITH=, the ratio is the time with the parameters over the time without.
+  if [ "$gsecs" != "-" ] && [ -n "${WITH:-}" ]; then ratio=$(awk -v a="$gsecs" -v b="$secs" 'BEGIN { printf "%.2f", a / b }'); fi
   if [ "${SCALING:-0}" = "1" ]; then
     read -r s2 _ _ _ < <(measure "$w" 2 1)
     read -r s3 _ _ _ < <(measure "$w" 1 2)

@@ -91,7 +91,10 @@ bool keyMatches(Frame& fr, const std::string& line, const std::string& key) {
 bool OPDR(Frame& fr, std::string_view key, int unit, std::string& line, LineMode mode) {
   std::string k = upper(trimmed(key.substr(0, key.size() < 60 ? key.size() : 60)));
   while (SLEZEN(fr, unit, line, mode)) {
-    if (keyMatches(fr, line, k)) return true;
+    if (keyMatches(fr, line, k)) {
+      fr.units.input(unit)->markLast();
+      return true;
+    }
   }
   return false;
 }
@@ -100,6 +103,7 @@ bool PRESNT(Frame& fr, std::string_view key, int unit, std::string& line, LineMo
   std::string k = upper(trimmed(key.substr(0, key.size() < 60 ? key.size() : 60)));
   while (SLEZEN(fr, unit, line, mode)) {
     if (keyMatches(fr, line, k)) {
+      fr.units.input(unit)->markLast();
       std::string item;
       return PARAM(fr, line, 2, item, ",", 200) > 0;
     }
@@ -115,8 +119,11 @@ void VULREG(Frame& fr, std::string_view start, std::string_view end, int unit, b
   if (!startName.empty()) haveStart = OPDR(fr, startName, unit, line, mode);
   BlockTable& t = fr.block;
   t.lines.clear();
+  t.records.clear();
+  t.unit = unit;
   t.current = 0;
   t.restart = false;
+  TextInputUnit* in = fr.units.input(unit);
   auto store = [&](const std::string& l) {
     if (t.lines.size() >= 500) {
       std::vector<std::string> msg = {"BLOCK :", " "};
@@ -138,11 +145,13 @@ void VULREG(Frame& fr, std::string_view start, std::string_view end, int unit, b
       fatalErrorBlock(fr, msg, 1);
     }
     t.lines.push_back(l.size() > 100 ? l.substr(0, 100) : l);
+    t.records.push_back(in && in->position() > 0 ? in->position() - 1 : 0);
   };
   if (haveStart) {
     if (!startName.empty()) store(line);
     while (SLEZEN(fr, unit, line, mode)) {
       bool last = !endName.empty() && firstItemUpper(fr, line) == endName;
+      if (last) in->markLast();
       store(line);
       if (last) break;
     }
@@ -162,7 +171,10 @@ bool ZOEK(Frame& fr, std::string_view key) {
   t.restart = false;
   while (t.current < t.count()) {
     ++t.current;
-    if (firstItemUpper(fr, t.lines[static_cast<size_t>(t.current - 1)]) == k) return true;
+    if (firstItemUpper(fr, t.lines[static_cast<size_t>(t.current - 1)]) == k) {
+      if (TextInputUnit* in = fr.units.input(t.unit)) in->mark(t.records[static_cast<size_t>(t.current - 1)]);
+      return true;
+    }
   }
   t.current = t.count() + 1;
   return false;

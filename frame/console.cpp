@@ -80,7 +80,9 @@ void onSignal(int sig) {
 
 }  // namespace
 
-StdConsole::StdConsole() { tty_ = ::isatty(STDOUT_FILENO) == 1; }
+StdConsole::StdConsole() {
+  tty_ = ::isatty(STDOUT_FILENO) == 1;
+}
 
 void StdConsole::clear(int bg) {
   if (!tty_) return;
@@ -122,6 +124,13 @@ void StdConsole::screenLine(std::string_view text) {
   writeAll(STDOUT_FILENO, toTerminal(text) + "\n");
 }
 
+void StdConsole::errorLine(std::string_view text) {
+  std::fflush(stdout);
+  std::string line(text);
+  line += '\n';
+  writeAll(STDERR_FILENO, line);
+}
+
 void StdConsole::beep() {
   if (tty_) writeAll(STDOUT_FILENO, "\a");
 }
@@ -157,7 +166,9 @@ void Keyboard::PEEKSTART() {
       if (c == 27) {
         // A cursor or function key sends Escape followed at once by "[" or "O" and more:
         // such a sequence is not the Escape key and is dropped whole.
-        struct pollfd p{STDIN_FILENO, POLLIN, 0};
+        struct pollfd p {
+          STDIN_FILENO, POLLIN, 0
+        };
         if (::poll(&p, 1, 30) > 0) {
           unsigned char next;
           if (::read(STDIN_FILENO, &next, 1) == 1) {
@@ -225,7 +236,7 @@ void restoreTerminalMode() noexcept {
 }
 
 void installSignalHandlers() {
-  struct sigaction sa{};
+  struct sigaction sa {};
   sa.sa_handler = onSignal;
   sigemptyset(&sa.sa_mask);
   for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) ::sigaction(s, &sa, nullptr);

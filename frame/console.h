@@ -20,6 +20,8 @@ class Console {
   virtual void moveCursor(int row, int col) = 0;
   // A message line on the screen (start-up notices, stop reports).
   virtual void screenLine(std::string_view text) = 0;
+  // A line for the batch log on standard error (messages, steps, the result).
+  virtual void errorLine(std::string_view text) = 0;
   virtual void beep() = 0;
   // Puts the terminal back as it was found (cursor, colours, keyboard mode).
   virtual void restore() = 0;
@@ -34,6 +36,7 @@ class StdConsole : public Console {
   void putText(int row, int col, int fg, int bg, std::string_view text) override;
   void moveCursor(int row, int col) override;
   void screenLine(std::string_view text) override;
+  void errorLine(std::string_view text) override;
   void beep() override;
   void restore() override;
 
@@ -49,9 +52,10 @@ class RecordingConsole : public Console {
   void putText(int, int, int, int, std::string_view text) override { drawn.emplace_back(text); }
   void moveCursor(int, int) override {}
   void screenLine(std::string_view text) override { lines.emplace_back(text); }
+  void errorLine(std::string_view text) override { errors.emplace_back(text); }
   void beep() override { ++beeps; }
   void restore() override { ++restores; }
-  std::vector<std::string> lines, drawn;
+  std::vector<std::string> lines, drawn, errors;
   int clears = 0, beeps = 0, restores = 0;
 };
 

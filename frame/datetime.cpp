@@ -16,9 +16,13 @@ int monthLength(int month, int year) {
 }
 }  // namespace
 
-bool LYEAR(int year) { return year % 400 == 0 || (year % 4 == 0 && year % 100 != 0); }
+bool LYEAR(int year) {
+  return year % 400 == 0 || (year % 4 == 0 && year % 100 != 0);
+}
 
-int GDATS(int year) { return 365 * year + (year % 100) / 4 + (year / 100) * 24 + year / 400; }
+int GDATS(int year) {
+  return 365 * year + (year % 100) / 4 + (year / 100) * 24 + year / 400;
+}
 
 int GDATE(int mode, CalendarDate& d) {
   if (mode < 2) {

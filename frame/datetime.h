@@ -12,10 +12,10 @@ int GDATS(int year);
 
 struct CalendarDate {
   int month = 0, day = 0, year = 0;
-  int weekday = 0;      // 1 = Sunday .. 7 = Saturday
+  int weekday = 0;  // 1 = Sunday .. 7 = Saturday
   int dayOfYear = 0;
   int daysInMonth = 0;
-  int dayNumber = 0;    // 1 = 1 January of year 1
+  int dayNumber = 0;  // 1 = 1 January of year 1
 };
 
 // mode < 2: from month, day and year; mode >= 2: from the day number. 0 = success, 1 = invalid.

@@ -2,16 +2,23 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <strings.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>
+#include <ctime>
+#include <map>
+#include <mutex>
+#include <utility>
 
 namespace frame {
 namespace {
@@ -89,6 +96,12 @@ std::string resolveInputName(const std::string& name) {
 bool fileExists(const std::string& name) { return pathExists(resolveInputName(name)); }
 
 bool removeFile(const std::string& name) { return ::unlink(name.c_str()) == 0; }
+
+bool sameFile(const std::string& a, const std::string& b) {
+  struct stat sa, sb;
+  if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
 
 bool isDirectory(const std::string& name) {
   struct stat st;
@@ -260,39 +273,183 @@ int TextOutputFile::close() {
 
 // ---------------------------------------------------------------- AtomicOutputFile
 
-AtomicOutputFile::~AtomicOutputFile() { abandon(); }
+namespace {
 
-int AtomicOutputFile::open(const std::string& name) {
+// The folder of a file name and the name within it.
+std::pair<std::string, std::string> splitFolder(const std::string& name) {
+  const size_t slash = name.rfind('/');
+  if (slash == std::string::npos) return {".", name};
+  return {slash == 0 ? "/" : name.substr(0, slash), name.substr(slash + 1)};
+}
+
+// This host's name as it goes into temporary names: up to the first dot, letters, digits
+// and "-" only, so that a run on another machine of a cluster never takes a temporary file
+// of a live process here for a stale one.
+const std::string& hostTag() {
+  static const std::string tag = [] {
+    char buf[256] = {};
+    std::string t;
+    if (::gethostname(buf, sizeof buf - 1) == 0) {
+      for (const char* p = buf; *p && *p != '.' && t.size() < 32; ++p) {
+        const unsigned char c = static_cast<unsigned char>(*p);
+        t += std::isalnum(c) || c == '-' ? static_cast<char>(c) : '-';
+      }
+    }
+    return t.empty() ? std::string("host") : t;
+  }();
+  return tag;
+}
+
+std::string temporaryPrefix(const std::string& target) {
+  return target + ".tmp." + hostTag() + "." + std::to_string(::getpid()) + ".";
+}
+
+// Six characters that make a temporary name unique.
+std::string uniqueSuffix() {
+  static std::atomic<uint64_t> counter{0};
+  static const char digits[] = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
+  timespec ts{};
+  ::clock_gettime(CLOCK_REALTIME, &ts);
+  uint64_t v = static_cast<uint64_t>(ts.tv_nsec) * 0x9E3779B97F4A7C15ull ^ (counter.fetch_add(1) << 20) ^
+               static_cast<uint64_t>(ts.tv_sec);
+  std::string s(6, '0');
+  for (char& c : s) {
+    c = digits[v % 62];
+    v /= 62;
+  }
+  return s;
+}
+
+// The process id of a temporary name "<base>.tmp.<host>.<pid>.<6 characters>" written on this
+// host, or 0 when the name is not one.
+long temporaryOwner(const std::string& entry, const std::string& base) {
+  const std::string head = base + ".tmp." + hostTag() + ".";
+  if (entry.compare(0, head.size(), head) != 0) return 0;
+  const std::string rest = entry.substr(head.size());  // "<pid>.<6 characters>"
+  const size_t dot = rest.find('.');
+  if (dot == std::string::npos || dot == 0 || dot > 10 || rest.size() != dot + 7) return 0;
+  long pid = 0;
+  for (size_t k = 0; k < dot; ++k) {
+    if (rest[k] < '0' || rest[k] > '9') return 0;
+    pid = pid * 10 + (rest[k] - '0');
+  }
+  // Beyond the largest process id Linux hands out: not a name this program wrote.
+  return pid <= 4194304 ? pid : 0;
+}
+
+bool processLives(long pid) {
+  return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH;
+}
+
+// Each folder is read once per run for temporary names: a run writing thousands of files into
+// one folder does not read it thousands of times.
+std::mutex g_staleMutex;
+std::map<std::string, std::vector<std::string>> g_folderEntries;
+
+int fsyncFolder(const std::string& folder) {
+  int dfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd < 0) return errno;
+  int e = ::fsync(dfd) == 0 ? 0 : errno;
+  ::close(dfd);
+  // Some file systems cannot sync a folder; the file itself is on the disk then.
+  return e == EINVAL || e == EROFS ? 0 : e;
+}
+
+// Puts the file at from in place of to in one step: a reader sees the old file or the new one,
+// and a process killed at any moment leaves one of them under the name. (Removing the old file
+// first, then renaming, would leave neither after a kill in between.) Returns 0 or the error
+// number; a folder under the target's name is reported (EISDIR) and left alone.
+int replaceFile(const std::string& from, const std::string& to) {
+  return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
+}  // namespace
+
+bool unnamedTemporariesAllowed() {
+  const char* v = std::getenv("TERVALA_NAMED_TEMPORARIES");
+  return !(v && std::strcmp(v, "1") == 0);
+}
+
+int removeStaleTemporaries(const std::string& target) {
+  const auto [folder, base] = splitFolder(target);
+  std::lock_guard<std::mutex> lock(g_staleMutex);
+  auto it = g_folderEntries.find(folder);
+  if (it == g_folderEntries.end()) {
+    std::vector<std::string> names;
+    const std::string mark = ".tmp." + hostTag() + ".";
+    if (DIR* d = ::opendir(folder.c_str())) {
+      while (dirent* e = ::readdir(d)) {
+        if (std::strstr(e->d_name, mark.c_str())) names.emplace_back(e->d_name);
+      }
+      ::closedir(d);
+    }
+    it = g_folderEntries.emplace(folder, std::move(names)).first;
+  }
+  int removed = 0;
+  auto& names = it->second;
+  for (size_t k = 0; k < names.size();) {
+    const long pid = temporaryOwner(names[k], base);
+    if (pid == 0) {
+      ++k;
+      continue;
+    }
+    if (pid != ::getpid() && !processLives(pid)) {
+      const std::string path = folder == "." ? names[k] : (folder == "/" ? "/" : folder + "/") + names[k];
+      if (::unlink(path.c_str()) == 0) ++removed;
+    }
+    names.erase(names.begin() + static_cast<std::ptrdiff_t>(k));
+  }
+  return removed;
+}
+
+AtomicOutputFile::~AtomicOutputFile() {
+  abandon();
+}
+
+int AtomicOutputFile::open(const std::string& name, bool sync) {
   abandon();
   err_ = 0;
   target_ = name;
-  // The temporary stays in the target's directory so that the rename cannot cross devices.
-  std::string tmpl = name + ".tmpXXXXXX";
-  std::vector<char> t(tmpl.begin(), tmpl.end());
-  t.push_back('\0');
-  int fd = ::mkstemp(t.data());
-  if (fd < 0) {
-    int e = errno;
-    // Report the reason for the target itself (missing directory, no permission).
-    int fd2 = ::open(name.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
-    if (fd2 >= 0) {
-      ::close(fd2);
-    } else {
-      e = errno;
+  sync_ = sync;
+  completed_ = false;
+  unnamed_ = false;
+  removeStaleTemporaries(target_);
+  const std::string folder = splitFolder(name).first;
+  int fd = -1;
+  if (unnamedTemporariesAllowed()) {
+    // An unnamed file in the target's folder: it vanishes with the process until commit()
+    // links it into place. Linking it by its /proc name needs no privilege.
+    fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd >= 0 && ::access(("/proc/self/fd/" + std::to_string(fd)).c_str(), F_OK) != 0) {
+      ::close(fd);
+      fd = -1;
     }
-    return e;
   }
-  ::fchmod(fd, 0666 & ~[] {
-    mode_t m = ::umask(0);
-    ::umask(m);
-    return m;
-  }());
-  temp_.assign(t.data());
-  registerPending(temp_.c_str());
-  f_ = ::fdopen(fd, "wb");
+  if (fd >= 0) {
+    unnamed_ = true;
+    fd_ = fd;
+    f_ = ::fdopen(::fcntl(fd, F_DUPFD_CLOEXEC, 0), "wb");
+  } else {
+    // The file system has no unnamed files (or refused one for a reason the named file will
+    // report: a missing or read-only folder).
+    std::string tmpl = temporaryPrefix(name) + "XXXXXX";
+    std::vector<char> t(tmpl.begin(), tmpl.end());
+    t.push_back('\0');
+    fd = ::mkstemp(t.data());
+    if (fd < 0) return errno;
+    ::fchmod(
+        fd, 0666 & ~[] {
+          mode_t m = ::umask(0);
+          ::umask(m);
+          return m;
+        }());
+    temp_.assign(t.data());
+    registerPending(temp_.c_str());
+    f_ = ::fdopen(fd, "wb");
+    if (!f_) ::close(fd);
+  }
   if (!f_) {
-    int e = errno;
-    ::close(fd);
+    int e = errno ? errno : EIO;
     abandon();
     return e;
   }
@@ -306,27 +463,65 @@ void AtomicOutputFile::write(const void* data, size_t n) {
   if (std::fwrite(data, 1, n, f_) != n) err_ = errno ? errno : EIO;
 }
 
-int AtomicOutputFile::commit() {
+int AtomicOutputFile::complete() {
+  if (completed_) return 0;
   if (!f_) return err_ ? err_ : EBADF;
-  // Flushed to the system, the data outlives the process; the rename then shows it whole.
   if (err_ == 0 && std::fflush(f_) != 0) err_ = errno ? errno : EIO;
+  if (err_ == 0 && sync_ && ::fsync(::fileno(f_)) != 0) err_ = errno;
+  // A network file system may report a failed write only when the file is closed.
   if (std::fclose(f_) != 0 && err_ == 0) err_ = errno ? errno : EIO;
   f_ = nullptr;
-  // The old file is removed first: replacing a file by rename makes the file system start
-  // writing the new one out at once (tens of milliseconds for a large grid), where a plain
-  // removal only frees the old blocks. What cannot be removed (a folder) is left for the
-  // rename to report.
-  if (err_ == 0) ::unlink(target_.c_str());
-  if (err_ == 0 && ::rename(temp_.c_str(), target_.c_str()) != 0) err_ = errno;
   if (err_ != 0) {
-    int e = err_;
+    const int e = err_;
     abandon();
     err_ = e;
     return e;
   }
-  unregisterPending(temp_.c_str());
-  temp_.clear();
+  completed_ = true;
   return 0;
+}
+
+int AtomicOutputFile::commit() {
+  if (!completed_) {
+    const int e = complete();
+    if (e != 0) return e;
+  }
+  bool linkedDirectly = false;
+  if (unnamed_) {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target_.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      linkedDirectly = true;
+    } else if (errno != EEXIST) {
+      err_ = errno;
+    } else {
+      // A file of that name is there: link under a temporary name and replace it in one step.
+      // Should the process die in between, the next run removes that name.
+      const std::string prefix = temporaryPrefix(target_);
+      for (int tries = 0; temp_.empty(); ++tries) {
+        const std::string t = prefix + uniqueSuffix();
+        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, t.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+          temp_ = t;
+          registerPending(temp_.c_str());
+        } else if (errno != EEXIST || tries > 100) {
+          err_ = errno;
+          break;
+        }
+      }
+    }
+  }
+  if (err_ == 0 && !linkedDirectly) err_ = replaceFile(temp_, target_);
+  if (err_ == 0 && !temp_.empty()) {
+    // In place: the temporary name is gone.
+    unregisterPending(temp_.c_str());
+    temp_.clear();
+  }
+  // With SYNC the new name is on the disk only when its folder is. A failure there is
+  // reported, though the file stays in place.
+  if (err_ == 0 && sync_) err_ = fsyncFolder(splitFolder(target_).first);
+  const int e = err_;
+  abandon();  // closes the unnamed file; removes the temporary name after a failure
+  err_ = e;
+  return e;
 }
 
 void AtomicOutputFile::abandon() {
@@ -334,11 +529,16 @@ void AtomicOutputFile::abandon() {
     std::fclose(f_);
     f_ = nullptr;
   }
+  if (fd_ >= 0) {
+    ::close(fd_);
+    fd_ = -1;
+  }
   if (!temp_.empty()) {
     ::unlink(temp_.c_str());
     unregisterPending(temp_.c_str());
     temp_.clear();
   }
+  completed_ = false;
 }
 
 // ---------------------------------------------------------------- BinaryInputFile
@@ -480,11 +680,44 @@ std::vector<std::string> splitPathList(const std::string& list) {
   return out;
 }
 
+uint64_t availableMemory() {
+  uint64_t bytes = 0;
+  if (FILE* f = std::fopen("/proc/meminfo", "r")) {
+    char line[256];
+    while (std::fgets(line, sizeof line, f)) {
+      unsigned long long kib = 0;
+      if (std::sscanf(line, "MemAvailable: %llu kB", &kib) == 1) {
+        bytes = static_cast<uint64_t>(kib) * 1024u;
+        break;
+      }
+    }
+    std::fclose(f);
+  }
+  struct rlimit lim;
+  if (getrlimit(RLIMIT_AS, &lim) == 0 && lim.rlim_cur != RLIM_INFINITY) {
+    const uint64_t as = static_cast<uint64_t>(lim.rlim_cur);
+    if (bytes == 0 || as < bytes) bytes = as;
+  }
+  return bytes;
+}
+
 void removePendingTemporaries() noexcept {
   for (auto& slot : g_pending) {
     const char* p = slot.load();
     if (p) ::unlink(p);
   }
+}
+
+}  // namespace frame
+
+namespace frame {
+
+int checkOutputPlace(const std::string& name) {
+  if (isDirectory(name)) return EISDIR;
+  AtomicOutputFile probe;
+  const int e = probe.open(name);
+  probe.abandon();
+  return e;
 }
 
 }  // namespace frame

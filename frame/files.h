@@ -19,6 +19,8 @@ bool fileExists(const std::string& name);
 // Removes a file; false when it could not be removed.
 bool removeFile(const std::string& name);
 bool isDirectory(const std::string& name);
+// Whether two names lead to one existing file (the same device and inode).
+bool sameFile(const std::string& a, const std::string& b);
 // The size in bytes of a regular file; the largest number when it is not one (a pipe, a
 // device) or cannot be examined, so that no size check refuses it.
 uint64_t fileSize(const std::string& name);
@@ -84,28 +86,54 @@ class TextOutputFile {
   std::vector<char> buf_;
 };
 
-// An output file that appears under its name only when it is complete: it is written
-// under a temporary name beside the target and renamed into place by commit().
+// Whether an output file can be made under name: 0, or the error number that writing it
+// would meet (a missing or read-only folder, a folder of that name). Leaves nothing behind.
+int checkOutputPlace(const std::string& name);
+
+// An output file that appears under its name only when it is complete, and leaves nothing
+// behind when the process dies before that, even by SIGKILL or the out-of-memory killer.
+// It is written as an unnamed file in the target's folder (O_TMPFILE) and linked into place
+// by commit(); an existing file of that name is replaced in one step. Where the file system
+// has no unnamed files it is written under a temporary name beside the target,
+// "<target>.tmp.<host>.<process id>.<6 characters>", which a signal handler removes; one left
+// by a killed process is removed by the next run that writes the same target on that host.
 class AtomicOutputFile {
  public:
   AtomicOutputFile() = default;
   ~AtomicOutputFile();
   AtomicOutputFile(const AtomicOutputFile&) = delete;
   AtomicOutputFile& operator=(const AtomicOutputFile&) = delete;
-  int open(const std::string& name);  // 0 or the error number
+  // sync: commit() also forces the file and its folder to the disk (survives a power loss).
+  int open(const std::string& name, bool sync = false);  // 0 or the error number
   void write(const void* data, size_t n);
-  // Flushes, closes and renames into place; 0 or the error number. After a failure the
-  // temporary file is removed and the target is left as it was.
+  // Flushes what was written to the file system (and to the disk with sync) without putting
+  // it in place yet, so that files that belong together (a BIL and its HDR) can then be
+  // committed one right after the other. Optional: commit() does it when it was not done.
+  // 0 or the error number; after a failure the file is abandoned.
+  int complete();
+  // Puts the file in place; 0 or the error number. After a failure the temporary file is
+  // removed and the target is left as it was.
   int commit();
   void abandon();
   const std::string& name() const { return target_; }
+  // True while written as an unnamed file (nothing to remove should the process die).
+  bool unnamed() const { return unnamed_; }
 
  private:
   FILE* f_ = nullptr;
+  int fd_ = -1;  // the unnamed file, kept open for the link after f_ is closed
   int err_ = 0;
+  bool sync_ = false, unnamed_ = false, completed_ = false;
   std::string target_, temp_;
   std::vector<char> buf_;
 };
+
+// True unless TERVALA_NAMED_TEMPORARIES=1 asks for named temporary files everywhere (for a
+// file system whose unnamed files misbehave, and to test that path).
+bool unnamedTemporariesAllowed();
+// Removes the temporary files of earlier runs on this host, for the target, whose process no
+// longer lives. AtomicOutputFile::open does it; returns the number removed.
+int removeStaleTemporaries(const std::string& target);
 
 // Sequential binary input with bounds checks: a short read is an error, never garbage.
 class BinaryInputFile {
@@ -154,6 +182,10 @@ std::string currentDirectory();
 std::string programPath(const std::string& argv0);
 std::optional<std::string> environmentVariable(const char* name);
 std::vector<std::string> splitPathList(const std::string& list);
+
+// The memory this process can still take, in bytes: the system's available memory, or the
+// address-space limit when that is lower. 0 when it cannot be told.
+uint64_t availableMemory();
 
 // Temporary output files still open are removed when the run is ended by a signal.
 void removePendingTemporaries() noexcept;

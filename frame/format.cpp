@@ -9,7 +9,9 @@
 namespace frame {
 namespace {
 
-std::string stars(int w) { return std::string(static_cast<size_t>(w > 0 ? w : 0), '*'); }
+std::string stars(int w) {
+  return std::string(static_cast<size_t>(w > 0 ? w : 0), '*');
+}
 
 std::string rightAlign(const std::string& s, int w) {
   if (static_cast<int>(s.size()) > w) return stars(w);
@@ -78,7 +80,9 @@ std::string fmtF(double value, int w, int d) {
   return fitWidth(fixedText(value, d), w);
 }
 
-void appendE(std::string& out, double value, int w, int d) { out += fmtE(value, w, d); }
+void appendE(std::string& out, double value, int w, int d) {
+  out += fmtE(value, w, d);
+}
 
 std::string fmtE(double value, int w, int d) {
   if (!std::isfinite(value)) return fmtF(value, w, d);
@@ -115,7 +119,9 @@ std::string fmtG(double value, int w, int d) {
   return s + std::string(n, ' ');
 }
 
-std::string listInt(long long value) { return fmtI(value, 12); }
+std::string listInt(long long value) {
+  return fmtI(value, 12);
+}
 
 std::string listReal(float value) {
   // The run-time's list-directed form of a single-precision real: nine significant digits,

@@ -25,17 +25,18 @@ struct Failure {
 };
 
 struct PagerState {
-  int unit = 11;             // paged unit, set by SETLU
-  std::string unitName;      // name of the file connected to it
-  std::string mode = "YE";   // "YE", "NO" or "HD"
+  int unit = 11;            // paged unit, set by SETLU
+  std::string unitName;     // name of the file connected to it
+  std::string mode = "YE";  // "YE", "NO" or "HD"
   int linesPerPage = 56;
-  int pageLength = 56;       // lines per page in force, copied at each INIT
+  int pageLength = 56;  // lines per page in force, copied at each INIT
   int lineCounter = 0;
   int pageCounter = 0;
   bool headerPending = true;
+  bool afterReset = false;  // the paged unit was switched back and nothing written since
   int screenAttribute = 7;
-  std::string title;         // the run's date and time
-  std::string program;       // program name for the header (10 characters)
+  std::string title;    // the run's date and time
+  std::string program;  // program name for the header (10 characters)
   // SETLU's saved unit while the error unit is active.
   bool switched = false;
   int savedUnit = 11;
@@ -44,14 +45,16 @@ struct PagerState {
 
 struct BarState {
   bool active = false;
-  int nextColumn = 0;        // 0-based column of the next bar character
-  int perCall = 1;           // bar characters per BAR call
-  std::string line;          // the bar line as shown
+  int nextColumn = 0;  // 0-based column of the next bar character
+  int perCall = 1;     // bar characters per BAR call
+  std::string line;    // the bar line as shown
 };
 
 // The block loaded last by VULREG.
 struct BlockTable {
   std::vector<std::string> lines;  // each cut to 100 characters
+  std::vector<size_t> records;     // the record of the file each line came from
+  int unit = -1;                   // the unit the block was loaded from
   int current = 0;                 // 1-based index of the line found last by ZOEK
   bool restart = false;
   int count() const { return static_cast<int>(lines.size()); }
@@ -91,7 +94,14 @@ struct Frame {
   int startBackground = 0;
   float low = -1.0e9f, high = 1.0e9f;
   std::string plotter;
+  bool syncOutputs = false;  // SYNC in DEVICE.CNF or the run string: outputs forced to the disk
   int threads = 0;  // threads of the cell loop: THREADS in DEVICE.CNF or the run string; 0 = every core
+  // The memory the grids of a run may take, in MiB: MEMORY in DEVICE.CNF or the run string;
+  // 0 when neither gives it (then the machine's available memory bounds the run).
+  double memoryMiB = 0.0;
+  std::string memoryText;  // MEMORY as given, for messages
+  int32_t bandRows = 0;    // BAND= in the run string: rows per band, 0 = from the bound
+  std::string tileText;    // TILE=k/n as given in the run string; empty: the whole structure
   bool progressDisplay = true;
   std::string progressFile;
   int progressUnit = -1;
@@ -107,6 +117,10 @@ struct Frame {
   // or on the screen when the run ends first.
   std::vector<std::string> early;
   bool ended = false;
+  // An ERROR block was written after which the run went on without an input: status 3.
+  bool inputLeftOut = false;
+  // The grid file the run wrote, for the batch log's last line.
+  std::string resultName;
 };
 
 }  // namespace frame

@@ -12,9 +12,13 @@
 namespace frame {
 namespace {
 
-TextOutputFile* pagedOutput(Frame& fr) { return fr.units.output(fr.pager.unit); }
+TextOutputFile* pagedOutput(Frame& fr) {
+  return fr.units.output(fr.pager.unit);
+}
 
-void emit(TextOutputFile* out, std::string_view text) { out->writeLine(trimRight(text)); }
+void emit(TextOutputFile* out, std::string_view text) {
+  out->writeLine(trimRight(text));
+}
 
 std::string headerLine1(Frame& fr) {
   return trimRight(fr.pager.title) + ".  program = " + trimRight(fr.pager.program) + " Version " +
@@ -133,6 +137,7 @@ void PAGN2(Frame& fr, std::string_view action, std::string_view text) {
       }
     }
     p.headerPending = false;
+    p.afterReset = false;
   } else if (action == "PROGRESS") {
     if ((fr.progressDisplay || !fr.progressFile.empty()) && !blank) PRGRSS(fr, text);
   }
@@ -171,6 +176,7 @@ void SETLU(Frame& fr, int unit, std::string_view action) {
       p.unitName = p.savedName;
       p.switched = false;
       PAGN2(fr, "INIT", " ");
+      p.afterReset = true;
     }
   }
 }
@@ -227,17 +233,9 @@ void PRGRSS(Frame& fr, std::string_view text) {
     int col = (80 - static_cast<int>(t.size())) / 2 + 1;
     fr.console.putText(12, col - 1, fg, bg, "*" + t);
   }
-  if (!fr.progressFile.empty()) {
-    std::string utf8;
-    for (char c : t) {
-      if (c == '\xB2') {
-        utf8 += "\u2593";
-      } else {
-        utf8 += c;
-      }
-    }
-    writeProgressFile(fr.progressFile, utf8);
-  }
+  // The progress file holds the text as the window's code page has it, one byte 0xB2 per
+  // step of the bar: programs that watch it count bytes.
+  if (!fr.progressFile.empty()) writeProgressFile(fr.progressFile, t);
 }
 
 ProgressCounter::ProgressCounter(Frame& fr, std::string_view title, int64_t turns) : fr_(fr) {
@@ -336,8 +334,10 @@ void USRTWI(float* a, int64_t n, int32_t* b) {
       const float pivot = a[hi];
       int64_t l = lo - 1, r = hi;
       for (;;) {
-        do ++l; while (a[l] < pivot);
-        do --r; while (r > l && pivot < a[r]);
+        do ++l;
+        while (a[l] < pivot);
+        do --r;
+        while (r > l && pivot < a[r]);
         if (l >= r) break;
         swap(l, r);
       }

@@ -7,8 +7,8 @@
 namespace frame {
 
 namespace {
-const char* const kColourNames[16] = {"BLACK", "BLUE",      "GREEN",      "CYAN",      "RED",      "MAGENTA",
-                                      "BROWN", "WHITE",     "GRAY",       "LIGHTBLUE", "LIGHTGREEN", "LIGHTCYAN",
+const char* const kColourNames[16] = {"BLACK",    "BLUE",         "GREEN",  "CYAN",      "RED",        "MAGENTA",
+                                      "BROWN",    "WHITE",        "GRAY",   "LIGHTBLUE", "LIGHTGREEN", "LIGHTCYAN",
                                       "LIGHTRED", "LIGHTMAGENTA", "YELLOW", "WHITEHIGH"};
 }
 
@@ -25,11 +25,16 @@ void ATTRIB(Frame& fr, std::string_view line, int& attribute) {
   std::string item;
   for (int k = 2; PARAM(fr, line, k, item, ",", 200) >= 0; ++k) {
     std::string w = upper(item);
-    if (w == "UNDERLINE") sum += 1;
-    else if (w == "NORMAL") sum += 7;
-    else if (w == "REVERSE") sum += 112;
-    else if (w == "HIGHINTENSITY") sum += 8;
-    else if (w == "BLINKING") sum += 128;
+    if (w == "UNDERLINE")
+      sum += 1;
+    else if (w == "NORMAL")
+      sum += 7;
+    else if (w == "REVERSE")
+      sum += 112;
+    else if (w == "HIGHINTENSITY")
+      sum += 8;
+    else if (w == "BLINKING")
+      sum += 128;
   }
   // Accepted: a base of 1, 7 or 112, optionally with 8 and/or 128.
   const int base = sum & ~(8 | 128);
@@ -68,9 +73,13 @@ int CLS(Frame& fr) {
   return bg;
 }
 
-void CLRPAG(Frame& fr, int colour) { fr.console.clear(colour); }
+void CLRPAG(Frame& fr, int colour) {
+  fr.console.clear(colour);
+}
 
-void PUTCSR(Frame& fr, int row, int column) { fr.console.moveCursor(row, column); }
+void PUTCSR(Frame& fr, int row, int column) {
+  fr.console.moveCursor(row, column);
+}
 
 void PUTST2(Frame& fr, int row, int column, int fg, int bg, std::string_view text) {
   fr.console.putText(row, column, fg, bg, text);

@@ -1,6 +1,8 @@
 #include "frame/startup.h"
 
 #include <cerrno>
+#include <climits>
+#include <cstring>
 
 #include "frame/cmdfile.h"
 #include "frame/datetime.h"
@@ -12,75 +14,52 @@
 
 namespace frame {
 
-// ---------------------------------------------------------------- message helpers
-
-std::vector<std::string> errorHeading() { return {" ", " ERROR", " *****", " "}; }
-
-void writeErrorUnit(Frame& fr, const std::vector<std::string>& lines) {
-  SETLU(fr, fr.errorUnit, "SET");
-  for (const auto& l : lines) PAGN2(fr, "NEWLINE", l);
-  SETLU(fr, fr.errorUnit, "RESET");
-}
-
-void writeListing(Frame& fr, const std::vector<std::string>& lines) {
-  for (const auto& l : lines) PAGN2(fr, "NEWLINE", l);
-}
-
-bool endWithError(Frame& fr, const std::vector<std::string>& message) {
-  std::vector<std::string> lines = errorHeading();
-  lines.insert(lines.end(), message.begin(), message.end());
-  writeErrorUnit(fr, lines);
-  ENDPR(fr);
-  return true;
-}
-
-bool endWithListedError(Frame& fr, const std::vector<std::string>& message) {
-  std::vector<std::string> lines = errorHeading();
-  lines.insert(lines.end(), message.begin(), message.end());
-  writeListing(fr, lines);
-  ENDPR(fr);
-  return true;
-}
-
-void writeErrorDirect(Frame& fr, const std::vector<std::string>& lines) {
-  if (fr.errorUnit == fr.pager.unit || !fr.units.output(fr.errorUnit)) {
-    // The error unit is the paged unit (or nothing is open yet): keep the page count right.
-    for (const auto& l : lines) PAGN2(fr, "NEWLINE", l);
-    return;
-  }
-  TextOutputFile* out = fr.units.output(fr.errorUnit);
-  for (const auto& l : lines) out->writeLine(trimRight(l));
-}
-
-void fatalErrorBlock(Frame& fr, const std::vector<std::string>& lines, int code) {
-  SETLU(fr, fr.errorUnit, "SET");
-  for (const auto& l : lines) PAGN2(fr, "NEWLINE", l);
-  PAGN2(fr, "WAIT", " ");
-  ENDPR(fr);
-  throw Stop{code};
-}
-
-bool reportFailure(Frame& fr, const Failure& f) {
-  if (f.toErrorUnit) {
-    SETLU(fr, fr.errorUnit, "SET");
-    for (const auto& l : f.lines) PAGN2(fr, "NEWLINE", l);
-    if (f.stopCode == 0) SETLU(fr, fr.errorUnit, "RESET");
-  } else {
-    writeListing(fr, f.lines);
-  }
-  if (f.stopCode != 0) PAGN2(fr, "WAIT", " ");
-  ENDPR(fr);
-  if (f.stopCode != 0) throw Stop{f.stopCode};
-  return true;
-}
-
 // ---------------------------------------------------------------- run string
+
+// The run-string keywords the program knows, each also known by its first two letters.
+const char* const kRunKeywords[] = {"OUTPUT", "ERROR", "INPUT", "THREADS", "MEMORY", "TILE", "BAND", "SYNC"};
 
 void RUNSTR(Frame& fr) {
   fr.runString.clear();
   for (size_t i = 1; i < fr.args.size() && fr.runString.size() < 10; ++i) {
     std::string p = fr.args[i].substr(0, 100);
     fr.runString.push_back(trimRight(p));
+  }
+  // The command line a person types: "TervalaGridCreate job.pcf" (with other parameters or
+  // not) names the command file when it is the only parameter without "=" and no INPUT= is given.
+  size_t positional = 0, at = 0;
+  bool inputGiven = false;
+  for (size_t i = 0; i < fr.runString.size(); ++i) {
+    const std::string& p = fr.runString[i];
+    const size_t eq = p.find('=');
+    if (eq == std::string::npos && !p.empty() && p[0] != '-') {
+      ++positional;
+      at = i;
+    } else if (eq != std::string::npos && eq > 0) {
+      const std::string name = upper(p.substr(0, eq));
+      inputGiven = inputGiven || name == "INPUT" || name == "IN";
+    }
+  }
+  const bool commandFileGiven = positional == 1 && !inputGiven;
+  if (commandFileGiven) fr.runString[at] = trimRight(("INPUT=" + fr.runString[at]).substr(0, 100));
+  // Parameters the program does not know change nothing; a batch log says so, since they are
+  // most often a slip (OUT=, a misspelled keyword).
+  for (size_t i = 1; i < fr.args.size(); ++i) {
+    const std::string& a = fr.args[i];
+    std::string what;
+    if (i > 10) {
+      what = "Run-string parameter " + a + " is beyond the tenth and is ignored.";
+    } else if (a.compare(0, 2, "--") == 0) {
+      what = "Option " + a + " is not known and is ignored (see --help).";
+    } else if (size_t eq = a.find('='); eq != std::string::npos && eq > 0) {
+      const std::string name = upper(a.substr(0, eq));
+      bool known = false;
+      for (const char* k : kRunKeywords) known = known || name == k || name == std::string(k).substr(0, 2);
+      if (!known) what = "Run-string parameter " + a + " is not known and is ignored (see --help).";
+    } else if (!(commandFileGiven && i == at + 1)) {
+      what = "Run-string parameter " + a + " is not known and is ignored (see --help).";
+    }
+    if (!what.empty()) echoMessages(fr, {"WARNING", what}, true);
   }
 }
 
@@ -137,10 +116,24 @@ void VERSION(Frame& fr, std::string_view family, std::string_view program, float
 
 namespace {
 
+// A monochrome text attribute (blink 128, background 16..112, intensity 8, colour 0..7) as
+// the foreground and background colours the window draws with.
+void splitAttribute(int& fg, int& bg) {
+  const int attribute = fg;
+  fg = attribute & 15;
+  bg = (attribute >> 4) & 7;
+}
+
+std::string systemMessage(int e) {
+  return std::strerror(e);
+}
+
 // The longest listing page DEVICE.CNF may ask for.
 constexpr int kMaxLinesPerPage = 10000;
 
-[[noreturn]] void stopOne() { throw Stop{1}; }
+[[noreturn]] void stopOne() {
+  throw Stop{1};
+}
 
 std::string findDeviceCnf(Frame& fr) {
   const std::string file = "DEVICE.CNF";
@@ -149,8 +142,9 @@ std::string findDeviceCnf(Frame& fr) {
   std::string dir = DIRPR(fr);
   if (dir.size() + 10 > 256) {
     fr.console.clear(fr.textBg);
-    for (const char* l : {"", " Module INTPR:", "  The length of the directory where the   program is started from is too great",
-                          "  for the variable where it must be stored.", " ", " WARN the administrator"}) {
+    for (const char* l :
+         {"", " Module INTPR:", "  The length of the directory where the   program is started from is too great",
+          "  for the variable where it must be stored.", " ", " WARN the administrator"}) {
       fr.console.screenLine(l);
     }
     stopOne();
@@ -181,6 +175,7 @@ void OUTPUT(Frame& fr, std::string name) {
       fr.console.screenLine(" Module OUTPUT error.");
       fr.console.screenLine(" Warn administrator.");
       fr.console.screenLine(" Error number : " + std::to_string(e));
+      echoMessages(fr, {"ERROR", "The listing " + name + " could not be opened: " + systemMessage(e)}, true);
       throw Stop{14};
     }
     fr.units.connectOutput(fr.listingUnit, name, std::move(f));
@@ -192,8 +187,10 @@ void OUTPUT(Frame& fr, std::string name) {
   if (OPDR(fr, "NEWPAGE", fr.configUnit, line, LineMode::NOCHNG)) {
     PARAM(fr, line, 2, item);
     std::string v = upper(item);
-    if (v == "NO") fr.pager.mode = "NO";
-    else if (v == "HEADER") fr.pager.mode = "HD";
+    if (v == "NO")
+      fr.pager.mode = "NO";
+    else if (v == "HEADER")
+      fr.pager.mode = "HD";
   }
   cnf->rewind();
   fr.pager.linesPerPage = 56;
@@ -201,20 +198,16 @@ void OUTPUT(Frame& fr, std::string name) {
   // Every page is filled to its length at the end of the run: a length of millions of lines
   // (a slip of the keyboard) would fill the disk with blank lines.
   if (fr.pager.linesPerPage > kMaxLinesPerPage) {
-    writeErrorUnit(fr, {"LINES in DEVICE.CNF not correct", "A page holds at most " + std::to_string(kMaxLinesPerPage) +
-                                                               " lines; " + std::to_string(fr.pager.linesPerPage) + " were asked for.",
+    writeErrorUnit(fr, {"LINES in DEVICE.CNF not correct",
+                        "A page holds at most " + std::to_string(kMaxLinesPerPage) + " lines; " +
+                            std::to_string(fr.pager.linesPerPage) + " were asked for.",
                         "The number of lines is set to default."});
     fr.pager.linesPerPage = 56;
   }
 }
 
 [[noreturn]] void errorFileFailure(Frame& fr, const std::string& what, int e) {
-  PAGN2(fr, "NEWLINE", what + fr.errorName);
-  PAGN2(fr, "NEWLINE", "Error number :" + listInt(e));
-  PAGN2(fr, "NEWLINE", "The program stops.");
-  PAGN2(fr, "WAIT", " ");
-  ENDPR(fr);
-  throw Stop{10};
+  fatalErrorBlock(fr, {what + fr.errorName, "Error number :" + listInt(e), "The program stops."}, 10);
 }
 
 void ERUNIT(Frame& fr) {
@@ -239,12 +232,7 @@ void ERUNIT(Frame& fr) {
 }
 
 [[noreturn]] void commandFileFailure(Frame& fr, const std::string& what, int e) {
-  PAGN2(fr, "NEWLINE", what + fr.commandName);
-  PAGN2(fr, "NEWLINE", "Error number :" + listInt(e));
-  PAGN2(fr, "NEWLINE", "The program stops.");
-  PAGN2(fr, "WAIT", " ");
-  ENDPR(fr);
-  throw Stop{10};
+  fatalErrorBlock(fr, {what + fr.commandName, "Error number :" + listInt(e), "The program stops."}, 10);
 }
 
 void INPUT(Frame& fr, std::string_view program) {
@@ -257,15 +245,17 @@ void INPUT(Frame& fr, std::string_view program) {
     std::string path = resolveInputName(name);
     TextLines records;
     if (!fileExists(path)) {
+      // A misspelled name must not leave an empty command file behind: nothing is created and
+      // the run reads no commands.
       writeErrorUnit(fr, {" ", "REMARK", "~~~~~~", "Command file " + name + " is not available.",
-                          "The file is created and left empty.", "This situation may cause an error in the program.",
-                          " "});
-      int e = createEmptyFile(nativeName(name));
-      if (e != 0) commandFileFailure(fr, "Error when opening commandfile ", e);
+                          "The file is not created; the run reads no commands.",
+                          "This situation may cause an error in the program.", " "});
     } else {
       bool openFailed = false;
       int e = readTextLines(path, records, openFailed);
-      if (e != 0) commandFileFailure(fr, openFailed ? "Error when opening commandfile " : "Error in reading from commandfile ", e);
+      if (e != 0)
+        commandFileFailure(fr, openFailed ? "Error when opening commandfile " : "Error in reading from commandfile ",
+                           e);
       if (records.size() == 0) {
         writeErrorUnit(fr, {"  ", "REMARK", "~~~~~~", "The commandfile " + name + " is empty.",
                             "This situation may cause an error in the program.", " "});
@@ -303,10 +293,15 @@ void INITPR(Frame& fr, std::string_view family, std::string_view program, float 
   std::string cnf = findDeviceCnf(fr);
   if (cnf.empty()) {
     for (const char* l : {"", "", "", " There is no configuration file DEVICE.CNF found.",
-                          " It is obligatory and should reside in the work-", " directory or in the VESKPC home directory.",
-                          "", "  Press any key to continue", "", ""}) {
+                          " It is obligatory and should reside in the work-",
+                          " directory or in the VESKPC home directory.", "", "  Press any key to continue", "", ""}) {
       fr.console.screenLine(l);
     }
+    echoMessages(fr,
+                 {"ERROR", "There is no configuration file DEVICE.CNF found.",
+                  "It is obligatory and should reside in the work directory, in the program's",
+                  "directory or in a directory of the VESKPC list."},
+                 true);
     TIMOUT(fr, 0, 0, 100, 0);
     stopOne();
   }
@@ -320,6 +315,7 @@ void INITPR(Frame& fr, std::string_view family, std::string_view program, float 
     if (e != 0) {
       fr.console.screenLine(" The configuration file " + cnf + " could not be read.");
       fr.console.screenLine(" Error number : " + std::to_string(e));
+      echoMessages(fr, {"ERROR", "The configuration file " + cnf + " could not be read: " + systemMessage(e)}, true);
       stopOne();
     }
     fr.units.connectInput(fr.configUnit, cnf, std::move(records));
@@ -355,6 +351,11 @@ void INITPR(Frame& fr, std::string_view family, std::string_view program, float 
         if (ZOEK(fr, "PRINT-LINE")) ATTRIB(fr, fr.block.currentLine(), fr.textFg);
         fr.block.restart = true;
         if (ZOEK(fr, "PRINT-HEAD")) ATTRIB(fr, fr.block.currentLine(), fr.headFg);
+        // The words give a text attribute (REVERSE is dark on light, NORMAL light on dark,
+        // HIGHINTENSITY bright), not a colour number: its low four bits are the text colour
+        // and the next three the background, so reverse video does not draw black on black.
+        splitAttribute(fr.textFg, fr.textBg);
+        splitAttribute(fr.headFg, fr.headBg);
       }
     }
   }
@@ -369,8 +370,9 @@ void INITPR(Frame& fr, std::string_view family, std::string_view program, float 
     NAMEDV(fr, line, "LOW", "R4", fr.low);
     NAMEDV(fr, line, "HIGH", "R4", fr.high);
     if (!(fr.high > fr.low)) {
-      writeErrorUnit(fr, {"LIMITS in DEVICE.CNF not correct", "The resulting lower limit is higher then the lower limit.",
-                          "The limits are set to default."});
+      writeErrorUnit(fr,
+                     {"LIMITS in DEVICE.CNF not correct", "The resulting lower limit is higher then the lower limit.",
+                      "The limits are set to default."});
       fr.low = -1.0e9f;
       fr.high = 1.0e9f;
     }
@@ -426,6 +428,34 @@ void INITPR(Frame& fr, std::string_view family, std::string_view program, float 
   std::string threads;
   if (RUNPRM(fr, "THREADS", 2, threads)) UNFORM(fr, "THREADS," + threads, 2, "I4", fr.threads);
   if (fr.threads < 0) fr.threads = 0;
+  // The memory bound: a MEMORY line, beaten by MEMORY= (ME=) in the run string; BAND= and
+  // TILE= only in the run string. The driver checks them.
+  in->rewind();
+  fr.memoryMiB = 0.0;
+  fr.memoryText.clear();
+  if (OPDR(fr, "MEMORY", fr.configUnit, line, LineMode::NOCHNG)) PARAM(fr, line, 2, fr.memoryText);
+  std::string memory;
+  if (RUNPRM(fr, "MEMORY", 0, memory)) fr.memoryText = trimmed(memory);
+  if (!fr.memoryText.empty() && !parseFortranReal(fr.memoryText, fr.memoryMiB)) fr.memoryMiB = -1.0;
+  std::string band;
+  fr.bandRows = 0;
+  if (RUNPRM(fr, "BAND", 0, band)) {
+    int64_t rows = 0;
+    fr.bandRows =
+        parseFortranInteger(trimmed(band), rows) && rows > 0 && rows <= INT32_MAX ? static_cast<int32_t>(rows) : -1;
+  }
+  fr.tileText.clear();
+  if (RUNPRM(fr, "TILE", 0, fr.tileText)) fr.tileText = trimmed(fr.tileText);
+  // Outputs forced to the disk before the run reports success: a SYNC line, beaten by SYNC=
+  // (SY=) in the run string.
+  in->rewind();
+  fr.syncOutputs = false;
+  if (OPDR(fr, "SYNC", fr.configUnit, line, LineMode::NOCHNG)) {
+    std::string item;
+    fr.syncOutputs = PARAM(fr, line, 2, item) > 0 && upper(item) == "YES";
+  }
+  std::string sync;
+  if (RUNPRM(fr, "SYNC", 2, sync)) fr.syncOutputs = upper(sync) == "YES";
   // 15.
   in->rewind();
   fr.plotter.clear();
@@ -437,8 +467,9 @@ void ENDPR(Frame& fr) {
   fr.ended = true;
   PagerState& p = fr.pager;
   if (TextOutputFile* out = fr.units.output(p.unit)) {
-    // A page is only completed when one was started.
-    if (!p.headerPending) {
+    // A page is completed when one was started, and always after a switch back from the
+    // error unit; a listing with nothing on its page gets no blank page.
+    if (!p.headerPending || p.afterReset) {
       if (p.mode == "YE") {
         while (p.lineCounter < p.linesPerPage) {
           out->writeLine(std::string());

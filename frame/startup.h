@@ -1,10 +1,11 @@
 #pragma once
-// Start-up and shutdown of a run, the run string, and the message helpers every Part uses.
+// Start-up and shutdown of a run and the run string.
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "frame/frame.h"
+#include "frame/messages.h"
 
 namespace frame {
 
@@ -18,24 +19,5 @@ void RUNSTR(Frame& fr);
 bool RUNPRM(Frame& fr, std::string_view keyword, int n, std::string& value);
 bool PARCHR(Frame& fr, std::string_view keyword, int n, std::string& value, size_t maxLength);
 void VERSION(Frame& fr, std::string_view family, std::string_view program, float bannerTime);
-
-// Lines through the pager to the error unit: SETLU SET, the lines, SETLU RESET.
-void writeErrorUnit(Frame& fr, const std::vector<std::string>& lines);
-// Lines through the pager to the listing as it stands.
-void writeListing(Frame& fr, const std::vector<std::string>& lines);
-// List-directed lines written straight to the error unit.
-void writeErrorDirect(Frame& fr, const std::vector<std::string>& lines);
-// The fatal path: the lines to the error unit, WAIT, ENDPR, and the stop.
-[[noreturn]] void fatalErrorBlock(Frame& fr, const std::vector<std::string>& lines, int code);
-// Reports a Failure caught from the cell loop: its lines, ENDPR, then the stop (or false
-// for the error flag, which the caller returns).
-bool reportFailure(Frame& fr, const Failure& f);
-// The standard error block heading: " ", " ERROR", " *****", " ".
-std::vector<std::string> errorHeading();
-// A run that cannot go on: the error heading and the message to the error unit, then ENDPR.
-// Returns true, the error flag the caller hands back.
-bool endWithError(Frame& fr, const std::vector<std::string>& message);
-// The same, written to the listing as it stands.
-bool endWithListedError(Frame& fr, const std::vector<std::string>& message);
 
 }  // namespace frame

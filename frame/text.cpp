@@ -1,7 +1,7 @@
 #include "frame/text.h"
 
-#include <charconv>
 #include <cfloat>
+#include <charconv>
 #include <cmath>
 #include <vector>
 
@@ -118,8 +118,7 @@ namespace {
 
 }  // namespace
 
-int PARAM(Frame& fr, std::string_view line, int n, std::string& result, std::string_view separator,
-          int resultLength) {
+int PARAM(Frame& fr, std::string_view line, int n, std::string& result, std::string_view separator, int resultLength) {
   // 1. The separator argument.
   if (separator.empty()) {
     paramProgrammingError(fr, {" Error in programming.", " The last parameter when calling PARAM has no length.",
@@ -147,8 +146,8 @@ int PARAM(Frame& fr, std::string_view line, int n, std::string& result, std::str
   int ticks = 0;
   for (char c : line) ticks += c == '`';
   if (ticks % 2 != 0) {
-    writeErrorDirect(fr, {" The number of string indicators (`) must be", " even in a string.", " STRING :", " ********",
-                          " " + std::string(line), " ********"});
+    writeErrorDirect(fr, {" The number of string indicators (`) must be", " even in a string.",
+                          " STRING :", " ********", " " + std::string(line), " ********"});
     ENDPR(fr);
     throw Stop{1};
   }
@@ -197,12 +196,12 @@ int PARAM(Frame& fr, std::string_view line, int n, std::string& result, std::str
   if (static_cast<int>(item.size()) > resultLength) {
     std::string sepText(separator.substr(0, 1));
     sepText += keepName ? "=" : " ";
-    writeErrorDirect(fr, {" ", " The parameter-string that is found is greater than the available string",
-                          " length which is " + fmtI(resultLength, 3, 3),
-                          " A possible solution is to shorten the parameter string.",
-                          " If this is not in accordance with the  manual than Warn the Administrator.", " ",
-                          " String with the parameter :", " +++++", " " + std::string(line), " +++++", " ",
-                          " Search for the " + fmtI(n, 2, 2) + "-th parameter.", " Separation sign : " + sepText});
+    writeErrorDirect(
+        fr, {" ", " The parameter-string that is found is greater than the available string",
+             " length which is " + fmtI(resultLength, 3, 3), " A possible solution is to shorten the parameter string.",
+             " If this is not in accordance with the  manual than Warn the Administrator.", " ",
+             " String with the parameter :", " +++++", " " + std::string(line), " +++++", " ",
+             " Search for the " + fmtI(n, 2, 2) + "-th parameter.", " Separation sign : " + sepText});
     ENDPR(fr);
     throw Stop{1};
   }
@@ -389,17 +388,12 @@ namespace {
                                     "parameter string found : " + item,
                                     " ",
                                     "The program will stop"};
-  SETLU(fr, fr.errorUnit, "SET");
-  for (const auto& l : lines) PAGN2(fr, "NEWLINE", l);
-  PAGN2(fr, "WAIT", " ");
-  ENDPR(fr);
-  throw Stop{1};
+  fatalErrorBlock(fr, lines, 1);
 }
 
 // Converts item n whatever the caller's storage; the type code decides the conversion.
 template <typename T>
-void unformAny(Frame& fr, std::string_view line, int n, std::string_view type, T& value,
-               std::string_view separator) {
+void unformAny(Frame& fr, std::string_view line, int n, std::string_view type, T& value, std::string_view separator) {
   std::string item;
   if (PARAM(fr, line, n, item, separator, 80) <= 0) return;
   bool ok = false;
@@ -431,12 +425,10 @@ void UNFORM(Frame& fr, std::string_view line, int n, std::string_view type, int3
             std::string_view separator) {
   unformAny(fr, line, n, type, value, separator);
 }
-void UNFORM(Frame& fr, std::string_view line, int n, std::string_view type, float& value,
-            std::string_view separator) {
+void UNFORM(Frame& fr, std::string_view line, int n, std::string_view type, float& value, std::string_view separator) {
   unformAny(fr, line, n, type, value, separator);
 }
-void UNFORM(Frame& fr, std::string_view line, int n, std::string_view type, double& value,
-            std::string_view separator) {
+void UNFORM(Frame& fr, std::string_view line, int n, std::string_view type, double& value, std::string_view separator) {
   unformAny(fr, line, n, type, value, separator);
 }
 

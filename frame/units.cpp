@@ -22,6 +22,14 @@ bool UnitTable::LUCONN(const std::string& name, int& unit) const {
       return true;
     }
   }
+  // Another spelling of a connected file ("./run.out", a path through another folder) is
+  // the same file: one file is one stream.
+  for (const auto& [u, e] : units_) {
+    if (!e.name.empty() && sameFile(nativeName(trimRight(e.name)), nativeName(n))) {
+      unit = u;
+      return true;
+    }
+  }
   return false;
 }
 
@@ -60,7 +68,9 @@ void UnitTable::connectName(int unit, const std::string& name) {
   e.name = name;
 }
 
-void UnitTable::close(int unit) { units_.erase(unit); }
+void UnitTable::close(int unit) {
+  units_.erase(unit);
+}
 
 void UnitTable::flushAll() {
   for (auto& [u, e] : units_) {

@@ -1,6 +1,7 @@
 #pragma once
 // Fortran-style unit numbers: each open file is known by a number. The listing, error and
 // command roles and the rule that data files take the first free number from 100 follow it.
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
@@ -25,12 +26,22 @@ class TextInputUnit {
     if (pos_ > 0) --pos_;
   }
   size_t position() const { return pos_; }
+  // Marks the record returned last as used by a step; the run names the command-file lines
+  // that no step used.
+  void markLast() { mark(pos_ - 1); }
+  void mark(size_t record) {
+    if (record >= lines_.size()) return;
+    if (used_.size() < lines_.size()) used_.resize(lines_.size(), 0);
+    used_[record] = 1;
+  }
+  bool used(size_t record) const { return record < used_.size() && used_[record] != 0; }
   void setPosition(size_t p) { pos_ = p < lines_.size() ? p : lines_.size(); }
   const TextLines& lines() const { return lines_; }
 
  private:
   TextLines lines_;
   size_t pos_ = 0;
+  std::vector<uint8_t> used_;
 };
 
 struct UnitEntry {

@@ -224,11 +224,15 @@ bool readGdalStructureFile(frame::Frame& fr, Structure& s, const std::string& ty
   return false;
 }
 
+std::string geoTiffName(const std::string& name) {
+  const size_t dot = name.rfind('.');
+  if (hasExtension(name) && frame::upper(name.substr(dot + 1)) == "TIFF") return name;
+  return frame::GUMEXT(name, "TIF");
+}
+
 bool writeGeoTiff(frame::Frame& fr, const Structure& s, const std::string& name, bool cloudOptimized) {
   const GridDescription& g = s.grid;
-  std::string tifName = name;
-  const size_t dot = name.rfind('.');
-  if (!(hasExtension(name) && frame::upper(name.substr(dot + 1)) == "TIFF")) tifName = frame::GUMEXT(name, "TIF");
+  const std::string tifName = geoTiffName(name);
   gdalroom::TiffLayout layout;
   layout.ncols = g.ncols;
   layout.nrows = g.nrows;

@@ -37,6 +37,9 @@ bool readGdalGridSet(frame::Frame& fr, const Structure& s, GridSets& g, GridDesc
 bool readGdalStructureFile(frame::Frame& fr, Structure& s, const std::string& type, const std::string& name,
                            const std::string& fileLine, double& cellsize);
 
+// The name of a GeoTIFF output: the extension becomes TIF unless it is TIF or TIFF already.
+std::string geoTiffName(const std::string& name);
+
 // Writes the structure as a GeoTIFF (cloudOptimized: a Cloud-Optimized GeoTIFF) under name,
 // whose extension becomes TIF unless it is TIF or TIFF already. Returns err.
 bool writeGeoTiff(frame::Frame& fr, const Structure& s, const std::string& name, bool cloudOptimized);

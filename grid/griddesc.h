@@ -7,7 +7,8 @@
 namespace grid {
 
 // Column 1 is the westernmost column and row 1 the southernmost row. Values are stored
-// column-fastest: cell (c, r) at (r-1)*ncols + (c-1), so a row is contiguous.
+// column-fastest: cell (c, r) at (r-rowLow)*ncols + (c-1), so a row is contiguous. A grid held
+// whole has rowLow 1; a run in bands holds only the rows rowLow.. of the band in `values`.
 struct GridDescription {
   std::string valuesType = "POINT";  // "POINT" (cell middles) or "CELL " (whole cells)
   std::string gridKind = "BASIC";    // "BASIC" regular grid, "AXIS " explicit axes
@@ -20,6 +21,7 @@ struct GridDescription {
   bool sameGeometry = false;
   std::vector<float> xAxis, yAxis;   // ncols+1 and nrows+1 boundaries of an AXIS grid
   std::vector<float> values;
+  int32_t rowLow = 1;  // the southernmost row held in values
 
   // The texts hold one of a few words; their first letters tell them apart.
   bool cellValues() const { return valuesType[0] == 'C'; }
@@ -27,7 +29,7 @@ struct GridDescription {
   bool basicGrid() const { return gridKind[0] == 'B'; }
 
   size_t index(int32_t c, int32_t r) const {
-    return static_cast<size_t>(r - 1) * static_cast<size_t>(ncols) + static_cast<size_t>(c - 1);
+    return static_cast<size_t>(r - rowLow) * static_cast<size_t>(ncols) + static_cast<size_t>(c - 1);
   }
   float at(int32_t c, int32_t r) const { return values[index(c, r)]; }
   float& at(int32_t c, int32_t r) { return values[index(c, r)]; }
@@ -41,6 +43,11 @@ struct Structure {
   float nodataOut = -999.999f;       // the no-data value written
   std::string fileType;              // "BIL", "ASC", "TIF" or "GDAL" when a FILE line was given
   std::string crsWkt;                // the coordinate reference system (WKT); empty when unknown
+  // Whether values and assignMask hold every row. When they do not, the cell loop holds one
+  // band of rows at a time (grid.rowLow and up) and applies the polygon sets to each band.
+  bool whole = true;
+  int32_t tileNumber = 0, tileCount = 0;  // TILE=k/n: this run computes tile k of n; 0: all
+  uint64_t memoryBound = 0;               // bytes the grids may take; 0: no bound known
 };
 
 // The header of a band-interleaved-by-line raster, with its "not given" marks.

@@ -1,9 +1,12 @@
 #include "grid/gridsets.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <limits>
+#include <memory>
 #include <new>
 
 #include "frame/files.h"
@@ -50,7 +53,7 @@ class ListReader {
     const char* b = token.data();
     const char* e = b + token.size();
     auto r = std::from_chars(b, e, v);
-    if (r.ec == std::errc() && r.ptr == e && std::isfinite(v)) return Result::Value;
+    if (r.ec == std::errc() && r.ptr == e) return Result::Value;
     size_t star = token.find('*');
     if (star != std::string::npos) {
       int64_t count = 0;
@@ -181,6 +184,7 @@ bool HANDLETERVALAGRID(frame::Frame& fr, const Structure& s, GridSets& g, const 
   g.descriptions.emplace_back();
   g.sets.push_back(GridSet{"RECTANGULAR", static_cast<int>(g.descriptions.size()) - 1});
   GridDescription& d = g.descriptions.back();
+  g.sources.resize(g.descriptions.size());
   // 5.
   // Item 5 is the priority unless it is a named item (#VALUES=, or BAND= of a GDAL raster).
   if (PARWHERE("#VALUES", line) != 5) {
@@ -197,6 +201,7 @@ bool HANDLETERVALAGRID(frame::Frame& fr, const Structure& s, GridSets& g, const 
 
   std::string dataName;
   bool bil16 = false;
+  bool nanNodata = false;
   ListReader asc;
   frame::BinaryInputFile bin;
   if (type == "ASC") {
@@ -216,7 +221,7 @@ bool HANDLETERVALAGRID(frame::Frame& fr, const Structure& s, GridSets& g, const 
     AscHeaderResult r = readAscHeader(fr, head, h);
     if (r != AscHeaderResult::Ok) {
       fr.units.close(unit);
-      return frame::endWithListedError(fr, ascHeaderMessage(r, "Tervala file " + dataName));
+      return frame::endWithListedError(fr, ascHeaderMessage(r, "Tervala file " + dataName, h));
     }
     asc.skipLines(6);
     d.ncols = h.ncols;
@@ -225,6 +230,12 @@ bool HANDLETERVALAGRID(frame::Frame& fr, const Structure& s, GridSets& g, const 
     d.yll = h.yll;
     d.dx = d.dy = h.cellsize;
     d.nodata = h.nodata;
+    // A NaN nodata_value (GDAL's for float grids) marks the NaN cells as missing values: they
+    // are read as a number no cell holds, since NaN equals nothing.
+    if (std::isnan(d.nodata)) {
+      nanNodata = true;
+      d.nodata = std::numeric_limits<float>::lowest();
+    }
     d.gridKind = "BASIC";
     g.sixteenBit = false;
   } else {
@@ -282,10 +293,23 @@ bool HANDLETERVALAGRID(frame::Frame& fr, const Structure& s, GridSets& g, const 
   // 8.
   d.sameGeometry = EQUALSBASICSTRUCTURE(s, d);
   d.valuesType = values == "CELL" ? "CELL " : "POINT";
-  // 9.
+  // 9. The values are held whole when the run keeps them; otherwise every row is still read
+  // and checked here, and the cell loop reads the rows again band by band.
   const uint64_t cells = static_cast<uint64_t>(d.ncols) * static_cast<uint64_t>(d.nrows);
+  GridSource& src = g.sources.back();
+  src.asc = type == "ASC";
+  src.sixteenBit = bil16;
+  src.dataName = dataName;
+  src.path = frame::resolveInputName(dataName);
+  src.kept = g.keptBytes + 4 * cells <= g.keepLimit;
+  std::vector<float> scratch;
   try {
-    d.values.resize(cells);
+    if (src.kept) {
+      d.values.resize(cells);
+      g.keptBytes += 4 * cells;
+    } else {
+      scratch.resize(static_cast<size_t>(d.ncols));
+    }
   } catch (const std::bad_alloc&) {
     fr.units.close(unit);
     return frame::endWithListedError(fr, {" The Tervala file " + dataName + " of " + std::to_string(d.ncols) +
@@ -299,12 +323,16 @@ bool HANDLETERVALAGRID(frame::Frame& fr, const Structure& s, GridSets& g, const 
   std::vector<unsigned char> raw(nc * (bil16 ? 2 : 4));
   std::string token;
   for (int32_t r = d.nrows; r >= 1; --r) {
-    float* row = d.values.data() + d.index(1, r);
+    float* row = src.kept ? d.values.data() + d.index(1, r) : scratch.data();
     if (type == "ASC") {
       for (size_t c = 0; c < nc; ++c) {
         ListReader::Result res = asc.next(row[c], token);
         if (res == ListReader::Result::Value) {
           if (std::isfinite(row[c])) continue;
+          if (nanNodata && std::isnan(row[c])) {
+            row[c] = d.nodata;
+            continue;
+          }
           res = ListReader::Result::Bad;
         }
         fr.units.close(unit);
@@ -336,7 +364,8 @@ bool HANDLETERVALAGRID(frame::Frame& fr, const Structure& s, GridSets& g, const 
       } else {
         for (size_t c = 0; c < nc; ++c) {
           const uint32_t bits = static_cast<uint32_t>(raw[4 * c]) | (static_cast<uint32_t>(raw[4 * c + 1]) << 8) |
-                                (static_cast<uint32_t>(raw[4 * c + 2]) << 16) | (static_cast<uint32_t>(raw[4 * c + 3]) << 24);
+                                (static_cast<uint32_t>(raw[4 * c + 2]) << 16) |
+                                (static_cast<uint32_t>(raw[4 * c + 3]) << 24);
           float v;
           std::memcpy(&v, &bits, 4);
           if (!std::isfinite(v)) {
@@ -363,6 +392,87 @@ bool HANDLETERVALAGRID(frame::Frame& fr, const Structure& s, GridSets& g, const 
   }
   // 13.
   fr.units.close(unit);
+  return false;
+}
+
+// The reader of a grid that is read again band by band: an ASC file goes on from the row where
+// the last band ended (it is stored north first), a BIL file seeks to each row.
+struct RowStream {
+  std::unique_ptr<ListReader> asc;
+  frame::BinaryInputFile bin;
+  int32_t next = 0;  // ASC: the row the file gives next
+  std::vector<unsigned char> raw;
+  std::vector<float> held;
+};
+
+bool loadGridRows(frame::Frame& fr, GridSets& g, int description, int32_t lo, int32_t hi) {
+  GridDescription& d = g.descriptions[static_cast<size_t>(description)];
+  GridSource& src = g.sources[static_cast<size_t>(description)];
+  if (src.kept || lo > hi) return false;
+  const size_t nc = static_cast<size_t>(d.ncols);
+  auto failed = [&](int32_t r) {
+    return frame::endWithListedError(fr, {" The Tervala file " + src.dataName + " could not be read again at row " +
+                                              std::to_string(d.nrows - r + 1) + ":",
+                                          " it was changed or removed during the run."});
+  };
+  auto openAsc = [&](RowStream& st) {
+    st.asc = std::make_unique<ListReader>();
+    if (st.asc->open(src.path) != 0 || !st.asc->skipLines(6)) return false;
+    st.next = d.nrows;
+    return true;
+  };
+  if (!src.stream) {
+    auto st = std::make_shared<RowStream>();
+    const bool ok = src.asc ? openAsc(*st) : st->bin.open(src.path) == 0;
+    if (!ok) return failed(hi);
+    st->raw.resize(nc * (src.sixteenBit ? 2 : 4));
+    src.stream = st;
+  }
+  RowStream& st = *src.stream;
+  // The rows held before that the new window holds too are kept.
+  st.held.swap(d.values);
+  const int32_t heldLo = d.rowLow;
+  const int32_t heldHi = nc == 0 ? heldLo - 1 : heldLo + static_cast<int32_t>(st.held.size() / nc) - 1;
+  try {
+    d.values.assign(static_cast<size_t>(hi - lo + 1) * nc, 0.0f);
+  } catch (const std::bad_alloc&) {
+    return frame::endWithListedError(fr, {" The rows " + std::to_string(lo) + " to " + std::to_string(hi) +
+                                          " of the Tervala file " + src.dataName + " do not fit in memory."});
+  }
+  d.rowLow = lo;
+  std::string token;
+  for (int32_t r = hi; r >= lo; --r) {
+    float* row = d.values.data() + d.index(1, r);
+    if (r >= heldLo && r <= heldHi) {
+      std::copy_n(st.held.data() + static_cast<size_t>(r - heldLo) * nc, nc, row);
+      continue;
+    }
+    if (src.asc) {
+      if (st.next < r && !openAsc(st)) return failed(r);  // asked for a row passed already
+      for (; st.next >= r; --st.next) {
+        for (size_t c = 0; c < nc; ++c) {
+          float v = 0.0f;
+          if (st.asc->next(v, token) != ListReader::Result::Value) return failed(st.next);
+          if (st.next == r) row[c] = v;
+        }
+      }
+      continue;
+    }
+    const uint64_t at = static_cast<uint64_t>(d.nrows - r) * st.raw.size();
+    if (!st.bin.seek(at) || !st.bin.read(st.raw.data(), st.raw.size())) return failed(r);
+    const unsigned char* raw = st.raw.data();
+    for (size_t c = 0; c < nc; ++c) {
+      if (src.sixteenBit) {
+        row[c] = static_cast<float>(static_cast<int16_t>(raw[2 * c] | (raw[2 * c + 1] << 8)));
+      } else {
+        const uint32_t bits = static_cast<uint32_t>(raw[4 * c]) | (static_cast<uint32_t>(raw[4 * c + 1]) << 8) |
+                              (static_cast<uint32_t>(raw[4 * c + 2]) << 16) |
+                              (static_cast<uint32_t>(raw[4 * c + 3]) << 24);
+        std::memcpy(&row[c], &bits, 4);
+      }
+    }
+  }
+  std::vector<float>().swap(st.held);
   return false;
 }
 

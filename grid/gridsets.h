@@ -1,5 +1,7 @@
 #pragma once
 // Grid input sets: the rasters of the TERVALAGRID lines.
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,11 +16,31 @@ struct GridSet {
   int description = 0;  // index into GridSets::descriptions
 };
 
+// Where the values of a grid are read again when the run does not keep them: the cell loop
+// asks for the rows each band of the structure needs, north to south.
+struct RowStream;
+struct GridSource {
+  bool kept = true;  // the values are held whole
+  bool asc = false;  // ASC (read on from where the last band ended) or BIL (by seeking)
+  bool sixteenBit = false;
+  std::string path, dataName;
+  std::shared_ptr<RowStream> stream;  // opened at the first band
+};
+
 struct GridSets {
   std::vector<GridSet> sets;
   std::vector<GridDescription> descriptions;
+  std::vector<GridSource> sources;  // one per description
   bool sixteenBit = false;  // the last BIL raster read had 16 bits per value
+  // Bytes of values the sets may hold whole, all together; beyond it a set is checked as it is
+  // read and read again in bands of rows. keptBytes counts what is held.
+  uint64_t keepLimit = UINT64_MAX;
+  uint64_t keptBytes = 0;
 };
+
+// Holds rows lo..hi (lo <= hi) of a grid that is not kept whole in its values, reading what the
+// rows held before do not give; rows are asked for north to south. Returns err.
+bool loadGridRows(frame::Frame& fr, GridSets& g, int description, int32_t lo, int32_t hi);
 
 // HANDLETERVALAGRID: reads one TERVALAGRID line and its raster. Returns err.
 bool HANDLETERVALAGRID(frame::Frame& fr, const Structure& s, GridSets& g, const std::string& runMethod,

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <limits>
 #include <new>
 
 #include "frame/cmdfile.h"
@@ -16,6 +17,41 @@
 #include "grid/general.h"
 
 namespace grid {
+
+bool holdStructureRows(Structure& s, int32_t lo, int32_t hi) {
+  GridDescription& g = s.grid;
+  const uint64_t cells = hi >= lo ? static_cast<uint64_t>(hi - lo + 1) * static_cast<uint64_t>(g.ncols) : 0;
+  try {
+    g.values.assign(cells, g.nodata);
+    s.assignMask.assign(cells, 1);
+  } catch (const std::bad_alloc&) {
+    g.values = std::vector<float>();
+    s.assignMask = std::vector<uint8_t>();
+    return false;
+  }
+  g.rowLow = lo;
+  return true;
+}
+
+void tileRows(int32_t nrows, int32_t k, int32_t n, int32_t& top, int32_t& bottom) {
+  // Counted from the north: tile k holds the rows a+1..b.
+  const int64_t a = static_cast<int64_t>(k - 1) * nrows / n, b = static_cast<int64_t>(k) * nrows / n;
+  top = nrows - static_cast<int32_t>(a);
+  bottom = nrows - static_cast<int32_t>(b) + 1;
+}
+
+std::vector<std::string> memoryAdvice(const frame::Frame& fr, const Structure& s) {
+  const std::string mib = std::to_string(s.memoryBound / 1048576u);
+  if (!fr.memoryText.empty()) {
+    return {" The memory bound is MEMORY=" + fr.memoryText + " MiB (DEVICE.CNF or the run string).",
+            " With a bound below what the run needs it is computed in bands of rows; the bound itself",
+            " must fit in the memory this machine can give."};
+  }
+  return {" No MEMORY bound was given; this machine had " + mib + " MiB available.",
+          " Give MEMORY=n (MiB) in the run string or a MEMORY,n line in DEVICE.CNF to compute",
+          " the run in bands of rows within n MiB."};
+}
+
 AscHeaderResult readAscHeader(frame::Frame& fr, const std::vector<std::string>& records, AscHeader& h) {
   if (records.size() < 6) return AscHeaderResult::TooShort;
   std::string line[6];
@@ -24,6 +60,20 @@ AscHeaderResult readAscHeader(frame::Frame& fr, const std::vector<std::string>& 
     SETSEPARATOR(line[i], ',');
     char c = line[i].empty() ? ' ' : line[i][0];
     if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))) return AscHeaderResult::NotSixLines;
+  }
+  // Each number is checked first, so that a damaged header names its file instead of
+  // stopping in the conversion.
+  std::string item;
+  for (int i = 0; i < 6; ++i) {
+    frame::PARAM(fr, line[i], 2, item);
+    if (i == 5 && frame::upper(item) == "NAN") continue;
+    int64_t n = 0;
+    float v = 0;
+    const bool ok = i < 2 ? frame::parseFortranInteger(item, n) : frame::parseFortranReal(item, v);
+    if (!ok) {
+      h.badLine = frame::trimRight(records[static_cast<size_t>(i)]);
+      return AscHeaderResult::NotANumber;
+    }
   }
   frame::UNFORM(fr, line[0], 2, "I4", h.ncols);
   frame::UNFORM(fr, line[1], 2, "I4", h.nrows);
@@ -37,12 +87,19 @@ AscHeaderResult readAscHeader(frame::Frame& fr, const std::vector<std::string>& 
   frame::UNFORM(fr, line[4], 2, "R4", h.cellsize);
   if (h.xCentre) h.xll = h.xll - 0.5f * h.cellsize;
   if (h.yCentre) h.yll = h.yll - 0.5f * h.cellsize;
-  frame::UNFORM(fr, line[5], 2, "R4", h.nodata);
+  frame::PARAM(fr, line[5], 2, item);
+  if (frame::upper(item) == "NAN") {
+    h.nodata = std::numeric_limits<float>::quiet_NaN();
+  } else {
+    frame::UNFORM(fr, line[5], 2, "R4", h.nodata);
+  }
   return AscHeaderResult::Ok;
 }
 
-std::vector<std::string> ascHeaderMessage(AscHeaderResult r, const std::string& what) {
+std::vector<std::string> ascHeaderMessage(AscHeaderResult r, const std::string& what, const AscHeader& h) {
   if (r == AscHeaderResult::TooShort) return {" The " + what + " ends before its six header lines."};
+  if (r == AscHeaderResult::NotANumber)
+    return {" The header of the " + what + " holds a line whose value is not a number:", " " + h.badLine};
   return {" The header of the " + what + " must have six lines:",
           " ncols, nrows, xllcorner, yllcorner, cellsize and nodata_value."};
 }
@@ -116,7 +173,7 @@ bool GETTERVALAGRIDSTRUCTURE(frame::Frame& fr, Structure& s) {
       AscHeaderResult r = readAscHeader(fr, records, h);
       if (r != AscHeaderResult::Ok) {
         fr.units.close(unit);
-        return frame::endWithListedError(fr, ascHeaderMessage(r, "structure file " + ascName));
+        return frame::endWithListedError(fr, ascHeaderMessage(r, "structure file " + ascName, h));
       }
       fr.units.close(unit);
       g.ncols = h.ncols;
@@ -139,13 +196,30 @@ bool GETTERVALAGRIDSTRUCTURE(frame::Frame& fr, Structure& s) {
     }
     const std::string line = fr.block.currentLine();
     switch (k) {
-      case 0: frame::UNFORM(fr, line, 2, "I4", g.ncols); break;
-      case 1: frame::UNFORM(fr, line, 2, "I4", g.nrows); break;
-      case 2: frame::UNFORM(fr, line, 2, "R4", g.xll); break;
-      case 3: frame::UNFORM(fr, line, 2, "R4", g.yll); break;
-      case 4: frame::UNFORM(fr, line, 2, "R4", cellsize); break;
-      case 5: frame::UNFORM(fr, line, 2, "R4", g.nodata); break;
+      case 0:
+        frame::UNFORM(fr, line, 2, "I4", g.ncols);
+        break;
+      case 1:
+        frame::UNFORM(fr, line, 2, "I4", g.nrows);
+        break;
+      case 2:
+        frame::UNFORM(fr, line, 2, "R4", g.xll);
+        break;
+      case 3:
+        frame::UNFORM(fr, line, 2, "R4", g.yll);
+        break;
+      case 4:
+        frame::UNFORM(fr, line, 2, "R4", cellsize);
+        break;
+      case 5:
+        frame::UNFORM(fr, line, 2, "R4", g.nodata);
+        break;
     }
+  }
+  // A NaN NODATA (from an ASC header) equals no value, not even itself: the output needs a number.
+  if (std::isnan(g.nodata)) {
+    return frame::endWithListedError(fr, {" The NODATA value of the structure is not a number (NaN).",
+                                          " Give a NODATA line in the STRUCTURE block."});
   }
   // 8.
   s.nodataOut = g.nodata;
@@ -188,15 +262,41 @@ bool GETTERVALAGRIDSTRUCTURE(frame::Frame& fr, Structure& s) {
   if (g.ncols < 0) g.ncols = 0;
   if (g.nrows < 0) g.nrows = 0;
   const uint64_t cells = static_cast<uint64_t>(g.ncols) * static_cast<uint64_t>(g.nrows);
-  try {
-    g.values.assign(cells, g.nodata);
-    s.assignMask.assign(cells, 1);
-  } catch (const std::bad_alloc&) {
-    g.values = std::vector<float>();
-    s.assignMask = std::vector<uint8_t>();
-    return frame::endWithListedError(fr, {" The structure of " + std::to_string(g.ncols) + " columns and " +
-                                              std::to_string(g.nrows) + " rows does not fit in memory.",
-                                          " It needs " + std::to_string(cells * 5 / (1024 * 1024)) + " MiB."});
+  // The memory bound, the band height and the tile of the run string.
+  if (!fr.memoryText.empty() && !(fr.memoryMiB > 0.0)) {
+    return frame::endWithListedError(
+        fr, {" The memory bound MEMORY=" + fr.memoryText + " is not a positive number of MiB.",
+             " Give MEMORY in DEVICE.CNF or the run string as a number of MiB, for example MEMORY=4096."});
+  }
+  if (fr.bandRows < 0) {
+    return frame::endWithListedError(fr, {" The run-string parameter BAND= must be a positive number of rows."});
+  }
+  s.memoryBound = fr.memoryMiB > 0.0 ? static_cast<uint64_t>(fr.memoryMiB * 1048576.0) : frame::availableMemory();
+  s.tileNumber = s.tileCount = 0;
+  if (!fr.tileText.empty()) {
+    const size_t slash = fr.tileText.find('/');
+    int64_t k = 0, n = 0;
+    if (slash == std::string::npos || !frame::parseFortranInteger(fr.tileText.substr(0, slash), k) ||
+        !frame::parseFortranInteger(fr.tileText.substr(slash + 1), n) || k < 1 || n < 1 || k > n || n > g.nrows) {
+      return frame::endWithListedError(
+          fr,
+          {" The run-string parameter TILE=" + fr.tileText + " must be k/n, tile k of n tiles,",
+           " with 1 <= k <= n and n at most the number of rows of the structure (" + std::to_string(g.nrows) + ")."});
+    }
+    s.tileNumber = static_cast<int32_t>(k);
+    s.tileCount = static_cast<int32_t>(n);
+  }
+  // A tile, a band height, or a structure beyond the bound: the cell loop holds bands of rows.
+  s.whole = s.tileCount == 0 && fr.bandRows == 0 && (s.memoryBound == 0 || cells * 5 <= s.memoryBound);
+  g.values = std::vector<float>();
+  s.assignMask = std::vector<uint8_t>();
+  g.rowLow = 1;
+  if (s.whole && !holdStructureRows(s, 1, g.nrows)) {
+    std::vector<std::string> lines = {" The structure of " + std::to_string(g.ncols) + " columns and " +
+                                          std::to_string(g.nrows) + " rows does not fit in memory.",
+                                      " It needs " + std::to_string(cells * 5 / (1024 * 1024)) + " MiB."};
+    for (const auto& l : memoryAdvice(fr, s)) lines.push_back(l);
+    return frame::endWithListedError(fr, lines);
   }
   // 12., 13.
   frame::PAGN2(fr, "PROGRESS", "Prepare computation");

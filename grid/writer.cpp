@@ -1,7 +1,9 @@
 #include "grid/writer.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "frame/files.h"
@@ -9,7 +11,9 @@
 #include "frame/pager.h"
 #include "frame/startup.h"
 #include "frame/text.h"
+#include "gdal/tiffwriter.h"
 #include "grid/gdalgrids.h"
+#include "grid/structure.h"
 
 namespace grid {
 namespace {
@@ -26,9 +30,29 @@ std::string shortest(float v) {
   return std::string(buf, r.ptr);
 }
 
-std::string padLeft(const std::string& s, size_t w) { return s.size() >= w ? s : std::string(w - s.size(), ' ') + s; }
+// Whether two number texts give the same double, as a GIS reading them compares them.
+bool sameNumber(const std::string& a, const std::string& b) {
+  const std::string ta = frame::trimmed(a), tb = frame::trimmed(b);
+  double x = 0, y = 0;
+  const auto ra = std::from_chars(ta.data(), ta.data() + ta.size(), x);
+  const auto rb = std::from_chars(tb.data(), tb.data() + tb.size(), y);
+  return ra.ec == std::errc() && rb.ec == std::errc() && ra.ptr == ta.data() + ta.size() &&
+         rb.ptr == tb.data() + tb.size() && x == y;
+}
 
-std::string errorNumber(int e) { return " Error number=" + frame::fmtI(e, 6, 6); }
+std::string padLeft(const std::string& s, size_t w) {
+  return s.size() >= w ? s : std::string(w - s.size(), ' ') + s;
+}
+
+std::string errorNumber(int e) {
+  return " Error number=" + frame::fmtI(e, 6, 6);
+}
+
+std::string hdrNodata(float v) {
+  std::string nd = frame::trimmed(frame::fmtG(v, 12, 6));
+  if (!readsBackAs(nd, v)) nd = shortest(v);
+  return nd;
+}
 
 }  // namespace
 
@@ -98,133 +122,327 @@ void appendAscValue(std::string& out, float v) {
   out.append(buf, static_cast<size_t>(p - buf));
 }
 
-bool WRITEINFORMATIONTOGRID(frame::Frame& fr, const Structure& s, const std::string& fileType,
-                            const std::string& fileName, bool indicateEmpty, bool valuesFound) {
+GridWriter::GridWriter() = default;
+GridWriter::~GridWriter() = default;
+
+std::string tileName(const std::string& name, const std::string& fileType, int32_t k, int32_t n) {
+  const std::string stem = frame::GUMEXT(name, " ");
+  // The user's spelling of the extension is kept, as for the whole grid.
+  std::string ext = fileType;
+  const std::string whole = frame::GUMEXT(name, fileType);
+  if (whole.size() > fileType.size() && whole[whole.size() - fileType.size() - 1] == '.') {
+    ext = whole.substr(whole.size() - fileType.size());
+  }
+  std::string number = std::to_string(k);
+  const size_t width = std::max<size_t>(3, std::to_string(n).size());
+  if (number.size() < width) number.insert(0, width - number.size(), '0');
+  return stem + "_t" + number + "." + ext;
+}
+
+void GridWriter::open(frame::Frame& fr, const Structure& s, const std::string& fileType, const std::string& fileName,
+                      int32_t top, int32_t bottom, bool progress) {
+  type_ = fileType;
+  top_ = top;
+  bottom_ = bottom;
+  next_ = top;
+  tile_ = s.tileCount > 0;
+  name_ = frame::trimRight(fileName);
+  if (progress) progress_ = std::make_unique<frame::ProgressCounter>(fr, "Writing information", top - bottom + 1);
+  unit_ = fr.units.FREEFILE(100);
+  openFiles(fr, s, tile_ ? tileName(name_, tileType(), s.tileNumber, s.tileCount) : name_);
+}
+
+void GridWriter::openFiles(frame::Frame& fr, const Structure& s, const std::string& name, bool emptyMarked) {
+  // A name marked empty keeps its dots: the extension is added after the marker as it stands,
+  // so "out.v1.asc" becomes "out.v1_EMPTY.ASC".
+  auto withExtension = [&](const char* ext) { return emptyMarked ? name + "." + ext : frame::GUMEXT(name, ext); };
   const GridDescription& g = s.grid;
-  // 1.
-  frame::ProgressCounter progress(fr, "Writing information", g.nrows);
-  // 2.
-  std::string name = frame::trimRight(fileName);
-  if (indicateEmpty && !valuesFound) name = frame::GUMEXT(name, " ") + "_EMPTY";
-  // A GeoTIFF (TIF), or a Cloud-Optimized one (COG), is written through GDAL.
-  if (fileType == "TIF" || fileType == "COG") return writeGeoTiff(fr, s, name, fileType == "COG");
-  // 3.
-  const int unit = fr.units.FREEFILE(100);
-  const size_t nc = static_cast<size_t>(g.ncols);
-  if (fileType == "ASC") {
-    // 4.
-    const std::string ascName = frame::GUMEXT(name, "ASC");
-    frame::AtomicOutputFile out;
-    int e = out.open(frame::nativeName(ascName));
-    if (e != 0)
-      return frame::endWithListedError(fr, {" The file " + ascName + " could not be opened.", errorNumber(e)});
-    fr.units.connectName(unit, ascName);
+  openError_ = 0;
+  text_.clear();
+  const int32_t rows = top_ - bottom_ + 1;
+  const double cs = s.cellsize;
+  // The lower-left corner of the rows written: the structure's, or a tile's.
+  const double yll = static_cast<double>(g.yll) + static_cast<double>(bottom_ - 1) * cs;
+  if (type_ == "TIF" || type_ == "COG") {
+    dataName_ = emptyMarked ? name + ".TIF" : geoTiffName(name);
+    gdalroom::TiffLayout layout;
+    layout.ncols = g.ncols;
+    layout.nrows = rows;
+    layout.xll = static_cast<double>(g.xll);
+    layout.yll = yll;
+    layout.cellsize = cs;
+    layout.nodata = s.nodataOut;
+    layout.crsWkt = s.crsWkt;
+    layout.cloudOptimized = type_ == "COG";
+    layout.threads = fr.threads;
+    tiff_ = std::make_unique<gdalroom::TiffWriter>();
+    tiffMessage_.clear();
+    strip_.clear();
+    stripRows_ = 0;
+    if (!tiff_->open(frame::nativeName(dataName_), layout, tiffMessage_)) openError_ = 1;
+    return;
+  }
+  if (type_ == "ASC") {
+    dataName_ = withExtension("ASC");
+    openError_ = data_.open(frame::nativeName(dataName_), fr.syncOutputs);
+    if (openError_ != 0) return;
+    fr.units.connectName(unit_, dataName_);
     // The six keywords start in column 1, which every GIS reader expects.
-    std::string text;
     auto count = [](int32_t n) {
       std::string t = frame::fmtI(n, 6);
       return t.find('*') == std::string::npos ? t : std::to_string(n);
     };
-    text += "ncols " + count(g.ncols) + "\n";
-    text += "nrows " + count(g.nrows) + "\n";
-    text += "xllcorner " + ascHeaderNumber(g.xll, 10, 2) + "\n";
-    text += "yllcorner " + ascHeaderNumber(g.yll, 10, 2) + "\n";
-    text += "cellsize " + ascHeaderNumber(s.cellsize, 10, 2) + "\n";
+    text_ += "ncols " + count(g.ncols) + "\n";
+    text_ += "nrows " + count(rows) + "\n";
+    text_ += "xllcorner " + ascHeaderNumber(g.xll, 10, 2) + "\n";
+    text_ += "yllcorner " + ascHeaderNumber(static_cast<float>(yll), 10, 2) + "\n";
+    text_ += "cellsize " + ascHeaderNumber(s.cellsize, 10, 2) + "\n";
     std::string nd = frame::fmtG(s.nodataOut, 12, 6);
     if (!readsBackAs(nd, s.nodataOut)) nd = padLeft(shortest(s.nodataOut), 12);
-    text += "nodata_value " + nd + "\n";
-    out.write(text.data(), text.size());
-    text.clear();
-    text.reserve(1 << 20);
-    for (int32_t r = g.nrows; r >= 1; --r) {
-      const float* row = g.values.data() + g.index(1, r);
-      for (size_t c = 0; c < nc; ++c) {
-        appendAscValue(text, row[c]);
-        if ((c + 1) % 28 == 0 || c + 1 == nc) text += '\n';
+    text_ += "nodata_value " + nd + "\n";
+    // A NODATA cell must read back as the header's nodata_value, or a GIS takes it for data:
+    // where the cell's own form gives another number, the header's text is written instead.
+    nodataOut_ = s.nodataOut;
+    nodataCell_.clear();
+    appendAscValue(nodataCell_, s.nodataOut);
+    if (!sameNumber(nodataCell_, nd)) nodataCell_ = " " + padLeft(frame::trimmed(nd), 12);
+    data_.write(text_.data(), text_.size());
+    text_.clear();
+    text_.reserve(1 << 20);
+    return;
+  }
+  if (type_ != "BIL") return;
+  hdrName_ = withExtension("HDR");
+  dataName_ = withExtension("BIL");
+  openError_ = hdr_.open(frame::nativeName(hdrName_), fr.syncOutputs);
+  if (openError_ != 0) {
+    failedName_ = hdrName_;
+    return;
+  }
+  const std::string dim = hdrRealNumber(cs);
+  std::string text;
+  text += "ByteOrder I\n";
+  text += "Layout BIL\n";
+  text += "nRows " + std::to_string(rows) + "\n";
+  text += "nCols " + std::to_string(g.ncols) + "\n";
+  text += "nBands 1\n";
+  text += "nBlocks 1\n";
+  text += "nBits 32\n";
+  text += "BandRowBytes " + std::to_string(4LL * g.ncols) + "\n";
+  text += "TotalRowBytes " + std::to_string(4LL * g.ncols) + "\n";
+  text += "BandGapBytes 0\n";
+  text += "NoData " + hdrNodata(s.nodataOut) + "\n";
+  text += "ULXmap " + hdrRealNumber(static_cast<double>(g.xll) + 0.5 * cs) + "\n";
+  text += "ULYmap " + hdrRealNumber(yll + rows * cs - 0.5 * cs) + "\n";
+  text += "Xdim " + dim + "\n";
+  text += "Ydim " + dim + "\n";
+  // Readers that do not know the pixel type would take the values as unsigned integers.
+  text += "PixelType FLOAT\n";
+  hdr_.write(text.data(), text.size());
+  openError_ = data_.open(frame::nativeName(dataName_), fr.syncOutputs);
+  if (openError_ != 0) {
+    failedName_ = dataName_;
+    hdr_.abandon();
+    return;
+  }
+  fr.units.connectName(unit_, dataName_);
+  raw_.resize(static_cast<size_t>(g.ncols) * 4);
+}
+
+void GridWriter::rows(const Structure& s, int32_t from, int32_t to) {
+  const GridDescription& g = s.grid;
+  const size_t nc = static_cast<size_t>(g.ncols);
+  for (int32_t r = from; r >= to; --r, --next_) {
+    if (progress_) progress_->turn();
+    if (openError_ != 0) continue;
+    const float* row = g.values.data() + g.index(1, r);
+    writeRow(row, nc);
+  }
+}
+
+void GridWriter::writeRow(const float* row, size_t nc) {
+  if (tiff_) {
+    // Whole rows of the GeoTIFF's tiles at a time, so that GDAL completes each tile at once.
+    strip_.insert(strip_.end(), row, row + nc);
+    if (++stripRows_ == 256) flushStrip();
+    return;
+  }
+  if (type_ == "ASC") {
+    for (size_t c = 0; c < nc; ++c) {
+      if (row[c] == nodataOut_) {
+        text_ += nodataCell_;
+      } else {
+        appendAscValue(text_, row[c]);
       }
-      if (text.size() > (1 << 20) - 4096) {
-        out.write(text.data(), text.size());
-        text.clear();
-      }
-      progress.turn();
+      if ((c + 1) % 28 == 0 || c + 1 == nc) text_ += '\n';
     }
-    out.write(text.data(), text.size());
-    e = out.commit();
-    fr.units.close(unit);
-    if (e != 0)
-      return frame::endWithListedError(fr, {" The file " + ascName + " could not be written.", errorNumber(e)});
+    if (text_.size() > (1 << 20) - 4096) {
+      data_.write(text_.data(), text_.size());
+      text_.clear();
+    }
+    return;
+  }
+  if (type_ != "BIL") return;
+  uint16_t probe = 1;
+  const bool little = *reinterpret_cast<unsigned char*>(&probe) == 1;
+  if (little) {
+    data_.write(row, nc * 4);  // the floats as they lie in memory are the file's bytes
+    return;
+  }
+  for (size_t c = 0; c < nc; ++c) {
+    uint32_t bits;
+    std::memcpy(&bits, &row[c], 4);
+    raw_[4 * c] = static_cast<unsigned char>(bits);
+    raw_[4 * c + 1] = static_cast<unsigned char>(bits >> 8);
+    raw_[4 * c + 2] = static_cast<unsigned char>(bits >> 16);
+    raw_[4 * c + 3] = static_cast<unsigned char>(bits >> 24);
+  }
+  data_.write(raw_.data(), nc * 4);
+}
+
+void GridWriter::flushStrip() {
+  if (stripRows_ > 0 && openError_ == 0 && !tiff_->writeRows(strip_.data(), stripRows_, tiffMessage_)) openError_ = 1;
+  strip_.clear();
+  stripRows_ = 0;
+}
+
+std::string GridWriter::tileType() const {
+  return type_ == "COG" ? "TIF" : type_;
+}
+
+void GridWriter::abandon() {
+  data_.abandon();
+  hdr_.abandon();
+  if (tiff_) tiff_->abandon();
+}
+
+bool GridWriter::finish(frame::Frame& fr, const Structure& s, bool indicateEmpty, bool valuesFound) {
+  if (!tile_ && indicateEmpty && !valuesFound) {
+    // No cell has a value: the grid is NODATA throughout and goes under the "_EMPTY" name
+    // instead of the one it was written under.
+    abandon();
+    fr.units.close(unit_);
+    openFiles(fr, s, frame::GUMEXT(name_, " ") + "_EMPTY", true);
+    const std::vector<float> empty(static_cast<size_t>(s.grid.ncols), s.grid.nodata);
+    for (int32_t r = top_; r >= bottom_ && openError_ == 0; --r) writeRow(empty.data(), empty.size());
+  }
+  if (tiff_) {
+    flushStrip();
+    if (openError_ == 0 && !tiff_->commit(tiffMessage_)) openError_ = 1;
+    listGdalMessages(fr);
+    if (openError_ != 0) {
+      tiff_->abandon();
+      return frame::endWithListedError(fr,
+                                       {" The file " + dataName_ + " could not be written: " + sentence(tiffMessage_)});
+    }
+    fr.resultName = dataName_;
+    if (tile_) return writeMosaic(fr, s);
     return false;
   }
-  if (fileType == "BIL") {
-    // 5.
-    const std::string hdrName = frame::GUMEXT(name, "HDR");
-    const std::string bilName = frame::GUMEXT(name, "BIL");
-    frame::AtomicOutputFile hdr, bil;
-    int e = hdr.open(frame::nativeName(hdrName));
+  std::string failed = type_ == "ASC" ? dataName_ : failedName_;
+  if (openError_ != 0) {
+    abandon();
+    return frame::endWithListedError(fr, {" The file " + failed + " could not be opened.", errorNumber(openError_)});
+  }
+  if (type_ == "ASC") {
+    data_.write(text_.data(), text_.size());
+    text_.clear();
+    const int e = data_.commit();
+    fr.units.close(unit_);
     if (e != 0)
-      return frame::endWithListedError(fr, {" The file " + hdrName + " could not be opened.", errorNumber(e)});
-    const double cs = s.cellsize;
-    std::string nd = frame::trimmed(frame::fmtG(s.nodataOut, 12, 6));
-    if (!readsBackAs(nd, s.nodataOut)) nd = shortest(s.nodataOut);
-    const std::string dim = hdrRealNumber(cs);
-    std::string text;
-    text += "ByteOrder I\n";
-    text += "Layout BIL\n";
-    text += "nRows " + std::to_string(g.nrows) + "\n";
-    text += "nCols " + std::to_string(g.ncols) + "\n";
-    text += "nBands 1\n";
-    text += "nBlocks 1\n";
-    text += "nBits 32\n";
-    text += "BandRowBytes " + std::to_string(4LL * g.ncols) + "\n";
-    text += "TotalRowBytes " + std::to_string(4LL * g.ncols) + "\n";
-    text += "BandGapBytes 0\n";
-    text += "NoData " + nd + "\n";
-    text += "ULXmap " + hdrRealNumber(static_cast<double>(g.xll) + 0.5 * cs) + "\n";
-    text += "ULYmap " + hdrRealNumber(static_cast<double>(g.yll) + g.nrows * cs - 0.5 * cs) + "\n";
-    text += "Xdim " + dim + "\n";
-    text += "Ydim " + dim + "\n";
-    // Readers that do not know the pixel type would take the values as unsigned integers.
-    text += "PixelType FLOAT\n";
-    hdr.write(text.data(), text.size());
-    e = bil.open(frame::nativeName(bilName));
+      return frame::endWithListedError(fr, {" The file " + dataName_ + " could not be written.", errorNumber(e)});
+  } else if (type_ == "BIL") {
+    // Both are completed before either is put in place, so that the two appear (or replace
+    // the old pair) one right after the other.
+    int e = data_.complete();
+    fr.units.close(unit_);
     if (e != 0) {
-      hdr.abandon();
-      return frame::endWithListedError(fr, {" The file " + bilName + " could not be opened.", errorNumber(e)});
+      hdr_.abandon();
+      return frame::endWithListedError(fr, {" The file " + dataName_ + " could not be written.", errorNumber(e)});
     }
-    fr.units.connectName(unit, bilName);
-    std::vector<unsigned char> raw(nc * 4);
-    uint16_t probe = 1;
-    const bool little = *reinterpret_cast<unsigned char*>(&probe) == 1;
-    for (int32_t r = g.nrows; r >= 1; --r) {
-      const float* row = g.values.data() + g.index(1, r);
-      if (little) {
-        bil.write(row, nc * 4);  // the floats as they lie in memory are the file's bytes
-      } else {
-        for (size_t c = 0; c < nc; ++c) {
-          uint32_t bits;
-          std::memcpy(&bits, &row[c], 4);
-          raw[4 * c] = static_cast<unsigned char>(bits);
-          raw[4 * c + 1] = static_cast<unsigned char>(bits >> 8);
-          raw[4 * c + 2] = static_cast<unsigned char>(bits >> 16);
-          raw[4 * c + 3] = static_cast<unsigned char>(bits >> 24);
-        }
-        bil.write(raw.data(), raw.size());
-      }
-      progress.turn();
-    }
-    e = bil.commit();
-    fr.units.close(unit);
+    e = hdr_.complete();
     if (e != 0) {
-      hdr.abandon();
-      return frame::endWithListedError(fr, {" The file " + bilName + " could not be written.", errorNumber(e)});
+      data_.abandon();
+      return frame::endWithListedError(fr, {" The file " + hdrName_ + " could not be written.", errorNumber(e)});
     }
-    e = hdr.commit();
+    e = data_.commit();
     if (e != 0) {
-      frame::removeFile(frame::nativeName(bilName));
-      return frame::endWithListedError(fr, {" The file " + hdrName + " could not be written.", errorNumber(e)});
+      hdr_.abandon();
+      return frame::endWithListedError(fr, {" The file " + dataName_ + " could not be written.", errorNumber(e)});
+    }
+    e = hdr_.commit();
+    if (e != 0) {
+      frame::removeFile(frame::nativeName(dataName_));
+      return frame::endWithListedError(fr, {" The file " + hdrName_ + " could not be written.", errorNumber(e)});
     }
   }
+  fr.resultName = dataName_;
+  if (tile_) return writeMosaic(fr, s);
   return false;
+}
+
+bool GridWriter::writeMosaic(frame::Frame& fr, const Structure& s) {
+  // The mosaic of every tile as one raster: it needs only the structure and the number of
+  // tiles, so whichever tile ends last leaves the same file.
+  const GridDescription& g = s.grid;
+  const std::string vrtName = frame::GUMEXT(name_, " ") + ".vrt";
+  auto number = [](double v) {
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%.17g", v);
+    return std::string(buf);
+  };
+  auto base = [](const std::string& path) {
+    const size_t slash = path.find_last_of("\\/");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+  };
+  const double cs = s.cellsize;
+  const double ytop = static_cast<double>(g.yll) + static_cast<double>(g.nrows) * cs;
+  const std::string nc = std::to_string(g.ncols);
+  std::string x;
+  x += "<VRTDataset rasterXSize=\"" + nc + "\" rasterYSize=\"" + std::to_string(g.nrows) + "\">\n";
+  x += "  <GeoTransform>" + number(g.xll) + ", " + number(cs) + ", 0, " + number(ytop) + ", 0, " + number(-cs) +
+       "</GeoTransform>\n";
+  x += "  <VRTRasterBand dataType=\"Float32\" band=\"1\">\n";
+  x += "    <NoDataValue>" + hdrNodata(s.nodataOut) + "</NoDataValue>\n";
+  for (int32_t k = 1; k <= s.tileCount; ++k) {
+    int32_t top = 0, bottom = 0;
+    tileRows(g.nrows, k, s.tileCount, top, bottom);
+    const std::string rows = std::to_string(top - bottom + 1);
+    const std::string tile = tileName(name_, tileType(), k, s.tileCount);
+    const bool tif = tiff_ != nullptr;
+    const std::string file = base(tif              ? geoTiffName(tile)
+                                  : type_ == "ASC" ? frame::GUMEXT(tile, "ASC")
+                                                   : frame::GUMEXT(tile, "BIL"));
+    x += "    <SimpleSource>\n";
+    x += "      <SourceFilename relativeToVRT=\"1\">" + file + "</SourceFilename>\n";
+    x += "      <SourceBand>1</SourceBand>\n";
+    // A GeoTIFF's blocks are its tiles: GDAL learns them from the file.
+    if (!tif) {
+      x += "      <SourceProperties RasterXSize=\"" + nc + "\" RasterYSize=\"" + rows +
+           "\" DataType=\"Float32\" BlockXSize=\"" + nc + "\" BlockYSize=\"1\"/>\n";
+    }
+    x += "      <SrcRect xOff=\"0\" yOff=\"0\" xSize=\"" + nc + "\" ySize=\"" + rows + "\"/>\n";
+    x += "      <DstRect xOff=\"0\" yOff=\"" + std::to_string(g.nrows - top) + "\" xSize=\"" + nc + "\" ySize=\"" +
+         rows + "\"/>\n";
+    x += "    </SimpleSource>\n";
+  }
+  x += "  </VRTRasterBand>\n</VRTDataset>\n";
+  frame::AtomicOutputFile vrt;
+  int e = vrt.open(frame::nativeName(vrtName));
+  if (e == 0) {
+    vrt.write(x.data(), x.size());
+    e = vrt.commit();
+  }
+  if (e != 0) return frame::endWithListedError(fr, {" The file " + vrtName + " could not be written.", errorNumber(e)});
+  return false;
+}
+
+bool WRITEINFORMATIONTOGRID(frame::Frame& fr, const Structure& s, const std::string& fileType,
+                            const std::string& fileName, bool indicateEmpty, bool valuesFound) {
+  GridWriter w;
+  w.open(fr, s, fileType, fileName, s.grid.nrows, 1, true);
+  w.rows(s, s.grid.nrows, 1);
+  return w.finish(fr, s, indicateEmpty, valuesFound);
 }
 
 }  // namespace grid

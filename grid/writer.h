@@ -1,10 +1,66 @@
 #pragma once
+#include <memory>
 #include <string>
+#include <vector>
 
+#include "frame/files.h"
 #include "frame/frame.h"
+#include "frame/pager.h"
 #include "grid/griddesc.h"
 
+namespace gdalroom {
+class TiffWriter;
+}
+
 namespace grid {
+
+// Writes the output grid in rows, north first, as the cell loop hands them on: the whole
+// structure, or one tile of it (TILE=k/n) under the tile's own name with the mosaic of all
+// tiles beside it. A file that cannot be opened is reported by finish(), after the cell loop,
+// as a run that writes at the end reports it.
+class GridWriter {
+ public:
+  GridWriter();
+  ~GridWriter();
+  GridWriter(const GridWriter&) = delete;
+  GridWriter& operator=(const GridWriter&) = delete;
+  // The rows top..bottom (top >= bottom) are written; progress: show a bar of their own.
+  void open(frame::Frame& fr, const Structure& s, const std::string& fileType, const std::string& fileName, int32_t top,
+            int32_t bottom, bool progress);
+  // The next rows from..to (from >= to) from the structure's values.
+  void rows(const Structure& s, int32_t from, int32_t to);
+  // Completes the files; with indicateEmpty and no value found (whole grid only) the grid goes
+  // under the name marked "_EMPTY". Returns err.
+  bool finish(frame::Frame& fr, const Structure& s, bool indicateEmpty, bool valuesFound);
+  void abandon();
+
+ private:
+  void openFiles(frame::Frame& fr, const Structure& s, const std::string& name, bool emptyMarked = false);
+  void writeRow(const float* row, size_t nc);
+  bool writeMosaic(frame::Frame& fr, const Structure& s);
+  std::string type_, name_, dataName_, hdrName_, failedName_;
+  int32_t top_ = 0, bottom_ = 0, next_ = 0;
+  bool tile_ = false;
+  int unit_ = 0;
+  int openError_ = 0;
+  frame::AtomicOutputFile data_, hdr_;
+  std::string text_;
+  std::string nodataCell_;  // the text of a NODATA cell in an ASC grid
+  float nodataOut_ = 0.0f;
+  std::vector<unsigned char> raw_;
+  std::unique_ptr<frame::ProgressCounter> progress_;
+  // A GeoTIFF (TIF or COG) goes through GDAL, in strips of whole rows of its tiles.
+  std::unique_ptr<gdalroom::TiffWriter> tiff_;
+  std::string tiffMessage_;  // why the GeoTIFF could not be opened or written
+  std::vector<float> strip_;
+  int32_t stripRows_ = 0;
+  void flushStrip();
+  std::string tileType() const;  // the type whose extension a tile's name takes
+};
+
+// The name of tile k of n: the storage name with "_t" and the tile's number (three digits or
+// more) before the extension, for example out_t007.BIL.
+std::string tileName(const std::string& name, const std::string& fileType, int32_t k, int32_t n);
 
 // WRITEINFORMATIONTOGRID: writes the structure as ASC, as BIL with its HDR header, or as a
 // GeoTIFF (TIF, or COG for a Cloud-Optimized GeoTIFF).
@@ -13,8 +69,8 @@ bool WRITEINFORMATIONTOGRID(frame::Frame& fr, const Structure& s, const std::str
                             const std::string& fileName, bool indicateEmpty, bool valuesFound);
 
 // Number texts of the output headers (shared with the tests).
-std::string ascHeaderNumber(float v, int w, int d);   // Fw.d, or the shortest exact text
-std::string hdrRealNumber(double v);                  // integer, G12.6, or the shortest exact text
+std::string ascHeaderNumber(float v, int w, int d);  // Fw.d, or the shortest exact text
+std::string hdrRealNumber(double v);                 // integer, G12.6, or the shortest exact text
 // One value as " " + E12.6, appended.
 void appendAscValue(std::string& out, float v);
 

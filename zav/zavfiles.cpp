@@ -38,7 +38,8 @@ struct Bytes {
 // block; the rest is read straight into the record's arrays.
 void load(frame::Frame& fr, const std::string& kind, const std::string& name, frame::BinaryInputFile& f, Bytes& b,
           size_t header, int& unit) {
-  if (f.open(frame::resolveInputName(frame::trimmed(name))) != 0) fileFailure(fr, kind, name, {" This file is not found."});
+  if (f.open(frame::resolveInputName(frame::trimmed(name))) != 0)
+    fileFailure(fr, kind, name, {" This file is not found."});
   unit = fr.units.FREEFILE(100);
   fr.units.connectName(unit, frame::trimmed(name));
   b.data.resize(std::min<size_t>(header, static_cast<size_t>(f.size())));
@@ -87,13 +88,14 @@ void READLGAFILE(frame::Frame& fr, ZavFiles& files, const std::string& id, const
   r.item4 = b.i32();
   for (int32_t& v : r.items5to7) v = b.i32();
   if (r.n < 0 || r.m < 0) {
-    fileFailure(fr, "LGA", fileName, {" The header gives a negative grid size: N=" + std::to_string(r.n) +
-                                          ", M=" + std::to_string(r.m) + "."});
+    fileFailure(
+        fr, "LGA", fileName,
+        {" The header gives a negative grid size: N=" + std::to_string(r.n) + ", M=" + std::to_string(r.m) + "."});
   }
   const uint64_t cells = static_cast<uint64_t>(r.n) * static_cast<uint64_t>(r.m);
   if (file.remaining() < 4 * cells) {
-    tooShort(fr, "LGA", fileName, std::to_string(r.n) + " x " + std::to_string(r.m) + " segment numbers", 28 + 4 * cells,
-             file.size());
+    tooShort(fr, "LGA", fileName, std::to_string(r.n) + " x " + std::to_string(r.m) + " segment numbers",
+             28 + 4 * cells, file.size());
   }
   if (!readArray(file, r.grid, cells)) fileFailure(fr, "LGA", fileName, {" This file could not be read."});
   r.segmentsPerLayer = r.item3;
@@ -109,8 +111,9 @@ void READLGAFILE(frame::Frame& fr, ZavFiles& files, const std::string& id, const
   }
   // A segment number beyond the segments of a layer would index no value.
   if (largest > r.segmentsPerLayer) {
-    fileFailure(fr, "LGA", fileName, {" It holds segment number " + std::to_string(largest) + ", more than its " +
-                                      std::to_string(r.segmentsPerLayer) + " segments per layer."});
+    fileFailure(fr, "LGA", fileName,
+                {" It holds segment number " + std::to_string(largest) + ", more than its " +
+                 std::to_string(r.segmentsPerLayer) + " segments per layer."});
   }
   fr.units.close(unit);
 }
@@ -131,14 +134,16 @@ void READCCOFILE(frame::Frame& fr, ZavFiles& files, const std::string& id, const
   r.p = b.i32();
   r.item7 = b.i32();
   if (r.n < 0 || r.m < 0 || r.p < 0) {
-    fileFailure(fr, "CCO", fileName, {" The header gives a negative count: M=" + std::to_string(r.m) + ", N=" +
-                                          std::to_string(r.n) + ", P=" + std::to_string(r.p) + "."});
+    fileFailure(fr, "CCO", fileName,
+                {" The header gives a negative count: M=" + std::to_string(r.m) + ", N=" + std::to_string(r.n) +
+                 ", P=" + std::to_string(r.p) + "."});
   }
   const uint64_t extra = 9 + 2 * static_cast<uint64_t>(r.p);
   const uint64_t points = static_cast<uint64_t>(r.n) * static_cast<uint64_t>(r.m);
   if (file.remaining() < 4 * extra + 8 * points) {
-    tooShort(fr, "CCO", fileName, std::to_string(extra) + " extra values and " + std::to_string(r.n) + " x " +
-                                      std::to_string(r.m) + " coordinates",
+    tooShort(fr, "CCO", fileName,
+             std::to_string(extra) + " extra values and " + std::to_string(r.n) + " x " + std::to_string(r.m) +
+                 " coordinates",
              28 + 4 * extra + 8 * points, file.size());
   }
   if (!readArray(file, r.extra, extra) || !readArray(file, r.x, points) || !readArray(file, r.y, points)) {
@@ -192,8 +197,9 @@ void READMAPFILE(frame::Frame& fr, ZavFiles& files, const std::string& id, const
   r.np = i32(head + 160);
   r.ns = i32(head + 164);
   if (r.np < 0 || r.ns < 0) {
-    fileFailure(fr, "MAP", fileName, {" The header gives a negative count: NP=" + std::to_string(r.np) + ", NS=" +
-                                          std::to_string(r.ns) + "."});
+    fileFailure(
+        fr, "MAP", fileName,
+        {" The header gives a negative count: NP=" + std::to_string(r.np) + ", NS=" + std::to_string(r.ns) + "."});
   }
   const uint64_t namesBytes = 20 * static_cast<uint64_t>(r.np);
   if (f->remaining() < namesBytes) tooShort(fr, "MAP", fileName, "the parameter names", 168 + namesBytes, f->size());
@@ -260,7 +266,9 @@ CellCorners GETCELLCORNERS(const ZavFiles& files, int ccoNr, int32_t n, int32_t 
   return r;
 }
 
-int32_t GETNROFPARSINMAPFILE(const ZavFiles& files, int mapNr) { return files.map[static_cast<size_t>(mapNr - 1)].np; }
+int32_t GETNROFPARSINMAPFILE(const ZavFiles& files, int mapNr) {
+  return files.map[static_cast<size_t>(mapNr - 1)].np;
+}
 
 std::string GETPARAMETERFROMMAPFILE(const ZavFiles& files, int mapNr, int i) {
   return files.map[static_cast<size_t>(mapNr - 1)].names[static_cast<size_t>(i - 1)];
@@ -289,8 +297,11 @@ void READVALUESFROMZAV(frame::Frame& fr, ZavState& state, int object, const std:
   for (int32_t i = 0; i < r.np && index < 0; ++i) {
     if (frame::upper(frame::trimmed(r.names[static_cast<size_t>(i)])) == want) index = i;
   }
-  // 5.
-  const int32_t s = r.layers > 0 ? r.ns / r.layers : 0;
+  // 5. The segments of one layer are those of the object's own LGA file: a MAP file shared
+  // by objects with other numbers of segments per layer holds each object's layers alike.
+  const int lgaNr = GETFILENR(state, "LGA", "ID", GETIDSZAVOBJECT(fr, state, object, "LGA"));
+  const int32_t perLayer = lgaNr > 0 ? state.files.lga[static_cast<size_t>(lgaNr - 1)].segmentsPerLayer : 0;
+  const int32_t s = perLayer > 0 && static_cast<int64_t>(layer) * perLayer <= r.ns ? perLayer : 0;
   out.assign(static_cast<size_t>(s), 0.0f);
   if (index < 0) return;
   for (int32_t k = 0; k < s; ++k) {
@@ -301,9 +312,9 @@ void READVALUESFROMZAV(frame::Frame& fr, ZavState& state, int object, const std:
     std::memcpy(&out[static_cast<size_t>(k)], &bits, 4);
     // A model value that is not a number would turn the cells it reaches into nothing useful.
     if (!std::isfinite(out[static_cast<size_t>(k)])) {
-      fileFailure(fr, "MAP", r.fileName, {" The value of parameter " + frame::trimmed(r.names[static_cast<size_t>(index)]) +
-                                          " for segment " + std::to_string(seg + 1) + " at time block " +
-                                          std::to_string(timeNumber) + " is not a number."});
+      fileFailure(fr, "MAP", r.fileName,
+                  {" The value of parameter " + frame::trimmed(r.names[static_cast<size_t>(index)]) + " for segment " +
+                   std::to_string(seg + 1) + " at time block " + std::to_string(timeNumber) + " is not a number."});
     }
   }
 }

@@ -13,7 +13,8 @@
 namespace zav {
 namespace {
 
-[[noreturn]] void objectFailure(frame::Frame& fr, const std::string& objectId, const std::vector<std::string>& message) {
+[[noreturn]] void objectFailure(frame::Frame& fr, const std::string& objectId,
+                                const std::vector<std::string>& message) {
   std::vector<std::string> lines = {" ***********ERROR", " ZAV-Object: " + objectId};
   lines.insert(lines.end(), message.begin(), message.end());
   frame::writeListing(fr, lines);
@@ -57,6 +58,7 @@ bool NEWFILEFOUND(frame::Frame& fr, ZavState& state, int unit, const std::string
     if (frame::PARAM(fr, line, 1, key) <= 0) continue;
     if (key == "ZAV-OBJECT") return false;
     if (key != kind) continue;
+    fr.units.input(unit)->markLast();
     frame::PARAM(fr, line, 2, id, ",", 100);
     frame::PARAM(fr, line, 3, name, ",", 100);
     if (kind == "LGA") READLGAFILE(fr, state.files, id, name);
@@ -94,6 +96,8 @@ bool NEWZAVOBJECTFOUND(frame::Frame& fr, ZavState& state, int unit) {
     if (!frame::SLEZEN(fr, unit, line, frame::LineMode::CHANGE)) return false;
     if (line.compare(0, 10, "ZAV-OBJECT") == 0) break;
   }
+  frame::TextInputUnit* in = fr.units.input(unit);
+  in->markLast();
   // 2., 3.
   ZavObject o;
   if (frame::PARAM(fr, line, 2, item, ",", 100) > 0) {
@@ -107,9 +111,11 @@ bool NEWZAVOBJECTFOUND(frame::Frame& fr, ZavState& state, int unit) {
   if (!frame::SLEZEN(fr, unit, line, frame::LineMode::CHANGE) || frame::firstItemUpper(fr, line) != "BEGIN") {
     objectFailure(fr, r.objectId, {" No line with BEGIN found."});
   }
+  in->markLast();
   // 5.
   while (frame::SLEZEN(fr, unit, line, frame::LineMode::CHANGE)) {
     const std::string key = frame::firstItemUpper(fr, line);
+    in->markLast();
     if (key == "LGA" || key == "CCO" || key == "MAP") {
       frame::PARAM(fr, line, 2, item, ",", 100);
       const int nr = GETFILENR(state, key, "ID", item);
@@ -127,9 +133,10 @@ bool NEWZAVOBJECTFOUND(frame::Frame& fr, ZavState& state, int unit) {
     } else if (key == "END:ZAV-OBJECT" || key == "END") {
       return true;
     } else {
-      objectFailure(fr, r.objectId, {" No correct lines in the ZAV-Object block.",
-                                     "    Correct lines must start with LGA, CCO and MAP.",
-                                     "    The block must close with END or END:ZAV-OBJECT."});
+      objectFailure(
+          fr, r.objectId,
+          {" No correct lines in the ZAV-Object block.", "    Correct lines must start with LGA, CCO and MAP.",
+           "    The block must close with END or END:ZAV-OBJECT."});
     }
   }
   objectFailure(fr, r.objectId, {" No END or END:ZAV-OBJECT found so the block is not closed."});
@@ -150,7 +157,8 @@ std::string GETIDSZAVOBJECT(frame::Frame& fr, const ZavState& state, int object,
   if (kind == "CCO") return o.ccoId;
   if (kind == "MAP") return o.mapId;
   if (kind == "ZAV-OBJECT") return o.objectId;
-  checkFailure(fr, {" ******Error", " Wrong call for GetIdsZAVObject", " Parameter given: " + kind, " WARN Administrator."});
+  checkFailure(
+      fr, {" ******Error", " Wrong call for GetIdsZAVObject", " Parameter given: " + kind, " WARN Administrator."});
 }
 
 void CHECKZAVOBJECT(frame::Frame& fr, ZavState& state, int object) {
@@ -182,11 +190,14 @@ void CHECKZAVOBJECT(frame::Frame& fr, ZavState& state, int object) {
   m.layers = static_cast<int32_t>(whole);
 }
 
-void ALLOCATEAZAVOBJECT(ZavState& state) { state.uses.emplace_back(); }
+void ALLOCATEAZAVOBJECT(ZavState& state) {
+  state.uses.emplace_back();
+}
 
 void HANDLEZAVFILE(frame::Frame& fr, ZavState& state, const std::string& line) {
   std::string item;
-  auto failure = [&](bool plainHeading, const std::vector<std::string>& message, const std::vector<std::string>& after) {
+  auto failure = [&](bool plainHeading, const std::vector<std::string>& message,
+                     const std::vector<std::string>& after) {
     std::vector<std::string> lines;
     if (plainHeading) {
       lines = {" ERROR", " *****"};
@@ -225,7 +236,8 @@ void HANDLEZAVFILE(frame::Frame& fr, ZavState& state, const std::string& line) {
   frame::UNFORM(fr, line, 5, "R4", u.exclusion);
   // 6.
   u.priority = 0;
-  if (grid::PARWHERE("#VALUES", line) != 6 && frame::PARAM(fr, line, 6, item) > 0) frame::UNFORM(fr, line, 6, "I4", u.priority);
+  if (grid::PARWHERE("#VALUES", line) != 6 && frame::PARAM(fr, line, 6, item) > 0)
+    frame::UNFORM(fr, line, 6, "I4", u.priority);
   // 7.
   u.numberOfValues = 0;
   frame::NAMEDV(fr, line, "#VALUES", "I4", u.numberOfValues);
@@ -256,7 +268,8 @@ void HANDLEZAVFILE(frame::Frame& fr, ZavState& state, const std::string& line) {
   }
   if (u.parameterIndex < 0) {
     std::vector<std::string> names = {" Parameters available", " ^^^^^^^^^^^^^^^^^^^^"};
-    for (int32_t i = 1; i <= np; ++i) names.push_back(" " + frame::trimRight(GETPARAMETERFROMMAPFILE(state.files, map, i)));
+    for (int32_t i = 1; i <= np; ++i)
+      names.push_back(" " + frame::trimRight(GETPARAMETERFROMMAPFILE(state.files, map, i)));
     failure(false, {"    No correct Parameter name."}, names);
   }
 }

@@ -96,7 +96,7 @@ bool checkZavTables(Run& run) {
     if (u.tableMode == 1) {
       // Written whole: the table appears under its name only when the run has succeeded.
       auto f = std::make_unique<frame::AtomicOutputFile>();
-      e = frame::isDirectory(frame::nativeName(name)) ? EISDIR : f->open(frame::nativeName(name));
+      e = frame::isDirectory(frame::nativeName(name)) ? EISDIR : f->open(frame::nativeName(name), fr.syncOutputs);
       if (e == 0) run.tableFiles[i] = std::move(f);
     } else {
       auto r = std::make_unique<zav::TableReader>();

@@ -101,8 +101,10 @@ if [ "${as_user[0]:-}" != skip ]; then
   [ -z "$(ls -A locked)" ] || fail "read-only folder: files left in it"
 fi
 
-# A structure larger than the memory the run may have. (The address sanitizer reserves more
-# address space than any such limit allows, so a sanitized build skips this.)
+# A structure larger than the memory the run may have, with a MEMORY bound that lets the run
+# try to hold it whole. (The address sanitizer reserves more address space than any such
+# limit allows, so a sanitized build skips this.) Within its bound the run works in bands of
+# rows instead; a bound too small for even one band is refused.
 if [ "$sanitized" = sanitized ]; then
   echo "faults during a run: each ends the run cleanly (memory limit not tried under the sanitizer)"
   exit 0
@@ -112,8 +114,14 @@ cd "$work/memory"
 touch DEVICE.CNF
 printf 'STRUCTURE\n#COLUMNS,50000\n#ROWS,50000\nEND:STRUCTURE\nSTOREFILE,ASC,out\n' > TervalaGridCreate.PCF
 status=0
-( ulimit -v 2000000; "$program" > /dev/null 2>&1 ) || status=$?
+( ulimit -v 2000000; "$program" MEMORY=100000 > /dev/null 2>&1 ) || status=$?
 [ "$status" -ne 0 ] || fail "too little memory: the run succeeded"
 grep -q 'memory' TervalaGridCreate.out || fail "too little memory: no message in the listing"
+grep -q 'MEMORY=100000' TervalaGridCreate.out || fail "too little memory: the bound is not named"
 [ ! -e out.ASC ] || fail "too little memory: an output was written"
+status=0
+"$program" MEMORY=0.0001 > /dev/null 2>&1 || status=$?
+[ "$status" -eq 2 ] || fail "bound below one band: status $status, expected 2"
+grep -q 'too small for even one band' TervalaGridCreate.out || fail "bound below one band: no message"
+[ ! -e out.ASC ] || fail "bound below one band: an output was written"
 echo "faults during a run: each ends the run cleanly"

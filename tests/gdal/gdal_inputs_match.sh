@@ -52,6 +52,9 @@ sed -i 's/^TERVALAGRID,ASC,CELL,\(.\)\.asc/TERVALAGRID,TIF,CELL,\1.tif/' Tervala
 grep -q "TERVALAGRID,TIF" TervalaGridCreate.PCF || fail "tif_sets: command file not rewritten"
 run tif_sets
 same tif_sets out.asc expected/out.asc
+# In bands of one row the GeoTIFF sets are held whole and give the same grid.
+"$program" MEMORY=0.0005 BAND=1 >/dev/null 2>&1 || fail "tif_sets: the run in bands failed"
+same tif_sets out.asc expected/out.asc
 
 prepare "$runs/regrid_cell_structure" vrt_sets
 for g in a b c; do gdal_translate -q -of VRT $g.asc $g.vrt; done
@@ -111,6 +114,18 @@ done
 grep -q "Block=256x256" info_out.txt || fail "tif_output: out.TIF is not tiled"
 grep -q "LAYOUT=COG" info_cog.txt || fail "tif_output: cog.TIF is not Cloud-Optimized"
 ls | grep -q tmp && fail "tif_output: a temporary file was left: $(ls)"
+# Written in bands of one row, and as two tiles joined by their VRT: the same values.
+sed -i 's/^STOREFILE,.*/STOREFILE,TIF,banded/' TervalaGridCreate.PCF
+"$program" MEMORY=0.0005 BAND=1 >/dev/null 2>&1 || fail "tif_output: the run in bands failed"
+gdal_translate -q -of EHdr banded.TIF back_banded.bil
+same tif_output back_banded.bil out.BIL
+sed -i 's/^STOREFILE,.*/STOREFILE,TIF,tiled,COG/' TervalaGridCreate.PCF
+for k in 1 2; do
+  "$program" TILE=$k/2 BAND=1 >/dev/null 2>&1 || fail "tif_output: tile $k of 2 failed"
+done
+[ -f tiled_t001.TIF ] && [ -f tiled_t002.TIF ] || fail "tif_output: tiles missing: $(ls)"
+gdal_translate -q -of EHdr tiled.vrt back_tiled.bil
+same tif_output back_tiled.bil out.BIL
 
 # INDICATE-EMPTY marks an empty GeoTIFF as it marks the others.
 prepare "$here/holes" tif_empty
@@ -191,6 +206,9 @@ for relation in MIDDLE CELL; do
   "$program" IN=vector.pcf >/dev/null 2>&1 || { cat vector.out >&2; fail "holes_$relation: the vector run failed"; }
   same "holes_$relation" out.asc generate.asc
   grep -q "0.750000E+01" out.asc || fail "holes_$relation: nothing assigned"
+  # In bands of one row the polygons and their holes are applied band by band.
+  "$program" IN=vector.pcf MEMORY=0.0005 BAND=1 >/dev/null 2>&1 || fail "holes_$relation: the run in bands failed"
+  same "holes_$relation" out.asc generate.asc
 done
 
 # ---------------------------------------------------------------- coordinate reference systems

@@ -143,3 +143,44 @@ TEST(GridSets, FaultsNameTheLineOrTheFile) {
     EXPECT_NE(std::find(l.begin(), l.end(), c.expected), l.end()) << c.line;
   }
 }
+
+// A grid not held whole is checked when read and read again in windows of rows, north to
+// south, overlapping or not, from ASC (read on) and BIL (by seeking) alike.
+TEST(GridSets, RowWindowsReadAgainAsTheWholeGrid) {
+  TestFrame t;
+  t.openListing();
+  // Four rows: the values are 10 * row + column, row 4 (north) first in the file.
+  std::string asc = "ncols 3\nnrows 4\nxllcorner 100\nyllcorner 200\ncellsize 10\nnodata_value -9999\n";
+  std::string bil;
+  for (int r = 4; r >= 1; --r) {
+    for (int c = 1; c <= 3; ++c) {
+      asc += std::to_string(10 * r + c) + (c == 3 ? "\n" : " ");
+      const float f = static_cast<float>(10 * r + c);
+      bil.append(reinterpret_cast<const char*>(&f), 4);
+    }
+  }
+  writeFile(t.path("w.asc"), asc);
+  writeFile(t.path("w.bil"), bil);
+  writeFile(t.path("w.hdr"), "nrows 4\nncols 3\nulxmap 105\nulymap 235\nxdim 10\nydim 10\nnodata -9999\n");
+  for (const char* type : {"ASC", "BIL"}) {
+    GridSets g;
+    g.keepLimit = 0;  // nothing held whole
+    ASSERT_FALSE(HANDLETERVALAGRID(t.fr, structure3x2(), g, "AVERAGE",
+                                   std::string("TERVALAGRID,") + type + ",CELL," + t.path("w").string(), 1));
+    ASSERT_FALSE(g.sources[0].kept);
+    GridDescription& d = g.descriptions[0];
+    EXPECT_TRUE(d.values.empty()) << type;
+    // Windows as bands of a structure ask for them: overlapping, then apart, then one row.
+    const int32_t windows[][2] = {{3, 4}, {2, 3}, {1, 1}, {1, 1}};
+    for (const auto& w : windows) {
+      ASSERT_FALSE(loadGridRows(t.fr, g, 0, w[0], w[1])) << type;
+      ASSERT_EQ(d.values.size(), static_cast<size_t>(3 * (w[1] - w[0] + 1)));
+      for (int32_t r = w[0]; r <= w[1]; ++r) {
+        for (int32_t c = 1; c <= 3; ++c) EXPECT_EQ(d.at(c, r), static_cast<float>(10 * r + c)) << type << " " << r;
+      }
+    }
+    // Asked for rows north of the last window (a new run of bands): read from the start again.
+    ASSERT_FALSE(loadGridRows(t.fr, g, 0, 4, 4));
+    EXPECT_EQ(d.at(2, 4), 42.0f) << type;
+  }
+}

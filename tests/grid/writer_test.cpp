@@ -7,6 +7,7 @@
 
 #include "frame/format.h"
 #include "frame/text.h"
+#include "grid/structure.h"
 #include "support.h"
 
 using namespace grid;
@@ -127,4 +128,84 @@ TEST(GridWriter, OpenFailureLeavesNothingAndReports) {
   EXPECT_TRUE(found);
   EXPECT_NE(std::find(l.begin(), l.end(), " Error number=000002"), l.end());
   EXPECT_FALSE(testing_support::fs::exists(t.path("missing")));
+}
+
+namespace {
+std::string slurp(const std::filesystem::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+}  // namespace
+
+// Rows handed on in bands give the file that the whole grid gives; a tile is a georeferenced
+// grid of its own rows; the tiles' rows stacked north first are the whole grid's.
+TEST(GridWriter, BandsAndTilesWriteTheWholeGridsBytes) {
+  TestFrame t;
+  t.openListing();
+  Structure s;
+  s.grid.ncols = 2;
+  s.grid.nrows = 5;
+  s.grid.xll = 100;
+  s.grid.yll = 200;
+  s.cellsize = s.grid.dx = s.grid.dy = 10;
+  s.grid.nodata = s.nodataOut = -999.999f;
+  for (int k = 0; k < 10; ++k) s.grid.values.push_back(static_cast<float>(k) + 0.5f);
+  ASSERT_FALSE(WRITEINFORMATIONTOGRID(t.fr, s, "BIL", t.path("whole").string(), false, true));
+  {
+    GridWriter w;
+    w.open(t.fr, s, "BIL", t.path("banded").string(), 5, 1, false);
+    w.rows(s, 5, 4);
+    w.rows(s, 3, 3);
+    w.rows(s, 2, 1);
+    ASSERT_FALSE(w.finish(t.fr, s, false, true));
+  }
+  EXPECT_EQ(slurp(t.path("banded.BIL")), slurp(t.path("whole.BIL")));
+  EXPECT_EQ(slurp(t.path("banded.HDR")), slurp(t.path("whole.HDR")));
+  std::string stacked;
+  s.tileCount = 2;
+  for (int32_t k = 1; k <= 2; ++k) {
+    s.tileNumber = k;
+    int32_t top = 0, bottom = 0;
+    tileRows(5, k, 2, top, bottom);
+    GridWriter w;
+    w.open(t.fr, s, "BIL", t.path("out.bil").string(), top, bottom, false);
+    w.rows(s, top, bottom);
+    ASSERT_FALSE(w.finish(t.fr, s, true, false));  // a tile keeps its name, empty or not
+    stacked += slurp(t.path(tileName("out.bil", "BIL", k, 2)));
+  }
+  EXPECT_EQ(stacked, slurp(t.path("whole.BIL")));
+  // Tile 1 holds the northern rows 5 down to 4 (2 = 5/2 rows): its corner lies 30 up.
+  auto h = testing_support::readLines(t.path("out_t001.HDR"));
+  EXPECT_EQ(h[2], "nRows 2");
+  EXPECT_EQ(h[12], "ULYmap 245");
+  auto h2 = testing_support::readLines(t.path("out_t002.HDR"));
+  EXPECT_EQ(h2[2], "nRows 3");
+  EXPECT_EQ(h2[12], "ULYmap 225");
+  const std::string vrt = slurp(t.path("out.vrt"));
+  EXPECT_NE(vrt.find("<SourceFilename relativeToVRT=\"1\">out_t002.bil</SourceFilename>"), std::string::npos);
+  EXPECT_NE(vrt.find("<DstRect xOff=\"0\" yOff=\"2\" xSize=\"2\" ySize=\"3\"/>"), std::string::npos);
+  EXPECT_NE(vrt.find("<GeoTransform>100, 10, 0, 250, 0, -10</GeoTransform>"), std::string::npos);
+  EXPECT_EQ(tileName("dir/run.asc", "ASC", 7, 1000), "dir/run_t0007.asc");
+}
+
+// A grid written in bands with no value goes, with INDICATE-EMPTY, under the "_EMPTY" name
+// only, as the whole grid does.
+TEST(GridWriter, EmptyBandedGridGoesUnderTheEmptyName) {
+  TestFrame t;
+  t.openListing();
+  Structure s;
+  s.grid.ncols = 3;
+  s.grid.nrows = 2;
+  s.cellsize = 1;
+  s.grid.nodata = s.nodataOut = -1.0f;
+  s.grid.values.assign(6, -1.0f);
+  ASSERT_FALSE(WRITEINFORMATIONTOGRID(t.fr, s, "ASC", t.path("a.asc").string(), true, false));
+  GridWriter w;
+  w.open(t.fr, s, "ASC", t.path("b.asc").string(), 2, 1, false);
+  w.rows(s, 2, 1);
+  ASSERT_FALSE(w.finish(t.fr, s, true, false));
+  EXPECT_FALSE(std::filesystem::exists(t.path("b.asc")));
+  EXPECT_EQ(slurp(t.path("b_EMPTY.ASC")), slurp(t.path("a_EMPTY.ASC")));
 }

@@ -6,8 +6,13 @@
 //   mkinput map <text> <map>   "parameters NAME ...", "segments NS", then per time block
 //                              "time T" and NS rows of one value per parameter; "partial B"
 //                              adds B bytes of a block cut short
+//   mkinput unnamed <folder>   exits 0 when the folder's file system takes unnamed files
+//                              (O_TMPFILE), so that a test knows which way outputs are written
 //
 // Little-endian 4-byte items, no record markers. Anything after "#" on a line is a comment.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstring>
 #include <fstream>
@@ -147,6 +152,12 @@ int map(const std::vector<std::string>& t, const std::string& outName) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 3 && std::strcmp(argv[1], "unnamed") == 0) {
+    const int fd = ::open(argv[2], O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd < 0) return 1;
+    ::close(fd);
+    return 0;
+  }
   if (argc < 4) {
     std::cerr << "usage: mkinput bil|lga|cco|map <text> <out>\n";
     return 2;

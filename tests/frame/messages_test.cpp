@@ -1,0 +1,116 @@
+#include "frame/messages.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "frame/files.h"
+#include "frame/pager.h"
+#include "frame/startup.h"
+#include "support.h"
+
+using namespace frame;
+using testing_support::TestFrame;
+
+TEST(MessagesOnStandardError, OneBlockPerMessageWithoutHeadingsAndUnderlines) {
+  TestFrame t;
+  t.fr.programName = "TervalaGridCreate";
+  echoMessages(t.fr,
+               {" ", " ERROR", " *****", " ", " line=X", " ", " The file does not exist.", " ", " WARNING", " *******",
+                " second"},
+               false);
+  ASSERT_EQ(t.console.errors.size(), 3u);
+  EXPECT_EQ(t.console.errors[0], "TervalaGridCreate: ERROR: line=X");
+  EXPECT_EQ(t.console.errors[1], "    The file does not exist.");
+  EXPECT_EQ(t.console.errors[2], "TervalaGridCreate: WARNING: second");
+
+  // Variant headings of the model files are headings too.
+  t.console.errors.clear();
+  echoMessages(t.fr, {" ******ERROR", " Initialize system:"}, false);
+  ASSERT_EQ(t.console.errors.size(), 1u);
+  EXPECT_EQ(t.console.errors[0], "TervalaGridCreate: ERROR: Initialize system:");
+
+  // Plain listing text is no message; text for the error unit is, named as asked.
+  t.console.errors.clear();
+  echoMessages(t.fr, {"Er zijn WEL waarden gevonden"}, false);
+  EXPECT_TRUE(t.console.errors.empty());
+  echoMessages(t.fr, {"The program will stop"}, true, "job.pcf:3", "ERROR");
+  ASSERT_EQ(t.console.errors.size(), 1u);
+  EXPECT_EQ(t.console.errors[0], "TervalaGridCreate: ERROR: job.pcf:3: The program will stop");
+}
+
+TEST(MessagesOnStandardError, InputLeftOutMarksTheRunAndWarningsLeaveItAlone) {
+  TestFrame t;
+  t.openListing();
+  warningBlock(t.fr, {" A warning."});
+  EXPECT_FALSE(t.fr.inputLeftOut);
+  inputLeftOut(t.fr, {" The file does not exist. The program will proceed."});
+  EXPECT_TRUE(t.fr.inputLeftOut);
+  EXPECT_EQ(t.console.errors.size(), 2u);
+}
+
+TEST(Units, AnotherSpellingOfAConnectedFileIsTheSameUnit) {
+  TestFrame t;
+  t.openOutput(11, "run.out");
+  int unit = -1;
+  const std::string dir = t.dir.string();
+  EXPECT_TRUE(t.fr.units.LUCONN(dir + "/./run.out", unit));
+  EXPECT_EQ(unit, 11);
+  EXPECT_TRUE(t.fr.units.LUCONN(dir + "/../" + t.dir.filename().string() + "/run.out", unit));
+  EXPECT_FALSE(t.fr.units.LUCONN(dir + "/other.out", unit));
+}
+
+TEST(Progress, TheProgressFileHoldsOneByteB2PerStep) {
+  TestFrame t;
+  t.fr.progressDisplay = false;
+  t.fr.progressFile = t.path("progress.txt").string();
+  INIBAR(t.fr, "Reading", 1, 10, 1);
+  const std::vector<std::string> lines = testing_support::readLines(t.path("progress.txt"));
+  ASSERT_EQ(lines.size(), 1u);
+  const std::string& l = lines[0];
+  ASSERT_GT(l.size(), 8u);
+  EXPECT_EQ(l.substr(0, 8), "Reading ");
+  for (size_t i = 8; i < l.size(); ++i) EXPECT_EQ(static_cast<unsigned char>(l[i]), 0xB2u) << i;
+}
+
+// Start-up in a folder of its own: DEVICE.CNF and the command file are found in the work folder.
+struct WorkFolder {
+  std::string before;
+  explicit WorkFolder(const std::string& dir) {
+    char buf[4096];
+    before = getcwd(buf, sizeof buf) ? buf : ".";
+    EXPECT_EQ(chdir(dir.c_str()), 0);
+  }
+  ~WorkFolder() { EXPECT_EQ(chdir(before.c_str()), 0); }
+};
+
+TEST(StartUp, MonochromeAttributesAreVisibleColours) {
+  TestFrame t;
+  testing_support::writeFile(t.path("DEVICE.CNF"),
+                             "DISPLAY\nMONOCHROME\nPRINT-LINE,NORMAL\nPRINT-HEAD,REVERSE\nEND:DISPLAY\n");
+  testing_support::writeFile(t.path("TervalaGridCreate.PCF"), "* nothing\n");
+  WorkFolder in(t.dir.string());
+  INITPR(t.fr, "Tervala", "TervalaGridCreate", 1.01f, 0.0f);
+  // Reverse video is dark text on a light background, never black on black.
+  EXPECT_EQ(t.fr.headFg, 0);
+  EXPECT_EQ(t.fr.headBg, 7);
+  EXPECT_EQ(t.fr.textFg, 7);
+  EXPECT_EQ(t.fr.textBg, 0);
+  ENDPR(t.fr);
+}
+
+TEST(StartUp, OneParameterWithoutEqualsIsTheCommandFile) {
+  TestFrame t;
+  t.fr.args = {"TervalaGridCreate", "job.pcf"};
+  RUNSTR(t.fr);
+  std::string v;
+  ASSERT_TRUE(RUNPRM(t.fr, "INPUT", 2, v));
+  EXPECT_EQ(v, "job.pcf");
+  EXPECT_TRUE(t.console.errors.empty());
+
+  TestFrame u;
+  u.fr.args = {"TervalaGridCreate", "OUT=x.lis", "th=2", "--quiet"};
+  RUNSTR(u.fr);
+  ASSERT_EQ(u.console.errors.size(), 2u);
+  EXPECT_NE(u.console.errors[0].find("OUT=x.lis"), std::string::npos);
+  EXPECT_NE(u.console.errors[1].find("--quiet"), std::string::npos);
+}
