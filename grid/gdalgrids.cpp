@@ -144,6 +144,8 @@ bool readGdalGridSet(frame::Frame& fr, const Structure& s, GridSets& g, GridDesc
   const uint64_t cells = static_cast<uint64_t>(d.ncols) * static_cast<uint64_t>(d.nrows);
   try {
     d.values.resize(cells);
+    // Held whole in a run in bands too (its source stays kept): the bands leave room for it.
+    g.keptBytes += 4 * cells;
   } catch (const std::bad_alloc&) {
     return frame::endWithListedError(fr, {" The " + what + " of " + std::to_string(d.ncols) + " columns and " +
                                           std::to_string(d.nrows) + " rows does not fit in memory."});
