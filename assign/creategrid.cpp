@@ -7,6 +7,8 @@
 #include "frame/pager.h"
 #include "frame/startup.h"
 #include "frame/text.h"
+#include "gdal/gdalroom.h"
+#include "grid/gdalgrids.h"
 #include "grid/gridsets.h"
 #include "grid/structure.h"
 #include "grid/writer.h"
@@ -129,19 +131,38 @@ bool CREATEGRID(Run& run) {
   const std::string given = item;
   frame::CASEF(item);
   if (item.empty()) item = "BIL";
-  if (item != "BIL" && item != "ASC") {
-    return frame::endWithError(fr, {" The storage file must be of type BIL or ASC.", " Type given: " + given});
+  if (item != "BIL" && item != "ASC" && item != "TIF") {
+    return frame::endWithError(fr, {" The storage file must be of type BIL or ASC.", " Type given: " + given,
+                                    " (Also TIF, a GeoTIFF, or TIF with COG, a Cloud-Optimized GeoTIFF.)"});
   }
   st.storeType = item.substr(0, 3);
   if (frame::PARAM(fr, raw, 3, st.storeName, ",", 250) <= 0) {
     return frame::endWithError(
         fr, {" No name found for the storage file in the STOREFILE command.", " ", "   Command line: " + raw});
   }
+  if (st.storeType == "TIF") {
+    // STOREFILE,TIF,name,COG: a Cloud-Optimized GeoTIFF. GDAL is asked before the run starts,
+    // so that a program built without it refuses at once rather than after the cell loop.
+    std::string layout;
+    frame::PARAM(fr, raw, 4, layout);
+    frame::CASEF(layout);
+    if (!layout.empty() && layout != "COG") {
+      return frame::endWithError(fr, {" The fourth item of STOREFILE,TIF can only be COG (a Cloud-Optimized GeoTIFF).",
+                                      " Item given: " + layout});
+    }
+    if (layout == "COG") st.storeType = "COG";
+    if (!gdalroom::builtIn()) {
+      return frame::endWithError(
+          fr, {" The storage file of type TIF cannot be written:", " " + gdalroom::notBuiltInMessage()});
+    }
+  }
   warnRepeated(fr, "STOREFILE");
   // Whether the grid can be written is known now: a missing or read-only folder, or a folder
   // under the grid's name, is reported before the work instead of after it.
   {
-    const std::string target = frame::GUMEXT(frame::trimRight(st.storeName), st.storeType);
+    const std::string name = frame::trimRight(st.storeName);
+    const bool tif = st.storeType == "TIF" || st.storeType == "COG";
+    const std::string target = tif ? grid::geoTiffName(name) : frame::GUMEXT(name, st.storeType);
     const int e = frame::checkOutputPlace(frame::nativeName(target));
     if (e != 0) {
       return frame::endWithListedError(
@@ -268,7 +289,9 @@ bool CREATEGRID(Run& run) {
     }
     frame::PARAM(fr, line, 2, type);
     if (type.empty()) type = "BIL";
-    if (!frame::fileExists(frame::GUMEXT(name, type))) {
+    const std::string dataName =
+        grid::gdalRasterType(type) ? grid::gdalRasterName(name, type) : frame::GUMEXT(name, type);
+    if (!frame::fileExists(dataName)) {
       frame::inputLeftOut(fr, {" line=" + line, " ", " The file does not exist. The program will proceed."});
       continue;
     }

@@ -49,6 +49,7 @@ bool HANDLEPOINTFILE(Run& run, const std::string& line) {
   if (frame::PARAM(fr, line, 2, name, ",", 200) <= 0) {
     return frame::endWithError(fr, {" No file descriptor for a Point file.", "   Command line: " + line});
   }
+  if (namesVectorLayer(fr, line, name)) return handleVectorPointFile(run, line, name);
   // 2.
   const int unit = fr.units.FREEFILE(100);
   ALLOCATEAPOINTFILE(run);

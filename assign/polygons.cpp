@@ -316,13 +316,55 @@ std::vector<uint8_t> polygonCoverage(const std::vector<float>& polygon, const st
 
 namespace {
 
-enum class Use { Clear, Assign, Reset };
+using Use = PolygonUse;
+
+// The same as coverSamples for a polygon with holes: the samples that its outer ring covers,
+// less those in a hole. A hole is closed like every polygon, so a sample on a hole's border
+// is in the hole and outside the polygon.
+template <typename Emit>
+void coverSamplesWithHoles(const std::vector<float>& outer, const std::vector<std::vector<float>>* holes,
+                           const std::vector<float>& xs, const std::vector<float>& ys, float spacing, size_t rowFrom,
+                           size_t rowTo, Emit emit) {
+  if (!holes || holes->empty()) {
+    coverSamples(outer, xs, ys, spacing, rowFrom, rowTo, emit);
+    return;
+  }
+  struct Span {
+    size_t row, a, b;
+    bool operator<(const Span& o) const { return row != o.row ? row < o.row : a < o.a; }
+  };
+  std::vector<Span> in, out;
+  coverSamples(outer, xs, ys, spacing, rowFrom, rowTo, [&](size_t j, size_t a, size_t b) { in.push_back({j, a, b}); });
+  if (in.empty()) return;
+  for (const auto& hole : *holes) {
+    coverSamples(hole, xs, ys, spacing, rowFrom, rowTo, [&](size_t j, size_t a, size_t b) {
+      out.push_back({j, a, b});
+    });
+  }
+  std::sort(in.begin(), in.end());
+  std::sort(out.begin(), out.end());
+  size_t h = 0;
+  for (const Span& span : in) {
+    while (h < out.size() && out[h].row < span.row) ++h;
+    // The holes' runs of this row, in order of their start: what lies between them is covered.
+    size_t from = span.a;
+    for (size_t k = h; k < out.size() && out[k].row == span.row && from < span.b; ++k) {
+      if (out[k].b <= from) continue;
+      if (out[k].a >= span.b) break;
+      if (out[k].a > from) emit(span.row, from, out[k].a);
+      from = std::max(from, out[k].b);
+    }
+    if (from < span.b) emit(span.row, from, span.b);
+  }
+}
 
 // APPLYPOLYGON: every cell the polygon covers (its middle for a MIDDLE structure, any of its
 // corners for a CELL one) is cleared, assigned or reset; this is done for the cell rows
-// rowFrom..rowTo (from 1) only, so that bands of rows can be done side by side.
+// rowFrom..rowTo (from 1) only, so that bands of rows can be done side by side. holes: the
+// polygon's holes, when it has any.
 void APPLYPOLYGON(Run& run, const std::vector<float>& polygon, Use use, float value, const std::vector<float>& xs,
-                  const std::vector<float>& ys, int32_t rowFrom, int32_t rowTo) {
+                  const std::vector<float>& ys, int32_t rowFrom, int32_t rowTo,
+                  const std::vector<std::vector<float>>* holes = nullptr) {
   grid::Structure& s = run.structure;
   const int32_t nc = s.grid.ncols;
   const float cellValue = use == Use::Assign ? value : s.grid.nodata;
@@ -341,36 +383,36 @@ void APPLYPOLYGON(Run& run, const std::vector<float>& polygon, Use use, float va
     }
   };
   if (!s.grid.cellValues()) {
-    coverSamples(polygon, xs, ys, static_cast<float>(s.cellsize), static_cast<size_t>(rowFrom - 1),
-                 static_cast<size_t>(rowTo), [&](size_t j, size_t a, size_t b) {
-                   applyRun(s.grid.index(static_cast<int32_t>(a) + 1, static_cast<int32_t>(j) + 1), b - a);
-                 });
+    coverSamplesWithHoles(polygon, holes, xs, ys, static_cast<float>(s.cellsize), static_cast<size_t>(rowFrom - 1),
+                          static_cast<size_t>(rowTo), [&](size_t j, size_t a, size_t b) {
+                            applyRun(s.grid.index(static_cast<int32_t>(a) + 1, static_cast<int32_t>(j) + 1), b - a);
+                          });
     return;
   }
   // The corners of the cells: a cell is covered when any of its four corners is. Corner row j
   // is the top of cell row j and the bottom of cell row j+1; corner k is the right side of cell
   // column k and the left side of cell column k+1. So corners a <= k < b cover the columns a
   // to b (from 1) of both cell rows.
-  coverSamples(polygon, xs, ys, static_cast<float>(s.cellsize), static_cast<size_t>(rowFrom - 1),
-               static_cast<size_t>(rowTo) + 1, [&](size_t j, size_t a, size_t b) {
-                 const int32_t c0 = std::max<int32_t>(1, static_cast<int32_t>(a));
-                 const int32_t c1 = std::min<int32_t>(nc, static_cast<int32_t>(b));
-                 if (c0 > c1) return;
-                 for (int32_t row : {static_cast<int32_t>(j), static_cast<int32_t>(j) + 1}) {
-                   if (row >= rowFrom && row <= rowTo)
-                     applyRun(s.grid.index(c0, row), static_cast<size_t>(c1 - c0 + 1));
-                 }
-               });
+  coverSamplesWithHoles(polygon, holes, xs, ys, static_cast<float>(s.cellsize), static_cast<size_t>(rowFrom - 1),
+                        static_cast<size_t>(rowTo) + 1, [&](size_t j, size_t a, size_t b) {
+                          const int32_t c0 = std::max<int32_t>(1, static_cast<int32_t>(a));
+                          const int32_t c1 = std::min<int32_t>(nc, static_cast<int32_t>(b));
+                          if (c0 > c1) return;
+                          for (int32_t row : {static_cast<int32_t>(j), static_cast<int32_t>(j) + 1}) {
+                            if (row >= rowFrom && row <= rowTo)
+                              applyRun(s.grid.index(c0, row), static_cast<size_t>(c1 - c0 + 1));
+                          }
+                        });
 }
 
 // The polygons of one file, applied in file order to the rows rowFrom..rowTo held; the rows
 // are shared out in bands among the cores, each band taking every polygon in order, so every
-// cell sees the same sequence.
-void applyPolygons(Run& run, const std::vector<std::vector<float>>& polygons, Use use, float value, int32_t rowFrom,
-                   int32_t rowTo) {
+// cell sees the same sequence. apply(xs, ys, from, to) applies them all to the rows from..to.
+template <typename Apply>
+void applyInBands(Run& run, int32_t rowFrom, int32_t rowTo, Apply apply) {
   grid::Structure& s = run.structure;
   const int32_t nc = s.grid.ncols, nr = s.grid.nrows;
-  if (nc == 0 || nr == 0 || polygons.empty() || rowFrom > rowTo) return;
+  if (nc == 0 || nr == 0 || rowFrom > rowTo) return;
   // The sample points, relative to the corner as the polygons are.
   std::vector<float> xs, ys;
   if (!s.grid.cellValues()) {
@@ -387,7 +429,7 @@ void applyPolygons(Run& run, const std::vector<std::vector<float>>& polygons, Us
   auto band = [&](int b) {
     const int32_t from = rowFrom + static_cast<int32_t>(int64_t(rows) * b / threads);
     const int32_t to = rowFrom - 1 + static_cast<int32_t>(int64_t(rows) * (b + 1) / threads);
-    for (const auto& polygon : polygons) APPLYPOLYGON(run, polygon, use, value, xs, ys, from, to);
+    apply(xs, ys, from, to);
   };
   if (threads == 1) {
     band(0);
@@ -399,11 +441,32 @@ void applyPolygons(Run& run, const std::vector<std::vector<float>>& polygons, Us
   for (auto& t : pool) t.join();
 }
 
+void applyPolygons(Run& run, const std::vector<std::vector<float>>& polygons, Use use, float value, int32_t rowFrom,
+                   int32_t rowTo) {
+  if (polygons.empty()) return;
+  applyInBands(run, rowFrom, rowTo,
+               [&](const std::vector<float>& xs, const std::vector<float>& ys, int32_t from, int32_t to) {
+                 for (const auto& polygon : polygons) APPLYPOLYGON(run, polygon, use, value, xs, ys, from, to);
+               });
+}
+
 }  // namespace
+
+void applyPolygonShapes(Run& run, const std::vector<PolygonShape>& shapes, PolygonUse use, int32_t rowFrom,
+                        int32_t rowTo) {
+  if (shapes.empty()) return;
+  applyInBands(run, rowFrom, rowTo,
+               [&](const std::vector<float>& xs, const std::vector<float>& ys, int32_t from, int32_t to) {
+                 for (const auto& shape : shapes) {
+                   APPLYPOLYGON(run, shape.outer, use, shape.value, xs, ys, from, to, &shape.holes);
+                 }
+               });
+}
 
 void applyPolygonSets(Run& run, int32_t rowFrom, int32_t rowTo) {
   for (const PolygonSet& p : run.polygonSets) {
     applyPolygons(run, p.polygons, static_cast<Use>(p.use), p.value, rowFrom, rowTo);
+    applyPolygonShapes(run, p.shapes, static_cast<Use>(p.use), rowFrom, rowTo);
   }
 }
 
@@ -414,6 +477,7 @@ bool HANDLEPOLYGONFILE(Run& run, const std::string& line) {
   if (frame::PARAM(fr, line, 2, name, ",", 200) <= 0) {
     return frame::endWithError(fr, {" No file descriptor for a Polygon file.", "   Command line: " + line});
   }
+  if (namesVectorLayer(fr, line, name)) return handleVectorPolygonFile(run, line, name);
   // 2.
   const int unit = fr.units.FREEFILE(100);
   Use use = Use::Clear;
@@ -489,7 +553,7 @@ bool HANDLEPOLYGONFILE(Run& run, const std::string& line) {
       applyPolygons(run, polygons, use, value, 1, run.structure.grid.nrows);
     } else {
       // The structure is held a band at a time: the polygons are kept and applied to each band.
-      run.polygonSets.push_back(PolygonSet{std::move(polygons), static_cast<uint8_t>(use), value});
+      run.polygonSets.push_back(PolygonSet{std::move(polygons), static_cast<uint8_t>(use), value, {}});
     }
   }
   fr.units.close(unit);

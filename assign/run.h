@@ -19,7 +19,7 @@ namespace assign {
 enum class RunMethod : uint8_t { Average, Maximum, Minimum, Majority, Minority };
 
 struct RunSettings {
-  std::string storeType = "BIL";
+  std::string storeType = "BIL";  // BIL, ASC, TIF, or COG (a Cloud-Optimized GeoTIFF)
   std::string storeName;
   bool indicateEmpty = false;
   std::string methodPerSet = "ALL-VALUES";
@@ -95,10 +95,20 @@ struct PointSet {
 
 // One POLYGONFILE set is applied as soon as it is read when the structure is held whole;
 // a run in bands keeps its polygons and applies them to each band.
+enum class PolygonUse : uint8_t { Clear, Assign, Reset };
+// A polygon of a vector layer: its outer ring, its holes (each as x,y pairs without the
+// closing vertex) and the value ASSIGN gives it.
+struct PolygonShape {
+  std::vector<float> outer;
+  std::vector<std::vector<float>> holes;
+  float value = 0.0f;
+};
+
 struct PolygonSet {
   std::vector<std::vector<float>> polygons;
   uint8_t use = 0;  // CLEAR, ASSIGN or RESET
   float value = 0.0f;
+  std::vector<PolygonShape> shapes;  // a vector layer's polygons, with their holes and values
 };
 
 // What a grid set not on the structure's grid needs per output column, worked out once
@@ -228,6 +238,16 @@ void SEARCHFORMIDDLEINPOINTS(const Run& run, Worker& w, int set, int32_t i, int3
 
 // Polygon sets: read a POLYGONFILE line and apply its polygons to the structure at once.
 bool HANDLEPOLYGONFILE(Run& run, const std::string& line);
+// Applies the polygons in order, as the polygons of a generate file are, to the rows
+// rowFrom..rowTo held; a cell middle or corner in a hole (or on its border) is outside the
+// polygon.
+void applyPolygonShapes(Run& run, const std::vector<PolygonShape>& shapes, PolygonUse use, int32_t rowFrom,
+                        int32_t rowTo);
+// POINTFILE and POLYGONFILE lines that name a vector layer (GDAL): the named items LAYER=,
+// VALUE= or RADIUS=, or the file name of a vector format.
+bool namesVectorLayer(frame::Frame& fr, const std::string& line, const std::string& name);
+bool handleVectorPointFile(Run& run, const std::string& line, const std::string& name);
+bool handleVectorPolygonFile(Run& run, const std::string& line, const std::string& name);
 // Applies the kept polygon sets, in order, to the rows rowFrom..rowTo of the structure held.
 void applyPolygonSets(Run& run, int32_t rowFrom, int32_t rowTo);
 // Whether a polygon covers a point: POINTINPOLYGON for a convex polygon, for any other simple

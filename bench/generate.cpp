@@ -24,6 +24,9 @@
 //               the same, reading the table file that a searching run wrote (prepare.pcf)
 //   huge        a 20000 x 20000 structure with one BIL grid set on its own grid, BIL output
 //               (not in the default list: it needs 3.2 GB of disk and 3.6 GB of memory)
+//   tif-read    a 4000 x 4000 structure with one grid set on its own grid from a tiled, DEFLATE-
+//               compressed GeoTIFF of 32-bit floats (prepare.sh makes it from a BIL with
+//               gdal_translate, untimed), BIL output; GDAL: gdal_translate of the GeoTIFF to a BIL
 //   mixed       every kind of set at once on a 2000 x 2000 CELL structure: a grid on its grid,
 //               a grid on another grid, points with buffers, polygons and a model grid
 #include <cmath>
@@ -120,6 +123,20 @@ int ascWrite(const std::string& dir, Rng& rng, Scale sc) {
   text(dir + "/TervalaGridCreate.PCF",
        structure(n, rows, 10, false) + "STOREFILE,ASC,result.asc\nTERVALAGRID,BIL,MIDDLE,terrain\n");
   text(dir + "/gdal.cmd", "gdal_translate -q -of AAIGrid terrain.bil gdal.asc\n");
+  done(static_cast<long long>(n) * rows, 4LL * n * rows);
+  return 0;
+}
+
+int tifRead(const std::string& dir, Rng& rng, Scale sc) {
+  const int n = 4000, rows = 4000 * sc.area;
+  writeBil(dir + "/terrain", n, rows, 150000, 400000, 10, rng, 0.02);
+  text(dir + "/prepare.sh",
+       "gdal_translate -q -co TILED=YES -co COMPRESS=DEFLATE -co PREDICTOR=3 terrain.bil terrain.tif\n"
+       "rm terrain.bil terrain.hdr\n");
+  text(dir + "/DEVICE.CNF", "NEWPAGE,YES\n");
+  text(dir + "/TervalaGridCreate.PCF",
+       structure(n, rows, 10, false) + "STOREFILE,BIL,result\nTERVALAGRID,TIF,MIDDLE,terrain.tif\n");
+  text(dir + "/gdal.cmd", "gdal_translate -q -of EHdr terrain.tif gdal.bil\n");
   done(static_cast<long long>(n) * rows, 4LL * n * rows);
   return 0;
 }
@@ -324,6 +341,7 @@ int main(int argc, char** argv) {
   if (argc > 5) sc.input = std::atoi(argv[5]);
   if (w == "same-grid") return sameGrid(dir, rng, sc);
   if (w == "asc-write") return ascWrite(dir, rng, sc);
+  if (w == "tif-read") return tifRead(dir, rng, sc);
   if (w == "huge") return huge(dir, rng, sc);
   if (w == "regrid") return regrid(dir, rng, sc);
   if (w == "points") return points(dir, rng, sc);

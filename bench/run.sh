@@ -19,7 +19,7 @@ cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" --target TervalaGridCreate bench_generate bench_measure >/dev/null
 workloads=("$@")
 if [ "${#workloads[@]}" -eq 0 ]; then
-  workloads=(same-grid asc-write regrid points polygons model-cell model-cell-table model-middle model-middle-table mixed)
+  workloads=(same-grid asc-write tif-read regrid points polygons model-cell model-cell-table model-middle model-middle-table mixed)
 fi
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
@@ -36,6 +36,8 @@ measure() {
   need=$(awk '/^need/ {printf "%.0f", $2 / 1048576}' <<<"$generated")
   # A workload that reads a table file gets it from a searching run first (not timed).
   if [ -f "$dir/prepare.pcf" ]; then (cd "$dir" && "$build/TervalaGridCreate" IN=prepare.pcf OU=prepare.lst >/dev/null); fi
+  # A workload whose input GDAL's tools make (a GeoTIFF) gets it here (not timed).
+  if [ -f "$dir/prepare.sh" ]; then (cd "$dir" && bash prepare.sh); fi
   # Written files are flushed to disk before each timed run, so that one run's write-back does
   # not slow the next.
   sync

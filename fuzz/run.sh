@@ -10,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-20}
 shift || true
-all=(items lines device bilheader asc points polygons lga cco map table prj)
+all=(items lines device bilheader asc points polygons lga cco map table prj geotiff)
 [ "$#" -gt 0 ] && targets=("$@") || targets=("${all[@]}")
 jobs=${FUZZ_JOBS:-2}
 B=$PWD/build-fuzz
@@ -71,6 +71,10 @@ if command -v gdalsrsinfo >/dev/null 2>&1; then
   done
 fi
 seed prj 3 "$B"/prj/*.prj
+if command -v gdal_translate >/dev/null; then
+  mkdir -p "$B/corpus/geotiff"
+  bash fuzz/geotiff_seeds.sh fuzz/fixtures "$B/corpus/geotiff"
+fi
 
 status=0
 run_one() {

@@ -51,7 +51,7 @@ struct Structure {
   std::vector<int32_t> source;
   double cellsize = 1.0;
   float nodataOut = -999.999f;  // the no-data value written
-  std::string fileType;         // "BIL" or "ASC" when a FILE line was given
+  std::string fileType;         // "BIL", "ASC", "TIF" or "GDAL" when a FILE line was given
   // The coordinate reference system: the ESRI-style WKT written beside every output (empty:
   // none known), its name and where it came from, for the listing.
   std::string crsWkt, crsName, crsSource;

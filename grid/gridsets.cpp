@@ -15,6 +15,7 @@
 #include "frame/startup.h"
 #include "frame/text.h"
 #include "grid/bilheader.h"
+#include "grid/gdalgrids.h"
 #include "grid/general.h"
 #include "grid/prj.h"
 #include "grid/structure.h"
@@ -114,15 +115,14 @@ class ListReader {
   float repeatValue_ = 0;
 };
 
-// The integral check for MAJORITY and MINORITY: NODATA or a non-negative whole number.
-bool integral(float v, float nodata) {
+}  // namespace
+
+bool integralValue(float v, float nodata) {
   if (std::fabs(v - nodata) <= 0.000001f) return true;
   if (v < 0.0f) return false;
   const double k = std::trunc(static_cast<double>(v) + 0.000001);
   return std::fabs(k - v) <= 0.000001;
 }
-
-}  // namespace
 
 bool EQUALSBASICSTRUCTURE(const Structure& s, const GridDescription& d) {
   const GridDescription& g = s.grid;
@@ -147,8 +147,7 @@ int PARWHERE(std::string_view name, std::string_view line) {
   return 0;
 }
 
-// The grid's corners within the coordinate range of the plane geometry.
-static bool withinCoordinateLimit(const GridDescription& d) {
+bool withinCoordinateLimit(const GridDescription& d) {
   const double x0 = d.xll, y0 = d.yll;
   const double x1 = x0 + static_cast<double>(d.ncols) * d.dx, y1 = y0 + static_cast<double>(d.nrows) * d.dy;
   for (double v : {x0, y0, x1, y1}) {
@@ -165,8 +164,9 @@ bool HANDLETERVALAGRID(frame::Frame& fr, const Structure& s, GridSets& g, const 
     return frame::endWithListedError(
         fr, {" No file type for a TERVALA grid file in line:", " ", "   Command line: " + line});
   }
-  if (type.size() != 3 || (type != "BIL" && type != "ASC")) {
-    return frame::endWithListedError(fr, {" File type for a TERVALA grid file must be ASC or BIL:", " ", " ", line});
+  if (type != "BIL" && type != "ASC" && !gdalRasterType(type)) {
+    return frame::endWithListedError(fr, {" File type for a TERVALA grid file must be ASC or BIL:", " ", " ", line,
+                                          " (Also TIF, a GeoTIFF, and GDAL, any raster GDAL reads.)"});
   }
   // 2.
   frame::PARAM(fr, line, 3, values);
@@ -187,10 +187,18 @@ bool HANDLETERVALAGRID(frame::Frame& fr, const Structure& s, GridSets& g, const 
   GridDescription& d = g.descriptions.back();
   g.sources.resize(g.descriptions.size());
   // 5.
+  // Item 5 is the priority unless it is a named item (#VALUES=, or BAND= of a GDAL raster).
   if (PARWHERE("#VALUES", line) != 5) {
-    if (frame::PARAM(fr, line, 5, item) > 0) frame::UNFORM(fr, line, 5, "I4", d.priority);
+    if (frame::PARAM(fr, line, 5, item, ",=") > 0 && !(gdalRasterType(type) && item.rfind("BAND=", 0) == 0)) {
+      frame::UNFORM(fr, line, 5, "I4", d.priority);
+    }
   }
   frame::NAMEDV(fr, line, "#VALUES", "I4", d.numberOfValues);
+  if (gdalRasterType(type)) {
+    const bool err = readGdalGridSet(fr, s, g, d, type, values, name, line, runMethod, lineCount);
+    fr.units.close(unit);
+    return err;
+  }
 
   std::string dataName;
   bool bil16 = false;
@@ -374,7 +382,7 @@ bool HANDLETERVALAGRID(frame::Frame& fr, const Structure& s, GridSets& g, const 
     }
     if (check) {
       for (size_t c = 0; c < nc; ++c) {
-        if (!integral(row[c], d.nodata)) {
+        if (!integralValue(row[c], d.nodata)) {
           fr.units.close(unit);
           return frame::endWithListedError(
               fr, {" When Majority or Minority is asked for the", " values in a grid file must be positive integers.",

@@ -46,6 +46,10 @@ bool loadGridRows(frame::Frame& fr, GridSets& g, int description, int32_t lo, in
 bool HANDLETERVALAGRID(frame::Frame& fr, const Structure& s, GridSets& g, const std::string& runMethod,
                        const std::string& line, int lineCount);
 bool EQUALSBASICSTRUCTURE(const Structure& s, const GridDescription& d);
+// The check of MAJORITY and MINORITY: NODATA or a non-negative whole number.
+bool integralValue(float v, float nodata);
+// The grid's corners within the coordinate range of the plane geometry.
+bool withinCoordinateLimit(const GridDescription& d);
 // PARWHERE: the number of the first item of the line that contains name (0 when none).
 int PARWHERE(std::string_view name, std::string_view line);
 

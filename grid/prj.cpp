@@ -7,6 +7,7 @@
 #include "frame/startup.h"
 #include "frame/text.h"
 #include "gdal/crs.h"
+#include "gdal/raster.h"
 #include "gdal/gdalroom.h"
 
 namespace grid {
@@ -57,6 +58,8 @@ std::string prjNameBeside(const std::string& name) {
 
 bool readStructureCrs(frame::Frame& fr, Structure& s, bool crsGiven, const std::string& crsItem,
                       const std::string& structureFile) {
+  // A GeoTIFF (or other GDAL raster) as the structure's file carries its own system.
+  const std::string fromFile = s.crsWkt;
   s.crsWkt.clear();
   s.crsName.clear();
   s.crsSource.clear();
@@ -117,6 +120,11 @@ bool readStructureCrs(frame::Frame& fr, Structure& s, bool crsGiven, const std::
       warning(fr, {" The file " + besideFile + " beside the structure file is not a coordinate reference system:",
                    " " + why, " The outputs get no .prj file."});
     }
+  }
+  if (!crsGiven && !beside && !fromFile.empty()) {
+    s.crsWkt = fromFile;
+    s.crsName = gdalroom::crsName(fromFile);
+    s.crsSource = "the structure file " + structureFile;
   }
   if (!s.crsWkt.empty()) {
     frame::writeListing(fr, {" ", " Coordinate reference system: " + s.crsName, " taken from " + s.crsSource + ".",

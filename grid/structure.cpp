@@ -13,6 +13,7 @@
 #include "frame/startup.h"
 #include "frame/text.h"
 #include "grid/bilheader.h"
+#include "grid/gdalgrids.h"
 #include "grid/general.h"
 #include "grid/prj.h"
 
@@ -136,9 +137,10 @@ bool GETTERVALAGRIDSTRUCTURE(frame::Frame& fr, Structure& s) {
     const std::string given = type;
     type = frame::upper(type);
     if (type.empty()) type = "BIL";
-    if (type.size() != 3 || (type != "BIL" && type != "ASC")) {
-      return frame::endWithListedError(
-          fr, {" The structure file must be of type BIL or ASC.", " Structure given: " + given});
+    if (type != "BIL" && type != "ASC" && !gdalRasterType(type)) {
+      return frame::endWithListedError(fr,
+                                       {" The structure file must be of type BIL or ASC.", " Structure given: " + given,
+                                        " (Also TIF, a GeoTIFF, and GDAL, any raster GDAL reads.)"});
     }
     s.fileType = type;
     const int unit = fr.units.FREEFILE(100);
@@ -146,7 +148,11 @@ bool GETTERVALAGRIDSTRUCTURE(frame::Frame& fr, Structure& s) {
     if (frame::PARAM(fr, fileLine, 3, name) <= 0) {
       return frame::endWithListedError(fr, {" No name found for the structure file in the FILE command"});
     }
-    if (type == "BIL") {
+    if (gdalRasterType(type)) {
+      double size = cellsize;
+      if (readGdalStructureFile(fr, s, type, name, fileLine, size)) return true;
+      cellsize = static_cast<decltype(cellsize)>(size);
+    } else if (type == "BIL") {
       // 5.
       BilHeader h = READBILHDR(fr, name, "STRUCTURE");
       structureFile = frame::GUMEXT(name, "BIL");

@@ -11,6 +11,8 @@
 #include "frame/pager.h"
 #include "frame/startup.h"
 #include "frame/text.h"
+#include "gdal/tiffwriter.h"
+#include "grid/gdalgrids.h"
 #include "grid/prj.h"
 #include "grid/structure.h"
 
@@ -179,7 +181,7 @@ void GridWriter::open(frame::Frame& fr, const Structure& s, const std::string& f
   name_ = frame::trimRight(fileName);
   if (progress) progress_ = std::make_unique<frame::ProgressCounter>(fr, "Writing information", top - bottom + 1);
   unit_ = fr.units.FREEFILE(100);
-  openFiles(fr, s, tile_ ? tileName(name_, type_, s.tileNumber, s.tileCount) : name_);
+  openFiles(fr, s, tile_ ? tileName(name_, tileType(), s.tileNumber, s.tileCount) : name_);
 }
 
 void GridWriter::openFiles(frame::Frame& fr, const Structure& s, const std::string& name, bool emptyMarked) {
@@ -194,6 +196,25 @@ void GridWriter::openFiles(frame::Frame& fr, const Structure& s, const std::stri
   const double cs = s.cellsize;
   // The lower-left corner of the rows written: the structure's, or a tile's.
   const double yll = g.yll + static_cast<double>(bottom_ - 1) * cs;
+  if (type_ == "TIF" || type_ == "COG") {
+    dataName_ = emptyMarked ? name + ".TIF" : geoTiffName(name);
+    gdalroom::TiffLayout layout;
+    layout.ncols = g.ncols;
+    layout.nrows = rows;
+    layout.xll = static_cast<double>(g.xll);
+    layout.yll = yll;
+    layout.cellsize = cs;
+    layout.nodata = s.nodataOut;
+    layout.crsWkt = s.crsWkt;
+    layout.cloudOptimized = type_ == "COG";
+    layout.threads = fr.threads;
+    tiff_ = std::make_unique<gdalroom::TiffWriter>();
+    tiffMessage_.clear();
+    strip_.clear();
+    stripRows_ = 0;
+    if (!tiff_->open(frame::nativeName(dataName_), layout, tiffMessage_)) openError_ = 1;
+    return;
+  }
   if (type_ == "ASC") {
     dataName_ = withExtension("ASC");
     openError_ = data_.open(frame::nativeName(dataName_), fr.syncOutputs);
@@ -308,6 +329,12 @@ void GridWriter::rows(const Structure& s, int32_t from, int32_t to) {
 }
 
 void GridWriter::writeRow(const float* row, size_t nc) {
+  if (tiff_) {
+    // Whole rows of the GeoTIFF's tiles at a time, so that GDAL completes each tile at once.
+    strip_.insert(strip_.end(), row, row + nc);
+    if (++stripRows_ == 256) flushStrip();
+    return;
+  }
   if (type_ == "ASC") {
     for (size_t c = 0; c < nc; ++c) {
       if (row[c] == nodataOut_) {
@@ -341,11 +368,22 @@ void GridWriter::writeRow(const float* row, size_t nc) {
   data_.write(raw_.data(), nc * 4);
 }
 
+void GridWriter::flushStrip() {
+  if (stripRows_ > 0 && openError_ == 0 && !tiff_->writeRows(strip_.data(), stripRows_, tiffMessage_)) openError_ = 1;
+  strip_.clear();
+  stripRows_ = 0;
+}
+
+std::string GridWriter::tileType() const {
+  return type_ == "COG" ? "TIF" : type_;
+}
+
 void GridWriter::abandon() {
   data_.abandon();
   hdr_.abandon();
   prj_.abandon();
   prjUsed_ = false;
+  if (tiff_) tiff_->abandon();
 }
 
 bool GridWriter::finish(frame::Frame& fr, const Structure& s, bool indicateEmpty, bool valuesFound) {
@@ -357,6 +395,19 @@ bool GridWriter::finish(frame::Frame& fr, const Structure& s, bool indicateEmpty
     openFiles(fr, s, frame::GUMEXT(name_, " ") + "_EMPTY", true);
     const std::vector<float> empty(static_cast<size_t>(s.grid.ncols), s.grid.nodata);
     for (int32_t r = top_; r >= bottom_ && openError_ == 0; --r) writeRow(empty.data(), empty.size());
+  }
+  if (tiff_) {
+    flushStrip();
+    if (openError_ == 0 && !tiff_->commit(tiffMessage_)) openError_ = 1;
+    listGdalMessages(fr);
+    if (openError_ != 0) {
+      tiff_->abandon();
+      return frame::endWithListedError(fr,
+                                       {" The file " + dataName_ + " could not be written: " + sentence(tiffMessage_)});
+    }
+    fr.resultName = dataName_;
+    if (tile_) return writeMosaic(fr, s);
+    return false;
   }
   std::string failed = failedName_.empty() ? dataName_ : failedName_;
   if (openError_ != 0) {
@@ -451,13 +502,19 @@ bool GridWriter::writeMosaic(frame::Frame& fr, const Structure& s) {
     int32_t top = 0, bottom = 0;
     tileRows(g.nrows, k, s.tileCount, top, bottom);
     const std::string rows = std::to_string(top - bottom + 1);
-    const std::string tile = tileName(name_, type_, k, s.tileCount);
-    const std::string file = base(type_ == "ASC" ? frame::GUMEXT(tile, "ASC") : frame::GUMEXT(tile, "BIL"));
+    const std::string tile = tileName(name_, tileType(), k, s.tileCount);
+    const bool tif = tiff_ != nullptr;
+    const std::string file = base(tif              ? geoTiffName(tile)
+                                  : type_ == "ASC" ? frame::GUMEXT(tile, "ASC")
+                                                   : frame::GUMEXT(tile, "BIL"));
     x += "    <SimpleSource>\n";
     x += "      <SourceFilename relativeToVRT=\"1\">" + file + "</SourceFilename>\n";
     x += "      <SourceBand>1</SourceBand>\n";
-    x += "      <SourceProperties RasterXSize=\"" + nc + "\" RasterYSize=\"" + rows +
-         "\" DataType=\"Float32\" BlockXSize=\"" + nc + "\" BlockYSize=\"1\"/>\n";
+    // A GeoTIFF's blocks are its tiles: GDAL learns them from the file.
+    if (!tif) {
+      x += "      <SourceProperties RasterXSize=\"" + nc + "\" RasterYSize=\"" + rows +
+           "\" DataType=\"Float32\" BlockXSize=\"" + nc + "\" BlockYSize=\"1\"/>\n";
+    }
     x += "      <SrcRect xOff=\"0\" yOff=\"0\" xSize=\"" + nc + "\" ySize=\"" + rows + "\"/>\n";
     x += "      <DstRect xOff=\"0\" yOff=\"" + std::to_string(g.nrows - top) + "\" xSize=\"" + nc + "\" ySize=\"" +
          rows + "\"/>\n";

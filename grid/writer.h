@@ -8,6 +8,10 @@
 #include "frame/pager.h"
 #include "grid/griddesc.h"
 
+namespace gdalroom {
+class TiffWriter;
+}
+
 namespace grid {
 
 // Writes the output grid in rows, north first, as the cell loop hands them on: the whole
@@ -52,13 +56,21 @@ class GridWriter {
   float nodataOut_ = 0.0f;
   std::vector<unsigned char> raw_;
   std::unique_ptr<frame::ProgressCounter> progress_;
+  // A GeoTIFF (TIF or COG) goes through GDAL, in strips of whole rows of its tiles.
+  std::unique_ptr<gdalroom::TiffWriter> tiff_;
+  std::string tiffMessage_;  // why the GeoTIFF could not be opened or written
+  std::vector<float> strip_;
+  int32_t stripRows_ = 0;
+  void flushStrip();
+  std::string tileType() const;  // the type whose extension a tile's name takes
 };
 
 // The name of tile k of n: the storage name with "_t" and the tile's number (three digits or
 // more) before the extension, for example out_t007.BIL.
 std::string tileName(const std::string& name, const std::string& fileType, int32_t k, int32_t n);
 
-// WRITEINFORMATIONTOGRID: writes the structure as ASC, or as BIL with its HDR header.
+// WRITEINFORMATIONTOGRID: writes the structure as ASC, as BIL with its HDR header, or as a
+// GeoTIFF (TIF, or COG for a Cloud-Optimized GeoTIFF).
 // With indicateEmpty and no value found the name gets the marker "_EMPTY". Returns err.
 bool WRITEINFORMATIONTOGRID(frame::Frame& fr, const Structure& s, const std::string& fileType,
                             const std::string& fileName, bool indicateEmpty, bool valuesFound);

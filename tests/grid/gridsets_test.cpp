@@ -123,7 +123,7 @@ TEST(GridSets, FaultsNameTheLineOrTheFile) {
     std::string line, expected;
   } cases[] = {
       {"TERVALAGRID,,CELL,X", " No file type for a TERVALA grid file in line:"},
-      {"TERVALAGRID,TIF,CELL,X", " File type for a TERVALA grid file must be ASC or BIL:"},
+      {"TERVALAGRID,GRD,CELL,X", " File type for a TERVALA grid file must be ASC or BIL:"},
       {"TERVALAGRID,ASC,AREA,X", " No correct assignment of vaules type in a TERVALA grid file."},
       {"TERVALAGRID,ASC,CELL", " No file descriptor for a TERVALA grid file."},
       {"TERVALAGRID,ASC,CELL," + t.path("none").string(), " Error number=000002"},

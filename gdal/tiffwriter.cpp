@@ -1,0 +1,198 @@
+// GeoTIFF output through GDAL.
+#include "gdal/tiffwriter.h"
+
+#include <cpl_conv.h>
+#include <cpl_error.h>
+#include <cpl_string.h>
+#include <gdal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "gdal/internal.h"
+
+namespace gdalroom {
+
+struct TiffWriter::Impl {
+  GDALDatasetH ds = nullptr;
+  GDALRasterBandH band = nullptr;
+  TiffLayout layout;
+  std::string target, temp, cogTemp;
+  int64_t rowsWritten = 0;
+};
+
+namespace {
+
+std::string lastError(const char* otherwise) {
+  const char* m = CPLGetLastErrorMsg();
+  return m && *m ? std::string(m) : std::string(otherwise);
+}
+
+// A fresh name beside the target, so that the rename cannot cross devices.
+bool temporaryName(const std::string& target, std::string& temp, std::string& message) {
+  std::string tmpl = target + ".tmpXXXXXX";
+  std::vector<char> t(tmpl.begin(), tmpl.end());
+  t.push_back('\0');
+  const int fd = ::mkstemp(t.data());
+  if (fd < 0) {
+    message = std::strerror(errno);
+    return false;
+  }
+  // The permissions a new file gets (mkstemp gives the owner's only).
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  ::fchmod(fd, 0666 & ~mask);
+  ::close(fd);
+  temp.assign(t.data());
+  return true;
+}
+
+}  // namespace
+
+TiffWriter::TiffWriter() : impl_(std::make_unique<Impl>()) {}
+TiffWriter::~TiffWriter() {
+  abandon();
+}
+
+void TiffWriter::abandon() {
+  if (impl_->ds) GDALClose(impl_->ds);
+  impl_->ds = nullptr;
+  impl_->band = nullptr;
+  for (std::string* t : {&impl_->temp, &impl_->cogTemp}) {
+    if (!t->empty()) std::remove(t->c_str());
+    t->clear();
+  }
+}
+
+bool TiffWriter::open(const std::string& path, const TiffLayout& layout, std::string& message) {
+  ensureStarted();
+  abandon();
+  if (layout.ncols < 1 || layout.nrows < 1 || layout.ncols > INT32_MAX || layout.nrows > INT32_MAX) {
+    message = "a GeoTIFF needs at least one column and one row";
+    return false;
+  }
+  impl_->layout = layout;
+  impl_->target = path;
+  impl_->rowsWritten = 0;
+  if (!temporaryName(path, impl_->temp, message)) return false;
+  GDALDriverH gtiff = GDALGetDriverByName("GTiff");
+  if (!gtiff) {
+    message = "GDAL has no GeoTIFF driver";
+    abandon();
+    return false;
+  }
+  // Tiles of 256 cells, lossless DEFLATE with the floating-point predictor, compressed on
+  // every core; BigTIFF when the file might pass 4 GiB.
+  char** options = nullptr;
+  options = CSLSetNameValue(options, "TILED", "YES");
+  options = CSLSetNameValue(options, "BLOCKXSIZE", "256");
+  options = CSLSetNameValue(options, "BLOCKYSIZE", "256");
+  options = CSLSetNameValue(options, "COMPRESS", "DEFLATE");
+  options = CSLSetNameValue(options, "PREDICTOR", "3");
+  options = CSLSetNameValue(options, "BIGTIFF", "IF_SAFER");
+  const std::string threads = layout.threads > 0 ? std::to_string(layout.threads) : "ALL_CPUS";
+  options = CSLSetNameValue(options, "NUM_THREADS", threads.c_str());
+  CPLErrorReset();
+  impl_->ds = GDALCreate(gtiff, impl_->temp.c_str(), static_cast<int>(layout.ncols), static_cast<int>(layout.nrows), 1,
+                         GDT_Float32, options);
+  CSLDestroy(options);
+  if (!impl_->ds) {
+    message = lastError("GDAL could not create it");
+    abandon();
+    return false;
+  }
+  double gt[6] = {layout.xll, layout.cellsize, 0.0, layout.yll + static_cast<double>(layout.nrows) * layout.cellsize,
+                  0.0,        -layout.cellsize};
+  GDALSetGeoTransform(impl_->ds, gt);
+  if (!layout.crsWkt.empty()) GDALSetProjection(impl_->ds, layout.crsWkt.c_str());
+  impl_->band = GDALGetRasterBand(impl_->ds, 1);
+  GDALSetRasterNoDataValue(impl_->band, static_cast<double>(layout.nodata));
+  return true;
+}
+
+bool TiffWriter::writeRows(const float* rows, int64_t count, std::string& message) {
+  if (!impl_->band || impl_->rowsWritten + count > impl_->layout.nrows) {
+    message = "more rows than the grid has";
+    return false;
+  }
+  if (count <= 0) return true;
+  CPLErrorReset();
+  const int nc = static_cast<int>(impl_->layout.ncols);
+  const CPLErr e =
+      GDALRasterIO(impl_->band, GF_Write, 0, static_cast<int>(impl_->rowsWritten), nc, static_cast<int>(count),
+                   const_cast<float*>(rows), nc, static_cast<int>(count), GDT_Float32, 0, 0);
+  if (e != CE_None) {
+    message = lastError("GDAL could not write it");
+    return false;
+  }
+  impl_->rowsWritten += count;
+  return true;
+}
+
+bool TiffWriter::commit(std::string& message) {
+  if (!impl_->ds || impl_->rowsWritten != impl_->layout.nrows) {
+    message = "the grid was not written whole";
+    abandon();
+    return false;
+  }
+  CPLErrorReset();
+  GDALClose(impl_->ds);
+  impl_->ds = nullptr;
+  impl_->band = nullptr;
+  if (CPLGetLastErrorType() == CE_Failure) {
+    message = lastError("GDAL could not complete it");
+    abandon();
+    return false;
+  }
+  std::string ready = impl_->temp;
+  if (impl_->layout.cloudOptimized) {
+    // The COG driver lays out a finished file: the tiled GeoTIFF just written is its source.
+    if (!temporaryName(impl_->target, impl_->cogTemp, message)) {
+      abandon();
+      return false;
+    }
+    GDALDriverH cog = GDALGetDriverByName("COG");
+    GDALDatasetH src = GDALOpenEx(impl_->temp.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, nullptr, nullptr, nullptr);
+    if (!cog || !src) {
+      message = cog ? lastError("GDAL could not read back the tiled GeoTIFF") : "GDAL has no COG driver";
+      if (src) GDALClose(src);
+      abandon();
+      return false;
+    }
+    char** options = nullptr;
+    options = CSLSetNameValue(options, "COMPRESS", "DEFLATE");
+    options = CSLSetNameValue(options, "PREDICTOR", "YES");
+    options = CSLSetNameValue(options, "BIGTIFF", "IF_SAFER");
+    const std::string threads =
+        impl_->layout.threads > 0 ? std::to_string(impl_->layout.threads) : std::string("ALL_CPUS");
+    options = CSLSetNameValue(options, "NUM_THREADS", threads.c_str());
+    CPLErrorReset();
+    GDALDatasetH out = GDALCreateCopy(cog, impl_->cogTemp.c_str(), src, FALSE, options, nullptr, nullptr);
+    CSLDestroy(options);
+    GDALClose(src);
+    bool ok = out != nullptr;
+    if (out) GDALClose(out);
+    if (!ok || CPLGetLastErrorType() == CE_Failure) {
+      message = lastError("GDAL could not write the Cloud-Optimized GeoTIFF");
+      abandon();
+      return false;
+    }
+    std::remove(impl_->temp.c_str());
+    impl_->temp.clear();
+    ready = impl_->cogTemp;
+  }
+  if (std::rename(ready.c_str(), impl_->target.c_str()) != 0) {
+    message = std::strerror(errno);
+    abandon();
+    return false;
+  }
+  impl_->temp.clear();
+  impl_->cogTemp.clear();
+  return true;
+}
+
+}  // namespace gdalroom
