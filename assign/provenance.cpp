@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <iterator>
 
 #include "assign/run.h"
 #include "frame/clock.h"
@@ -320,25 +321,25 @@ std::string reportJsonOf(const Run& run, const CellCounts& c) {
   }
   o += firstSet ? "],\n  " : "\n  ],\n  ";
   key("codes");
-  o += "[\n    {";
-  key("code");
-  o += jsonNumber(kSourceNodata) + ", ";
-  key("meaning");
-  o += "\"NODATA\", ";
-  key("cells");
-  o += jsonNumber(c.nodataCode) + "},\n    {";
-  key("code");
-  o += jsonNumber(kSourceCombined) + ", ";
-  key("meaning");
-  o += "\"several sets combined\", ";
-  key("cells");
-  o += jsonNumber(c.combined) + "},\n    {";
-  key("code");
-  o += jsonNumber(kSourceCleared) + ", ";
-  key("meaning");
-  o += "\"cleared by a polygon\", ";
-  key("cells");
-  o += jsonNumber(c.cleared) + "}\n  ],\n  ";
+  // The codes that are no set, with their meaning and the cells that hold them.
+  const struct {
+    int32_t code;
+    const char* meaning;
+    int64_t cells;
+  } codes[] = {{kSourceNodata, "NODATA", c.nodataCode},
+               {kSourceCombined, "several sets combined", c.combined},
+               {kSourceCleared, "cleared by a polygon", c.cleared}};
+  o += "[";
+  for (size_t k = 0; k < std::size(codes); ++k) {
+    o += k == 0 ? "\n    {" : "},\n    {";
+    key("code");
+    o += jsonNumber(codes[k].code) + ", ";
+    key("meaning");
+    o += std::string("\"") + codes[k].meaning + "\", ";
+    key("cells");
+    o += jsonNumber(codes[k].cells);
+  }
+  o += "}\n  ],\n  ";
   key("sourceFile");
   if (pv.sourceName.empty()) {
     o += "null";
