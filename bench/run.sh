@@ -10,6 +10,13 @@
 #   ARGS=SYNC=YES bench/run.sh same-grid      (run-string parameters for the program)
 #   WITH=SYNC=YES bench/run.sh same-grid      (the program with these parameters takes GDAL's
 #                                              place: timed in the same rounds, ratio with/without)
+#   CHECK=1 bench/run.sh [workload ...]       (no timing: runs each workload once and compares
+#                                              the output files' checksums with bench/checksums.txt)
+#   RECORD=1 bench/run.sh [workload ...]      (the same, but writes the checksums into the list)
+#
+# The floor of a workload is the time to read its input files and write as many bytes as its
+# output holds (cat of the inputs to /dev/null, head -c of /dev/zero into a file), with the
+# inputs in the page cache; it is timed in the same rounds as the program, alternating with it.
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 build="$top/build"
@@ -23,7 +30,41 @@ if [ "${#workloads[@]}" -eq 0 ]; then
 fi
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
-# measure <workload> <area> <input>: prints "seconds MiB cells gdal-seconds need-MiB"
+# check <workload>: runs it once and compares (or, with RECORD=1, records) the checksums of
+# its output files. The run's listing carries the date and is left out.
+sums="$top/bench/checksums.txt"
+check() {
+  local w=$1 dir="$build/bench/check-$1" bad=0
+  rm -rf "$dir"
+  mkdir -p "$dir"
+  "$build/bench_generate" "$w" "$dir" "$seed" 1 1 >/dev/null
+  if [ -f "$dir/prepare.pcf" ]; then (cd "$dir" && "$build/TervalaGridCreate" IN=prepare.pcf OU=prepare.lst >/dev/null 2>&1); fi
+  if [ -f "$dir/prepare.sh" ]; then (cd "$dir" && bash prepare.sh); fi
+  # shellcheck disable=SC2086
+  (cd "$dir" && "$build/TervalaGridCreate" ${ARGS:-} >/dev/null 2>&1)
+  local now
+  now=$(cd "$dir" && md5sum result.* | awk -v w="$w" '{ print w, $2, $1 }')
+  if [ "${RECORD:-0}" = "1" ]; then
+    touch "$sums"
+    { grep -v "^$w " "$sums" || true; echo "$now"; } | sort >"$sums.new"
+    mv "$sums.new" "$sums"
+    echo "$now"
+  else
+    local want
+    want=$(grep "^$w " "$sums" || true)
+    if [ "$now" = "$want" ]; then
+      echo "$w: same bytes"
+    else
+      echo "$w: DIFFERENT"
+      diff <(echo "$want") <(echo "$now") || true
+      bad=1
+    fi
+  fi
+  rm -rf "$dir"
+  return $bad
+}
+
+# measure <workload> <area> <input>: prints "seconds MiB cells gdal-seconds need-MiB floor-seconds"
 measure() {
   local w=$1 area=$2 input=$3
   local dir="$build/bench/$w"
@@ -40,6 +81,15 @@ measure() {
   if [ -f "$dir/prepare.sh" ]; then (cd "$dir" && bash prepare.sh); fi
   # Written files are flushed to disk before each timed run, so that one run's write-back does
   # not slow the next.
+  # The floor reads the inputs (every file but the commands and what prepares them) and writes
+  # as many bytes as the output held in an untimed first run.
+  local inputs=()
+  while IFS= read -r f; do inputs+=("$f"); done < <(cd "$dir" && ls | grep -Ev '^(gdal\.cmd|prepare\.|DEVICE\.CNF$|TervalaGridCreate\.PCF$)')
+  # shellcheck disable=SC2086
+  (cd "$dir" && "$build/TervalaGridCreate" ${ARGS:-} >/dev/null)
+  local outBytes
+  outBytes=$(cd "$dir" && cat result.* | wc -c)
+  local floorCmd="cat ${inputs[*]} >/dev/null; head -c $outBytes /dev/zero >floor.out"
   sync
   local gdal=""
   if [ -n "${WITH:-}" ]; then
@@ -47,8 +97,12 @@ measure() {
   elif [ -f "$dir/gdal.cmd" ] && command -v gdalinfo >/dev/null 2>&1; then
     gdal="$(cat "$dir/gdal.cmd")"
   fi
-  local ours=() theirs=() mib=0 secs m gsecs
+  local ours=() theirs=() floors=() mib=0 secs m gsecs fsecs
   for ((k = 0; k < runs; k++)); do
+    rm -f "$dir"/result.* "$dir/floor.out"
+    sync
+    read -r fsecs _ < <("$build/bench_measure" 1 "$dir" sh -c "$floorCmd")
+    floors+=("$fsecs")
     sync
     # shellcheck disable=SC2086
     read -r secs m < <("$build/bench_measure" 1 "$dir" "$build/TervalaGridCreate" ${ARGS:-})
@@ -64,31 +118,39 @@ measure() {
   secs=$(printf '%s\n' "${ours[@]}" | median)
   gsecs="-"
   if [ -n "$gdal" ]; then gsecs=$(printf '%s\n' "${theirs[@]}" | median); fi
-  echo "$secs $mib $cells $gsecs $need"
+  fsecs=$(printf '%s\n' "${floors[@]}" | median)
+  echo "$secs $mib $cells $gsecs $need $fsecs"
   rm -rf "$dir"
 }
+
+if [ "${CHECK:-0}" = "1" ] || [ "${RECORD:-0}" = "1" ]; then
+  bad=0
+  for w in "${workloads[@]}"; do check "$w" || bad=1; done
+  exit $bad
+fi
 
 other="GDAL s"
 [ -z "${WITH:-}" ] || other="with s"
 if [ "${SCALING:-0}" = "1" ]; then
-  printf '%-19s %8s %9s %9s %10s %8s %7s %8s %8s\n' workload seconds "peak MiB" "need MiB" "Mcells/s" "$other" ratio "cells x2" "input x2"
+  printf '%-19s %8s %8s %7s %9s %9s %9s %8s %7s %8s %8s\n' workload seconds "floor s" "x floor" "peak MiB" "need MiB" "Mcells/s" "$other" ratio "cells x2" "input x2"
 else
-  printf '%-19s %8s %9s %9s %10s %8s %7s\n' workload seconds "peak MiB" "need MiB" "Mcells/s" "$other" ratio
+  printf '%-19s %8s %8s %7s %9s %9s %9s %8s %7s\n' workload seconds "floor s" "x floor" "peak MiB" "need MiB" "Mcells/s" "$other" ratio
 fi
 for w in "${workloads[@]}"; do
-  read -r secs mib cells gsecs need < <(measure "$w" 1 1)
+  read -r secs mib cells gsecs need fsecs < <(measure "$w" 1 1)
+  xfloor=$(awk -v a="$secs" -v b="$fsecs" 'BEGIN { printf "%.2f", a / b }')
   rate=$(awk -v c="$cells" -v s="$secs" 'BEGIN { printf "%.1f", c / s / 1e6 }')
   ratio="-"
   if [ "$gsecs" != "-" ]; then ratio=$(awk -v a="$secs" -v b="$gsecs" 'BEGIN { printf "%.2f", a / b }'); fi
   # With WITH=, the ratio is the time with the parameters over the time without.
   if [ "$gsecs" != "-" ] && [ -n "${WITH:-}" ]; then ratio=$(awk -v a="$gsecs" -v b="$secs" 'BEGIN { printf "%.2f", a / b }'); fi
   if [ "${SCALING:-0}" = "1" ]; then
-    read -r s2 _ _ _ < <(measure "$w" 2 1)
-    read -r s3 _ _ _ < <(measure "$w" 1 2)
+    read -r s2 _ < <(measure "$w" 2 1)
+    read -r s3 _ < <(measure "$w" 1 2)
     f2=$(awk -v a="$s2" -v b="$secs" 'BEGIN { printf "%.2f", a / b }')
     f3=$(awk -v a="$s3" -v b="$secs" 'BEGIN { printf "%.2f", a / b }')
-    printf '%-19s %8s %9s %9s %10s %8s %7s %8s %8s\n' "$w" "$secs" "$mib" "$need" "$rate" "$gsecs" "$ratio" "$f2" "$f3"
+    printf '%-19s %8s %8s %7s %9s %9s %9s %8s %7s %8s %8s\n' "$w" "$secs" "$fsecs" "$xfloor" "$mib" "$need" "$rate" "$gsecs" "$ratio" "$f2" "$f3"
   else
-    printf '%-19s %8s %9s %9s %10s %8s %7s\n' "$w" "$secs" "$mib" "$need" "$rate" "$gsecs" "$ratio"
+    printf '%-19s %8s %8s %7s %9s %9s %9s %8s %7s\n' "$w" "$secs" "$fsecs" "$xfloor" "$mib" "$need" "$rate" "$gsecs" "$ratio"
   fi
 done
