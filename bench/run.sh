@@ -13,6 +13,8 @@
 #   CHECK=1 bench/run.sh [workload ...]       (no timing: runs each workload once and compares
 #                                              the output files' checksums with bench/checksums.txt)
 #   RECORD=1 bench/run.sh [workload ...]      (the same, but writes the checksums into the list)
+#   CHECK=1 also sweeps some 10^8 float bit patterns through the ASC value formatter against the
+#   first one (bench/ascsweep.cpp; STEP=41 by default, SEED moves the start).
 #
 # The floor of a workload is the time to read its input files and write as many bytes as its
 # output holds (cat of the inputs to /dev/null, head -c of /dev/zero into a file), with the
@@ -86,7 +88,7 @@ measure() {
   local inputs=()
   while IFS= read -r f; do inputs+=("$f"); done < <(cd "$dir" && ls | grep -Ev '^(gdal\.cmd|prepare\.|DEVICE\.CNF$|TervalaGridCreate\.PCF$)')
   # shellcheck disable=SC2086
-  (cd "$dir" && "$build/TervalaGridCreate" ${ARGS:-} >/dev/null)
+  (cd "$dir" && "$build/TervalaGridCreate" ${ARGS:-} >/dev/null 2>&1)
   local outBytes
   outBytes=$(cd "$dir" && cat result.* | wc -c)
   local floorCmd="cat ${inputs[*]} >/dev/null; head -c $outBytes /dev/zero >floor.out"
@@ -125,6 +127,10 @@ measure() {
 
 if [ "${CHECK:-0}" = "1" ] || [ "${RECORD:-0}" = "1" ]; then
   bad=0
+  if [ "${CHECK:-0}" = "1" ]; then
+    cmake --build "$build" --target bench_ascsweep >/dev/null
+    "$build/bench_ascsweep" "${STEP:-41}" "$seed" || bad=1
+  fi
   for w in "${workloads[@]}"; do check "$w" || bad=1; done
   exit $bad
 fi

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 #include "frame/files.h"
 #include "frame/format.h"
@@ -109,49 +110,90 @@ std::string hdrRealNumber(double v) {
   return shortest(v);
 }
 
-void appendAscValue(std::string& out, float v) {
-  char buf[40];
+namespace {
+
+// 10^k for k = -34 .. 51, each the double nearest to it.
+constexpr int kPowLow = -34;
+constexpr double kPow10[] = {1e-34, 1e-33, 1e-32, 1e-31, 1e-30, 1e-29, 1e-28, 1e-27, 1e-26, 1e-25, 1e-24, 1e-23, 1e-22,
+                             1e-21, 1e-20, 1e-19, 1e-18, 1e-17, 1e-16, 1e-15, 1e-14, 1e-13, 1e-12, 1e-11, 1e-10, 1e-9,
+                             1e-8,  1e-7,  1e-6,  1e-5,  1e-4,  1e-3,  1e-2,  1e-1,  1e0,   1e1,   1e2,   1e3,   1e4,
+                             1e5,   1e6,   1e7,   1e8,   1e9,   1e10,  1e11,  1e12,  1e13,  1e14,  1e15,  1e16,  1e17,
+                             1e18,  1e19,  1e20,  1e21,  1e22,  1e23,  1e24,  1e25,  1e26,  1e27,  1e28,  1e29,  1e30,
+                             1e31,  1e32,  1e33,  1e34,  1e35,  1e36,  1e37,  1e38,  1e39,  1e40,  1e41,  1e42,  1e43,
+                             1e44,  1e45,  1e46,  1e47,  1e48,  1e49,  1e50,  1e51};
+
+constexpr char kTwoDigits[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// The six digits and decimal exponent of a finite, nonzero value, correctly rounded (ties to
+// even) from its exact binary value: digits in 100000..999999, value ~ 0.digits * 10^exp10.
+void sixDigitsExact(double a, uint32_t& digits, int& exp10) {
+  char s[32];
+  auto r = std::to_chars(s, s + sizeof s, a, std::chars_format::scientific, 5);
+  digits = static_cast<uint32_t>(s[0] - '0');
+  for (int k = 2; k < 7; ++k) digits = digits * 10 + static_cast<uint32_t>(s[k] - '0');
+  int e = 0;
+  for (const char* x = s + 9; x < r.ptr; ++x) e = e * 10 + (*x - '0');
+  exp10 = (s[8] == '-' ? -e : e) + 1;
+}
+
+}  // namespace
+
+char* formatAscValue(char* p, float v) {
   const double d = v;
-  if (!std::isfinite(d)) {
-    out += ' ';
-    out += frame::fmtE(d, 12, 6);
-    return;
-  }
-  char* p = buf;
   *p++ = ' ';
   if (d == 0.0) {
     std::memcpy(p, std::signbit(d) ? "-.000000E+00" : "0.000000E+00", 12);
-    out.append(buf, 13);
-    return;
+    return p + 12;
   }
-  // d.ddddde+XX from the exact value, correctly rounded, rearranged to 0.ddddddE+XX.
-  char s[32];
-  auto r = std::to_chars(s, s + sizeof s, std::fabs(d), std::chars_format::scientific, 5);
-  const char* q = s;
-  const char* end = r.ptr;
-  const char digit0 = q[0];
-  const char* frac = q + 2;  // five digits
-  const char* e = frac + 5;  // 'e'
-  int exp10 = 0;
-  bool neg = e[1] == '-';
-  for (const char* x = e + 2; x < end; ++x) exp10 = exp10 * 10 + (*x - '0');
-  if (neg) exp10 = -exp10;
-  exp10 += 1;
-  if (d < 0) {
-    *p++ = '-';
+  const double a = std::fabs(d);
+  // The value scaled into [10^5, 10^6): one multiplication by a power of ten that is off by at
+  // most half a unit in the last place, so the scaled value is off by less than 3e-10. The
+  // rounding to six digits is taken from it unless the scaled value lies that close to a half,
+  // where the exact digits decide (a tie, as 2^-10 = 0.0009765625, goes to the even digit).
+  uint64_t bits;
+  std::memcpy(&bits, &a, 8);
+  const int e2 = static_cast<int>((bits >> 52) & 0x7ff) - 1023;
+  int k = 5 - ((e2 * 78913) >> 18);
+  double sc = a * kPow10[k - kPowLow];
+  while (sc >= 1e6) sc = a * kPow10[--k - kPowLow];
+  while (sc < 1e5) sc = a * kPow10[++k - kPowLow];
+  uint32_t n = static_cast<uint32_t>(sc);
+  const double frac = sc - static_cast<double>(n);
+  int exp10 = 6 - k;
+  if (std::fabs(frac - 0.5) < 1e-7) {
+    sixDigitsExact(a, n, exp10);
   } else {
-    *p++ = '0';
+    if (frac > 0.5) ++n;
+    if (n == 1000000) {
+      n = 100000;
+      ++exp10;
+    }
   }
+  *p++ = d < 0 ? '-' : '0';
   *p++ = '.';
-  *p++ = digit0;
-  std::memcpy(p, frac, 5);
-  p += 5;
+  const uint32_t hi = n / 10000, mid = (n / 100) % 100, lo = n % 100;
+  std::memcpy(p, kTwoDigits + 2 * hi, 2);
+  std::memcpy(p + 2, kTwoDigits + 2 * mid, 2);
+  std::memcpy(p + 4, kTwoDigits + 2 * lo, 2);
+  p += 6;
   *p++ = 'E';
   *p++ = exp10 < 0 ? '-' : '+';
-  const int a = exp10 < 0 ? -exp10 : exp10;
-  *p++ = static_cast<char>('0' + a / 10);
-  *p++ = static_cast<char>('0' + a % 10);
-  out.append(buf, static_cast<size_t>(p - buf));
+  const int ae = exp10 < 0 ? -exp10 : exp10;
+  std::memcpy(p, kTwoDigits + 2 * ae, 2);
+  return p + 2;
+}
+
+void appendAscValue(std::string& out, float v) {
+  if (!std::isfinite(v)) {
+    out += ' ';
+    out += frame::fmtE(v, 12, 6);
+    return;
+  }
+  char buf[16];
+  out.append(buf, static_cast<size_t>(formatAscValue(buf, v) - buf));
 }
 
 GridWriter::GridWriter() = default;
@@ -181,6 +223,7 @@ void GridWriter::open(frame::Frame& fr, const Structure& s, const std::string& f
   name_ = frame::trimRight(fileName);
   if (progress) progress_ = std::make_unique<frame::ProgressCounter>(fr, "Writing information", top - bottom + 1);
   unit_ = fr.units.FREEFILE(100);
+  threads_ = fr.threads > 0 ? fr.threads : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   openFiles(fr, s, tile_ ? tileName(name_, tileType(), s.tileNumber, s.tileCount) : name_);
 }
 
@@ -241,7 +284,6 @@ void GridWriter::openFiles(frame::Frame& fr, const Structure& s, const std::stri
     if (!sameNumber(nodataCell_, nd)) nodataCell_ = " " + padLeft(frame::trimmed(nd), 12);
     data_.write(text_.data(), text_.size());
     text_.clear();
-    text_.reserve(1 << 20);
     openPrj(fr, s, dataName_);
     return;
   }
@@ -320,11 +362,90 @@ int GridWriter::commitPrj(const std::vector<std::string>& gridFiles) {
 void GridWriter::rows(const Structure& s, int32_t from, int32_t to) {
   const GridDescription& g = s.grid;
   const size_t nc = static_cast<size_t>(g.ncols);
+  if (type_ == "ASC" && openError_ == 0) {
+    ascRows(s, from, to);
+    return;
+  }
   for (int32_t r = from; r >= to; --r, --next_) {
     if (progress_) progress_->turn();
     if (openError_ != 0) continue;
     const float* row = g.values.data() + g.index(1, r);
     writeRow(row, nc);
+  }
+}
+
+char* GridWriter::formatAscRow(char* p, const float* row, size_t nc) const {
+  for (size_t c = 0; c < nc; ++c) {
+    const float v = row[c];
+    if (v == nodataOut_) {
+      std::memcpy(p, nodataCell_.data(), nodataCell_.size());
+      p += nodataCell_.size();
+    } else if (std::isfinite(v)) {
+      p = formatAscValue(p, v);
+    } else {
+      const std::string t = " " + frame::fmtE(v, 12, 6);
+      std::memcpy(p, t.data(), t.size());
+      p += t.size();
+    }
+    if ((c + 1) % 28 == 0 || c + 1 == nc) *p++ = '\n';
+  }
+  return p;
+}
+
+size_t GridWriter::ascRowBound(size_t nc) const {
+  size_t cell = std::max<size_t>(nodataCell_.size(), 13);
+  for (double x : {HUGE_VAL, -HUGE_VAL, std::nan("")}) cell = std::max(cell, 1 + frame::fmtE(x, 12, 6).size());
+  return nc * cell + nc / 28 + 1;
+}
+
+void GridWriter::ascRows(const Structure& s, int32_t from, int32_t to) {
+  // The rows are turned into text in pieces of about a megabyte, one piece on each core at a
+  // time, and the pieces are written in row order: the file is the same for any number of
+  // threads, and the text held stays a few megabytes whatever the grid.
+  const GridDescription& g = s.grid;
+  const size_t nc = static_cast<size_t>(g.ncols);
+  const size_t rowBound = ascRowBound(nc);
+  const int32_t pieceRows = static_cast<int32_t>(std::max<size_t>(1, (size_t{1} << 20) / rowBound));
+  const int32_t rows = from - to + 1;
+  int threads = std::min(threads_, (rows + pieceRows - 1) / pieceRows);
+  threads = std::max(threads, 1);
+  if (text_.size() > 0) {
+    data_.write(text_.data(), text_.size());
+    text_.clear();
+  }
+  std::vector<std::string> pieces(static_cast<size_t>(threads));
+  std::vector<size_t> used(static_cast<size_t>(threads));
+  auto format = [&](int t, int32_t first, int32_t last) {
+    std::string& buf = pieces[static_cast<size_t>(t)];
+    const size_t need = rowBound * static_cast<size_t>(first - last + 1);
+    if (buf.size() < need) buf.resize(need);
+    char* p = buf.data();
+    for (int32_t r = first; r >= last; --r) p = formatAscRow(p, g.values.data() + g.index(1, r), nc);
+    used[static_cast<size_t>(t)] = static_cast<size_t>(p - buf.data());
+  };
+  for (int32_t hi = from; hi >= to;) {
+    // One round: piece t covers rows first[t] down to last[t].
+    std::vector<std::pair<int32_t, int32_t>> span;
+    for (int t = 0; t < threads && hi >= to; ++t) {
+      const int32_t lo = std::max(to, hi - pieceRows + 1);
+      span.emplace_back(hi, lo);
+      hi = lo - 1;
+    }
+    if (span.size() == 1) {
+      format(0, span[0].first, span[0].second);
+    } else {
+      std::vector<std::thread> helpers;
+      for (size_t t = 1; t < span.size(); ++t)
+        helpers.emplace_back(format, static_cast<int>(t), span[t].first, span[t].second);
+      format(0, span[0].first, span[0].second);
+      for (auto& h : helpers) h.join();
+    }
+    for (size_t t = 0; t < span.size(); ++t) {
+      data_.write(pieces[t].data(), used[t]);
+      for (int32_t r = span[t].first; r >= span[t].second; --r, --next_) {
+        if (progress_) progress_->turn();
+      }
+    }
   }
 }
 
@@ -336,14 +457,9 @@ void GridWriter::writeRow(const float* row, size_t nc) {
     return;
   }
   if (type_ == "ASC") {
-    for (size_t c = 0; c < nc; ++c) {
-      if (row[c] == nodataOut_) {
-        text_ += nodataCell_;
-      } else {
-        appendAscValue(text_, row[c]);
-      }
-      if ((c + 1) % 28 == 0 || c + 1 == nc) text_ += '\n';
-    }
+    const size_t at = text_.size();
+    text_.resize(at + ascRowBound(nc));
+    text_.resize(static_cast<size_t>(formatAscRow(text_.data() + at, row, nc) - text_.data()));
     if (text_.size() > (1 << 20) - 4096) {
       data_.write(text_.data(), text_.size());
       text_.clear();

@@ -37,6 +37,11 @@ class GridWriter {
  private:
   void openFiles(frame::Frame& fr, const Structure& s, const std::string& name, bool emptyMarked = false);
   void writeRow(const float* row, size_t nc);
+  // ASC rows: the text of one row at p (at most ascRowBound characters), and rows in pieces
+  // formatted on every core.
+  char* formatAscRow(char* p, const float* row, size_t nc) const;
+  size_t ascRowBound(size_t nc) const;
+  void ascRows(const Structure& s, int32_t from, int32_t to);
   bool writeMosaic(frame::Frame& fr, const Structure& s);
   // The .prj beside gridName when the structure has a coordinate reference system; a failure
   // is kept as the open error.
@@ -48,6 +53,7 @@ class GridWriter {
   bool tile_ = false;
   int unit_ = 0;
   int openError_ = 0;
+  int threads_ = 1;
   frame::AtomicOutputFile data_, hdr_, prj_;
   std::string prjName_;
   bool prjUsed_ = false;
@@ -81,5 +87,7 @@ std::string ascHeaderNumber(double v, int w, int d);  // Fw.d, or the shortest e
 std::string hdrRealNumber(double v);                  // integer, G12.6, or the shortest exact text
 // One value as " " + E12.6, appended.
 void appendAscValue(std::string& out, float v);
+// The same for a finite value, written at p (13 characters); returns the end.
+char* formatAscValue(char* p, float v);
 
 }  // namespace grid

@@ -2,12 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <cfloat>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <random>
 
 #include "frame/format.h"
 #include "frame/text.h"
+#include "grid/asc_reference.h"
 #include "grid/prj.h"
 #include "grid/structure.h"
 #include "support.h"
@@ -35,6 +40,117 @@ TEST(GridWriter, AscValuesMatchTheExponentFormForEveryFloat) {
     EXPECT_EQ(fast, " " + frame::fmtE(v, 12, 6)) << v;
   }
   EXPECT_GT(checked, 190000);
+}
+
+// The fast formatter gives the first formatter's characters: at the edges of the float range
+// (denormals, the largest float), at and beside every power of ten and of two, at rounding ties
+// (exact halves in the seventh digit go to the even digit), where six nines round up into the
+// next decade, at both zeros, and on a spread of random bit patterns.
+TEST(GridWriter, FastAscValuesAreTheFirstFormattersCharacters) {
+  std::vector<float> sample = {0.0f,          -0.0f,         FLT_MIN,
+                               -FLT_MIN,      FLT_MAX,       -FLT_MAX,
+                               FLT_TRUE_MIN,  -FLT_TRUE_MIN, std::nextafter(FLT_MIN, 0.0f),
+                               -9999.0f,      -999.999f,     9.9999995f,
+                               99999.95f,     999999.5f,     9999995.0f,
+                               0.0009765625f, 1234565.0f,    1234575.0f,
+                               1000005.0f,    1000015.0f,    16777215.0f,
+                               0.1f,          0.3f,          1.5f,
+                               2.5f,          100.0f,        1.0e-45f,
+                               3.4e38f};
+  for (int k = -45; k <= 38; ++k) {
+    const float p = std::pow(10.0f, static_cast<float>(k));
+    for (float v : {p, std::nextafter(p, 0.0f), std::nextafter(p, HUGE_VALF), 0.9999995f * p, 0.99999949f * p,
+                    9.999995f * p, 5.0000005f * p})
+      sample.push_back(v);
+  }
+  for (int e = -149; e <= 127; ++e) {
+    const float p = std::ldexp(1.0f, e);
+    sample.push_back(p);
+    sample.push_back(std::nextafter(p, 0.0f));
+    sample.push_back(1.5f * p);
+  }
+  for (float v = 1000000.0f; v <= 1000200.0f; v += 1.0f) sample.push_back(v);  // ties every tenth
+  for (float v = 9999900.0f; v <= 10000100.0f; v += 1.0f) sample.push_back(v);
+  std::mt19937 rng(16);
+  std::uniform_int_distribution<uint32_t> bits;
+  for (int i = 0; i < 300000; ++i) {
+    const uint32_t b = bits(rng);
+    float v;
+    std::memcpy(&v, &b, 4);
+    if (std::isfinite(v)) sample.push_back(v);
+  }
+  for (const float v : sample) {
+    for (const float w : {v, -v}) {
+      std::string fast, first;
+      appendAscValue(fast, w);
+      asc_reference::appendAscValue(first, w);
+      ASSERT_EQ(fast, first) << std::hexfloat << w;
+      if (!std::isfinite(w)) continue;  // products past the largest float
+      char buf[16];
+      ASSERT_EQ(std::string(buf, formatAscValue(buf, w)), first);
+    }
+  }
+  for (const float v : {HUGE_VALF, -HUGE_VALF, std::nanf("")}) {
+    std::string fast, first;
+    appendAscValue(fast, v);
+    asc_reference::appendAscValue(first, v);
+    EXPECT_EQ(fast, first);
+  }
+}
+
+// An ASC file is the same text for any number of threads and any bands of rows: header, every
+// value as the first formatter gives it, 28 values a line, NODATA cells as the header's
+// nodata_value, non-finite values in their own form; with rows enough for many pieces.
+TEST(GridWriter, AscTextIsTheSameOnAnyNumberOfThreads) {
+  Structure s;
+  s.grid.ncols = 3001;
+  s.grid.nrows = 97;
+  s.grid.xll = 100;
+  s.grid.yll = 200;
+  s.cellsize = s.grid.dx = s.grid.dy = 10;
+  s.grid.nodata = s.nodataOut = -9999.125f;  // not exact in six digits: written as in the header
+  std::mt19937 rng(3);
+  std::uniform_real_distribution<float> value(-500.0f, 5000.0f);
+  for (int64_t k = 0; k < int64_t{3001} * 97; ++k) {
+    float v = value(rng);
+    if (k % 17 == 0) v = -9999.125f;
+    if (k == 5000) v = HUGE_VALF;
+    if (k == 7000) v = std::nanf("");
+    if (k % 101 == 0) v = std::ldexp(1.0f, -10 - static_cast<int>(k % 30));  // ties
+    s.grid.values.push_back(v);
+  }
+  std::string expected =
+      "ncols   3001\nnrows     97\nxllcorner     100.00\nyllcorner     200.00\n"
+      "cellsize      10.00\nnodata_value    -9999.125\n";
+  for (int32_t r = 97; r >= 1; --r) {
+    for (int32_t c = 1; c <= 3001; ++c) {
+      const float v = s.grid.at(c, r);
+      if (v == -9999.125f) {
+        expected += "    -9999.125";
+      } else {
+        asc_reference::appendAscValue(expected, v);
+      }
+      if (c % 28 == 0 || c == 3001) expected += '\n';
+    }
+  }
+  for (int threads : {1, 2, 3}) {
+    TestFrame t;
+    t.openListing();
+    t.fr.threads = threads;
+    ASSERT_FALSE(WRITEINFORMATIONTOGRID(t.fr, s, "ASC", t.path("whole.asc").string(), false, true));
+    std::ifstream in(t.path("whole.asc"), std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_TRUE(text == expected) << "THREADS=" << threads;
+    GridWriter w;
+    w.open(t.fr, s, "ASC", t.path("banded.asc").string(), 97, 1, false);
+    w.rows(s, 97, 60);
+    w.rows(s, 59, 59);
+    w.rows(s, 58, 1);
+    ASSERT_FALSE(w.finish(t.fr, s, false, true));
+    std::ifstream in2(t.path("banded.asc"), std::ios::binary);
+    const std::string banded((std::istreambuf_iterator<char>(in2)), std::istreambuf_iterator<char>());
+    EXPECT_TRUE(banded == expected) << "THREADS=" << threads;
+  }
 }
 
 TEST(GridWriter, HeaderNumbersKeepTheirLayoutWhenExactAndOtherwiseReadBack) {
