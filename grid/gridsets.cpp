@@ -14,6 +14,7 @@
 #include "frame/pager.h"
 #include "frame/startup.h"
 #include "frame/text.h"
+#include "grid/bigblocks.h"
 #include "grid/bilheader.h"
 #include "grid/gdalgrids.h"
 #include "grid/general.h"
@@ -307,6 +308,7 @@ bool HANDLETERVALAGRID(frame::Frame& fr, const Structure& s, GridSets& g, const 
   std::vector<float> scratch;
   try {
     if (src.kept) {
+      roomForFill(d.values, cells);
       d.values.resize(cells);
       g.keptBytes += 4 * cells;
     } else {

@@ -12,6 +12,7 @@
 #include "frame/pager.h"
 #include "frame/startup.h"
 #include "frame/text.h"
+#include "grid/bigblocks.h"
 #include "grid/bilheader.h"
 #include "grid/gdalgrids.h"
 #include "grid/general.h"
@@ -23,6 +24,8 @@ bool holdStructureRows(Structure& s, int32_t lo, int32_t hi) {
   GridDescription& g = s.grid;
   const uint64_t cells = hi >= lo ? static_cast<uint64_t>(hi - lo + 1) * static_cast<uint64_t>(g.ncols) : 0;
   try {
+    roomForFill(g.values, cells);
+    roomForFill(s.assignMask, cells);
     g.values.assign(cells, g.nodata);
     s.assignMask.assign(cells, 1);
   } catch (const std::bad_alloc&) {
