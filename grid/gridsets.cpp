@@ -1,13 +1,19 @@
 #include "grid/gridsets.h"
 
+#include <fcntl.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <memory>
 #include <new>
+#include <thread>
 
 #include "frame/files.h"
 #include "frame/format.h"
@@ -115,6 +121,78 @@ class ListReader {
   int64_t repeat_ = 0;
   float repeatValue_ = 0;
 };
+
+// Where a straight read of a 32-bit BIL stopped: the first row (counted from the north) and
+// column holding a value that is not a number, or the row at which reading failed.
+struct BilStop {
+  int64_t row = INT64_MAX;
+  int64_t column = 0;
+  bool readFailed = false;
+};
+
+// Reads n bytes at offset into the iovecs, however the system splits the transfer.
+bool preadAll(int fd, struct iovec* iov, int count, off_t offset) {
+  while (count > 0) {
+    const ssize_t got = ::preadv(fd, iov, std::min(count, IOV_MAX), offset);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    offset += got;
+    size_t left = static_cast<size_t>(got);
+    while (count > 0 && left >= iov->iov_len) {
+      left -= iov->iov_len;
+      ++iov;
+      --count;
+    }
+    if (count > 0 && left > 0) {
+      iov->iov_base = static_cast<char*>(iov->iov_base) + left;
+      iov->iov_len -= left;
+    }
+  }
+  return true;
+}
+
+// Rows north..north+count-1 (counted from the north, 0 first) of a little-endian 32-bit BIL
+// straight into their places in d (rows south first), a batch of rows per system call; stops
+// at the first value that is not a number.
+BilStop readBilRows(int fd, const GridDescription& d, float* values, int64_t north, int64_t count) {
+  BilStop stop;
+  const size_t nc = static_cast<size_t>(d.ncols);
+  const size_t rowBytes = 4 * nc;
+  if (rowBytes == 0) return stop;
+  const int64_t batch =
+      std::max<int64_t>(1, std::min<int64_t>(IOV_MAX, (int64_t{4} << 20) / static_cast<int64_t>(rowBytes)));
+  std::vector<struct iovec> iov(static_cast<size_t>(batch));
+  for (int64_t at = north; at < north + count; at += batch) {
+    const int64_t m = std::min(batch, north + count - at);
+    for (int64_t k = 0; k < m; ++k) {
+      const int64_t memRow = d.nrows - 1 - (at + k);  // rows lie south first in memory
+      iov[static_cast<size_t>(k)] = {values + static_cast<size_t>(memRow) * nc, rowBytes};
+    }
+    if (!preadAll(fd, iov.data(), static_cast<int>(m), static_cast<off_t>(at) * static_cast<off_t>(rowBytes))) {
+      stop.row = at;
+      stop.readFailed = true;
+      return stop;
+    }
+    for (int64_t k = 0; k < m; ++k) {
+      const float* row = values + static_cast<size_t>(d.nrows - 1 - (at + k)) * nc;
+      for (size_t c = 0; c < nc; ++c) {
+        if (!std::isfinite(row[c])) {
+          stop.row = at + k;
+          stop.column = static_cast<int64_t>(c);
+          return stop;
+        }
+      }
+    }
+  }
+  return stop;
+}
+
+bool littleEndianHost() {
+  const uint16_t probe = 1;
+  unsigned char first;
+  std::memcpy(&first, &probe, 1);
+  return first == 1;
+}
 
 }  // namespace
 
@@ -324,6 +402,68 @@ bool HANDLETERVALAGRID(frame::Frame& fr, const Structure& s, GridSets& g, const 
   // 11., 12. Rows from north to south.
   const bool check = runMethod == "MAJORITY" || (runMethod == "MINORITY" && !bil16);
   const size_t nc = static_cast<size_t>(d.ncols);
+  if (type != "ASC" && !bil16 && src.kept && littleEndianHost() && d.nrows > 0) {
+    // The file's floats are the grid's: each thread reads its share of the rows straight
+    // into place, in rounds so that the progress display keeps going; the first value that is
+    // not a number, in file order, is reported as a row-by-row reading reports it.
+    const int fd = ::open(src.path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+      fr.units.close(unit);
+      return frame::endWithListedError(fr, {" The Tervala file " + dataName + " could not be read."});
+    }
+    const int64_t rowBytes = 4 * static_cast<int64_t>(nc);
+    const int threads = static_cast<int>(std::max<int64_t>(
+        1, std::min<int64_t>(fr.threads > 0 ? fr.threads : std::max(1u, std::thread::hardware_concurrency()),
+                             rowBytes * d.nrows / (int64_t{4} << 20))));
+    const int64_t share = std::max<int64_t>(1, (int64_t{16} << 20) / std::max<int64_t>(rowBytes, 1));
+    BilStop stop;
+    for (int64_t at = 0; at < d.nrows && stop.row == INT64_MAX;) {
+      std::vector<BilStop> found(static_cast<size_t>(threads));
+      std::vector<std::thread> helpers;
+      int64_t next = at;
+      std::vector<std::pair<int64_t, int64_t>> parts;
+      const int64_t each = std::min(share, (d.nrows - at + threads - 1) / threads);
+      for (int t = 0; t < threads && next < d.nrows; ++t) {
+        const int64_t m = std::min(each, d.nrows - next);
+        parts.emplace_back(next, m);
+        next += m;
+      }
+      for (size_t t = 1; t < parts.size(); ++t) {
+        helpers.emplace_back(
+            [&, t] { found[t] = readBilRows(fd, d, d.values.data(), parts[t].first, parts[t].second); });
+      }
+      found[0] = readBilRows(fd, d, d.values.data(), parts[0].first, parts[0].second);
+      for (auto& h : helpers) h.join();
+      for (size_t t = 0; t < parts.size() && stop.row == INT64_MAX; ++t) stop = found[t];
+      progress.turns(next - at);
+      at = next;
+    }
+    ::close(fd);
+    // Rows are checked as they are read: a row north of the stop that fails the class check
+    // is reported first.
+    if (check) {
+      const int64_t checked = std::min<int64_t>(stop.row, d.nrows);
+      const size_t from = static_cast<size_t>(d.nrows - checked) * nc;
+      for (size_t k = from; k < d.values.size(); ++k) {
+        if (!integralValue(d.values[k], d.nodata)) {
+          fr.units.close(unit);
+          return frame::endWithListedError(
+              fr, {" When Majority or Minority is asked for the", " values in a grid file must be positive integers.",
+                   " ", " ", "   File: " + dataName});
+        }
+      }
+    }
+    if (stop.row != INT64_MAX) {
+      fr.units.close(unit);
+      if (stop.readFailed)
+        return frame::endWithListedError(fr, {" The Tervala file " + dataName + " could not be read."});
+      return frame::endWithListedError(
+          fr, {" The Tervala file " + dataName + " holds a value that is not a number at row " +
+               std::to_string(stop.row + 1) + ", column " + std::to_string(stop.column + 1) + "."});
+    }
+    fr.units.close(unit);
+    return false;
+  }
   std::vector<unsigned char> raw(nc * (bil16 ? 2 : 4));
   std::string token;
   for (int32_t r = d.nrows; r >= 1; --r) {

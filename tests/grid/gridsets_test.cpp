@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+
 #include "support.h"
 
 using namespace grid;
@@ -182,5 +185,72 @@ TEST(GridSets, RowWindowsReadAgainAsTheWholeGrid) {
     // Asked for rows north of the last window (a new run of bands): read from the start again.
     ASSERT_FALSE(loadGridRows(t.fr, g, 0, 4, 4));
     EXPECT_EQ(d.at(2, 4), 42.0f) << type;
+  }
+}
+
+// A 32-bit BIL large enough to be read on several threads lands row for row where a reading
+// row by row puts it (north row first in the file, south row first in memory), for any
+// THREADS; the first value that is not a number in file order is the one reported, wherever
+// the threads' shares of the rows begin; under MAJORITY a row north of it that fails the
+// class check is reported instead.
+TEST(GridSets, LargeBilReadStraightIntoPlaceOnAnyThreads) {
+  const int nc = 1000, nr = 2300;  // 9.2 MB: two shares of rows
+  auto make = [&](TestFrame& t, const std::string& base, std::vector<std::pair<int, float>> cells) {
+    writeFile(t.path(base + ".hdr"), "nrows " + std::to_string(nr) + "\nncols " + std::to_string(nc) +
+                                         "\nnbits 32\nulxmap 105\nulymap " + std::to_string(200 + nr * 10 - 5) +
+                                         "\nxdim 10\nydim 10\nnodata -9999\n");
+    std::vector<float> v(static_cast<size_t>(nc) * nr);
+    for (size_t k = 0; k < v.size(); ++k) v[k] = static_cast<float>(k % 1000003);  // file order
+    for (auto [at, x] : cells) v[static_cast<size_t>(at)] = x;
+    writeFile(t.path(base + ".bil"), std::string(reinterpret_cast<const char*>(v.data()), v.size() * 4));
+  };
+  Structure s;
+  s.grid.xll = 100;
+  s.grid.yll = 200;
+  s.grid.dx = s.grid.dy = s.cellsize = 10;
+  s.grid.ncols = nc;
+  s.grid.nrows = nr;
+  for (int threads : {1, 2, 3}) {
+    TestFrame t;
+    t.openListing();
+    t.fr.threads = threads;
+    make(t, "g", {});
+    GridSets g;
+    ASSERT_FALSE(HANDLETERVALAGRID(t.fr, s, g, "AVERAGE", "TERVALAGRID,BIL,CELL," + t.path("g").string(), 1));
+    const GridDescription& d = g.descriptions.back();
+    ASSERT_EQ(d.values.size(), static_cast<size_t>(nc) * nr);
+    bool same = true;
+    for (int r = 1; r <= nr && same; ++r) {
+      for (int c = 1; c <= nc; ++c) {
+        const size_t fileAt = static_cast<size_t>(nr - r) * nc + static_cast<size_t>(c - 1);
+        same = same && d.at(c, r) == static_cast<float>(fileAt % 1000003);
+      }
+    }
+    EXPECT_TRUE(same) << "THREADS=" << threads;
+    // Not-a-number values in every share: the northern one is named, the western in its row.
+    const float nan = std::nanf(""), inf = HUGE_VALF;
+    make(t, "bad", {{1900 * nc + 7, nan}, {700 * nc + 999, nan}, {700 * nc + 500, inf}, {1200 * nc, nan}});
+    GridSets b;
+    EXPECT_TRUE(HANDLETERVALAGRID(t.fr, s, b, "AVERAGE", "TERVALAGRID,BIL,CELL," + t.path("bad").string(), 1));
+    auto l = t.lines();
+    const std::string named = " The Tervala file " + t.path("bad.BIL").string() +
+                              " holds a value that is not a number at row 701, column 501.";
+    EXPECT_NE(std::find(l.begin(), l.end(), named), l.end()) << "THREADS=" << threads;
+    TestFrame u;
+    u.openListing();
+    u.fr.threads = threads;
+    make(u, "class", {{1100 * nc, 2.5f}, {1200 * nc, nan}});
+    GridSets m;
+    EXPECT_TRUE(HANDLETERVALAGRID(u.fr, s, m, "MAJORITY", "TERVALAGRID,BIL,CELL," + u.path("class").string(), 1));
+    l = u.lines();
+    EXPECT_NE(std::find(l.begin(), l.end(), " values in a grid file must be positive integers."), l.end());
+    TestFrame w;
+    w.openListing();
+    w.fr.threads = threads;
+    make(w, "late", {{1300 * nc, 2.5f}, {1200 * nc, nan}});
+    GridSets n;
+    EXPECT_TRUE(HANDLETERVALAGRID(w.fr, s, n, "MAJORITY", "TERVALAGRID,BIL,CELL," + w.path("late").string(), 1));
+    l = w.lines();
+    EXPECT_EQ(std::find(l.begin(), l.end(), " values in a grid file must be positive integers."), l.end());
   }
 }
