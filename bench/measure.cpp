@@ -25,7 +25,9 @@ int main(int argc, char** argv) {
     pid_t pid = fork();
     if (pid == 0) {
       if (chdir(argv[2]) != 0) _exit(127);
-      if (!std::freopen("/dev/null", "w", stdout) || !std::freopen("/dev/null", "r", stdin)) _exit(127);
+      if (!std::freopen("/dev/null", "w", stdout) || !std::freopen("/dev/null", "w", stderr) ||
+          !std::freopen("/dev/null", "r", stdin))
+        _exit(127);
       execvp(argv[3], argv + 3);
       _exit(127);
     }

@@ -78,7 +78,7 @@ measure() {
   cells=$(awk '/^cells/ {print $2}' <<<"$generated")
   need=$(awk '/^need/ {printf "%.0f", $2 / 1048576}' <<<"$generated")
   # A workload that reads a table file gets it from a searching run first (not timed).
-  if [ -f "$dir/prepare.pcf" ]; then (cd "$dir" && "$build/TervalaGridCreate" IN=prepare.pcf OU=prepare.lst >/dev/null); fi
+  if [ -f "$dir/prepare.pcf" ]; then (cd "$dir" && "$build/TervalaGridCreate" IN=prepare.pcf OU=prepare.lst >/dev/null 2>&1); fi
   # A workload whose input GDAL's tools make (a GeoTIFF) gets it here (not timed).
   if [ -f "$dir/prepare.sh" ]; then (cd "$dir" && bash prepare.sh); fi
   # Written files are flushed to disk before each timed run, so that one run's write-back does
