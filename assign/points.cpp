@@ -1,12 +1,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <thread>
 
 #include "assign/run.h"
 #include "frame/files.h"
 #include "frame/format.h"
 #include "frame/startup.h"
 #include "frame/text.h"
+#include "grid/bigblocks.h"
 #include "grid/general.h"
 #include "grid/grids.h"
 #include "grid/prj.h"
@@ -268,6 +270,7 @@ void preparePointBins(Run& run) {
       });
     }
     for (size_t j = 1; j < p.rowStart.size(); ++j) p.rowStart[j] += p.rowStart[j - 1];
+    grid::roomForFill(p.entries, p.rowStart.back());
     p.entries.resize(p.rowStart.back());
     std::vector<uint64_t> next(p.rowStart.begin(), p.rowStart.end());
     for (int32_t k = 0; k < p.count; ++k) {
@@ -277,11 +280,25 @@ void preparePointBins(Run& run) {
         return false;
       });
     }
-    for (int32_t j = 1; j <= nr; ++j) {
-      auto* b = p.entries.data() + p.rowStart[static_cast<size_t>(j)];
-      auto* e = p.entries.data() + p.rowStart[static_cast<size_t>(j) + 1];
-      std::stable_sort(b, e, [](const PointSet::Entry& x, const PointSet::Entry& y) { return x.column < y.column; });
+    // Each row is sorted on its own: the rows are shared among the cores.
+    auto sortRows = [&p](int32_t from, int32_t to) {
+      for (int32_t j = from; j <= to; ++j) {
+        auto* b = p.entries.data() + p.rowStart[static_cast<size_t>(j)];
+        auto* e = p.entries.data() + p.rowStart[static_cast<size_t>(j) + 1];
+        std::stable_sort(b, e, [](const PointSet::Entry& x, const PointSet::Entry& y) { return x.column < y.column; });
+      }
+    };
+    const int setting = run.threads > 0 ? run.threads : run.fr.threads;
+    int threads = setting > 0 ? setting : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    if (p.entries.size() < 65536) threads = 1;
+    threads = std::max(1, std::min(threads, nr));
+    std::vector<std::thread> helpers;
+    for (int t = 1; t < threads; ++t) {
+      helpers.emplace_back(sortRows, static_cast<int32_t>(int64_t(nr) * t / threads) + 1,
+                           static_cast<int32_t>(int64_t(nr) * (t + 1) / threads));
     }
+    sortRows(1, static_cast<int32_t>(int64_t(nr) / threads));
+    for (auto& h : helpers) h.join();
   }
 }
 
