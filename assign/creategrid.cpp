@@ -1,11 +1,12 @@
 #include <algorithm>
 
 #include "assign/run.h"
+#include "assign/zavsearch.h"
 #include "frame/cmdfile.h"
 #include "frame/files.h"
 #include "frame/format.h"
+#include "frame/messages.h"
 #include "frame/pager.h"
-#include "frame/startup.h"
 #include "frame/text.h"
 #include "gdal/gdalroom.h"
 #include "grid/gdalgrids.h"
@@ -120,7 +121,7 @@ bool CREATEGRID(Run& run) {
   RunSettings& st = run.settings;
   std::string changed, raw, item;
   // 1.
-  run.main.values.clear();
+  run.mainThreadWorker.values.clear();
   run.gridSets = grid::GridSets();
   // 2. STOREFILE.
   rewindCommands(fr);
@@ -362,7 +363,7 @@ bool CREATEGRID(Run& run) {
   // read such a table but not write it.
   if (run.structure.tileCount > 0) {
     for (const auto& u : run.zav.uses) {
-      if (u.tableMode != 1) continue;
+      if (u.tableMode != zav::TableMode::Create) continue;
       for (auto& f : run.tableFiles) {
         if (f) f->abandon();
       }

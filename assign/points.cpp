@@ -5,7 +5,7 @@
 #include "assign/run.h"
 #include "frame/files.h"
 #include "frame/format.h"
-#include "frame/startup.h"
+#include "frame/messages.h"
 #include "frame/text.h"
 #include "grid/general.h"
 #include "grid/grids.h"

@@ -10,7 +10,7 @@
 #include "frame/cmdfile.h"
 #include "frame/files.h"
 #include "frame/format.h"
-#include "frame/startup.h"
+#include "frame/messages.h"
 #include "frame/text.h"
 #include "grid/general.h"
 #include "grid/prj.h"
@@ -423,7 +423,7 @@ void applyInBands(Run& run, int32_t rowFrom, int32_t rowTo, Apply apply) {
     for (int32_t j = 0; j <= nr; ++j) ys.push_back(s.edge(j));
   }
   const int32_t rows = rowTo - rowFrom + 1;
-  const int setting = run.threads > 0 ? run.threads : run.fr.threads;
+  const int setting = run.fr.threads;
   int threads = setting > 0 ? setting : static_cast<int>(std::thread::hardware_concurrency());
   threads = std::max(1, std::min(threads, rows));
   auto band = [&](int b) {

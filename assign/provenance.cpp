@@ -9,7 +9,7 @@
 #include "frame/clock.h"
 #include "frame/files.h"
 #include "frame/format.h"
-#include "frame/startup.h"
+#include "frame/messages.h"
 #include "frame/text.h"
 #include "grid/picture.h"
 #include "grid/sourcegrid.h"

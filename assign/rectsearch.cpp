@@ -219,10 +219,8 @@ void SEARCHFORCELLINRECTANGULAR(const Run& run, Worker& w, int32_t i, int32_t j,
     const int s1 = sign((static_cast<double>(cell[0]) + cell[4]) / 2, (static_cast<double>(cell[1]) + cell[5]) / 2);
     const int s2 = sign((static_cast<double>(cell[2]) + cell[6]) / 2, (static_cast<double>(cell[3]) + cell[7]) / 2);
     if (s1 != s2) {
-      throw frame::Failure{
-          {" ERROR", " *****", " ", " SearchForCellInRectangular>Wrong test point.", " ", " WARN ADMINISTRATOR"},
-          true,
-          0};
+      throw frame::Failure::errorFlag(
+          {" ERROR", " *****", " ", " SearchForCellInRectangular>Wrong test point.", " ", " WARN ADMINISTRATOR"});
     }
     const float s = static_cast<float>(s1);
     bool storeFirst = true;

@@ -172,6 +172,7 @@ void OUTPUT(Frame& fr, std::string name) {
     auto f = std::make_unique<TextOutputFile>();
     int e = f->open(nativeName(name), true);
     if (e != 0) {
+      // No listing to write to: the screen is restored first and the message goes on it.
       ENDPR(fr);
       fr.console.screenLine(" Module OUTPUT error.");
       fr.console.screenLine(" Warn administrator.");
@@ -207,8 +208,9 @@ void OUTPUT(Frame& fr, std::string name) {
   }
 }
 
-[[noreturn]] void errorFileFailure(Frame& fr, const std::string& what, int e) {
-  fatalErrorBlock(fr, {what + fr.errorName, "Error number :" + listInt(e), "The program stops."}, 10);
+// The error file or the command file could not be opened or read: the run stops with code 10.
+[[noreturn]] void unitFileFailure(Frame& fr, const std::string& what, const std::string& name, int e) {
+  fatalErrorBlock(fr, {what + name, "Error number :" + listInt(e), "The program stops."}, 10);
 }
 
 void ERUNIT(Frame& fr) {
@@ -225,15 +227,11 @@ void ERUNIT(Frame& fr) {
   }
   fr.errorUnit = fr.units.FREEFILE(100);
   std::string path = nativeName(name);
-  if (isDirectory(path)) errorFileFailure(fr, "Error when opening errorfile ", EISDIR);
+  if (isDirectory(path)) unitFileFailure(fr, "Error when opening errorfile ", fr.errorName, EISDIR);
   auto f = std::make_unique<TextOutputFile>();
   int e = f->open(path, true);
-  if (e != 0) errorFileFailure(fr, "Error when opening errorfile ", e);
+  if (e != 0) unitFileFailure(fr, "Error when opening errorfile ", fr.errorName, e);
   fr.units.connectOutput(fr.errorUnit, name, std::move(f));
-}
-
-[[noreturn]] void commandFileFailure(Frame& fr, const std::string& what, int e) {
-  fatalErrorBlock(fr, {what + fr.commandName, "Error number :" + listInt(e), "The program stops."}, 10);
 }
 
 void INPUT(Frame& fr, std::string_view program) {
@@ -255,8 +253,8 @@ void INPUT(Frame& fr, std::string_view program) {
       bool openFailed = false;
       int e = readTextLines(path, records, openFailed);
       if (e != 0)
-        commandFileFailure(fr, openFailed ? "Error when opening commandfile " : "Error in reading from commandfile ",
-                           e);
+        unitFileFailure(fr, openFailed ? "Error when opening commandfile " : "Error in reading from commandfile ",
+                        fr.commandName, e);
       if (records.size() == 0) {
         writeErrorUnit(fr, {"  ", "REMARK", "~~~~~~", "The commandfile " + name + " is empty.",
                             "This situation may cause an error in the program.", " "});

@@ -5,8 +5,8 @@
 
 #include "frame/files.h"
 #include "frame/format.h"
+#include "frame/messages.h"
 #include "frame/pager.h"
-#include "frame/startup.h"
 #include "frame/text.h"
 
 namespace grid {
@@ -43,9 +43,7 @@ BilHeader READBILHDR(frame::Frame& fr, const std::string& name, const std::strin
     std::vector<std::string> lines = frame::errorHeading();
     lines.push_back(" The BIL header file " + hdrName + " could not be opened.");
     lines.push_back(" Error number=" + frame::fmtI(e, 6, 6));
-    frame::writeListing(fr, lines);
-    frame::ENDPR(fr);
-    throw frame::Stop{100};
+    frame::stopWithMessage(fr, frame::MessageTo::Listing, lines, 100);
   }
   fr.units.connectName(unit, hdrName);
   for (std::string line : records) {
@@ -138,9 +136,7 @@ BilHeader READBILHDR(frame::Frame& fr, const std::string& name, const std::strin
   lines.push_back(" ");
   lines.push_back(" The BIL file can not be used by TervalaGridCreate,");
   lines.push_back(" if you want to use this file warn the Administrator");
-  frame::writeListing(fr, lines);
-  frame::ENDPR(fr);
-  throw frame::Stop{100};
+  frame::stopWithMessage(fr, frame::MessageTo::Listing, lines, 100);
 }
 
 }  // namespace grid

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "frame/startup.h"
+#include "frame/messages.h"
 #include "frame/text.h"
 #include "grid/general.h"
 #include "zav/zavobjects.h"
@@ -16,9 +16,7 @@ namespace {
                               const std::vector<std::string>& why) {
   std::vector<std::string> lines = {" ", " !!! ERROR", " " + kind + "-File: " + frame::trimmed(name)};
   lines.insert(lines.end(), why.begin(), why.end());
-  frame::writeErrorUnit(fr, lines);
-  frame::ENDPR(fr);
-  throw frame::Stop{100};
+  frame::stopWithMessage(fr, frame::MessageTo::ErrorUnit, lines, 100);
 }
 
 // Little-endian reads from the whole file in memory, checked against its length.
@@ -282,10 +280,10 @@ void READVALUESFROMZAV(frame::Frame& fr, ZavState& state, int object, const std:
   (void)mode;  // every call starts from the first block ("START")
   // 3.
   if (timeNumber < 1 || timeNumber > r.timeBlocks) {
-    frame::writeErrorUnit(fr, {" ********ERROR", "  For whatever a reason the", "  time number asked for in a",
-                               "  MAP file is not available.", " WARN Administrator"});
-    frame::ENDPR(fr);
-    throw frame::Stop{100};
+    frame::stopWithMessage(fr, frame::MessageTo::ErrorUnit,
+                           {" ********ERROR", "  For whatever a reason the", "  time number asked for in a",
+                            "  MAP file is not available.", " WARN Administrator"},
+                           100);
   }
   const uint64_t block = 4 + 4 * static_cast<uint64_t>(r.np) * static_cast<uint64_t>(r.ns);
   std::vector<unsigned char> work(static_cast<size_t>(block));

@@ -4,8 +4,8 @@
 
 #include "frame/cmdfile.h"
 #include "frame/format.h"
+#include "frame/messages.h"
 #include "frame/pager.h"
-#include "frame/startup.h"
 #include "frame/text.h"
 #include "grid/gridsets.h"
 #include "zav/zavfiles.h"
@@ -17,15 +17,11 @@ namespace {
                                 const std::vector<std::string>& message) {
   std::vector<std::string> lines = {" ***********ERROR", " ZAV-Object: " + objectId};
   lines.insert(lines.end(), message.begin(), message.end());
-  frame::writeListing(fr, lines);
-  frame::ENDPR(fr);
-  throw frame::Stop{100};
+  frame::stopWithMessage(fr, frame::MessageTo::Listing, lines, 100);
 }
 
 [[noreturn]] void checkFailure(frame::Frame& fr, const std::vector<std::string>& lines) {
-  frame::writeListing(fr, lines);
-  frame::ENDPR(fr);
-  throw frame::Stop{100};
+  frame::stopWithMessage(fr, frame::MessageTo::Listing, lines, 100);
 }
 
 }  // namespace
@@ -209,9 +205,7 @@ void HANDLEZAVFILE(frame::Frame& fr, ZavState& state, const std::string& line) {
     lines.push_back(" ");
     lines.push_back("   Command line: " + line);
     lines.insert(lines.end(), after.begin(), after.end());
-    frame::writeErrorUnit(fr, lines);
-    frame::ENDPR(fr);
-    throw frame::Stop{100};
+    frame::stopWithMessage(fr, frame::MessageTo::ErrorUnit, lines, 100);
   };
   // 1.
   if (frame::PARAM(fr, line, 2, item) <= 0) failure(true, {" No file ID for a ZAV set."}, {});
@@ -225,9 +219,9 @@ void HANDLEZAVFILE(frame::Frame& fr, ZavState& state, const std::string& line) {
   // 4.
   frame::PARAM(fr, line, 4, item);
   if (item.empty() || item == "CELL") {
-    u.related = "CELL ";
+    u.related = UseRelated::Cell;
   } else if (item == "GRID-POINT") {
-    u.related = "POINT";
+    u.related = UseRelated::GridPoint;
   } else {
     failure(true, {" No correct assignment of vaules type in a ZAV-OBJECT.", " It must be CELL or GRID-POINT."}, {});
   }
@@ -242,15 +236,15 @@ void HANDLEZAVFILE(frame::Frame& fr, ZavState& state, const std::string& line) {
   u.numberOfValues = 0;
   frame::NAMEDV(fr, line, "#VALUES", "I4", u.numberOfValues);
   // 8.
-  u.tableMode = 0;
+  u.tableMode = TableMode::None;
   if (grid::PARWHERE("TABLE-CREATE", line) > 0) {
-    u.tableMode = 1;
+    u.tableMode = TableMode::Create;
   } else if (grid::PARWHERE("TABLE-USE", line) > 0) {
-    u.tableMode = 2;
+    u.tableMode = TableMode::Use;
   }
-  if (u.tableMode != 0) {
+  if (u.tableMode != TableMode::None) {
     int len = 0;
-    frame::NAMEDS(fr, line, u.tableMode == 1 ? "TABLE-CREATE" : "TABLE-USE", u.tableName, len);
+    frame::NAMEDS(fr, line, u.tableMode == TableMode::Create ? "TABLE-CREATE" : "TABLE-USE", u.tableName, len);
     u.tableName = u.tableName.substr(0, 150);
   }
   // 9.

@@ -1,37 +1,38 @@
 // The Zav uses in the run: the table check, the preparation before the cell loop and the
 // searches that carry the model's values onto the output cells.
+#include "assign/zavsearch.h"
+
 #include <algorithm>
 #include <cfloat>
 #include <charconv>
 #include <cmath>
 #include <cstring>
 
-#include "assign/run.h"
 #include "frame/files.h"
 #include "frame/format.h"
+#include "frame/messages.h"
 #include "frame/pager.h"
-#include "frame/startup.h"
 #include "frame/text.h"
 #include "grid/general.h"
 #include "grid/grids.h"
 #include "zav/zavfiles.h"
 #include "zav/zavobjects.h"
 
-namespace zav {
+namespace assign {
+
+using zav::ZavUse;
+
+namespace {
 
 // Bucket of a coordinate along one axis of the index.
-inline int32_t bucketOf(float v, float origin, float size, int32_t count) {
+int32_t bucketOf(float v, float origin, float size, int32_t count) {
   const double b = std::floor((static_cast<double>(v) - origin) / size);
   if (!(b >= 0)) return 0;
   if (b >= count) return count - 1;
   return static_cast<int32_t>(b);
 }
 
-}  // namespace zav
-
-namespace assign {
-
-using zav::ZavUse;
+}  // namespace
 
 // The table check: which use owns the table file that it writes or reads, and the files opened.
 bool checkZavTables(Run& run) {
@@ -43,20 +44,20 @@ bool checkZavTables(Run& run) {
     ZavUse& u = uses[i];
     u.tableOwner = -1;
     if (i == 0) {
-      if (u.tableMode == 1 || u.tableMode == 2) {
+      if (u.tableMode == zav::TableMode::Create || u.tableMode == zav::TableMode::Use) {
         u.tableOwner = 1;
         opens[i] = true;
       }
       continue;
     }
-    if (u.tableMode == 1) {
+    if (u.tableMode == zav::TableMode::Create) {
       for (size_t j = 0; j < i; ++j) {
         if (uses[j].tableName != u.tableName) continue;
-        if (uses[j].tableMode == 2) {
+        if (uses[j].tableMode == zav::TableMode::Use) {
           frame::endWithError(fr, {" You use table " + frame::trimmed(u.tableName) + " before it is created."});
           return true;
         }
-        if (uses[j].tableMode == 1) {
+        if (uses[j].tableMode == zav::TableMode::Create) {
           frame::endWithError(
               fr, {" You already created table " + frame::trimmed(u.tableName), " in a previous USE-ZAV-OBJECT line."});
           return true;
@@ -64,7 +65,7 @@ bool checkZavTables(Run& run) {
       }
       u.tableOwner = static_cast<int>(i) + 1;
       opens[i] = true;
-    } else if (u.tableMode == 2) {
+    } else if (u.tableMode == zav::TableMode::Use) {
       size_t j = 0;
       while (j < i && uses[j].tableName != u.tableName) ++j;
       if (j < i) {
@@ -93,7 +94,7 @@ bool checkZavTables(Run& run) {
     u.tableUnit = fr.units.FREEFILE(100);
     const std::string name = frame::trimmed(u.tableName);
     int e = 0;
-    if (u.tableMode == 1) {
+    if (u.tableMode == zav::TableMode::Create) {
       // Written whole: the table appears under its name only when the run has succeeded.
       auto f = std::make_unique<frame::AtomicOutputFile>();
       e = frame::isDirectory(frame::nativeName(name)) ? EISDIR : f->open(frame::nativeName(name), fr.syncOutputs);
@@ -104,10 +105,10 @@ bool checkZavTables(Run& run) {
       if (e == 0) run.tableReaders[i] = std::move(r);
     }
     if (e != 0) {
-      frame::endWithError(fr,
-                          {" The Table file " + name + " could not be opened.",
-                           u.tableMode == 1 ? " This file must be created (anew)." : " It must be an existing file.",
-                           " Error number=" + frame::fmtI(e, 6, 6)});
+      frame::endWithError(fr, {" The Table file " + name + " could not be opened.",
+                               u.tableMode == zav::TableMode::Create ? " This file must be created (anew)."
+                                                                     : " It must be an existing file.",
+                               " Error number=" + frame::fmtI(e, 6, 6)});
       return true;
     }
     fr.units.connectName(u.tableUnit, name);
@@ -128,10 +129,10 @@ void buildBuckets(const ZavUse& u, size_t count, Box box, std::vector<uint32_t>&
       float b[4];
       uint32_t item;
       if (!box(k, b, item)) continue;
-      const int32_t x0 = zav::bucketOf(b[0], u.bucketOrigin[0], u.bucketSize[0], u.bucketsX);
-      const int32_t x1 = zav::bucketOf(b[1], u.bucketOrigin[0], u.bucketSize[0], u.bucketsX);
-      const int32_t y0 = zav::bucketOf(b[2], u.bucketOrigin[1], u.bucketSize[1], u.bucketsY);
-      const int32_t y1 = zav::bucketOf(b[3], u.bucketOrigin[1], u.bucketSize[1], u.bucketsY);
+      const int32_t x0 = bucketOf(b[0], u.bucketOrigin[0], u.bucketSize[0], u.bucketsX);
+      const int32_t x1 = bucketOf(b[1], u.bucketOrigin[0], u.bucketSize[0], u.bucketsX);
+      const int32_t y0 = bucketOf(b[2], u.bucketOrigin[1], u.bucketSize[1], u.bucketsY);
+      const int32_t y1 = bucketOf(b[3], u.bucketOrigin[1], u.bucketSize[1], u.bucketsY);
       for (int32_t by = y0; by <= y1; ++by) {
         for (int32_t bx = x0; bx <= x1; ++bx)
           fn(static_cast<size_t>(by) * static_cast<size_t>(u.bucketsX) + static_cast<size_t>(bx), item);
@@ -267,7 +268,7 @@ void prepareZavUses(Run& run) {
         },
         u.walkBucketStart, u.walkBucketItems);
     // The grid points (n, m) of valid cells with a segment, for GRID-POINT uses.
-    if (u.related == "POINT")
+    if (u.related == zav::UseRelated::GridPoint)
       buildBuckets(
           u, scanCells.size(),
           [&](size_t k, float b[4], uint32_t& scan) {
@@ -299,7 +300,7 @@ bool holds(const Run& run, const ZavUse& u, int32_t n, int32_t m, const float p[
 
 // GETCELL: the model cell that holds the point: the hinted cell, else one of its eight
 // neighbours, else the first in scan order; the hint then holds the cell found.
-bool GETCELL(const Run& run, const ZavUse& u, const float p[2], Worker::ZavCellState& h) {
+bool GETCELL(const Run& run, const ZavUse& u, const float p[2], ZavCellState& h) {
   if (h.hintFound) {
     if (holds(run, u, h.hintN, h.hintM, p)) return true;
     h.hintFound = false;
@@ -317,9 +318,9 @@ bool GETCELL(const Run& run, const ZavUse& u, const float p[2], Worker::ZavCellS
   }
   // The first in scan order among the cells listed where the point lies.
   if (u.bucketsX == 0 || u.walkBucketStart.empty()) return false;
-  const size_t b = static_cast<size_t>(zav::bucketOf(p[1], u.bucketOrigin[1], u.bucketSize[1], u.bucketsY)) *
+  const size_t b = static_cast<size_t>(bucketOf(p[1], u.bucketOrigin[1], u.bucketSize[1], u.bucketsY)) *
                        static_cast<size_t>(u.bucketsX) +
-                   static_cast<size_t>(zav::bucketOf(p[0], u.bucketOrigin[0], u.bucketSize[0], u.bucketsX));
+                   static_cast<size_t>(bucketOf(p[0], u.bucketOrigin[0], u.bucketSize[0], u.bucketsX));
   // The bucket's cells in scan order (n outer, m inner).
   uint32_t best = UINT32_MAX;
   for (uint32_t k = u.walkBucketStart[b]; k < u.walkBucketStart[b + 1]; ++k) {
@@ -353,8 +354,8 @@ bool inExtent(const ZavUse& u, const float p[2]) {
 // nearer point can be left.
 int32_t nearestGridPoint(const Run& run, const ZavUse& u, const float p[2]) {
   if (u.pointBucketStart.empty() || u.pointBucketItems.empty()) return -1;
-  const int32_t cx = zav::bucketOf(p[0], u.bucketOrigin[0], u.bucketSize[0], u.bucketsX);
-  const int32_t cy = zav::bucketOf(p[1], u.bucketOrigin[1], u.bucketSize[1], u.bucketsY);
+  const int32_t cx = bucketOf(p[0], u.bucketOrigin[0], u.bucketSize[0], u.bucketsX);
+  const int32_t cy = bucketOf(p[1], u.bucketOrigin[1], u.bucketSize[1], u.bucketsY);
   bool any = false;
   float best = 0.0f;
   uint32_t bestScan = 0;
@@ -405,7 +406,7 @@ std::string tableLine(int32_t column, int32_t row, int32_t segment) {
 
 // The next table line of a TABLE-USE use: column, row, segment and, when asked, the area.
 // False at the end of the table; a line not of the written form is a fatal finding.
-bool readTableLine(const Run& run, int use, Worker::ZavCellState& st, bool withArea) {
+bool readTableLine(const Run& run, int use, ZavCellState& st, bool withArea) {
   zav::TableReader& reader = *run.tableReaders[static_cast<size_t>(use)];
   std::string& l = st.line;
   do {
@@ -433,12 +434,10 @@ bool readTableLine(const Run& run, int use, Worker::ZavCellState& st, bool withA
   if (ok && withArea && seg >= 0) ok = item(d) && frame::parseFortranReal(d, area);
   if (!ok) {
     const ZavUse& u = run.zav.uses[static_cast<size_t>(use)];
-    throw frame::Failure{
+    throw frame::Failure::errorFlag(
         {" ", " ERROR", " *****", " ",
          " The Table file " + frame::trimmed(u.tableName) + " has a line that is not of the written form",
-         " (line " + std::to_string(reader.lineNumber()) + "): " + l},
-        true,
-        0};
+         " (line " + std::to_string(reader.lineNumber()) + "): " + l});
   }
   st.kept = true;
   st.keptColumn = col;
@@ -457,7 +456,7 @@ void writeTable(const Run& run, Worker& w, int use, const std::string& text) {
   }
 }
 
-Worker::ZavCellState& stateOf(Worker& w, int use, size_t uses) {
+ZavCellState& stateOf(Worker& w, int use, size_t uses) {
   if (w.zav.size() < uses) w.zav.resize(uses);
   return w.zav[static_cast<size_t>(use)];
 }
@@ -466,19 +465,19 @@ Worker::ZavCellState& stateOf(Worker& w, int use, size_t uses) {
 
 void SEARCHFORMIDDLEINZAV(const Run& run, Worker& w, int use, int32_t i, int32_t j, bool& first) {
   const ZavUse& u = run.zav.uses[static_cast<size_t>(use)];
-  Worker::ZavCellState& st = stateOf(w, use, run.zav.uses.size());
+  ZavCellState& st = stateOf(w, use, run.zav.uses.size());
   const int owner = u.tableOwner - 1;
   int32_t segment = -1;
   bool found = false;
   if (owner != use && owner >= 0) {
     // The table is shared: the owner has found this cell's segment already.
-    const Worker::ZavCellState& o = w.zav[static_cast<size_t>(owner)];
+    const ZavCellState& o = w.zav[static_cast<size_t>(owner)];
     found = o.found;
     segment = o.pieces.empty() ? -1 : o.pieces.front().first;
-  } else if (u.tableMode == 2 && w.column) {
+  } else if (u.tableMode == zav::TableMode::Use && w.column) {
     found = w.column->tableFound[static_cast<size_t>(use)][static_cast<size_t>(j - 1)] != 0;
     segment = w.column->tableSegment[static_cast<size_t>(use)][static_cast<size_t>(j - 1)];
-  } else if (u.tableMode == 2) {
+  } else if (u.tableMode == zav::TableMode::Use) {
     // 1. From the table, read in the order it was written.
     if (st.kept || readTableLine(run, use, st, false)) {
       if (st.keptColumn == i && st.keptRow == j) {
@@ -504,13 +503,14 @@ void SEARCHFORMIDDLEINZAV(const Run& run, Worker& w, int use, int32_t i, int32_t
     if (holding) {
       found = true;
       // 4.
-      if (u.related == "CELL ") {
+      if (u.related == zav::UseRelated::Cell) {
         segment = zav::GETSEGMENTNRFORINDICES(run.zav.files, u.lgaNr, st.hintN, st.hintM);
         if (segment < 1) segment = -1;
       } else {
         segment = nearestGridPoint(run, u, middle);
       }
-      if (u.tableMode == 1) writeTable(run, w, use, tableLine(i, j, segment < 1 ? -1 : segment) + "\n");
+      if (u.tableMode == zav::TableMode::Create)
+        writeTable(run, w, use, tableLine(i, j, segment < 1 ? -1 : segment) + "\n");
     }
   }
   st.found = found;
@@ -531,19 +531,19 @@ void SEARCHFORMIDDLEINZAV(const Run& run, Worker& w, int use, int32_t i, int32_t
 
 void SEARCHFORCELLINZAV(const Run& run, Worker& w, int use, int32_t i, int32_t j, bool& first) {
   const ZavUse& u = run.zav.uses[static_cast<size_t>(use)];
-  Worker::ZavCellState& st = stateOf(w, use, run.zav.uses.size());
+  ZavCellState& st = stateOf(w, use, run.zav.uses.size());
   const int owner = u.tableOwner - 1;
-  const bool cellUse = u.related == "CELL ";
+  const bool cellUse = u.related == zav::UseRelated::Cell;
   st.pieces.clear();
   st.found = false;
   const float* cell = w.cell.corners;
   if (owner != use && owner >= 0) {
     st.pieces = w.zav[static_cast<size_t>(owner)].pieces;
-  } else if (u.tableMode == 2 && w.column) {
+  } else if (u.tableMode == zav::TableMode::Use && w.column) {
     const auto& starts = w.column->pieceStart[static_cast<size_t>(use)];
     const auto& all = w.column->pieces[static_cast<size_t>(use)];
     st.pieces.assign(all.begin() + starts[static_cast<size_t>(j - 1)], all.begin() + starts[static_cast<size_t>(j)]);
-  } else if (u.tableMode == 2) {
+  } else if (u.tableMode == zav::TableMode::Use) {
     // 1. The pieces of this cell from the table.
     while (st.kept || readTableLine(run, use, st, cellUse)) {
       if (st.keptColumn != i || st.keptRow != j) break;
@@ -574,10 +574,10 @@ void SEARCHFORCELLINZAV(const Run& run, Worker& w, int use, int32_t i, int32_t j
       // give no piece, so skipping them changes nothing.
       auto& walk = w.zavWalk;
       walk.clear();
-      const int32_t bx0 = zav::bucketOf(x0, u.bucketOrigin[0], u.bucketSize[0], u.bucketsX);
-      const int32_t bx1 = zav::bucketOf(x1, u.bucketOrigin[0], u.bucketSize[0], u.bucketsX);
-      const int32_t by0 = zav::bucketOf(y0, u.bucketOrigin[1], u.bucketSize[1], u.bucketsY);
-      const int32_t by1 = zav::bucketOf(y1, u.bucketOrigin[1], u.bucketSize[1], u.bucketsY);
+      const int32_t bx0 = bucketOf(x0, u.bucketOrigin[0], u.bucketSize[0], u.bucketsX);
+      const int32_t bx1 = bucketOf(x1, u.bucketOrigin[0], u.bucketSize[0], u.bucketsX);
+      const int32_t by0 = bucketOf(y0, u.bucketOrigin[1], u.bucketSize[1], u.bucketsY);
+      const int32_t by1 = bucketOf(y1, u.bucketOrigin[1], u.bucketSize[1], u.bucketsY);
       for (int32_t by = by0; by <= by1; ++by) {
         for (int32_t bx = bx0; bx <= bx1; ++bx) {
           const size_t b = static_cast<size_t>(by) * static_cast<size_t>(u.bucketsX) + static_cast<size_t>(bx);
@@ -611,7 +611,7 @@ void SEARCHFORCELLINZAV(const Run& run, Worker& w, int use, int32_t i, int32_t j
       w.intersects.pieces.clear();
     }
     // 4.
-    if (u.tableMode == 1) {
+    if (u.tableMode == zav::TableMode::Create) {
       std::string text;
       if (st.pieces.empty()) {
         text = tableLine(i, j, -1) + "\n";
@@ -659,7 +659,7 @@ void SEARCHFORCELLINZAV(const Run& run, Worker& w, int use, int32_t i, int32_t j
   }
 }
 
-void orderedZavColumn(const Run& run, int32_t i, ZavColumn& out, std::vector<Worker::ZavCellState>& s) {
+void orderedZavColumn(const Run& run, int32_t i, ZavColumn& out, std::vector<ZavCellState>& s) {
   const grid::Structure& st = run.structure;
   const int32_t nr = st.grid.nrows;
   const size_t uses = run.zav.uses.size();
@@ -693,8 +693,8 @@ void orderedZavColumn(const Run& run, int32_t i, ZavColumn& out, std::vector<Wor
       if (!active) continue;
       const bool shared = u.tableOwner - 1 != static_cast<int>(k) && u.tableOwner >= 1;
       if (shared) continue;
-      Worker::ZavCellState& h = s[k];
-      if (u.tableMode == 2) {
+      ZavCellState& h = s[k];
+      if (u.tableMode == zav::TableMode::Use) {
         if (!cellStructure) {
           if (h.kept || readTableLine(run, static_cast<int>(k), h, false)) {
             if (h.keptColumn == i && h.keptRow == j) {
@@ -704,7 +704,7 @@ void orderedZavColumn(const Run& run, int32_t i, ZavColumn& out, std::vector<Wor
             }
           }
         } else {
-          const bool cellUse = u.related == "CELL ";
+          const bool cellUse = u.related == zav::UseRelated::Cell;
           while (h.kept || readTableLine(run, static_cast<int>(k), h, cellUse)) {
             if (h.keptColumn != i || h.keptRow != j) break;
             h.kept = false;
