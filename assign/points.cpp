@@ -45,12 +45,12 @@ void ALLOCATEAPOINTFILE(Run& run) {
 bool HANDLEPOINTFILE(Run& run, const std::string& line) {
   frame::Frame& fr = run.fr;
   std::string name;
-  // 1.
+  // The point file's name (item 2).
   if (frame::PARAM(fr, line, 2, name, ",", 200) <= 0) {
     return frame::endWithError(fr, {" No file descriptor for a Point file.", "   Command line: " + line});
   }
   if (namesVectorLayer(fr, line, name)) return handleVectorPointFile(run, line, name);
-  // 2.
+  // A new point set on a unit of its own.
   const int unit = fr.units.FREEFILE(100);
   ALLOCATEAPOINTFILE(run);
   PointSet& p = run.pointSets.back();
@@ -147,7 +147,7 @@ bool HANDLEPOINTFILE(Run& run, const std::string& line) {
     p.value.push_back(v);
     p.radius.push_back(r);
   }
-  // 7.
+  // The points read: the set's count, and no spare room kept.
   p.count = static_cast<int32_t>(p.x.size());
   p.x.shrink_to_fit();
   p.y.shrink_to_fit();
@@ -165,7 +165,7 @@ bool POINTINCELL(const float cell[8], const PointSet& set, int32_t point) {
 bool BUFFERREACHESCELL(const float cell[8], const PointSet& set, int32_t point, float& distance) {
   const float p[2] = {set.x[static_cast<size_t>(point)], set.y[static_cast<size_t>(point)]};
   const float r = set.radius[static_cast<size_t>(point)];
-  // 1.
+  // 1. A point inside the cell reaches it at distance 0.
   if (POINTINCELL(cell, set, point)) {
     distance = 0.0f;
     return true;

@@ -107,6 +107,8 @@ bool isConvex(const std::vector<float>& v) {
     }
     if ((ax != 0.0 || ay != 0.0) && (bx != 0.0 || by != 0.0)) turning += std::atan2(cr, ax * bx + ay * by);
   }
+  // A boundary that goes round once turns by 2 pi up to the rounding of the sum (far below
+  // 1e-6); one that winds round twice turns by 4 pi.
   return sense != 0 && std::fabs(std::fabs(turning) - 2.0 * std::numbers::pi) < 1e-6;
 }
 
@@ -120,6 +122,8 @@ bool insideSimple(const std::vector<float>& v, float px, float py) {
     const size_t j = i + 1 == n ? 0 : i + 1;
     const double xa = v[2 * i], ya = v[2 * i + 1], xb = v[2 * j], yb = v[2 * j + 1];
     const double c = (py - ya) * (xb - xa) - (px - xa) * (yb - ya);
+    // On the edge's line within the tolerance POINTINPOLYGON gives its cross product, so that
+    // both tests count the same points as on the border.
     if (std::fabs(c) <= 1e-10 && std::min(xa, xb) <= px && px <= std::max(xa, xb) && std::min(ya, yb) <= py &&
         py <= std::max(ya, yb)) {
       return true;
@@ -173,7 +177,9 @@ void coverSamples(const std::vector<float>& v, const std::vector<float>& xs, con
   const size_t j1 = std::min(rowTo, static_cast<size_t>(std::upper_bound(ys.begin(), ys.end(), by1 + m) - ys.begin()));
   if (k0 >= k1 || j0 >= j1) return;
   // Near a vertex that is a top or bottom, the convex test counts points a hair outside as on
-  // the border; rows that close to a vertex are tested one by one.
+  // the border; rows that close to a vertex are tested one by one. A point at height d from
+  // the vertex has a cross product of about d times the edge's length with either edge, so the
+  // test's 1e-10 reaches 1e-10 / minEdge from it; the band is a hundred times wider.
   const double vertexBand = 1e-8 / (minEdge == DBL_MAX ? 1.0 : minEdge);
   // The edges by their lowest y, so that a row looks only at the edges that reach it.
   struct Edge {
@@ -186,6 +192,8 @@ void coverSamples(const std::vector<float>& v, const std::vector<float>& xs, con
     const double xa = v[2 * i], ya = v[2 * i + 1], xb = v[2 * q], yb = v[2 * q + 1];
     // The crossing at a row is xa + (y - ya) * slope, as insideSimple computes it.
     const double slope = ya != yb ? (xb - xa) / (yb - ya) : 0.0;
+    // On a row the cross product of a sample at x is (yb - ya) * (crossing - x): the samples
+    // within 1e-10 / |yb - ya| of the crossing are within the test's 1e-10 of the border.
     const double tolerance = ya != yb ? 1e-10 / std::fabs(yb - ya) : 0.0;
     edges.push_back({std::min(ya, yb), std::max(ya, yb), xa, ya, xb, yb, slope, tolerance});
   }
@@ -207,6 +215,9 @@ void coverSamples(const std::vector<float>& v, const std::vector<float>& xs, con
     while (nextEdge < edges.size() && edges[nextEdge].ylo <= y) active.push_back(&edges[nextEdge++]);
     active.erase(std::remove_if(active.begin(), active.end(), [&](const Edge* e) { return e->yhi < y; }), active.end());
     if (convex) {
+      // A row within the vertex band of a vertex's height, or within a few float steps of it
+      // (1e-6 relative, about eight steps of a float), since the rows and the vertices are
+      // floats whose differences the double arithmetic here sees only after rounding.
       auto it = std::lower_bound(vertexYs.begin(), vertexYs.end(), y - vertexBand - 1e-6 * (std::fabs(y) + 1.0));
       if (it != vertexYs.end() && *it <= y + vertexBand + 1e-6 * (std::fabs(y) + 1.0)) {
         for (size_t k = k0; k < k1;) {
@@ -238,7 +249,9 @@ void coverSamples(const std::vector<float>& v, const std::vector<float>& xs, con
       if ((e->ya <= y) != (e->yb <= y)) crossings.push_back(xint);
       lo = std::min(lo, xint);
       hi = std::max(hi, xint);
-      // Where the test's tolerance on the cross product reaches, with room for rounding.
+      // Where the test's tolerance on the cross product reaches, with room for rounding: the
+      // crossing here and the cross product in the test are rounded differently, by far less
+      // than 1e-9 of the coordinate, and far less than any spacing of the samples.
       const double w = e->tolerance + 1e-9 * (std::fabs(xint) + 1.0);
       zones.push_back({xint - w, xint + w});
     }
@@ -473,12 +486,12 @@ void applyPolygonSets(Run& run, int32_t rowFrom, int32_t rowTo) {
 bool HANDLEPOLYGONFILE(Run& run, const std::string& line) {
   frame::Frame& fr = run.fr;
   std::string name, item;
-  // 1.
+  // The polygon file's name (item 2).
   if (frame::PARAM(fr, line, 2, name, ",", 200) <= 0) {
     return frame::endWithError(fr, {" No file descriptor for a Polygon file.", "   Command line: " + line});
   }
   if (namesVectorLayer(fr, line, name)) return handleVectorPolygonFile(run, line, name);
-  // 2.
+  // What the polygons do: CLEAR, ASSIGN a value, or RESET.
   const int unit = fr.units.FREEFILE(100);
   Use use = Use::Clear;
   float value = 0.0f;
@@ -500,7 +513,7 @@ bool HANDLEPOLYGONFILE(Run& run, const std::string& line) {
   pv.polygonUse = use == Use::Assign ? "ASSIGN" : use == Use::Clear ? "CLEAR" : "RESET";
   pv.polygonCount = 0;
   if (pv.track) pv.covered.assign(run.structure.grid.values.size(), 0);
-  // 3.
+  // The polygons in coordinates relative to the structure's corner.
   PolygonReader r{
       fr,      name, frame::resolveInputName(name), true, run.structure.grid.xll, run.structure.grid.yll, {}, false,
       nullptr, {}};
@@ -544,7 +557,7 @@ bool HANDLEPOLYGONFILE(Run& run, const std::string& line) {
       r.rewind();
       nextLine(r, id);  // the CLOSE line
     }
-    // 5.
+    // Every polygon of the file, in file order.
     std::vector<std::vector<float>> polygons;
     while (APOLYGONFOUND(r)) polygons.push_back(r.vertices);
     if (r.failed) return true;

@@ -112,9 +112,6 @@ struct PolygonSet {
   std::vector<PolygonShape> shapes;  // a vector layer's polygons, with their holes and values
 };
 
-// What a grid set not on the structure's grid needs per output column, worked out once
-// before the cell loop: the input columns the column's cells touch and the spans they share.
-// Cells of one output column have the same x extent, so this is exact for every row.
 // For one axis of the structure (its columns or its rows): per output cell along it, the input
 // cells lo..hi it touches (lo > hi: none), where their overlaps start in `spans`, and the
 // largest spread of those overlaps when every one is fit for the area product (-1 when one
@@ -126,6 +123,10 @@ struct AxisPlan {
   std::vector<int8_t> fit;
 };
 
+// What a grid set not on the structure's grid needs, worked out once before the cell loop: per
+// output column the input columns its cells touch, per output row the input rows. Cells of one
+// output column share their x extent and cells of one row their y extent, so the two axis plans
+// are exact for every cell.
 struct GridSetPlan {
   int description = 0;
   bool cellSet = false;  // input values stand for whole input cells

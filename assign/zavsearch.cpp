@@ -502,7 +502,7 @@ void SEARCHFORMIDDLEINZAV(const Run& run, Worker& w, int use, int32_t i, int32_t
     }
     if (holding) {
       found = true;
-      // 4.
+      // The segment of the model cell that holds the middle, or of its nearest grid point.
       if (u.related == zav::UseRelated::Cell) {
         segment = zav::GETSEGMENTNRFORINDICES(run.zav.files, u.lgaNr, st.hintN, st.hintM);
         if (segment < 1) segment = -1;
@@ -516,7 +516,7 @@ void SEARCHFORMIDDLEINZAV(const Run& run, Worker& w, int use, int32_t i, int32_t
   st.found = found;
   st.pieces.clear();
   if (found) st.pieces.push_back({segment, 0.0f});
-  // 5.
+  // The segment's value, unless it has none or equals the exclusion value.
   if (!found || segment < 1 || static_cast<size_t>(segment) > u.segmentValues.size()) return;
   const float value = u.segmentValues[static_cast<size_t>(segment - 1)];
   if (!(std::fabs(value - u.exclusion) > 0.0001f)) return;
@@ -610,7 +610,7 @@ void SEARCHFORCELLINZAV(const Run& run, Worker& w, int use, int32_t i, int32_t j
         st.pieces.push_back({static_cast<int32_t>(segment), area});
       w.intersects.pieces.clear();
     }
-    // 4.
+    // TABLE-CREATE: the cell's line of the table, with the segments and areas found.
     if (u.tableMode == zav::TableMode::Create) {
       std::string text;
       if (st.pieces.empty()) {

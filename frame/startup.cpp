@@ -265,30 +265,8 @@ void INPUT(Frame& fr, std::string_view program) {
   COLLFI(fr, name);
 }
 
-}  // namespace
-
-void INITPR(Frame& fr, std::string_view family, std::string_view program, float version, float bannerTime) {
-  // 1.
-  fr.version = version;
-  fr.keyboardUnit = 5;
-  fr.screenUnit = 6;
-  fr.commandUnit = 10;
-  fr.listingUnit = 11;
-  fr.errorUnit = 11;
-  fr.programName = std::string(program);
-  fr.ended = false;
-  // 2.
-  fr.keyboard.PEEKSTART();
-  // 3.
-  fr.textFg = 7;
-  fr.textBg = 0;
-  fr.headFg = 15;
-  fr.headBg = 0;
-  // 4., 5.
-  RUNSTR(fr);
-  fr.pager.unit = fr.listingUnit;
-  PROGRM(fr, program);
-  // 6., 7.
+// DEVICE.CNF: found (or the run stops with code 1), read whole and connected to its unit.
+void openDeviceCnf(Frame& fr) {
   std::string cnf = findDeviceCnf(fr);
   if (cnf.empty()) {
     for (const char* l : {"", "", "", " There is no configuration file DEVICE.CNF found.",
@@ -304,7 +282,7 @@ void INITPR(Frame& fr, std::string_view family, std::string_view program, float 
     TIMOUT(fr, 0, 0, 100, 0);
     stopOne();
   }
-  // 8.
+  // Its lines are read whole into a unit of their own.
   fr.configUnit = fr.units.FREEFILE(100);
   fr.configName = cnf;
   {
@@ -319,10 +297,13 @@ void INITPR(Frame& fr, std::string_view family, std::string_view program, float 
     }
     fr.units.connectInput(fr.configUnit, cnf, std::move(records));
   }
-  TextInputUnit* in = fr.units.input(fr.configUnit);
   INITCL(fr, fr.configUnit);
-  in->rewind();
-  // 9. DISPLAY block.
+}
+
+// The DISPLAY block of DEVICE.CNF: the colours (COLOUR) or text attributes (MONOCHROME) of the
+// listing's lines and headings on the screen.
+void readDisplayColours(Frame& fr) {
+  fr.units.input(fr.configUnit)->rewind();
   VULREG(fr, "DISPLAY", "END:DISPLAY", fr.configUnit, false, LineMode::CHANGE);
   if (fr.block.count() > 0) {
     std::string item;
@@ -360,9 +341,13 @@ void INITPR(Frame& fr, std::string_view family, std::string_view program, float 
   }
   fr.pager.screenAttribute = fr.textBg * 32 + fr.textFg;
   if (fr.pager.screenAttribute == 0) fr.pager.screenAttribute = 7;
-  // 10. LIMITS.
+}
+
+// LIMITS: the lowest and highest coordinate a file may hold; reversed limits fall back to the
+// defaults with a message.
+void readLimits(Frame& fr) {
   std::string line;
-  in->rewind();
+  fr.units.input(fr.configUnit)->rewind();
   fr.low = -1.0e9f;
   fr.high = 1.0e9f;
   if (OPDR(fr, "LIMITS", fr.configUnit, line, LineMode::NOCHNG)) {
@@ -376,12 +361,13 @@ void INITPR(Frame& fr, std::string_view family, std::string_view program, float 
       fr.high = 1.0e9f;
     }
   }
-  // 11.
-  fr.startBackground = CLS(fr);
-  // 12.
-  if (fr.version < 4.0f) fr.version = 4.0f;
-  VERSION(fr, family, program, bannerTime);
-  // 13.
+}
+
+// OUTPUT, ERROR and INPUT: the listing (its name from DEVICE.CNF, "@" standing for the program),
+// the error file and the command file.
+void openListingAndCommands(Frame& fr, std::string_view program) {
+  TextInputUnit* in = fr.units.input(fr.configUnit);
+  std::string line;
   if (program.empty() || program[0] != '-') {
     std::string name = std::string(program) + ".out";
     in->rewind();
@@ -407,7 +393,14 @@ void INITPR(Frame& fr, std::string_view family, std::string_view program, float 
     INPUT(fr, program);
     PRCOLL(fr, fr.listingUnit);
   }
-  // 14.
+}
+
+// The run's options from DEVICE.CNF, each beaten by its run-string parameter where it has one:
+// progress, threads, report, picture, memory, bands and tiles, sync, plotter.
+void readRunOptions(Frame& fr) {
+  TextInputUnit* in = fr.units.input(fr.configUnit);
+  std::string line;
+  // PROGRESS: the progress bar on the screen (NO: none) and a progress file.
   in->rewind();
   fr.progressDisplay = true;
   fr.progressFile.clear();
@@ -475,10 +468,44 @@ void INITPR(Frame& fr, std::string_view family, std::string_view program, float 
   }
   std::string sync;
   if (RUNPRM(fr, "SYNC", 2, sync)) fr.syncOutputs = upper(sync) == "YES";
-  // 15.
+  // PLOTTER: the plotter line, kept as it stands.
   in->rewind();
   fr.plotter.clear();
   if (OPDR(fr, "PLOTTER", fr.configUnit, line, LineMode::NOCHNG) && line.size() > 8) fr.plotter = line.substr(8);
+}
+
+}  // namespace
+
+void INITPR(Frame& fr, std::string_view family, std::string_view program, float version, float bannerTime) {
+  // The unit numbers of the run and the program.
+  fr.version = version;
+  fr.keyboardUnit = 5;
+  fr.screenUnit = 6;
+  fr.commandUnit = 10;
+  fr.listingUnit = 11;
+  fr.errorUnit = 11;
+  fr.programName = std::string(program);
+  fr.ended = false;
+  // Keys may be read from now on.
+  fr.keyboard.PEEKSTART();
+  // Default colours: light text on black, bright headings.
+  fr.textFg = 7;
+  fr.textBg = 0;
+  fr.headFg = 15;
+  fr.headBg = 0;
+  // The run string, and the pager on the listing unit.
+  RUNSTR(fr);
+  fr.pager.unit = fr.listingUnit;
+  PROGRM(fr, program);
+  openDeviceCnf(fr);
+  readDisplayColours(fr);
+  readLimits(fr);
+  // The screen is cleared and the banner shown.
+  fr.startBackground = CLS(fr);
+  if (fr.version < 4.0f) fr.version = 4.0f;
+  VERSION(fr, family, program, bannerTime);
+  if (program.empty() || program[0] != '-') openListingAndCommands(fr, program);
+  readRunOptions(fr);
 }
 
 void ENDPR(Frame& fr) {

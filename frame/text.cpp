@@ -149,7 +149,7 @@ int PARAM(Frame& fr, std::string_view line, int n, std::string& result, std::str
                       " " + std::string(line), " ********"});
   }
 
-  // 3.
+  // 3. An empty line has no items.
   result.clear();
   if (length <= 0) return -1;
 
