@@ -137,6 +137,83 @@ bool insideSimple(const std::vector<float>& v, float px, float py) {
   return crossings % 2 == 1;
 }
 
+// A polygon's box, and the length of its shortest edge (DBL_MAX when every edge has none).
+struct PolygonBox {
+  float bx0, bx1, by0, by1;
+  double minEdge;
+};
+PolygonBox polygonBox(const std::vector<float>& v) {
+  const size_t n = v.size() / 2;
+  float bx0 = v[0], bx1 = v[0], by0 = v[1], by1 = v[1];
+  double minEdge = DBL_MAX;
+  for (size_t i = 0; i < n; ++i) {
+    bx0 = std::min(bx0, v[2 * i]);
+    bx1 = std::max(bx1, v[2 * i]);
+    by0 = std::min(by0, v[2 * i + 1]);
+    by1 = std::max(by1, v[2 * i + 1]);
+    const size_t j = (i + 1) % n;
+    const double len =
+        std::hypot(static_cast<double>(v[2 * j]) - v[2 * i], static_cast<double>(v[2 * j + 1]) - v[2 * i + 1]);
+    if (len > 0.0) minEdge = std::min(minEdge, len);
+  }
+  return {bx0, bx1, by0, by1, minEdge};
+}
+
+// An edge as the scanline meets it: its y range, its ends, and where it crosses a row.
+struct ScanEdge {
+  double ylo, yhi, xa, ya, xb, yb, slope, tolerance;
+};
+// What the scanline needs of a polygon's edges: the band around the vertices' heights in
+// which rows are tested one by one, the edges by their lowest y (so that a row looks only at
+// the edges that reach it), and for a convex polygon the vertices' heights in order.
+struct ScanEdges {
+  double vertexBand;
+  std::vector<ScanEdge> edges;
+  std::vector<double> vertexYs;
+};
+ScanEdges scanEdges(const std::vector<float>& v, bool convex, double minEdge) {
+  const size_t n = v.size() / 2;
+  // Near a vertex that is a top or bottom, the convex test counts points a hair outside as on
+  // the border; rows that close to a vertex are tested one by one. A point at height d from
+  // the vertex has a cross product of about d times the edge's length with either edge, so the
+  // test's 1e-10 reaches 1e-10 / minEdge from it; the band is a hundred times wider.
+  const double vertexBand = 1e-8 / (minEdge == DBL_MAX ? 1.0 : minEdge);
+  std::vector<ScanEdge> edges;
+  edges.reserve(n);
+  for (size_t i = 0; i < n; ++i) {
+    const size_t q = i + 1 == n ? 0 : i + 1;
+    const double xa = v[2 * i], ya = v[2 * i + 1], xb = v[2 * q], yb = v[2 * q + 1];
+    // The crossing at a row is xa + (y - ya) * slope, as insideSimple computes it.
+    const double slope = ya != yb ? (xb - xa) / (yb - ya) : 0.0;
+    // On a row the cross product of a sample at x is (yb - ya) * (crossing - x): the samples
+    // within 1e-10 / |yb - ya| of the crossing are within the test's 1e-10 of the border.
+    const double tolerance = ya != yb ? 1e-10 / std::fabs(yb - ya) : 0.0;
+    edges.push_back({std::min(ya, yb), std::max(ya, yb), xa, ya, xb, yb, slope, tolerance});
+  }
+  std::sort(edges.begin(), edges.end(), [](const ScanEdge& a, const ScanEdge& b) { return a.ylo < b.ylo; });
+  std::vector<double> vertexYs;
+  if (convex) {
+    for (size_t i = 0; i < n; ++i) vertexYs.push_back(v[2 * i + 1]);
+    std::sort(vertexYs.begin(), vertexYs.end());
+  }
+  return {vertexBand, std::move(edges), std::move(vertexYs)};
+}
+
+// The runs of samples k0 <= k < k1 of row j that the test one by one finds inside.
+template <typename Exact, typename Emit>
+void emitTestedRow(const std::vector<float>& xs, float y, size_t j, size_t k0, size_t k1, Exact& exact, Emit& emit) {
+  for (size_t k = k0; k < k1;) {
+    if (!exact(xs[k], y)) {
+      ++k;
+      continue;
+    }
+    size_t e = k + 1;
+    while (e < k1 && exact(xs[e], y)) ++e;
+    emit(j, k, e);
+    k = e;
+  }
+}
+
 // Calls emit(j, a, b) for every run of sample points (xs[k], ys[j]), a <= k < b, that the
 // polygon covers, row after row, for the rows rowFrom <= j < rowTo. Where the boundary meets a row it crosses it at a
 // place x: a sample away from every such place is inside exactly when the one-by-one test would say so from the same
@@ -150,18 +227,8 @@ void coverSamples(const std::vector<float>& v, const std::vector<float>& xs, con
   const size_t n = v.size() / 2;
   if (n < 3) return;  // no area: nothing is covered
   const bool convex = isConvex(v);
-  float bx0 = v[0], bx1 = v[0], by0 = v[1], by1 = v[1];
-  double minEdge = DBL_MAX;
-  for (size_t i = 0; i < n; ++i) {
-    bx0 = std::min(bx0, v[2 * i]);
-    bx1 = std::max(bx1, v[2 * i]);
-    by0 = std::min(by0, v[2 * i + 1]);
-    by1 = std::max(by1, v[2 * i + 1]);
-    const size_t j = (i + 1) % n;
-    const double len =
-        std::hypot(static_cast<double>(v[2 * j]) - v[2 * i], static_cast<double>(v[2 * j + 1]) - v[2 * i + 1]);
-    if (len > 0.0) minEdge = std::min(minEdge, len);
-  }
+  const PolygonBox box = polygonBox(v);
+  const float bx0 = box.bx0, bx1 = box.bx1, by0 = box.by0, by1 = box.by1;
   const double m = 2.0 * spacing;
   auto exact = [&](float px, float py) {
     if (convex) {
@@ -176,34 +243,11 @@ void coverSamples(const std::vector<float>& v, const std::vector<float>& xs, con
       std::max(rowFrom, static_cast<size_t>(std::lower_bound(ys.begin(), ys.end(), by0 - m) - ys.begin()));
   const size_t j1 = std::min(rowTo, static_cast<size_t>(std::upper_bound(ys.begin(), ys.end(), by1 + m) - ys.begin()));
   if (k0 >= k1 || j0 >= j1) return;
-  // Near a vertex that is a top or bottom, the convex test counts points a hair outside as on
-  // the border; rows that close to a vertex are tested one by one. A point at height d from
-  // the vertex has a cross product of about d times the edge's length with either edge, so the
-  // test's 1e-10 reaches 1e-10 / minEdge from it; the band is a hundred times wider.
-  const double vertexBand = 1e-8 / (minEdge == DBL_MAX ? 1.0 : minEdge);
-  // The edges by their lowest y, so that a row looks only at the edges that reach it.
-  struct Edge {
-    double ylo, yhi, xa, ya, xb, yb, slope, tolerance;
-  };
-  std::vector<Edge> edges;
-  edges.reserve(n);
-  for (size_t i = 0; i < n; ++i) {
-    const size_t q = i + 1 == n ? 0 : i + 1;
-    const double xa = v[2 * i], ya = v[2 * i + 1], xb = v[2 * q], yb = v[2 * q + 1];
-    // The crossing at a row is xa + (y - ya) * slope, as insideSimple computes it.
-    const double slope = ya != yb ? (xb - xa) / (yb - ya) : 0.0;
-    // On a row the cross product of a sample at x is (yb - ya) * (crossing - x): the samples
-    // within 1e-10 / |yb - ya| of the crossing are within the test's 1e-10 of the border.
-    const double tolerance = ya != yb ? 1e-10 / std::fabs(yb - ya) : 0.0;
-    edges.push_back({std::min(ya, yb), std::max(ya, yb), xa, ya, xb, yb, slope, tolerance});
-  }
-  std::sort(edges.begin(), edges.end(), [](const Edge& a, const Edge& b) { return a.ylo < b.ylo; });
-  std::vector<double> vertexYs;
-  if (convex) {
-    for (size_t i = 0; i < n; ++i) vertexYs.push_back(v[2 * i + 1]);
-    std::sort(vertexYs.begin(), vertexYs.end());
-  }
-  std::vector<const Edge*> active;
+  const ScanEdges scan = scanEdges(v, convex, box.minEdge);
+  const double vertexBand = scan.vertexBand;
+  const std::vector<ScanEdge>& edges = scan.edges;
+  const std::vector<double>& vertexYs = scan.vertexYs;
+  std::vector<const ScanEdge*> active;
   size_t nextEdge = 0;
 
   std::vector<double> crossings;
@@ -213,23 +257,15 @@ void coverSamples(const std::vector<float>& v, const std::vector<float>& xs, con
   for (size_t j = j0; j < j1; ++j) {
     const double y = ys[j];
     while (nextEdge < edges.size() && edges[nextEdge].ylo <= y) active.push_back(&edges[nextEdge++]);
-    active.erase(std::remove_if(active.begin(), active.end(), [&](const Edge* e) { return e->yhi < y; }), active.end());
+    active.erase(std::remove_if(active.begin(), active.end(), [&](const ScanEdge* e) { return e->yhi < y; }),
+                 active.end());
     if (convex) {
       // A row within the vertex band of a vertex's height, or within a few float steps of it
       // (1e-6 relative, about eight steps of a float), since the rows and the vertices are
       // floats whose differences the double arithmetic here sees only after rounding.
       auto it = std::lower_bound(vertexYs.begin(), vertexYs.end(), y - vertexBand - 1e-6 * (std::fabs(y) + 1.0));
       if (it != vertexYs.end() && *it <= y + vertexBand + 1e-6 * (std::fabs(y) + 1.0)) {
-        for (size_t k = k0; k < k1;) {
-          if (!exact(xs[k], static_cast<float>(y))) {
-            ++k;
-            continue;
-          }
-          size_t e = k + 1;
-          while (e < k1 && exact(xs[e], static_cast<float>(y))) ++e;
-          emit(j, k, e);
-          k = e;
-        }
+        emitTestedRow(xs, static_cast<float>(y), j, k0, k1, exact, emit);
         continue;
       }
     }
@@ -237,7 +273,7 @@ void coverSamples(const std::vector<float>& v, const std::vector<float>& xs, con
     crossings.clear();
     zones.clear();
     double lo = DBL_MAX, hi = -DBL_MAX;
-    for (const Edge* e : active) {
+    for (const ScanEdge* e : active) {
       if (e->ya == e->yb) {
         // A flat edge on the row: its samples are on the border.
         zones.push_back({std::min(e->xa, e->xb), std::max(e->xa, e->xb)});

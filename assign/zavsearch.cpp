@@ -148,6 +148,133 @@ void buildBuckets(const ZavUse& u, size_t count, Box box, std::vector<uint32_t>&
 
 }  // namespace
 
+namespace {
+
+// The valid model cells of a use in scan order (n outer, m inner), relative to the
+// structure's corner, with their boxes.
+void collectValidCells(const grid::Structure& str, const zav::ZavState& state, ZavUse& u) {
+  u.cells.clear();
+  const size_t scanCount = u.n >= 2 && u.m >= 2 ? static_cast<size_t>(u.n - 1) * static_cast<size_t>(u.m - 1) : 0;
+  u.validScan.assign(scanCount, -1);
+  std::vector<zav::ZavCell>& scanCells = u.cells;
+  for (int32_t n = 2; n <= u.n; ++n) {
+    for (int32_t m = 2; m <= u.m; ++m) {
+      const zav::CellCorners cc = zav::GETCELLCORNERS(state.files, u.ccoNr, n, m);
+      if (!cc.valid) continue;
+      zav::ZavCell z;
+      for (int k = 0; k < 4; ++k) {
+        z.corners[2 * k] = str.relX(cc.corners[2 * k]);
+        z.corners[2 * k + 1] = str.relY(cc.corners[2 * k + 1]);
+      }
+      z.xmin = z.xmax = z.corners[0];
+      z.ymin = z.ymax = z.corners[1];
+      for (int k = 1; k < 4; ++k) {
+        z.xmin = std::min(z.xmin, z.corners[2 * k]);
+        z.xmax = std::max(z.xmax, z.corners[2 * k]);
+        z.ymin = std::min(z.ymin, z.corners[2 * k + 1]);
+        z.ymax = std::max(z.ymax, z.corners[2 * k + 1]);
+      }
+      z.n = n;
+      z.m = m;
+      scanCells.push_back(z);
+    }
+  }
+}
+
+// The valid cells sorted ascending by X minimum (USRTWI's order, ties as it leaves them), their
+// X minima for the walk's binary search, and each scan index's place among them.
+void sortCellsByXmin(ZavUse& u) {
+  std::vector<zav::ZavCell>& scanCells = u.cells;
+  std::vector<float> xmins(scanCells.size());
+  std::vector<int32_t> positions(scanCells.size());
+  for (size_t k = 0; k < scanCells.size(); ++k) {
+    xmins[k] = scanCells[k].xmin;
+    positions[k] = static_cast<int32_t>(k);
+  }
+  frame::USRTWI(xmins.data(), static_cast<int64_t>(xmins.size()), positions.data());
+  {
+    // Into the sorted order, one cell at a time along the permutation's cycles.
+    std::vector<uint8_t> placed(scanCells.size(), 0);
+    for (size_t start = 0; start < scanCells.size(); ++start) {
+      if (placed[start]) continue;
+      zav::ZavCell first = scanCells[start];
+      size_t k = start;
+      for (;;) {
+        placed[k] = 1;
+        const size_t from = static_cast<size_t>(positions[k]);
+        if (from == start) {
+          scanCells[k] = first;
+          break;
+        }
+        scanCells[k] = scanCells[from];
+        k = from;
+      }
+    }
+  }
+  u.widestCell = 0.0f;
+  for (const auto& z : u.cells) u.widestCell = std::max(u.widestCell, z.xmax - z.xmin);
+  u.cellXmin = std::move(xmins);
+  std::vector<int32_t>().swap(positions);
+  for (size_t k = 0; k < u.cells.size(); ++k) {
+    u.validScan[static_cast<size_t>(u.cells[k].n - 2) * static_cast<size_t>(u.m - 1) +
+                static_cast<size_t>(u.cells[k].m - 2)] = static_cast<int32_t>(k);
+  }
+}
+
+// The bucket grid over all valid cells' boxes: per bucket the cells a point in it may lie in,
+// and for GRID-POINT uses the grid points with a segment.
+void buildUseBuckets(const zav::ZavState& state, ZavUse& u) {
+  const std::vector<zav::ZavCell>& scanCells = u.cells;
+  float bx0 = u.extent[0], bx1 = u.extent[1], by0 = u.extent[2], by1 = u.extent[3];
+  for (const auto& z : scanCells) {
+    bx0 = std::min(bx0, z.xmin);
+    bx1 = std::max(bx1, z.xmax);
+    by0 = std::min(by0, z.ymin);
+    by1 = std::max(by1, z.ymax);
+  }
+  const int32_t side =
+      std::max<int32_t>(1, static_cast<int32_t>(std::sqrt(static_cast<double>(scanCells.size()) / 2.0)));
+  u.bucketsX = side;
+  u.bucketsY = side;
+  u.bucketOrigin[0] = bx0;
+  u.bucketOrigin[1] = by0;
+  u.bucketSize[0] = bx1 > bx0 ? (bx1 - bx0) / static_cast<float>(side) : 1.0f;
+  u.bucketSize[1] = by1 > by0 ? (by1 - by0) / static_cast<float>(side) : 1.0f;
+  // A cell is listed, by its position in the walk, in every bucket its box touches, widened a
+  // little: the point-in-polygon test counts a point on the border, and rounding may put it
+  // a hair outside.
+  buildBuckets(
+      u, u.cells.size(),
+      [&](size_t k, float b[4], uint32_t& pos) {
+        const auto& z = u.cells[k];
+        const float wx = 1e-6f * (std::fabs(z.xmin) + std::fabs(z.xmax)) + 1e-6f * (z.xmax - z.xmin);
+        const float wy = 1e-6f * (std::fabs(z.ymin) + std::fabs(z.ymax)) + 1e-6f * (z.ymax - z.ymin);
+        b[0] = z.xmin - wx;
+        b[1] = z.xmax + wx;
+        b[2] = z.ymin - wy;
+        b[3] = z.ymax + wy;
+        pos = static_cast<uint32_t>(k);
+        return true;
+      },
+      u.walkBucketStart, u.walkBucketItems);
+  // The grid points (n, m) of valid cells with a segment, for GRID-POINT uses.
+  if (u.related == zav::UseRelated::GridPoint)
+    buildBuckets(
+        u, scanCells.size(),
+        [&](size_t k, float b[4], uint32_t& scan) {
+          const auto& z = scanCells[k];
+          if (zav::GETSEGMENTNRFORINDICES(state.files, u.lgaNr, z.n, z.m) < 1) return false;
+          b[0] = b[1] = z.corners[0];
+          b[2] = b[3] = z.corners[1];
+          scan = static_cast<uint32_t>(static_cast<size_t>(z.n - 2) * static_cast<size_t>(u.m - 1) +
+                                       static_cast<size_t>(z.m - 2));
+          return true;
+        },
+        u.pointBucketStart, u.pointBucketItems);
+}
+
+}  // namespace
+
 // The Zav preparation of the cell loop: segment values at the first time block, and per use
 // its grid, extent and valid cells, sorted ascending by X minimum, with the indices that find
 // the cell holding a point and the nearest grid point.
@@ -172,115 +299,10 @@ void prepareZavUses(Run& run) {
     u.extent[1] = str.relX(u.extent[1]);
     u.extent[2] = str.relY(u.extent[2]);
     u.extent[3] = str.relY(u.extent[3]);
-    // The valid cells in scan order (n outer, m inner), then sorted by X minimum.
-    u.cells.clear();
-    const size_t scanCount = u.n >= 2 && u.m >= 2 ? static_cast<size_t>(u.n - 1) * static_cast<size_t>(u.m - 1) : 0;
-    u.validScan.assign(scanCount, -1);
-    std::vector<zav::ZavCell>& scanCells = u.cells;  // in scan order first, sorted below
-    scanCells.clear();
-    for (int32_t n = 2; n <= u.n; ++n) {
-      for (int32_t m = 2; m <= u.m; ++m) {
-        const zav::CellCorners cc = zav::GETCELLCORNERS(state.files, u.ccoNr, n, m);
-        if (!cc.valid) continue;
-        zav::ZavCell z;
-        for (int k = 0; k < 4; ++k) {
-          z.corners[2 * k] = str.relX(cc.corners[2 * k]);
-          z.corners[2 * k + 1] = str.relY(cc.corners[2 * k + 1]);
-        }
-        z.xmin = z.xmax = z.corners[0];
-        z.ymin = z.ymax = z.corners[1];
-        for (int k = 1; k < 4; ++k) {
-          z.xmin = std::min(z.xmin, z.corners[2 * k]);
-          z.xmax = std::max(z.xmax, z.corners[2 * k]);
-          z.ymin = std::min(z.ymin, z.corners[2 * k + 1]);
-          z.ymax = std::max(z.ymax, z.corners[2 * k + 1]);
-        }
-        z.n = n;
-        z.m = m;
-        scanCells.push_back(z);
-      }
-    }
-    std::vector<float> xmins(scanCells.size());
-    std::vector<int32_t> positions(scanCells.size());
-    for (size_t k = 0; k < scanCells.size(); ++k) {
-      xmins[k] = scanCells[k].xmin;
-      positions[k] = static_cast<int32_t>(k);
-    }
-    frame::USRTWI(xmins.data(), static_cast<int64_t>(xmins.size()), positions.data());
-    {
-      // Into the sorted order, one cell at a time along the permutation's cycles.
-      std::vector<uint8_t> placed(scanCells.size(), 0);
-      for (size_t start = 0; start < scanCells.size(); ++start) {
-        if (placed[start]) continue;
-        zav::ZavCell first = scanCells[start];
-        size_t k = start;
-        for (;;) {
-          placed[k] = 1;
-          const size_t from = static_cast<size_t>(positions[k]);
-          if (from == start) {
-            scanCells[k] = first;
-            break;
-          }
-          scanCells[k] = scanCells[from];
-          k = from;
-        }
-      }
-    }
-    u.widestCell = 0.0f;
-    for (const auto& z : u.cells) u.widestCell = std::max(u.widestCell, z.xmax - z.xmin);
-    u.cellXmin = std::move(xmins);
-    std::vector<int32_t>().swap(positions);
-    for (size_t k = 0; k < u.cells.size(); ++k) {
-      u.validScan[static_cast<size_t>(u.cells[k].n - 2) * static_cast<size_t>(u.m - 1) +
-                  static_cast<size_t>(u.cells[k].m - 2)] = static_cast<int32_t>(k);
-    }
-    // The bucket grid over all valid cells' boxes.
-    float bx0 = u.extent[0], bx1 = u.extent[1], by0 = u.extent[2], by1 = u.extent[3];
-    for (const auto& z : scanCells) {
-      bx0 = std::min(bx0, z.xmin);
-      bx1 = std::max(bx1, z.xmax);
-      by0 = std::min(by0, z.ymin);
-      by1 = std::max(by1, z.ymax);
-    }
-    const int32_t side =
-        std::max<int32_t>(1, static_cast<int32_t>(std::sqrt(static_cast<double>(scanCells.size()) / 2.0)));
-    u.bucketsX = side;
-    u.bucketsY = side;
-    u.bucketOrigin[0] = bx0;
-    u.bucketOrigin[1] = by0;
-    u.bucketSize[0] = bx1 > bx0 ? (bx1 - bx0) / static_cast<float>(side) : 1.0f;
-    u.bucketSize[1] = by1 > by0 ? (by1 - by0) / static_cast<float>(side) : 1.0f;
-    // A cell is listed, by its position in the walk, in every bucket its box touches, widened a
-    // little: the point-in-polygon test counts a point on the border, and rounding may put it
-    // a hair outside.
-    buildBuckets(
-        u, u.cells.size(),
-        [&](size_t k, float b[4], uint32_t& pos) {
-          const auto& z = u.cells[k];
-          const float wx = 1e-6f * (std::fabs(z.xmin) + std::fabs(z.xmax)) + 1e-6f * (z.xmax - z.xmin);
-          const float wy = 1e-6f * (std::fabs(z.ymin) + std::fabs(z.ymax)) + 1e-6f * (z.ymax - z.ymin);
-          b[0] = z.xmin - wx;
-          b[1] = z.xmax + wx;
-          b[2] = z.ymin - wy;
-          b[3] = z.ymax + wy;
-          pos = static_cast<uint32_t>(k);
-          return true;
-        },
-        u.walkBucketStart, u.walkBucketItems);
-    // The grid points (n, m) of valid cells with a segment, for GRID-POINT uses.
-    if (u.related == zav::UseRelated::GridPoint)
-      buildBuckets(
-          u, scanCells.size(),
-          [&](size_t k, float b[4], uint32_t& scan) {
-            const auto& z = scanCells[k];
-            if (zav::GETSEGMENTNRFORINDICES(state.files, u.lgaNr, z.n, z.m) < 1) return false;
-            b[0] = b[1] = z.corners[0];
-            b[2] = b[3] = z.corners[1];
-            scan = static_cast<uint32_t>(static_cast<size_t>(z.n - 2) * static_cast<size_t>(u.m - 1) +
-                                         static_cast<size_t>(z.m - 2));
-            return true;
-          },
-          u.pointBucketStart, u.pointBucketItems);
+    // The valid cells in scan order, then sorted by X minimum, and the buckets that find them.
+    collectValidCells(str, state, u);
+    sortCellsByXmin(u);
+    buildUseBuckets(state, u);
   }
 }
 
@@ -529,103 +551,54 @@ void SEARCHFORMIDDLEINZAV(const Run& run, Worker& w, int use, int32_t i, int32_t
   ADDAVALUE(w.values, rec, first);
 }
 
-void SEARCHFORCELLINZAV(const Run& run, Worker& w, int use, int32_t i, int32_t j, bool& first) {
-  const ZavUse& u = run.zav.uses[static_cast<size_t>(use)];
-  ZavCellState& st = stateOf(w, use, run.zav.uses.size());
-  const int owner = u.tableOwner - 1;
-  const bool cellUse = u.related == zav::UseRelated::Cell;
-  st.pieces.clear();
-  st.found = false;
+namespace {
+
+// The CELL walk in X minimum order from position k, over the model cells whose boxes meet the
+// output cell (the others give no piece, so skipping them changes nothing): each clipped to
+// the cell, walking on until the pieces cover more than 99.99 per cent.
+void clipModelCells(const Run& run, Worker& w, const ZavUse& u, size_t k, ZavCellState& st) {
   const float* cell = w.cell.corners;
-  if (owner != use && owner >= 0) {
-    st.pieces = w.zav[static_cast<size_t>(owner)].pieces;
-  } else if (u.tableMode == zav::TableMode::Use && w.column) {
-    const auto& starts = w.column->pieceStart[static_cast<size_t>(use)];
-    const auto& all = w.column->pieces[static_cast<size_t>(use)];
-    st.pieces.assign(all.begin() + starts[static_cast<size_t>(j - 1)], all.begin() + starts[static_cast<size_t>(j)]);
-  } else if (u.tableMode == zav::TableMode::Use) {
-    // 1. The pieces of this cell from the table.
-    while (st.kept || readTableLine(run, use, st, cellUse)) {
-      if (st.keptColumn != i || st.keptRow != j) break;
-      st.kept = false;
-      if (st.keptSegment >= 0) st.pieces.push_back({st.keptSegment, cellUse ? st.keptArea : 0.0f});
-    }
-  } else {
-    // 2. A corner of the cell in the grid's extent.
-    bool inside = false;
-    for (int k = 0; k < 4 && !inside; ++k) inside = inExtent(u, cell + 2 * k);
-    if (!inside) return;
-    // 3. The model cells whose X range overlaps the cell's: from the binary search on X
-    // minimum, less the widest cell, up to the cell's largest x.
-    const float x0 = cell[0], x1 = cell[4], y0 = cell[1], y1 = cell[5];
-    const double from = static_cast<double>(x0) - u.widestCell - 1e-3 * u.widestCell - 1e-6 * std::fabs(x0);
-    size_t k = static_cast<size_t>(std::lower_bound(u.cellXmin.begin(), u.cellXmin.end(), static_cast<float>(from)) -
-                                   u.cellXmin.begin());
-    if (!cellUse) {
-      for (; k < u.cells.size() && u.cells[k].xmin < x1; ++k) {
-        const zav::ZavCell& z = u.cells[k];
-        if (!(z.xmax > x0)) continue;
-        if (grid::POINTINPOLYGON(z.corners, cell, 4)) {
-          st.pieces.push_back({zav::GETSEGMENTNRFORINDICES(run.zav.files, u.lgaNr, z.n, z.m), 0.0f});
-        }
-      }
-    } else {
-      // The walk in X minimum order, over the cells whose boxes meet the output cell: the others
-      // give no piece, so skipping them changes nothing.
-      auto& walk = w.zavWalk;
-      walk.clear();
-      const int32_t bx0 = bucketOf(x0, u.bucketOrigin[0], u.bucketSize[0], u.bucketsX);
-      const int32_t bx1 = bucketOf(x1, u.bucketOrigin[0], u.bucketSize[0], u.bucketsX);
-      const int32_t by0 = bucketOf(y0, u.bucketOrigin[1], u.bucketSize[1], u.bucketsY);
-      const int32_t by1 = bucketOf(y1, u.bucketOrigin[1], u.bucketSize[1], u.bucketsY);
-      for (int32_t by = by0; by <= by1; ++by) {
-        for (int32_t bx = bx0; bx <= bx1; ++bx) {
-          const size_t b = static_cast<size_t>(by) * static_cast<size_t>(u.bucketsX) + static_cast<size_t>(bx);
-          walk.insert(walk.end(), u.walkBucketItems.begin() + u.walkBucketStart[b],
-                      u.walkBucketItems.begin() + u.walkBucketStart[b + 1]);
-        }
-      }
-      std::sort(walk.begin(), walk.end());
-      walk.erase(std::unique(walk.begin(), walk.end()), walk.end());
-      // Clipped to the cell, walking on until the pieces cover more than 99.99 per cent.
-      const float cross =
-          (cell[2] - cell[0]) * (w.cell.middle[1] - cell[1]) - (cell[3] - cell[1]) * (w.cell.middle[0] - cell[0]);
-      const float s = cross >= 0.0f ? 1.0f : -1.0f;
-      const float cellArea = grid::SETPOLYGONAREA(cell, 4);
-      w.intersects.overlapTotal = 0.0f;
-      w.intersects.pieces.clear();
-      bool storeFirst = true;
-      for (uint32_t pos : walk) {
-        if (pos < k) continue;  // before the binary search's start: no overlap in X
-        const zav::ZavCell& z = u.cells[pos];
-        if (!(z.xmin < x1)) break;
-        if (!(z.xmax > x0)) continue;
-        if (z.ymax <= y0 || z.ymin >= y1) continue;  // the clipping's box test would give nothing
-        w.clipper.CLIPPOLYGON(cell, z.corners, 4, s);
-        const size_t before = w.intersects.pieces.size();
-        ADDINTERSECT(w, storeFirst, static_cast<float>(zav::GETSEGMENTNRFORINDICES(run.zav.files, u.lgaNr, z.n, z.m)));
-        if (w.intersects.pieces.size() > before && w.intersects.overlapTotal / cellArea * 100.0f > 99.99f) break;
-      }
-      for (const auto& [area, segment] : w.intersects.pieces)
-        st.pieces.push_back({static_cast<int32_t>(segment), area});
-      w.intersects.pieces.clear();
-    }
-    // TABLE-CREATE: the cell's line of the table, with the segments and areas found.
-    if (u.tableMode == zav::TableMode::Create) {
-      std::string text;
-      if (st.pieces.empty()) {
-        text = tableLine(i, j, -1) + "\n";
-      } else {
-        for (const auto& [segment, area] : st.pieces) {
-          text += tableLine(i, j, segment);
-          if (cellUse) text += "," + frame::fmtE(area, 14, 8);
-          text += "\n";
-        }
-      }
-      writeTable(run, w, use, text);
+  const float x0 = cell[0], x1 = cell[4], y0 = cell[1], y1 = cell[5];
+  auto& walk = w.zavWalk;
+  walk.clear();
+  const int32_t bx0 = bucketOf(x0, u.bucketOrigin[0], u.bucketSize[0], u.bucketsX);
+  const int32_t bx1 = bucketOf(x1, u.bucketOrigin[0], u.bucketSize[0], u.bucketsX);
+  const int32_t by0 = bucketOf(y0, u.bucketOrigin[1], u.bucketSize[1], u.bucketsY);
+  const int32_t by1 = bucketOf(y1, u.bucketOrigin[1], u.bucketSize[1], u.bucketsY);
+  for (int32_t by = by0; by <= by1; ++by) {
+    for (int32_t bx = bx0; bx <= bx1; ++bx) {
+      const size_t b = static_cast<size_t>(by) * static_cast<size_t>(u.bucketsX) + static_cast<size_t>(bx);
+      walk.insert(walk.end(), u.walkBucketItems.begin() + u.walkBucketStart[b],
+                  u.walkBucketItems.begin() + u.walkBucketStart[b + 1]);
     }
   }
-  // 5. Pieces with a segment whose value is not the exclusion value.
+  std::sort(walk.begin(), walk.end());
+  walk.erase(std::unique(walk.begin(), walk.end()), walk.end());
+  const float cross =
+      (cell[2] - cell[0]) * (w.cell.middle[1] - cell[1]) - (cell[3] - cell[1]) * (w.cell.middle[0] - cell[0]);
+  const float s = cross >= 0.0f ? 1.0f : -1.0f;
+  const float cellArea = grid::SETPOLYGONAREA(cell, 4);
+  w.intersects.overlapTotal = 0.0f;
+  w.intersects.pieces.clear();
+  bool storeFirst = true;
+  for (uint32_t pos : walk) {
+    if (pos < k) continue;  // before the binary search's start: no overlap in X
+    const zav::ZavCell& z = u.cells[pos];
+    if (!(z.xmin < x1)) break;
+    if (!(z.xmax > x0)) continue;
+    if (z.ymax <= y0 || z.ymin >= y1) continue;  // the clipping's box test would give nothing
+    w.clipper.CLIPPOLYGON(cell, z.corners, 4, s);
+    const size_t before = w.intersects.pieces.size();
+    ADDINTERSECT(w, storeFirst, static_cast<float>(zav::GETSEGMENTNRFORINDICES(run.zav.files, u.lgaNr, z.n, z.m)));
+    if (w.intersects.pieces.size() > before && w.intersects.overlapTotal / cellArea * 100.0f > 99.99f) break;
+  }
+  for (const auto& [area, segment] : w.intersects.pieces) st.pieces.push_back({static_cast<int32_t>(segment), area});
+  w.intersects.pieces.clear();
+}
+
+// The values of the pieces found: those with a segment whose value is not the exclusion value,
+// averaged per set or each a record of its own.
+void addPieceValues(const Run& run, Worker& w, const ZavUse& u, const ZavCellState& st, bool cellUse, bool& first) {
   double sum = 0.0, areaSum = 0.0;
   int64_t count = 0;
   ValueRecord rec;
@@ -657,6 +630,70 @@ void SEARCHFORCELLINZAV(const Run& run, Worker& w, int use, int32_t i, int32_t j
     rec.weight = cellUse ? a : 1.0f;
     ADDAVALUE(w.values, rec, first);
   }
+}
+
+}  // namespace
+
+void SEARCHFORCELLINZAV(const Run& run, Worker& w, int use, int32_t i, int32_t j, bool& first) {
+  const ZavUse& u = run.zav.uses[static_cast<size_t>(use)];
+  ZavCellState& st = stateOf(w, use, run.zav.uses.size());
+  const int owner = u.tableOwner - 1;
+  const bool cellUse = u.related == zav::UseRelated::Cell;
+  st.pieces.clear();
+  st.found = false;
+  const float* cell = w.cell.corners;
+  if (owner != use && owner >= 0) {
+    st.pieces = w.zav[static_cast<size_t>(owner)].pieces;
+  } else if (u.tableMode == zav::TableMode::Use && w.column) {
+    const auto& starts = w.column->pieceStart[static_cast<size_t>(use)];
+    const auto& all = w.column->pieces[static_cast<size_t>(use)];
+    st.pieces.assign(all.begin() + starts[static_cast<size_t>(j - 1)], all.begin() + starts[static_cast<size_t>(j)]);
+  } else if (u.tableMode == zav::TableMode::Use) {
+    // 1. The pieces of this cell from the table.
+    while (st.kept || readTableLine(run, use, st, cellUse)) {
+      if (st.keptColumn != i || st.keptRow != j) break;
+      st.kept = false;
+      if (st.keptSegment >= 0) st.pieces.push_back({st.keptSegment, cellUse ? st.keptArea : 0.0f});
+    }
+  } else {
+    // 2. A corner of the cell in the grid's extent.
+    bool inside = false;
+    for (int k = 0; k < 4 && !inside; ++k) inside = inExtent(u, cell + 2 * k);
+    if (!inside) return;
+    // 3. The model cells whose X range overlaps the cell's: from the binary search on X
+    // minimum, less the widest cell, up to the cell's largest x.
+    const float x0 = cell[0], x1 = cell[4];
+    const double from = static_cast<double>(x0) - u.widestCell - 1e-3 * u.widestCell - 1e-6 * std::fabs(x0);
+    size_t k = static_cast<size_t>(std::lower_bound(u.cellXmin.begin(), u.cellXmin.end(), static_cast<float>(from)) -
+                                   u.cellXmin.begin());
+    if (!cellUse) {
+      for (; k < u.cells.size() && u.cells[k].xmin < x1; ++k) {
+        const zav::ZavCell& z = u.cells[k];
+        if (!(z.xmax > x0)) continue;
+        if (grid::POINTINPOLYGON(z.corners, cell, 4)) {
+          st.pieces.push_back({zav::GETSEGMENTNRFORINDICES(run.zav.files, u.lgaNr, z.n, z.m), 0.0f});
+        }
+      }
+    } else {
+      clipModelCells(run, w, u, k, st);
+    }
+    // TABLE-CREATE: the cell's line of the table, with the segments and areas found.
+    if (u.tableMode == zav::TableMode::Create) {
+      std::string text;
+      if (st.pieces.empty()) {
+        text = tableLine(i, j, -1) + "\n";
+      } else {
+        for (const auto& [segment, area] : st.pieces) {
+          text += tableLine(i, j, segment);
+          if (cellUse) text += "," + frame::fmtE(area, 14, 8);
+          text += "\n";
+        }
+      }
+      writeTable(run, w, use, text);
+    }
+  }
+  // 5. The values of the pieces.
+  addPieceValues(run, w, u, st, cellUse, first);
 }
 
 void orderedZavColumn(const Run& run, int32_t i, ZavColumn& out, std::vector<ZavCellState>& s) {
