@@ -51,7 +51,7 @@ bool HANDLEPOINTFILE(Run& run, const std::string& line) {
   }
   if (namesVectorLayer(fr, line, name)) return handleVectorPointFile(run, line, name);
   // A new point set on a unit of its own.
-  const int unit = fr.units.FREEFILE(100);
+  frame::UnitLease unit(fr.units);
   ALLOCATEAPOINTFILE(run);
   PointSet& p = run.pointSets.back();
   frame::UNFORM(fr, line, 3, "I4", p.priority);
@@ -71,7 +71,7 @@ bool HANDLEPOINTFILE(Run& run, const std::string& line) {
     return frame::endWithError(
         fr, {" The Point file " + name + " could not be opened.", " Error number=" + frame::fmtI(e, 6, 6)});
   }
-  fr.units.connectName(unit, name);
+  unit.connect(name);
   grid::warnOnOtherCrs(fr, run.structure, name);
   std::string raw;
   auto upperLine = [&] {
@@ -80,14 +80,12 @@ bool HANDLEPOINTFILE(Run& run, const std::string& line) {
     return l;
   };
   auto bad = [&](const char* what) {
-    fr.units.close(unit);
     return frame::endWithError(
         fr, {" The Point file " + name + " has " + what + " in line " + std::to_string(in.lineNumber()) + ":",
              " " + raw.substr(0, 200)});
   };
   // 4. The NODATA value follows a label of 13 characters.
   if (!in.next(raw)) {
-    fr.units.close(unit);
     return frame::endWithError(fr,
                                {" The Point file " + name + " is empty: it has no first line with the NODATA value."});
   }
@@ -153,7 +151,6 @@ bool HANDLEPOINTFILE(Run& run, const std::string& line) {
   p.y.shrink_to_fit();
   p.value.shrink_to_fit();
   p.radius.shrink_to_fit();
-  fr.units.close(unit);
   return false;
 }
 

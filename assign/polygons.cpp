@@ -528,7 +528,7 @@ bool HANDLEPOLYGONFILE(Run& run, const std::string& line) {
   }
   if (namesVectorLayer(fr, line, name)) return handleVectorPolygonFile(run, line, name);
   // What the polygons do: CLEAR, ASSIGN a value, or RESET.
-  const int unit = fr.units.FREEFILE(100);
+  frame::UnitLease unit(fr.units);
   Use use = Use::Clear;
   float value = 0.0f;
   if (frame::PARAM(fr, line, 3, item) > 0) {
@@ -558,7 +558,7 @@ bool HANDLEPOLYGONFILE(Run& run, const std::string& line) {
     return frame::endWithError(
         fr, {" The Polygon file " + name + " could not be opened.", " Error number=" + frame::fmtI(e, 6, 6)});
   }
-  fr.units.connectName(unit, name);
+  unit.connect(name);
   grid::warnOnOtherCrs(fr, run.structure, name);
   // 4. The first line tells a polygon file from a line file; the first ID line is checked.
   std::string first;
@@ -569,13 +569,11 @@ bool HANDLEPOLYGONFILE(Run& run, const std::string& line) {
       r.polygonFile = true;
       if (frame::PARAM(fr, first, 2, item) <= 0) {
         if (first.size() < 5 || first.substr(first.size() - 5) != " AUTO") {
-          fr.units.close(unit);
           return frame::endWithError(fr, {" No correct generate Polygon file.",
                                           " An ID line must have the ID and the X,Y of the label point or,",
                                           "   an ID followed by AUTO.,", " Please check."});
         }
       } else if (frame::PARAM(fr, first, 3, item) <= 0) {
-        fr.units.close(unit);
         return frame::endWithError(
             fr, {" No correct generate Polygon file.", " An ID line must have the ID and the X,Y of the label point.,",
                  " Please check."});
@@ -585,7 +583,6 @@ bool HANDLEPOLYGONFILE(Run& run, const std::string& line) {
       r.polygonFile = false;
       std::string id;
       if (nextLine(r, id) && (frame::PARAM(fr, id, 2, item) > 0 || frame::PARAM(fr, id, 3, item) > 0)) {
-        fr.units.close(unit);
         return frame::endWithError(
             fr, {" No correct Polygon file.", " It starts with CLOSE so it must be a generate Line file,",
                  " which means that the ID lines only may have the ID.", " Please check."});
@@ -605,7 +602,7 @@ bool HANDLEPOLYGONFILE(Run& run, const std::string& line) {
       run.polygonSets.push_back(PolygonSet{std::move(polygons), static_cast<uint8_t>(use), value, {}});
     }
   }
-  fr.units.close(unit);
+  unit.release();
   return r.failed;
 }
 

@@ -33,7 +33,7 @@ void SETSEPARATOR(std::string& line, char separator) {
 
 BilHeader READBILHDR(frame::Frame& fr, const std::string& name, const std::string& label) {
   const std::string hdrName = frame::GUMEXT(name, "HDR");
-  const int unit = fr.units.FREEFILE(100);
+  frame::UnitLease unit(fr.units);
   BilHeader h;
   std::vector<std::string> records;
   bool openFailed = false;
@@ -45,7 +45,7 @@ BilHeader READBILHDR(frame::Frame& fr, const std::string& name, const std::strin
     lines.push_back(" Error number=" + frame::fmtI(e, 6, 6));
     frame::stopWithMessage(fr, frame::MessageTo::Listing, lines, 100);
   }
-  fr.units.connectName(unit, hdrName);
+  unit.connect(hdrName);
   for (std::string line : records) {
     if (line.size() > 200) line.resize(200);
     frame::CASEF(line);
@@ -86,7 +86,7 @@ BilHeader READBILHDR(frame::Frame& fr, const std::string& name, const std::strin
       frame::UNFORM(fr, line, 2, "R8", h.ydim);
     }
   }
-  fr.units.close(unit);
+  unit.release();
 
   std::vector<std::string> faults;
   if (h.nrows == -1) faults.push_back("   + no line found with the number of rows");

@@ -126,7 +126,7 @@ bool readStructureFile(frame::Frame& fr, Structure& s, double& cellsize, std::st
                                       " (Also TIF, a GeoTIFF, and GDAL, any raster GDAL reads.)"});
   }
   s.fileType = type;
-  const int unit = fr.units.FREEFILE(100);
+  frame::UnitLease unit(fr.units);
   std::string name;
   if (frame::PARAM(fr, fileLine, 3, name) <= 0) {
     return frame::endWithListedError(fr, {" No name found for the structure file in the FILE command"});
@@ -156,15 +156,15 @@ bool readStructureFile(frame::Frame& fr, Structure& s, double& cellsize, std::st
       return frame::endWithListedError(
           fr, {" The structure file " + ascName + " could not be opened.", " Error number=" + frame::fmtI(e, 6, 6)});
     }
-    fr.units.connectName(unit, ascName);
+    unit.connect(ascName);
     if (records.size() > 6) records.resize(6);
     AscHeader h;
     AscHeaderResult r = readAscHeader(fr, records, h);
     if (r != AscHeaderResult::Ok) {
-      fr.units.close(unit);
+      unit.release();
       return frame::endWithListedError(fr, ascHeaderMessage(r, "structure file " + ascName, h));
     }
-    fr.units.close(unit);
+    unit.release();
     structureFile = ascName;
     g.ncols = h.ncols;
     g.nrows = h.nrows;

@@ -153,3 +153,38 @@ TEST(StoppingARun, TheMessageIsWrittenTheListingClosedAndTheCodeCarried) {
   const std::vector<std::string> gl = g.lines();
   EXPECT_NE(std::find(gl.begin(), gl.end(), " No intersection found"), gl.end());
 }
+
+TEST(Units, ALeaseClosesItsUnitOnEveryWayOutAndOnlyItsOwn) {
+  TestFrame t;
+  UnitTable& units = t.fr.units;
+  {
+    UnitLease a(units);
+    EXPECT_EQ(a.number(), 100);
+    a.connect("first.bil");
+    UnitLease b(units);  // the next free number while the first is held
+    EXPECT_EQ(b.number(), 101);
+    b.connect("second.bil");
+    b.release();
+    EXPECT_FALSE(units.connected(101));
+    EXPECT_TRUE(units.connected(100));
+  }
+  EXPECT_FALSE(units.connected(100));  // closed at the end of the scope
+
+  // A lease whose file never opened leaves alone the unit another reader connected under the
+  // same number meanwhile.
+  {
+    UnitLease unopened(units);
+    units.connectName(unopened.number(), "other.map");
+  }
+  EXPECT_TRUE(units.connected(100));
+
+  // A stop thrown while the file is read closes the unit too.
+  units.close(100);
+  try {
+    UnitLease c(units);
+    c.connect("third.asc");
+    throw Stop{100};
+  } catch (const Stop&) {
+  }
+  EXPECT_FALSE(units.connected(100));
+}
