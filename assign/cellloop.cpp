@@ -9,8 +9,9 @@
 #include <thread>
 
 #include "assign/run.h"
+#include "assign/zavsearch.h"
+#include "frame/messages.h"
 #include "frame/pager.h"
-#include "frame/startup.h"
 #include "grid/structure.h"
 #include "grid/writer.h"
 
@@ -29,12 +30,11 @@ void cellGeometry(const grid::Structure& s, int32_t i, int32_t j, CellGeometry& 
   g.middle[1] = s.middle(j);
 }
 
-const frame::Failure kNanFailure{
+const frame::Failure kNanFailure = frame::Failure::stop(
     {" ", " ===WARNING, fatal error===", " ", " A Nan found during the run.",
      " This is probably due to a bug in the program (area=0.),", " so please WARN THE ADMINISTRATOR:", " ",
      " Administrator: the maintainers of TervalaGridCreate at your site."},
-    true,
-    100};
+    100);
 
 // Computes cell (i, j) with worker w; a fatal finding is returned.
 inline std::optional<frame::Failure> computeCell(Run& run, Worker& w, int32_t i, int32_t j) {
@@ -229,11 +229,11 @@ std::optional<frame::Failure> computeRowsOnCores(Run& run, int32_t from, int32_t
   std::atomic<int64_t> done{0};
   std::optional<frame::Failure> failure;
   if (threads == 1) {
-    run.main.valuesFound = false;
+    run.mainThreadWorker.valuesFound = false;
     failure = computeRows(
-        run, run.main, from, to, done, [] { return false; }, &progress);
-    run.valuesFound = run.valuesFound || run.main.valuesFound;
-    collectReached(run, run.main);
+        run, run.mainThreadWorker, from, to, done, [] { return false; }, &progress);
+    run.valuesFound = run.valuesFound || run.mainThreadWorker.valuesFound;
+    collectReached(run, run.mainThreadWorker);
     return failure;
   }
   std::vector<int32_t> start(static_cast<size_t>(threads) + 1);
@@ -510,10 +510,10 @@ bool ASSIGNINFORMATIONTOGRID(Run& run, grid::GridWriter& out) {
   // the order in which the grids lie in memory, in bands of rows on every core; the result
   // is the same as one pass column by column.
   run.valuesFound = false;
-  run.main.reached.clear();
+  run.mainThreadWorker.reached.clear();
   run.provenance.reached.assign(run.provenance.searched.size(), 0);
   run.gridHasValues = false;
-  const int setting = run.threads > 0 ? run.threads : fr.threads;
+  const int setting = fr.threads;
   int threads = setting > 0 ? setting : static_cast<int>(std::thread::hardware_concurrency());
   threads = std::max(1, std::min(threads, std::max(rows, 1)));
   // A small grid is not worth the threads, unless a number was asked for.
@@ -529,15 +529,15 @@ bool ASSIGNINFORMATIONTOGRID(Run& run, grid::GridWriter& out) {
     } else if (model) {
       // The model searches carry a hint from cell to cell and write their tables in cell order:
       // column by column, and within a column row by row, in one pass.
-      run.main.valuesFound = false;
+      run.mainThreadWorker.valuesFound = false;
       for (int32_t i = 1; i <= nc && !failure; ++i) {
         for (int32_t j = 1; j <= nr; ++j) {
           progress.turn();
-          if ((failure = computeCell(run, run.main, i, j))) break;
+          if ((failure = computeCell(run, run.mainThreadWorker, i, j))) break;
         }
       }
-      run.valuesFound = run.main.valuesFound;
-      collectReached(run, run.main);
+      run.valuesFound = run.mainThreadWorker.valuesFound;
+      collectReached(run, run.mainThreadWorker);
     } else if (rows > 0) {
       failure = computeRowsOnCores(run, bottom, top, threads, progress);
     }

@@ -1,11 +1,12 @@
 #include <algorithm>
 
 #include "assign/run.h"
+#include "assign/zavsearch.h"
 #include "frame/cmdfile.h"
 #include "frame/files.h"
 #include "frame/format.h"
+#include "frame/messages.h"
 #include "frame/pager.h"
-#include "frame/startup.h"
 #include "frame/text.h"
 #include "gdal/gdalroom.h"
 #include "grid/gdalgrids.h"
@@ -113,16 +114,11 @@ void warnUnusedLines(frame::Frame& fr) {
   }
 }
 
-}  // namespace
-
-bool CREATEGRID(Run& run) {
+// STOREFILE: the type and name of the output grid, and whether it can be written. Returns err.
+bool readStoreFile(Run& run) {
   frame::Frame& fr = run.fr;
   RunSettings& st = run.settings;
   std::string changed, raw, item;
-  // 1.
-  run.main.values.clear();
-  run.gridSets = grid::GridSets();
-  // 2. STOREFILE.
   rewindCommands(fr);
   if (!findCommand(fr, "STOREFILE", changed, raw)) {
     return frame::endWithError(fr, {" No command STOREFILE found, no calculation possible."});
@@ -169,7 +165,16 @@ bool CREATEGRID(Run& run) {
           fr, {" The file " + target + " could not be opened.", " Error number=" + frame::fmtI(e, 6, 6)});
     }
   }
-  // 3. INDICATE-EMPTY.
+  return false;
+}
+
+// INDICATE-EMPTY, METHOD-PER-SET and RUN-METHOD: how the values found for a cell become its value.
+// Returns err.
+bool readRunMethods(Run& run) {
+  frame::Frame& fr = run.fr;
+  RunSettings& st = run.settings;
+  std::string changed, raw, item;
+  // INDICATE-EMPTY: an output without values gets a name marked _EMPTY.
   st.indicateEmpty = false;
   rewindCommands(fr);
   if (findCommand(fr, "INDICATE-EMPTY", changed, raw)) {
@@ -178,7 +183,7 @@ bool CREATEGRID(Run& run) {
     st.indicateEmpty = item == "YES";
     warnRepeated(fr, "INDICATE-EMPTY");
   }
-  // 4., 5. METHOD-PER-SET.
+  // METHOD-PER-SET: how the values of one set combine in a cell, and which buffers of a point count.
   st.methodPerSet = "ALL-VALUES";
   st.multipleBuffers = "CLOSEST";
   rewindCommands(fr);
@@ -201,7 +206,7 @@ bool CREATEGRID(Run& run) {
     }
     warnRepeated(fr, "METHOD-PER-SET");
   }
-  // 6., 7. RUN-METHOD.
+  // RUN-METHOD: how the values of all sets combine, and how many a cell keeps.
   st.runMethod = "AVERAGE";
   st.numberOfValues = 1;
   rewindCommands(fr);
@@ -224,8 +229,15 @@ bool CREATEGRID(Run& run) {
     if (st.numberOfValues < 1) st.numberOfValues = 1;
     warnRepeated(fr, "RUN-METHOD");
   }
-  // SOURCEFILE: where every value came from, as a grid of set numbers.
+  return false;
+}
+
+// SOURCEFILE: where every value came from, as a grid of set numbers; refused in a run in bands,
+// as the report and the picture are. Returns err.
+bool readSourceFile(Run& run) {
+  frame::Frame& fr = run.fr;
   Provenance& pv = run.provenance;
+  std::string changed, raw, item;
   pv.sourceType.clear();
   pv.sourceName.clear();
   pv.sets.clear();
@@ -275,7 +287,16 @@ bool CREATEGRID(Run& run) {
     return frame::endWithError(fr, lines);
   }
   if (pv.track) run.structure.source.assign(run.structure.grid.values.size(), kSourceNodata);
-  // 8. TERVALAGRID lines. A run in bands holds input grids whole up to half its memory bound
+  return false;
+}
+
+// The TERVALAGRID lines: every grid set read, in the order of the command file. Returns err.
+bool readGridSets(Run& run) {
+  frame::Frame& fr = run.fr;
+  Provenance& pv = run.provenance;
+  const RunSettings& st = run.settings;
+  std::string changed, raw;
+  // A run in bands holds input grids whole up to half its memory bound
   // and reads the others again band by band.
   if (!run.structure.whole) run.gridSets.keepLimit = run.structure.memoryBound / 2;
   int lineCount = 0;
@@ -312,7 +333,14 @@ bool CREATEGRID(Run& run) {
     set.valuesRead = static_cast<int64_t>(d.ncols) * d.nrows;
     pv.sets.push_back(set);
   }
-  // 9. POINTFILE lines.
+  return false;
+}
+
+// The POINTFILE lines: every point set read, in the order of the command file. Returns err.
+bool readPointSets(Run& run) {
+  frame::Frame& fr = run.fr;
+  Provenance& pv = run.provenance;
+  std::string changed, raw;
   run.pointSets.clear();
   rewindCommands(fr);
   while (findCommand(fr, "POINTFILE", changed, raw)) {
@@ -331,7 +359,15 @@ bool CREATEGRID(Run& run) {
     set.valuesRead = run.pointSets.back().count;
     pv.sets.push_back(set);
   }
-  // 10. The model files, ZAV-OBJECT blocks and USE-ZAV-OBJECT lines.
+  return false;
+}
+
+// The model files, ZAV-OBJECT blocks and USE-ZAV-OBJECT lines, then the check of the table
+// files the uses write or read. Returns err.
+bool readModelUses(Run& run) {
+  frame::Frame& fr = run.fr;
+  Provenance& pv = run.provenance;
+  std::string changed, raw;
   run.zav = zav::ZavState();
   rewindCommands(fr);
   zav::DEFINEZAV(fr, run.zav, fr.commandUnit);
@@ -356,13 +392,13 @@ bool CREATEGRID(Run& run) {
       pv.sets.push_back(set);
     }
   }
-  // 11. The table check.
+  // The table files: which use writes or reads which, opened now.
   if (!run.zav.uses.empty() && checkZavTables(run)) return true;
   // A table lists the cells of the whole structure in the one order of a whole run; a tile can
   // read such a table but not write it.
   if (run.structure.tileCount > 0) {
     for (const auto& u : run.zav.uses) {
-      if (u.tableMode != 1) continue;
+      if (u.tableMode != zav::TableMode::Create) continue;
       for (auto& f : run.tableFiles) {
         if (f) f->abandon();
       }
@@ -372,7 +408,15 @@ bool CREATEGRID(Run& run) {
                " Create it in a run without TILE=, then let the tiles read it with TABLE-USE."});
     }
   }
-  // 12. POLYGONFILE lines, as found; each acts on the structure at once.
+  return false;
+}
+
+// The POLYGONFILE lines, as found; each acts on the structure at once (a run in bands keeps
+// them for every band). Returns err.
+bool applyPolygonFiles(Run& run) {
+  frame::Frame& fr = run.fr;
+  Provenance& pv = run.provenance;
+  std::string changed, raw;
   rewindCommands(fr);
   while (findCommand(fr, "POLYGONFILE", changed, raw)) {
     std::string line = raw.size() > 250 ? raw.substr(0, 250) : raw;
@@ -392,11 +436,24 @@ bool CREATEGRID(Run& run) {
     set.cellsReached = std::count(pv.covered.begin(), pv.covered.end(), uint8_t{1});
     pv.sets.push_back(set);
   }
+  return false;
+}
+
+}  // namespace
+
+bool CREATEGRID(Run& run) {
+  frame::Frame& fr = run.fr;
+  RunSettings& st = run.settings;
+  Provenance& pv = run.provenance;
+  run.mainThreadWorker.values.clear();
+  run.gridSets = grid::GridSets();
+  if (readStoreFile(run) || readRunMethods(run) || readSourceFile(run)) return true;
+  if (readGridSets(run) || readPointSets(run) || readModelUses(run) || applyPolygonFiles(run)) return true;
   pv.covered = std::vector<uint8_t>();
   pv.number();
   warnUnusedLines(fr);
   endStep(run, "reading the sets");
-  // 13. The cell loop hands the rows to the writer; the files are completed here.
+  // The cell loop hands the rows to the writer; the files are completed here.
   double start = fr.clock.monotonicSeconds();
   grid::GridWriter writer;
   if (ASSIGNINFORMATIONTOGRID(run, writer)) return true;

@@ -6,7 +6,7 @@
 #include "assign/run.h"
 #include "frame/files.h"
 #include "frame/format.h"
-#include "frame/startup.h"
+#include "frame/messages.h"
 #include "frame/text.h"
 #include "grid/bigblocks.h"
 #include "grid/general.h"
@@ -47,13 +47,13 @@ void ALLOCATEAPOINTFILE(Run& run) {
 bool HANDLEPOINTFILE(Run& run, const std::string& line) {
   frame::Frame& fr = run.fr;
   std::string name;
-  // 1.
+  // The point file's name (item 2).
   if (frame::PARAM(fr, line, 2, name, ",", 200) <= 0) {
     return frame::endWithError(fr, {" No file descriptor for a Point file.", "   Command line: " + line});
   }
   if (namesVectorLayer(fr, line, name)) return handleVectorPointFile(run, line, name);
-  // 2.
-  const int unit = fr.units.FREEFILE(100);
+  // A new point set on a unit of its own.
+  frame::UnitLease unit(fr.units);
   ALLOCATEAPOINTFILE(run);
   PointSet& p = run.pointSets.back();
   frame::UNFORM(fr, line, 3, "I4", p.priority);
@@ -73,7 +73,7 @@ bool HANDLEPOINTFILE(Run& run, const std::string& line) {
     return frame::endWithError(
         fr, {" The Point file " + name + " could not be opened.", " Error number=" + frame::fmtI(e, 6, 6)});
   }
-  fr.units.connectName(unit, name);
+  unit.connect(name);
   grid::warnOnOtherCrs(fr, run.structure, name);
   std::string raw;
   auto upperLine = [&] {
@@ -82,14 +82,12 @@ bool HANDLEPOINTFILE(Run& run, const std::string& line) {
     return l;
   };
   auto bad = [&](const char* what) {
-    fr.units.close(unit);
     return frame::endWithError(
         fr, {" The Point file " + name + " has " + what + " in line " + std::to_string(in.lineNumber()) + ":",
              " " + raw.substr(0, 200)});
   };
   // 4. The NODATA value follows a label of 13 characters.
   if (!in.next(raw)) {
-    fr.units.close(unit);
     return frame::endWithError(fr,
                                {" The Point file " + name + " is empty: it has no first line with the NODATA value."});
   }
@@ -149,13 +147,12 @@ bool HANDLEPOINTFILE(Run& run, const std::string& line) {
     p.value.push_back(v);
     p.radius.push_back(r);
   }
-  // 7.
+  // The points read: the set's count, and no spare room kept.
   p.count = static_cast<int32_t>(p.x.size());
   p.x.shrink_to_fit();
   p.y.shrink_to_fit();
   p.value.shrink_to_fit();
   p.radius.shrink_to_fit();
-  fr.units.close(unit);
   return false;
 }
 
@@ -167,7 +164,7 @@ bool POINTINCELL(const float cell[8], const PointSet& set, int32_t point) {
 bool BUFFERREACHESCELL(const float cell[8], const PointSet& set, int32_t point, float& distance) {
   const float p[2] = {set.x[static_cast<size_t>(point)], set.y[static_cast<size_t>(point)]};
   const float r = set.radius[static_cast<size_t>(point)];
-  // 1.
+  // 1. A point inside the cell reaches it at distance 0.
   if (POINTINCELL(cell, set, point)) {
     distance = 0.0f;
     return true;

@@ -10,7 +10,7 @@
 #include "frame/cmdfile.h"
 #include "frame/files.h"
 #include "frame/format.h"
-#include "frame/startup.h"
+#include "frame/messages.h"
 #include "frame/text.h"
 #include "grid/general.h"
 #include "grid/prj.h"
@@ -107,6 +107,8 @@ bool isConvex(const std::vector<float>& v) {
     }
     if ((ax != 0.0 || ay != 0.0) && (bx != 0.0 || by != 0.0)) turning += std::atan2(cr, ax * bx + ay * by);
   }
+  // A boundary that goes round once turns by 2 pi up to the rounding of the sum (far below
+  // 1e-6); one that winds round twice turns by 4 pi.
   return sense != 0 && std::fabs(std::fabs(turning) - 2.0 * std::numbers::pi) < 1e-6;
 }
 
@@ -120,6 +122,8 @@ bool insideSimple(const std::vector<float>& v, float px, float py) {
     const size_t j = i + 1 == n ? 0 : i + 1;
     const double xa = v[2 * i], ya = v[2 * i + 1], xb = v[2 * j], yb = v[2 * j + 1];
     const double c = (py - ya) * (xb - xa) - (px - xa) * (yb - ya);
+    // On the edge's line within the tolerance POINTINPOLYGON gives its cross product, so that
+    // both tests count the same points as on the border.
     if (std::fabs(c) <= 1e-10 && std::min(xa, xb) <= px && px <= std::max(xa, xb) && std::min(ya, yb) <= py &&
         py <= std::max(ya, yb)) {
       return true;
@@ -131,6 +135,83 @@ bool insideSimple(const std::vector<float>& v, float px, float py) {
     }
   }
   return crossings % 2 == 1;
+}
+
+// A polygon's box, and the length of its shortest edge (DBL_MAX when every edge has none).
+struct PolygonBox {
+  float bx0, bx1, by0, by1;
+  double minEdge;
+};
+PolygonBox polygonBox(const std::vector<float>& v) {
+  const size_t n = v.size() / 2;
+  float bx0 = v[0], bx1 = v[0], by0 = v[1], by1 = v[1];
+  double minEdge = DBL_MAX;
+  for (size_t i = 0; i < n; ++i) {
+    bx0 = std::min(bx0, v[2 * i]);
+    bx1 = std::max(bx1, v[2 * i]);
+    by0 = std::min(by0, v[2 * i + 1]);
+    by1 = std::max(by1, v[2 * i + 1]);
+    const size_t j = (i + 1) % n;
+    const double len =
+        std::hypot(static_cast<double>(v[2 * j]) - v[2 * i], static_cast<double>(v[2 * j + 1]) - v[2 * i + 1]);
+    if (len > 0.0) minEdge = std::min(minEdge, len);
+  }
+  return {bx0, bx1, by0, by1, minEdge};
+}
+
+// An edge as the scanline meets it: its y range, its ends, and where it crosses a row.
+struct ScanEdge {
+  double ylo, yhi, xa, ya, xb, yb, slope, tolerance;
+};
+// What the scanline needs of a polygon's edges: the band around the vertices' heights in
+// which rows are tested one by one, the edges by their lowest y (so that a row looks only at
+// the edges that reach it), and for a convex polygon the vertices' heights in order.
+struct ScanEdges {
+  double vertexBand;
+  std::vector<ScanEdge> edges;
+  std::vector<double> vertexYs;
+};
+ScanEdges scanEdges(const std::vector<float>& v, bool convex, double minEdge) {
+  const size_t n = v.size() / 2;
+  // Near a vertex that is a top or bottom, the convex test counts points a hair outside as on
+  // the border; rows that close to a vertex are tested one by one. A point at height d from
+  // the vertex has a cross product of about d times the edge's length with either edge, so the
+  // test's 1e-10 reaches 1e-10 / minEdge from it; the band is a hundred times wider.
+  const double vertexBand = 1e-8 / (minEdge == DBL_MAX ? 1.0 : minEdge);
+  std::vector<ScanEdge> edges;
+  edges.reserve(n);
+  for (size_t i = 0; i < n; ++i) {
+    const size_t q = i + 1 == n ? 0 : i + 1;
+    const double xa = v[2 * i], ya = v[2 * i + 1], xb = v[2 * q], yb = v[2 * q + 1];
+    // The crossing at a row is xa + (y - ya) * slope, as insideSimple computes it.
+    const double slope = ya != yb ? (xb - xa) / (yb - ya) : 0.0;
+    // On a row the cross product of a sample at x is (yb - ya) * (crossing - x): the samples
+    // within 1e-10 / |yb - ya| of the crossing are within the test's 1e-10 of the border.
+    const double tolerance = ya != yb ? 1e-10 / std::fabs(yb - ya) : 0.0;
+    edges.push_back({std::min(ya, yb), std::max(ya, yb), xa, ya, xb, yb, slope, tolerance});
+  }
+  std::sort(edges.begin(), edges.end(), [](const ScanEdge& a, const ScanEdge& b) { return a.ylo < b.ylo; });
+  std::vector<double> vertexYs;
+  if (convex) {
+    for (size_t i = 0; i < n; ++i) vertexYs.push_back(v[2 * i + 1]);
+    std::sort(vertexYs.begin(), vertexYs.end());
+  }
+  return {vertexBand, std::move(edges), std::move(vertexYs)};
+}
+
+// The runs of samples k0 <= k < k1 of row j that the test one by one finds inside.
+template <typename Exact, typename Emit>
+void emitTestedRow(const std::vector<float>& xs, float y, size_t j, size_t k0, size_t k1, Exact& exact, Emit& emit) {
+  for (size_t k = k0; k < k1;) {
+    if (!exact(xs[k], y)) {
+      ++k;
+      continue;
+    }
+    size_t e = k + 1;
+    while (e < k1 && exact(xs[e], y)) ++e;
+    emit(j, k, e);
+    k = e;
+  }
 }
 
 // Calls emit(j, a, b) for every run of sample points (xs[k], ys[j]), a <= k < b, that the
@@ -146,18 +227,8 @@ void coverSamples(const std::vector<float>& v, const std::vector<float>& xs, con
   const size_t n = v.size() / 2;
   if (n < 3) return;  // no area: nothing is covered
   const bool convex = isConvex(v);
-  float bx0 = v[0], bx1 = v[0], by0 = v[1], by1 = v[1];
-  double minEdge = DBL_MAX;
-  for (size_t i = 0; i < n; ++i) {
-    bx0 = std::min(bx0, v[2 * i]);
-    bx1 = std::max(bx1, v[2 * i]);
-    by0 = std::min(by0, v[2 * i + 1]);
-    by1 = std::max(by1, v[2 * i + 1]);
-    const size_t j = (i + 1) % n;
-    const double len =
-        std::hypot(static_cast<double>(v[2 * j]) - v[2 * i], static_cast<double>(v[2 * j + 1]) - v[2 * i + 1]);
-    if (len > 0.0) minEdge = std::min(minEdge, len);
-  }
+  const PolygonBox box = polygonBox(v);
+  const float bx0 = box.bx0, bx1 = box.bx1, by0 = box.by0, by1 = box.by1;
   const double m = 2.0 * spacing;
   auto exact = [&](float px, float py) {
     if (convex) {
@@ -172,30 +243,11 @@ void coverSamples(const std::vector<float>& v, const std::vector<float>& xs, con
       std::max(rowFrom, static_cast<size_t>(std::lower_bound(ys.begin(), ys.end(), by0 - m) - ys.begin()));
   const size_t j1 = std::min(rowTo, static_cast<size_t>(std::upper_bound(ys.begin(), ys.end(), by1 + m) - ys.begin()));
   if (k0 >= k1 || j0 >= j1) return;
-  // Near a vertex that is a top or bottom, the convex test counts points a hair outside as on
-  // the border; rows that close to a vertex are tested one by one.
-  const double vertexBand = 1e-8 / (minEdge == DBL_MAX ? 1.0 : minEdge);
-  // The edges by their lowest y, so that a row looks only at the edges that reach it.
-  struct Edge {
-    double ylo, yhi, xa, ya, xb, yb, slope, tolerance;
-  };
-  std::vector<Edge> edges;
-  edges.reserve(n);
-  for (size_t i = 0; i < n; ++i) {
-    const size_t q = i + 1 == n ? 0 : i + 1;
-    const double xa = v[2 * i], ya = v[2 * i + 1], xb = v[2 * q], yb = v[2 * q + 1];
-    // The crossing at a row is xa + (y - ya) * slope, as insideSimple computes it.
-    const double slope = ya != yb ? (xb - xa) / (yb - ya) : 0.0;
-    const double tolerance = ya != yb ? 1e-10 / std::fabs(yb - ya) : 0.0;
-    edges.push_back({std::min(ya, yb), std::max(ya, yb), xa, ya, xb, yb, slope, tolerance});
-  }
-  std::sort(edges.begin(), edges.end(), [](const Edge& a, const Edge& b) { return a.ylo < b.ylo; });
-  std::vector<double> vertexYs;
-  if (convex) {
-    for (size_t i = 0; i < n; ++i) vertexYs.push_back(v[2 * i + 1]);
-    std::sort(vertexYs.begin(), vertexYs.end());
-  }
-  std::vector<const Edge*> active;
+  const ScanEdges scan = scanEdges(v, convex, box.minEdge);
+  const double vertexBand = scan.vertexBand;
+  const std::vector<ScanEdge>& edges = scan.edges;
+  const std::vector<double>& vertexYs = scan.vertexYs;
+  std::vector<const ScanEdge*> active;
   size_t nextEdge = 0;
 
   std::vector<double> crossings;
@@ -205,20 +257,15 @@ void coverSamples(const std::vector<float>& v, const std::vector<float>& xs, con
   for (size_t j = j0; j < j1; ++j) {
     const double y = ys[j];
     while (nextEdge < edges.size() && edges[nextEdge].ylo <= y) active.push_back(&edges[nextEdge++]);
-    active.erase(std::remove_if(active.begin(), active.end(), [&](const Edge* e) { return e->yhi < y; }), active.end());
+    active.erase(std::remove_if(active.begin(), active.end(), [&](const ScanEdge* e) { return e->yhi < y; }),
+                 active.end());
     if (convex) {
+      // A row within the vertex band of a vertex's height, or within a few float steps of it
+      // (1e-6 relative, about eight steps of a float), since the rows and the vertices are
+      // floats whose differences the double arithmetic here sees only after rounding.
       auto it = std::lower_bound(vertexYs.begin(), vertexYs.end(), y - vertexBand - 1e-6 * (std::fabs(y) + 1.0));
       if (it != vertexYs.end() && *it <= y + vertexBand + 1e-6 * (std::fabs(y) + 1.0)) {
-        for (size_t k = k0; k < k1;) {
-          if (!exact(xs[k], static_cast<float>(y))) {
-            ++k;
-            continue;
-          }
-          size_t e = k + 1;
-          while (e < k1 && exact(xs[e], static_cast<float>(y))) ++e;
-          emit(j, k, e);
-          k = e;
-        }
+        emitTestedRow(xs, static_cast<float>(y), j, k0, k1, exact, emit);
         continue;
       }
     }
@@ -226,7 +273,7 @@ void coverSamples(const std::vector<float>& v, const std::vector<float>& xs, con
     crossings.clear();
     zones.clear();
     double lo = DBL_MAX, hi = -DBL_MAX;
-    for (const Edge* e : active) {
+    for (const ScanEdge* e : active) {
       if (e->ya == e->yb) {
         // A flat edge on the row: its samples are on the border.
         zones.push_back({std::min(e->xa, e->xb), std::max(e->xa, e->xb)});
@@ -238,7 +285,9 @@ void coverSamples(const std::vector<float>& v, const std::vector<float>& xs, con
       if ((e->ya <= y) != (e->yb <= y)) crossings.push_back(xint);
       lo = std::min(lo, xint);
       hi = std::max(hi, xint);
-      // Where the test's tolerance on the cross product reaches, with room for rounding.
+      // Where the test's tolerance on the cross product reaches, with room for rounding: the
+      // crossing here and the cross product in the test are rounded differently, by far less
+      // than 1e-9 of the coordinate, and far less than any spacing of the samples.
       const double w = e->tolerance + 1e-9 * (std::fabs(xint) + 1.0);
       zones.push_back({xint - w, xint + w});
     }
@@ -423,7 +472,7 @@ void applyInBands(Run& run, int32_t rowFrom, int32_t rowTo, Apply apply) {
     for (int32_t j = 0; j <= nr; ++j) ys.push_back(s.edge(j));
   }
   const int32_t rows = rowTo - rowFrom + 1;
-  const int setting = run.threads > 0 ? run.threads : run.fr.threads;
+  const int setting = run.fr.threads;
   int threads = setting > 0 ? setting : static_cast<int>(std::thread::hardware_concurrency());
   threads = std::max(1, std::min(threads, rows));
   auto band = [&](int b) {
@@ -473,13 +522,13 @@ void applyPolygonSets(Run& run, int32_t rowFrom, int32_t rowTo) {
 bool HANDLEPOLYGONFILE(Run& run, const std::string& line) {
   frame::Frame& fr = run.fr;
   std::string name, item;
-  // 1.
+  // The polygon file's name (item 2).
   if (frame::PARAM(fr, line, 2, name, ",", 200) <= 0) {
     return frame::endWithError(fr, {" No file descriptor for a Polygon file.", "   Command line: " + line});
   }
   if (namesVectorLayer(fr, line, name)) return handleVectorPolygonFile(run, line, name);
-  // 2.
-  const int unit = fr.units.FREEFILE(100);
+  // What the polygons do: CLEAR, ASSIGN a value, or RESET.
+  frame::UnitLease unit(fr.units);
   Use use = Use::Clear;
   float value = 0.0f;
   if (frame::PARAM(fr, line, 3, item) > 0) {
@@ -500,7 +549,7 @@ bool HANDLEPOLYGONFILE(Run& run, const std::string& line) {
   pv.polygonUse = use == Use::Assign ? "ASSIGN" : use == Use::Clear ? "CLEAR" : "RESET";
   pv.polygonCount = 0;
   if (pv.track) pv.covered.assign(run.structure.grid.values.size(), 0);
-  // 3.
+  // The polygons in coordinates relative to the structure's corner.
   PolygonReader r{
       fr,      name, frame::resolveInputName(name), true, run.structure.grid.xll, run.structure.grid.yll, {}, false,
       nullptr, {}};
@@ -509,7 +558,7 @@ bool HANDLEPOLYGONFILE(Run& run, const std::string& line) {
     return frame::endWithError(
         fr, {" The Polygon file " + name + " could not be opened.", " Error number=" + frame::fmtI(e, 6, 6)});
   }
-  fr.units.connectName(unit, name);
+  unit.connect(name);
   grid::warnOnOtherCrs(fr, run.structure, name);
   // 4. The first line tells a polygon file from a line file; the first ID line is checked.
   std::string first;
@@ -520,13 +569,11 @@ bool HANDLEPOLYGONFILE(Run& run, const std::string& line) {
       r.polygonFile = true;
       if (frame::PARAM(fr, first, 2, item) <= 0) {
         if (first.size() < 5 || first.substr(first.size() - 5) != " AUTO") {
-          fr.units.close(unit);
           return frame::endWithError(fr, {" No correct generate Polygon file.",
                                           " An ID line must have the ID and the X,Y of the label point or,",
                                           "   an ID followed by AUTO.,", " Please check."});
         }
       } else if (frame::PARAM(fr, first, 3, item) <= 0) {
-        fr.units.close(unit);
         return frame::endWithError(
             fr, {" No correct generate Polygon file.", " An ID line must have the ID and the X,Y of the label point.,",
                  " Please check."});
@@ -536,7 +583,6 @@ bool HANDLEPOLYGONFILE(Run& run, const std::string& line) {
       r.polygonFile = false;
       std::string id;
       if (nextLine(r, id) && (frame::PARAM(fr, id, 2, item) > 0 || frame::PARAM(fr, id, 3, item) > 0)) {
-        fr.units.close(unit);
         return frame::endWithError(
             fr, {" No correct Polygon file.", " It starts with CLOSE so it must be a generate Line file,",
                  " which means that the ID lines only may have the ID.", " Please check."});
@@ -544,7 +590,7 @@ bool HANDLEPOLYGONFILE(Run& run, const std::string& line) {
       r.rewind();
       nextLine(r, id);  // the CLOSE line
     }
-    // 5.
+    // Every polygon of the file, in file order.
     std::vector<std::vector<float>> polygons;
     while (APOLYGONFOUND(r)) polygons.push_back(r.vertices);
     if (r.failed) return true;
@@ -556,7 +602,7 @@ bool HANDLEPOLYGONFILE(Run& run, const std::string& line) {
       run.polygonSets.push_back(PolygonSet{std::move(polygons), static_cast<uint8_t>(use), value, {}});
     }
   }
-  fr.units.close(unit);
+  unit.release();
   return r.failed;
 }
 

@@ -9,7 +9,7 @@
 #include "frame/clock.h"
 #include "frame/files.h"
 #include "frame/format.h"
-#include "frame/startup.h"
+#include "frame/messages.h"
 #include "frame/text.h"
 #include "grid/picture.h"
 #include "grid/sourcegrid.h"
@@ -194,8 +194,8 @@ std::vector<std::string> reportLines(const Run& run, const CellCounts& c) {
   for (const auto& [name, seconds] : pv.steps) {
     l.push_back(" Time " + padRight(name, 30) + frame::fmtF(seconds, 10, 3) + " s");
   }
-  l.push_back(" Peak memory" + std::string(24, ' ') + frame::fmtF(frame::peakMemoryBytes() / 1048576.0, 10, 1) +
-              " MiB");
+  l.push_back(" Peak memory" + std::string(24, ' ') +
+              frame::fmtF(static_cast<double>(frame::peakMemoryBytes()) / 1048576.0, 10, 1) + " MiB");
   return l;
 }
 

@@ -87,7 +87,7 @@ void endStep(Run& run, const std::string& name);
 
 // What the run writes after the grid: the source grid, the pictures and the run report (in
 // the listing and as JSON). Returns err.
-bool writeRunAccount(Run& run);
+[[nodiscard]] bool writeRunAccount(Run& run);
 
 // The run report as JSON (the JSON file; shared with the tests).
 std::string reportJson(Run& run);

@@ -197,6 +197,76 @@ void HANDLEINTERSECTS(const Run& run, Worker& w, bool& first, int32_t priority, 
   w.clipper.clear();
 }
 
+namespace {
+
+// The common case of an averaged set whose spans all fit the area product, in a loop of its own
+// that keeps the sums in registers: the same pieces, order and arithmetic as the general loop.
+void sumFittingPieces(const grid::GridDescription& d, const grid::AxisOverlap* cols, const grid::AxisOverlap* rows,
+                      int32_t cLo, int32_t cHi, int32_t rLo, int32_t rHi, double& sum, double& areaSum,
+                      int64_t& pieces) {
+  const float nodata = d.nodata;
+  double fastSum = 0.0, fastArea = 0.0;
+  int64_t found = 0;
+  for (int32_t r = rLo; r <= rHi; ++r) {
+    const grid::AxisOverlap& ry = rows[r - rLo];
+    if (!ry.overlaps) continue;
+    const double height = static_cast<double>(ry.hi) - ry.lo;
+    const float* row = d.values.data() + d.index(1, r);
+    for (int32_t c = cLo; c <= cHi; ++c) {
+      const float v = row[c - 1];
+      const grid::AxisOverlap& cx = cols[c - cLo];
+      if (!isValue(v, nodata) || !cx.overlaps) continue;
+      const float area = static_cast<float>((static_cast<double>(cx.hi) - cx.lo) * height);
+      if (!(area > 0.0f)) continue;
+      fastSum += static_cast<double>(area) * v;
+      fastArea += area;
+      ++found;
+    }
+  }
+  sum = fastSum;
+  areaSum = fastArea;
+  pieces = found;
+}
+
+// Point-related input: the middles of the input cells inside the output cell, whose values
+// the set gives when there are more than #VALUES of them.
+void searchMiddlesInCell(const Run& run, Worker& w, const GridSetPlan& p, const grid::GridDescription& d, int32_t cLo,
+                         int32_t cHi, int32_t rLo, int32_t rHi, bool& first) {
+  const float* cell = w.cell.corners;
+  const float x0 = cell[0], x1 = cell[4], y0 = cell[1], y1 = cell[5];
+  auto& values = w.collected;
+  values.clear();
+  for (int32_t r = rLo; r <= rHi; ++r) {
+    const float my = inputMiddle(p.y0, d.dy, r);
+    if (!(y0 <= my && my <= y1)) continue;
+    const float* row = d.values.data() + d.index(1, r);
+    for (int32_t c = cLo; c <= cHi; ++c) {
+      const float v = row[c - 1];
+      if (!isValue(v, d.nodata)) continue;
+      const float mx = inputMiddle(p.x0, d.dx, c);
+      if (x0 <= mx && mx <= x1) values.push_back(v);
+    }
+  }
+  if (static_cast<int64_t>(values.size()) <= d.numberOfValues) return;
+  ValueRecord rec;
+  rec.weight = 1.0f;
+  rec.related = Related::Cell;
+  rec.priority = d.priority;
+  if (run.settings.perSetAverage) {
+    double sum = 0.0;
+    for (float v : values) sum += v;
+    rec.value = static_cast<float>(sum / static_cast<double>(values.size()));
+    ADDAVALUE(w.values, rec, first);
+  } else {
+    for (float v : values) {
+      rec.value = v;
+      ADDAVALUE(w.values, rec, first);
+    }
+  }
+}
+
+}  // namespace
+
 void SEARCHFORCELLINRECTANGULAR(const Run& run, Worker& w, int32_t i, int32_t j, int set, bool& first) {
   const GridSetPlan& p = run.gridPlans[static_cast<size_t>(set)];
   w.intersects.pieces.clear();
@@ -219,10 +289,8 @@ void SEARCHFORCELLINRECTANGULAR(const Run& run, Worker& w, int32_t i, int32_t j,
     const int s1 = sign((static_cast<double>(cell[0]) + cell[4]) / 2, (static_cast<double>(cell[1]) + cell[5]) / 2);
     const int s2 = sign((static_cast<double>(cell[2]) + cell[6]) / 2, (static_cast<double>(cell[3]) + cell[7]) / 2);
     if (s1 != s2) {
-      throw frame::Failure{
-          {" ERROR", " *****", " ", " SearchForCellInRectangular>Wrong test point.", " ", " WARN ADMINISTRATOR"},
-          true,
-          0};
+      throw frame::Failure::errorFlag(
+          {" ERROR", " *****", " ", " SearchForCellInRectangular>Wrong test point.", " ", " WARN ADMINISTRATOR"});
     }
     const float s = static_cast<float>(s1);
     bool storeFirst = true;
@@ -246,34 +314,10 @@ void SEARCHFORCELLINRECTANGULAR(const Run& run, Worker& w, int32_t i, int32_t j,
     const bool shortWay = s > 0.0f && x0 < x1 && y0 < y1;
     const grid::AxisOverlap* cols = p.cols.spans.data() + p.cols.at[ci];
     const grid::AxisOverlap* rows = p.rows.spans.data() + p.rows.at[rj];
-    // The common case, an averaged set whose spans all fit the product, in a loop of its own
-    // that keeps the sums in registers; the same pieces, order and arithmetic as below.
+    // The common case, an averaged set whose spans all fit the product, in a loop of its own.
     const int colFit = p.cols.fit[ci], rowFit = p.rows.fit[rj];
     const bool allFit = average && shortWay && colFit >= 0 && rowFit >= 0 && colFit + rowFit <= 2;
-    if (allFit) {
-      const float nodata = d.nodata;
-      double fastSum = 0.0, fastArea = 0.0;
-      int64_t found = 0;
-      for (int32_t r = rLo; r <= rHi; ++r) {
-        const grid::AxisOverlap& ry = rows[r - rLo];
-        if (!ry.overlaps) continue;
-        const double height = static_cast<double>(ry.hi) - ry.lo;
-        const float* row = d.values.data() + d.index(1, r);
-        for (int32_t c = cLo; c <= cHi; ++c) {
-          const float v = row[c - 1];
-          const grid::AxisOverlap& cx = cols[c - cLo];
-          if (!isValue(v, nodata) || !cx.overlaps) continue;
-          const float area = static_cast<float>((static_cast<double>(cx.hi) - cx.lo) * height);
-          if (!(area > 0.0f)) continue;
-          fastSum += static_cast<double>(area) * v;
-          fastArea += area;
-          ++found;
-        }
-      }
-      sum = fastSum;
-      areaSum = fastArea;
-      pieces = found;
-    }
+    if (allFit) sumFittingPieces(d, cols, rows, cLo, cHi, rLo, rHi, sum, areaSum, pieces);
     for (int32_t r = rLo; !allFit && r <= rHi; ++r) {
       const grid::AxisOverlap& ry = rows[r - rLo];
       const float* row = d.values.data() + d.index(1, r);
@@ -313,36 +357,7 @@ void SEARCHFORCELLINRECTANGULAR(const Run& run, Worker& w, int32_t i, int32_t j,
     HANDLEINTERSECTS(run, w, first, d.priority, d.numberOfValues);
     return;
   }
-  // Point-related input: the middles of the input cells inside the output cell.
-  auto& values = w.collected;
-  values.clear();
-  for (int32_t r = rLo; r <= rHi; ++r) {
-    const float my = inputMiddle(p.y0, d.dy, r);
-    if (!(y0 <= my && my <= y1)) continue;
-    const float* row = d.values.data() + d.index(1, r);
-    for (int32_t c = cLo; c <= cHi; ++c) {
-      const float v = row[c - 1];
-      if (!isValue(v, d.nodata)) continue;
-      const float mx = inputMiddle(p.x0, d.dx, c);
-      if (x0 <= mx && mx <= x1) values.push_back(v);
-    }
-  }
-  if (static_cast<int64_t>(values.size()) <= d.numberOfValues) return;
-  ValueRecord rec;
-  rec.weight = 1.0f;
-  rec.related = Related::Cell;
-  rec.priority = d.priority;
-  if (run.settings.perSetAverage) {
-    double sum = 0.0;
-    for (float v : values) sum += v;
-    rec.value = static_cast<float>(sum / static_cast<double>(values.size()));
-    ADDAVALUE(w.values, rec, first);
-  } else {
-    for (float v : values) {
-      rec.value = v;
-      ADDAVALUE(w.values, rec, first);
-    }
-  }
+  searchMiddlesInCell(run, w, p, d, cLo, cHi, rLo, rHi, first);
 }
 
 }  // namespace assign

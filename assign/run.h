@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "assign/provenance.h"
+#include "assign/zavstate.h"
 #include "frame/frame.h"
 #include "grid/griddesc.h"
 #include "grid/grids.h"
@@ -111,9 +112,6 @@ struct PolygonSet {
   std::vector<PolygonShape> shapes;  // a vector layer's polygons, with their holes and values
 };
 
-// What a grid set not on the structure's grid needs per output column, worked out once
-// before the cell loop: the input columns the column's cells touch and the spans they share.
-// Cells of one output column have the same x extent, so this is exact for every row.
 // For one axis of the structure (its columns or its rows): per output cell along it, the input
 // cells lo..hi it touches (lo > hi: none), where their overlaps start in `spans`, and the
 // largest spread of those overlaps when every one is fit for the area product (-1 when one
@@ -125,6 +123,10 @@ struct AxisPlan {
   std::vector<int8_t> fit;
 };
 
+// What a grid set not on the structure's grid needs, worked out once before the cell loop: per
+// output column the input columns its cells touch, per output row the input rows. Cells of one
+// output column share their x extent and cells of one row their y extent, so the two axis plans
+// are exact for every cell.
 struct GridSetPlan {
   int description = 0;
   bool cellSet = false;  // input values stand for whole input cells
@@ -135,20 +137,6 @@ struct GridSetPlan {
   AxisPlan cols, rows;                // CELL structure
   std::vector<int32_t> middleColumn;  // MIDDLE structure: input column of the middle, 0 outside
   std::vector<int32_t> middleRow;     // the same for rows
-};
-
-// What the one ordered pass of a run with model uses found for one output column: per use, the
-// model cell that holds each middle (scan index, -1 none) and what a TABLE-USE table gives per
-// cell, and the TABLE-CREATE lines the column writes, kept until the columns before it are
-// written.
-struct ZavColumn {
-  int32_t column = 0;
-  std::vector<std::vector<int32_t>> found;
-  std::vector<std::vector<uint8_t>> tableFound;
-  std::vector<std::vector<int32_t>> tableSegment;
-  std::vector<std::vector<uint32_t>> pieceStart;  // per row, into pieces
-  std::vector<std::vector<std::pair<int32_t, float>>> pieces;
-  std::vector<std::string> out;
 };
 
 // The state that changes from cell to cell. The cell loop gives each thread its own; they
@@ -166,18 +154,9 @@ struct alignas(64) Worker {
     size_t at = 0;
   };
   std::vector<Cursor> pointCursor;  // per point set: the place in the row's list
-  // Per Zav use: the search hint, a table line kept for a later cell, and what the use found
-  // for the current cell (for the uses that share its table).
-  struct ZavCellState {
-    int32_t hintN = 0, hintM = 0;
-    bool hintFound = false;
-    bool kept = false;
-    std::string line;  // the table line read last
-    int32_t keptColumn = 0, keptRow = 0, keptSegment = 0;
-    float keptArea = 0.0f;
-    bool found = false;                             // MIDDLE: a model cell holds the middle
-    std::vector<std::pair<int32_t, float>> pieces;  // segment number and overlap area
-  };
+  // Per Zav use: the search hint, the table line kept for a later cell, and what the use
+  // found for the current cell.
+  using ZavCellState = assign::ZavCellState;
   std::vector<ZavCellState> zav;
   std::vector<uint32_t> zavWalk;  // the model cells a CELL walk tries
   ZavColumn* column = nullptr;    // set when the ordered pass has done this column's part
@@ -200,10 +179,9 @@ struct Run {
   std::vector<std::unique_ptr<zav::TableReader>> tableReaders;     // per Zav use: TABLE-USE input
   std::vector<GridSetPlan> gridPlans;  // prepared by the cell loop
   bool needsGeometry = true;           // some set searches by the cell's corners or middle
-  Worker main;                         // the main thread's worker
-  bool valuesFound = false;            // a computed cell has a value
+  Worker mainThreadWorker;             // the worker of the thread that runs the cell loop
+  bool valuesFound = false;            // a computed cell has a value (polygons' cells not counted)
   bool gridHasValues = false;          // a cell of the output has a value, computed or put by a polygon
-  int threads = 0;                     // threads of the cell loop; 0 = one per core
   Provenance provenance;               // where the values came from, and the run report
 };
 
@@ -228,7 +206,7 @@ void ADDINTERSECT(Worker& w, bool& storeFirst, float value);
 void HANDLEINTERSECTS(const Run& run, Worker& w, bool& first, int32_t priority, int32_t numberOfValues);
 
 // Point sets.
-bool HANDLEPOINTFILE(Run& run, const std::string& line);
+[[nodiscard]] bool HANDLEPOINTFILE(Run& run, const std::string& line);
 void ALLOCATEAPOINTFILE(Run& run);
 void preparePointBins(Run& run);
 bool POINTINCELL(const float cell[8], const PointSet& set, int32_t point);
@@ -237,7 +215,7 @@ void SEARCHFORCELLINPOINTS(const Run& run, Worker& w, int set, int32_t i, int32_
 void SEARCHFORMIDDLEINPOINTS(const Run& run, Worker& w, int set, int32_t i, int32_t j, bool& first);
 
 // Polygon sets: read a POLYGONFILE line and apply its polygons to the structure at once.
-bool HANDLEPOLYGONFILE(Run& run, const std::string& line);
+[[nodiscard]] bool HANDLEPOLYGONFILE(Run& run, const std::string& line);
 // Applies the polygons in order, as the polygons of a generate file are, to the rows
 // rowFrom..rowTo held; a cell middle or corner in a hole (or on its border) is outside the
 // polygon.
@@ -246,8 +224,8 @@ void applyPolygonShapes(Run& run, const std::vector<PolygonShape>& shapes, Polyg
 // POINTFILE and POLYGONFILE lines that name a vector layer (GDAL): the named items LAYER=,
 // VALUE= or RADIUS=, or the file name of a vector format.
 bool namesVectorLayer(frame::Frame& fr, const std::string& line, const std::string& name);
-bool handleVectorPointFile(Run& run, const std::string& line, const std::string& name);
-bool handleVectorPolygonFile(Run& run, const std::string& line, const std::string& name);
+[[nodiscard]] bool handleVectorPointFile(Run& run, const std::string& line, const std::string& name);
+[[nodiscard]] bool handleVectorPolygonFile(Run& run, const std::string& line, const std::string& name);
 // Applies the kept polygon sets, in order, to the rows rowFrom..rowTo of the structure held.
 void applyPolygonSets(Run& run, int32_t rowFrom, int32_t rowTo);
 // Whether a polygon covers a point: POINTINPOLYGON for a convex polygon, for any other simple
@@ -259,28 +237,15 @@ bool polygonCovers(const std::vector<float>& polygon, float px, float py);
 std::vector<uint8_t> polygonCoverage(const std::vector<float>& polygon, const std::vector<float>& xs,
                                      const std::vector<float>& ys, float spacing);
 
-// Zav uses: the table check of the driver, the preparation of the cell loop and the
-// searches. A fatal finding in a search throws frame::Failure.
-bool checkZavTables(Run& run);
-void prepareZavUses(Run& run);
-void SEARCHFORMIDDLEINZAV(const Run& run, Worker& w, int use, int32_t i, int32_t j, bool& first);
-// GETCELL: the model cell holding the point, from the hint in h; on success h holds it.
-bool GETCELL(const Run& run, const zav::ZavUse& u, const float p[2], Worker::ZavCellState& h);
-// The part of the model searches that depends on the order of the cells (the hint, the tables
-// read), for one output column in that order; s keeps the hints and kept lines from column to
-// column. A fatal finding throws frame::Failure.
-void orderedZavColumn(const Run& run, int32_t i, ZavColumn& out, std::vector<Worker::ZavCellState>& s);
-void SEARCHFORCELLINZAV(const Run& run, Worker& w, int use, int32_t i, int32_t j, bool& first);
-
 // TERVALAGRIDCREATE: start-up, structure, run driver and shutdown. Returns the exit status of a
 // run that was not stopped: 0 for success, 2 when a step reported an error (the listing says which).
 int TERVALAGRIDCREATE(Run& run);
 // CREATEGRID: the run driver. Returns err.
-bool CREATEGRID(Run& run);
+[[nodiscard]] bool CREATEGRID(Run& run);
 // ASSIGNINFORMATIONTOGRID: the cell loop. It decides the order and the memory: the whole
 // structure at once, or bands of rows north to south; it hands the rows to `out` in output
 // order, to be completed by the caller with finish(). Returns err.
-bool ASSIGNINFORMATIONTOGRID(Run& run, grid::GridWriter& out);
+[[nodiscard]] bool ASSIGNINFORMATIONTOGRID(Run& run, grid::GridWriter& out);
 // Works out the grid-set plans; the cell loop calls it, tests may too.
 void prepareGridPlans(Run& run);
 // GETINFORMATION: the value of cell (i, j). A fatal finding throws frame::Failure.

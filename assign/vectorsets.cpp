@@ -7,7 +7,7 @@
 #include "assign/run.h"
 #include "frame/files.h"
 #include "frame/format.h"
-#include "frame/startup.h"
+#include "frame/messages.h"
 #include "frame/text.h"
 #include "gdal/vector.h"
 #include "grid/gdalgrids.h"
@@ -66,7 +66,7 @@ bool namesVectorLayer(frame::Frame& fr, const std::string& line, const std::stri
 
 bool handleVectorPointFile(Run& run, const std::string& line, const std::string& name) {
   frame::Frame& fr = run.fr;
-  const int unit = fr.units.FREEFILE(100);
+  frame::UnitLease unit(fr.units);
   ALLOCATEAPOINTFILE(run);
   PointSet& p = run.pointSets.back();
   // Priority and radius stand where they stand for a text point file; named items do not count.
@@ -89,7 +89,7 @@ bool handleVectorPointFile(Run& run, const std::string& line, const std::string&
   grid::listGdalMessages(fr);
   if (!ok)
     return frame::endWithError(fr, {" The Point file " + name + " could not be read: " + grid::sentence(message)});
-  fr.units.connectName(unit, name);
+  unit.connect(name);
   const std::string what = setName(name, info);
   grid::warnOtherCrs(fr, run.structure, what, info.crsWkt);
   noteWithoutGeometry(fr, what, info.withoutGeometry);
@@ -100,7 +100,6 @@ bool handleVectorPointFile(Run& run, const std::string& line, const std::string&
     double r = p.setRadius;
     if (!request.radiusField.empty()) r = v.hasRadius ? v.radius : (lineRadius ? p.setRadius : 0.0001);
     if (beyondLimit(v.x) || beyondLimit(v.y) || beyondLimit(r) || (v.hasValue && !(std::fabs(v.value) <= FLT_MAX))) {
-      fr.units.close(unit);
       return frame::endWithError(fr, {" The Point file " + what + " has a point, radius or value beyond range:",
                                       " x " + frame::trimmed(frame::fmtG(v.x, 12, 6)) + ", y " +
                                           frame::trimmed(frame::fmtG(v.y, 12, 6)) + "."});
@@ -112,13 +111,13 @@ bool handleVectorPointFile(Run& run, const std::string& line, const std::string&
     p.radius.push_back(static_cast<float>(r));
   }
   p.count = static_cast<int32_t>(p.x.size());
-  fr.units.close(unit);
+  unit.release();
   return false;
 }
 
 bool handleVectorPolygonFile(Run& run, const std::string& line, const std::string& name) {
   frame::Frame& fr = run.fr;
-  const int unit = fr.units.FREEFILE(100);
+  frame::UnitLease unit(fr.units);
   PolygonUse use = PolygonUse::Clear;
   float value = 0.0f;
   std::string item;
@@ -150,7 +149,7 @@ bool handleVectorPolygonFile(Run& run, const std::string& line, const std::strin
   grid::listGdalMessages(fr);
   if (!ok)
     return frame::endWithError(fr, {" The Polygon file " + name + " could not be read: " + grid::sentence(message)});
-  fr.units.connectName(unit, name);
+  unit.connect(name);
   const std::string what = setName(name, info);
   grid::warnOtherCrs(fr, run.structure, what, info.crsWkt);
   noteWithoutGeometry(fr, what, info.withoutGeometry);
@@ -161,7 +160,6 @@ bool handleVectorPolygonFile(Run& run, const std::string& line, const std::strin
     // A feature without a value takes the line's ASSIGN value.
     shape.value = v.hasValue ? static_cast<float>(v.value) : value;
     if (v.hasValue && !(std::fabs(v.value) <= FLT_MAX)) {
-      fr.units.close(unit);
       return frame::endWithError(fr, {" The Polygon file " + what + " has a value beyond single precision."});
     }
     for (size_t r = 0; r < v.rings.size(); ++r) {
@@ -170,7 +168,6 @@ bool handleVectorPolygonFile(Run& run, const std::string& line, const std::strin
       for (size_t k = 0; k < v.rings[r].size(); ++k) {
         const double c = v.rings[r][k];
         if (beyondLimit(c)) {
-          fr.units.close(unit);
           return frame::endWithError(fr, {" The Polygon file " + what + " has a vertex beyond 1.0E+15."});
         }
         // Relative to the structure's corner, as the polygons of a generate file are kept.
@@ -194,7 +191,7 @@ bool handleVectorPolygonFile(Run& run, const std::string& line, const std::strin
     set.shapes = std::move(shapes);
     run.polygonSets.push_back(std::move(set));
   }
-  fr.units.close(unit);
+  unit.release();
   return false;
 }
 

@@ -49,7 +49,7 @@ struct Rng {
     z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
     return z ^ (z >> 31);
   }
-  double uniform() { return (next() >> 11) * (1.0 / 9007199254740992.0); }
+  double uniform() { return static_cast<double>(next() >> 11) * (1.0 / 9007199254740992.0); }
 };
 
 struct Scale {

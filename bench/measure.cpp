@@ -43,6 +43,6 @@ int main(int argc, char** argv) {
     peakKiB = std::max(peakKiB, ru.ru_maxrss);
   }
   std::sort(times.begin(), times.end());
-  std::printf("%.3f %.1f\n", times[times.size() / 2], peakKiB / 1024.0);
+  std::printf("%.3f %.1f\n", times[times.size() / 2], static_cast<double>(peakKiB) / 1024.0);
   return 0;
 }

@@ -29,6 +29,7 @@ constexpr double kX0 = 150000.0, kY0 = 400000.0;  // lower left corner of the va
 constexpr double kWidth = 4000.0, kHeight = 3000.0;
 constexpr int kCols = 160, kRows = 120;
 constexpr double kCell = 25.0;
+static_assert(kCols * kCell == kWidth && kRows * kCell == kHeight, "the grid covers the valley");
 
 // The river's centre line and its water level, falling eastwards.
 double riverY(double x) { return kY0 + 1500.0 + 350.0 * std::sin(2.0 * kPi * (x - kX0) / 2500.0); }

@@ -1,8 +1,8 @@
 #include "frame/cmdfile.h"
 
 #include "frame/format.h"
+#include "frame/messages.h"
 #include "frame/pager.h"
-#include "frame/startup.h"
 #include "frame/text.h"
 
 namespace frame {

@@ -1,7 +1,8 @@
 #pragma once
-// The run frame: everything the start-up sets up and every Part writes through — settings,
+// The run frame: everything the start-up sets up and every step writes through — settings,
 // units, the pager, the block table, progress, the console and the keyboard.
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "frame/clock.h"
@@ -22,6 +23,13 @@ struct Failure {
   std::vector<std::string> lines;
   bool toErrorUnit = true;
   int stopCode = 0;
+
+  // The error flag: the lines go to the error unit and the run ends with status 2.
+  static Failure errorFlag(std::vector<std::string> lines) { return {std::move(lines), true, 0}; }
+  // A stop with code after the lines, written to the error unit.
+  static Failure stop(std::vector<std::string> lines, int code) { return {std::move(lines), true, code}; }
+  // A stop with code after the lines, written to the listing as it stands.
+  static Failure listedStop(std::vector<std::string> lines, int code) { return {std::move(lines), false, code}; }
 };
 
 struct PagerState {

@@ -129,13 +129,32 @@ void writeErrorDirect(Frame& fr, const std::vector<std::string>& lines) {
   for (const auto& l : lines) out->writeLine(trimRight(l));
 }
 
+void stopRun(Frame& fr, int code) {
+  ENDPR(fr);
+  throw Stop{code};
+}
+
+void stopWithMessage(Frame& fr, MessageTo to, const std::vector<std::string>& lines, int code) {
+  switch (to) {
+    case MessageTo::ErrorUnit:
+      writeErrorUnit(fr, lines);
+      break;
+    case MessageTo::Listing:
+      writeListing(fr, lines);
+      break;
+    case MessageTo::ErrorFileDirect:
+      writeErrorDirect(fr, lines);
+      break;
+  }
+  stopRun(fr, code);
+}
+
 void fatalErrorBlock(Frame& fr, const std::vector<std::string>& lines, int code) {
   echoMessages(fr, lines, true, {}, "ERROR");
   SETLU(fr, fr.errorUnit, "SET");
   for (const auto& l : lines) PAGN2(fr, "NEWLINE", l);
   PAGN2(fr, "WAIT", " ");
-  ENDPR(fr);
-  throw Stop{code};
+  stopRun(fr, code);
 }
 
 bool reportFailure(Frame& fr, const Failure& f) {
@@ -147,9 +166,11 @@ bool reportFailure(Frame& fr, const Failure& f) {
   } else {
     for (const auto& l : f.lines) PAGN2(fr, "NEWLINE", l);
   }
-  if (f.stopCode != 0) PAGN2(fr, "WAIT", " ");
+  if (f.stopCode != 0) {
+    PAGN2(fr, "WAIT", " ");
+    stopRun(fr, f.stopCode);
+  }
   ENDPR(fr);
-  if (f.stopCode != 0) throw Stop{f.stopCode};
   return true;
 }
 

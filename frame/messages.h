@@ -14,11 +14,19 @@ void writeErrorUnit(Frame& fr, const std::vector<std::string>& lines);
 void writeListing(Frame& fr, const std::vector<std::string>& lines);
 // List-directed lines written straight to the error unit, outside the page count.
 void writeErrorDirect(Frame& fr, const std::vector<std::string>& lines);
+// Where the lines of a message that stops the run go: through the pager to the error unit or to
+// the listing as it stands, or straight to the error unit's file outside the page count.
+enum class MessageTo { ErrorUnit, Listing, ErrorFileDirect };
+// The end of a run that cannot go on: ENDPR completes the listing and restores the screen,
+// then the stop with its exit status.
+[[noreturn]] void stopRun(Frame& fr, int code);
+// The lines where `to` says, then stopRun.
+[[noreturn]] void stopWithMessage(Frame& fr, MessageTo to, const std::vector<std::string>& lines, int code);
 // The fatal path: the lines to the error unit, WAIT, ENDPR, and the stop.
 [[noreturn]] void fatalErrorBlock(Frame& fr, const std::vector<std::string>& lines, int code);
 // Reports a Failure caught from the cell loop: its lines, ENDPR, then the stop (or true
 // for the error flag, which the caller returns).
-bool reportFailure(Frame& fr, const Failure& f);
+[[nodiscard]] bool reportFailure(Frame& fr, const Failure& f);
 // The standard error block heading: " ", " ERROR", " *****", " ".
 std::vector<std::string> errorHeading();
 // A run that cannot go on: the error heading and the message to the error unit, then ENDPR.

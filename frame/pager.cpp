@@ -6,7 +6,7 @@
 #include "frame/datetime.h"
 #include "frame/files.h"
 #include "frame/format.h"
-#include "frame/startup.h"
+#include "frame/messages.h"
 #include "frame/text.h"
 
 namespace frame {
@@ -42,8 +42,7 @@ void blankLines(TextOutputFile* out, int n) {
 
 void pollEscape(Frame& fr) {
   if (fr.keyboard.active() && fr.keyboard.ESCAPE()) {
-    ENDPR(fr);
-    throw Stop{101};
+    stopRun(fr, 101);
   }
 }
 

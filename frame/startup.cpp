@@ -172,6 +172,7 @@ void OUTPUT(Frame& fr, std::string name) {
     auto f = std::make_unique<TextOutputFile>();
     int e = f->open(nativeName(name), true);
     if (e != 0) {
+      // No listing to write to: the screen is restored first and the message goes on it.
       ENDPR(fr);
       fr.console.screenLine(" Module OUTPUT error.");
       fr.console.screenLine(" Warn administrator.");
@@ -207,8 +208,9 @@ void OUTPUT(Frame& fr, std::string name) {
   }
 }
 
-[[noreturn]] void errorFileFailure(Frame& fr, const std::string& what, int e) {
-  fatalErrorBlock(fr, {what + fr.errorName, "Error number :" + listInt(e), "The program stops."}, 10);
+// The error file or the command file could not be opened or read: the run stops with code 10.
+[[noreturn]] void unitFileFailure(Frame& fr, const std::string& what, const std::string& name, int e) {
+  fatalErrorBlock(fr, {what + name, "Error number :" + listInt(e), "The program stops."}, 10);
 }
 
 void ERUNIT(Frame& fr) {
@@ -225,15 +227,11 @@ void ERUNIT(Frame& fr) {
   }
   fr.errorUnit = fr.units.FREEFILE(100);
   std::string path = nativeName(name);
-  if (isDirectory(path)) errorFileFailure(fr, "Error when opening errorfile ", EISDIR);
+  if (isDirectory(path)) unitFileFailure(fr, "Error when opening errorfile ", fr.errorName, EISDIR);
   auto f = std::make_unique<TextOutputFile>();
   int e = f->open(path, true);
-  if (e != 0) errorFileFailure(fr, "Error when opening errorfile ", e);
+  if (e != 0) unitFileFailure(fr, "Error when opening errorfile ", fr.errorName, e);
   fr.units.connectOutput(fr.errorUnit, name, std::move(f));
-}
-
-[[noreturn]] void commandFileFailure(Frame& fr, const std::string& what, int e) {
-  fatalErrorBlock(fr, {what + fr.commandName, "Error number :" + listInt(e), "The program stops."}, 10);
 }
 
 void INPUT(Frame& fr, std::string_view program) {
@@ -255,8 +253,8 @@ void INPUT(Frame& fr, std::string_view program) {
       bool openFailed = false;
       int e = readTextLines(path, records, openFailed);
       if (e != 0)
-        commandFileFailure(fr, openFailed ? "Error when opening commandfile " : "Error in reading from commandfile ",
-                           e);
+        unitFileFailure(fr, openFailed ? "Error when opening commandfile " : "Error in reading from commandfile ",
+                        fr.commandName, e);
       if (records.size() == 0) {
         writeErrorUnit(fr, {"  ", "REMARK", "~~~~~~", "The commandfile " + name + " is empty.",
                             "This situation may cause an error in the program.", " "});
@@ -267,30 +265,8 @@ void INPUT(Frame& fr, std::string_view program) {
   COLLFI(fr, name);
 }
 
-}  // namespace
-
-void INITPR(Frame& fr, std::string_view family, std::string_view program, float version, float bannerTime) {
-  // 1.
-  fr.version = version;
-  fr.keyboardUnit = 5;
-  fr.screenUnit = 6;
-  fr.commandUnit = 10;
-  fr.listingUnit = 11;
-  fr.errorUnit = 11;
-  fr.programName = std::string(program);
-  fr.ended = false;
-  // 2.
-  fr.keyboard.PEEKSTART();
-  // 3.
-  fr.textFg = 7;
-  fr.textBg = 0;
-  fr.headFg = 15;
-  fr.headBg = 0;
-  // 4., 5.
-  RUNSTR(fr);
-  fr.pager.unit = fr.listingUnit;
-  PROGRM(fr, program);
-  // 6., 7.
+// DEVICE.CNF: found (or the run stops with code 1), read whole and connected to its unit.
+void openDeviceCnf(Frame& fr) {
   std::string cnf = findDeviceCnf(fr);
   if (cnf.empty()) {
     for (const char* l : {"", "", "", " There is no configuration file DEVICE.CNF found.",
@@ -306,7 +282,7 @@ void INITPR(Frame& fr, std::string_view family, std::string_view program, float 
     TIMOUT(fr, 0, 0, 100, 0);
     stopOne();
   }
-  // 8.
+  // Its lines are read whole into a unit of their own.
   fr.configUnit = fr.units.FREEFILE(100);
   fr.configName = cnf;
   {
@@ -321,10 +297,13 @@ void INITPR(Frame& fr, std::string_view family, std::string_view program, float 
     }
     fr.units.connectInput(fr.configUnit, cnf, std::move(records));
   }
-  TextInputUnit* in = fr.units.input(fr.configUnit);
   INITCL(fr, fr.configUnit);
-  in->rewind();
-  // 9. DISPLAY block.
+}
+
+// The DISPLAY block of DEVICE.CNF: the colours (COLOUR) or text attributes (MONOCHROME) of the
+// listing's lines and headings on the screen.
+void readDisplayColours(Frame& fr) {
+  fr.units.input(fr.configUnit)->rewind();
   VULREG(fr, "DISPLAY", "END:DISPLAY", fr.configUnit, false, LineMode::CHANGE);
   if (fr.block.count() > 0) {
     std::string item;
@@ -362,9 +341,13 @@ void INITPR(Frame& fr, std::string_view family, std::string_view program, float 
   }
   fr.pager.screenAttribute = fr.textBg * 32 + fr.textFg;
   if (fr.pager.screenAttribute == 0) fr.pager.screenAttribute = 7;
-  // 10. LIMITS.
+}
+
+// LIMITS: the lowest and highest coordinate a file may hold; reversed limits fall back to the
+// defaults with a message.
+void readLimits(Frame& fr) {
   std::string line;
-  in->rewind();
+  fr.units.input(fr.configUnit)->rewind();
   fr.low = -1.0e9f;
   fr.high = 1.0e9f;
   if (OPDR(fr, "LIMITS", fr.configUnit, line, LineMode::NOCHNG)) {
@@ -378,12 +361,13 @@ void INITPR(Frame& fr, std::string_view family, std::string_view program, float 
       fr.high = 1.0e9f;
     }
   }
-  // 11.
-  fr.startBackground = CLS(fr);
-  // 12.
-  if (fr.version < 4.0f) fr.version = 4.0f;
-  VERSION(fr, family, program, bannerTime);
-  // 13.
+}
+
+// OUTPUT, ERROR and INPUT: the listing (its name from DEVICE.CNF, "@" standing for the program),
+// the error file and the command file.
+void openListingAndCommands(Frame& fr, std::string_view program) {
+  TextInputUnit* in = fr.units.input(fr.configUnit);
+  std::string line;
   if (program.empty() || program[0] != '-') {
     std::string name = std::string(program) + ".out";
     in->rewind();
@@ -409,7 +393,14 @@ void INITPR(Frame& fr, std::string_view family, std::string_view program, float 
     INPUT(fr, program);
     PRCOLL(fr, fr.listingUnit);
   }
-  // 14.
+}
+
+// The run's options from DEVICE.CNF, each beaten by its run-string parameter where it has one:
+// progress, threads, report, picture, memory, bands and tiles, sync, plotter.
+void readRunOptions(Frame& fr) {
+  TextInputUnit* in = fr.units.input(fr.configUnit);
+  std::string line;
+  // PROGRESS: the progress bar on the screen (NO: none) and a progress file.
   in->rewind();
   fr.progressDisplay = true;
   fr.progressFile.clear();
@@ -477,10 +468,44 @@ void INITPR(Frame& fr, std::string_view family, std::string_view program, float 
   }
   std::string sync;
   if (RUNPRM(fr, "SYNC", 2, sync)) fr.syncOutputs = upper(sync) == "YES";
-  // 15.
+  // PLOTTER: the plotter line, kept as it stands.
   in->rewind();
   fr.plotter.clear();
   if (OPDR(fr, "PLOTTER", fr.configUnit, line, LineMode::NOCHNG) && line.size() > 8) fr.plotter = line.substr(8);
+}
+
+}  // namespace
+
+void INITPR(Frame& fr, std::string_view family, std::string_view program, float version, float bannerTime) {
+  // The unit numbers of the run and the program.
+  fr.version = version;
+  fr.keyboardUnit = 5;
+  fr.screenUnit = 6;
+  fr.commandUnit = 10;
+  fr.listingUnit = 11;
+  fr.errorUnit = 11;
+  fr.programName = std::string(program);
+  fr.ended = false;
+  // Keys may be read from now on.
+  fr.keyboard.PEEKSTART();
+  // Default colours: light text on black, bright headings.
+  fr.textFg = 7;
+  fr.textBg = 0;
+  fr.headFg = 15;
+  fr.headBg = 0;
+  // The run string, and the pager on the listing unit.
+  RUNSTR(fr);
+  fr.pager.unit = fr.listingUnit;
+  PROGRM(fr, program);
+  openDeviceCnf(fr);
+  readDisplayColours(fr);
+  readLimits(fr);
+  // The screen is cleared and the banner shown.
+  fr.startBackground = CLS(fr);
+  if (fr.version < 4.0f) fr.version = 4.0f;
+  VERSION(fr, family, program, bannerTime);
+  if (program.empty() || program[0] != '-') openListingAndCommands(fr, program);
+  readRunOptions(fr);
 }
 
 void ENDPR(Frame& fr) {

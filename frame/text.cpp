@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "frame/format.h"
+#include "frame/messages.h"
 #include "frame/pager.h"
-#include "frame/startup.h"
 
 namespace frame {
 
@@ -110,10 +110,9 @@ std::string GUMEXT(const std::string& name, std::string_view extension) {
 
 namespace {
 
-[[noreturn]] void paramProgrammingError(Frame& fr, const std::vector<std::string>& lines) {
-  writeErrorDirect(fr, lines);
-  ENDPR(fr);
-  throw Stop{1};
+// PARAM's findings stop the run with code 1, written straight to the error unit's file.
+[[noreturn]] void paramFailure(Frame& fr, const std::vector<std::string>& lines) {
+  stopWithMessage(fr, MessageTo::ErrorFileDirect, lines, 1);
 }
 
 }  // namespace
@@ -121,12 +120,12 @@ namespace {
 int PARAM(Frame& fr, std::string_view line, int n, std::string& result, std::string_view separator, int resultLength) {
   // 1. The separator argument.
   if (separator.empty()) {
-    paramProgrammingError(fr, {" Error in programming.", " The last parameter when calling PARAM has no length.",
-                               " Warn Administrator."});
+    paramFailure(fr, {" Error in programming.", " The last parameter when calling PARAM has no length.",
+                      " Warn Administrator."});
   }
   if (trimmed(separator).empty()) {
-    paramProgrammingError(fr, {" Error in programming.", " The last parameter when calling PARAM has only blancs.",
-                               " Warn Administrator."});
+    paramFailure(fr, {" Error in programming.", " The last parameter when calling PARAM has only blancs.",
+                      " Warn Administrator."});
   }
   if (separator.size() >= 2 && separator[1] != '=') {
     std::vector<std::string> lines = {" Error in programming.", " When calling PARAM the last parameter ",
@@ -136,7 +135,7 @@ int PARAM(Frame& fr, std::string_view line, int n, std::string& result, std::str
       lines.insert(lines.end(), {" String for research :", " +++++", " " + std::string(line), " +++++"});
     }
     lines.insert(lines.end(), {" ", " Warn Administrator."});
-    paramProgrammingError(fr, lines);
+    paramFailure(fr, lines);
   }
   const char sep = separator[0];
   const bool keepName = separator.size() >= 2 && separator[1] == '=';
@@ -146,13 +145,11 @@ int PARAM(Frame& fr, std::string_view line, int n, std::string& result, std::str
   int ticks = 0;
   for (char c : line) ticks += c == '`';
   if (ticks % 2 != 0) {
-    writeErrorDirect(fr, {" The number of string indicators (`) must be", " even in a string.",
-                          " STRING :", " ********", " " + std::string(line), " ********"});
-    ENDPR(fr);
-    throw Stop{1};
+    paramFailure(fr, {" The number of string indicators (`) must be", " even in a string.", " STRING :", " ********",
+                      " " + std::string(line), " ********"});
   }
 
-  // 3.
+  // 3. An empty line has no items.
   result.clear();
   if (length <= 0) return -1;
 
@@ -196,14 +193,12 @@ int PARAM(Frame& fr, std::string_view line, int n, std::string& result, std::str
   if (static_cast<int>(item.size()) > resultLength) {
     std::string sepText(separator.substr(0, 1));
     sepText += keepName ? "=" : " ";
-    writeErrorDirect(
+    paramFailure(
         fr, {" ", " The parameter-string that is found is greater than the available string",
              " length which is " + fmtI(resultLength, 3, 3), " A possible solution is to shorten the parameter string.",
              " If this is not in accordance with the  manual than Warn the Administrator.", " ",
              " String with the parameter :", " +++++", " " + std::string(line), " +++++", " ",
              " Search for the " + fmtI(n, 2, 2) + "-th parameter.", " Separation sign : " + sepText});
-    ENDPR(fr);
-    throw Stop{1};
   }
 
   // 6. Trim; 7. drop the name= part.

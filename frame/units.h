@@ -71,4 +71,31 @@ class UnitTable {
   std::map<int, UnitEntry> units_;
 };
 
+// A unit number held for a data file while it is read: FREEFILE's number, connected to the
+// file's name once the file is open, and closed again when the lease ends, on every way out
+// (a return after an error block, a stop). A lease that never connected closes nothing, so it
+// cannot close a unit that another reader took meanwhile.
+class UnitLease {
+ public:
+  explicit UnitLease(UnitTable& units, int start = 100) : units_(units), unit_(units.FREEFILE(start)) {}
+  ~UnitLease() { release(); }
+  UnitLease(const UnitLease&) = delete;
+  UnitLease& operator=(const UnitLease&) = delete;
+  int number() const { return unit_; }
+  void connect(const std::string& name) {
+    units_.connectName(unit_, name);
+    connected_ = true;
+  }
+  // Closes the unit now rather than at the end of the scope.
+  void release() {
+    if (connected_) units_.close(unit_);
+    connected_ = false;
+  }
+
+ private:
+  UnitTable& units_;
+  int unit_;
+  bool connected_ = false;
+};
+
 }  // namespace frame

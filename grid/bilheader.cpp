@@ -5,8 +5,8 @@
 
 #include "frame/files.h"
 #include "frame/format.h"
+#include "frame/messages.h"
 #include "frame/pager.h"
-#include "frame/startup.h"
 #include "frame/text.h"
 
 namespace grid {
@@ -33,7 +33,7 @@ void SETSEPARATOR(std::string& line, char separator) {
 
 BilHeader READBILHDR(frame::Frame& fr, const std::string& name, const std::string& label) {
   const std::string hdrName = frame::GUMEXT(name, "HDR");
-  const int unit = fr.units.FREEFILE(100);
+  frame::UnitLease unit(fr.units);
   BilHeader h;
   std::vector<std::string> records;
   bool openFailed = false;
@@ -43,11 +43,9 @@ BilHeader READBILHDR(frame::Frame& fr, const std::string& name, const std::strin
     std::vector<std::string> lines = frame::errorHeading();
     lines.push_back(" The BIL header file " + hdrName + " could not be opened.");
     lines.push_back(" Error number=" + frame::fmtI(e, 6, 6));
-    frame::writeListing(fr, lines);
-    frame::ENDPR(fr);
-    throw frame::Stop{100};
+    frame::stopWithMessage(fr, frame::MessageTo::Listing, lines, 100);
   }
-  fr.units.connectName(unit, hdrName);
+  unit.connect(hdrName);
   for (std::string line : records) {
     if (line.size() > 200) line.resize(200);
     frame::CASEF(line);
@@ -88,7 +86,7 @@ BilHeader READBILHDR(frame::Frame& fr, const std::string& name, const std::strin
       frame::UNFORM(fr, line, 2, "R8", h.ydim);
     }
   }
-  fr.units.close(unit);
+  unit.release();
 
   std::vector<std::string> faults;
   if (h.nrows == -1) faults.push_back("   + no line found with the number of rows");
@@ -138,9 +136,7 @@ BilHeader READBILHDR(frame::Frame& fr, const std::string& name, const std::strin
   lines.push_back(" ");
   lines.push_back(" The BIL file can not be used by TervalaGridCreate,");
   lines.push_back(" if you want to use this file warn the Administrator");
-  frame::writeListing(fr, lines);
-  frame::ENDPR(fr);
-  throw frame::Stop{100};
+  frame::stopWithMessage(fr, frame::MessageTo::Listing, lines, 100);
 }
 
 }  // namespace grid

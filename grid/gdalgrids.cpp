@@ -7,11 +7,11 @@
 
 #include "frame/files.h"
 #include "frame/format.h"
+#include "frame/messages.h"
 #include "frame/pager.h"
-#include "frame/startup.h"
 #include "frame/text.h"
-#include "gdal/gdalroom.h"
 #include "gdal/crs.h"
+#include "gdal/gdalroom.h"
 #include "gdal/raster.h"
 #include "gdal/tiffwriter.h"
 #include "grid/general.h"

@@ -28,20 +28,20 @@ void warnOtherCrs(frame::Frame& fr, const Structure& s, const std::string& what,
 
 // The raster of a TIF or GDAL line of a grid set into d, which HANDLETERVALAGRID has set up
 // with the line's priority and #VALUES. Returns err (after the error block).
-bool readGdalGridSet(frame::Frame& fr, const Structure& s, GridSets& g, GridDescription& d, const std::string& type,
-                     const std::string& values, const std::string& name, const std::string& line,
-                     const std::string& runMethod, int lineCount);
+[[nodiscard]] bool readGdalGridSet(frame::Frame& fr, const Structure& s, GridSets& g, GridDescription& d,
+                                   const std::string& type, const std::string& values, const std::string& name,
+                                   const std::string& line, const std::string& runMethod, int lineCount);
 
 // The geometry, NODATA and coordinate reference system of a structure FILE of type TIF or
 // GDAL. Returns err (after the error block).
-bool readGdalStructureFile(frame::Frame& fr, Structure& s, const std::string& type, const std::string& name,
-                           const std::string& fileLine, double& cellsize);
+[[nodiscard]] bool readGdalStructureFile(frame::Frame& fr, Structure& s, const std::string& type,
+                                         const std::string& name, const std::string& fileLine, double& cellsize);
 
 // The name of a GeoTIFF output: the extension becomes TIF unless it is TIF or TIFF already.
 std::string geoTiffName(const std::string& name);
 
 // Writes the structure as a GeoTIFF (cloudOptimized: a Cloud-Optimized GeoTIFF) under name,
 // whose extension becomes TIF unless it is TIF or TIFF already. Returns err.
-bool writeGeoTiff(frame::Frame& fr, const Structure& s, const std::string& name, bool cloudOptimized);
+[[nodiscard]] bool writeGeoTiff(frame::Frame& fr, const Structure& s, const std::string& name, bool cloudOptimized);
 
 }  // namespace grid

@@ -27,6 +27,8 @@ bool POINTINPOLYGON(const float p[2], const float* v, int n, std::ostream* debug
     const double xi = v[2 * i], yi = v[2 * i + 1], xj = v[2 * j], yj = v[2 * j + 1];
     return (yp - yi) * (xj - xi) - (xp - xi) * (yj - yi);
   };
+  // A cross product within 1e-10 of zero puts the point on the edge's line: the border counts
+  // as inside, and the sense is taken from the first edge the point is clearly beside.
   bool result = true;
   int k = 0;
   double ck = 0.0;

@@ -121,12 +121,11 @@ void PolygonClipper::CLIPPOLYGON(const float c[8], const float* v, int n, float 
         INTERSECTION(edge, seg, "FREE", found, x);
       }
       if (!found) {
-        throw frame::Failure{
+        throw frame::Failure::listedStop(
             {" ****Error", " ", " GENERAL.MOD/ClipPolygon>", " ",
              inI ? " No intersection found inside > outside" : " No intersection found outside > inside", " ",
              " Warn administrator"},
-            false,
-            100};
+            100);
       }
       BUILDNEWPOLYGON(x, false);
       if (!inI) BUILDNEWPOLYGON(vj, false);

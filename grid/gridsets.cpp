@@ -17,8 +17,8 @@
 
 #include "frame/files.h"
 #include "frame/format.h"
+#include "frame/messages.h"
 #include "frame/pager.h"
-#include "frame/startup.h"
 #include "frame/text.h"
 #include "grid/bigblocks.h"
 #include "grid/bilheader.h"

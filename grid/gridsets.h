@@ -40,11 +40,11 @@ struct GridSets {
 
 // Holds rows lo..hi (lo <= hi) of a grid that is not kept whole in its values, reading what the
 // rows held before do not give; rows are asked for north to south. Returns err.
-bool loadGridRows(frame::Frame& fr, GridSets& g, int description, int32_t lo, int32_t hi);
+[[nodiscard]] bool loadGridRows(frame::Frame& fr, GridSets& g, int description, int32_t lo, int32_t hi);
 
 // HANDLETERVALAGRID: reads one TERVALAGRID line and its raster. Returns err.
-bool HANDLETERVALAGRID(frame::Frame& fr, const Structure& s, GridSets& g, const std::string& runMethod,
-                       const std::string& line, int lineCount);
+[[nodiscard]] bool HANDLETERVALAGRID(frame::Frame& fr, const Structure& s, GridSets& g, const std::string& runMethod,
+                                     const std::string& line, int lineCount);
 bool EQUALSBASICSTRUCTURE(const Structure& s, const GridDescription& d);
 // The check of MAJORITY and MINORITY: NODATA or a non-negative whole number.
 bool integralValue(float v, float nodata);

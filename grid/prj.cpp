@@ -4,11 +4,11 @@
 #include <cstdlib>
 
 #include "frame/files.h"
-#include "frame/startup.h"
+#include "frame/messages.h"
 #include "frame/text.h"
 #include "gdal/crs.h"
-#include "gdal/raster.h"
 #include "gdal/gdalroom.h"
+#include "gdal/raster.h"
 
 namespace grid {
 namespace {

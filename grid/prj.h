@@ -16,8 +16,8 @@ std::string prjNameBeside(const std::string& name);
 // Sets the structure's CRS from the CRS item (crsGiven: a CRS line was given), or else from
 // the .prj beside structureFile (empty: no FILE line), and names it in the listing. Returns
 // err; the listing holds the reason and the run frame is closed down.
-bool readStructureCrs(frame::Frame& fr, Structure& s, bool crsGiven, const std::string& crsItem,
-                      const std::string& structureFile);
+[[nodiscard]] bool readStructureCrs(frame::Frame& fr, Structure& s, bool crsGiven, const std::string& crsItem,
+                                    const std::string& structureFile);
 
 // A WARNING in the listing when the .prj beside a set's file names another CRS than the
 // structure's: the coordinates are used as they stand, nothing is reprojected.

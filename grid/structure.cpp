@@ -9,8 +9,8 @@
 #include "frame/cmdfile.h"
 #include "frame/files.h"
 #include "frame/format.h"
+#include "frame/messages.h"
 #include "frame/pager.h"
-#include "frame/startup.h"
 #include "frame/text.h"
 #include "grid/bigblocks.h"
 #include "grid/bilheader.h"
@@ -111,90 +111,79 @@ std::vector<std::string> ascHeaderMessage(AscHeaderResult r, const std::string& 
           " ncols, nrows, xllcorner, yllcorner, cellsize and nodata_value."};
 }
 
-bool GETTERVALAGRIDSTRUCTURE(frame::Frame& fr, Structure& s) {
-  // 1.
-  frame::TextInputUnit* cmd = fr.units.input(fr.commandUnit);
-  if (cmd) cmd->rewind();
-  frame::VULREG(fr, "STRUCTURE", "END:STRUCTURE", fr.commandUnit, true, frame::LineMode::CHANGE);
-  // 2.
-  static const char* const kKeywords[6] = {"#COLUMNS", "#ROWS", "XLL", "YLL", "CELLSIZE", "NODATA"};
-  bool required[6] = {false, false, false, false, false, false};
+namespace {
+
+// The FILE line of the STRUCTURE block: the geometry and NODATA of a BIL, ASC or GDAL raster,
+// and the name of the file they came from (for its .prj). Returns err.
+bool readStructureFile(frame::Frame& fr, Structure& s, double& cellsize, std::string& structureFile) {
   GridDescription& g = s.grid;
-  g = GridDescription();
-  g.nodata = -999.999f;
-  double cellsize = 1.0;
-  std::string item;
-  std::string structureFile;  // the grid file the geometry came from
-  // 3.
-  fr.block.restart = true;
-  if (!frame::ZOEK(fr, "FILE")) {
-    required[0] = required[1] = true;
-    g.xll = 0.0;
-    g.yll = 0.0;
-    cellsize = 1.0;
-  } else {
-    // 4.
-    const std::string fileLine = fr.block.currentLine();
-    std::string type;
-    frame::PARAM(fr, fileLine, 2, type);
-    const std::string given = type;
-    type = frame::upper(type);
-    if (type.empty()) type = "BIL";
-    if (type != "BIL" && type != "ASC" && !gdalRasterType(type)) {
-      return frame::endWithListedError(fr,
-                                       {" The structure file must be of type BIL or ASC.", " Structure given: " + given,
-                                        " (Also TIF, a GeoTIFF, and GDAL, any raster GDAL reads.)"});
-    }
-    s.fileType = type;
-    const int unit = fr.units.FREEFILE(100);
-    std::string name;
-    if (frame::PARAM(fr, fileLine, 3, name) <= 0) {
-      return frame::endWithListedError(fr, {" No name found for the structure file in the FILE command"});
-    }
-    if (gdalRasterType(type)) {
-      double size = cellsize;
-      if (readGdalStructureFile(fr, s, type, name, fileLine, size)) return true;
-      cellsize = static_cast<decltype(cellsize)>(size);
-    } else if (type == "BIL") {
-      // 5.
-      BilHeader h = READBILHDR(fr, name, "STRUCTURE");
-      structureFile = frame::GUMEXT(name, "BIL");
-      g.ncols = h.ncols;
-      g.nrows = h.nrows;
-      cellsize = h.xdim;
-      g.xll = h.ulxmap - 0.5 * h.xdim;
-      g.yll = h.ulymap + 0.5 * h.ydim - static_cast<double>(h.nrows) * h.ydim;
-      if (std::fabs(h.nodata + 798.0f) > 0.001f) g.nodata = h.nodata;
-    } else {
-      // 6.
-      const std::string ascName = frame::GUMEXT(name, "ASC");
-      const std::string path = frame::resolveInputName(ascName);
-      std::vector<std::string> records;
-      bool openFailed = false;
-      int e = frame::isDirectory(path) ? EISDIR : frame::readTextRecords(path, records, openFailed, 6);
-      if (e != 0) {
-        return frame::endWithListedError(
-            fr, {" The structure file " + ascName + " could not be opened.", " Error number=" + frame::fmtI(e, 6, 6)});
-      }
-      fr.units.connectName(unit, ascName);
-      if (records.size() > 6) records.resize(6);
-      AscHeader h;
-      AscHeaderResult r = readAscHeader(fr, records, h);
-      if (r != AscHeaderResult::Ok) {
-        fr.units.close(unit);
-        return frame::endWithListedError(fr, ascHeaderMessage(r, "structure file " + ascName, h));
-      }
-      fr.units.close(unit);
-      structureFile = ascName;
-      g.ncols = h.ncols;
-      g.nrows = h.nrows;
-      g.xll = h.xll;
-      g.yll = h.yll;
-      cellsize = h.cellsize;
-      g.nodata = h.nodata;
-    }
+  const std::string fileLine = fr.block.currentLine();
+  std::string type;
+  frame::PARAM(fr, fileLine, 2, type);
+  const std::string given = type;
+  type = frame::upper(type);
+  if (type.empty()) type = "BIL";
+  if (type != "BIL" && type != "ASC" && !gdalRasterType(type)) {
+    return frame::endWithListedError(fr,
+                                     {" The structure file must be of type BIL or ASC.", " Structure given: " + given,
+                                      " (Also TIF, a GeoTIFF, and GDAL, any raster GDAL reads.)"});
   }
-  // 7. The BASIC keywords override what the file gave.
+  s.fileType = type;
+  frame::UnitLease unit(fr.units);
+  std::string name;
+  if (frame::PARAM(fr, fileLine, 3, name) <= 0) {
+    return frame::endWithListedError(fr, {" No name found for the structure file in the FILE command"});
+  }
+  if (gdalRasterType(type)) {
+    double size = cellsize;
+    if (readGdalStructureFile(fr, s, type, name, fileLine, size)) return true;
+    cellsize = static_cast<decltype(cellsize)>(size);
+  } else if (type == "BIL") {
+    // The geometry from the BIL header: its upper-left cell middle and cell sizes.
+    BilHeader h = READBILHDR(fr, name, "STRUCTURE");
+    structureFile = frame::GUMEXT(name, "BIL");
+    g.ncols = h.ncols;
+    g.nrows = h.nrows;
+    cellsize = h.xdim;
+    g.xll = h.ulxmap - 0.5 * h.xdim;
+    g.yll = h.ulymap + 0.5 * h.ydim - static_cast<double>(h.nrows) * h.ydim;
+    if (std::fabs(h.nodata + 798.0f) > 0.001f) g.nodata = h.nodata;
+  } else {
+    // The geometry from the six lines of the ASC header.
+    const std::string ascName = frame::GUMEXT(name, "ASC");
+    const std::string path = frame::resolveInputName(ascName);
+    std::vector<std::string> records;
+    bool openFailed = false;
+    int e = frame::isDirectory(path) ? EISDIR : frame::readTextRecords(path, records, openFailed, 6);
+    if (e != 0) {
+      return frame::endWithListedError(
+          fr, {" The structure file " + ascName + " could not be opened.", " Error number=" + frame::fmtI(e, 6, 6)});
+    }
+    unit.connect(ascName);
+    if (records.size() > 6) records.resize(6);
+    AscHeader h;
+    AscHeaderResult r = readAscHeader(fr, records, h);
+    if (r != AscHeaderResult::Ok) {
+      unit.release();
+      return frame::endWithListedError(fr, ascHeaderMessage(r, "structure file " + ascName, h));
+    }
+    unit.release();
+    structureFile = ascName;
+    g.ncols = h.ncols;
+    g.nrows = h.nrows;
+    g.xll = h.xll;
+    g.yll = h.yll;
+    cellsize = h.cellsize;
+    g.nodata = h.nodata;
+  }
+  return false;
+}
+
+// The BASIC keywords of the STRUCTURE block, which override what the file gave; without a FILE
+// line the numbers of columns and rows are required. Returns err.
+bool readBasicKeywords(frame::Frame& fr, GridDescription& g, double& cellsize, bool fileGiven) {
+  static const char* const kKeywords[6] = {"#COLUMNS", "#ROWS", "XLL", "YLL", "CELLSIZE", "NODATA"};
+  const bool required[6] = {!fileGiven, !fileGiven, false, false, false, false};
   for (int k = 0; k < 6; ++k) {
     fr.block.restart = true;
     if (!frame::ZOEK(fr, kKeywords[k])) {
@@ -226,14 +215,86 @@ bool GETTERVALAGRIDSTRUCTURE(frame::Frame& fr, Structure& s) {
         break;
     }
   }
+  return false;
+}
+
+// The memory bound, the band height and the tile of the run string, and whether the structure
+// is held whole (then it is allocated here). Returns err.
+bool planStructureMemory(frame::Frame& fr, Structure& s) {
+  GridDescription& g = s.grid;
+  const uint64_t cells = static_cast<uint64_t>(g.ncols) * static_cast<uint64_t>(g.nrows);
+  if (!fr.memoryText.empty() && !(fr.memoryMiB > 0.0)) {
+    return frame::endWithListedError(
+        fr, {" The memory bound MEMORY=" + fr.memoryText + " is not a positive number of MiB.",
+             " Give MEMORY in DEVICE.CNF or the run string as a number of MiB, for example MEMORY=4096."});
+  }
+  if (fr.bandRows < 0) {
+    return frame::endWithListedError(fr, {" The run-string parameter BAND= must be a positive number of rows."});
+  }
+  s.memoryBound = fr.memoryMiB > 0.0 ? static_cast<uint64_t>(fr.memoryMiB * 1048576.0) : frame::availableMemory();
+  s.tileNumber = s.tileCount = 0;
+  if (!fr.tileText.empty()) {
+    const size_t slash = fr.tileText.find('/');
+    int64_t k = 0, n = 0;
+    if (slash == std::string::npos || !frame::parseFortranInteger(fr.tileText.substr(0, slash), k) ||
+        !frame::parseFortranInteger(fr.tileText.substr(slash + 1), n) || k < 1 || n < 1 || k > n || n > g.nrows) {
+      return frame::endWithListedError(
+          fr,
+          {" The run-string parameter TILE=" + fr.tileText + " must be k/n, tile k of n tiles,",
+           " with 1 <= k <= n and n at most the number of rows of the structure (" + std::to_string(g.nrows) + ")."});
+    }
+    s.tileNumber = static_cast<int32_t>(k);
+    s.tileCount = static_cast<int32_t>(n);
+  }
+  // A tile, a band height, or a structure beyond the bound: the cell loop holds bands of rows.
+  s.whole = s.tileCount == 0 && fr.bandRows == 0 && (s.memoryBound == 0 || cells * 5 <= s.memoryBound);
+  g.values = std::vector<float>();
+  s.assignMask = std::vector<uint8_t>();
+  g.rowLow = 1;
+  if (s.whole && !holdStructureRows(s, 1, g.nrows)) {
+    std::vector<std::string> lines = {" The structure of " + std::to_string(g.ncols) + " columns and " +
+                                          std::to_string(g.nrows) + " rows does not fit in memory.",
+                                      " It needs " + std::to_string(cells * 5 / (1024 * 1024)) + " MiB."};
+    for (const auto& l : memoryAdvice(fr, s)) lines.push_back(l);
+    return frame::endWithListedError(fr, lines);
+  }
+  return false;
+}
+
+}  // namespace
+
+bool GETTERVALAGRIDSTRUCTURE(frame::Frame& fr, Structure& s) {
+  // The STRUCTURE block of the command file.
+  frame::TextInputUnit* cmd = fr.units.input(fr.commandUnit);
+  if (cmd) cmd->rewind();
+  frame::VULREG(fr, "STRUCTURE", "END:STRUCTURE", fr.commandUnit, true, frame::LineMode::CHANGE);
+  // Defaults: no value is -999.999, cells of 1.
+  GridDescription& g = s.grid;
+  g = GridDescription();
+  g.nodata = -999.999f;
+  double cellsize = 1.0;
+  std::string item;
+  std::string structureFile;  // the grid file the geometry came from
+  // The geometry from a grid file, when a FILE line names one; else the grid starts at the
+  // origin with cells of 1.
+  fr.block.restart = true;
+  const bool fileGiven = frame::ZOEK(fr, "FILE");
+  if (fileGiven) {
+    if (readStructureFile(fr, s, cellsize, structureFile)) return true;
+  } else {
+    g.xll = 0.0;
+    g.yll = 0.0;
+    cellsize = 1.0;
+  }
+  if (readBasicKeywords(fr, g, cellsize, fileGiven)) return true;
   // A NaN NODATA (from an ASC header) equals no value, not even itself: the output needs a number.
   if (std::isnan(g.nodata)) {
     return frame::endWithListedError(fr, {" The NODATA value of the structure is not a number (NaN).",
                                           " Give a NODATA line in the STRUCTURE block."});
   }
-  // 8.
+  // Cells without a value are written with the structure's NODATA.
   s.nodataOut = g.nodata;
-  // 9.
+  // DATARELATEDTO: values stand for the cell middles (MIDDLE, the default) or whole cells.
   g.valuesType = "POINT";
   fr.block.restart = true;
   if (frame::ZOEK(fr, "DATARELATEDTO")) {
@@ -270,51 +331,14 @@ bool GETTERVALAGRIDSTRUCTURE(frame::Frame& fr, Structure& s) {
   std::string crsItem;
   if (crsGiven) frame::PARAM(fr, fr.block.currentLine(), 2, crsItem);
   if (readStructureCrs(fr, s, crsGiven, crsItem, structureFile)) return true;
-  // 10.
+  // A BASIC grid with square cells.
   g.gridKind = "BASIC";
   g.dx = g.dy = cellsize;
   s.cellsize = cellsize;
-  // 11.
+  // Negative numbers of columns or rows give an empty structure.
   if (g.ncols < 0) g.ncols = 0;
   if (g.nrows < 0) g.nrows = 0;
-  const uint64_t cells = static_cast<uint64_t>(g.ncols) * static_cast<uint64_t>(g.nrows);
-  // The memory bound, the band height and the tile of the run string.
-  if (!fr.memoryText.empty() && !(fr.memoryMiB > 0.0)) {
-    return frame::endWithListedError(
-        fr, {" The memory bound MEMORY=" + fr.memoryText + " is not a positive number of MiB.",
-             " Give MEMORY in DEVICE.CNF or the run string as a number of MiB, for example MEMORY=4096."});
-  }
-  if (fr.bandRows < 0) {
-    return frame::endWithListedError(fr, {" The run-string parameter BAND= must be a positive number of rows."});
-  }
-  s.memoryBound = fr.memoryMiB > 0.0 ? static_cast<uint64_t>(fr.memoryMiB * 1048576.0) : frame::availableMemory();
-  s.tileNumber = s.tileCount = 0;
-  if (!fr.tileText.empty()) {
-    const size_t slash = fr.tileText.find('/');
-    int64_t k = 0, n = 0;
-    if (slash == std::string::npos || !frame::parseFortranInteger(fr.tileText.substr(0, slash), k) ||
-        !frame::parseFortranInteger(fr.tileText.substr(slash + 1), n) || k < 1 || n < 1 || k > n || n > g.nrows) {
-      return frame::endWithListedError(
-          fr,
-          {" The run-string parameter TILE=" + fr.tileText + " must be k/n, tile k of n tiles,",
-           " with 1 <= k <= n and n at most the number of rows of the structure (" + std::to_string(g.nrows) + ")."});
-    }
-    s.tileNumber = static_cast<int32_t>(k);
-    s.tileCount = static_cast<int32_t>(n);
-  }
-  // A tile, a band height, or a structure beyond the bound: the cell loop holds bands of rows.
-  s.whole = s.tileCount == 0 && fr.bandRows == 0 && (s.memoryBound == 0 || cells * 5 <= s.memoryBound);
-  g.values = std::vector<float>();
-  s.assignMask = std::vector<uint8_t>();
-  g.rowLow = 1;
-  if (s.whole && !holdStructureRows(s, 1, g.nrows)) {
-    std::vector<std::string> lines = {" The structure of " + std::to_string(g.ncols) + " columns and " +
-                                          std::to_string(g.nrows) + " rows does not fit in memory.",
-                                      " It needs " + std::to_string(cells * 5 / (1024 * 1024)) + " MiB."};
-    for (const auto& l : memoryAdvice(fr, s)) lines.push_back(l);
-    return frame::endWithListedError(fr, lines);
-  }
-  // 12., 13.
+  if (planStructureMemory(fr, s)) return true;
   frame::PAGN2(fr, "PROGRESS", "Prepare computation");
   return false;
 }

@@ -7,7 +7,7 @@ namespace grid {
 // GETTERVALAGRIDSTRUCTURE: reads the STRUCTURE block and allocates the output grid filled
 // with NODATA and an all-true assignMask, unless the run works in bands of rows (a tile, a
 // band height, or a structure beyond the memory bound). Returns err: true when the run must stop.
-bool GETTERVALAGRIDSTRUCTURE(frame::Frame& fr, Structure& s);
+[[nodiscard]] bool GETTERVALAGRIDSTRUCTURE(frame::Frame& fr, Structure& s);
 // Holds rows lo..hi of the structure, filled with NODATA and an all-true assignMask. False
 // when the memory cannot be had.
 bool holdStructureRows(Structure& s, int32_t lo, int32_t hi);

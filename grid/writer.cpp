@@ -9,8 +9,8 @@
 
 #include "frame/files.h"
 #include "frame/format.h"
+#include "frame/messages.h"
 #include "frame/pager.h"
-#include "frame/startup.h"
 #include "frame/text.h"
 #include "gdal/tiffwriter.h"
 #include "grid/gdalgrids.h"
@@ -502,8 +502,8 @@ void GridWriter::abandon() {
   if (tiff_) tiff_->abandon();
 }
 
-bool GridWriter::finish(frame::Frame& fr, const Structure& s, bool indicateEmpty, bool valuesFound) {
-  if (!tile_ && indicateEmpty && !valuesFound) {
+bool GridWriter::finish(frame::Frame& fr, const Structure& s, bool indicateEmpty, bool gridHasValues) {
+  if (!tile_ && indicateEmpty && !gridHasValues) {
     // No cell has a value: the grid is NODATA throughout and goes under the "_EMPTY" name
     // instead of the one it was written under.
     abandon();
@@ -661,11 +661,11 @@ bool GridWriter::writeMosaic(frame::Frame& fr, const Structure& s) {
 }
 
 bool WRITEINFORMATIONTOGRID(frame::Frame& fr, const Structure& s, const std::string& fileType,
-                            const std::string& fileName, bool indicateEmpty, bool valuesFound) {
+                            const std::string& fileName, bool indicateEmpty, bool gridHasValues) {
   GridWriter w;
   w.open(fr, s, fileType, fileName, s.grid.nrows, 1, true);
   w.rows(s, s.grid.nrows, 1);
-  return w.finish(fr, s, indicateEmpty, valuesFound);
+  return w.finish(fr, s, indicateEmpty, gridHasValues);
 }
 
 }  // namespace grid

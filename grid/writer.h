@@ -31,7 +31,7 @@ class GridWriter {
   void rows(const Structure& s, int32_t from, int32_t to);
   // Completes the files; with indicateEmpty and no value found (whole grid only) the grid goes
   // under the name marked "_EMPTY". Returns err.
-  bool finish(frame::Frame& fr, const Structure& s, bool indicateEmpty, bool valuesFound);
+  [[nodiscard]] bool finish(frame::Frame& fr, const Structure& s, bool indicateEmpty, bool gridHasValues);
   void abandon();
 
  private:
@@ -78,8 +78,8 @@ std::string tileName(const std::string& name, const std::string& fileType, int32
 // WRITEINFORMATIONTOGRID: writes the structure as ASC, as BIL with its HDR header, or as a
 // GeoTIFF (TIF, or COG for a Cloud-Optimized GeoTIFF).
 // With indicateEmpty and no value found the name gets the marker "_EMPTY". Returns err.
-bool WRITEINFORMATIONTOGRID(frame::Frame& fr, const Structure& s, const std::string& fileType,
-                            const std::string& fileName, bool indicateEmpty, bool valuesFound);
+[[nodiscard]] bool WRITEINFORMATIONTOGRID(frame::Frame& fr, const Structure& s, const std::string& fileType,
+                                          const std::string& fileName, bool indicateEmpty, bool gridHasValues);
 
 // Number texts of the output headers (shared with the tests).
 // Both give a text that reads back as the very same double.

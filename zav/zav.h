@@ -77,9 +77,15 @@ struct ZavCell {
   int32_t n, m;
 };
 
+// What a model value stands for: a whole model cell (CELL), or the model cell's grid point
+// (GRID-POINT).
+enum class UseRelated : uint8_t { Cell, GridPoint };
+// What a use does with its table file: none, writes it (TABLE-CREATE) or reads it (TABLE-USE).
+enum class TableMode : uint8_t { None, Create, Use };
+
 // One USE-ZAV-OBJECT line.
 struct ZavUse {
-  std::string related = "CELL ";  // "CELL " or "POINT" (GRID-POINT)
+  UseRelated related = UseRelated::Cell;
   int32_t priority = 0;
   int32_t parameterIndex = -1;
   float exclusion = -999.0f;
@@ -87,7 +93,7 @@ struct ZavUse {
   std::vector<float> segmentValues;
   std::string objectId;
   std::string parameterName;
-  int tableMode = 0;  // 0 none, 1 TABLE-CREATE, 2 TABLE-USE
+  TableMode tableMode = TableMode::None;
   std::string tableName;
   int tableUnit = -1;
   int tableOwner = -1;  // from 1

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "frame/startup.h"
+#include "frame/messages.h"
 #include "frame/text.h"
 #include "grid/general.h"
 #include "zav/zavobjects.h"
@@ -16,9 +16,7 @@ namespace {
                               const std::vector<std::string>& why) {
   std::vector<std::string> lines = {" ", " !!! ERROR", " " + kind + "-File: " + frame::trimmed(name)};
   lines.insert(lines.end(), why.begin(), why.end());
-  frame::writeErrorUnit(fr, lines);
-  frame::ENDPR(fr);
-  throw frame::Stop{100};
+  frame::stopWithMessage(fr, frame::MessageTo::ErrorUnit, lines, 100);
 }
 
 // Little-endian reads from the whole file in memory, checked against its length.
@@ -276,22 +274,22 @@ std::string GETPARAMETERFROMMAPFILE(const ZavFiles& files, int mapNr, int i) {
 
 void READVALUESFROMZAV(frame::Frame& fr, ZavState& state, int object, const std::string& mode,
                        const std::string& parameterName, int32_t timeNumber, int32_t layer, std::vector<float>& out) {
-  // 1.
+  // The MAP file of the object.
   const int mapNr = GETFILENR(state, "MAP", "ID", GETIDSZAVOBJECT(fr, state, object, "MAP"));
   MapFile& r = state.files.map[static_cast<size_t>(mapNr - 1)];
   (void)mode;  // every call starts from the first block ("START")
-  // 3.
+  // The time block must be one the file holds.
   if (timeNumber < 1 || timeNumber > r.timeBlocks) {
-    frame::writeErrorUnit(fr, {" ********ERROR", "  For whatever a reason the", "  time number asked for in a",
-                               "  MAP file is not available.", " WARN Administrator"});
-    frame::ENDPR(fr);
-    throw frame::Stop{100};
+    frame::stopWithMessage(fr, frame::MessageTo::ErrorUnit,
+                           {" ********ERROR", "  For whatever a reason the", "  time number asked for in a",
+                            "  MAP file is not available.", " WARN Administrator"},
+                           100);
   }
   const uint64_t block = 4 + 4 * static_cast<uint64_t>(r.np) * static_cast<uint64_t>(r.ns);
   std::vector<unsigned char> work(static_cast<size_t>(block));
   r.file->seek(r.dataStart + static_cast<uint64_t>(timeNumber - 1) * block);
   r.file->read(work.data(), work.size());
-  // 4.
+  // The parameter by its name among the file's parameters.
   int index = -1;
   const std::string want = frame::trimmed(parameterName);
   for (int32_t i = 0; i < r.np && index < 0; ++i) {

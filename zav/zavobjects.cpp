@@ -4,8 +4,8 @@
 
 #include "frame/cmdfile.h"
 #include "frame/format.h"
+#include "frame/messages.h"
 #include "frame/pager.h"
-#include "frame/startup.h"
 #include "frame/text.h"
 #include "grid/gridsets.h"
 #include "zav/zavfiles.h"
@@ -17,15 +17,11 @@ namespace {
                                 const std::vector<std::string>& message) {
   std::vector<std::string> lines = {" ***********ERROR", " ZAV-Object: " + objectId};
   lines.insert(lines.end(), message.begin(), message.end());
-  frame::writeListing(fr, lines);
-  frame::ENDPR(fr);
-  throw frame::Stop{100};
+  frame::stopWithMessage(fr, frame::MessageTo::Listing, lines, 100);
 }
 
 [[noreturn]] void checkFailure(frame::Frame& fr, const std::vector<std::string>& lines) {
-  frame::writeListing(fr, lines);
-  frame::ENDPR(fr);
-  throw frame::Stop{100};
+  frame::stopWithMessage(fr, frame::MessageTo::Listing, lines, 100);
 }
 
 }  // namespace
@@ -91,14 +87,14 @@ void DECLAREZAVOBJECTS(frame::Frame& fr, ZavState& state, int unit) {
 
 bool NEWZAVOBJECTFOUND(frame::Frame& fr, ZavState& state, int unit) {
   std::string line, item;
-  // 1.
+  // The next ZAV-OBJECT line.
   for (;;) {
     if (!frame::SLEZEN(fr, unit, line, frame::LineMode::CHANGE)) return false;
     if (line.compare(0, 10, "ZAV-OBJECT") == 0) break;
   }
   frame::TextInputUnit* in = fr.units.input(unit);
   in->markLast();
-  // 2., 3.
+  // Its ID (item 2) and the names of its LGA, CCO and MAP files.
   ZavObject o;
   if (frame::PARAM(fr, line, 2, item, ",", 100) > 0) {
     o.objectId = item;
@@ -107,12 +103,12 @@ bool NEWZAVOBJECTFOUND(frame::Frame& fr, ZavState& state, int unit) {
   }
   state.objects.push_back(o);
   ZavObject& r = state.objects.back();
-  // 4.
+  // The block opens with BEGIN.
   if (!frame::SLEZEN(fr, unit, line, frame::LineMode::CHANGE) || frame::firstItemUpper(fr, line) != "BEGIN") {
     objectFailure(fr, r.objectId, {" No line with BEGIN found."});
   }
   in->markLast();
-  // 5.
+  // The block's lines up to END.
   while (frame::SLEZEN(fr, unit, line, frame::LineMode::CHANGE)) {
     const std::string key = frame::firstItemUpper(fr, line);
     in->markLast();
@@ -170,7 +166,7 @@ void CHECKZAVOBJECT(frame::Frame& fr, ZavState& state, int object) {
   if (lga < 0 || cco < 0 || map < 0) {
     objectFailure(fr, o.objectId, {" The block must name an LGA, a CCO and a MAP file."});
   }
-  // 1.
+  // The LGA and the CCO file must have the same numbers of indices N and M.
   if (GETMAXINDEX(state.files, cco, "CCO", "N") != GETMAXINDEX(state.files, lga, "LGA", "N") ||
       GETMAXINDEX(state.files, cco, "CCO", "M") != GETMAXINDEX(state.files, lga, "LGA", "M")) {
     checkFailure(fr, {" ******ERROR", " Information procedure:", " Id of ZAV-object:" + o.objectId,
@@ -209,55 +205,53 @@ void HANDLEZAVFILE(frame::Frame& fr, ZavState& state, const std::string& line) {
     lines.push_back(" ");
     lines.push_back("   Command line: " + line);
     lines.insert(lines.end(), after.begin(), after.end());
-    frame::writeErrorUnit(fr, lines);
-    frame::ENDPR(fr);
-    throw frame::Stop{100};
+    frame::stopWithMessage(fr, frame::MessageTo::ErrorUnit, lines, 100);
   };
-  // 1.
+  // The object ID (item 2).
   if (frame::PARAM(fr, line, 2, item) <= 0) failure(true, {" No file ID for a ZAV set."}, {});
-  // 2.
+  // A new use of the object.
   ALLOCATEAZAVOBJECT(state);
   ZavUse& u = state.uses.back();
   u.objectId = item.substr(0, 20);
-  // 3.
+  // The parameter name (item 3).
   if (frame::PARAM(fr, line, 3, item) <= 0) failure(false, {"    No variable name found for a ZAV object."}, {});
   u.parameterName = item.substr(0, 20);
-  // 4.
+  // What the values stand for (item 4): CELL (the default) or GRID-POINT.
   frame::PARAM(fr, line, 4, item);
   if (item.empty() || item == "CELL") {
-    u.related = "CELL ";
+    u.related = UseRelated::Cell;
   } else if (item == "GRID-POINT") {
-    u.related = "POINT";
+    u.related = UseRelated::GridPoint;
   } else {
     failure(true, {" No correct assignment of vaules type in a ZAV-OBJECT.", " It must be CELL or GRID-POINT."}, {});
   }
-  // 5.
+  // The exclusion value (item 5): segments with it give no value.
   u.exclusion = -999.0f;
   frame::UNFORM(fr, line, 5, "R4", u.exclusion);
-  // 6.
+  // The priority (item 6, unless #VALUES stands there).
   u.priority = 0;
   if (grid::PARWHERE("#VALUES", line) != 6 && frame::PARAM(fr, line, 6, item) > 0)
     frame::UNFORM(fr, line, 6, "I4", u.priority);
-  // 7.
+  // #VALUES.
   u.numberOfValues = 0;
   frame::NAMEDV(fr, line, "#VALUES", "I4", u.numberOfValues);
-  // 8.
-  u.tableMode = 0;
+  // The table: TABLE-CREATE writes it, TABLE-USE reads it.
+  u.tableMode = TableMode::None;
   if (grid::PARWHERE("TABLE-CREATE", line) > 0) {
-    u.tableMode = 1;
+    u.tableMode = TableMode::Create;
   } else if (grid::PARWHERE("TABLE-USE", line) > 0) {
-    u.tableMode = 2;
+    u.tableMode = TableMode::Use;
   }
-  if (u.tableMode != 0) {
+  if (u.tableMode != TableMode::None) {
     int len = 0;
-    frame::NAMEDS(fr, line, u.tableMode == 1 ? "TABLE-CREATE" : "TABLE-USE", u.tableName, len);
+    frame::NAMEDS(fr, line, u.tableMode == TableMode::Create ? "TABLE-CREATE" : "TABLE-USE", u.tableName, len);
     u.tableName = u.tableName.substr(0, 150);
   }
-  // 9.
+  // The object must be declared.
   const int object = GETZAVNR(state, "ID", u.objectId);
   if (object < 1) failure(false, {"    No correct ID for a ZAV object."}, {});
   u.object = object;
-  // 10., 11.
+  // The parameter must be one of the object's MAP file.
   const int map = GETFILENR(state, "MAP", "ID", GETIDSZAVOBJECT(fr, state, object, "MAP"));
   u.parameterIndex = -1;
   const int32_t np = GETNROFPARSINMAPFILE(state.files, map);

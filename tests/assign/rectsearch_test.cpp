@@ -63,7 +63,7 @@ struct Layout {
   std::vector<float> values() {
     std::vector<float> out;
     for (int32_t j = 1; j <= 50; ++j) {
-      for (int32_t i = 1; i <= 60; ++i) out.push_back(GETINFORMATION(run, run.main, i, j));
+      for (int32_t i = 1; i <= 60; ++i) out.push_back(GETINFORMATION(run, run.mainThreadWorker, i, j));
     }
     return out;
   }

@@ -24,7 +24,7 @@ struct VectorRun {
     s.grid.valuesType = cell ? "CELL " : "POINT";
     s.grid.values.assign(80, s.grid.nodata);
     s.assignMask.assign(80, 1);
-    run.threads = 1;
+    run.fr.threads = 1;
     auto f = std::make_unique<frame::TextOutputFile>();
     f->open(t.path("listing.out").string(), false);
     run.fr.units.connectOutput(11, t.path("listing.out").string(), std::move(f));

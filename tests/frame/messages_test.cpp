@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "frame/files.h"
 #include "frame/pager.h"
 #include "frame/startup.h"
@@ -113,4 +115,76 @@ TEST(StartUp, OneParameterWithoutEqualsIsTheCommandFile) {
   ASSERT_EQ(u.console.errors.size(), 2u);
   EXPECT_NE(u.console.errors[0].find("OUT=x.lis"), std::string::npos);
   EXPECT_NE(u.console.errors[1].find("--quiet"), std::string::npos);
+}
+
+TEST(StoppingARun, TheMessageIsWrittenTheListingClosedAndTheCodeCarried) {
+  // A stop writes its lines where asked, completes the listing, then carries its code to main.
+  TestFrame t;
+  t.openListing();
+  try {
+    stopWithMessage(t.fr, MessageTo::Listing, {" ERROR", " The file is too short."}, 100);
+    FAIL() << "stopWithMessage returned";
+  } catch (const Stop& s) {
+    EXPECT_EQ(s.code, 100);
+  }
+  EXPECT_TRUE(t.fr.ended);
+  const std::vector<std::string> l = t.lines();
+  EXPECT_NE(std::find(l.begin(), l.end(), " The file is too short."), l.end());
+  ASSERT_EQ(t.console.errors.size(), 1u);
+  EXPECT_EQ(t.console.errors[0], "TervalaGridCreate: ERROR: The file is too short.");
+
+  // A failure from the cell loop: the error flag ends the run without a stop, a stop code stops it.
+  TestFrame f;
+  f.openListing();
+  EXPECT_TRUE(reportFailure(f.fr, Failure::errorFlag({" ERROR", " *****", " A table line is wrong."})));
+  EXPECT_TRUE(f.fr.ended);
+  TestFrame g;
+  g.openListing();
+  EXPECT_THROW(
+      {
+        try {
+          (void)reportFailure(g.fr, Failure::listedStop({" ****Error", " No intersection found"}, 100));
+        } catch (const Stop& s) {
+          EXPECT_EQ(s.code, 100);
+          throw;
+        }
+      },
+      Stop);
+  const std::vector<std::string> gl = g.lines();
+  EXPECT_NE(std::find(gl.begin(), gl.end(), " No intersection found"), gl.end());
+}
+
+TEST(Units, ALeaseClosesItsUnitOnEveryWayOutAndOnlyItsOwn) {
+  TestFrame t;
+  UnitTable& units = t.fr.units;
+  {
+    UnitLease a(units);
+    EXPECT_EQ(a.number(), 100);
+    a.connect("first.bil");
+    UnitLease b(units);  // the next free number while the first is held
+    EXPECT_EQ(b.number(), 101);
+    b.connect("second.bil");
+    b.release();
+    EXPECT_FALSE(units.connected(101));
+    EXPECT_TRUE(units.connected(100));
+  }
+  EXPECT_FALSE(units.connected(100));  // closed at the end of the scope
+
+  // A lease whose file never opened leaves alone the unit another reader connected under the
+  // same number meanwhile.
+  {
+    UnitLease unopened(units);
+    units.connectName(unopened.number(), "other.map");
+  }
+  EXPECT_TRUE(units.connected(100));
+
+  // A stop thrown while the file is read closes the unit too.
+  units.close(100);
+  try {
+    UnitLease c(units);
+    c.connect("third.asc");
+    throw Stop{100};
+  } catch (const Stop&) {
+  }
+  EXPECT_FALSE(units.connected(100));
 }

@@ -77,7 +77,9 @@ TEST(GdalRasters, GeoTiffWrittenInRowsIsReadBackCellForCellInStripsAndWindows) {
   TestFrame t;
   const std::string path = t.path("big.tif").string();
   // 300 columns: two tiles across, the second one partly outside the grid.
-  auto value = [](int64_t c, int64_t r) { return (c + r) % 17 == 0 ? -9999.0f : static_cast<float>(c) * 0.25f - r; };
+  auto value = [](int64_t c, int64_t r) {
+    return (c + r) % 17 == 0 ? -9999.0f : static_cast<float>(c) * 0.25f - static_cast<float>(r);
+  };
   std::string message;
   ASSERT_TRUE(writeTiff(path, 300, 261, value, message, 77)) << message;
   for (const auto& e : std::filesystem::directory_iterator(t.dir)) {
@@ -190,7 +192,11 @@ TEST(GdalGridSets, GeoTiffSetsAreReadAsBilSetsAreAndNanNodataBecomesTheSetsNodat
   // The northern row 1 2 3, the southern 4 NODATA 6, as the BIL raster of the grid set tests.
   const std::string tif = t.path("a.tif").string();
   ASSERT_TRUE(writeTiff(
-      tif, 3, 2, [](int64_t c, int64_t r) { return r == 1 && c == 1 ? -9999.0f : 1.0f + c + 3 * r; }, message));
+      tif, 3, 2,
+      [](int64_t c, int64_t r) {
+        return r == 1 && c == 1 ? -9999.0f : 1.0f + static_cast<float>(c) + static_cast<float>(3 * r);
+      },
+      message));
   GridSets g;
   EXPECT_FALSE(
       HANDLETERVALAGRID(t.fr, structure3x2(), g, "AVERAGE", "TERVALAGRID,TIF,MIDDLE," + tif + ",3,#VALUES=2", 1));

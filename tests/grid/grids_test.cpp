@@ -136,10 +136,13 @@ TEST(Clipping, RectanglesGiveTheSameVerticesAsTheGeneralIntersection) {
   for (float base : {0.0f, 150000.0f, 5432101.0f}) {
     for (int trial = 0; trial < 20000; ++trial) {
       const float q = 2.5f;
-      float cx0 = base + q * step(rng), cy0 = base + q * step(rng);
-      float cx1 = cx0 + q * (1 + step(rng) % 4), cy1 = cy0 + q * (1 + step(rng) % 4);
-      float px0 = base + q * step(rng) + (trial % 3 == 0 ? 0.3f : 0.0f), py0 = base + q * step(rng);
-      float px1 = px0 + q * (1 + step(rng) % 5), py1 = py0 + q * (1 + step(rng) % 5);
+      float cx0 = base + q * static_cast<float>(step(rng)), cy0 = base + q * static_cast<float>(step(rng));
+      float cx1 = cx0 + q * static_cast<float>(1 + step(rng) % 4),
+            cy1 = cy0 + q * static_cast<float>(1 + step(rng) % 4);
+      float px0 = base + q * static_cast<float>(step(rng)) + (trial % 3 == 0 ? 0.3f : 0.0f),
+            py0 = base + q * static_cast<float>(step(rng));
+      float px1 = px0 + q * static_cast<float>(1 + step(rng) % 5),
+            py1 = py0 + q * static_cast<float>(1 + step(rng) % 5);
       const float cell[8] = {cx0, cy0, cx1, cy0, cx1, cy1, cx0, cy1};
       const float poly[8] = {px0, py0, px1, py0, px1, py1, px0, py1};
       clip.CLIPPOLYGON(cell, poly, 4, 1.0f);

@@ -14,6 +14,9 @@
 //   absent    names that must not exist after the run
 //   mask      line beginnings, one per line: a line of a text file that begins with one is
 //             compared up to there only (times and memory of the run report)
+//   README    one line: why the case exists (not copied), unless the command file says so
+//             in a comment line
+//   unbanded  one line: why the case runs only whole (no banded second run; not copied)
 //   expected/ files that must exist after the run with exactly this content; in text files a
 //             line holding ".  program = " (the page header with the date) is compared from
 //             there on, and a file named stdout or stderr is compared with what the program wrote.
@@ -123,7 +126,7 @@ int main(int argc, char** argv) {
   for (const auto& e : fs::directory_iterator(caseDir)) {
     const std::string name = e.path().filename().string();
     if (name == "expected" || name == "args" || name == "status" || name == "setup" || name == "absent" ||
-        name == "env" || name == "mask" || name == "unbanded")
+        name == "env" || name == "mask" || name == "unbanded" || name == "README")
       continue;
     fs::copy(e.path(), outDir / name, fs::copy_options::recursive);
   }

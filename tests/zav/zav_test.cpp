@@ -4,6 +4,7 @@
 #include <random>
 
 #include "assign/run.h"
+#include "assign/zavsearch.h"
 #include "grid/general.h"
 #include "support.h"
 #include "zav/zavfiles.h"
@@ -125,7 +126,7 @@ TEST(ZavSearch, GetcellFindsWhatTheFullScanFinds) {
     const zav::CellCorners c = zav::GETCELLCORNERS(z.run.zav.files, u.ccoNr, n, m);
     return c.valid && grid::POINTINPOLYGON(p, c.corners, 4);
   };
-  Worker::ZavCellState fast, slow;
+  ZavCellState fast, slow;
   std::mt19937 rng(3);
   std::uniform_real_distribution<float> px(4880, 5260), py(6990, 7380), step(-6, 6);
   float p[2] = {5100, 7100};

@@ -1,37 +1,38 @@
 // The Zav uses in the run: the table check, the preparation before the cell loop and the
 // searches that carry the model's values onto the output cells.
+#include "assign/zavsearch.h"
+
 #include <algorithm>
 #include <cfloat>
 #include <charconv>
 #include <cmath>
 #include <cstring>
 
-#include "assign/run.h"
 #include "frame/files.h"
 #include "frame/format.h"
+#include "frame/messages.h"
 #include "frame/pager.h"
-#include "frame/startup.h"
 #include "frame/text.h"
 #include "grid/general.h"
 #include "grid/grids.h"
 #include "zav/zavfiles.h"
 #include "zav/zavobjects.h"
 
-namespace zav {
+namespace assign {
+
+using zav::ZavUse;
+
+namespace {
 
 // Bucket of a coordinate along one axis of the index.
-inline int32_t bucketOf(float v, float origin, float size, int32_t count) {
+int32_t bucketOf(float v, float origin, float size, int32_t count) {
   const double b = std::floor((static_cast<double>(v) - origin) / size);
   if (!(b >= 0)) return 0;
   if (b >= count) return count - 1;
   return static_cast<int32_t>(b);
 }
 
-}  // namespace zav
-
-namespace assign {
-
-using zav::ZavUse;
+}  // namespace
 
 // The table check: which use owns the table file that it writes or reads, and the files opened.
 bool checkZavTables(Run& run) {
@@ -43,20 +44,20 @@ bool checkZavTables(Run& run) {
     ZavUse& u = uses[i];
     u.tableOwner = -1;
     if (i == 0) {
-      if (u.tableMode == 1 || u.tableMode == 2) {
+      if (u.tableMode == zav::TableMode::Create || u.tableMode == zav::TableMode::Use) {
         u.tableOwner = 1;
         opens[i] = true;
       }
       continue;
     }
-    if (u.tableMode == 1) {
+    if (u.tableMode == zav::TableMode::Create) {
       for (size_t j = 0; j < i; ++j) {
         if (uses[j].tableName != u.tableName) continue;
-        if (uses[j].tableMode == 2) {
+        if (uses[j].tableMode == zav::TableMode::Use) {
           frame::endWithError(fr, {" You use table " + frame::trimmed(u.tableName) + " before it is created."});
           return true;
         }
-        if (uses[j].tableMode == 1) {
+        if (uses[j].tableMode == zav::TableMode::Create) {
           frame::endWithError(
               fr, {" You already created table " + frame::trimmed(u.tableName), " in a previous USE-ZAV-OBJECT line."});
           return true;
@@ -64,7 +65,7 @@ bool checkZavTables(Run& run) {
       }
       u.tableOwner = static_cast<int>(i) + 1;
       opens[i] = true;
-    } else if (u.tableMode == 2) {
+    } else if (u.tableMode == zav::TableMode::Use) {
       size_t j = 0;
       while (j < i && uses[j].tableName != u.tableName) ++j;
       if (j < i) {
@@ -93,7 +94,7 @@ bool checkZavTables(Run& run) {
     u.tableUnit = fr.units.FREEFILE(100);
     const std::string name = frame::trimmed(u.tableName);
     int e = 0;
-    if (u.tableMode == 1) {
+    if (u.tableMode == zav::TableMode::Create) {
       // Written whole: the table appears under its name only when the run has succeeded.
       auto f = std::make_unique<frame::AtomicOutputFile>();
       e = frame::isDirectory(frame::nativeName(name)) ? EISDIR : f->open(frame::nativeName(name), fr.syncOutputs);
@@ -104,10 +105,10 @@ bool checkZavTables(Run& run) {
       if (e == 0) run.tableReaders[i] = std::move(r);
     }
     if (e != 0) {
-      frame::endWithError(fr,
-                          {" The Table file " + name + " could not be opened.",
-                           u.tableMode == 1 ? " This file must be created (anew)." : " It must be an existing file.",
-                           " Error number=" + frame::fmtI(e, 6, 6)});
+      frame::endWithError(fr, {" The Table file " + name + " could not be opened.",
+                               u.tableMode == zav::TableMode::Create ? " This file must be created (anew)."
+                                                                     : " It must be an existing file.",
+                               " Error number=" + frame::fmtI(e, 6, 6)});
       return true;
     }
     fr.units.connectName(u.tableUnit, name);
@@ -128,10 +129,10 @@ void buildBuckets(const ZavUse& u, size_t count, Box box, std::vector<uint32_t>&
       float b[4];
       uint32_t item;
       if (!box(k, b, item)) continue;
-      const int32_t x0 = zav::bucketOf(b[0], u.bucketOrigin[0], u.bucketSize[0], u.bucketsX);
-      const int32_t x1 = zav::bucketOf(b[1], u.bucketOrigin[0], u.bucketSize[0], u.bucketsX);
-      const int32_t y0 = zav::bucketOf(b[2], u.bucketOrigin[1], u.bucketSize[1], u.bucketsY);
-      const int32_t y1 = zav::bucketOf(b[3], u.bucketOrigin[1], u.bucketSize[1], u.bucketsY);
+      const int32_t x0 = bucketOf(b[0], u.bucketOrigin[0], u.bucketSize[0], u.bucketsX);
+      const int32_t x1 = bucketOf(b[1], u.bucketOrigin[0], u.bucketSize[0], u.bucketsX);
+      const int32_t y0 = bucketOf(b[2], u.bucketOrigin[1], u.bucketSize[1], u.bucketsY);
+      const int32_t y1 = bucketOf(b[3], u.bucketOrigin[1], u.bucketSize[1], u.bucketsY);
       for (int32_t by = y0; by <= y1; ++by) {
         for (int32_t bx = x0; bx <= x1; ++bx)
           fn(static_cast<size_t>(by) * static_cast<size_t>(u.bucketsX) + static_cast<size_t>(bx), item);
@@ -143,6 +144,133 @@ void buildBuckets(const ZavUse& u, size_t count, Box box, std::vector<uint32_t>&
   items.assign(start.back(), 0);
   std::vector<uint32_t> next(start.begin(), start.end() - 1);
   each([&](size_t bucket, uint32_t item) { items[next[bucket]++] = item; });
+}
+
+}  // namespace
+
+namespace {
+
+// The valid model cells of a use in scan order (n outer, m inner), relative to the
+// structure's corner, with their boxes.
+void collectValidCells(const grid::Structure& str, const zav::ZavState& state, ZavUse& u) {
+  u.cells.clear();
+  const size_t scanCount = u.n >= 2 && u.m >= 2 ? static_cast<size_t>(u.n - 1) * static_cast<size_t>(u.m - 1) : 0;
+  u.validScan.assign(scanCount, -1);
+  std::vector<zav::ZavCell>& scanCells = u.cells;
+  for (int32_t n = 2; n <= u.n; ++n) {
+    for (int32_t m = 2; m <= u.m; ++m) {
+      const zav::CellCorners cc = zav::GETCELLCORNERS(state.files, u.ccoNr, n, m);
+      if (!cc.valid) continue;
+      zav::ZavCell z;
+      for (int k = 0; k < 4; ++k) {
+        z.corners[2 * k] = str.relX(cc.corners[2 * k]);
+        z.corners[2 * k + 1] = str.relY(cc.corners[2 * k + 1]);
+      }
+      z.xmin = z.xmax = z.corners[0];
+      z.ymin = z.ymax = z.corners[1];
+      for (int k = 1; k < 4; ++k) {
+        z.xmin = std::min(z.xmin, z.corners[2 * k]);
+        z.xmax = std::max(z.xmax, z.corners[2 * k]);
+        z.ymin = std::min(z.ymin, z.corners[2 * k + 1]);
+        z.ymax = std::max(z.ymax, z.corners[2 * k + 1]);
+      }
+      z.n = n;
+      z.m = m;
+      scanCells.push_back(z);
+    }
+  }
+}
+
+// The valid cells sorted ascending by X minimum (USRTWI's order, ties as it leaves them), their
+// X minima for the walk's binary search, and each scan index's place among them.
+void sortCellsByXmin(ZavUse& u) {
+  std::vector<zav::ZavCell>& scanCells = u.cells;
+  std::vector<float> xmins(scanCells.size());
+  std::vector<int32_t> positions(scanCells.size());
+  for (size_t k = 0; k < scanCells.size(); ++k) {
+    xmins[k] = scanCells[k].xmin;
+    positions[k] = static_cast<int32_t>(k);
+  }
+  frame::USRTWI(xmins.data(), static_cast<int64_t>(xmins.size()), positions.data());
+  {
+    // Into the sorted order, one cell at a time along the permutation's cycles.
+    std::vector<uint8_t> placed(scanCells.size(), 0);
+    for (size_t start = 0; start < scanCells.size(); ++start) {
+      if (placed[start]) continue;
+      zav::ZavCell first = scanCells[start];
+      size_t k = start;
+      for (;;) {
+        placed[k] = 1;
+        const size_t from = static_cast<size_t>(positions[k]);
+        if (from == start) {
+          scanCells[k] = first;
+          break;
+        }
+        scanCells[k] = scanCells[from];
+        k = from;
+      }
+    }
+  }
+  u.widestCell = 0.0f;
+  for (const auto& z : u.cells) u.widestCell = std::max(u.widestCell, z.xmax - z.xmin);
+  u.cellXmin = std::move(xmins);
+  std::vector<int32_t>().swap(positions);
+  for (size_t k = 0; k < u.cells.size(); ++k) {
+    u.validScan[static_cast<size_t>(u.cells[k].n - 2) * static_cast<size_t>(u.m - 1) +
+                static_cast<size_t>(u.cells[k].m - 2)] = static_cast<int32_t>(k);
+  }
+}
+
+// The bucket grid over all valid cells' boxes: per bucket the cells a point in it may lie in,
+// and for GRID-POINT uses the grid points with a segment.
+void buildUseBuckets(const zav::ZavState& state, ZavUse& u) {
+  const std::vector<zav::ZavCell>& scanCells = u.cells;
+  float bx0 = u.extent[0], bx1 = u.extent[1], by0 = u.extent[2], by1 = u.extent[3];
+  for (const auto& z : scanCells) {
+    bx0 = std::min(bx0, z.xmin);
+    bx1 = std::max(bx1, z.xmax);
+    by0 = std::min(by0, z.ymin);
+    by1 = std::max(by1, z.ymax);
+  }
+  const int32_t side =
+      std::max<int32_t>(1, static_cast<int32_t>(std::sqrt(static_cast<double>(scanCells.size()) / 2.0)));
+  u.bucketsX = side;
+  u.bucketsY = side;
+  u.bucketOrigin[0] = bx0;
+  u.bucketOrigin[1] = by0;
+  u.bucketSize[0] = bx1 > bx0 ? (bx1 - bx0) / static_cast<float>(side) : 1.0f;
+  u.bucketSize[1] = by1 > by0 ? (by1 - by0) / static_cast<float>(side) : 1.0f;
+  // A cell is listed, by its position in the walk, in every bucket its box touches, widened a
+  // little: the point-in-polygon test counts a point on the border, and rounding may put it
+  // a hair outside.
+  buildBuckets(
+      u, u.cells.size(),
+      [&](size_t k, float b[4], uint32_t& pos) {
+        const auto& z = u.cells[k];
+        const float wx = 1e-6f * (std::fabs(z.xmin) + std::fabs(z.xmax)) + 1e-6f * (z.xmax - z.xmin);
+        const float wy = 1e-6f * (std::fabs(z.ymin) + std::fabs(z.ymax)) + 1e-6f * (z.ymax - z.ymin);
+        b[0] = z.xmin - wx;
+        b[1] = z.xmax + wx;
+        b[2] = z.ymin - wy;
+        b[3] = z.ymax + wy;
+        pos = static_cast<uint32_t>(k);
+        return true;
+      },
+      u.walkBucketStart, u.walkBucketItems);
+  // The grid points (n, m) of valid cells with a segment, for GRID-POINT uses.
+  if (u.related == zav::UseRelated::GridPoint)
+    buildBuckets(
+        u, scanCells.size(),
+        [&](size_t k, float b[4], uint32_t& scan) {
+          const auto& z = scanCells[k];
+          if (zav::GETSEGMENTNRFORINDICES(state.files, u.lgaNr, z.n, z.m) < 1) return false;
+          b[0] = b[1] = z.corners[0];
+          b[2] = b[3] = z.corners[1];
+          scan = static_cast<uint32_t>(static_cast<size_t>(z.n - 2) * static_cast<size_t>(u.m - 1) +
+                                       static_cast<size_t>(z.m - 2));
+          return true;
+        },
+        u.pointBucketStart, u.pointBucketItems);
 }
 
 }  // namespace
@@ -171,115 +299,10 @@ void prepareZavUses(Run& run) {
     u.extent[1] = str.relX(u.extent[1]);
     u.extent[2] = str.relY(u.extent[2]);
     u.extent[3] = str.relY(u.extent[3]);
-    // The valid cells in scan order (n outer, m inner), then sorted by X minimum.
-    u.cells.clear();
-    const size_t scanCount = u.n >= 2 && u.m >= 2 ? static_cast<size_t>(u.n - 1) * static_cast<size_t>(u.m - 1) : 0;
-    u.validScan.assign(scanCount, -1);
-    std::vector<zav::ZavCell>& scanCells = u.cells;  // in scan order first, sorted below
-    scanCells.clear();
-    for (int32_t n = 2; n <= u.n; ++n) {
-      for (int32_t m = 2; m <= u.m; ++m) {
-        const zav::CellCorners cc = zav::GETCELLCORNERS(state.files, u.ccoNr, n, m);
-        if (!cc.valid) continue;
-        zav::ZavCell z;
-        for (int k = 0; k < 4; ++k) {
-          z.corners[2 * k] = str.relX(cc.corners[2 * k]);
-          z.corners[2 * k + 1] = str.relY(cc.corners[2 * k + 1]);
-        }
-        z.xmin = z.xmax = z.corners[0];
-        z.ymin = z.ymax = z.corners[1];
-        for (int k = 1; k < 4; ++k) {
-          z.xmin = std::min(z.xmin, z.corners[2 * k]);
-          z.xmax = std::max(z.xmax, z.corners[2 * k]);
-          z.ymin = std::min(z.ymin, z.corners[2 * k + 1]);
-          z.ymax = std::max(z.ymax, z.corners[2 * k + 1]);
-        }
-        z.n = n;
-        z.m = m;
-        scanCells.push_back(z);
-      }
-    }
-    std::vector<float> xmins(scanCells.size());
-    std::vector<int32_t> positions(scanCells.size());
-    for (size_t k = 0; k < scanCells.size(); ++k) {
-      xmins[k] = scanCells[k].xmin;
-      positions[k] = static_cast<int32_t>(k);
-    }
-    frame::USRTWI(xmins.data(), static_cast<int64_t>(xmins.size()), positions.data());
-    {
-      // Into the sorted order, one cell at a time along the permutation's cycles.
-      std::vector<uint8_t> placed(scanCells.size(), 0);
-      for (size_t start = 0; start < scanCells.size(); ++start) {
-        if (placed[start]) continue;
-        zav::ZavCell first = scanCells[start];
-        size_t k = start;
-        for (;;) {
-          placed[k] = 1;
-          const size_t from = static_cast<size_t>(positions[k]);
-          if (from == start) {
-            scanCells[k] = first;
-            break;
-          }
-          scanCells[k] = scanCells[from];
-          k = from;
-        }
-      }
-    }
-    u.widestCell = 0.0f;
-    for (const auto& z : u.cells) u.widestCell = std::max(u.widestCell, z.xmax - z.xmin);
-    u.cellXmin = std::move(xmins);
-    std::vector<int32_t>().swap(positions);
-    for (size_t k = 0; k < u.cells.size(); ++k) {
-      u.validScan[static_cast<size_t>(u.cells[k].n - 2) * static_cast<size_t>(u.m - 1) +
-                  static_cast<size_t>(u.cells[k].m - 2)] = static_cast<int32_t>(k);
-    }
-    // The bucket grid over all valid cells' boxes.
-    float bx0 = u.extent[0], bx1 = u.extent[1], by0 = u.extent[2], by1 = u.extent[3];
-    for (const auto& z : scanCells) {
-      bx0 = std::min(bx0, z.xmin);
-      bx1 = std::max(bx1, z.xmax);
-      by0 = std::min(by0, z.ymin);
-      by1 = std::max(by1, z.ymax);
-    }
-    const int32_t side =
-        std::max<int32_t>(1, static_cast<int32_t>(std::sqrt(static_cast<double>(scanCells.size()) / 2.0)));
-    u.bucketsX = side;
-    u.bucketsY = side;
-    u.bucketOrigin[0] = bx0;
-    u.bucketOrigin[1] = by0;
-    u.bucketSize[0] = bx1 > bx0 ? (bx1 - bx0) / static_cast<float>(side) : 1.0f;
-    u.bucketSize[1] = by1 > by0 ? (by1 - by0) / static_cast<float>(side) : 1.0f;
-    // A cell is listed, by its position in the walk, in every bucket its box touches, widened a
-    // little: the point-in-polygon test counts a point on the border, and rounding may put it
-    // a hair outside.
-    buildBuckets(
-        u, u.cells.size(),
-        [&](size_t k, float b[4], uint32_t& pos) {
-          const auto& z = u.cells[k];
-          const float wx = 1e-6f * (std::fabs(z.xmin) + std::fabs(z.xmax)) + 1e-6f * (z.xmax - z.xmin);
-          const float wy = 1e-6f * (std::fabs(z.ymin) + std::fabs(z.ymax)) + 1e-6f * (z.ymax - z.ymin);
-          b[0] = z.xmin - wx;
-          b[1] = z.xmax + wx;
-          b[2] = z.ymin - wy;
-          b[3] = z.ymax + wy;
-          pos = static_cast<uint32_t>(k);
-          return true;
-        },
-        u.walkBucketStart, u.walkBucketItems);
-    // The grid points (n, m) of valid cells with a segment, for GRID-POINT uses.
-    if (u.related == "POINT")
-      buildBuckets(
-          u, scanCells.size(),
-          [&](size_t k, float b[4], uint32_t& scan) {
-            const auto& z = scanCells[k];
-            if (zav::GETSEGMENTNRFORINDICES(state.files, u.lgaNr, z.n, z.m) < 1) return false;
-            b[0] = b[1] = z.corners[0];
-            b[2] = b[3] = z.corners[1];
-            scan = static_cast<uint32_t>(static_cast<size_t>(z.n - 2) * static_cast<size_t>(u.m - 1) +
-                                         static_cast<size_t>(z.m - 2));
-            return true;
-          },
-          u.pointBucketStart, u.pointBucketItems);
+    // The valid cells in scan order, then sorted by X minimum, and the buckets that find them.
+    collectValidCells(str, state, u);
+    sortCellsByXmin(u);
+    buildUseBuckets(state, u);
   }
 }
 
@@ -299,7 +322,7 @@ bool holds(const Run& run, const ZavUse& u, int32_t n, int32_t m, const float p[
 
 // GETCELL: the model cell that holds the point: the hinted cell, else one of its eight
 // neighbours, else the first in scan order; the hint then holds the cell found.
-bool GETCELL(const Run& run, const ZavUse& u, const float p[2], Worker::ZavCellState& h) {
+bool GETCELL(const Run& run, const ZavUse& u, const float p[2], ZavCellState& h) {
   if (h.hintFound) {
     if (holds(run, u, h.hintN, h.hintM, p)) return true;
     h.hintFound = false;
@@ -317,9 +340,9 @@ bool GETCELL(const Run& run, const ZavUse& u, const float p[2], Worker::ZavCellS
   }
   // The first in scan order among the cells listed where the point lies.
   if (u.bucketsX == 0 || u.walkBucketStart.empty()) return false;
-  const size_t b = static_cast<size_t>(zav::bucketOf(p[1], u.bucketOrigin[1], u.bucketSize[1], u.bucketsY)) *
+  const size_t b = static_cast<size_t>(bucketOf(p[1], u.bucketOrigin[1], u.bucketSize[1], u.bucketsY)) *
                        static_cast<size_t>(u.bucketsX) +
-                   static_cast<size_t>(zav::bucketOf(p[0], u.bucketOrigin[0], u.bucketSize[0], u.bucketsX));
+                   static_cast<size_t>(bucketOf(p[0], u.bucketOrigin[0], u.bucketSize[0], u.bucketsX));
   // The bucket's cells in scan order (n outer, m inner).
   uint32_t best = UINT32_MAX;
   for (uint32_t k = u.walkBucketStart[b]; k < u.walkBucketStart[b + 1]; ++k) {
@@ -353,8 +376,8 @@ bool inExtent(const ZavUse& u, const float p[2]) {
 // nearer point can be left.
 int32_t nearestGridPoint(const Run& run, const ZavUse& u, const float p[2]) {
   if (u.pointBucketStart.empty() || u.pointBucketItems.empty()) return -1;
-  const int32_t cx = zav::bucketOf(p[0], u.bucketOrigin[0], u.bucketSize[0], u.bucketsX);
-  const int32_t cy = zav::bucketOf(p[1], u.bucketOrigin[1], u.bucketSize[1], u.bucketsY);
+  const int32_t cx = bucketOf(p[0], u.bucketOrigin[0], u.bucketSize[0], u.bucketsX);
+  const int32_t cy = bucketOf(p[1], u.bucketOrigin[1], u.bucketSize[1], u.bucketsY);
   bool any = false;
   float best = 0.0f;
   uint32_t bestScan = 0;
@@ -405,7 +428,7 @@ std::string tableLine(int32_t column, int32_t row, int32_t segment) {
 
 // The next table line of a TABLE-USE use: column, row, segment and, when asked, the area.
 // False at the end of the table; a line not of the written form is a fatal finding.
-bool readTableLine(const Run& run, int use, Worker::ZavCellState& st, bool withArea) {
+bool readTableLine(const Run& run, int use, ZavCellState& st, bool withArea) {
   zav::TableReader& reader = *run.tableReaders[static_cast<size_t>(use)];
   std::string& l = st.line;
   do {
@@ -433,12 +456,10 @@ bool readTableLine(const Run& run, int use, Worker::ZavCellState& st, bool withA
   if (ok && withArea && seg >= 0) ok = item(d) && frame::parseFortranReal(d, area);
   if (!ok) {
     const ZavUse& u = run.zav.uses[static_cast<size_t>(use)];
-    throw frame::Failure{
+    throw frame::Failure::errorFlag(
         {" ", " ERROR", " *****", " ",
          " The Table file " + frame::trimmed(u.tableName) + " has a line that is not of the written form",
-         " (line " + std::to_string(reader.lineNumber()) + "): " + l},
-        true,
-        0};
+         " (line " + std::to_string(reader.lineNumber()) + "): " + l});
   }
   st.kept = true;
   st.keptColumn = col;
@@ -457,7 +478,7 @@ void writeTable(const Run& run, Worker& w, int use, const std::string& text) {
   }
 }
 
-Worker::ZavCellState& stateOf(Worker& w, int use, size_t uses) {
+ZavCellState& stateOf(Worker& w, int use, size_t uses) {
   if (w.zav.size() < uses) w.zav.resize(uses);
   return w.zav[static_cast<size_t>(use)];
 }
@@ -466,19 +487,19 @@ Worker::ZavCellState& stateOf(Worker& w, int use, size_t uses) {
 
 void SEARCHFORMIDDLEINZAV(const Run& run, Worker& w, int use, int32_t i, int32_t j, bool& first) {
   const ZavUse& u = run.zav.uses[static_cast<size_t>(use)];
-  Worker::ZavCellState& st = stateOf(w, use, run.zav.uses.size());
+  ZavCellState& st = stateOf(w, use, run.zav.uses.size());
   const int owner = u.tableOwner - 1;
   int32_t segment = -1;
   bool found = false;
   if (owner != use && owner >= 0) {
     // The table is shared: the owner has found this cell's segment already.
-    const Worker::ZavCellState& o = w.zav[static_cast<size_t>(owner)];
+    const ZavCellState& o = w.zav[static_cast<size_t>(owner)];
     found = o.found;
     segment = o.pieces.empty() ? -1 : o.pieces.front().first;
-  } else if (u.tableMode == 2 && w.column) {
+  } else if (u.tableMode == zav::TableMode::Use && w.column) {
     found = w.column->tableFound[static_cast<size_t>(use)][static_cast<size_t>(j - 1)] != 0;
     segment = w.column->tableSegment[static_cast<size_t>(use)][static_cast<size_t>(j - 1)];
-  } else if (u.tableMode == 2) {
+  } else if (u.tableMode == zav::TableMode::Use) {
     // 1. From the table, read in the order it was written.
     if (st.kept || readTableLine(run, use, st, false)) {
       if (st.keptColumn == i && st.keptRow == j) {
@@ -503,20 +524,21 @@ void SEARCHFORMIDDLEINZAV(const Run& run, Worker& w, int use, int32_t i, int32_t
     }
     if (holding) {
       found = true;
-      // 4.
-      if (u.related == "CELL ") {
+      // The segment of the model cell that holds the middle, or of its nearest grid point.
+      if (u.related == zav::UseRelated::Cell) {
         segment = zav::GETSEGMENTNRFORINDICES(run.zav.files, u.lgaNr, st.hintN, st.hintM);
         if (segment < 1) segment = -1;
       } else {
         segment = nearestGridPoint(run, u, middle);
       }
-      if (u.tableMode == 1) writeTable(run, w, use, tableLine(i, j, segment < 1 ? -1 : segment) + "\n");
+      if (u.tableMode == zav::TableMode::Create)
+        writeTable(run, w, use, tableLine(i, j, segment < 1 ? -1 : segment) + "\n");
     }
   }
   st.found = found;
   st.pieces.clear();
   if (found) st.pieces.push_back({segment, 0.0f});
-  // 5.
+  // The segment's value, unless it has none or equals the exclusion value.
   if (!found || segment < 1 || static_cast<size_t>(segment) > u.segmentValues.size()) return;
   const float value = u.segmentValues[static_cast<size_t>(segment - 1)];
   if (!(std::fabs(value - u.exclusion) > 0.0001f)) return;
@@ -529,103 +551,54 @@ void SEARCHFORMIDDLEINZAV(const Run& run, Worker& w, int use, int32_t i, int32_t
   ADDAVALUE(w.values, rec, first);
 }
 
-void SEARCHFORCELLINZAV(const Run& run, Worker& w, int use, int32_t i, int32_t j, bool& first) {
-  const ZavUse& u = run.zav.uses[static_cast<size_t>(use)];
-  Worker::ZavCellState& st = stateOf(w, use, run.zav.uses.size());
-  const int owner = u.tableOwner - 1;
-  const bool cellUse = u.related == "CELL ";
-  st.pieces.clear();
-  st.found = false;
+namespace {
+
+// The CELL walk in X minimum order from position k, over the model cells whose boxes meet the
+// output cell (the others give no piece, so skipping them changes nothing): each clipped to
+// the cell, walking on until the pieces cover more than 99.99 per cent.
+void clipModelCells(const Run& run, Worker& w, const ZavUse& u, size_t k, ZavCellState& st) {
   const float* cell = w.cell.corners;
-  if (owner != use && owner >= 0) {
-    st.pieces = w.zav[static_cast<size_t>(owner)].pieces;
-  } else if (u.tableMode == 2 && w.column) {
-    const auto& starts = w.column->pieceStart[static_cast<size_t>(use)];
-    const auto& all = w.column->pieces[static_cast<size_t>(use)];
-    st.pieces.assign(all.begin() + starts[static_cast<size_t>(j - 1)], all.begin() + starts[static_cast<size_t>(j)]);
-  } else if (u.tableMode == 2) {
-    // 1. The pieces of this cell from the table.
-    while (st.kept || readTableLine(run, use, st, cellUse)) {
-      if (st.keptColumn != i || st.keptRow != j) break;
-      st.kept = false;
-      if (st.keptSegment >= 0) st.pieces.push_back({st.keptSegment, cellUse ? st.keptArea : 0.0f});
-    }
-  } else {
-    // 2. A corner of the cell in the grid's extent.
-    bool inside = false;
-    for (int k = 0; k < 4 && !inside; ++k) inside = inExtent(u, cell + 2 * k);
-    if (!inside) return;
-    // 3. The model cells whose X range overlaps the cell's: from the binary search on X
-    // minimum, less the widest cell, up to the cell's largest x.
-    const float x0 = cell[0], x1 = cell[4], y0 = cell[1], y1 = cell[5];
-    const double from = static_cast<double>(x0) - u.widestCell - 1e-3 * u.widestCell - 1e-6 * std::fabs(x0);
-    size_t k = static_cast<size_t>(std::lower_bound(u.cellXmin.begin(), u.cellXmin.end(), static_cast<float>(from)) -
-                                   u.cellXmin.begin());
-    if (!cellUse) {
-      for (; k < u.cells.size() && u.cells[k].xmin < x1; ++k) {
-        const zav::ZavCell& z = u.cells[k];
-        if (!(z.xmax > x0)) continue;
-        if (grid::POINTINPOLYGON(z.corners, cell, 4)) {
-          st.pieces.push_back({zav::GETSEGMENTNRFORINDICES(run.zav.files, u.lgaNr, z.n, z.m), 0.0f});
-        }
-      }
-    } else {
-      // The walk in X minimum order, over the cells whose boxes meet the output cell: the others
-      // give no piece, so skipping them changes nothing.
-      auto& walk = w.zavWalk;
-      walk.clear();
-      const int32_t bx0 = zav::bucketOf(x0, u.bucketOrigin[0], u.bucketSize[0], u.bucketsX);
-      const int32_t bx1 = zav::bucketOf(x1, u.bucketOrigin[0], u.bucketSize[0], u.bucketsX);
-      const int32_t by0 = zav::bucketOf(y0, u.bucketOrigin[1], u.bucketSize[1], u.bucketsY);
-      const int32_t by1 = zav::bucketOf(y1, u.bucketOrigin[1], u.bucketSize[1], u.bucketsY);
-      for (int32_t by = by0; by <= by1; ++by) {
-        for (int32_t bx = bx0; bx <= bx1; ++bx) {
-          const size_t b = static_cast<size_t>(by) * static_cast<size_t>(u.bucketsX) + static_cast<size_t>(bx);
-          walk.insert(walk.end(), u.walkBucketItems.begin() + u.walkBucketStart[b],
-                      u.walkBucketItems.begin() + u.walkBucketStart[b + 1]);
-        }
-      }
-      std::sort(walk.begin(), walk.end());
-      walk.erase(std::unique(walk.begin(), walk.end()), walk.end());
-      // Clipped to the cell, walking on until the pieces cover more than 99.99 per cent.
-      const float cross =
-          (cell[2] - cell[0]) * (w.cell.middle[1] - cell[1]) - (cell[3] - cell[1]) * (w.cell.middle[0] - cell[0]);
-      const float s = cross >= 0.0f ? 1.0f : -1.0f;
-      const float cellArea = grid::SETPOLYGONAREA(cell, 4);
-      w.intersects.overlapTotal = 0.0f;
-      w.intersects.pieces.clear();
-      bool storeFirst = true;
-      for (uint32_t pos : walk) {
-        if (pos < k) continue;  // before the binary search's start: no overlap in X
-        const zav::ZavCell& z = u.cells[pos];
-        if (!(z.xmin < x1)) break;
-        if (!(z.xmax > x0)) continue;
-        if (z.ymax <= y0 || z.ymin >= y1) continue;  // the clipping's box test would give nothing
-        w.clipper.CLIPPOLYGON(cell, z.corners, 4, s);
-        const size_t before = w.intersects.pieces.size();
-        ADDINTERSECT(w, storeFirst, static_cast<float>(zav::GETSEGMENTNRFORINDICES(run.zav.files, u.lgaNr, z.n, z.m)));
-        if (w.intersects.pieces.size() > before && w.intersects.overlapTotal / cellArea * 100.0f > 99.99f) break;
-      }
-      for (const auto& [area, segment] : w.intersects.pieces)
-        st.pieces.push_back({static_cast<int32_t>(segment), area});
-      w.intersects.pieces.clear();
-    }
-    // 4.
-    if (u.tableMode == 1) {
-      std::string text;
-      if (st.pieces.empty()) {
-        text = tableLine(i, j, -1) + "\n";
-      } else {
-        for (const auto& [segment, area] : st.pieces) {
-          text += tableLine(i, j, segment);
-          if (cellUse) text += "," + frame::fmtE(area, 14, 8);
-          text += "\n";
-        }
-      }
-      writeTable(run, w, use, text);
+  const float x0 = cell[0], x1 = cell[4], y0 = cell[1], y1 = cell[5];
+  auto& walk = w.zavWalk;
+  walk.clear();
+  const int32_t bx0 = bucketOf(x0, u.bucketOrigin[0], u.bucketSize[0], u.bucketsX);
+  const int32_t bx1 = bucketOf(x1, u.bucketOrigin[0], u.bucketSize[0], u.bucketsX);
+  const int32_t by0 = bucketOf(y0, u.bucketOrigin[1], u.bucketSize[1], u.bucketsY);
+  const int32_t by1 = bucketOf(y1, u.bucketOrigin[1], u.bucketSize[1], u.bucketsY);
+  for (int32_t by = by0; by <= by1; ++by) {
+    for (int32_t bx = bx0; bx <= bx1; ++bx) {
+      const size_t b = static_cast<size_t>(by) * static_cast<size_t>(u.bucketsX) + static_cast<size_t>(bx);
+      walk.insert(walk.end(), u.walkBucketItems.begin() + u.walkBucketStart[b],
+                  u.walkBucketItems.begin() + u.walkBucketStart[b + 1]);
     }
   }
-  // 5. Pieces with a segment whose value is not the exclusion value.
+  std::sort(walk.begin(), walk.end());
+  walk.erase(std::unique(walk.begin(), walk.end()), walk.end());
+  const float cross =
+      (cell[2] - cell[0]) * (w.cell.middle[1] - cell[1]) - (cell[3] - cell[1]) * (w.cell.middle[0] - cell[0]);
+  const float s = cross >= 0.0f ? 1.0f : -1.0f;
+  const float cellArea = grid::SETPOLYGONAREA(cell, 4);
+  w.intersects.overlapTotal = 0.0f;
+  w.intersects.pieces.clear();
+  bool storeFirst = true;
+  for (uint32_t pos : walk) {
+    if (pos < k) continue;  // before the binary search's start: no overlap in X
+    const zav::ZavCell& z = u.cells[pos];
+    if (!(z.xmin < x1)) break;
+    if (!(z.xmax > x0)) continue;
+    if (z.ymax <= y0 || z.ymin >= y1) continue;  // the clipping's box test would give nothing
+    w.clipper.CLIPPOLYGON(cell, z.corners, 4, s);
+    const size_t before = w.intersects.pieces.size();
+    ADDINTERSECT(w, storeFirst, static_cast<float>(zav::GETSEGMENTNRFORINDICES(run.zav.files, u.lgaNr, z.n, z.m)));
+    if (w.intersects.pieces.size() > before && w.intersects.overlapTotal / cellArea * 100.0f > 99.99f) break;
+  }
+  for (const auto& [area, segment] : w.intersects.pieces) st.pieces.push_back({static_cast<int32_t>(segment), area});
+  w.intersects.pieces.clear();
+}
+
+// The values of the pieces found: those with a segment whose value is not the exclusion value,
+// averaged per set or each a record of its own.
+void addPieceValues(const Run& run, Worker& w, const ZavUse& u, const ZavCellState& st, bool cellUse, bool& first) {
   double sum = 0.0, areaSum = 0.0;
   int64_t count = 0;
   ValueRecord rec;
@@ -659,7 +632,71 @@ void SEARCHFORCELLINZAV(const Run& run, Worker& w, int use, int32_t i, int32_t j
   }
 }
 
-void orderedZavColumn(const Run& run, int32_t i, ZavColumn& out, std::vector<Worker::ZavCellState>& s) {
+}  // namespace
+
+void SEARCHFORCELLINZAV(const Run& run, Worker& w, int use, int32_t i, int32_t j, bool& first) {
+  const ZavUse& u = run.zav.uses[static_cast<size_t>(use)];
+  ZavCellState& st = stateOf(w, use, run.zav.uses.size());
+  const int owner = u.tableOwner - 1;
+  const bool cellUse = u.related == zav::UseRelated::Cell;
+  st.pieces.clear();
+  st.found = false;
+  const float* cell = w.cell.corners;
+  if (owner != use && owner >= 0) {
+    st.pieces = w.zav[static_cast<size_t>(owner)].pieces;
+  } else if (u.tableMode == zav::TableMode::Use && w.column) {
+    const auto& starts = w.column->pieceStart[static_cast<size_t>(use)];
+    const auto& all = w.column->pieces[static_cast<size_t>(use)];
+    st.pieces.assign(all.begin() + starts[static_cast<size_t>(j - 1)], all.begin() + starts[static_cast<size_t>(j)]);
+  } else if (u.tableMode == zav::TableMode::Use) {
+    // 1. The pieces of this cell from the table.
+    while (st.kept || readTableLine(run, use, st, cellUse)) {
+      if (st.keptColumn != i || st.keptRow != j) break;
+      st.kept = false;
+      if (st.keptSegment >= 0) st.pieces.push_back({st.keptSegment, cellUse ? st.keptArea : 0.0f});
+    }
+  } else {
+    // 2. A corner of the cell in the grid's extent.
+    bool inside = false;
+    for (int k = 0; k < 4 && !inside; ++k) inside = inExtent(u, cell + 2 * k);
+    if (!inside) return;
+    // 3. The model cells whose X range overlaps the cell's: from the binary search on X
+    // minimum, less the widest cell, up to the cell's largest x.
+    const float x0 = cell[0], x1 = cell[4];
+    const double from = static_cast<double>(x0) - u.widestCell - 1e-3 * u.widestCell - 1e-6 * std::fabs(x0);
+    size_t k = static_cast<size_t>(std::lower_bound(u.cellXmin.begin(), u.cellXmin.end(), static_cast<float>(from)) -
+                                   u.cellXmin.begin());
+    if (!cellUse) {
+      for (; k < u.cells.size() && u.cells[k].xmin < x1; ++k) {
+        const zav::ZavCell& z = u.cells[k];
+        if (!(z.xmax > x0)) continue;
+        if (grid::POINTINPOLYGON(z.corners, cell, 4)) {
+          st.pieces.push_back({zav::GETSEGMENTNRFORINDICES(run.zav.files, u.lgaNr, z.n, z.m), 0.0f});
+        }
+      }
+    } else {
+      clipModelCells(run, w, u, k, st);
+    }
+    // TABLE-CREATE: the cell's line of the table, with the segments and areas found.
+    if (u.tableMode == zav::TableMode::Create) {
+      std::string text;
+      if (st.pieces.empty()) {
+        text = tableLine(i, j, -1) + "\n";
+      } else {
+        for (const auto& [segment, area] : st.pieces) {
+          text += tableLine(i, j, segment);
+          if (cellUse) text += "," + frame::fmtE(area, 14, 8);
+          text += "\n";
+        }
+      }
+      writeTable(run, w, use, text);
+    }
+  }
+  // 5. The values of the pieces.
+  addPieceValues(run, w, u, st, cellUse, first);
+}
+
+void orderedZavColumn(const Run& run, int32_t i, ZavColumn& out, std::vector<ZavCellState>& s) {
   const grid::Structure& st = run.structure;
   const int32_t nr = st.grid.nrows;
   const size_t uses = run.zav.uses.size();
@@ -693,8 +730,8 @@ void orderedZavColumn(const Run& run, int32_t i, ZavColumn& out, std::vector<Wor
       if (!active) continue;
       const bool shared = u.tableOwner - 1 != static_cast<int>(k) && u.tableOwner >= 1;
       if (shared) continue;
-      Worker::ZavCellState& h = s[k];
-      if (u.tableMode == 2) {
+      ZavCellState& h = s[k];
+      if (u.tableMode == zav::TableMode::Use) {
         if (!cellStructure) {
           if (h.kept || readTableLine(run, static_cast<int>(k), h, false)) {
             if (h.keptColumn == i && h.keptRow == j) {
@@ -704,7 +741,7 @@ void orderedZavColumn(const Run& run, int32_t i, ZavColumn& out, std::vector<Wor
             }
           }
         } else {
-          const bool cellUse = u.related == "CELL ";
+          const bool cellUse = u.related == zav::UseRelated::Cell;
           while (h.kept || readTableLine(run, static_cast<int>(k), h, cellUse)) {
             if (h.keptColumn != i || h.keptRow != j) break;
             h.kept = false;

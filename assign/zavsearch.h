@@ -1,0 +1,27 @@
+#pragma once
+// Zav uses in the cell loop: the table check of the driver, the preparation before the cell
+// loop and the searches that carry the model's values onto the output cells. A fatal finding
+// in a search throws frame::Failure.
+#include <cstdint>
+#include <vector>
+
+#include "assign/run.h"
+#include "assign/zavstate.h"
+#include "zav/zav.h"
+
+namespace assign {
+
+// The table check: which use owns the table file it writes or reads, and the files opened.
+// Returns err.
+[[nodiscard]] bool checkZavTables(Run& run);
+void prepareZavUses(Run& run);
+void SEARCHFORMIDDLEINZAV(const Run& run, Worker& w, int use, int32_t i, int32_t j, bool& first);
+void SEARCHFORCELLINZAV(const Run& run, Worker& w, int use, int32_t i, int32_t j, bool& first);
+// GETCELL: the model cell holding the point, from the hint in h; on success h holds it.
+bool GETCELL(const Run& run, const zav::ZavUse& u, const float p[2], ZavCellState& h);
+// The part of the model searches that depends on the order of the cells (the hint, the tables
+// read), for one output column in that order; s keeps the hints and kept lines from column to
+// column. A fatal finding throws frame::Failure.
+void orderedZavColumn(const Run& run, int32_t i, ZavColumn& out, std::vector<ZavCellState>& s);
+
+}  // namespace assign

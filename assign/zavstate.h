@@ -1,0 +1,38 @@
+#pragma once
+// What the model searches keep while the cell loop runs: per Zav use and worker, the search
+// hint and the table line kept for a later cell; per output column, what the ordered pass found.
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace assign {
+
+// Per Zav use: the search hint, a table line kept for a later cell, and what the use found
+// for the current cell (for the uses that share its table).
+struct ZavCellState {
+  int32_t hintN = 0, hintM = 0;
+  bool hintFound = false;
+  bool kept = false;
+  std::string line;  // the table line read last
+  int32_t keptColumn = 0, keptRow = 0, keptSegment = 0;
+  float keptArea = 0.0f;
+  bool found = false;                             // MIDDLE: a model cell holds the middle
+  std::vector<std::pair<int32_t, float>> pieces;  // segment number and overlap area
+};
+
+// What the one ordered pass of a run with model uses found for one output column: per use, the
+// model cell that holds each middle (scan index, -1 none) and what a TABLE-USE table gives per
+// cell, and the TABLE-CREATE lines the column writes, kept until the columns before it are
+// written.
+struct ZavColumn {
+  int32_t column = 0;
+  std::vector<std::vector<int32_t>> found;
+  std::vector<std::vector<uint8_t>> tableFound;
+  std::vector<std::vector<int32_t>> tableSegment;
+  std::vector<std::vector<uint32_t>> pieceStart;  // per row, into pieces
+  std::vector<std::vector<std::pair<int32_t, float>>> pieces;
+  std::vector<std::string> out;
+};
+
+}  // namespace assign
