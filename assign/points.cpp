@@ -285,7 +285,7 @@ void preparePointBins(Run& run) {
         std::stable_sort(b, e, [](const PointSet::Entry& x, const PointSet::Entry& y) { return x.column < y.column; });
       }
     };
-    const int setting = run.threads > 0 ? run.threads : run.fr.threads;
+    const int setting = run.fr.threads;
     int threads = setting > 0 ? setting : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     if (p.entries.size() < 65536) threads = 1;
     threads = std::max(1, std::min(threads, nr));
