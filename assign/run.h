@@ -186,6 +186,8 @@ struct alignas(64) Worker {
   std::vector<SetRun> setRuns;   // the current cell's records by the set that gave them
 };
 
+struct ZavBand;  // assign/zavspill.h
+
 struct Run {
   Run(frame::Console& console, frame::Clock& clock, std::vector<std::string> args)
       : fr(console, clock, std::move(args)) {}
@@ -205,6 +207,7 @@ struct Run {
   bool gridHasValues = false;          // a cell of the output has a value, computed or put by a polygon
   int threads = 0;                     // threads of the cell loop; 0 = one per core
   Provenance provenance;               // where the values came from, and the run report
+  const ZavBand* zavGiven = nullptr;   // a run in bands: what the model search found
 };
 
 // ADDAVALUE: appends a record; with first set the list is emptied first.
@@ -269,7 +272,9 @@ bool GETCELL(const Run& run, const zav::ZavUse& u, const float p[2], Worker::Zav
 // The part of the model searches that depends on the order of the cells (the hint, the tables
 // read), for one output column in that order; s keeps the hints and kept lines from column to
 // column. A fatal finding throws frame::Failure.
-void orderedZavColumn(const Run& run, int32_t i, ZavColumn& out, std::vector<Worker::ZavCellState>& s);
+// mask: the column's cells to compute, rows 1..nrows, when the structure is not held whole.
+void orderedZavColumn(const Run& run, int32_t i, ZavColumn& out, std::vector<Worker::ZavCellState>& s,
+                      const uint8_t* mask = nullptr);
 void SEARCHFORCELLINZAV(const Run& run, Worker& w, int use, int32_t i, int32_t j, bool& first);
 
 // TERVALAGRIDCREATE: start-up, structure, run driver and shutdown. Returns the exit status of a
