@@ -688,11 +688,13 @@ bool ASSIGNINFORMATIONTOGRID(Run& run, grid::GridWriter& out) {
     const size_t uses = run.zav.uses.size();
     // The column pass of the model search, before the bands: its window of columns, the mask
     // read by columns, and what encoding a column takes.
-    const int32_t maskWindow =
-        std::max<int32_t>(1, std::min<int32_t>(nc, static_cast<int32_t>((4u << 20) / std::max<int64_t>(nr, 1))));
+    const uint64_t maskBudget = s.memoryBound > 0 ? std::min<uint64_t>(4u << 20, s.memoryBound / 16) : (4u << 20);
+    const int32_t maskWindow = static_cast<int32_t>(
+        std::max<int64_t>(1, std::min<int64_t>(nc, static_cast<int64_t>(maskBudget) / std::max<int64_t>(nr, 1))));
     const uint64_t passBytes =
         model ? static_cast<uint64_t>(modelWindow(threads)) * static_cast<uint64_t>(nr) * (21 * uses + 6) +
-                    2 * static_cast<uint64_t>(maskWindow) * static_cast<uint64_t>(nr) + (4u << 20)
+                    (run.polygonSets.empty() ? 0 : 2 * static_cast<uint64_t>(maskWindow) * static_cast<uint64_t>(nr)) +
+                    (4u << 20)
               : 0;
     int32_t height = bandHeight(run, rows, 0, passBytes, rowBytes, fixedBytes);
     auto tooSmall = [&] {
