@@ -4,7 +4,6 @@
 #include <climits>
 #include <cmath>
 #include <condition_variable>
-#include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <optional>
@@ -96,7 +95,6 @@ struct ColumnPass {
   int32_t maskWindow = 1;       // columns of the mask read at once
   ZavSpill* spill = nullptr;
   std::vector<uint64_t> rowPieces;  // per row of the run: the pieces found in it
-  bool readFailed = false;
 };
 
 // Per thread of the column pass: a column's findings before they are encoded.
@@ -147,6 +145,11 @@ void searchColumn(const Run& run, Worker& w, int32_t i, const uint8_t* mask, int
 const frame::Failure kScratchReadFailure{
     {" ", " ERROR", " *****", " ", " The scratch file of the model search could not be read back."}, true, 0};
 
+// The columns the ordered pass may run ahead of the columns written.
+int32_t modelWindow(int threads) {
+  return 4 * threads + 4;
+}
+
 // A run with model uses on several cores. The cells are taken column by column, and within a
 // column row by row, as one pass would take them: one thread does the part of the model search
 // that depends on that order (the hint from cell to cell, the table files read) column after
@@ -156,9 +159,6 @@ const frame::Failure kScratchReadFailure{
 //
 // With a column pass the workers search the model uses of each column instead (see
 // ColumnPass) and the main thread writes their findings to the scratch file in column order.
-int32_t modelWindow(int threads) {
-  return 4 * threads + 4;
-}
 
 std::optional<frame::Failure> computeModelColumns(Run& run, int threads, frame::ProgressCounter& progress,
                                                   int32_t bottom, int32_t top, ColumnPass* pass = nullptr) {
@@ -225,7 +225,6 @@ std::optional<frame::Failure> computeModelColumns(Run& run, int threads, frame::
           m.assign(static_cast<size_t>(nr), 1);
         } else if (!pass->mask->column(i, pass->maskWindow, m)) {
           std::lock_guard<std::mutex> g(lock);
-          pass->readFailed = true;
           fail(orderOf(i, 1), kScratchReadFailure);
           changed.notify_all();
           return;
