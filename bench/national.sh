@@ -12,6 +12,7 @@
 #               folder side-<n> per size, reused while its inputs are there
 # HALF=0        skip the run at half the side (with the full size's bound, MEMORY=4096)
 # TILES=n       tiles through Slurm (default 16; 0 skips them; needs root, slurm-wlm, munge)
+# SINGLE=0      skip the single run (the tiles are then not compared with it)
 # WHOLE=1       also run without a bound and compare the grids (small sizes only)
 # KEEP=1        keep the outputs (default: removed once measured and compared)
 set -euo pipefail
@@ -66,7 +67,7 @@ if [ "${HALF:-1}" = "1" ]; then
 fi
 dir=$(generate "$side")
 bound=$(awk -F, '$1 == "MEMORY" {print $2}' "$dir/DEVICE.CNF")
-(cd "$dir" && timed "$dir" "$side x $side, MEMORY=$bound")
+[ "${SINGLE:-1}" = "1" ] && (cd "$dir" && timed "$dir" "$side x $side, MEMORY=$bound")
 if [ "${WHOLE:-0}" = "1" ]; then
   whole="$dir/whole"
   rm -rf "$whole"
@@ -104,7 +105,7 @@ if [ "$tiles" -gt 0 ]; then
       cat "$dir"/result_t*.BIL | cmp -s - "$dir/result.BIL" && echo "the tiles stacked are the single run's grid, byte for byte" ||
         { echo "the tiles stacked differ from the single run"; exit 1; }
     fi
-    [ "${KEEP:-0}" = "1" ] || rm -f "$dir"/result_t*.* "$dir"/result.vrt
+    [ "${KEEP:-0}" = "1" ] || rm -f "$dir"/result_t*.* "$dir"/result.vrt "$dir"/TervalaGridCreate_t*.out "$dir"/tervala-*.log
   fi
 fi
 [ "${KEEP:-0}" = "1" ] || rm -f "$dir"/result.*
