@@ -4,6 +4,7 @@
 #include <climits>
 #include <cmath>
 #include <condition_variable>
+#include <filesystem>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -11,6 +12,9 @@
 #include "assign/run.h"
 #include "assign/zavsearch.h"
 #include "frame/messages.h"
+#include "assign/zavspill.h"
+#include "frame/files.h"
+#include "frame/format.h"
 #include "frame/pager.h"
 #include "grid/structure.h"
 #include "grid/writer.h"
@@ -83,17 +87,90 @@ std::optional<frame::Failure> computeRows(Run& run, Worker& w, int32_t from, int
   return std::nullopt;
 }
 
+// The column pass of a run with model uses in bands or a tile: the model search goes over
+// every column as the run without bands does, but instead of computing the cells it keeps
+// what each use found for them, to be given back to the cells band by band.
+struct ColumnPass {
+  MaskColumns* mask = nullptr;  // null: no polygons, every cell is computed
+  int32_t maskWindow = 1;       // columns of the mask read at once
+  ZavSpill* spill = nullptr;
+  std::vector<uint64_t> rowPieces;  // per row of the run: the pieces found in it
+};
+
+// Per thread of the column pass: a column's findings before they are encoded.
+struct ColumnFindings {
+  std::vector<uint32_t> counts, rowStart, rowTotals;
+  std::vector<ZavPiece> pieces;
+};
+
+// The model searches of column i's cells bottom..top that the mask leaves, in the order of the
+// run without bands (so that the TABLE-CREATE lines come out the same), with what the ordered
+// pass found in w.column; the findings encoded into record.
+void searchColumn(const Run& run, Worker& w, int32_t i, const uint8_t* mask, int32_t bottom, int32_t top,
+                  ColumnFindings& f, std::string& record) {
+  const grid::Structure& s = run.structure;
+  const size_t uses = run.zav.uses.size();
+  const size_t h = static_cast<size_t>(top - bottom + 1);
+  const bool cellStructure = s.grid.cellValues();
+  f.counts.assign(h * uses, 0);
+  f.rowStart.assign(h + 1, 0);
+  f.pieces.clear();
+  for (int32_t j = bottom; j <= top; ++j) {
+    const size_t r = static_cast<size_t>(j - bottom);
+    f.rowStart[r] = static_cast<uint32_t>(f.pieces.size());
+    if (!mask[j - 1]) continue;
+    cellGeometry(s, i, j, w.cell);
+    for (size_t k = 0; k < uses; ++k) {
+      const zav::ZavUse& u = run.zav.uses[k];
+      // A use that shares another's table takes that use's findings in the cell loop.
+      if (u.tableOwner >= 1 && u.tableOwner - 1 != static_cast<int>(k)) continue;
+      bool first = true;
+      w.values.clear();
+      if (cellStructure) {
+        SEARCHFORCELLINZAV(run, w, static_cast<int>(k), i, j, first);
+      } else {
+        SEARCHFORMIDDLEINZAV(run, w, static_cast<int>(k), i, j, first);
+      }
+      const auto& found = w.zav[k].pieces;
+      f.counts[r * uses + k] = static_cast<uint32_t>(found.size());
+      f.pieces.insert(f.pieces.end(), found.begin(), found.end());
+    }
+  }
+  f.rowStart[h] = static_cast<uint32_t>(f.pieces.size());
+  f.rowTotals.resize(h);
+  for (size_t r = 0; r < h; ++r) f.rowTotals[r] = f.rowStart[r + 1] - f.rowStart[r];
+  ZavSpill::encode(top, bottom, uses, f.counts, f.rowStart, f.pieces, record);
+}
+
+const frame::Failure kScratchReadFailure{
+    {" ", " ERROR", " *****", " ", " The scratch file of the model search could not be read back."}, true, 0};
+
+// The columns the ordered pass may run ahead of the columns written.
+int32_t modelWindow(int threads) {
+  return 4 * threads + 4;
+}
+
 // A run with model uses on several cores. The cells are taken column by column, and within a
 // column row by row, as one pass would take them: one thread does the part of the model search
 // that depends on that order (the hint from cell to cell, the table files read) column after
 // column; the workers compute whole columns with what it found, each column's table lines are
 // kept, and the main thread writes them in column order and keeps the progress display going.
 // So every value, table line and message is what the one pass gives.
+//
+// With a column pass the workers search the model uses of each column instead (see
+// ColumnPass) and the main thread writes their findings to the scratch file in column order.
+
 std::optional<frame::Failure> computeModelColumns(Run& run, int threads, frame::ProgressCounter& progress,
-                                                  int32_t bottom, int32_t top) {
+                                                  int32_t bottom, int32_t top, ColumnPass* pass = nullptr) {
   const int32_t nc = run.structure.grid.ncols, nr = run.structure.grid.nrows;
-  const int32_t window = 4 * threads + 4;
+  const int32_t window = modelWindow(threads);
   std::vector<ZavColumn> slots(static_cast<size_t>(window));
+  // The column pass: per slot the column's mask and its encoded findings, per thread its
+  // findings before encoding.
+  std::vector<std::vector<uint8_t>> slotMask(pass ? static_cast<size_t>(window) : 0);
+  std::vector<std::string> slotRecord(pass ? static_cast<size_t>(window) : 0);
+  std::vector<std::vector<uint32_t>> slotTotals(pass ? static_cast<size_t>(window) : 0);
+  std::vector<ColumnFindings> findings(pass ? static_cast<size_t>(threads) : 0);
   // A column is ordered (its slot filled), computed, then written; a slot is reused once the
   // column before it by the window is written.
   std::vector<int> stage(static_cast<size_t>(nc) + 1, 0);
@@ -141,8 +218,21 @@ std::optional<frame::Failure> computeModelColumns(Run& run, int threads, frame::
         if (abandon || failedAt < orderOf(i, 1)) return;
         slot = &slots[static_cast<size_t>((i - 1) % window)];
       }
+      const uint8_t* mask = nullptr;
+      if (pass) {
+        auto& m = slotMask[static_cast<size_t>((i - 1) % window)];
+        if (!pass->mask) {
+          m.assign(static_cast<size_t>(nr), 1);
+        } else if (!pass->mask->column(i, pass->maskWindow, m)) {
+          std::lock_guard<std::mutex> g(lock);
+          fail(orderOf(i, 1), kScratchReadFailure);
+          changed.notify_all();
+          return;
+        }
+        mask = m.data();
+      }
       try {
-        orderedZavColumn(run, i, *slot, state);
+        orderedZavColumn(run, i, *slot, state, mask);
       } catch (const frame::Failure& f) {
         // The pass stops here; what comes before this cell is still computed.
         std::lock_guard<std::mutex> g(lock);
@@ -177,6 +267,13 @@ std::optional<frame::Failure> computeModelColumns(Run& run, int threads, frame::
         w.column = slot;
         std::optional<frame::Failure> f;
         int32_t j = bottom;
+        if (pass) {
+          const size_t k = static_cast<size_t>((i - 1) % window);
+          ColumnFindings& found = findings[static_cast<size_t>(t)];
+          searchColumn(run, w, i, slotMask[k].data(), bottom, top, found, slotRecord[k]);
+          slotTotals[k].swap(found.rowTotals);
+          j = top + 1;
+        }
         for (; j <= top && !f; ++j) f = computeCell(run, w, i, j);
         w.column = nullptr;
         std::lock_guard<std::mutex> g(lock);
@@ -199,11 +296,19 @@ std::optional<frame::Failure> computeModelColumns(Run& run, int threads, frame::
         for (size_t k = 0; k < slot.out.size(); ++k) {
           if (!slot.out[k].empty()) run.tableFiles[k]->write(slot.out[k].data(), slot.out[k].size());
         }
+        if (pass) {
+          const size_t k = static_cast<size_t>((i - 1) % window);
+          g.unlock();
+          pass->spill->addColumn(i, slotRecord[k]);
+          const auto& totals = slotTotals[k];
+          for (size_t r = 0; r < totals.size(); ++r) pass->rowPieces[r] += totals[r];
+          g.lock();
+        }
       }
       written = i;
       changed.notify_all();
     }
-    const int64_t now = cellsDone;
+    const int64_t now = pass ? 0 : cellsDone;
     if (now > shown) {
       g.unlock();
       progress.turns(now - shown);
@@ -217,6 +322,53 @@ std::optional<frame::Failure> computeModelColumns(Run& run, int threads, frame::
     collectReached(run, w);
   }
   return failure;
+}
+
+// The column pass of a run with model uses in bands or a tile (see ColumnPass), over every
+// column of the structure; rowPieces: per row bottom..top, the pieces found in it. Returns err.
+bool columnPass(Run& run, int threads, frame::ProgressCounter& progress, int32_t height, int32_t bottom, int32_t top,
+                int32_t maskWindow, ZavSpill& spill, std::optional<frame::Failure>& failure,
+                std::vector<uint64_t>& rowPieces) {
+  frame::Frame& fr = run.fr;
+  grid::Structure& s = run.structure;
+  const int32_t nc = s.grid.ncols, nr = s.grid.nrows;
+  // The scratch files go beside the output grid: on disk, where the run's large files go.
+  const std::string folder = std::filesystem::path(frame::nativeName(run.settings.storeName)).parent_path().string();
+  auto scratchError = [&](int e, const std::string& what) {
+    return frame::endWithError(fr, {" The scratch file of the model search could not be " + what + " in the folder",
+                                    " " + (folder.empty() ? std::string(".") : folder) + " of the output grid.",
+                                    " Error number=" + frame::fmtI(e, 6, 6)});
+  };
+  MaskColumns mask;
+  const bool polygons = !run.polygonSets.empty();
+  if (polygons) {
+    if (const int e = mask.open(folder, nc, nr)) return scratchError(e, "made");
+    // The cells the polygons leave, of every row: the model search goes by whole columns.
+    for (int32_t hi = nr; hi >= 1; hi -= height) {
+      const int32_t lo = std::max(1, hi - height + 1);
+      if (!grid::holdStructureRows(s, lo, hi)) {
+        std::vector<std::string> lines = {" A band of " + std::to_string(hi - lo + 1) +
+                                          " rows of the structure does not fit in memory."};
+        for (const auto& l : grid::memoryAdvice(fr, s)) lines.push_back(l);
+        return frame::endWithError(fr, lines);
+      }
+      applyPolygonSets(run, lo, hi);
+      mask.addBand(lo, hi, s.assignMask.data());
+    }
+    std::vector<float>().swap(s.grid.values);
+    std::vector<uint8_t>().swap(s.assignMask);
+    if (const int e = mask.finish()) return scratchError(e, "written");
+  }
+  if (const int e = spill.open(folder, nc, run.zav.uses.size())) return scratchError(e, "made");
+  ColumnPass pass;
+  pass.mask = polygons ? &mask : nullptr;
+  pass.maskWindow = maskWindow;
+  pass.spill = &spill;
+  pass.rowPieces.assign(static_cast<size_t>(top - bottom + 1), 0);
+  failure = computeModelColumns(run, threads, progress, bottom, top, &pass);
+  if (const int e = spill.finish()) return scratchError(e, "written");
+  rowPieces.swap(pass.rowPieces);
+  return false;
 }
 
 // Computes rows from..to (from <= to) in bands of rows on `threads` cores (one: in this
@@ -343,13 +495,15 @@ bool holdSetRows(Run& run, int32_t lo, int32_t hi) {
 }
 
 // The height of the bands of a run in bands: BAND= when given, else as many rows as the
-// memory bound holds beside the grids kept whole. 0 when not even one row fits.
-int32_t bandHeight(const Run& run, int32_t rows, uint64_t& rowBytes, uint64_t& fixedBytes) {
+// memory bound holds beside the grids kept whole. 0 when not even one row fits. extraRow and
+// extraFixed: what the model findings take a row and beside the rows.
+int32_t bandHeight(const Run& run, int32_t rows, uint64_t extraRow, uint64_t extraFixed, uint64_t& rowBytes,
+                   uint64_t& fixedBytes) {
   const grid::Structure& s = run.structure;
   const uint64_t nc = static_cast<uint64_t>(s.grid.ncols);
   // A row of the structure: its value and mask, and the row the writer takes.
-  rowBytes = 9 * nc;
-  fixedBytes = run.gridSets.keptBytes;
+  rowBytes = 9 * nc + extraRow;
+  fixedBytes = run.gridSets.keptBytes + extraFixed;
   for (size_t k = 0; k < run.gridPlans.size(); ++k) {
     const grid::GridSource& src = run.gridSets.sources[static_cast<size_t>(run.gridPlans[k].description)];
     if (src.kept) continue;
@@ -487,23 +641,6 @@ bool ASSIGNINFORMATIONTOGRID(Run& run, grid::GridWriter& out) {
   const int32_t rows = nr == 0 ? 0 : top - bottom + 1;
   const bool model = !run.zav.uses.empty();
   const bool anySet = !run.gridSets.sets.empty() || !run.pointSets.empty() || model;
-  // The model search carries its hint from cell to cell and reads and writes its tables
-  // column by column: such a run holds the whole structure, whatever the bound.
-  if (model && !s.whole) {
-    if (!fr.memoryText.empty() || fr.bandRows > 0) {
-      fr.console.screenLine(
-          " A run with model uses holds the whole structure in memory: its model search goes column by column.");
-    }
-    if (!grid::holdStructureRows(s, 1, nr)) {
-      std::vector<std::string> lines = {" The structure of " + std::to_string(nc) + " columns and " +
-                                            std::to_string(nr) + " rows does not fit in memory.",
-                                        " A run with model uses holds the whole structure (5 bytes a cell)."};
-      for (const auto& l : grid::memoryAdvice(fr, s)) lines.push_back(l);
-      return frame::endWithError(fr, lines);
-    }
-    applyPolygonSets(run, 1, nr);
-    s.whole = true;
-  }
   // 1.
   frame::ProgressCounter progress(fr, "Computation progress", static_cast<int64_t>(nc) * rows);
   // 3. Every cell's value depends on that cell alone, so the cells are visited row by row,
@@ -547,14 +684,40 @@ bool ASSIGNINFORMATIONTOGRID(Run& run, grid::GridWriter& out) {
     // In bands of rows, north to south, the order in which the output is written: each band is
     // held, its polygons applied, the input rows it reads held, its cells computed and written.
     uint64_t rowBytes = 0, fixedBytes = 0;
-    const int32_t height = bandHeight(run, rows, rowBytes, fixedBytes);
-    if (height < 1) {
+    const size_t uses = run.zav.uses.size();
+    // The column pass of the model search, before the bands: its window of columns, the mask
+    // read by columns, and what encoding a column takes.
+    const uint64_t maskBudget = s.memoryBound > 0 ? std::min<uint64_t>(4u << 20, s.memoryBound / 16) : (4u << 20);
+    const int32_t maskWindow = static_cast<int32_t>(
+        std::max<int64_t>(1, std::min<int64_t>(nc, static_cast<int64_t>(maskBudget) / std::max<int64_t>(nr, 1))));
+    const uint64_t passBytes =
+        model ? static_cast<uint64_t>(modelWindow(threads)) * static_cast<uint64_t>(nr) * (21 * uses + 6) +
+                    (run.polygonSets.empty() ? 0 : 2 * static_cast<uint64_t>(maskWindow) * static_cast<uint64_t>(nr)) +
+                    (4u << 20)
+              : 0;
+    int32_t height = bandHeight(run, rows, 0, passBytes, rowBytes, fixedBytes);
+    auto tooSmall = [&] {
       std::vector<std::string> lines = {
           " The memory bound is too small for even one band of rows of the structure:",
           " one row with the input rows it reads takes " + std::to_string((rowBytes + 1023) / 1024) + " KiB, and",
           " the input grids held whole and the readers take " + std::to_string((fixedBytes + 1023) / 1024) + " KiB."};
       for (const auto& l : grid::memoryAdvice(fr, s)) lines.push_back(l);
       return frame::endWithError(fr, lines);
+    };
+    if (height < 1) return tooSmall();
+    ZavSpill spill;
+    ZavBand given;
+    if (model) {
+      std::vector<uint64_t> rowPieces;
+      if (columnPass(run, threads, progress, height, bottom, top, maskWindow, spill, failure, rowPieces)) return true;
+      if (failure) return frame::reportFailure(fr, *failure);
+      // The bands again, now with the findings a row gives back: a count per cell and use,
+      // and the most pieces found in any row.
+      uint64_t most = 0;
+      for (uint64_t n : rowPieces) most = std::max(most, n);
+      height = bandHeight(run, rows, 4 * uses * static_cast<uint64_t>(nc) + sizeof(ZavPiece) * most,
+                          16 * static_cast<uint64_t>(nc) + (1u << 20), rowBytes, fixedBytes);
+      if (height < 1) return tooSmall();
     }
     out.open(fr, s, run.settings.storeType, run.settings.storeName, top, bottom, false);
     for (int32_t hi = top; hi >= bottom && !failure; hi -= height) {
@@ -571,11 +734,19 @@ bool ASSIGNINFORMATIONTOGRID(Run& run, grid::GridWriter& out) {
         out.abandon();
         return true;
       }
+      if (model) {
+        if (!spill.load(lo, hi, hi - bottom + 1, given)) {
+          failure = kScratchReadFailure;
+          break;
+        }
+        run.zavGiven = &given;
+      }
       if (anySet) {
         failure = computeRowsOnCores(run, lo, hi, threads, progress);
       } else {
         progress.turns(static_cast<int64_t>(nc) * (hi - lo + 1));
       }
+      run.zavGiven = nullptr;
       if (failure) break;
       run.gridHasValues = run.gridHasValues || anyValue(s);
       out.rows(s, hi, lo);

@@ -165,6 +165,8 @@ struct alignas(64) Worker {
   std::vector<SetRun> setRuns;   // the current cell's records by the set that gave them
 };
 
+struct ZavBand;  // assign/zavspill.h
+
 struct Run {
   Run(frame::Console& console, frame::Clock& clock, std::vector<std::string> args)
       : fr(console, clock, std::move(args)) {}
@@ -183,6 +185,7 @@ struct Run {
   bool valuesFound = false;            // a computed cell has a value (polygons' cells not counted)
   bool gridHasValues = false;          // a cell of the output has a value, computed or put by a polygon
   Provenance provenance;               // where the values came from, and the run report
+  const ZavBand* zavGiven = nullptr;   // a run in bands: what the model search found
 };
 
 // ADDAVALUE: appends a record; with first set the list is emptied first.

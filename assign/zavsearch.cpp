@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "assign/zavspill.h"
 #include "frame/files.h"
 #include "frame/format.h"
 #include "frame/messages.h"
@@ -496,6 +497,11 @@ void SEARCHFORMIDDLEINZAV(const Run& run, Worker& w, int use, int32_t i, int32_t
     const ZavCellState& o = w.zav[static_cast<size_t>(owner)];
     found = o.found;
     segment = o.pieces.empty() ? -1 : o.pieces.front().first;
+  } else if (run.zavGiven) {
+    // Found by the column pass before the cell loop.
+    const auto p = run.zavGiven->at(use, i, j);
+    found = !p.empty();
+    segment = found ? p.front().first : -1;
   } else if (u.tableMode == zav::TableMode::Use && w.column) {
     found = w.column->tableFound[static_cast<size_t>(use)][static_cast<size_t>(j - 1)] != 0;
     segment = w.column->tableSegment[static_cast<size_t>(use)][static_cast<size_t>(j - 1)];
@@ -644,6 +650,9 @@ void SEARCHFORCELLINZAV(const Run& run, Worker& w, int use, int32_t i, int32_t j
   const float* cell = w.cell.corners;
   if (owner != use && owner >= 0) {
     st.pieces = w.zav[static_cast<size_t>(owner)].pieces;
+  } else if (run.zavGiven) {
+    const auto p = run.zavGiven->at(use, i, j);
+    st.pieces.assign(p.begin(), p.end());
   } else if (u.tableMode == zav::TableMode::Use && w.column) {
     const auto& starts = w.column->pieceStart[static_cast<size_t>(use)];
     const auto& all = w.column->pieces[static_cast<size_t>(use)];
@@ -696,7 +705,8 @@ void SEARCHFORCELLINZAV(const Run& run, Worker& w, int use, int32_t i, int32_t j
   addPieceValues(run, w, u, st, cellUse, first);
 }
 
-void orderedZavColumn(const Run& run, int32_t i, ZavColumn& out, std::vector<ZavCellState>& s) {
+void orderedZavColumn(const Run& run, int32_t i, ZavColumn& out, std::vector<ZavCellState>& s,
+                      const uint8_t* mask) {
   const grid::Structure& st = run.structure;
   const int32_t nr = st.grid.nrows;
   const size_t uses = run.zav.uses.size();
@@ -721,7 +731,7 @@ void orderedZavColumn(const Run& run, int32_t i, ZavColumn& out, std::vector<Zav
   }
   const float mx = st.middle(i);
   for (int32_t j = 1; j <= nr; ++j) {
-    const bool active = st.assignMask[st.grid.index(i, j)] != 0;
+    const bool active = (mask ? mask[j - 1] : st.assignMask[st.grid.index(i, j)]) != 0;
     const float my = st.middle(j);
     for (size_t k = 0; k < uses; ++k) {
       const ZavUse& u = run.zav.uses[k];

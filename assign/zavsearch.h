@@ -22,6 +22,8 @@ bool GETCELL(const Run& run, const zav::ZavUse& u, const float p[2], ZavCellStat
 // The part of the model searches that depends on the order of the cells (the hint, the tables
 // read), for one output column in that order; s keeps the hints and kept lines from column to
 // column. A fatal finding throws frame::Failure.
-void orderedZavColumn(const Run& run, int32_t i, ZavColumn& out, std::vector<ZavCellState>& s);
+// mask: the column's cells to compute, rows 1..nrows, when the structure is not held whole.
+void orderedZavColumn(const Run& run, int32_t i, ZavColumn& out, std::vector<ZavCellState>& s,
+                      const uint8_t* mask = nullptr);
 
 }  // namespace assign

@@ -29,6 +29,13 @@
 //               gdal_translate, untimed), BIL output; GDAL: gdal_translate of the GeoTIFF to a BIL
 //   mixed       every kind of set at once on a 2000 x 2000 CELL structure: a grid on its grid,
 //               a grid on another grid, points with buffers, polygons and a model grid
+//   national    a 60000 x 60000 CELL structure of 5 m (300 x 300 km) with a BIL grid set on its
+//               grid, a BIL set on a grid of 25 m, 100,000 points with buffers of 5 to 40 m and
+//               1,000 star-shaped polygons (CLEAR), MEMORY,4096 in DEVICE.CNF: bands of rows.
+//               NATIONAL_SIDE=6000 makes it 6000 x 6000 with the memory bound scaled to the
+//               cells (the same bands, a hundredth of the work), or NATIONAL_MEMORY=n MiB;
+//               14.4 GB of input at full size
+//               (bench/national.sh runs it; not in run.sh's default list)
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -327,6 +334,41 @@ int mixed(const std::string& dir, Rng& rng, Scale sc) {
   return 0;
 }
 
+int national(const std::string& dir, Rng& rng, Scale sc) {
+  const char* given = std::getenv("NATIONAL_SIDE");
+  const int side = given ? std::atoi(given) : 60000, rows = side * sc.area;
+  const double cell = 5.0, width = side * cell, height = rows * cell;
+  writeBil(dir + "/elevation", side, rows, 150000, 400000, cell, rng, 0.02);
+  // The other grid: 25 m cells, shifted off the structure's lines, reaching a little beyond.
+  const double coarse = 25.0;
+  const int in = side / 5 + 2, inRows = rows / 5 + 2;
+  writeBil(dir + "/landuse", in, inRows, 150000 - 23.7, 400000 - 21.3, coarse, rng, 0.05);
+  {
+    std::ofstream p(dir + "/wells.txt");
+    p << "NODATA_VALUE,-9999\nBUFFER,YES,10\n";
+    char line[128];
+    for (int k = 0; k < 100000 * sc.input; ++k) {
+      const double x = 150000 + width * rng.uniform(), y = 400000 + height * rng.uniform();
+      std::snprintf(line, sizeof line, "%.3f,%.3f,%.4f,%.2f\n", x, y, 10 + 5 * rng.uniform(), 5 + 35 * rng.uniform());
+      p << line;
+    }
+  }
+  // Polygons that cover the same share of the area at every size.
+  writeStars(dir, rng, 1000 * sc.input, width, height, width / 600, width / 100);
+  // The memory bound as the full size has it, scaled to the cells, or NATIONAL_MEMORY (MiB).
+  const char* memory = std::getenv("NATIONAL_MEMORY");
+  const double bound = memory && *memory ? std::atof(memory)
+                              : std::max(16.0, 4096.0 * (static_cast<double>(side) * rows) / (60000.0 * 60000.0));
+  text(dir + "/DEVICE.CNF", "NEWPAGE,YES\nMEMORY," + std::to_string(static_cast<int>(bound)) + "\n");
+  text(dir + "/TervalaGridCreate.PCF",
+       structure(side, rows, cell, true) + "STOREFILE,BIL,result\nMETHOD-PER-SET,ALL-VALUES\nRUN-METHOD,AVERAGE\n" +
+           "TERVALAGRID,BIL,CELL,elevation,0\nTERVALAGRID,BIL,CELL,landuse,1\nPOINTFILE,wells.txt,2\n" +
+           "POLYGONFILE,stars.gen,CLEAR\n");
+  done(static_cast<long long>(side) * rows,
+       4LL * side * rows + 4LL * in * inRows + 16LL * 100000 * sc.input);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -351,6 +393,7 @@ int main(int argc, char** argv) {
   if (w == "model-cell-table") return model(dir, rng, sc, true, true);
   if (w == "model-middle-table") return model(dir, rng, sc, false, true);
   if (w == "mixed") return mixed(dir, rng, sc);
+  if (w == "national") return national(dir, rng, sc);
   std::fprintf(stderr, "unknown workload %s\n", w.c_str());
   return 2;
 }

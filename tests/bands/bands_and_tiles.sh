@@ -96,15 +96,31 @@ for pcf in TervalaGridCreate.PCF middle.pcf; do
       fi
     done
   done
-  # With model uses: the whole structure is held; the tiles compute their own rows only, and
-  # a table written by the whole run is read by the tiles.
+  # With model uses: the model search goes column by column over the whole structure first and
+  # keeps what it found on a scratch file, which the bands and tiles read back; the tiles
+  # compute their own rows only, and a table written by the whole run is read by the tiles.
   whole="model-$pcf-whole"
   run "$whole" "IN=model-$pcf"
   [ "$(cat "$work/$whole/rc")" = 0 ] || fail "$whole: the run failed"
   run "model-$pcf-band" "IN=model-$pcf" BAND=2 MEMORY=0.001
   same result.BIL "$whole" "model-$pcf-band"
   same TervalaGridCreate.out "$whole" "model-$pcf-band"
+  # Bands as the bound gives them (one tile of one), and the scratch files under names of
+  # their own: none is left behind.
+  run "model-$pcf-bound" "IN=model-$pcf" TILE=1/1 MEMORY=8 THREADS=2
+  cmp -s "$work/model-$pcf-bound/result_t001.BIL" "$work/$whole/result.BIL" ||
+    fail "$pcf: one tile of one within MEMORY=8 differs from the whole grid"
+  TERVALA_NAMED_TEMPORARIES=1 run "model-$pcf-named" "IN=model-$pcf" BAND=7 MEMORY=0.001
+  same result.BIL "$whole" "model-$pcf-named"
+  [ -z "$(find "$work/model-$pcf-named" -name '.tervala-scratch*')" ] || fail "$pcf: a scratch file was left behind"
+  # TABLE-CREATE in bands, on one core and on two: the same table, line for line.
   run "table-$pcf" "IN=$pcf"
+  for threads in 1 2; do
+    run "table-$pcf-band$threads" "IN=$pcf" BAND=3 MEMORY=0.001 THREADS=$threads
+    tab=$(cd "$work/table-$pcf" && find . -iname '*.tab' | head -1)
+    [ -n "$tab" ] || fail "$pcf: the whole run wrote no table"
+    for f in result.BIL TervalaGridCreate.out "$tab"; do same "$f" "table-$pcf" "table-$pcf-band$threads"; done
+  done
   sed 's/TABLE-CREATE=/TABLE-USE=/' "$base/$pcf" > "$base/use-$pcf"
   find "$work/table-$pcf" -iname "*.tab" -exec cp {} "$base/" \;
   for variant in model use; do

@@ -13,70 +13,16 @@ skip() {
   echo "SKIPPED: $*"
   exit 77
 }
-for tool in slurmctld slurmd sbatch squeue sinfo munged; do
-  command -v "$tool" > /dev/null || skip "$tool is not installed (apt-get install slurm-wlm munge)"
-done
-[ "$(id -u)" -eq 0 ] || skip "the Slurm daemons are started as root here, and this is not root"
+# shellcheck source=tests/cluster/local_slurm.sh
+source "$here/local_slurm.sh"
 work="$(mktemp -d)"
 chmod 755 "$work"
-pids=()
 cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2> /dev/null; done
-  for pid in "${pids[@]}"; do wait "$pid" 2> /dev/null; done
+  stop_local_slurm
   rm -rf "$work"
 }
 trap cleanup EXIT
-
-# munge: Debian's package made the key; the daemon runs as its own user.
-if ! pgrep -x munged > /dev/null; then
-  mkdir -p /run/munge && chown munge:munge /run/munge && chmod 755 /run/munge
-  runuser -u munge -- /usr/sbin/munged > "$work/munged.log" 2>&1 || skip "munged could not start: $(cat "$work/munged.log")"
-fi
-
-# A single-node Slurm on ports of its own.
-host=$(hostname -s)
-port=$((20000 + $$ % 20000))
-mkdir -p "$work/state" "$work/spool" "$work/log"
-{
-  echo "ClusterName=tervalatest"
-  echo "SlurmctldHost=$host"
-  echo "SlurmctldPort=$port"
-  echo "SlurmdPort=$((port + 1))"
-  echo "SlurmUser=root"
-  echo "StateSaveLocation=$work/state"
-  echo "SlurmdSpoolDir=$work/spool"
-  echo "SlurmctldPidFile=$work/slurmctld.pid"
-  echo "SlurmdPidFile=$work/slurmd.pid"
-  echo "SlurmctldLogFile=$work/log/slurmctld.log"
-  echo "SlurmdLogFile=$work/log/slurmd.log"
-  echo "ProctrackType=proctrack/linuxproc"
-  echo "TaskPlugin=task/none"
-  echo "SelectType=select/cons_tres"
-  echo "SelectTypeParameters=CR_Core_Memory"
-  echo "AccountingStorageType=accounting_storage/none"
-  echo "JobAcctGatherType=jobacct_gather/none"
-  echo "MailProg=/bin/true"
-  echo "ReturnToService=2"
-  slurmd -C | head -1
-  echo "PartitionName=test Nodes=ALL Default=YES MaxTime=INFINITE State=UP"
-} > "$work/slurm.conf"
-export SLURM_CONF="$work/slurm.conf"
-slurmctld -D > "$work/log/slurmctld.out" 2>&1 &
-pids+=($!)
-slurmd -D > "$work/log/slurmd.out" 2>&1 &
-pids+=($!)
-ready=0
-for _ in $(seq 1 60); do
-  if sinfo -h -o '%t' 2> /dev/null | grep -q -E '^(idle|mix|alloc)'; then
-    ready=1
-    break
-  fi
-  sleep 0.5
-done
-if [ "$ready" -ne 1 ]; then
-  tail -n 5 "$work/log/"*.log "$work/log/"*.out 2> /dev/null
-  skip "the Slurm daemons did not start on this machine"
-fi
+start_local_slurm "$work" || skip "$slurm_reason"
 
 # The run: grids, points, polygons and model uses, on a structure of 50 rows.
 run="$work/run"
