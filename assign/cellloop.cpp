@@ -357,7 +357,7 @@ int32_t bandHeight(const Run& run, int32_t rows, uint64_t& rowBytes, uint64_t& f
     // The input rows one structure row reaches, and what the readers hold.
     const double per = std::ceil(static_cast<double>(s.cellsize) / d.dy) + 1.0;
     rowBytes += static_cast<uint64_t>(per * 4.0 * static_cast<double>(d.ncols));
-    fixedBytes += (src.asc ? (1u << 20) : 0u) + 4 * static_cast<uint64_t>(d.ncols);
+    fixedBytes += (src.asc ? (1u << 20) : 0u) + 4 * static_cast<uint64_t>(d.ncols) + src.cacheBytes;
   }
   if (run.fr.bandRows > 0) return std::min(run.fr.bandRows, rows);
   if (s.memoryBound == 0) return rows;
