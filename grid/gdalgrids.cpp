@@ -12,8 +12,8 @@
 #include "frame/pager.h"
 #include "frame/startup.h"
 #include "frame/text.h"
-#include "gdal/gdalroom.h"
 #include "gdal/crs.h"
+#include "gdal/gdalroom.h"
 #include "gdal/raster.h"
 #include "gdal/tiffwriter.h"
 #include "grid/general.h"
@@ -266,10 +266,10 @@ bool loadGdalGridRows(frame::Frame& fr, GridSets& g, int description, int32_t lo
       if (!ok) message = "it was changed during the run";
     }
     if (!ok) {
-      return frame::endWithListedError(fr, {" The Tervala file " + src.dataName + " could not be read again at rows " +
-                                                std::to_string(first + 1) + " to " + std::to_string(first + count) +
-                                                ":",
-                                            " " + sentence(message)});
+      return frame::endWithListedError(
+          fr, {" The Tervala file " + src.dataName + " could not be read again at rows " + std::to_string(first + 1) +
+                   " to " + std::to_string(first + count) + ":",
+               " " + sentence(message)});
     }
     r = end - 1;
   }
