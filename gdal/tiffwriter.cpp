@@ -5,14 +5,13 @@
 #include <cpl_error.h>
 #include <cpl_string.h>
 #include <gdal.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
+#include "frame/files.h"
 #include "gdal/internal.h"
 
 namespace gdalroom {
@@ -21,7 +20,9 @@ struct TiffWriter::Impl {
   GDALDatasetH ds = nullptr;
   GDALRasterBandH band = nullptr;
   TiffLayout layout;
-  std::string target, temp, cogTemp;
+  std::string target;
+  // The tiled file GDAL writes, and for a Cloud-Optimized GeoTIFF the copy laid out from it.
+  frame::TemporaryBeside temp, cogTemp;
   int64_t rowsWritten = 0;
 };
 
@@ -30,25 +31,6 @@ namespace {
 std::string lastError(const char* otherwise) {
   const char* m = CPLGetLastErrorMsg();
   return m && *m ? std::string(m) : std::string(otherwise);
-}
-
-// A fresh name beside the target, so that the rename cannot cross devices.
-bool temporaryName(const std::string& target, std::string& temp, std::string& message) {
-  std::string tmpl = target + ".tmpXXXXXX";
-  std::vector<char> t(tmpl.begin(), tmpl.end());
-  t.push_back('\0');
-  const int fd = ::mkstemp(t.data());
-  if (fd < 0) {
-    message = std::strerror(errno);
-    return false;
-  }
-  // The permissions a new file gets (mkstemp gives the owner's only).
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  ::fchmod(fd, 0666 & ~mask);
-  ::close(fd);
-  temp.assign(t.data());
-  return true;
 }
 
 }  // namespace
@@ -62,10 +44,8 @@ void TiffWriter::abandon() {
   if (impl_->ds) GDALClose(impl_->ds);
   impl_->ds = nullptr;
   impl_->band = nullptr;
-  for (std::string* t : {&impl_->temp, &impl_->cogTemp}) {
-    if (!t->empty()) std::remove(t->c_str());
-    t->clear();
-  }
+  impl_->temp.remove();
+  impl_->cogTemp.remove();
 }
 
 bool TiffWriter::open(const std::string& path, const TiffLayout& layout, std::string& message) {
@@ -78,7 +58,10 @@ bool TiffWriter::open(const std::string& path, const TiffLayout& layout, std::st
   impl_->layout = layout;
   impl_->target = path;
   impl_->rowsWritten = 0;
-  if (!temporaryName(path, impl_->temp, message)) return false;
+  if (const int e = impl_->temp.create(path); e != 0) {
+    message = std::strerror(e);
+    return false;
+  }
   GDALDriverH gtiff = GDALGetDriverByName("GTiff");
   if (!gtiff) {
     message = "GDAL has no GeoTIFF driver";
@@ -97,8 +80,8 @@ bool TiffWriter::open(const std::string& path, const TiffLayout& layout, std::st
   const std::string threads = layout.threads > 0 ? std::to_string(layout.threads) : "ALL_CPUS";
   options = CSLSetNameValue(options, "NUM_THREADS", threads.c_str());
   CPLErrorReset();
-  impl_->ds = GDALCreate(gtiff, impl_->temp.c_str(), static_cast<int>(layout.ncols), static_cast<int>(layout.nrows), 1,
-                         GDT_Float32, options);
+  impl_->ds = GDALCreate(gtiff, impl_->temp.path().c_str(), static_cast<int>(layout.ncols),
+                         static_cast<int>(layout.nrows), 1, GDT_Float32, options);
   CSLDestroy(options);
   if (!impl_->ds) {
     message = lastError("GDAL could not create it");
@@ -148,15 +131,17 @@ bool TiffWriter::commit(std::string& message) {
     abandon();
     return false;
   }
-  std::string ready = impl_->temp;
+  frame::TemporaryBeside* ready = &impl_->temp;
   if (impl_->layout.cloudOptimized) {
     // The COG driver lays out a finished file: the tiled GeoTIFF just written is its source.
-    if (!temporaryName(impl_->target, impl_->cogTemp, message)) {
+    if (const int e = impl_->cogTemp.create(impl_->target); e != 0) {
+      message = std::strerror(e);
       abandon();
       return false;
     }
     GDALDriverH cog = GDALGetDriverByName("COG");
-    GDALDatasetH src = GDALOpenEx(impl_->temp.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, nullptr, nullptr, nullptr);
+    GDALDatasetH src =
+        GDALOpenEx(impl_->temp.path().c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, nullptr, nullptr, nullptr);
     if (!cog || !src) {
       message = cog ? lastError("GDAL could not read back the tiled GeoTIFF") : "GDAL has no COG driver";
       if (src) GDALClose(src);
@@ -171,7 +156,7 @@ bool TiffWriter::commit(std::string& message) {
         impl_->layout.threads > 0 ? std::to_string(impl_->layout.threads) : std::string("ALL_CPUS");
     options = CSLSetNameValue(options, "NUM_THREADS", threads.c_str());
     CPLErrorReset();
-    GDALDatasetH out = GDALCreateCopy(cog, impl_->cogTemp.c_str(), src, FALSE, options, nullptr, nullptr);
+    GDALDatasetH out = GDALCreateCopy(cog, impl_->cogTemp.path().c_str(), src, FALSE, options, nullptr, nullptr);
     CSLDestroy(options);
     GDALClose(src);
     bool ok = out != nullptr;
@@ -181,17 +166,15 @@ bool TiffWriter::commit(std::string& message) {
       abandon();
       return false;
     }
-    std::remove(impl_->temp.c_str());
-    impl_->temp.clear();
-    ready = impl_->cogTemp;
+    impl_->temp.remove();
+    ready = &impl_->cogTemp;
   }
-  if (std::rename(ready.c_str(), impl_->target.c_str()) != 0) {
-    message = std::strerror(errno);
+  // In place in one step; with SYNC the file and its folder are on the disk first.
+  if (const int e = ready->commit(impl_->target, impl_->layout.sync); e != 0) {
+    message = std::strerror(e);
     abandon();
     return false;
   }
-  impl_->temp.clear();
-  impl_->cogTemp.clear();
   return true;
 }
 

@@ -3,7 +3,8 @@
 // predictor, NODATA and the coordinate reference system set; or a Cloud-Optimized GeoTIFF
 // (the same, with overviews, laid out for reading over the network). Rows are taken in
 // output order, the northern row first. The file appears under its name only when it is
-// complete: it is written under a temporary name beside it and renamed at commit().
+// complete: it is written under a temporary name beside it (frame::TemporaryBeside: removed
+// on a signal, or by the next run after a kill) and renamed at commit().
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -17,6 +18,7 @@ struct TiffLayout {
   std::string crsWkt;  // empty: none
   bool cloudOptimized = false;
   int threads = 0;  // the cores that may compress tiles; 0: every core
+  bool sync = false;  // commit() forces the file and its folder to the disk
 };
 
 class TiffWriter {

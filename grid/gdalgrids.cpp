@@ -334,6 +334,7 @@ bool writeGeoTiff(frame::Frame& fr, const Structure& s, const std::string& name,
   layout.crsWkt = s.crsWkt;
   layout.cloudOptimized = cloudOptimized;
   layout.threads = fr.threads;
+  layout.sync = fr.syncOutputs;
   frame::ProgressCounter progress(fr, "Writing information", g.nrows);
   gdalroom::TiffWriter out;
   std::string message;
