@@ -235,8 +235,13 @@ bool CREATEGRID(Run& run) {
     const std::string type = item;
     frame::CASEF(item);
     if (item.empty()) item = "BIL";
-    if (item != "BIL" && item != "ASC") {
-      return frame::endWithError(fr, {" The source file must be of type ASC or BIL.", " Type given: " + type});
+    if (item != "BIL" && item != "ASC" && item != "TIF") {
+      return frame::endWithError(fr, {" The source file must be of type ASC or BIL.", " Type given: " + type,
+                                      " (Also TIF, a GeoTIFF of 16 or 32-bit integers.)"});
+    }
+    if (item == "TIF" && !gdalroom::builtIn()) {
+      return frame::endWithError(
+          fr, {" The source file of type TIF cannot be written:", " " + gdalroom::notBuiltInMessage()});
     }
     pv.sourceType = item;
     if (frame::PARAM(fr, raw, 3, pv.sourceName, ",", 250) <= 0) {
@@ -246,7 +251,7 @@ bool CREATEGRID(Run& run) {
     pv.sourceBits = 16;
     frame::NAMEDV(fr, changed, "NBITS", "I4", pv.sourceBits);
     if (pv.sourceBits != 16 && pv.sourceBits != 32) {
-      return frame::endWithError(fr, {" A BIL source file has 16 or 32 bits per value (NBITS).",
+      return frame::endWithError(fr, {" A BIL or TIF source file has 16 or 32 bits per value (NBITS).",
                                       " Bits given: " + std::to_string(pv.sourceBits)});
     }
     warnRepeated(fr, "SOURCEFILE");

@@ -11,6 +11,7 @@
 #include "frame/format.h"
 #include "frame/startup.h"
 #include "frame/text.h"
+#include "grid/gdalgrids.h"
 #include "grid/picture.h"
 #include "grid/sourcegrid.h"
 
@@ -143,7 +144,10 @@ std::string sourcePictureName(const std::string& picture) {
   return frame::GUMEXT(picture, " ") + "_source.png";
 }
 
-std::string sourceFileName(const Provenance& pv) { return frame::GUMEXT(frame::trimRight(pv.sourceName), pv.sourceType); }
+std::string sourceFileName(const Provenance& pv) {
+  const std::string name = frame::trimRight(pv.sourceName);
+  return pv.sourceType == "TIF" ? grid::geoTiffName(name) : frame::GUMEXT(name, pv.sourceType);
+}
 
 std::string storedName(const Run& run) {
   return frame::GUMEXT(frame::trimRight(run.settings.storeName), run.settings.storeType);
@@ -392,8 +396,12 @@ bool writeRunAccount(Run& run) {
   if (!pv.track && fr.pictureName.empty()) return false;
   // The source grid.
   if (sourceGrid) {
-    std::string failed;
-    const int e = grid::writeSourceGrid(s, pv.sourceType, pv.sourceName, pv.sourceBits, fr.syncOutputs, failed);
+    std::string failed, reason;
+    const int e = grid::writeSourceGrid(s, pv.sourceType, pv.sourceName, pv.sourceBits, fr.syncOutputs, failed, reason);
+    grid::listGdalMessages(fr);
+    if (e != 0 && !reason.empty())
+      return frame::endWithListedError(fr,
+                                       {" The file " + failed + " could not be written: " + grid::sentence(reason)});
     if (e != 0)
       return frame::endWithListedError(fr, {" The file " + failed + " could not be written.", errorNumber(e)});
   }

@@ -75,13 +75,17 @@ bool TiffWriter::open(const std::string& path, const TiffLayout& layout, std::st
   options = CSLSetNameValue(options, "BLOCKXSIZE", "256");
   options = CSLSetNameValue(options, "BLOCKYSIZE", "256");
   options = CSLSetNameValue(options, "COMPRESS", "DEFLATE");
-  options = CSLSetNameValue(options, "PREDICTOR", "3");
+  options = CSLSetNameValue(options, "PREDICTOR", layout.integerBits != 0 ? "2" : "3");
   options = CSLSetNameValue(options, "BIGTIFF", "IF_SAFER");
   const std::string threads = layout.threads > 0 ? std::to_string(layout.threads) : "ALL_CPUS";
   options = CSLSetNameValue(options, "NUM_THREADS", threads.c_str());
   CPLErrorReset();
-  impl_->ds = GDALCreate(gtiff, impl_->temp.path().c_str(), static_cast<int>(layout.ncols),
-                         static_cast<int>(layout.nrows), 1, GDT_Float32, options);
+  impl_->ds =
+      GDALCreate(gtiff, impl_->temp.path().c_str(), static_cast<int>(layout.ncols), static_cast<int>(layout.nrows), 1,
+                 layout.integerBits == 16   ? GDT_Int16
+                 : layout.integerBits == 32 ? GDT_Int32
+                                            : GDT_Float32,
+                 options);
   CSLDestroy(options);
   if (!impl_->ds) {
     message = lastError("GDAL could not create it");
@@ -97,23 +101,37 @@ bool TiffWriter::open(const std::string& path, const TiffLayout& layout, std::st
   return true;
 }
 
-bool TiffWriter::writeRows(const float* rows, int64_t count, std::string& message) {
-  if (!impl_->band || impl_->rowsWritten + count > impl_->layout.nrows) {
+namespace {
+
+bool writeBand(GDALRasterBandH band, const TiffLayout& layout, int64_t& rowsWritten, void* rows, GDALDataType type,
+               int64_t count, std::string& message) {
+  if (!band || rowsWritten + count > layout.nrows) {
     message = "more rows than the grid has";
     return false;
   }
   if (count <= 0) return true;
   CPLErrorReset();
-  const int nc = static_cast<int>(impl_->layout.ncols);
-  const CPLErr e =
-      GDALRasterIO(impl_->band, GF_Write, 0, static_cast<int>(impl_->rowsWritten), nc, static_cast<int>(count),
-                   const_cast<float*>(rows), nc, static_cast<int>(count), GDT_Float32, 0, 0);
+  const int nc = static_cast<int>(layout.ncols);
+  const CPLErr e = GDALRasterIO(band, GF_Write, 0, static_cast<int>(rowsWritten), nc, static_cast<int>(count), rows, nc,
+                                static_cast<int>(count), type, 0, 0);
   if (e != CE_None) {
     message = lastError("GDAL could not write it");
     return false;
   }
-  impl_->rowsWritten += count;
+  rowsWritten += count;
   return true;
+}
+
+}  // namespace
+
+bool TiffWriter::writeRows(const float* rows, int64_t count, std::string& message) {
+  return writeBand(impl_->band, impl_->layout, impl_->rowsWritten, const_cast<float*>(rows), GDT_Float32, count,
+                   message);
+}
+
+bool TiffWriter::writeRows(const int32_t* rows, int64_t count, std::string& message) {
+  return writeBand(impl_->band, impl_->layout, impl_->rowsWritten, const_cast<int32_t*>(rows), GDT_Int32, count,
+                   message);
 }
 
 bool TiffWriter::commit(std::string& message) {

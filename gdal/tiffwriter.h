@@ -19,6 +19,9 @@ struct TiffLayout {
   bool cloudOptimized = false;
   int threads = 0;  // the cores that may compress tiles; 0: every core
   bool sync = false;  // commit() forces the file and its folder to the disk
+  // 16 or 32: the cells are signed integers of that many bits (a grid of codes), compressed
+  // with the horizontal predictor; 0: single-precision values.
+  int integerBits = 0;
 };
 
 class TiffWriter {
@@ -32,6 +35,7 @@ class TiffWriter {
   bool open(const std::string& path, const TiffLayout& layout, std::string& message);
   // The next count rows, the northern first, ncols values each.
   bool writeRows(const float* rows, int64_t count, std::string& message);
+  bool writeRows(const int32_t* rows, int64_t count, std::string& message);
   // Completes the file (for a Cloud-Optimized GeoTIFF: its overviews and layout) and puts it
   // in place. False with the reason in message; the target is then left as it was.
   bool commit(std::string& message);

@@ -1,11 +1,15 @@
 #include "grid/sourcegrid.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstring>
 
 #include "frame/files.h"
 #include "frame/format.h"
 #include "frame/text.h"
+#include "gdal/tiffwriter.h"
+#include "grid/gdalgrids.h"
 #include "grid/writer.h"
 
 namespace grid {
@@ -25,10 +29,42 @@ std::string count(int32_t n) {
 }  // namespace
 
 int writeSourceGrid(const Structure& s, const std::string& type, const std::string& name, int bits, bool sync,
-                    std::string& failedName) {
+                    std::string& failedName, std::string& reason) {
   const GridDescription& g = s.grid;
   const size_t nc = static_cast<size_t>(g.ncols);
   auto codeAt = [&](int32_t r, size_t c) { return s.source[static_cast<size_t>(r - 1) * nc + c]; };
+  if (type == "TIF") {
+    failedName = geoTiffName(frame::trimRight(name));
+    gdalroom::TiffLayout layout;
+    layout.ncols = g.ncols;
+    layout.nrows = g.nrows;
+    layout.xll = static_cast<double>(g.xll);
+    layout.yll = static_cast<double>(g.yll);
+    layout.cellsize = static_cast<double>(s.cellsize);
+    layout.nodata = 0.0f;
+    layout.crsWkt = s.crsWkt;
+    layout.sync = sync;
+    layout.integerBits = bits == 32 ? 32 : 16;
+    gdalroom::TiffWriter out;
+    bool ok = out.open(frame::nativeName(failedName), layout, reason);
+    // The rows north first, a row of the file's tiles at a time.
+    std::vector<int32_t> strip;
+    for (int32_t top = g.nrows; ok && top >= 1; top -= 256) {
+      const int32_t count = std::min(256, top);
+      strip.resize(static_cast<size_t>(count) * nc);
+      for (int32_t k = 0; k < count; ++k) {
+        const int32_t* row = s.source.data() + static_cast<size_t>(top - k - 1) * nc;
+        std::copy(row, row + nc, strip.begin() + static_cast<std::ptrdiff_t>(static_cast<size_t>(k) * nc));
+      }
+      ok = out.writeRows(strip.data(), count, reason);
+    }
+    if (ok) ok = out.commit(reason);
+    if (!ok) {
+      out.abandon();
+      return EIO;
+    }
+    return 0;
+  }
   if (type == "ASC") {
     failedName = frame::GUMEXT(frame::trimRight(name), "ASC");
     frame::AtomicOutputFile out;

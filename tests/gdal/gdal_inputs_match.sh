@@ -179,6 +179,21 @@ printf 'STRUCTURE\n#COLUMNS,3\n#ROWS,2\nEND:STRUCTURE\nSTOREFILE,TIF,out.tif\nIN
 run tif_empty
 [ -f out_EMPTY.TIF ] || fail "tif_empty: no out_EMPTY.TIF: $(ls)"
 
+# The source grid as a GeoTIFF of 32-bit (NBITS=32) and 16-bit integers: GDAL reads back the
+# codes of the case's BIL source grid, with 0 as its NODATA and the grid's geometry.
+for c in source_maximum_bil source_majority; do
+  prepare "$runs/$c" "tif_$c"
+  sed -i 's/^SOURCEFILE,[A-Z]*,sources/SOURCEFILE,TIF,sources/' TervalaGridCreate.PCF
+  grep -q "^SOURCEFILE,TIF" TervalaGridCreate.PCF || fail "tif_$c: command file not rewritten"
+  run "tif_$c"
+  bits=$(awk '/^nBits/ {print $2}' expected/sources.HDR)
+  gdalinfo sources.TIF | grep -q "Type=Int$bits" || fail "tif_$c: sources.TIF does not hold $bits-bit integers"
+  gdalinfo sources.TIF | grep -q "NoData Value=0" || fail "tif_$c: sources.TIF has no NODATA 0"
+  gdal_translate -q -of EHdr sources.TIF back.bil
+  same "tif_$c" back.bil expected/sources.BIL
+  grep -q "Source grid: sources.TIF" TervalaGridCreate.out || fail "tif_$c: the report does not name sources.TIF"
+done
+
 # ---------------------------------------------------------------- vector points
 
 # A text point file as a GeoPackage layer: NODATA values become empty fields, radii from the
