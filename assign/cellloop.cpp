@@ -347,8 +347,9 @@ bool holdSetRows(Run& run, int32_t lo, int32_t hi) {
 int32_t bandHeight(const Run& run, int32_t rows, uint64_t& rowBytes, uint64_t& fixedBytes) {
   const grid::Structure& s = run.structure;
   const uint64_t nc = static_cast<uint64_t>(s.grid.ncols);
-  // A row of the structure: its value and mask, and the row the writer takes.
-  rowBytes = 9 * nc;
+  // A row of the structure: its value and mask, and the row the writer takes; where sources
+  // are recorded, their codes and the cells a polygon file covers too.
+  rowBytes = (run.provenance.track ? 14 : 9) * nc;
   fixedBytes = run.gridSets.keptBytes;
   for (size_t k = 0; k < run.gridPlans.size(); ++k) {
     const grid::GridSource& src = run.gridSets.sources[static_cast<size_t>(run.gridPlans[k].description)];
@@ -501,6 +502,7 @@ bool ASSIGNINFORMATIONTOGRID(Run& run, grid::GridWriter& out) {
       for (const auto& l : grid::memoryAdvice(fr, s)) lines.push_back(l);
       return frame::endWithError(fr, lines);
     }
+    if (run.provenance.track) s.source.assign(s.grid.values.size(), kSourceNodata);
     applyPolygonSets(run, 1, nr);
     s.whole = true;
   }
@@ -566,6 +568,7 @@ bool ASSIGNINFORMATIONTOGRID(Run& run, grid::GridWriter& out) {
         for (const auto& l : grid::memoryAdvice(fr, s)) lines.push_back(l);
         return frame::endWithError(fr, lines);
       }
+      if (run.provenance.track) s.source.assign(s.grid.values.size(), kSourceNodata);
       applyPolygonSets(run, lo, hi);
       if (holdSetRows(run, lo, hi)) {
         out.abandon();
@@ -579,6 +582,7 @@ bool ASSIGNINFORMATIONTOGRID(Run& run, grid::GridWriter& out) {
       if (failure) break;
       run.gridHasValues = run.gridHasValues || anyValue(s);
       out.rows(s, hi, lo);
+      accountRows(run, hi, lo, top, bottom);
     }
     if (failure) {
       out.abandon();
@@ -593,6 +597,7 @@ bool ASSIGNINFORMATIONTOGRID(Run& run, grid::GridWriter& out) {
   if (s.whole) {
     out.open(fr, s, run.settings.storeType, run.settings.storeName, top, bottom, true);
     out.rows(s, top, bottom);
+    accountRows(run, top, bottom, top, bottom);
   }
   return false;
 }

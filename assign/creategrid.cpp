@@ -258,18 +258,13 @@ bool CREATEGRID(Run& run) {
   }
   // The source of every cell and the counts per set are recorded for a source grid or a report.
   pv.track = !pv.sourceName.empty() || fr.reportAsked;
-  // They are kept for the whole structure, and the picture draws the whole grid: a run in bands
-  // of rows or of one tile cannot give them, and is refused rather than giving them wrong.
-  if ((pv.track || !fr.pictureName.empty()) && !run.structure.whole) {
-    std::string asked;
-    for (const auto& [given, key] :
-         {std::pair{!pv.sourceName.empty(), "SOURCEFILE"}, std::pair{fr.reportAsked, "REPORT"},
-          std::pair{!fr.pictureName.empty(), "PICTURE"}}) {
-      if (given) asked += (asked.empty() ? "" : ", ") + std::string(key);
-    }
+  // The source grid and the report go band by band beside the grid. The picture draws the
+  // whole grid at the end: a run in bands of rows or of one tile is refused rather than
+  // drawing only its last band.
+  if (!fr.pictureName.empty() && !run.structure.whole) {
     const grid::Structure& sr = run.structure;
-    std::vector<std::string> lines = {" " + asked + " cannot be used in a run in bands of rows or of one tile:",
-                                      " the source of every cell and the picture need the whole structure in memory."};
+    std::vector<std::string> lines = {" PICTURE cannot be used in a run in bands of rows or of one tile:",
+                                      " the picture is drawn from the whole structure in memory."};
     if (sr.tileCount > 0 || fr.bandRows > 0 || !fr.memoryText.empty()) {
       lines.push_back(" Run without MEMORY, BAND and TILE (a MEMORY line in DEVICE.CNF counts too).");
     } else {
@@ -384,7 +379,10 @@ bool CREATEGRID(Run& run) {
     const size_t record = commandRecord(fr);
     pv.polygonNumber = pv.numberAt(record);
     const double start = fr.clock.monotonicSeconds();
+    const size_t kept = run.polygonSets.size();
     if (HANDLEPOLYGONFILE(run, line)) return true;
+    // A run in bands applies the file band by band: it carries its number there.
+    if (run.polygonSets.size() > kept) run.polygonSets.back().number = pv.polygonNumber;
     frame::logStep(fr, "applied " + frame::trimRight(raw), start);
     SetRecord set;
     set.kind = SetKind::Polygons;
@@ -406,6 +404,12 @@ bool CREATEGRID(Run& run) {
   grid::GridWriter writer;
   if (ASSIGNINFORMATIONTOGRID(run, writer)) return true;
   frame::logStep(fr, "values of the cells computed", start);
+  // The cells the polygon files applied band by band covered.
+  for (const PolygonSet& p : run.polygonSets) {
+    for (auto& set : pv.sets) {
+      if (set.kind == SetKind::Polygons && set.number == p.number) set.cellsReached = p.cellsCovered;
+    }
+  }
   endStep(run, "cell loop");
   // What a model use read: the values of its parameter, one per segment.
   for (auto& set : pv.sets) {

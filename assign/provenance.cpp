@@ -1,6 +1,7 @@
 #include "assign/provenance.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <iterator>
@@ -61,57 +62,17 @@ void endStep(Run& run, const std::string& name) {
 
 namespace {
 
-// What the report says of the grid's cells and values.
-struct CellCounts {
-  int64_t cells = 0, withValue = 0, nodata = 0, masked = 0;
-  int64_t combined = 0, cleared = 0, nodataCode = 0;
-  bool anyValue = false;
-  float minimum = 0.0f, maximum = 0.0f;
-  double mean = 0.0;
-};
-
+// The counts of the report from what accountRows added up; the cells won and reached per set.
 CellCounts countCells(Run& run) {
-  const grid::Structure& s = run.structure;
   Provenance& pv = run.provenance;
-  CellCounts c;
-  const float nodata = s.grid.nodata;
-  double sum = 0.0;
-  float lo = 0.0f, hi = 0.0f;
-  const size_t n = s.grid.values.size();
-  c.cells = static_cast<int64_t>(n);
-  for (size_t k = 0; k < n; ++k) {
-    const float v = s.grid.values[k];
-    if (v != nodata) {
-      if (c.withValue == 0) lo = hi = v;
-      lo = std::min(lo, v);
-      hi = std::max(hi, v);
-      sum += v;
-      ++c.withValue;
-    } else if (s.assignMask[k]) {
-      ++c.nodata;
-    } else {
-      ++c.masked;
-    }
-  }
+  CellCounts c = pv.counts;
   c.anyValue = c.withValue > 0;
-  c.minimum = lo;
-  c.maximum = hi;
-  c.mean = c.withValue > 0 ? sum / static_cast<double>(c.withValue) : 0.0;
-  // Cells won per set, by the number in the source grid.
-  if (pv.track && s.source.size() == n) {
-    std::vector<int64_t> won(pv.sets.size() + 1, 0);
-    for (int32_t code : s.source) {
-      if (code > 0 && static_cast<size_t>(code) < won.size()) {
-        ++won[static_cast<size_t>(code)];
-      } else if (code == kSourceCombined) {
-        ++c.combined;
-      } else if (code == kSourceCleared) {
-        ++c.cleared;
-      } else {
-        ++c.nodataCode;
-      }
+  c.mean = c.withValue > 0 ? c.sum / static_cast<double>(c.withValue) : 0.0;
+  if (pv.track) {
+    for (auto& set : pv.sets) {
+      const size_t n = static_cast<size_t>(set.number);
+      set.cellsWon = n < c.won.size() ? c.won[n] : 0;
     }
-    for (auto& set : pv.sets) set.cellsWon = won[static_cast<size_t>(set.number)];
     for (size_t k = 0; k < pv.searched.size() && k < pv.reached.size(); ++k) {
       pv.sets[pv.searched[k]].cellsReached = pv.reached[k];
     }
@@ -384,6 +345,54 @@ std::string errorNumber(int e) {
 
 }  // namespace
 
+void accountRows(Run& run, int32_t from, int32_t to, int32_t top, int32_t bottom) {
+  const grid::Structure& s = run.structure;
+  Provenance& pv = run.provenance;
+  if (!pv.track) return;
+  CellCounts& c = pv.counts;
+  if (from == top) {
+    c = CellCounts();
+    c.won.assign(pv.sets.size() + 1, 0);
+    if (!pv.sourceName.empty()) {
+      pv.sourceOut = std::make_shared<grid::SourceGridWriter>();
+      pv.sourceError =
+          pv.sourceOut->open(s, pv.sourceType, pv.sourceName, pv.sourceBits, run.fr.syncOutputs, top, bottom);
+    }
+  }
+  if (from < to) return;
+  const size_t begin = s.grid.index(1, to), end = s.grid.index(1, from) + static_cast<size_t>(s.grid.ncols);
+  const float nodata = s.grid.nodata;
+  for (size_t k = begin; k < end; ++k) {
+    const float v = s.grid.values[k];
+    if (v != nodata) {
+      if (c.withValue == 0) c.minimum = c.maximum = v;
+      c.minimum = std::min(c.minimum, v);
+      c.maximum = std::max(c.maximum, v);
+      c.sum += v;
+      ++c.withValue;
+    } else if (s.assignMask[k]) {
+      ++c.nodata;
+    } else {
+      ++c.masked;
+    }
+  }
+  c.cells += static_cast<int64_t>(end - begin);
+  // Cells won per set, by the number in the source grid.
+  for (size_t k = begin; k < end && k < s.source.size(); ++k) {
+    const int32_t code = s.source[k];
+    if (code > 0 && static_cast<size_t>(code) < c.won.size()) {
+      ++c.won[static_cast<size_t>(code)];
+    } else if (code == kSourceCombined) {
+      ++c.combined;
+    } else if (code == kSourceCleared) {
+      ++c.cleared;
+    } else {
+      ++c.nodataCode;
+    }
+  }
+  if (pv.sourceOut && pv.sourceError == 0) pv.sourceOut->rows(s, from, to);
+}
+
 std::string reportJson(Run& run) {
   return reportJsonOf(run, countCells(run));
 }
@@ -396,9 +405,15 @@ bool writeRunAccount(Run& run) {
   if (!pv.track && fr.pictureName.empty()) return false;
   // The source grid.
   if (sourceGrid) {
-    std::string failed, reason;
-    const int e = grid::writeSourceGrid(s, pv.sourceType, pv.sourceName, pv.sourceBits, fr.syncOutputs, failed, reason);
+    // Written beside the grid as the rows were computed; put in place now.
+    int e = pv.sourceError;
+    if (!pv.sourceOut) e = EIO;
+    if (e == 0) e = pv.sourceOut->commit();
     grid::listGdalMessages(fr);
+    const std::string failed = pv.sourceOut ? pv.sourceOut->failedName() : sourceFileName(pv);
+    const std::string reason = pv.sourceOut ? pv.sourceOut->reason() : std::string();
+    if (pv.sourceOut && e != 0) pv.sourceOut->abandon();
+    pv.sourceOut.reset();
     if (e != 0 && !reason.empty())
       return frame::endWithListedError(fr,
                                        {" The file " + failed + " could not be written: " + grid::sentence(reason)});
