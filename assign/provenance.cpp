@@ -110,8 +110,16 @@ std::string sourceFileName(const Provenance& pv) {
   return pv.sourceType == "TIF" ? grid::geoTiffName(name) : frame::GUMEXT(name, pv.sourceType);
 }
 
+// The grid the report speaks of: the stored grid, or in a run of one tile the tile's file.
 std::string storedName(const Run& run) {
+  if (run.structure.tileCount > 0 && !run.fr.resultName.empty()) return run.fr.resultName;
   return frame::GUMEXT(frame::trimRight(run.settings.storeName), run.settings.storeType);
+}
+
+// The rows counted: the structure's, or the tile's.
+int64_t countedRows(const Run& run, const CellCounts& c) {
+  const int64_t nc = run.structure.grid.ncols;
+  return run.structure.tileCount > 0 && nc > 0 ? c.cells / nc : run.structure.grid.nrows;
 }
 
 // The run report as listing lines.
@@ -123,7 +131,7 @@ std::vector<std::string> reportLines(const Run& run, const CellCounts& c) {
   l.push_back(" Run report");
   l.push_back(" ~~~~~~~~~~");
   l.push_back(" Grid " + storedName(run) + ": " + std::to_string(s.grid.ncols) + " columns, " +
-              std::to_string(s.grid.nrows) + " rows");
+              std::to_string(countedRows(run, c)) + " rows");
   l.push_back(" Cells of the structure   " + frame::fmtI(c.cells, 12));
   l.push_back("   with a value           " + frame::fmtI(c.withValue, 12));
   l.push_back("   NODATA                 " + frame::fmtI(c.nodata, 12));
@@ -228,7 +236,7 @@ std::string reportJsonOf(const Run& run, const CellCounts& c) {
   key("columns");
   o += jsonNumber(s.grid.ncols) + ", ";
   key("rows");
-  o += jsonNumber(s.grid.nrows) + ", ";
+  o += jsonNumber(countedRows(run, c)) + ", ";
   key("cells");
   o += jsonNumber(c.cells) + ", ";
   key("nodataValue");
