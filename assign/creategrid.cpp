@@ -258,21 +258,12 @@ bool CREATEGRID(Run& run) {
   }
   // The source of every cell and the counts per set are recorded for a source grid or a report.
   pv.track = !pv.sourceName.empty() || fr.reportAsked;
-  // The source grid and the report go band by band beside the grid. The picture draws the
-  // whole grid at the end: a run in bands of rows or of one tile is refused rather than
-  // drawing only its last band.
-  if (!fr.pictureName.empty() && !run.structure.whole) {
-    const grid::Structure& sr = run.structure;
-    std::vector<std::string> lines = {" PICTURE cannot be used in a run in bands of rows or of one tile:",
-                                      " the picture is drawn from the whole structure in memory."};
-    if (sr.tileCount > 0 || fr.bandRows > 0 || !fr.memoryText.empty()) {
-      lines.push_back(" Run without MEMORY, BAND and TILE (a MEMORY line in DEVICE.CNF counts too).");
-    } else {
-      lines.push_back(" The structure of " + std::to_string(sr.grid.ncols) + " columns and " +
-                      std::to_string(sr.grid.nrows) + " rows does not fit in the " +
-                      std::to_string(sr.memoryBound / 1048576u) + " MiB this machine has available.");
-    }
-    return frame::endWithError(fr, lines);
+  // The source grid, the report and the pictures go band by band beside the grid. A picture
+  // shows the whole structure: one tile cannot draw it, and is refused rather than drawing only
+  // its own rows.
+  if (!fr.pictureName.empty() && run.structure.tileCount > 0) {
+    return frame::endWithError(fr, {" PICTURE cannot be used in a run of one tile (TILE=" + fr.tileText + "):",
+                                    " the picture shows the whole structure; draw it in a run without TILE."});
   }
   if (pv.track) run.structure.source.assign(run.structure.grid.values.size(), kSourceNodata);
   // 8. TERVALAGRID lines. A run in bands holds input grids whole up to half its memory bound

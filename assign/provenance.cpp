@@ -105,9 +105,8 @@ std::string sourcePictureName(const std::string& picture) {
   return frame::GUMEXT(picture, " ") + "_source.png";
 }
 
-std::string sourceFileName(const Provenance& pv) {
-  const std::string name = frame::trimRight(pv.sourceName);
-  return pv.sourceType == "TIF" ? grid::geoTiffName(name) : frame::GUMEXT(name, pv.sourceType);
+std::string sourceFileName(const Run& run) {
+  return grid::sourceGridName(run.structure, run.provenance.sourceType, run.provenance.sourceName);
 }
 
 // The grid the report speaks of: the stored grid, or in a run of one tile the tile's file.
@@ -156,7 +155,7 @@ std::vector<std::string> reportLines(const Run& run, const CellCounts& c) {
               frame::fmtI(c.combined, 12));
   l.push_back(frame::fmtI(kSourceCleared, 5) + " cleared by a polygon" + std::string(26, ' ') +
               frame::fmtI(c.cleared, 12));
-  if (!pv.sourceName.empty()) l.push_back(" Source grid: " + sourceFileName(pv));
+  if (!pv.sourceName.empty()) l.push_back(" Source grid: " + sourceFileName(run));
   if (!run.fr.pictureName.empty()) {
     std::string p = " Picture: " + run.fr.pictureName;
     if (!pv.sourceName.empty()) p += ", " + sourcePictureName(run.fr.pictureName);
@@ -317,7 +316,7 @@ std::string reportJsonOf(const Run& run, const CellCounts& c) {
   if (pv.sourceName.empty()) {
     o += "null";
   } else {
-    jsonString(o, sourceFileName(pv));
+    jsonString(o, sourceFileName(run));
   }
   o += ",\n  ";
   key("pictures");
@@ -356,6 +355,13 @@ std::string errorNumber(int e) {
 void accountRows(Run& run, int32_t from, int32_t to, int32_t top, int32_t bottom) {
   const grid::Structure& s = run.structure;
   Provenance& pv = run.provenance;
+  if (!run.fr.pictureName.empty()) {
+    if (from == top) {
+      pv.picture = std::make_shared<grid::PictureSampler>();
+      pv.picture->start(s, !pv.sourceName.empty());
+    }
+    if (pv.picture) pv.picture->rows(s, from, to);
+  }
   if (!pv.track) return;
   CellCounts& c = pv.counts;
   if (from == top) {
@@ -418,7 +424,7 @@ bool writeRunAccount(Run& run) {
     if (!pv.sourceOut) e = EIO;
     if (e == 0) e = pv.sourceOut->commit();
     grid::listGdalMessages(fr);
-    const std::string failed = pv.sourceOut ? pv.sourceOut->failedName() : sourceFileName(pv);
+    const std::string failed = pv.sourceOut ? pv.sourceOut->failedName() : sourceFileName(run);
     const std::string reason = pv.sourceOut ? pv.sourceOut->reason() : std::string();
     if (pv.sourceOut && e != 0) pv.sourceOut->abandon();
     pv.sourceOut.reset();
@@ -433,7 +439,14 @@ bool writeRunAccount(Run& run) {
   // The pictures.
   if (!fr.pictureName.empty()) {
     const std::string title = storedName(run);
-    int e = grid::writePng(grid::drawValues(s, title), fr.pictureName, fr.syncOutputs);
+    // Drawn from the cells kept as the rows went by (a run in bands holds only its last band).
+    grid::PictureSampler whole;
+    if (!pv.picture) {
+      whole.start(s, sourceGrid);
+      whole.rows(s, s.grid.nrows, 1);
+    }
+    const grid::PictureSampler& cells = pv.picture ? *pv.picture : whole;
+    int e = grid::writePng(cells.values(title), fr.pictureName, fr.syncOutputs);
     if (e != 0) {
       return frame::endWithListedError(fr, {" The file " + fr.pictureName + " could not be written.", errorNumber(e)});
     }
@@ -446,7 +459,7 @@ bool writeRunAccount(Run& run) {
       if (c.cleared > 0) legend.push_back({kSourceCleared, "-2 CLEARED"});
       legend.push_back({kSourceNodata, "0 NODATA"});
       const std::string name = sourcePictureName(fr.pictureName);
-      e = grid::writePng(grid::drawSources(s, legend, "SOURCES OF " + title), name, fr.syncOutputs);
+      e = grid::writePng(cells.sources(legend, "SOURCES OF " + title), name, fr.syncOutputs);
       if (e != 0)
         return frame::endWithListedError(fr, {" The file " + name + " could not be written.", errorNumber(e)});
     }

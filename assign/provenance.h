@@ -10,6 +10,7 @@
 
 namespace grid {
 class SourceGridWriter;
+class PictureSampler;
 }
 
 namespace assign {
@@ -72,6 +73,8 @@ struct Provenance {
   CellCounts counts;
   std::shared_ptr<grid::SourceGridWriter> sourceOut;
   int sourceError = 0;
+  // The cells the pictures show, kept as the rows go by.
+  std::shared_ptr<grid::PictureSampler> picture;
   // The time of each step.
   std::vector<std::pair<std::string, double>> steps;
   double stepStart = 0.0;
@@ -101,7 +104,8 @@ int32_t winningSet(const std::vector<ValueRecord>& list, const std::vector<SetRu
                    float result);
 
 // The rows from..to (from >= to) of the structure just computed, of the rows top..bottom the
-// run writes: counted for the report, and written to the source grid.
+// run writes: counted for the report, written to the source grid, and sampled for the
+// pictures.
 void accountRows(Run& run, int32_t from, int32_t to, int32_t top, int32_t bottom);
 
 // Starts and ends the timing of a step of the run.

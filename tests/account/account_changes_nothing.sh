@@ -101,9 +101,9 @@ for pcf in TervalaGridCreate.PCF middle.pcf; do
 done
 
 # In bands and in tiles (the same sets without the model uses, which hold the whole
-# structure): the source grid is the whole run's byte for byte, a BIL and a GeoTIFF one too;
-# the report's counts are the whole run's; the tiles' source grids are the whole one's rows and
-# their reports add up to the whole run's counts.
+# structure): the source grid is the whole run's byte for byte, a BIL one too; the report's
+# counts and the pictures are the whole run's; the tiles' source grids are the whole one's rows
+# and their reports add up to the whole run's counts; a tile cannot draw the picture.
 dir="$work/banded"
 mkdir -p "$dir"
 cp -r "$mixed/." "$dir"
@@ -134,8 +134,16 @@ for bound in "MEMORY=0.01 BAND=1" "MEMORY=0.01 BAND=7" "MEMORY=0.03"; do
   "$program" IN=bil.pcf $bound > /dev/null 2>&1 || { echo "banded: BIL $bound failed" >&2; status=1; }
   cmp -s sources.BIL whole.BIL || { echo "banded: the BIL source grid with $bound differs" >&2; status=1; }
 done
-"$program" IN=run.pcf PICTURE=p.png MEMORY=0.01 BAND=1 > /dev/null 2>&1 && { echo "banded: a picture in bands was not refused" >&2; status=1; }
-grep -q "PICTURE cannot be used in a run in bands" TervalaGridCreate.out || { echo "banded: no message for PICTURE" >&2; status=1; }
+# The pictures, drawn from the cells kept band by band, are the whole run's.
+"$program" IN=run.pcf PICTURE=whole.png > /dev/null 2>&1 || { echo "banded: the whole run with PICTURE failed" >&2; status=1; }
+for bound in "MEMORY=0.01 BAND=1" "MEMORY=0.01 BAND=5"; do
+  # shellcheck disable=SC2086
+  "$program" IN=run.pcf PICTURE=banded.png $bound > /dev/null 2>&1 || { echo "banded: PICTURE with $bound failed" >&2; status=1; }
+  cmp -s whole.png banded.png && cmp -s whole_source.png banded_source.png ||
+    { echo "banded: the pictures with $bound differ from the whole run's" >&2; status=1; }
+done
+"$program" IN=run.pcf PICTURE=p.png TILE=1/3 > /dev/null 2>&1 && { echo "banded: a picture of one tile was not refused" >&2; status=1; }
+grep -q "PICTURE cannot be used in a run of one tile" TervalaGridCreate.out || { echo "banded: no message for PICTURE" >&2; status=1; }
 if "$program" IN=run.pcf REPORT=x.json TILE=1/1 > /dev/null 2>&1; then
   rows=""
   for k in 1 2 3; do
