@@ -501,8 +501,9 @@ int32_t bandHeight(const Run& run, int32_t rows, uint64_t extraRow, uint64_t ext
                    uint64_t& fixedBytes) {
   const grid::Structure& s = run.structure;
   const uint64_t nc = static_cast<uint64_t>(s.grid.ncols);
-  // A row of the structure: its value and mask, and the row the writer takes.
-  rowBytes = 9 * nc + extraRow;
+  // A row of the structure: its value and mask, and the row the writer takes; where sources
+  // are recorded, their codes and the cells a polygon file covers too.
+  rowBytes = (run.provenance.track ? 14 : 9) * nc + extraRow;
   fixedBytes = run.gridSets.keptBytes + extraFixed;
   for (size_t k = 0; k < run.gridPlans.size(); ++k) {
     const grid::GridSource& src = run.gridSets.sources[static_cast<size_t>(run.gridPlans[k].description)];
@@ -511,7 +512,7 @@ int32_t bandHeight(const Run& run, int32_t rows, uint64_t extraRow, uint64_t ext
     // The input rows one structure row reaches, and what the readers hold.
     const double per = std::ceil(static_cast<double>(s.cellsize) / d.dy) + 1.0;
     rowBytes += static_cast<uint64_t>(per * 4.0 * static_cast<double>(d.ncols));
-    fixedBytes += (src.asc ? (1u << 20) : 0u) + 4 * static_cast<uint64_t>(d.ncols);
+    fixedBytes += (src.asc ? (1u << 20) : 0u) + 4 * static_cast<uint64_t>(d.ncols) + src.cacheBytes;
   }
   if (run.fr.bandRows > 0) return std::min(run.fr.bandRows, rows);
   if (s.memoryBound == 0) return rows;
@@ -729,6 +730,7 @@ bool ASSIGNINFORMATIONTOGRID(Run& run, grid::GridWriter& out) {
         for (const auto& l : grid::memoryAdvice(fr, s)) lines.push_back(l);
         return frame::endWithError(fr, lines);
       }
+      if (run.provenance.track) s.source.assign(s.grid.values.size(), kSourceNodata);
       applyPolygonSets(run, lo, hi);
       if (holdSetRows(run, lo, hi)) {
         out.abandon();
@@ -750,6 +752,7 @@ bool ASSIGNINFORMATIONTOGRID(Run& run, grid::GridWriter& out) {
       if (failure) break;
       run.gridHasValues = run.gridHasValues || anyValue(s);
       out.rows(s, hi, lo);
+      accountRows(run, hi, lo, top, bottom);
     }
     if (failure) {
       out.abandon();
@@ -764,6 +767,7 @@ bool ASSIGNINFORMATIONTOGRID(Run& run, grid::GridWriter& out) {
   if (s.whole) {
     out.open(fr, s, run.settings.storeType, run.settings.storeName, top, bottom, true);
     out.rows(s, top, bottom);
+    accountRows(run, top, bottom, top, bottom);
   }
   return false;
 }

@@ -247,8 +247,13 @@ bool readSourceFile(Run& run) {
     const std::string type = item;
     frame::CASEF(item);
     if (item.empty()) item = "BIL";
-    if (item != "BIL" && item != "ASC") {
-      return frame::endWithError(fr, {" The source file must be of type ASC or BIL.", " Type given: " + type});
+    if (item != "BIL" && item != "ASC" && item != "TIF") {
+      return frame::endWithError(fr, {" The source file must be of type ASC or BIL.", " Type given: " + type,
+                                      " (Also TIF, a GeoTIFF of 16 or 32-bit integers.)"});
+    }
+    if (item == "TIF" && !gdalroom::builtIn()) {
+      return frame::endWithError(
+          fr, {" The source file of type TIF cannot be written:", " " + gdalroom::notBuiltInMessage()});
     }
     pv.sourceType = item;
     if (frame::PARAM(fr, raw, 3, pv.sourceName, ",", 250) <= 0) {
@@ -258,33 +263,19 @@ bool readSourceFile(Run& run) {
     pv.sourceBits = 16;
     frame::NAMEDV(fr, changed, "NBITS", "I4", pv.sourceBits);
     if (pv.sourceBits != 16 && pv.sourceBits != 32) {
-      return frame::endWithError(fr, {" A BIL source file has 16 or 32 bits per value (NBITS).",
+      return frame::endWithError(fr, {" A BIL or TIF source file has 16 or 32 bits per value (NBITS).",
                                       " Bits given: " + std::to_string(pv.sourceBits)});
     }
     warnRepeated(fr, "SOURCEFILE");
   }
   // The source of every cell and the counts per set are recorded for a source grid or a report.
   pv.track = !pv.sourceName.empty() || fr.reportAsked;
-  // They are kept for the whole structure, and the picture draws the whole grid: a run in bands
-  // of rows or of one tile cannot give them, and is refused rather than giving them wrong.
-  if ((pv.track || !fr.pictureName.empty()) && !run.structure.whole) {
-    std::string asked;
-    for (const auto& [given, key] :
-         {std::pair{!pv.sourceName.empty(), "SOURCEFILE"}, std::pair{fr.reportAsked, "REPORT"},
-          std::pair{!fr.pictureName.empty(), "PICTURE"}}) {
-      if (given) asked += (asked.empty() ? "" : ", ") + std::string(key);
-    }
-    const grid::Structure& sr = run.structure;
-    std::vector<std::string> lines = {" " + asked + " cannot be used in a run in bands of rows or of one tile:",
-                                      " the source of every cell and the picture need the whole structure in memory."};
-    if (sr.tileCount > 0 || fr.bandRows > 0 || !fr.memoryText.empty()) {
-      lines.push_back(" Run without MEMORY, BAND and TILE (a MEMORY line in DEVICE.CNF counts too).");
-    } else {
-      lines.push_back(" The structure of " + std::to_string(sr.grid.ncols) + " columns and " +
-                      std::to_string(sr.grid.nrows) + " rows does not fit in the " +
-                      std::to_string(sr.memoryBound / 1048576u) + " MiB this machine has available.");
-    }
-    return frame::endWithError(fr, lines);
+  // The source grid, the report and the pictures go band by band beside the grid. A picture
+  // shows the whole structure: one tile cannot draw it, and is refused rather than drawing only
+  // its own rows.
+  if (!fr.pictureName.empty() && run.structure.tileCount > 0) {
+    return frame::endWithError(fr, {" PICTURE cannot be used in a run of one tile (TILE=" + fr.tileText + "):",
+                                    " the picture shows the whole structure; draw it in a run without TILE."});
   }
   if (pv.track) run.structure.source.assign(run.structure.grid.values.size(), kSourceNodata);
   return false;
@@ -423,7 +414,10 @@ bool applyPolygonFiles(Run& run) {
     const size_t record = commandRecord(fr);
     pv.polygonNumber = pv.numberAt(record);
     const double start = fr.clock.monotonicSeconds();
+    const size_t kept = run.polygonSets.size();
     if (HANDLEPOLYGONFILE(run, line)) return true;
+    // A run in bands applies the file band by band: it carries its number there.
+    if (run.polygonSets.size() > kept) run.polygonSets.back().number = pv.polygonNumber;
     frame::logStep(fr, "applied " + frame::trimRight(raw), start);
     SetRecord set;
     set.kind = SetKind::Polygons;
@@ -458,6 +452,12 @@ bool CREATEGRID(Run& run) {
   grid::GridWriter writer;
   if (ASSIGNINFORMATIONTOGRID(run, writer)) return true;
   frame::logStep(fr, "values of the cells computed", start);
+  // The cells the polygon files applied band by band covered.
+  for (const PolygonSet& p : run.polygonSets) {
+    for (auto& set : pv.sets) {
+      if (set.kind == SetKind::Polygons && set.number == p.number) set.cellsReached = p.cellsCovered;
+    }
+  }
   endStep(run, "cell loop");
   // What a model use read: the values of its parameter, one per segment.
   for (auto& set : pv.sets) {

@@ -513,10 +513,18 @@ void applyPolygonShapes(Run& run, const std::vector<PolygonShape>& shapes, Polyg
 }
 
 void applyPolygonSets(Run& run, int32_t rowFrom, int32_t rowTo) {
-  for (const PolygonSet& p : run.polygonSets) {
+  Provenance& pv = run.provenance;
+  for (PolygonSet& p : run.polygonSets) {
+    // Where sources are recorded, the cells of the band this file covers are counted.
+    if (pv.track) {
+      pv.polygonNumber = p.number;
+      pv.covered.assign(run.structure.grid.values.size(), 0);
+    }
     applyPolygons(run, p.polygons, static_cast<Use>(p.use), p.value, rowFrom, rowTo);
     applyPolygonShapes(run, p.shapes, static_cast<Use>(p.use), rowFrom, rowTo);
+    if (pv.track) p.cellsCovered += std::count(pv.covered.begin(), pv.covered.end(), uint8_t{1});
   }
+  if (pv.track) pv.covered = std::vector<uint8_t>();
 }
 
 bool HANDLEPOLYGONFILE(Run& run, const std::string& line) {

@@ -1,6 +1,7 @@
 #include "assign/provenance.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <iterator>
@@ -11,6 +12,7 @@
 #include "frame/format.h"
 #include "frame/messages.h"
 #include "frame/text.h"
+#include "grid/gdalgrids.h"
 #include "grid/picture.h"
 #include "grid/sourcegrid.h"
 
@@ -60,57 +62,17 @@ void endStep(Run& run, const std::string& name) {
 
 namespace {
 
-// What the report says of the grid's cells and values.
-struct CellCounts {
-  int64_t cells = 0, withValue = 0, nodata = 0, masked = 0;
-  int64_t combined = 0, cleared = 0, nodataCode = 0;
-  bool anyValue = false;
-  float minimum = 0.0f, maximum = 0.0f;
-  double mean = 0.0;
-};
-
+// The counts of the report from what accountRows added up; the cells won and reached per set.
 CellCounts countCells(Run& run) {
-  const grid::Structure& s = run.structure;
   Provenance& pv = run.provenance;
-  CellCounts c;
-  const float nodata = s.grid.nodata;
-  double sum = 0.0;
-  float lo = 0.0f, hi = 0.0f;
-  const size_t n = s.grid.values.size();
-  c.cells = static_cast<int64_t>(n);
-  for (size_t k = 0; k < n; ++k) {
-    const float v = s.grid.values[k];
-    if (v != nodata) {
-      if (c.withValue == 0) lo = hi = v;
-      lo = std::min(lo, v);
-      hi = std::max(hi, v);
-      sum += v;
-      ++c.withValue;
-    } else if (s.assignMask[k]) {
-      ++c.nodata;
-    } else {
-      ++c.masked;
-    }
-  }
+  CellCounts c = pv.counts;
   c.anyValue = c.withValue > 0;
-  c.minimum = lo;
-  c.maximum = hi;
-  c.mean = c.withValue > 0 ? sum / static_cast<double>(c.withValue) : 0.0;
-  // Cells won per set, by the number in the source grid.
-  if (pv.track && s.source.size() == n) {
-    std::vector<int64_t> won(pv.sets.size() + 1, 0);
-    for (int32_t code : s.source) {
-      if (code > 0 && static_cast<size_t>(code) < won.size()) {
-        ++won[static_cast<size_t>(code)];
-      } else if (code == kSourceCombined) {
-        ++c.combined;
-      } else if (code == kSourceCleared) {
-        ++c.cleared;
-      } else {
-        ++c.nodataCode;
-      }
+  c.mean = c.withValue > 0 ? c.sum / static_cast<double>(c.withValue) : 0.0;
+  if (pv.track) {
+    for (auto& set : pv.sets) {
+      const size_t n = static_cast<size_t>(set.number);
+      set.cellsWon = n < c.won.size() ? c.won[n] : 0;
     }
-    for (auto& set : pv.sets) set.cellsWon = won[static_cast<size_t>(set.number)];
     for (size_t k = 0; k < pv.searched.size() && k < pv.reached.size(); ++k) {
       pv.sets[pv.searched[k]].cellsReached = pv.reached[k];
     }
@@ -143,10 +105,20 @@ std::string sourcePictureName(const std::string& picture) {
   return frame::GUMEXT(picture, " ") + "_source.png";
 }
 
-std::string sourceFileName(const Provenance& pv) { return frame::GUMEXT(frame::trimRight(pv.sourceName), pv.sourceType); }
+std::string sourceFileName(const Run& run) {
+  return grid::sourceGridName(run.structure, run.provenance.sourceType, run.provenance.sourceName);
+}
 
+// The grid the report speaks of: the stored grid, or in a run of one tile the tile's file.
 std::string storedName(const Run& run) {
+  if (run.structure.tileCount > 0 && !run.fr.resultName.empty()) return run.fr.resultName;
   return frame::GUMEXT(frame::trimRight(run.settings.storeName), run.settings.storeType);
+}
+
+// The rows counted: the structure's, or the tile's.
+int64_t countedRows(const Run& run, const CellCounts& c) {
+  const int64_t nc = run.structure.grid.ncols;
+  return run.structure.tileCount > 0 && nc > 0 ? c.cells / nc : run.structure.grid.nrows;
 }
 
 // The run report as listing lines.
@@ -158,7 +130,7 @@ std::vector<std::string> reportLines(const Run& run, const CellCounts& c) {
   l.push_back(" Run report");
   l.push_back(" ~~~~~~~~~~");
   l.push_back(" Grid " + storedName(run) + ": " + std::to_string(s.grid.ncols) + " columns, " +
-              std::to_string(s.grid.nrows) + " rows");
+              std::to_string(countedRows(run, c)) + " rows");
   l.push_back(" Cells of the structure   " + frame::fmtI(c.cells, 12));
   l.push_back("   with a value           " + frame::fmtI(c.withValue, 12));
   l.push_back("   NODATA                 " + frame::fmtI(c.nodata, 12));
@@ -183,7 +155,7 @@ std::vector<std::string> reportLines(const Run& run, const CellCounts& c) {
               frame::fmtI(c.combined, 12));
   l.push_back(frame::fmtI(kSourceCleared, 5) + " cleared by a polygon" + std::string(26, ' ') +
               frame::fmtI(c.cleared, 12));
-  if (!pv.sourceName.empty()) l.push_back(" Source grid: " + sourceFileName(pv));
+  if (!pv.sourceName.empty()) l.push_back(" Source grid: " + sourceFileName(run));
   if (!run.fr.pictureName.empty()) {
     std::string p = " Picture: " + run.fr.pictureName;
     if (!pv.sourceName.empty()) p += ", " + sourcePictureName(run.fr.pictureName);
@@ -263,7 +235,7 @@ std::string reportJsonOf(const Run& run, const CellCounts& c) {
   key("columns");
   o += jsonNumber(s.grid.ncols) + ", ";
   key("rows");
-  o += jsonNumber(s.grid.nrows) + ", ";
+  o += jsonNumber(countedRows(run, c)) + ", ";
   key("cells");
   o += jsonNumber(c.cells) + ", ";
   key("nodataValue");
@@ -344,7 +316,7 @@ std::string reportJsonOf(const Run& run, const CellCounts& c) {
   if (pv.sourceName.empty()) {
     o += "null";
   } else {
-    jsonString(o, sourceFileName(pv));
+    jsonString(o, sourceFileName(run));
   }
   o += ",\n  ";
   key("pictures");
@@ -380,6 +352,61 @@ std::string errorNumber(int e) {
 
 }  // namespace
 
+void accountRows(Run& run, int32_t from, int32_t to, int32_t top, int32_t bottom) {
+  const grid::Structure& s = run.structure;
+  Provenance& pv = run.provenance;
+  if (!run.fr.pictureName.empty()) {
+    if (from == top) {
+      pv.picture = std::make_shared<grid::PictureSampler>();
+      pv.picture->start(s, !pv.sourceName.empty());
+    }
+    if (pv.picture) pv.picture->rows(s, from, to);
+  }
+  if (!pv.track) return;
+  CellCounts& c = pv.counts;
+  if (from == top) {
+    c = CellCounts();
+    c.won.assign(pv.sets.size() + 1, 0);
+    if (!pv.sourceName.empty()) {
+      pv.sourceOut = std::make_shared<grid::SourceGridWriter>();
+      pv.sourceError =
+          pv.sourceOut->open(s, pv.sourceType, pv.sourceName, pv.sourceBits, run.fr.syncOutputs, top, bottom);
+    }
+  }
+  if (from < to) return;
+  const size_t begin = s.grid.index(1, to), end = s.grid.index(1, from) + static_cast<size_t>(s.grid.ncols);
+  const float nodata = s.grid.nodata;
+  for (size_t k = begin; k < end; ++k) {
+    const float v = s.grid.values[k];
+    if (v != nodata) {
+      if (c.withValue == 0) c.minimum = c.maximum = v;
+      c.minimum = std::min(c.minimum, v);
+      c.maximum = std::max(c.maximum, v);
+      c.sum += v;
+      ++c.withValue;
+    } else if (s.assignMask[k]) {
+      ++c.nodata;
+    } else {
+      ++c.masked;
+    }
+  }
+  c.cells += static_cast<int64_t>(end - begin);
+  // Cells won per set, by the number in the source grid.
+  for (size_t k = begin; k < end && k < s.source.size(); ++k) {
+    const int32_t code = s.source[k];
+    if (code > 0 && static_cast<size_t>(code) < c.won.size()) {
+      ++c.won[static_cast<size_t>(code)];
+    } else if (code == kSourceCombined) {
+      ++c.combined;
+    } else if (code == kSourceCleared) {
+      ++c.cleared;
+    } else {
+      ++c.nodataCode;
+    }
+  }
+  if (pv.sourceOut && pv.sourceError == 0) pv.sourceOut->rows(s, from, to);
+}
+
 std::string reportJson(Run& run) {
   return reportJsonOf(run, countCells(run));
 }
@@ -392,8 +419,18 @@ bool writeRunAccount(Run& run) {
   if (!pv.track && fr.pictureName.empty()) return false;
   // The source grid.
   if (sourceGrid) {
-    std::string failed;
-    const int e = grid::writeSourceGrid(s, pv.sourceType, pv.sourceName, pv.sourceBits, fr.syncOutputs, failed);
+    // Written beside the grid as the rows were computed; put in place now.
+    int e = pv.sourceError;
+    if (!pv.sourceOut) e = EIO;
+    if (e == 0) e = pv.sourceOut->commit();
+    grid::listGdalMessages(fr);
+    const std::string failed = pv.sourceOut ? pv.sourceOut->failedName() : sourceFileName(run);
+    const std::string reason = pv.sourceOut ? pv.sourceOut->reason() : std::string();
+    if (pv.sourceOut && e != 0) pv.sourceOut->abandon();
+    pv.sourceOut.reset();
+    if (e != 0 && !reason.empty())
+      return frame::endWithListedError(fr,
+                                       {" The file " + failed + " could not be written: " + grid::sentence(reason)});
     if (e != 0)
       return frame::endWithListedError(fr, {" The file " + failed + " could not be written.", errorNumber(e)});
   }
@@ -402,7 +439,14 @@ bool writeRunAccount(Run& run) {
   // The pictures.
   if (!fr.pictureName.empty()) {
     const std::string title = storedName(run);
-    int e = grid::writePng(grid::drawValues(s, title), fr.pictureName, fr.syncOutputs);
+    // Drawn from the cells kept as the rows went by (a run in bands holds only its last band).
+    grid::PictureSampler whole;
+    if (!pv.picture) {
+      whole.start(s, sourceGrid);
+      whole.rows(s, s.grid.nrows, 1);
+    }
+    const grid::PictureSampler& cells = pv.picture ? *pv.picture : whole;
+    int e = grid::writePng(cells.values(title), fr.pictureName, fr.syncOutputs);
     if (e != 0) {
       return frame::endWithListedError(fr, {" The file " + fr.pictureName + " could not be written.", errorNumber(e)});
     }
@@ -415,7 +459,7 @@ bool writeRunAccount(Run& run) {
       if (c.cleared > 0) legend.push_back({kSourceCleared, "-2 CLEARED"});
       legend.push_back({kSourceNodata, "0 NODATA"});
       const std::string name = sourcePictureName(fr.pictureName);
-      e = grid::writePng(grid::drawSources(s, legend, "SOURCES OF " + title), name, fr.syncOutputs);
+      e = grid::writePng(cells.sources(legend, "SOURCES OF " + title), name, fr.syncOutputs);
       if (e != 0)
         return frame::endWithListedError(fr, {" The file " + name + " could not be written.", errorNumber(e)});
     }

@@ -3,9 +3,15 @@
 // the source grid, the counts per set, the time of each step, and the run report that the
 // listing and a JSON file receive at the end of a run.
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
+
+namespace grid {
+class SourceGridWriter;
+class PictureSampler;
+}
 
 namespace assign {
 
@@ -36,6 +42,16 @@ struct SetRecord {
   int64_t cellsWon = 0;
 };
 
+// What the report says of the grid's cells and values, added up band by band.
+struct CellCounts {
+  int64_t cells = 0, withValue = 0, nodata = 0, masked = 0;
+  int64_t combined = 0, cleared = 0, nodataCode = 0;
+  bool anyValue = false;
+  float minimum = 0.0f, maximum = 0.0f;
+  double mean = 0.0, sum = 0.0;
+  std::vector<int64_t> won;  // per set number, the cells whose value it gave
+};
+
 struct Provenance {
   bool track = false;  // the cell loop records sources and counts
   // SOURCEFILE.
@@ -53,6 +69,12 @@ struct Provenance {
   std::vector<uint8_t> covered;
   std::string polygonUse;
   int64_t polygonCount = 0;
+  // The counts of the rows written so far, and the source grid written beside the grid.
+  CellCounts counts;
+  std::shared_ptr<grid::SourceGridWriter> sourceOut;
+  int sourceError = 0;
+  // The cells the pictures show, kept as the rows go by.
+  std::shared_ptr<grid::PictureSampler> picture;
   // The time of each step.
   std::vector<std::pair<std::string, double>> steps;
   double stepStart = 0.0;
@@ -80,6 +102,11 @@ struct SetRun {
 // order; result is not NODATA.
 int32_t winningSet(const std::vector<ValueRecord>& list, const std::vector<SetRun>& runs, const RunSettings& settings,
                    float result);
+
+// The rows from..to (from >= to) of the structure just computed, of the rows top..bottom the
+// run writes: counted for the report, written to the source grid, and sampled for the
+// pictures.
+void accountRows(Run& run, int32_t from, int32_t to, int32_t top, int32_t bottom);
 
 // Starts and ends the timing of a step of the run.
 void startStep(Run& run);

@@ -110,6 +110,8 @@ struct PolygonSet {
   uint8_t use = 0;  // CLEAR, ASSIGN or RESET
   float value = 0.0f;
   std::vector<PolygonShape> shapes;  // a vector layer's polygons, with their holes and values
+  int32_t number = 0;                // its number among the run's sets
+  int64_t cellsCovered = 0;          // where sources are recorded: the cells covered, band by band
 };
 
 // For one axis of the structure (its columns or its rows): per output cell along it, the input

@@ -22,7 +22,8 @@ median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 # run <outputs...>: prints "wall cpu" seconds of one run in the workload's folder.
 run() {
   local TIMEFORMAT='%R %U %S'
-  { time (cd "$dir" && "$build/TervalaGridCreate" "$@" >/dev/null); } 2>&1 | awk '{ printf "%s %.3f\n", $1, $2 + $3 }'
+  # The program's own step lines (standard error) stay out of the timing's output.
+  { time (cd "$dir" && "$build/TervalaGridCreate" "$@" >/dev/null 2>&1); } 2>&1 | awk '{ printf "%s %.3f\n", $1, $2 + $3 }'
 }
 pw=() pc=() aw=() ac=()
 for ((k = 0; k < runs; k++)); do

@@ -541,6 +541,59 @@ void AtomicOutputFile::abandon() {
   completed_ = false;
 }
 
+// ---------------------------------------------------------------- TemporaryBeside
+
+TemporaryBeside::~TemporaryBeside() {
+  remove();
+}
+
+int TemporaryBeside::create(const std::string& target) {
+  remove();
+  removeStaleTemporaries(target);
+  std::string tmpl = temporaryPrefix(target) + "XXXXXX";
+  std::vector<char> t(tmpl.begin(), tmpl.end());
+  t.push_back('\0');
+  const int fd = ::mkstemp(t.data());
+  if (fd < 0) return errno;
+  // The permissions a new file gets (mkstemp gives the owner's only).
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  ::fchmod(fd, 0666 & ~mask);
+  ::close(fd);
+  temp_.assign(t.data());
+  registerPending(temp_.c_str());
+  return 0;
+}
+
+int TemporaryBeside::commit(const std::string& target, bool sync) {
+  if (temp_.empty()) return EBADF;
+  int e = 0;
+  if (sync) {
+    const int fd = ::open(temp_.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+      e = errno;
+    } else {
+      if (::fsync(fd) != 0) e = errno;
+      ::close(fd);
+    }
+  }
+  if (e == 0) e = replaceFile(temp_, target);
+  if (e != 0) {
+    remove();
+    return e;
+  }
+  unregisterPending(temp_.c_str());
+  temp_.clear();
+  return sync ? fsyncFolder(splitFolder(target).first) : 0;
+}
+
+void TemporaryBeside::remove() {
+  if (temp_.empty()) return;
+  ::unlink(temp_.c_str());
+  unregisterPending(temp_.c_str());
+  temp_.clear();
+}
+
 // ---------------------------------------------------------------- BinaryInputFile
 
 BinaryInputFile::~BinaryInputFile() { close(); }

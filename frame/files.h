@@ -128,6 +128,29 @@ class AtomicOutputFile {
   std::vector<char> buf_;
 };
 
+// A temporary file beside a target for a writer that needs a file name of its own (GDAL writes
+// a GeoTIFF by name and seeks in it): "<target>.tmp.<host>.<process id>.<6 characters>" as
+// AtomicOutputFile's named temporaries, removed when the run is ended by a signal, and by the
+// next run that writes the same target should the process die. The target appears only at
+// commit(), complete.
+class TemporaryBeside {
+ public:
+  TemporaryBeside() = default;
+  ~TemporaryBeside();  // a temporary not committed is removed
+  TemporaryBeside(const TemporaryBeside&) = delete;
+  TemporaryBeside& operator=(const TemporaryBeside&) = delete;
+  // Creates the file, empty, beside target. 0 or the error number.
+  int create(const std::string& target);
+  const std::string& path() const { return temp_; }
+  // Puts the file in place of target in one step; with sync the file and then its folder are
+  // forced to the disk. 0 or the error number; after a failure the temporary is removed.
+  int commit(const std::string& target, bool sync);
+  void remove();
+
+ private:
+  std::string temp_;
+};
+
 // True unless TERVALA_NAMED_TEMPORARIES=1 asks for named temporary files everywhere (for a
 // file system whose unnamed files misbehave, and to test that path).
 bool unnamedTemporariesAllowed();

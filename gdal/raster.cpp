@@ -22,6 +22,8 @@ struct RasterReader::Impl {
   RasterInfo info;
   bool southUp = false;  // the file's first row is its southern one
   std::vector<float> flip;
+  // The rows of blocks (in the file's order) that the last readRows touched.
+  int64_t lastBlockLo = -1, lastBlockHi = -1;
 };
 
 RasterReader::RasterReader() : impl_(std::make_unique<Impl>()) {}
@@ -33,6 +35,7 @@ void RasterReader::close() {
   if (impl_->ds) GDALClose(impl_->ds);
   impl_->ds = nullptr;
   impl_->band = nullptr;
+  impl_->lastBlockLo = impl_->lastBlockHi = -1;
 }
 
 const RasterInfo& RasterReader::info() const {
@@ -114,6 +117,7 @@ bool RasterReader::open(const std::string& path, int bandNumber, bool geoTiffOnl
   int bx = 0, by = 0;
   GDALGetBlockSize(impl_->band, &bx, &by);
   in.blockRows = std::max(1, by);
+  in.blockCols = std::max(1, bx);
   return true;
 }
 
@@ -153,11 +157,19 @@ bool RasterReader::readWindow(int64_t col, int64_t first, int64_t ncols, int64_t
 }
 
 bool RasterReader::readRows(int64_t first, int64_t count, float* out, std::string& message, int64_t rowStep) {
-  if (!readWindow(0, first, impl_->info.ncols, count, out, message, rowStep)) return false;
-  // Rows are read once, north to south: the blocks just decoded are not asked for again, so
-  // GDAL's block cache would only hold a second copy of the file.
-  GDALFlushRasterCache(impl_->band);
-  return true;
+  // Rows are read north to south: once a read touches none of the rows of blocks the last one
+  // touched, those blocks are not asked for again, and GDAL's block cache would only hold a
+  // second copy of the file. Blocks shared with the last read (bands of a few rows within one
+  // row of tiles) stay decoded.
+  const RasterInfo& in = impl_->info;
+  if (count > 0 && first >= 0 && first + count <= in.nrows) {
+    const int64_t fileFirst = impl_->southUp ? in.nrows - first - count : first;
+    const int64_t lo = fileFirst / in.blockRows, hi = (fileFirst + count - 1) / in.blockRows;
+    if (impl_->band && (hi < impl_->lastBlockLo || lo > impl_->lastBlockHi)) GDALFlushRasterCache(impl_->band);
+    impl_->lastBlockLo = lo;
+    impl_->lastBlockHi = hi;
+  }
+  return readWindow(0, first, in.ncols, count, out, message, rowStep);
 }
 
 std::string memoryFile(const unsigned char* data, size_t size, const std::string& name) {

@@ -22,6 +22,7 @@ struct RasterInfo {
   std::string driver;     // the short name of the driver that opened the file
   std::string crsWkt;     // the coordinate reference system, WKT; empty when the file has none
   int64_t blockRows = 1;  // rows of one block of the band (a tile or a strip)
+  int64_t blockCols = 1;  // its columns
 };
 
 class RasterReader {

@@ -5,14 +5,13 @@
 #include <cpl_error.h>
 #include <cpl_string.h>
 #include <gdal.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
+#include "frame/files.h"
 #include "gdal/internal.h"
 
 namespace gdalroom {
@@ -21,7 +20,9 @@ struct TiffWriter::Impl {
   GDALDatasetH ds = nullptr;
   GDALRasterBandH band = nullptr;
   TiffLayout layout;
-  std::string target, temp, cogTemp;
+  std::string target;
+  // The tiled file GDAL writes, and for a Cloud-Optimized GeoTIFF the copy laid out from it.
+  frame::TemporaryBeside temp, cogTemp;
   int64_t rowsWritten = 0;
 };
 
@@ -30,25 +31,6 @@ namespace {
 std::string lastError(const char* otherwise) {
   const char* m = CPLGetLastErrorMsg();
   return m && *m ? std::string(m) : std::string(otherwise);
-}
-
-// A fresh name beside the target, so that the rename cannot cross devices.
-bool temporaryName(const std::string& target, std::string& temp, std::string& message) {
-  std::string tmpl = target + ".tmpXXXXXX";
-  std::vector<char> t(tmpl.begin(), tmpl.end());
-  t.push_back('\0');
-  const int fd = ::mkstemp(t.data());
-  if (fd < 0) {
-    message = std::strerror(errno);
-    return false;
-  }
-  // The permissions a new file gets (mkstemp gives the owner's only).
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  ::fchmod(fd, 0666 & ~mask);
-  ::close(fd);
-  temp.assign(t.data());
-  return true;
 }
 
 }  // namespace
@@ -62,10 +44,8 @@ void TiffWriter::abandon() {
   if (impl_->ds) GDALClose(impl_->ds);
   impl_->ds = nullptr;
   impl_->band = nullptr;
-  for (std::string* t : {&impl_->temp, &impl_->cogTemp}) {
-    if (!t->empty()) std::remove(t->c_str());
-    t->clear();
-  }
+  impl_->temp.remove();
+  impl_->cogTemp.remove();
 }
 
 bool TiffWriter::open(const std::string& path, const TiffLayout& layout, std::string& message) {
@@ -78,7 +58,10 @@ bool TiffWriter::open(const std::string& path, const TiffLayout& layout, std::st
   impl_->layout = layout;
   impl_->target = path;
   impl_->rowsWritten = 0;
-  if (!temporaryName(path, impl_->temp, message)) return false;
+  if (const int e = impl_->temp.create(path); e != 0) {
+    message = std::strerror(e);
+    return false;
+  }
   GDALDriverH gtiff = GDALGetDriverByName("GTiff");
   if (!gtiff) {
     message = "GDAL has no GeoTIFF driver";
@@ -92,13 +75,17 @@ bool TiffWriter::open(const std::string& path, const TiffLayout& layout, std::st
   options = CSLSetNameValue(options, "BLOCKXSIZE", "256");
   options = CSLSetNameValue(options, "BLOCKYSIZE", "256");
   options = CSLSetNameValue(options, "COMPRESS", "DEFLATE");
-  options = CSLSetNameValue(options, "PREDICTOR", "3");
+  options = CSLSetNameValue(options, "PREDICTOR", layout.integerBits != 0 ? "2" : "3");
   options = CSLSetNameValue(options, "BIGTIFF", "IF_SAFER");
   const std::string threads = layout.threads > 0 ? std::to_string(layout.threads) : "ALL_CPUS";
   options = CSLSetNameValue(options, "NUM_THREADS", threads.c_str());
   CPLErrorReset();
-  impl_->ds = GDALCreate(gtiff, impl_->temp.c_str(), static_cast<int>(layout.ncols), static_cast<int>(layout.nrows), 1,
-                         GDT_Float32, options);
+  impl_->ds =
+      GDALCreate(gtiff, impl_->temp.path().c_str(), static_cast<int>(layout.ncols), static_cast<int>(layout.nrows), 1,
+                 layout.integerBits == 16   ? GDT_Int16
+                 : layout.integerBits == 32 ? GDT_Int32
+                                            : GDT_Float32,
+                 options);
   CSLDestroy(options);
   if (!impl_->ds) {
     message = lastError("GDAL could not create it");
@@ -114,23 +101,37 @@ bool TiffWriter::open(const std::string& path, const TiffLayout& layout, std::st
   return true;
 }
 
-bool TiffWriter::writeRows(const float* rows, int64_t count, std::string& message) {
-  if (!impl_->band || impl_->rowsWritten + count > impl_->layout.nrows) {
+namespace {
+
+bool writeBand(GDALRasterBandH band, const TiffLayout& layout, int64_t& rowsWritten, void* rows, GDALDataType type,
+               int64_t count, std::string& message) {
+  if (!band || rowsWritten + count > layout.nrows) {
     message = "more rows than the grid has";
     return false;
   }
   if (count <= 0) return true;
   CPLErrorReset();
-  const int nc = static_cast<int>(impl_->layout.ncols);
-  const CPLErr e =
-      GDALRasterIO(impl_->band, GF_Write, 0, static_cast<int>(impl_->rowsWritten), nc, static_cast<int>(count),
-                   const_cast<float*>(rows), nc, static_cast<int>(count), GDT_Float32, 0, 0);
+  const int nc = static_cast<int>(layout.ncols);
+  const CPLErr e = GDALRasterIO(band, GF_Write, 0, static_cast<int>(rowsWritten), nc, static_cast<int>(count), rows, nc,
+                                static_cast<int>(count), type, 0, 0);
   if (e != CE_None) {
     message = lastError("GDAL could not write it");
     return false;
   }
-  impl_->rowsWritten += count;
+  rowsWritten += count;
   return true;
+}
+
+}  // namespace
+
+bool TiffWriter::writeRows(const float* rows, int64_t count, std::string& message) {
+  return writeBand(impl_->band, impl_->layout, impl_->rowsWritten, const_cast<float*>(rows), GDT_Float32, count,
+                   message);
+}
+
+bool TiffWriter::writeRows(const int32_t* rows, int64_t count, std::string& message) {
+  return writeBand(impl_->band, impl_->layout, impl_->rowsWritten, const_cast<int32_t*>(rows), GDT_Int32, count,
+                   message);
 }
 
 bool TiffWriter::commit(std::string& message) {
@@ -148,15 +149,17 @@ bool TiffWriter::commit(std::string& message) {
     abandon();
     return false;
   }
-  std::string ready = impl_->temp;
+  frame::TemporaryBeside* ready = &impl_->temp;
   if (impl_->layout.cloudOptimized) {
     // The COG driver lays out a finished file: the tiled GeoTIFF just written is its source.
-    if (!temporaryName(impl_->target, impl_->cogTemp, message)) {
+    if (const int e = impl_->cogTemp.create(impl_->target); e != 0) {
+      message = std::strerror(e);
       abandon();
       return false;
     }
     GDALDriverH cog = GDALGetDriverByName("COG");
-    GDALDatasetH src = GDALOpenEx(impl_->temp.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, nullptr, nullptr, nullptr);
+    GDALDatasetH src =
+        GDALOpenEx(impl_->temp.path().c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, nullptr, nullptr, nullptr);
     if (!cog || !src) {
       message = cog ? lastError("GDAL could not read back the tiled GeoTIFF") : "GDAL has no COG driver";
       if (src) GDALClose(src);
@@ -171,7 +174,7 @@ bool TiffWriter::commit(std::string& message) {
         impl_->layout.threads > 0 ? std::to_string(impl_->layout.threads) : std::string("ALL_CPUS");
     options = CSLSetNameValue(options, "NUM_THREADS", threads.c_str());
     CPLErrorReset();
-    GDALDatasetH out = GDALCreateCopy(cog, impl_->cogTemp.c_str(), src, FALSE, options, nullptr, nullptr);
+    GDALDatasetH out = GDALCreateCopy(cog, impl_->cogTemp.path().c_str(), src, FALSE, options, nullptr, nullptr);
     CSLDestroy(options);
     GDALClose(src);
     bool ok = out != nullptr;
@@ -181,17 +184,15 @@ bool TiffWriter::commit(std::string& message) {
       abandon();
       return false;
     }
-    std::remove(impl_->temp.c_str());
-    impl_->temp.clear();
-    ready = impl_->cogTemp;
+    impl_->temp.remove();
+    ready = &impl_->cogTemp;
   }
-  if (std::rename(ready.c_str(), impl_->target.c_str()) != 0) {
-    message = std::strerror(errno);
+  // In place in one step; with SYNC the file and its folder are on the disk first.
+  if (const int e = ready->commit(impl_->target, impl_->layout.sync); e != 0) {
+    message = std::strerror(e);
     abandon();
     return false;
   }
-  impl_->temp.clear();
-  impl_->cogTemp.clear();
   return true;
 }
 

@@ -87,6 +87,10 @@ bool TiffWriter::open(const std::string&, const TiffLayout&, std::string& messag
   message = notBuiltInMessage();
   return false;
 }
+bool TiffWriter::writeRows(const int32_t*, int64_t, std::string& message) {
+  message = notBuiltInMessage();
+  return false;
+}
 bool TiffWriter::writeRows(const float*, int64_t, std::string& message) {
   message = notBuiltInMessage();
   return false;

@@ -1,7 +1,9 @@
 #include "grid/gdalgrids.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -53,6 +55,14 @@ bool sameNonFinite(float v, double nodata) {
 }
 
 }  // namespace
+
+// A TIF or GDAL grid set read again band by band: its reader, open since the set was read.
+struct GdalRowStream {
+  std::unique_ptr<gdalroom::RasterReader> reader;
+  bool nodataNotFinite = false;  // the band's NODATA is NaN or infinite: such cells become d.nodata
+  double bandNodata = 0.0;
+  std::vector<float> held;
+};
 
 std::string sentence(const std::string& text) {
   return !text.empty() && text.back() == '.' ? text : text + ".";
@@ -116,7 +126,8 @@ bool readGdalGridSet(frame::Frame& fr, const Structure& s, GridSets& g, GridDesc
     return frame::endWithListedError(
         fr, {" The item BAND= of a TERVALA grid file must be a band number from 1.", "   Command line: " + line});
   }
-  gdalroom::RasterReader reader;
+  auto readerOwned = std::make_unique<gdalroom::RasterReader>();
+  gdalroom::RasterReader& reader = *readerOwned;
   std::string message;
   const bool opened = reader.open(frame::resolveInputName(dataName), band, type == "TIF", message, fr.threads);
   listGdalMessages(fr);
@@ -143,24 +154,35 @@ bool readGdalGridSet(frame::Frame& fr, const Structure& s, GridSets& g, GridDesc
   warnOtherCrs(fr, s, dataName, in.crsWkt);
   d.sameGeometry = EQUALSBASICSTRUCTURE(s, d);
   d.valuesType = values == "CELL" ? "CELL " : "POINT";
+  // Held whole when the run keeps its grids; in a run in bands beyond what it keeps, every row
+  // is still read and checked here, and the cell loop reads the rows again band by band.
   const uint64_t cells = static_cast<uint64_t>(d.ncols) * static_cast<uint64_t>(d.nrows);
+  GridSource& src = g.sources.back();
+  src.dataName = dataName;
+  src.path = frame::resolveInputName(dataName);
+  src.kept = g.keptBytes + 4 * cells <= g.keepLimit;
+  const size_t nc = static_cast<size_t>(d.ncols);
+  const int64_t step = reader.rowsPerRead();
+  std::vector<float> scratch;
   try {
-    d.values.resize(cells);
-    // Held whole in a run in bands too (its source stays kept): the bands leave room for it.
-    g.keptBytes += 4 * cells;
+    if (src.kept) {
+      d.values.resize(cells);
+      g.keptBytes += 4 * cells;
+    } else {
+      scratch.resize(static_cast<size_t>(step) * nc);
+    }
   } catch (const std::bad_alloc&) {
     return frame::endWithListedError(fr, {" The " + what + " of " + std::to_string(d.ncols) + " columns and " +
                                           std::to_string(d.nrows) + " rows does not fit in memory."});
   }
   frame::ProgressCounter progress(fr, "Read grid file " + frame::fmtI(lineCount, 2, 2), d.nrows);
   const bool check = runMethod == "MAJORITY" || (runMethod == "MINORITY" && !in.int16);
-  const size_t nc = static_cast<size_t>(d.ncols);
   // Rows come north first, a few blocks of rows at a time, straight into their place: the
   // grid's rows run south to north, so each next row lies one row lower in memory.
-  const int64_t step = reader.rowsPerRead();
   for (int64_t first = 0; first < in.nrows; first += step) {
     const int64_t count = std::min(step, in.nrows - first);
-    float* north = d.values.data() + d.index(1, d.nrows - static_cast<int32_t>(first));
+    float* north = src.kept ? d.values.data() + d.index(1, d.nrows - static_cast<int32_t>(first))
+                            : scratch.data() + static_cast<size_t>(count - 1) * nc;
     const bool ok = reader.readRows(first, count, north, message, -static_cast<int64_t>(nc));
     listGdalMessages(fr);
     if (!ok) return frame::endWithListedError(fr, {openMessage(what, message)});
@@ -187,6 +209,71 @@ bool readGdalGridSet(frame::Frame& fr, const Structure& s, GridSets& g, GridDesc
       progress.turn();
     }
   }
+  if (!src.kept) {
+    // The reader stays open for the bands. Between two bands it holds the decoded blocks of the
+    // rows read last: up to two rows of blocks, as wide as the blocks reach.
+    const int64_t blockCols = (in.ncols + in.blockCols - 1) / in.blockCols * in.blockCols;
+    src.cacheBytes = 2 * static_cast<uint64_t>(in.blockRows) * static_cast<uint64_t>(blockCols) * 4u;
+    auto stream = std::make_shared<GdalRowStream>();
+    stream->reader = std::move(readerOwned);
+    stream->nodataNotFinite = nodataNotFinite;
+    stream->bandNodata = in.nodata;
+    src.gdalStream = std::move(stream);
+    d.values = std::vector<float>();
+  }
+  return false;
+}
+
+bool loadGdalGridRows(frame::Frame& fr, GridSets& g, int description, int32_t lo, int32_t hi) {
+  GridDescription& d = g.descriptions[static_cast<size_t>(description)];
+  GridSource& src = g.sources[static_cast<size_t>(description)];
+  GdalRowStream& st = *src.gdalStream;
+  const size_t nc = static_cast<size_t>(d.ncols);
+  // The rows held before that the new window holds too are kept.
+  st.held.swap(d.values);
+  const int32_t heldLo = d.rowLow;
+  const int32_t heldHi = nc == 0 ? heldLo - 1 : heldLo + static_cast<int32_t>(st.held.size() / nc) - 1;
+  try {
+    d.values.assign(static_cast<size_t>(hi - lo + 1) * nc, 0.0f);
+  } catch (const std::bad_alloc&) {
+    return frame::endWithListedError(fr, {" The rows " + std::to_string(lo) + " to " + std::to_string(hi) +
+                                          " of the Tervala file " + src.dataName + " do not fit in memory."});
+  }
+  d.rowLow = lo;
+  std::string message;
+  for (int32_t r = hi; r >= lo;) {
+    if (r >= heldLo && r <= heldHi) {
+      std::copy_n(st.held.data() + static_cast<size_t>(r - heldLo) * nc, nc, d.values.data() + d.index(1, r));
+      --r;
+      continue;
+    }
+    // The rows from r southwards that were not held, in one read straight into their place.
+    int32_t end = r;
+    while (end > lo && !(end - 1 >= heldLo && end - 1 <= heldHi)) --end;
+    const int64_t first = static_cast<int64_t>(d.nrows) - r;
+    const int64_t count = r - end + 1;
+    float* north = d.values.data() + d.index(1, r);
+    bool ok = st.reader->readRows(first, count, north, message, -static_cast<int64_t>(nc));
+    listGdalMessages(fr);
+    for (int32_t k = r; ok && k >= end; --k) {
+      float* row = d.values.data() + d.index(1, k);
+      for (size_t c = 0; c < nc && ok; ++c) {
+        if (std::isfinite(row[c])) continue;
+        // Checked when the set was read: anything else now means the file was changed.
+        ok = st.nodataNotFinite && sameNonFinite(row[c], st.bandNodata);
+        row[c] = d.nodata;
+      }
+      if (!ok) message = "it was changed during the run";
+    }
+    if (!ok) {
+      return frame::endWithListedError(
+          fr, {" The Tervala file " + src.dataName + " could not be read again at rows " + std::to_string(first + 1) +
+                   " to " + std::to_string(first + count) + ":",
+               " " + sentence(message)});
+    }
+    r = end - 1;
+  }
+  std::vector<float>().swap(st.held);
   return false;
 }
 
@@ -247,6 +334,7 @@ bool writeGeoTiff(frame::Frame& fr, const Structure& s, const std::string& name,
   layout.crsWkt = s.crsWkt;
   layout.cloudOptimized = cloudOptimized;
   layout.threads = fr.threads;
+  layout.sync = fr.syncOutputs;
   frame::ProgressCounter progress(fr, "Writing information", g.nrows);
   gdalroom::TiffWriter out;
   std::string message;

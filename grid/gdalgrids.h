@@ -32,6 +32,10 @@ void warnOtherCrs(frame::Frame& fr, const Structure& s, const std::string& what,
                                    const std::string& type, const std::string& values, const std::string& name,
                                    const std::string& line, const std::string& runMethod, int lineCount);
 
+// loadGridRows for a TIF or GDAL grid set that is not kept whole: rows lo..hi through its
+// reader, kept open since the set was read. Returns err.
+bool loadGdalGridRows(frame::Frame& fr, GridSets& g, int description, int32_t lo, int32_t hi);
+
 // The geometry, NODATA and coordinate reference system of a structure FILE of type TIF or
 // GDAL. Returns err (after the error block).
 [[nodiscard]] bool readGdalStructureFile(frame::Frame& fr, Structure& s, const std::string& type,

@@ -553,6 +553,7 @@ bool loadGridRows(frame::Frame& fr, GridSets& g, int description, int32_t lo, in
   GridDescription& d = g.descriptions[static_cast<size_t>(description)];
   GridSource& src = g.sources[static_cast<size_t>(description)];
   if (src.kept || lo > hi) return false;
+  if (src.gdalStream) return loadGdalGridRows(fr, g, description, lo, hi);
   const size_t nc = static_cast<size_t>(d.ncols);
   auto failed = [&](int32_t r) {
     return frame::endWithListedError(fr, {" The Tervala file " + src.dataName + " could not be read again at row " +

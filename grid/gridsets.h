@@ -19,12 +19,17 @@ struct GridSet {
 // Where the values of a grid are read again when the run does not keep them: the cell loop
 // asks for the rows each band of the structure needs, north to south.
 struct RowStream;
+struct GdalRowStream;
 struct GridSource {
   bool kept = true;  // the values are held whole
   bool asc = false;  // ASC (read on from where the last band ended) or BIL (by seeking)
   bool sixteenBit = false;
   std::string path, dataName;
   std::shared_ptr<RowStream> stream;  // opened at the first band
+  // A TIF or GDAL raster is read again through GDAL (grid/gdalgrids.cpp), whose reader holds
+  // the decoded blocks of the rows asked for last: cacheBytes at most.
+  std::shared_ptr<GdalRowStream> gdalStream;
+  uint64_t cacheBytes = 0;
 };
 
 struct GridSets {

@@ -233,17 +233,76 @@ void sourceColour(int32_t code, uint8_t rgb[3]) {
   for (int i = 0; i < 3; ++i) rgb[i] = c[static_cast<size_t>(i)];
 }
 
-Picture drawValues(const Structure& s, const std::string& title) {
+void PictureSampler::start(const Structure& s, bool codes) {
+  const MapLayout m = layoutMap(s, false);
+  width_ = m.width;
+  height_ = m.height;
+  ncols_ = s.grid.ncols;
+  nrows_ = s.grid.nrows;
+  keepCodes_ = codes;
+  const size_t pixels = static_cast<size_t>(width_) * static_cast<size_t>(height_);
+  values_.assign(pixels, 0.0f);
+  isValue_.assign(pixels, 0);
+  codes_.assign(codes ? pixels : 0, 0);
+  column_.assign(static_cast<size_t>(width_), 0);
+  for (int x = 0; x < width_; ++x)
+    column_[static_cast<size_t>(x)] = static_cast<size_t>((2 * x + 1) * ncols_ / (2 * width_));
+  lo_ = INFINITY;
+  hi_ = -INFINITY;
+  any_ = false;
+}
+
+void PictureSampler::rows(const Structure& s, int32_t from, int32_t to) {
   const GridDescription& g = s.grid;
-  double lo = INFINITY, hi = -INFINITY;
-  for (float v : g.values) {
+  if (ncols_ <= 0 || nrows_ <= 0 || from < to) return;
+  // The ramp runs from the lowest to the highest value of every cell.
+  const size_t begin = g.index(1, to), end = g.index(1, from) + static_cast<size_t>(g.ncols);
+  for (size_t k = begin; k < end; ++k) {
+    const float v = g.values[k];
     if (v == g.nodata || !std::isfinite(v)) continue;
-    lo = std::min(lo, static_cast<double>(v));
-    hi = std::max(hi, static_cast<double>(v));
+    lo_ = std::min(lo_, static_cast<double>(v));
+    hi_ = std::max(hi_, static_cast<double>(v));
+    any_ = true;
   }
-  if (!(hi >= lo)) lo = hi = 0.0;
+  // The pixel rows whose cell row lies within from..to.
+  for (int y = 0; y < height_; ++y) {
+    const int64_t fromNorth = (2 * static_cast<int64_t>(y) + 1) * nrows_ / (2 * height_);
+    const int32_t r = static_cast<int32_t>(nrows_ - fromNorth);
+    if (r < to || r > from) continue;
+    const size_t rowStart = g.index(1, r);
+    for (int x = 0; x < width_; ++x) {
+      const size_t p = static_cast<size_t>(y) * static_cast<size_t>(width_) + static_cast<size_t>(x);
+      const size_t k = rowStart + column_[static_cast<size_t>(x)];
+      const float v = g.values[k];
+      values_[p] = v;
+      isValue_[p] = v != g.nodata && std::isfinite(v) ? 1 : 0;
+      if (keepCodes_) codes_[p] = k < s.source.size() ? s.source[k] : 0;
+    }
+  }
+}
+
+Picture drawValues(const Structure& s, const std::string& title) {
+  PictureSampler p;
+  p.start(s, false);
+  p.rows(s, s.grid.rowLow + s.grid.nrows - 1, s.grid.rowLow);
+  return p.values(title);
+}
+
+Picture drawSources(const Structure& s, const std::vector<SourceLegendEntry>& legend, const std::string& title) {
+  PictureSampler p;
+  p.start(s, true);
+  p.rows(s, s.grid.rowLow + s.grid.nrows - 1, s.grid.rowLow);
+  return p.sources(legend, title);
+}
+
+Picture PictureSampler::values(const std::string& title) const {
+  double lo = lo_, hi = hi_;
+  if (!any_) lo = hi = 0.0;
   const bool flat = hi == lo;
-  const MapLayout m = layoutMap(s, !title.empty());
+  MapLayout m;
+  m.width = width_;
+  m.height = height_;
+  if (!title.empty()) m.top = kTitleHeight;
   std::vector<std::string> labels;
   for (int k = 0; k <= 4; ++k) labels.push_back(numberLabel(flat ? lo : hi - k * (hi - lo) / 4));
   size_t widest = 6;  // "NODATA"
@@ -256,14 +315,16 @@ Picture drawValues(const Structure& s, const std::string& title) {
   Canvas c(width, height);
   if (!title.empty()) c.text(kMapMargin, 8, title);
   static const RampTable table;
-  forEachMapPixel(s, m, [&](int x, int y, size_t k) {
-    const float v = g.values[k];
-    if (v == g.nodata || !std::isfinite(v)) {
-      c.set(x, y, {255, 255, 255}, 0);
-    } else {
-      c.set(x, y, table(flat ? 0.5 : (v - lo) / (hi - lo)));
+  for (int y = 0; y < m.height; ++y) {
+    for (int x = 0; x < m.width; ++x) {
+      const size_t k = static_cast<size_t>(y) * static_cast<size_t>(m.width) + static_cast<size_t>(x);
+      if (!isValue_[k]) {
+        c.set(kMapMargin + x, m.top + y, {255, 255, 255}, 0);
+      } else {
+        c.set(kMapMargin + x, m.top + y, table(flat ? 0.5 : (values_[k] - lo) / (hi - lo)));
+      }
     }
-  });
+  }
   // The legend: the ramp from high (top) to low, five labels, and the NODATA swatch.
   const int ly = m.top;
   for (int y = 0; y < legendHeight; ++y) {
@@ -281,8 +342,11 @@ Picture drawValues(const Structure& s, const std::string& title) {
   return c.take();
 }
 
-Picture drawSources(const Structure& s, const std::vector<SourceLegendEntry>& legend, const std::string& title) {
-  const MapLayout m = layoutMap(s, !title.empty());
+Picture PictureSampler::sources(const std::vector<SourceLegendEntry>& legend, const std::string& title) const {
+  MapLayout m;
+  m.width = width_;
+  m.height = height_;
+  if (!title.empty()) m.top = kTitleHeight;
   constexpr size_t kLongest = 40;  // characters of a legend text
   size_t widest = 0;
   for (const auto& e : legend) widest = std::max(widest, std::min(e.text.size(), kLongest));
@@ -294,16 +358,19 @@ Picture drawSources(const Structure& s, const std::vector<SourceLegendEntry>& le
       std::max(m.height + m.top + kMapMargin, m.top + static_cast<int>(legend.size()) * entryHeight + kMapMargin);
   Canvas c(width, height);
   if (!title.empty()) c.text(kMapMargin, 8, title);
-  forEachMapPixel(s, m, [&](int x, int y, size_t k) {
-    const int32_t code = k < s.source.size() ? s.source[k] : 0;
-    if (code == 0) {
-      c.set(x, y, {255, 255, 255}, 0);
-      return;
+  for (int y = 0; y < m.height; ++y) {
+    for (int x = 0; x < m.width; ++x) {
+      const int32_t code =
+          codes_.empty() ? 0 : codes_[static_cast<size_t>(y) * static_cast<size_t>(m.width) + static_cast<size_t>(x)];
+      if (code == 0) {
+        c.set(kMapMargin + x, m.top + y, {255, 255, 255}, 0);
+        continue;
+      }
+      uint8_t rgb[3];
+      sourceColour(code, rgb);
+      c.set(kMapMargin + x, m.top + y, {rgb[0], rgb[1], rgb[2]});
     }
-    uint8_t rgb[3];
-    sourceColour(code, rgb);
-    c.set(x, y, {rgb[0], rgb[1], rgb[2]});
-  });
+  }
   int y = m.top;
   for (const auto& e : legend) {
     if (e.code == 0) {

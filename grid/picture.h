@@ -21,6 +21,30 @@ struct SourceLegendEntry {
   std::string text;
 };
 
+// The cells a picture shows, kept as the rows of the structure go by (a run in bands hands
+// them on band by band): per pixel of the map the cell under its middle, at most 800 x 800 of
+// them whatever the grid's size, and the lowest and highest value of all cells.
+class PictureSampler {
+ public:
+  // For the structure's whole grid; codes: the source codes are kept too.
+  void start(const Structure& s, bool codes);
+  // The rows from..to (from >= to) that the structure holds now.
+  void rows(const Structure& s, int32_t from, int32_t to);
+  Picture values(const std::string& title) const;
+  Picture sources(const std::vector<SourceLegendEntry>& legend, const std::string& title) const;
+
+ private:
+  int width_ = 0, height_ = 0;
+  int64_t ncols_ = 0, nrows_ = 0;
+  std::vector<size_t> column_;  // per pixel column, the cell column under it (from 0)
+  std::vector<float> values_;
+  std::vector<int32_t> codes_;
+  std::vector<uint8_t> isValue_;  // the pixel's cell holds a value (not NODATA)
+  bool keepCodes_ = false;
+  double lo_ = 0.0, hi_ = 0.0;
+  bool any_ = false;
+};
+
 // The values of the structure: every cell coloured on a ramp from the lowest to the highest
 // value, NODATA cells transparent, a legend of the ramp and the title above the map.
 Picture drawValues(const Structure& s, const std::string& title);

@@ -251,6 +251,7 @@ void GridWriter::openFiles(frame::Frame& fr, const Structure& s, const std::stri
     layout.crsWkt = s.crsWkt;
     layout.cloudOptimized = type_ == "COG";
     layout.threads = fr.threads;
+    layout.sync = fr.syncOutputs;
     tiff_ = std::make_unique<gdalroom::TiffWriter>();
     tiffMessage_.clear();
     strip_.clear();

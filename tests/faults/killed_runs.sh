@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Runs killed with SIGKILL (what the out-of-memory killer and a cluster's time limit do) at
-# random moments while they write an ASC grid, a BIL grid with its HDR and a model table file.
+# random moments while they write an ASC grid, a BIL grid with its HDR, a GeoTIFF (when built
+# with GDAL) and a model table file; GeoTIFF runs are also ended by SIGTERM, after which the
+# run itself must have removed its temporary file.
 # After each kill every output is either the previous run's file, untouched, or the new one,
 # complete; no temporary file is left, or (where temporary files have names) the next run
 # that writes the same outputs removes it.
@@ -53,24 +55,33 @@ USE-ZAV-OBJECT,RIVER,salinity,CELL,,,TABLE-CREATE=out$1.tab
 PCF
 }
 outputs=(out.ASC OUTASC.TAB out.BIL out.HDR OUTBIL.TAB)
+types=(ASC BIL)
+# A GeoTIFF is written by GDAL under a temporary name of its own beside the target.
+command_file TIF 2 > probe.pcf
+if "$program" IN=probe.pcf > /dev/null 2>&1; then
+  outputs+=(out.TIF OUTTIF.TAB)
+  types+=(TIF)
+fi
+rm -f probe.pcf out.TIF OUTTIF.TAB
 # The previous outputs (a coarse structure) and the new ones (a fine one), kept aside.
 mkdir old new
-for type in ASC BIL; do
+for type in "${types[@]}"; do
   command_file "$type" 2 > "old$type.pcf"
   command_file "$type" 20 > "new$type.pcf"
   "$program" "IN=old$type.pcf" > /dev/null 2>&1 || fail "the run of old$type.pcf failed"
 done
 mv "${outputs[@]}" old/
 start=$(date +%s%N)
-for type in ASC BIL; do "$program" "IN=new$type.pcf" > /dev/null 2>&1 || fail "the run of new$type.pcf failed"; done
-took=$((($(date +%s%N) - start) / 2000000))  # milliseconds of one run
+for type in "${types[@]}"; do "$program" "IN=new$type.pcf" > /dev/null 2>&1 || fail "the run of new$type.pcf failed"; done
+took=$((($(date +%s%N) - start) / (${#types[@]} * 1000000)))  # milliseconds of one run
 mv "${outputs[@]}" new/
 cp old/* .
 
 # Whatever is there beside the inputs, the listing, the kept outputs and the outputs.
 temporaries() {
   ls -A | grep -v -x -F -e DEVICE.CNF -e river.lga -e river.cco -e river.map -e oldASC.pcf -e oldBIL.pcf \
-    -e newASC.pcf -e newBIL.pcf -e TervalaGridCreate.out -e old -e new "${outputs[@]/#/-e}" || true
+    -e newASC.pcf -e newBIL.pcf -e oldTIF.pcf -e newTIF.pcf -e TervalaGridCreate.out -e old -e new \
+    "${outputs[@]/#/-e}" || true
 }
 unnamed=no
 "$mkinput" unnamed . && unnamed=yes
@@ -78,9 +89,10 @@ replaced=0
 kept=0
 left=0
 for ((k = 0; k < kills; k++)); do
-  type=$([ $((k % 2)) -eq 0 ] && echo ASC || echo BIL)
-  # Every other pair of kills writes named temporary files, as where unnamed ones cannot be had.
-  named=$([ $((k / 2 % 2)) -eq 1 ] || [ "$unnamed" = no ] && echo 1 || echo 0)
+  type=${types[$((k % ${#types[@]}))]}
+  # Every other round of kills writes named temporary files, as where unnamed ones cannot be had;
+  # a GeoTIFF always has a named one.
+  named=$([ $((k / ${#types[@]} % 2)) -eq 1 ] || [ "$unnamed" = no ] || [ "$type" = TIF ] && echo 1 || echo 0)
   # A moment anywhere in the run, from start-up to its last output.
   at=$(awk -v r="$RANDOM" -v t="$took" 'BEGIN { printf "%.3f", r / 32768 * t * 1.1 / 1000 }')
   TERVALA_NAMED_TEMPORARIES=$named "$program" "IN=new$type.pcf" > /dev/null 2>&1 &
@@ -109,5 +121,25 @@ for ((k = 0; k < kills; k++)); do
   fi
   cp old/* .
 done
+# SIGTERM (what a batch system sends first, and kill's default) while a GeoTIFF is written: the
+# run removes its temporary file itself before it ends.
+terms=0
+if [ "${types[2]:-}" = TIF ]; then
+  for ((k = 0; k < kills / 2; k++)); do
+    at=$(awk -v r="$RANDOM" -v t="$took" 'BEGIN { printf "%.3f", r / 32768 * t * 1.1 / 1000 }')
+    "$program" IN=newTIF.pcf > /dev/null 2>&1 &
+    pid=$!
+    sleep "$at"
+    kill -TERM "$pid" 2> /dev/null || true
+    wait "$pid" 2> /dev/null || true
+    for f in out.TIF OUTTIF.TAB; do
+      cmp -s "$f" "new/$f" || cmp -s "$f" "old/$f" || fail "SIGTERM $k (after ${at}s): $f is neither output"
+    done
+    stray=$(temporaries)
+    [ -z "$stray" ] || fail "SIGTERM $k (after ${at}s): the run left $stray"
+    terms=$((terms + 1))
+    cp old/* .
+  done
+fi
 echo "$kills kills ($((took))ms a run, unnamed files: $unnamed): $replaced outputs replaced, $kept kept," \
-  "$left times named temporary files removed by the next run"
+  "$left times named temporary files removed by the next run; $terms GeoTIFF runs ended by SIGTERM"

@@ -52,9 +52,55 @@ sed -i 's/^TERVALAGRID,ASC,CELL,\(.\)\.asc/TERVALAGRID,TIF,CELL,\1.tif/' Tervala
 grep -q "TERVALAGRID,TIF" TervalaGridCreate.PCF || fail "tif_sets: command file not rewritten"
 run tif_sets
 same tif_sets out.asc expected/out.asc
-# In bands of one row the GeoTIFF sets are held whole and give the same grid.
+# In bands of one row the GeoTIFF sets are read again band by band and give the same grid.
 "$program" MEMORY=0.0005 BAND=1 >/dev/null 2>&1 || fail "tif_sets: the run in bands failed"
 same tif_sets out.asc expected/out.asc
+
+# Larger GeoTIFF sets read again band by band: tiles of 32, strips of 5 rows, a Float32 band
+# whose NODATA is NaN; one set on the structure's own grid, two on other grids. Runs in bands
+# of one row, of seven rows and of what the memory bound allows give the whole run's grid
+# byte for byte.
+mkdir -p "$work/tif_bands" && cd "$work/tif_bands" && touch DEVICE.CNF
+awk -v nc=300 -v nr=220 -v xll=990 -v yll=1985 -v cs=3.1 -v seed=3 -f "$here/make_grid.awk" >g1.asc
+awk -v nc=120 -v nr=90 -v xll=1000 -v yll=2000 -v cs=7 -v seed=5 -f "$here/make_grid.awk" >g2.asc
+awk -v nc=250 -v nr=180 -v xll=995 -v yll=1990 -v cs=3.3 -v seed=9 -f "$here/make_grid.awk" >g3.asc
+gdal_translate -q -co TILED=YES -co BLOCKXSIZE=32 -co BLOCKYSIZE=32 -co COMPRESS=DEFLATE -co PREDICTOR=3 \
+  -ot Float32 -a_nodata -9999 g1.asc g1.tif
+gdal_translate -q -co BLOCKYSIZE=5 -co COMPRESS=DEFLATE -a_nodata -9999 g2.asc g2.tif
+gdalwarp -q -ot Float32 -dstnodata nan -co TILED=YES -co BLOCKXSIZE=16 -co BLOCKYSIZE=16 g3.asc g3.tif
+for method in AVERAGE MAXIMUM; do
+  cat >TervalaGridCreate.PCF <<PCF
+STRUCTURE
+#COLUMNS,120
+#ROWS,90
+XLL,1000
+YLL,2000
+CELLSIZE,7
+NODATA,-1
+DATARELATEDTO,CELL
+END:STRUCTURE
+STOREFILE,BIL,out
+RUN-METHOD,$method
+TERVALAGRID,TIF,CELL,g1.tif,2
+TERVALAGRID,TIF,CELL,g2.tif,1
+TERVALAGRID,TIF,MIDDLE,g3.tif,2
+PCF
+  "$program" >/dev/null 2>&1 || fail "tif_bands $method: the whole run failed"
+  mv out.BIL whole.BIL
+  # 0.08 MiB keeps none of the three whole; 0.25 MiB keeps the two smaller ones and sizes the
+  # bands itself.
+  for bound in "MEMORY=0.08 BAND=1" "MEMORY=0.08 BAND=7" "MEMORY=0.25"; do
+    "$program" $bound >/dev/null 2>&1 || {
+      cat TervalaGridCreate.out >&2
+      fail "tif_bands $method: the run with $bound failed"
+    }
+    same "tif_bands $method $bound" out.BIL whole.BIL
+  done
+done
+# The same sets as ASC give the same grid.
+sed -i 's/TIF,\(.*\)\.tif/ASC,\1.asc/' TervalaGridCreate.PCF
+"$program" >/dev/null 2>&1 || fail "tif_bands: the ASC run failed"
+same "tif_bands ASC" out.BIL whole.BIL
 
 prepare "$runs/regrid_cell_structure" vrt_sets
 for g in a b c; do gdal_translate -q -of VRT $g.asc $g.vrt; done
@@ -132,6 +178,21 @@ prepare "$here/holes" tif_empty
 printf 'STRUCTURE\n#COLUMNS,3\n#ROWS,2\nEND:STRUCTURE\nSTOREFILE,TIF,out.tif\nINDICATE-EMPTY,YES\n' >TervalaGridCreate.PCF
 run tif_empty
 [ -f out_EMPTY.TIF ] || fail "tif_empty: no out_EMPTY.TIF: $(ls)"
+
+# The source grid as a GeoTIFF of 32-bit (NBITS=32) and 16-bit integers: GDAL reads back the
+# codes of the case's BIL source grid, with 0 as its NODATA and the grid's geometry.
+for c in source_maximum_bil source_majority; do
+  prepare "$runs/$c" "tif_$c"
+  sed -i 's/^SOURCEFILE,[A-Z]*,sources/SOURCEFILE,TIF,sources/' TervalaGridCreate.PCF
+  grep -q "^SOURCEFILE,TIF" TervalaGridCreate.PCF || fail "tif_$c: command file not rewritten"
+  run "tif_$c"
+  bits=$(awk '/^nBits/ {print $2}' expected/sources.HDR)
+  gdalinfo sources.TIF | grep -q "Type=Int$bits" || fail "tif_$c: sources.TIF does not hold $bits-bit integers"
+  gdalinfo sources.TIF | grep -q "NoData Value=0" || fail "tif_$c: sources.TIF has no NODATA 0"
+  gdal_translate -q -of EHdr sources.TIF back.bil
+  same "tif_$c" back.bil expected/sources.BIL
+  grep -q "Source grid: sources.TIF" TervalaGridCreate.out || fail "tif_$c: the report does not name sources.TIF"
+done
 
 # ---------------------------------------------------------------- vector points
 

@@ -22,6 +22,7 @@ refused "STRUCTURE\nFILE,TIF,dem.tif\nEND:STRUCTURE\nSTOREFILE,ASC,out\n"
 refused "${structure}STOREFILE,TIF,out\n"
 refused "${structure}STOREFILE,ASC,out\nPOINTFILE,wells.gpkg,,,VALUE=HEAD\n"
 refused "${structure}STOREFILE,ASC,out\nPOLYGONFILE,wells.gpkg,ASSIGN,1\n"
+refused "${structure}STOREFILE,ASC,out\nSOURCEFILE,TIF,sources\n"
 printf "${structure}STOREFILE,ASC,out\n" >TervalaGridCreate.PCF
 "$program" >/dev/null 2>&1 || { echo "the design's formats no longer run" >&2; exit 1; }
 [ -f out.ASC ] || { echo "no out.ASC" >&2; exit 1; }

@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 
-#include "gdal/gdalroom.h"
+#include "frame/files.h"
 #include "gdal/crs.h"
+#include "gdal/gdalroom.h"
 #include "gdal/raster.h"
 #include "gdal/tiffwriter.h"
 #include "grid/gridsets.h"
@@ -145,6 +147,62 @@ TEST(GdalRasters, AnUnfinishedGeoTiffLeavesNothingBehind) {
   gdalroom::TiffWriter out;
   layout.ncols = 0;
   EXPECT_FALSE(out.open(t.path("empty.tif").string(), layout, message));
+}
+
+// The GeoTIFF's temporary file is one of the run's pending temporaries: a signal removes it,
+// one left by a killed process is removed by the next writer of the same target, and a file
+// committed with SYNC is in place whole.
+TEST(GdalRasters, TheGeoTiffTemporaryIsRemovedOnASignalAndByTheNextRun) {
+  if (!gdalroom::builtIn()) GTEST_SKIP() << "built without GDAL";
+  TestFrame t;
+  auto names = [&] {
+    std::vector<std::string> n;
+    for (const auto& e : std::filesystem::directory_iterator(t.dir)) n.push_back(e.path().filename().string());
+    std::sort(n.begin(), n.end());
+    return n;
+  };
+  gdalroom::TiffLayout layout;
+  layout.ncols = 300;
+  layout.nrows = 2;
+  std::string message;
+  const std::vector<float> rows(600, 7.0f);
+  {
+    gdalroom::TiffWriter out;
+    ASSERT_TRUE(out.open(t.path("out.tif").string(), layout, message)) << message;
+    ASSERT_TRUE(out.writeRows(rows.data(), 1, message)) << message;
+    const auto during = names();
+    ASSERT_EQ(during.size(), 1u);
+    EXPECT_EQ(during[0].rfind("out.tif.tmp.", 0), 0u) << during[0];
+    // What the signal handler does before the process ends.
+    frame::removePendingTemporaries();
+    EXPECT_TRUE(names().empty());
+    out.abandon();
+  }
+  // A temporary of a process that no longer lives (pid 4194303 is beyond what runs here).
+  std::string host;
+  {
+    gdalroom::TiffWriter out;
+    ASSERT_TRUE(out.open(t.path("out.tif").string(), layout, message)) << message;
+    const std::string n = names().at(0);  // out.tif.tmp.<host>.<pid>.<6>
+    host = n.substr(12, n.find('.', 12) - 12);
+  }
+  // A run reads a folder once for such names: the next run is one writing into another folder.
+  std::filesystem::create_directory(t.path("next"));
+  const std::string stale = "next/out.tif.tmp." + host + ".4194303.abcdef";
+  writeFile(t.path(stale), "left by a killed run");
+  layout.sync = true;
+  gdalroom::TiffWriter out;
+  ASSERT_TRUE(out.open(t.path("next/out.tif").string(), layout, message)) << message;
+  EXPECT_FALSE(std::filesystem::exists(t.path(stale)));
+  ASSERT_TRUE(out.writeRows(rows.data(), 2, message)) << message;
+  ASSERT_TRUE(out.commit(message)) << message;
+  EXPECT_TRUE(std::filesystem::exists(t.path("next/out.tif")));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(t.path("next")), {}), 1);
+  gdalroom::RasterReader in;
+  ASSERT_TRUE(in.open(t.path("next/out.tif").string(), 1, true, message)) << message;
+  std::vector<float> back(600);
+  ASSERT_TRUE(in.readRows(0, 2, back.data(), message)) << message;
+  EXPECT_EQ(back, rows);
 }
 
 TEST(GdalRasters, SouthUpGridsAreTurnedAndRotatedOnesRefusedWithTheReason) {
