@@ -11,10 +11,10 @@
 
 #include "assign/run.h"
 #include "assign/zavsearch.h"
-#include "frame/messages.h"
 #include "assign/zavspill.h"
 #include "frame/files.h"
 #include "frame/format.h"
+#include "frame/messages.h"
 #include "frame/pager.h"
 #include "grid/structure.h"
 #include "grid/writer.h"
@@ -57,8 +57,8 @@ inline std::optional<frame::Failure> computeCell(Run& run, Worker& w, int32_t i,
   if (v != s.grid.nodata) w.valuesFound = true;
   // Where the value came from, beside it; the value list still holds the cell's records.
   if (run.provenance.track) {
-    s.source[k] = v == s.grid.nodata ? kSourceNodata
-                                     : run.provenance.codeOf(winningSet(w.values, w.setRuns, run.settings, v));
+    s.source[k] =
+        v == s.grid.nodata ? kSourceNodata : run.provenance.codeOf(winningSet(w.values, w.setRuns, run.settings, v));
   }
   return std::nullopt;
 }

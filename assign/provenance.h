@@ -11,7 +11,7 @@
 namespace grid {
 class SourceGridWriter;
 class PictureSampler;
-}
+}  // namespace grid
 
 namespace assign {
 

@@ -7,12 +7,18 @@
 namespace assign {
 namespace {
 
-inline double weightOf(const ValueRecord& r) { return r.weight == -1.0f ? 1.0 : static_cast<double>(r.weight); }
-inline float classWeightOf(const ValueRecord& r) { return r.weight == -1.0f ? 1.0f : r.weight; }
+inline double weightOf(const ValueRecord& r) {
+  return r.weight == -1.0f ? 1.0 : static_cast<double>(r.weight);
+}
+inline float classWeightOf(const ValueRecord& r) {
+  return r.weight == -1.0f ? 1.0f : r.weight;
+}
 
 // The class of a value: truncated toward zero. Kept as a double, which holds every truncated
 // float exactly, so that no class is too large to be told apart from its neighbours.
-inline double classOf(float v) { return std::trunc(static_cast<double>(v)); }
+inline double classOf(float v) {
+  return std::trunc(static_cast<double>(v));
+}
 
 }  // namespace
 
@@ -76,8 +82,7 @@ float combineValues(const std::vector<ValueRecord>& list, const RunSettings& set
     if (c >= 1) classes.emplace_back(c, w);
   }
   if (classes.empty()) return nodata;
-  std::stable_sort(classes.begin(), classes.end(),
-                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::stable_sort(classes.begin(), classes.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
   const bool majority = m == RunMethod::Majority;
   float best = majority ? 0.0f : total + 1.0f;
   double chosen = 0;

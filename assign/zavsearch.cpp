@@ -705,8 +705,7 @@ void SEARCHFORCELLINZAV(const Run& run, Worker& w, int use, int32_t i, int32_t j
   addPieceValues(run, w, u, st, cellUse, first);
 }
 
-void orderedZavColumn(const Run& run, int32_t i, ZavColumn& out, std::vector<ZavCellState>& s,
-                      const uint8_t* mask) {
+void orderedZavColumn(const Run& run, int32_t i, ZavColumn& out, std::vector<ZavCellState>& s, const uint8_t* mask) {
   const grid::Structure& st = run.structure;
   const int32_t nr = st.grid.nrows;
   const size_t uses = run.zav.uses.size();

@@ -63,7 +63,9 @@ struct Scale {
   int area = 1, input = 1;
 };
 
-void text(const std::string& path, const std::string& content) { std::ofstream(path) << content; }
+void text(const std::string& path, const std::string& content) {
+  std::ofstream(path) << content;
+}
 
 std::string structure(int cols, int rows, double cell, bool cellRelated) {
   return "STRUCTURE\n#COLUMNS," + std::to_string(cols) + "\n#ROWS," + std::to_string(rows) +
@@ -203,7 +205,8 @@ void writeStars(const std::string& dir, Rng& rng, int count, double width, doubl
     const double turn = 6.283185307179586 * rng.uniform();
     std::snprintf(buf, sizeof buf, "%d,%.3f,%.3f\n", p + 1, cx, cy);
     gen << buf;
-    json << (p ? ",\n" : "") << "{\"type\":\"Feature\",\"properties\":{},\"geometry\":{\"type\":\"Polygon\",\"coordinates\":[[";
+    json << (p ? ",\n" : "")
+         << "{\"type\":\"Feature\",\"properties\":{},\"geometry\":{\"type\":\"Polygon\",\"coordinates\":[[";
     std::vector<std::pair<double, double>> ring;
     for (int k = 0; k < 200; ++k) {
       const double a = turn + k * 3.141592653589793 / 100.0;
@@ -230,13 +233,18 @@ int polygons(const std::string& dir, Rng& rng, Scale sc) {
   text(dir + "/TervalaGridCreate.PCF",
        structure(4000, 4000 * sc.area, 10, false) + "STOREFILE,BIL,result\nPOLYGONFILE,stars.gen,ASSIGN,7.5\n");
   text(dir + "/gdal.cmd", "gdal_rasterize -q -burn 7.5 -init -9999 -a_nodata -9999 -te 150000 400000 190000 " +
-                              std::to_string(400000 + 40000 * sc.area) + " -tr 10 10 -ot Float32 -of EHdr stars.geojson gdal.bil\n");
+                              std::to_string(400000 + 40000 * sc.area) +
+                              " -tr 10 10 -ot Float32 -of EHdr stars.geojson gdal.bil\n");
   done(4000LL * 4000LL * sc.area, 0);
   return 0;
 }
 
-void put32(std::ofstream& o, int32_t v) { o.write(reinterpret_cast<const char*>(&v), 4); }
-void putF(std::ofstream& o, float v) { o.write(reinterpret_cast<const char*>(&v), 4); }
+void put32(std::ofstream& o, int32_t v) {
+  o.write(reinterpret_cast<const char*>(&v), 4);
+}
+void putF(std::ofstream& o, float v) {
+  o.write(reinterpret_cast<const char*>(&v), 4);
+}
 
 // A rotated, gently warped model grid of cells x rows cells of the given size, with model
 // files; for a doubled area the caller gives it twice the rows.
@@ -262,7 +270,8 @@ void writeModel(const std::string& dir, Rng& rng, int32_t cells, int32_t rows, d
   std::vector<float> xs, ys;
   for (int32_t j = 1; j <= m; ++j) {
     for (int32_t i = 1; i <= n; ++i) {
-      const double u = (i - 1) * size + 0.4 * size * std::sin(j / 30.0), v = (j - 1) * size + 0.4 * size * std::sin(i / 25.0);
+      const double u = (i - 1) * size + 0.4 * size * std::sin(j / 30.0),
+                   v = (j - 1) * size + 0.4 * size * std::sin(i / 25.0);
       xs.push_back(static_cast<float>(150000 + 2000 + u * std::cos(a) - v * std::sin(a)));
       ys.push_back(static_cast<float>(400000 - 6000 + u * std::sin(a) + v * std::cos(a)));
     }
@@ -321,12 +330,13 @@ int mixed(const std::string& dir, Rng& rng, Scale sc) {
   writePoints(dir, rng, 200000 * sc.input * sc.area, height);
   writeStars(dir, rng, 100 * sc.input * sc.area, 20000, height, 100, 600);
   const double fine = std::sqrt(static_cast<double>(sc.input));
-  writeModel(dir, rng, static_cast<int32_t>(std::lround(250 * fine)), static_cast<int32_t>(std::lround(250 * fine)) * sc.area,
-             80.0 / fine, sc.area);
+  writeModel(dir, rng, static_cast<int32_t>(std::lround(250 * fine)),
+             static_cast<int32_t>(std::lround(250 * fine)) * sc.area, 80.0 / fine, sc.area);
   text(dir + "/DEVICE.CNF", "NEWPAGE,YES\n");
   text(dir + "/TervalaGridCreate.PCF",
        structure(2000, rows, 10, true) + "STOREFILE,BIL,result\nMETHOD-PER-SET,ALL-VALUES\nRUN-METHOD,AVERAGE\n" +
-           "TERVALAGRID,BIL,CELL,terrain,0\nTERVALAGRID,BIL,CELL,rain,1\nPOINTFILE,gauges.txt,2\nPOINTFILE,wells.txt,2\n" +
+           "TERVALAGRID,BIL,CELL,terrain,0\nTERVALAGRID,BIL,CELL,rain,1\nPOINTFILE,gauges.txt,2\nPOINTFILE,wells.txt,"
+           "2\n" +
            kModelDeclarations + "USE-ZAV-OBJECT,ESTUARY,SALINITY,CELL,,3\nPOLYGONFILE,stars.gen,ASSIGN,7.5\n");
   const long long side = std::lround(250 * fine);
   done(2000LL * rows, 4LL * 2000 * rows + 4LL * in * in * sc.area + 16LL * 200000 * sc.input * sc.area +
@@ -357,15 +367,15 @@ int national(const std::string& dir, Rng& rng, Scale sc) {
   writeStars(dir, rng, 1000 * sc.input, width, height, width / 600, width / 100);
   // The memory bound as the full size has it, scaled to the cells, or NATIONAL_MEMORY (MiB).
   const char* memory = std::getenv("NATIONAL_MEMORY");
-  const double bound = memory && *memory ? std::atof(memory)
-                              : std::max(16.0, 4096.0 * (static_cast<double>(side) * rows) / (60000.0 * 60000.0));
+  const double bound = memory && *memory
+                           ? std::atof(memory)
+                           : std::max(16.0, 4096.0 * (static_cast<double>(side) * rows) / (60000.0 * 60000.0));
   text(dir + "/DEVICE.CNF", "NEWPAGE,YES\nMEMORY," + std::to_string(static_cast<int>(bound)) + "\n");
   text(dir + "/TervalaGridCreate.PCF",
        structure(side, rows, cell, true) + "STOREFILE,BIL,result\nMETHOD-PER-SET,ALL-VALUES\nRUN-METHOD,AVERAGE\n" +
            "TERVALAGRID,BIL,CELL,elevation,0\nTERVALAGRID,BIL,CELL,landuse,1\nPOINTFILE,wells.txt,2\n" +
            "POLYGONFILE,stars.gen,CLEAR\n");
-  done(static_cast<long long>(side) * rows,
-       4LL * side * rows + 4LL * in * inRows + 16LL * 100000 * sc.input);
+  done(static_cast<long long>(side) * rows, 4LL * side * rows + 4LL * in * inRows + 16LL * 100000 * sc.input);
   return 0;
 }
 

@@ -32,8 +32,12 @@ constexpr double kCell = 25.0;
 static_assert(kCols * kCell == kWidth && kRows * kCell == kHeight, "the grid covers the valley");
 
 // The river's centre line and its water level, falling eastwards.
-double riverY(double x) { return kY0 + 1500.0 + 350.0 * std::sin(2.0 * kPi * (x - kX0) / 2500.0); }
-double riverLevel(double x) { return 10.6 - 0.0006 * (x - kX0); }
+double riverY(double x) {
+  return kY0 + 1500.0 + 350.0 * std::sin(2.0 * kPi * (x - kX0) / 2500.0);
+}
+double riverLevel(double x) {
+  return 10.6 - 0.0006 * (x - kX0);
+}
 
 // Ground level: a plain falling to the east, rising away from the river.
 double ground(double x, double y) {
@@ -200,7 +204,8 @@ void river(const std::string& dir) {
   }
   // MAP: one time block with the water level and the velocity of each segment.
   Binary map(dir + "/river.map");
-  for (const char* t : {"Demo river channel", "water level (m) and velocity (m/s)", "one steady state", ""}) map.text(t, 40);
+  for (const char* t : {"Demo river channel", "water level (m) and velocity (m/s)", "one steady state", ""})
+    map.text(t, 40);
   map.i32(2);
   map.i32(perLayer);
   map.text("WATERLEVEL", 20);

@@ -93,9 +93,13 @@ std::string resolveInputName(const std::string& name) {
   return cur.empty() ? n : cur;
 }
 
-bool fileExists(const std::string& name) { return pathExists(resolveInputName(name)); }
+bool fileExists(const std::string& name) {
+  return pathExists(resolveInputName(name));
+}
 
-bool removeFile(const std::string& name) { return ::unlink(name.c_str()) == 0; }
+bool removeFile(const std::string& name) {
+  return ::unlink(name.c_str()) == 0;
+}
 
 bool sameFile(const std::string& a, const std::string& b) {
   struct stat sa, sb;
@@ -166,8 +170,7 @@ int readTextLines(const std::string& name, TextLines& lines, bool& openFailed, s
   return 0;
 }
 
-int readTextRecords(const std::string& name, std::vector<std::string>& records, bool& openFailed,
-                    size_t maxRecords) {
+int readTextRecords(const std::string& name, std::vector<std::string>& records, bool& openFailed, size_t maxRecords) {
   TextLines lines;
   records.clear();
   const int e = readTextLines(name, lines, openFailed, maxRecords);
@@ -234,7 +237,9 @@ int createEmptyFile(const std::string& name) {
 
 // ---------------------------------------------------------------- TextOutputFile
 
-TextOutputFile::~TextOutputFile() { close(); }
+TextOutputFile::~TextOutputFile() {
+  close();
+}
 
 int TextOutputFile::open(const std::string& name, bool append) {
   close();
@@ -596,7 +601,9 @@ void TemporaryBeside::remove() {
 
 // ---------------------------------------------------------------- BinaryInputFile
 
-BinaryInputFile::~BinaryInputFile() { close(); }
+BinaryInputFile::~BinaryInputFile() {
+  close();
+}
 
 int BinaryInputFile::open(const std::string& name) {
   close();
@@ -640,7 +647,9 @@ void BinaryInputFile::close() {
 
 // ---------------------------------------------------------------- BlockReader
 
-BlockReader::~BlockReader() { close(); }
+BlockReader::~BlockReader() {
+  close();
+}
 
 int BlockReader::open(const std::string& name) {
   close();

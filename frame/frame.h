@@ -103,7 +103,7 @@ struct Frame {
   float low = -1.0e9f, high = 1.0e9f;
   std::string plotter;
   bool syncOutputs = false;  // SYNC in DEVICE.CNF or the run string: outputs forced to the disk
-  int threads = 0;  // threads of the cell loop: THREADS in DEVICE.CNF or the run string; 0 = every core
+  int threads = 0;           // threads of the cell loop: THREADS in DEVICE.CNF or the run string; 0 = every core
   // The run report (REPORT in DEVICE.CNF or the run string): at the end of the listing, and
   // as JSON when a file is named. The quick-look picture (PICTURE): its file, empty for none.
   bool reportAsked = false;

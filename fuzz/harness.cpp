@@ -68,7 +68,9 @@ void checkOutput(const std::string& name) {
 
 }  // namespace
 
-std::string fixturePath(const std::string& name) { return std::string(TERVALA_FUZZ_FIXTURES) + "/" + name; }
+std::string fixturePath(const std::string& name) {
+  return std::string(TERVALA_FUZZ_FIXTURES) + "/" + name;
+}
 
 std::string fixture(const std::string& name) {
   const std::string p = fixturePath(name);

@@ -20,13 +20,33 @@ void* tryTake(std::size_t n) noexcept {
 }
 }  // namespace
 
-void* operator new(std::size_t n) { return take(n); }
-void* operator new[](std::size_t n) { return take(n); }
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept { return tryTake(n); }
-void* operator new[](std::size_t n, const std::nothrow_t&) noexcept { return tryTake(n); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void* operator new(std::size_t n) {
+  return take(n);
+}
+void* operator new[](std::size_t n) {
+  return take(n);
+}
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
+  return tryTake(n);
+}
+void* operator new[](std::size_t n, const std::nothrow_t&) noexcept {
+  return tryTake(n);
+}
+void operator delete(void* p) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
+  std::free(p);
+}

@@ -17,7 +17,7 @@ struct TiffLayout {
   float nodata = -999.999f;
   std::string crsWkt;  // empty: none
   bool cloudOptimized = false;
-  int threads = 0;  // the cores that may compress tiles; 0: every core
+  int threads = 0;    // the cores that may compress tiles; 0: every core
   bool sync = false;  // commit() forces the file and its folder to the disk
   // 16 or 32: the cells are signed integers of that many bits (a grid of codes), compressed
   // with the horizontal predictor; 0: single-precision values.

@@ -17,8 +17,8 @@ float DISTANCE(const float p[2], const float q[2]) {
 bool POINTINPOLYGON(const float p[2], const float* v, int n, std::ostream* debug) {
   if (debug) {
     for (int i = 0; i < n; ++i) {
-      *debug << " Vertex " << frame::listInt(i + 1) << " : " << frame::listReal(v[2 * i]) << frame::listReal(v[2 * i + 1])
-             << "\n";
+      *debug << " Vertex " << frame::listInt(i + 1) << " : " << frame::listReal(v[2 * i])
+             << frame::listReal(v[2 * i + 1]) << "\n";
     }
   }
   const double xp = p[0], yp = p[1];
@@ -68,7 +68,9 @@ bool POINTONLINE(const float p[2], const float l[4]) {
 }
 
 namespace {
-inline bool between(float v, float a, float b) { return (a <= v && v <= b) || (b <= v && v <= a); }
+inline bool between(float v, float a, float b) {
+  return (a <= v && v <= b) || (b <= v && v <= a);
+}
 }  // namespace
 
 bool POINTBETWEENLINEPOINTS(const float p[2], const float l[4]) {

@@ -28,8 +28,7 @@ void LINES_IMP_INT_2D(double a1, double b1, double c1, double a2, double b2, dou
 void RMAT2_INVERSE(const double a[2][2], double b[2][2], double& det);
 void LINES_SEG_INT_2D(float x1, float y1, float x2, float y2, float x3, float y3, float x4, float y4, int& flag,
                       float& x, float& y);
-void LINE_SEG_CONTAINS_POINT_2D(double x1, double y1, double x2, double y2, double x3, double y3, double& u,
-                                double& v);
+void LINE_SEG_CONTAINS_POINT_2D(double x1, double y1, double x2, double y2, double x3, double y3, double& u, double& v);
 
 // SETPOLYGONAREA: the area of the closed polygon (shoelace in double precision, absolute).
 float SETPOLYGONAREA(const float* v, int count);

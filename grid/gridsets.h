@@ -36,7 +36,7 @@ struct GridSets {
   std::vector<GridSet> sets;
   std::vector<GridDescription> descriptions;
   std::vector<GridSource> sources;  // one per description
-  bool sixteenBit = false;  // the last BIL raster read had 16 bits per value
+  bool sixteenBit = false;          // the last BIL raster read had 16 bits per value
   // Bytes of values the sets may hold whole, all together; beyond it a set is checked as it is
   // read and read again in bands of rows. keptBytes counts what is held.
   uint64_t keepLimit = UINT64_MAX;

@@ -33,7 +33,9 @@ inline std::vector<std::string> readLines(const fs::path& p) {
   return out;
 }
 
-inline void writeFile(const fs::path& p, const std::string& text) { std::ofstream(p, std::ios::binary) << text; }
+inline void writeFile(const fs::path& p, const std::string& text) {
+  std::ofstream(p, std::ios::binary) << text;
+}
 
 struct TestFrame {
   frame::RecordingConsole console;

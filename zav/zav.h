@@ -21,7 +21,9 @@ struct LgaFile {
   int32_t largestNegative = -100000;
   int32_t smallestNegative = 0;
   std::vector<int32_t> grid;
-  int32_t at(int32_t in, int32_t im) const { return grid[static_cast<size_t>(im - 1) * static_cast<size_t>(n) + static_cast<size_t>(in - 1)]; }
+  int32_t at(int32_t in, int32_t im) const {
+    return grid[static_cast<size_t>(im - 1) * static_cast<size_t>(n) + static_cast<size_t>(in - 1)];
+  }
 };
 
 // Coordinates of the grid points, N x M, the first index fastest; 0.0 marks an absent point.
@@ -34,8 +36,12 @@ struct CcoFile {
   std::vector<float> extra;
   std::vector<float> x, y;
   float xmin = 0.0f, ymin = 0.0f, xmax = 0.0f, ymax = 0.0f;
-  float xAt(int32_t in, int32_t im) const { return x[static_cast<size_t>(im - 1) * static_cast<size_t>(n) + static_cast<size_t>(in - 1)]; }
-  float yAt(int32_t in, int32_t im) const { return y[static_cast<size_t>(im - 1) * static_cast<size_t>(n) + static_cast<size_t>(in - 1)]; }
+  float xAt(int32_t in, int32_t im) const {
+    return x[static_cast<size_t>(im - 1) * static_cast<size_t>(n) + static_cast<size_t>(in - 1)];
+  }
+  float yAt(int32_t in, int32_t im) const {
+    return y[static_cast<size_t>(im - 1) * static_cast<size_t>(n) + static_cast<size_t>(in - 1)];
+  }
 };
 
 // A MAP file stays open: its values are read when the cell loop needs them.
@@ -100,15 +106,15 @@ struct ZavUse {
   // Prepared by the cell loop.
   int object = -1, lgaNr = -1, ccoNr = -1, mapNr = -1;
   int32_t n = 0, m = 0;
-  float extent[4] = {};  // X minimum, X maximum, Y minimum, Y maximum
-  std::vector<ZavCell> cells;       // the valid cells, ascending by X minimum
-  std::vector<float> cellXmin;      // their X minima, for the binary search of the walk
+  float extent[4] = {};         // X minimum, X maximum, Y minimum, Y maximum
+  std::vector<ZavCell> cells;   // the valid cells, ascending by X minimum
+  std::vector<float> cellXmin;  // their X minima, for the binary search of the walk
   float widestCell = 0.0f;
   // A bucket grid over the extent: for every bucket the valid cells that may hold a point in
   // it (walkBucket, by position in cells), and the valid grid points with segments in it.
   int32_t bucketsX = 0, bucketsY = 0;
   float bucketOrigin[2] = {}, bucketSize[2] = {1.0f, 1.0f};
-  std::vector<uint32_t> pointBucketStart, pointBucketItems; // items: scan index of a grid point
+  std::vector<uint32_t> pointBucketStart, pointBucketItems;  // items: scan index of a grid point
   std::vector<int32_t> validScan;  // per scan index (n-2)*(M-1)+(m-2): position in cells, -1 when not valid
   // Per bucket the positions in cells of the cells whose box touches it, for the CELL walk.
   std::vector<uint32_t> walkBucketStart, walkBucketItems;

@@ -61,7 +61,8 @@ TEST(Blocks, LoadSearchAndRepeat) {
   TestFrame t;
   t.input(10,
           "STRUCTURE\n#COLUMNS,10\n#rows,5\nEND:STRUCTURE\nSTRUCTURE\nXLL,1\nEND:STRUCTURE\n"
-          "B\n" + std::string(120, 'Q') + "\n");
+          "B\n" +
+              std::string(120, 'Q') + "\n");
   VULREG(t.fr, "STRUCTURE", "END:STRUCTURE", 10, true, LineMode::CHANGE);
   ASSERT_EQ(t.fr.block.count(), 4);
   EXPECT_EQ(t.fr.block.lines[3], "END:STRUCTURE");

@@ -74,7 +74,8 @@ TEST(GridSets, AscValuesNorthRowFirstWithPriorityAndValues) {
 TEST(GridSets, AscCentreHeaderIsMovedToTheCorner) {
   TestFrame t;
   t.openListing();
-  writeFile(t.path("c.asc"), "ncols 3\nnrows 2\nxllcenter 105\nyllcenter 205\ncellsize 10\nnodata_value -9999\n1 2 3 4 5 6\n");
+  writeFile(t.path("c.asc"),
+            "ncols 3\nnrows 2\nxllcenter 105\nyllcenter 205\ncellsize 10\nnodata_value -9999\n1 2 3 4 5 6\n");
   GridSets g;
   ASSERT_FALSE(handle(t, g, "TERVALAGRID,ASC,CELL," + t.path("c.asc").string()));
   EXPECT_EQ(g.descriptions[0].xll, 100.0f);

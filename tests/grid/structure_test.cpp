@@ -18,7 +18,9 @@ bool readStructure(TestFrame& t, const std::string& pcf, Structure& s) {
   t.input(10, pcf);
   return GETTERVALAGRIDSTRUCTURE(t.fr, s);
 }
-std::string named(TestFrame& t, const std::string& file) { return t.path(file).string(); }
+std::string named(TestFrame& t, const std::string& file) {
+  return t.path(file).string();
+}
 }  // namespace
 
 TEST(Structure, BasicDescriptionWithDefaults) {
@@ -116,7 +118,8 @@ TEST(BilHeader, DefaultsAndTheNodataRule) {
   EXPECT_EQ(h.nbits, 32);
   EXPECT_EQ(h.byteOrder, "I");
   EXPECT_TRUE(h.nodataGiven());
-  writeFile(t.path("n.hdr"), "ncols 100\nnrows 2\nulxmap 0.5\nulymap 1.5\nxdim 1\nydim 1\nnbits 16\nbandrowbytes 200\n");
+  writeFile(t.path("n.hdr"),
+            "ncols 100\nnrows 2\nulxmap 0.5\nulymap 1.5\nxdim 1\nydim 1\nnbits 16\nbandrowbytes 200\n");
   BilHeader n = READBILHDR(t.fr, t.path("n.bil").string(), "STRUCTURE");
   EXPECT_FALSE(n.nodataGiven());
   EXPECT_EQ(n.nbits, 16);
@@ -138,14 +141,13 @@ TEST(BilHeader, EveryFaultIsListedInCheckOrder) {
   for (const auto& line : l) {
     if (line.rfind("   + ", 0) == 0) items.push_back(line);
   }
-  std::vector<std::string> want = {
-      "   + no line found with the number of rows",
-      "   + no, complete, positioning found of the grid (ULXmap or ULYmap)",
-      "   + the size of the grid cells must be equal in x- and y-direction (xdim=ydim)",
-      "   + The Byteorder is not I (=little-endian)",
-      "   + The number of bits must be 16 (Integer) or 32 (Float)",
-      "   + BandRowBytes does not give the correct number of bytes in a row",
-      "   + the Nodata value not found"};
+  std::vector<std::string> want = {"   + no line found with the number of rows",
+                                   "   + no, complete, positioning found of the grid (ULXmap or ULYmap)",
+                                   "   + the size of the grid cells must be equal in x- and y-direction (xdim=ydim)",
+                                   "   + The Byteorder is not I (=little-endian)",
+                                   "   + The number of bits must be 16 (Integer) or 32 (Float)",
+                                   "   + BandRowBytes does not give the correct number of bytes in a row",
+                                   "   + the Nodata value not found"};
   EXPECT_EQ(items, want);
   EXPECT_NE(std::find(l.begin(), l.end(), " The BIL file can not be used by TervalaGridCreate,"), l.end());
 }

@@ -15,8 +15,12 @@ using testing_support::TestFrame;
 
 namespace {
 
-void put32(std::string& s, int32_t v) { s.append(reinterpret_cast<const char*>(&v), 4); }
-void putF(std::string& s, float v) { s.append(reinterpret_cast<const char*>(&v), 4); }
+void put32(std::string& s, int32_t v) {
+  s.append(reinterpret_cast<const char*>(&v), 4);
+}
+void putF(std::string& s, float v) {
+  s.append(reinterpret_cast<const char*>(&v), 4);
+}
 
 // A rotated, warped model grid of n x m points, with some absent points and inactive cells.
 struct ModelGrid {
@@ -229,7 +233,8 @@ TEST(ZavSearch, NearestGridPointAndCellWalkMatchTheStraightforwardOnes) {
         std::vector<std::pair<int32_t, float>> want;
         bool inside = false;
         for (int q = 0; q < 4; ++q) {
-          const float box[8] = {u.extent[0], u.extent[2], u.extent[1], u.extent[2], u.extent[1], u.extent[3], u.extent[0], u.extent[3]};
+          const float box[8] = {u.extent[0], u.extent[2], u.extent[1], u.extent[2],
+                                u.extent[1], u.extent[3], u.extent[0], u.extent[3]};
           inside = inside || grid::POINTINPOLYGON(c + 2 * q, box, 4);
         }
         if (inside) {
