@@ -16,6 +16,7 @@
 #include "frame/format.h"
 #include "frame/messages.h"
 #include "frame/pager.h"
+#include "grid/bigblocks.h"
 #include "grid/structure.h"
 #include "grid/writer.h"
 
@@ -730,7 +731,10 @@ bool ASSIGNINFORMATIONTOGRID(Run& run, grid::GridWriter& out) {
         for (const auto& l : grid::memoryAdvice(fr, s)) lines.push_back(l);
         return frame::endWithError(fr, lines);
       }
-      if (run.provenance.track) s.source.assign(s.grid.values.size(), kSourceNodata);
+      if (run.provenance.track) {
+        grid::roomForFill(s.source, s.grid.values.size());
+        s.source.assign(s.grid.values.size(), kSourceNodata);
+      }
       applyPolygonSets(run, lo, hi);
       if (holdSetRows(run, lo, hi)) {
         out.abandon();

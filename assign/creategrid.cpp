@@ -9,6 +9,7 @@
 #include "frame/pager.h"
 #include "frame/text.h"
 #include "gdal/gdalroom.h"
+#include "grid/bigblocks.h"
 #include "grid/gdalgrids.h"
 #include "grid/gridsets.h"
 #include "grid/structure.h"
@@ -277,7 +278,10 @@ bool readSourceFile(Run& run) {
     return frame::endWithError(fr, {" PICTURE cannot be used in a run of one tile (TILE=" + fr.tileText + "):",
                                     " the picture shows the whole structure; draw it in a run without TILE."});
   }
-  if (pv.track) run.structure.source.assign(run.structure.grid.values.size(), kSourceNodata);
+  if (pv.track) {
+    grid::roomForFill(run.structure.source, run.structure.grid.values.size());
+    run.structure.source.assign(run.structure.grid.values.size(), kSourceNodata);
+  }
   return false;
 }
 

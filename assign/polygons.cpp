@@ -12,6 +12,7 @@
 #include "frame/format.h"
 #include "frame/messages.h"
 #include "frame/text.h"
+#include "grid/bigblocks.h"
 #include "grid/general.h"
 #include "grid/prj.h"
 
@@ -518,6 +519,7 @@ void applyPolygonSets(Run& run, int32_t rowFrom, int32_t rowTo) {
     // Where sources are recorded, the cells of the band this file covers are counted.
     if (pv.track) {
       pv.polygonNumber = p.number;
+      grid::roomForFill(pv.covered, run.structure.grid.values.size());
       pv.covered.assign(run.structure.grid.values.size(), 0);
     }
     applyPolygons(run, p.polygons, static_cast<Use>(p.use), p.value, rowFrom, rowTo);
@@ -556,7 +558,10 @@ bool HANDLEPOLYGONFILE(Run& run, const std::string& line) {
   Provenance& pv = run.provenance;
   pv.polygonUse = use == Use::Assign ? "ASSIGN" : use == Use::Clear ? "CLEAR" : "RESET";
   pv.polygonCount = 0;
-  if (pv.track) pv.covered.assign(run.structure.grid.values.size(), 0);
+  if (pv.track) {
+    grid::roomForFill(pv.covered, run.structure.grid.values.size());
+    pv.covered.assign(run.structure.grid.values.size(), 0);
+  }
   // The polygons in coordinates relative to the structure's corner.
   PolygonReader r{
       fr,      name, frame::resolveInputName(name), true, run.structure.grid.xll, run.structure.grid.yll, {}, false,
