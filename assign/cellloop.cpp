@@ -620,6 +620,98 @@ float GETINFORMATION(const Run& run, Worker& w, int32_t i, int32_t j) {
   return combineValues(w.values, run.settings, nodata);
 }
 
+// The run in bands of rows, north to south, the order in which the output is written: each band
+// is held, its polygons applied, the input rows it reads held, its cells computed and written.
+// With model uses the column pass of the model search goes first. Returns true when the run stops.
+bool computeInBands(Run& run, grid::GridWriter& out, frame::ProgressCounter& progress, int threads, int32_t top,
+                    int32_t bottom) {
+  frame::Frame& fr = run.fr;
+  grid::Structure& s = run.structure;
+  const int32_t nc = s.grid.ncols, nr = s.grid.nrows;
+  const int32_t rows = top - bottom + 1;
+  const bool model = !run.zav.uses.empty();
+  const bool anySet = !run.gridSets.sets.empty() || !run.pointSets.empty() || model;
+  std::optional<frame::Failure> failure;
+  uint64_t rowBytes = 0, fixedBytes = 0;
+  const size_t uses = run.zav.uses.size();
+  // The column pass of the model search, before the bands: its window of columns, the mask
+  // read by columns, and what encoding a column takes.
+  const uint64_t maskBudget = s.memoryBound > 0 ? std::min<uint64_t>(4u << 20, s.memoryBound / 16) : (4u << 20);
+  const int32_t maskWindow = static_cast<int32_t>(
+      std::max<int64_t>(1, std::min<int64_t>(nc, static_cast<int64_t>(maskBudget) / std::max<int64_t>(nr, 1))));
+  const uint64_t passBytes =
+      model ? static_cast<uint64_t>(modelWindow(threads)) * static_cast<uint64_t>(nr) * (21 * uses + 6) +
+                  (run.polygonSets.empty() ? 0 : 2 * static_cast<uint64_t>(maskWindow) * static_cast<uint64_t>(nr)) +
+                  (4u << 20)
+            : 0;
+  int32_t height = bandHeight(run, rows, 0, passBytes, rowBytes, fixedBytes);
+  auto tooSmall = [&] {
+    std::vector<std::string> lines = {
+        " The memory bound is too small for even one band of rows of the structure:",
+        " one row with the input rows it reads takes " + std::to_string((rowBytes + 1023) / 1024) + " KiB, and",
+        " the input grids held whole and the readers take " + std::to_string((fixedBytes + 1023) / 1024) + " KiB."};
+    for (const auto& l : grid::memoryAdvice(fr, s)) lines.push_back(l);
+    return frame::endWithError(fr, lines);
+  };
+  if (height < 1) return tooSmall();
+  ZavSpill spill;
+  ZavBand given;
+  if (model) {
+    std::vector<uint64_t> rowPieces;
+    if (columnPass(run, threads, progress, height, bottom, top, maskWindow, spill, failure, rowPieces)) return true;
+    if (failure) return frame::reportFailure(fr, *failure);
+    // The bands again, now with the findings a row gives back: a count per cell and use,
+    // and the most pieces found in any row.
+    uint64_t most = 0;
+    for (uint64_t n : rowPieces) most = std::max(most, n);
+    height = bandHeight(run, rows, 4 * uses * static_cast<uint64_t>(nc) + sizeof(ZavPiece) * most,
+                        16 * static_cast<uint64_t>(nc) + (1u << 20), rowBytes, fixedBytes);
+    if (height < 1) return tooSmall();
+  }
+  out.open(fr, s, run.settings.storeType, run.settings.storeName, top, bottom, false);
+  for (int32_t hi = top; hi >= bottom && !failure; hi -= height) {
+    const int32_t lo = std::max(bottom, hi - height + 1);
+    if (!grid::holdStructureRows(s, lo, hi)) {
+      out.abandon();
+      std::vector<std::string> lines = {" A band of " + std::to_string(hi - lo + 1) +
+                                        " rows of the structure does not fit in memory."};
+      for (const auto& l : grid::memoryAdvice(fr, s)) lines.push_back(l);
+      return frame::endWithError(fr, lines);
+    }
+    if (run.provenance.track) {
+      grid::roomForFill(s.source, s.grid.values.size());
+      s.source.assign(s.grid.values.size(), kSourceNodata);
+    }
+    applyPolygonSets(run, lo, hi);
+    if (holdSetRows(run, lo, hi)) {
+      out.abandon();
+      return true;
+    }
+    if (model) {
+      if (!spill.load(lo, hi, hi - bottom + 1, given)) {
+        failure = kScratchReadFailure;
+        break;
+      }
+      run.zavGiven = &given;
+    }
+    if (anySet) {
+      failure = computeRowsOnCores(run, lo, hi, threads, progress);
+    } else {
+      progress.turns(static_cast<int64_t>(nc) * (hi - lo + 1));
+    }
+    run.zavGiven = nullptr;
+    if (failure) break;
+    run.gridHasValues = run.gridHasValues || anyValue(s);
+    out.rows(s, hi, lo);
+    accountRows(run, hi, lo, top, bottom);
+  }
+  if (failure) {
+    out.abandon();
+    return frame::reportFailure(fr, *failure);
+  }
+  return false;
+}
+
 bool ASSIGNINFORMATIONTOGRID(Run& run, grid::GridWriter& out) {
   grid::Structure& s = run.structure;
   frame::Frame& fr = run.fr;
@@ -683,85 +775,7 @@ bool ASSIGNINFORMATIONTOGRID(Run& run, grid::GridWriter& out) {
     if (failure) return frame::reportFailure(fr, *failure);
     run.gridHasValues = anyValue(s);
   } else if (rows > 0) {
-    // In bands of rows, north to south, the order in which the output is written: each band is
-    // held, its polygons applied, the input rows it reads held, its cells computed and written.
-    uint64_t rowBytes = 0, fixedBytes = 0;
-    const size_t uses = run.zav.uses.size();
-    // The column pass of the model search, before the bands: its window of columns, the mask
-    // read by columns, and what encoding a column takes.
-    const uint64_t maskBudget = s.memoryBound > 0 ? std::min<uint64_t>(4u << 20, s.memoryBound / 16) : (4u << 20);
-    const int32_t maskWindow = static_cast<int32_t>(
-        std::max<int64_t>(1, std::min<int64_t>(nc, static_cast<int64_t>(maskBudget) / std::max<int64_t>(nr, 1))));
-    const uint64_t passBytes =
-        model ? static_cast<uint64_t>(modelWindow(threads)) * static_cast<uint64_t>(nr) * (21 * uses + 6) +
-                    (run.polygonSets.empty() ? 0 : 2 * static_cast<uint64_t>(maskWindow) * static_cast<uint64_t>(nr)) +
-                    (4u << 20)
-              : 0;
-    int32_t height = bandHeight(run, rows, 0, passBytes, rowBytes, fixedBytes);
-    auto tooSmall = [&] {
-      std::vector<std::string> lines = {
-          " The memory bound is too small for even one band of rows of the structure:",
-          " one row with the input rows it reads takes " + std::to_string((rowBytes + 1023) / 1024) + " KiB, and",
-          " the input grids held whole and the readers take " + std::to_string((fixedBytes + 1023) / 1024) + " KiB."};
-      for (const auto& l : grid::memoryAdvice(fr, s)) lines.push_back(l);
-      return frame::endWithError(fr, lines);
-    };
-    if (height < 1) return tooSmall();
-    ZavSpill spill;
-    ZavBand given;
-    if (model) {
-      std::vector<uint64_t> rowPieces;
-      if (columnPass(run, threads, progress, height, bottom, top, maskWindow, spill, failure, rowPieces)) return true;
-      if (failure) return frame::reportFailure(fr, *failure);
-      // The bands again, now with the findings a row gives back: a count per cell and use,
-      // and the most pieces found in any row.
-      uint64_t most = 0;
-      for (uint64_t n : rowPieces) most = std::max(most, n);
-      height = bandHeight(run, rows, 4 * uses * static_cast<uint64_t>(nc) + sizeof(ZavPiece) * most,
-                          16 * static_cast<uint64_t>(nc) + (1u << 20), rowBytes, fixedBytes);
-      if (height < 1) return tooSmall();
-    }
-    out.open(fr, s, run.settings.storeType, run.settings.storeName, top, bottom, false);
-    for (int32_t hi = top; hi >= bottom && !failure; hi -= height) {
-      const int32_t lo = std::max(bottom, hi - height + 1);
-      if (!grid::holdStructureRows(s, lo, hi)) {
-        out.abandon();
-        std::vector<std::string> lines = {" A band of " + std::to_string(hi - lo + 1) +
-                                          " rows of the structure does not fit in memory."};
-        for (const auto& l : grid::memoryAdvice(fr, s)) lines.push_back(l);
-        return frame::endWithError(fr, lines);
-      }
-      if (run.provenance.track) {
-        grid::roomForFill(s.source, s.grid.values.size());
-        s.source.assign(s.grid.values.size(), kSourceNodata);
-      }
-      applyPolygonSets(run, lo, hi);
-      if (holdSetRows(run, lo, hi)) {
-        out.abandon();
-        return true;
-      }
-      if (model) {
-        if (!spill.load(lo, hi, hi - bottom + 1, given)) {
-          failure = kScratchReadFailure;
-          break;
-        }
-        run.zavGiven = &given;
-      }
-      if (anySet) {
-        failure = computeRowsOnCores(run, lo, hi, threads, progress);
-      } else {
-        progress.turns(static_cast<int64_t>(nc) * (hi - lo + 1));
-      }
-      run.zavGiven = nullptr;
-      if (failure) break;
-      run.gridHasValues = run.gridHasValues || anyValue(s);
-      out.rows(s, hi, lo);
-      accountRows(run, hi, lo, top, bottom);
-    }
-    if (failure) {
-      out.abandon();
-      return frame::reportFailure(fr, *failure);
-    }
+    if (computeInBands(run, out, progress, threads, top, bottom)) return true;
   }
   run.gridHasValues = run.gridHasValues || run.valuesFound;
   // 4.

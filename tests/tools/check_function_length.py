@@ -26,7 +26,6 @@ EXEMPT = {
 KNOWN = {
     "grid/gridsets.cpp:HANDLETERVALAGRID": 302,
     "assign/cellloop.cpp:computeModelColumns": 162,
-    "assign/cellloop.cpp:ASSIGNINFORMATIONTOGRID": 152,
 }
 
 
