@@ -161,55 +161,61 @@ int32_t modelWindow(int threads) {
 // With a column pass the workers search the model uses of each column instead (see
 // ColumnPass) and the main thread writes their findings to the scratch file in column order.
 
-std::optional<frame::Failure> computeModelColumns(Run& run, int threads, frame::ProgressCounter& progress,
-                                                  int32_t bottom, int32_t top, ColumnPass* pass = nullptr) {
-  const int32_t nc = run.structure.grid.ncols, nr = run.structure.grid.nrows;
-  const int32_t window = modelWindow(threads);
-  std::vector<ZavColumn> slots(static_cast<size_t>(window));
+// The shared state of computeModelColumns: the window of column slots, the stage of every
+// column, and the earliest fatal finding in cell order.
+struct ModelColumns {
+  ModelColumns(Run& r, int t, int32_t b, int32_t tp, ColumnPass* p)
+      : run(r),
+        threads(t),
+        bottom(b),
+        top(tp),
+        pass(p),
+        nc(r.structure.grid.ncols),
+        nr(r.structure.grid.nrows),
+        window(modelWindow(t)),
+        slots(static_cast<size_t>(window)),
+        slotMask(p ? static_cast<size_t>(window) : 0),
+        slotRecord(p ? static_cast<size_t>(window) : 0),
+        slotTotals(p ? static_cast<size_t>(window) : 0),
+        findings(p ? static_cast<size_t>(t) : 0),
+        stage(static_cast<size_t>(nc) + 1, 0),
+        workers(static_cast<size_t>(t)) {}
+  Run& run;
+  const int threads;
+  const int32_t bottom, top;
+  ColumnPass* const pass;
+  const int32_t nc, nr;
+  const int32_t window;
+  std::vector<ZavColumn> slots;
   // The column pass: per slot the column's mask and its encoded findings, per thread its
   // findings before encoding.
-  std::vector<std::vector<uint8_t>> slotMask(pass ? static_cast<size_t>(window) : 0);
-  std::vector<std::string> slotRecord(pass ? static_cast<size_t>(window) : 0);
-  std::vector<std::vector<uint32_t>> slotTotals(pass ? static_cast<size_t>(window) : 0);
-  std::vector<ColumnFindings> findings(pass ? static_cast<size_t>(threads) : 0);
+  std::vector<std::vector<uint8_t>> slotMask;
+  std::vector<std::string> slotRecord;
+  std::vector<std::vector<uint32_t>> slotTotals;
+  std::vector<ColumnFindings> findings;
   // A column is ordered (its slot filled), computed, then written; a slot is reused once the
   // column before it by the window is written.
-  std::vector<int> stage(static_cast<size_t>(nc) + 1, 0);
+  std::vector<int> stage;
   std::mutex lock;
   std::condition_variable changed;
   int32_t ordered = 0, written = 0, nextColumn = 1;
   int64_t cellsDone = 0;
   bool abandon = false;
-  // The earliest fatal finding in cell order, and where it was.
   std::optional<frame::Failure> failure;
   int64_t failedAt = INT64_MAX;
-  auto fail = [&](int64_t at, const frame::Failure& f) {
+  std::vector<Worker> workers;
+
+  void fail(int64_t at, const frame::Failure& f) {
     if (at < failedAt) {
       failedAt = at;
       failure = f;
     }
-  };
-  auto orderOf = [&](int32_t i, int32_t j) { return static_cast<int64_t>(i - 1) * nr + (j - 1); };
-  std::vector<Worker> workers(static_cast<size_t>(threads));
-  std::vector<std::thread> pool;
-  struct Joiner {
-    std::vector<std::thread>& pool;
-    std::mutex& lock;
-    std::condition_variable& changed;
-    bool& abandon;
-    ~Joiner() {
-      {
-        std::lock_guard<std::mutex> g(lock);
-        abandon = true;
-      }
-      changed.notify_all();
-      for (auto& t : pool) {
-        if (t.joinable()) t.join();
-      }
-    }
-  } joiner{pool, lock, changed, abandon};
-  // The ordered pass.
-  pool.emplace_back([&] {
+  }
+  int64_t orderOf(int32_t i, int32_t j) const { return static_cast<int64_t>(i - 1) * nr + (j - 1); }
+
+  // The ordered pass: the part of the model search that depends on the cell order, column
+  // after column, at most a window ahead of the columns written.
+  void orderedPass() {
     std::vector<Worker::ZavCellState> state;
     for (int32_t i = 1; i <= nc; ++i) {
       ZavColumn* slot;
@@ -245,84 +251,111 @@ std::optional<frame::Failure> computeModelColumns(Run& run, int threads, frame::
       ordered = i;
       changed.notify_all();
     }
-  });
-  // The workers.
-  for (int t = 0; t < threads; ++t) {
-    pool.emplace_back([&, t] {
-      Worker& w = workers[static_cast<size_t>(t)];
-      for (;;) {
-        int32_t i;
-        ZavColumn* slot;
-        {
-          std::unique_lock<std::mutex> g(lock);
-          if (abandon || nextColumn > nc) return;
-          i = nextColumn++;
-          changed.wait(g, [&] { return abandon || ordered >= i || failedAt <= orderOf(i, 1); });
-          if (abandon || failedAt <= orderOf(i, 1)) {
-            stage[static_cast<size_t>(i)] = 2;
-            changed.notify_all();
-            continue;
-          }
-          slot = &slots[static_cast<size_t>((i - 1) % window)];
-        }
-        w.column = slot;
-        std::optional<frame::Failure> f;
-        int32_t j = bottom;
-        if (pass) {
-          const size_t k = static_cast<size_t>((i - 1) % window);
-          ColumnFindings& found = findings[static_cast<size_t>(t)];
-          searchColumn(run, w, i, slotMask[k].data(), bottom, top, found, slotRecord[k]);
-          slotTotals[k].swap(found.rowTotals);
-          j = top + 1;
-        }
-        for (; j <= top && !f; ++j) f = computeCell(run, w, i, j);
-        w.column = nullptr;
-        std::lock_guard<std::mutex> g(lock);
-        if (f) fail(orderOf(i, j - 1), *f);
-        stage[static_cast<size_t>(i)] = 2;
-        cellsDone += top - bottom + 1;
-        changed.notify_all();
-      }
-    });
   }
-  // Columns are written in order; the progress display follows the cells done.
-  int64_t shown = 0;
-  std::unique_lock<std::mutex> g(lock);
-  while (written < nc) {
-    changed.wait_for(g, std::chrono::milliseconds(50), [&] { return stage[static_cast<size_t>(written) + 1] == 2; });
-    while (written < nc && stage[static_cast<size_t>(written) + 1] == 2) {
-      const int32_t i = written + 1;
-      if (failedAt > orderOf(i, nr)) {
-        ZavColumn& slot = slots[static_cast<size_t>((i - 1) % window)];
-        for (size_t k = 0; k < slot.out.size(); ++k) {
-          if (!slot.out[k].empty()) run.tableFiles[k]->write(slot.out[k].data(), slot.out[k].size());
+
+  // A worker: takes the next column once the ordered pass has done it, and computes its cells
+  // (or, in a column pass, searches them and encodes what it found).
+  void work(int t) {
+    Worker& w = workers[static_cast<size_t>(t)];
+    for (;;) {
+      int32_t i;
+      ZavColumn* slot;
+      {
+        std::unique_lock<std::mutex> g(lock);
+        if (abandon || nextColumn > nc) return;
+        i = nextColumn++;
+        changed.wait(g, [&] { return abandon || ordered >= i || failedAt <= orderOf(i, 1); });
+        if (abandon || failedAt <= orderOf(i, 1)) {
+          stage[static_cast<size_t>(i)] = 2;
+          changed.notify_all();
+          continue;
         }
-        if (pass) {
-          const size_t k = static_cast<size_t>((i - 1) % window);
-          g.unlock();
-          pass->spill->addColumn(i, slotRecord[k]);
-          const auto& totals = slotTotals[k];
-          for (size_t r = 0; r < totals.size(); ++r) pass->rowPieces[r] += totals[r];
-          g.lock();
-        }
+        slot = &slots[static_cast<size_t>((i - 1) % window)];
       }
-      written = i;
+      w.column = slot;
+      std::optional<frame::Failure> f;
+      int32_t j = bottom;
+      if (pass) {
+        const size_t k = static_cast<size_t>((i - 1) % window);
+        ColumnFindings& found = findings[static_cast<size_t>(t)];
+        searchColumn(run, w, i, slotMask[k].data(), bottom, top, found, slotRecord[k]);
+        slotTotals[k].swap(found.rowTotals);
+        j = top + 1;
+      }
+      for (; j <= top && !f; ++j) f = computeCell(run, w, i, j);
+      w.column = nullptr;
+      std::lock_guard<std::mutex> g(lock);
+      if (f) fail(orderOf(i, j - 1), *f);
+      stage[static_cast<size_t>(i)] = 2;
+      cellsDone += top - bottom + 1;
       changed.notify_all();
     }
-    const int64_t now = pass ? 0 : cellsDone;
-    if (now > shown) {
-      g.unlock();
-      progress.turns(now - shown);
-      g.lock();
-      shown = now;
+  }
+
+  // The main thread: writes the columns' table lines (and findings) in column order and keeps
+  // the progress display going.
+  void writeInOrder(frame::ProgressCounter& progress) {
+    int64_t shown = 0;
+    std::unique_lock<std::mutex> g(lock);
+    while (written < nc) {
+      changed.wait_for(g, std::chrono::milliseconds(50), [&] { return stage[static_cast<size_t>(written) + 1] == 2; });
+      while (written < nc && stage[static_cast<size_t>(written) + 1] == 2) {
+        const int32_t i = written + 1;
+        if (failedAt > orderOf(i, nr)) {
+          ZavColumn& slot = slots[static_cast<size_t>((i - 1) % window)];
+          for (size_t k = 0; k < slot.out.size(); ++k) {
+            if (!slot.out[k].empty()) run.tableFiles[k]->write(slot.out[k].data(), slot.out[k].size());
+          }
+          if (pass) {
+            const size_t k = static_cast<size_t>((i - 1) % window);
+            g.unlock();
+            pass->spill->addColumn(i, slotRecord[k]);
+            const auto& totals = slotTotals[k];
+            for (size_t r = 0; r < totals.size(); ++r) pass->rowPieces[r] += totals[r];
+            g.lock();
+          }
+        }
+        written = i;
+        changed.notify_all();
+      }
+      const int64_t now = pass ? 0 : cellsDone;
+      if (now > shown) {
+        g.unlock();
+        progress.turns(now - shown);
+        g.lock();
+        shown = now;
+      }
     }
   }
-  g.unlock();
-  for (auto& w : workers) {
+};
+
+std::optional<frame::Failure> computeModelColumns(Run& run, int threads, frame::ProgressCounter& progress,
+                                                  int32_t bottom, int32_t top, ColumnPass* pass = nullptr) {
+  ModelColumns m(run, threads, bottom, top, pass);
+  std::vector<std::thread> pool;
+  // Every thread is stopped and joined on every way out, a thrown exception included.
+  struct Joiner {
+    ModelColumns& m;
+    std::vector<std::thread>& pool;
+    ~Joiner() {
+      {
+        std::lock_guard<std::mutex> g(m.lock);
+        m.abandon = true;
+      }
+      m.changed.notify_all();
+      for (auto& t : pool) {
+        if (t.joinable()) t.join();
+      }
+    }
+  } joiner{m, pool};
+  pool.emplace_back([&m] { m.orderedPass(); });
+  for (int t = 0; t < threads; ++t) pool.emplace_back([&m, t] { m.work(t); });
+  m.writeInOrder(progress);
+  for (auto& w : m.workers) {
     run.valuesFound = run.valuesFound || w.valuesFound;
     collectReached(run, w);
   }
-  return failure;
+  return m.failure;
 }
 
 // The column pass of a run with model uses in bands or a tile (see ColumnPass), over every
