@@ -235,75 +235,40 @@ bool withinCoordinateLimit(const GridDescription& d) {
   return true;
 }
 
-bool HANDLETERVALAGRID(frame::Frame& fr, const Structure& s, GridSets& g, const std::string& runMethod,
-                       const std::string& line, int lineCount) {
-  std::string type, values, name, item;
-  // 1.
-  if (frame::PARAM(fr, line, 2, type) <= 0) {
-    return frame::endWithListedError(
-        fr, {" No file type for a TERVALA grid file in line:", " ", "   Command line: " + line});
-  }
-  if (type != "BIL" && type != "ASC" && !gdalRasterType(type)) {
-    return frame::endWithListedError(fr, {" File type for a TERVALA grid file must be ASC or BIL:", " ", " ", line,
-                                          " (Also TIF, a GeoTIFF, and GDAL, any raster GDAL reads.)"});
-  }
-  // 2.
-  frame::PARAM(fr, line, 3, values);
-  if (values.empty()) values = "CELL";
-  if (values != "CELL" && values != "MIDDLE") {
-    return frame::endWithListedError(fr, {" No correct assignment of vaules type in a TERVALA grid file.",
-                                          " It must be CELL or MIDDLE.", " ", "   Command line: " + line});
-  }
-  // 3.
-  if (frame::PARAM(fr, line, 4, name, ",", 200) <= 0) {
-    return frame::endWithListedError(fr,
-                                     {" No file descriptor for a TERVALA grid file.", " ", "   Command line: " + line});
-  }
-  // 4.
-  const int unit = fr.units.FREEFILE(100);
-  g.descriptions.emplace_back();
-  g.sets.push_back(GridSet{"RECTANGULAR", static_cast<int>(g.descriptions.size()) - 1});
-  GridDescription& d = g.descriptions.back();
-  g.sources.resize(g.descriptions.size());
-  // 5.
-  // Item 5 is the priority unless it is a named item (#VALUES=, or BAND= of a GDAL raster).
-  if (PARWHERE("#VALUES", line) != 5) {
-    if (frame::PARAM(fr, line, 5, item, ",=") > 0 && !(gdalRasterType(type) && item.rfind("BAND=", 0) == 0)) {
-      frame::UNFORM(fr, line, 5, "I4", d.priority);
-    }
-  }
-  frame::NAMEDV(fr, line, "#VALUES", "I4", d.numberOfValues);
-  if (gdalRasterType(type)) {
-    const bool err = readGdalGridSet(fr, s, g, d, type, values, name, line, runMethod, lineCount);
-    fr.units.close(unit);
-    return err;
-  }
-
+// An ASC or BIL grid file opened for reading: its data file's name and what reading its rows
+// needs to know.
+struct OpenGrid {
   std::string dataName;
   bool bil16 = false;
-  bool nanNodata = false;
+  bool nanNodata = false;  // NaN cells are missing values (an ASC file whose nodata_value is NaN)
   ListReader asc;
   frame::BinaryInputFile bin;
+};
+
+// Opens an ASC or BIL grid file on unit, reads its header into d and checks the grid it
+// describes. Returns err.
+bool openGridFile(frame::Frame& fr, GridSets& g, GridDescription& d, const std::string& type, const std::string& name,
+                  int unit, OpenGrid& o) {
   if (type == "ASC") {
-    // 6.
-    dataName = frame::GUMEXT(name, "ASC");
-    const std::string path = frame::resolveInputName(dataName);
+    // ASC: the six header lines, then the values, north row first.
+    o.dataName = frame::GUMEXT(name, "ASC");
+    const std::string path = frame::resolveInputName(o.dataName);
     std::vector<std::string> head;
     bool openFailed = false;
     int e = frame::isDirectory(path) ? EISDIR : frame::readTextRecords(path, head, openFailed, 6);
-    if (e == 0) e = asc.open(path);
+    if (e == 0) e = o.asc.open(path);
     if (e != 0) {
       return frame::endWithListedError(
-          fr, {" The Tervala file " + dataName + " could not be opened.", " Error number=" + frame::fmtI(e, 6, 6)});
+          fr, {" The Tervala file " + o.dataName + " could not be opened.", " Error number=" + frame::fmtI(e, 6, 6)});
     }
-    fr.units.connectName(unit, dataName);
+    fr.units.connectName(unit, o.dataName);
     AscHeader h;
     AscHeaderResult r = readAscHeader(fr, head, h);
     if (r != AscHeaderResult::Ok) {
       fr.units.close(unit);
-      return frame::endWithListedError(fr, ascHeaderMessage(r, "Tervala file " + dataName, h));
+      return frame::endWithListedError(fr, ascHeaderMessage(r, "Tervala file " + o.dataName, h));
     }
-    asc.skipLines(6);
+    o.asc.skipLines(6);
     d.ncols = h.ncols;
     d.nrows = h.nrows;
     d.xll = h.xll;
@@ -313,16 +278,16 @@ bool HANDLETERVALAGRID(frame::Frame& fr, const Structure& s, GridSets& g, const 
     // A NaN nodata_value (GDAL's for float grids) marks the NaN cells as missing values: they
     // are read as a number no cell holds, since NaN equals nothing.
     if (std::isnan(d.nodata)) {
-      nanNodata = true;
+      o.nanNodata = true;
       d.nodata = std::numeric_limits<float>::lowest();
     }
     d.gridKind = "BASIC";
     g.sixteenBit = false;
   } else {
-    // 7.
+    // BIL: the header file beside it, then the binary rows, north row first.
     BilHeader h = READBILHDR(fr, name, "NOSTRUCTURE");
     g.sixteenBit = h.nbits == 16;
-    bil16 = g.sixteenBit;
+    o.bil16 = g.sixteenBit;
     d.ncols = h.ncols;
     d.nrows = h.nrows;
     d.xll = h.ulxmap - 0.5 * h.xdim;
@@ -331,146 +296,131 @@ bool HANDLETERVALAGRID(frame::Frame& fr, const Structure& s, GridSets& g, const 
     d.dy = h.ydim;
     d.nodata = h.nodata;
     d.gridKind = "BASIC";
-    dataName = frame::GUMEXT(name, "BIL");
-    int e = bin.open(frame::resolveInputName(dataName));
+    o.dataName = frame::GUMEXT(name, "BIL");
+    int e = o.bin.open(frame::resolveInputName(o.dataName));
     if (e != 0) {
       return frame::endWithListedError(
-          fr, {" The Tervala file " + dataName + " could not be opened.", " Error number=" + frame::fmtI(e, 6, 6)});
+          fr, {" The Tervala file " + o.dataName + " could not be opened.", " Error number=" + frame::fmtI(e, 6, 6)});
     }
-    fr.units.connectName(unit, dataName);
-    const uint64_t need = static_cast<uint64_t>(h.ncols) * static_cast<uint64_t>(h.nrows) * (bil16 ? 2u : 4u);
-    if (bin.size() < need) {
+    fr.units.connectName(unit, o.dataName);
+    const uint64_t need = static_cast<uint64_t>(h.ncols) * static_cast<uint64_t>(h.nrows) * (o.bil16 ? 2u : 4u);
+    if (o.bin.size() < need) {
       fr.units.close(unit);
-      return frame::endWithListedError(fr, {" The Tervala file " + dataName + " is shorter than its header says:",
-                                            " it holds " + std::to_string(bin.size()) + " bytes, the header asks for " +
-                                                std::to_string(need) + "."});
+      return frame::endWithListedError(fr, {" The Tervala file " + o.dataName + " is shorter than its header says:",
+                                            " it holds " + std::to_string(o.bin.size()) +
+                                                " bytes, the header asks for " + std::to_string(need) + "."});
     }
   }
   if (d.ncols < 0 || d.nrows < 0 || !(d.dx > 0.0) || !(d.dy > 0.0)) {
     fr.units.close(unit);
     return frame::endWithListedError(
-        fr, {" The Tervala file " + dataName + " has no valid grid:",
+        fr, {" The Tervala file " + o.dataName + " has no valid grid:",
              " the numbers of columns and rows must not be negative and the cell size must be positive."});
   }
   if (!withinCoordinateLimit(d)) {
     fr.units.close(unit);
-    return frame::endWithListedError(fr, {" The Tervala file " + dataName + " has no valid grid:",
+    return frame::endWithListedError(fr, {" The Tervala file " + o.dataName + " has no valid grid:",
                                           " its corners lie beyond 1.0E+15, farther than any map reaches."});
   }
   // Every ASC value takes at least a digit and a separator: a header that asks for more values
   // than the file can hold is found out before the grid is allocated.
   if (type == "ASC") {
     const uint64_t cells = static_cast<uint64_t>(d.ncols) * static_cast<uint64_t>(d.nrows);
-    const uint64_t size = frame::fileSize(frame::resolveInputName(dataName));
+    const uint64_t size = frame::fileSize(frame::resolveInputName(o.dataName));
     if (cells > 0 && 2 * cells - 1 > size) {
       fr.units.close(unit);
       return frame::endWithListedError(
-          fr, {" The Tervala file " + dataName + " holds fewer values than its header says:",
+          fr, {" The Tervala file " + o.dataName + " holds fewer values than its header says:",
                " " + std::to_string(size) + " bytes cannot hold " + std::to_string(d.nrows) + " rows of " +
                    std::to_string(d.ncols) + " columns."});
     }
   }
-  warnOnOtherCrs(fr, s, dataName);
-  // 8.
-  d.sameGeometry = EQUALSBASICSTRUCTURE(s, d);
-  d.valuesType = values == "CELL" ? "CELL " : "POINT";
-  // 9. The values are held whole when the run keeps them; otherwise every row is still read
-  // and checked here, and the cell loop reads the rows again band by band.
-  const uint64_t cells = static_cast<uint64_t>(d.ncols) * static_cast<uint64_t>(d.nrows);
-  GridSource& src = g.sources.back();
-  src.asc = type == "ASC";
-  src.sixteenBit = bil16;
-  src.dataName = dataName;
-  src.path = frame::resolveInputName(dataName);
-  src.kept = g.keptBytes + 4 * cells <= g.keepLimit;
-  std::vector<float> scratch;
-  try {
-    if (src.kept) {
-      roomForFill(d.values, cells);
-      d.values.resize(cells);
-      g.keptBytes += 4 * cells;
-    } else {
-      scratch.resize(static_cast<size_t>(d.ncols));
-    }
-  } catch (const std::bad_alloc&) {
-    fr.units.close(unit);
-    return frame::endWithListedError(fr, {" The Tervala file " + dataName + " of " + std::to_string(d.ncols) +
-                                          " columns and " + std::to_string(d.nrows) + " rows does not fit in memory."});
-  }
-  // 10.
-  frame::ProgressCounter progress(fr, "Read grid file " + frame::fmtI(lineCount, 2, 2), d.nrows);
-  // 11., 12. Rows from north to south.
-  const bool check = runMethod == "MAJORITY" || (runMethod == "MINORITY" && !bil16);
+  return false;
+}
+
+// A 32-bit BIL held whole on a little-endian host: the file's floats are the grid's, so each
+// thread reads its share of the rows straight into place, in rounds so that the progress
+// display keeps going; the first value that is not a number, in file order, is reported as a
+// row-by-row reading reports it. Returns err.
+bool readBilInPlace(frame::Frame& fr, GridDescription& d, const GridSource& src, const std::string& dataName, int unit,
+                    bool check, frame::ProgressCounter& progress) {
   const size_t nc = static_cast<size_t>(d.ncols);
-  if (type != "ASC" && !bil16 && src.kept && littleEndianHost() && d.nrows > 0) {
-    // The file's floats are the grid's: each thread reads its share of the rows straight
-    // into place, in rounds so that the progress display keeps going; the first value that is
-    // not a number, in file order, is reported as a row-by-row reading reports it.
-    const int fd = ::open(src.path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-      fr.units.close(unit);
-      return frame::endWithListedError(fr, {" The Tervala file " + dataName + " could not be read."});
-    }
-    const int64_t rowBytes = 4 * static_cast<int64_t>(nc);
-    const int threads = static_cast<int>(std::max<int64_t>(
-        1, std::min<int64_t>(fr.threads > 0 ? fr.threads : std::max(1u, std::thread::hardware_concurrency()),
-                             rowBytes * d.nrows / (int64_t{4} << 20))));
-    const int64_t share = std::max<int64_t>(1, (int64_t{16} << 20) / std::max<int64_t>(rowBytes, 1));
-    BilStop stop;
-    for (int64_t at = 0; at < d.nrows && stop.row == INT64_MAX;) {
-      std::vector<BilStop> found(static_cast<size_t>(threads));
-      std::vector<std::thread> helpers;
-      int64_t next = at;
-      std::vector<std::pair<int64_t, int64_t>> parts;
-      const int64_t each = std::min(share, (d.nrows - at + threads - 1) / threads);
-      for (int t = 0; t < threads && next < d.nrows; ++t) {
-        const int64_t m = std::min(each, d.nrows - next);
-        parts.emplace_back(next, m);
-        next += m;
-      }
-      for (size_t t = 1; t < parts.size(); ++t) {
-        helpers.emplace_back(
-            [&, t] { found[t] = readBilRows(fd, d, d.values.data(), parts[t].first, parts[t].second); });
-      }
-      found[0] = readBilRows(fd, d, d.values.data(), parts[0].first, parts[0].second);
-      for (auto& h : helpers) h.join();
-      for (size_t t = 0; t < parts.size() && stop.row == INT64_MAX; ++t) stop = found[t];
-      progress.turns(next - at);
-      at = next;
-    }
-    ::close(fd);
-    // Rows are checked as they are read: a row north of the stop that fails the class check
-    // is reported first.
-    if (check) {
-      const int64_t checked = std::min<int64_t>(stop.row, d.nrows);
-      const size_t from = static_cast<size_t>(d.nrows - checked) * nc;
-      for (size_t k = from; k < d.values.size(); ++k) {
-        if (!integralValue(d.values[k], d.nodata)) {
-          fr.units.close(unit);
-          return frame::endWithListedError(
-              fr, {" When Majority or Minority is asked for the", " values in a grid file must be positive integers.",
-                   " ", " ", "   File: " + dataName});
-        }
-      }
-    }
-    if (stop.row != INT64_MAX) {
-      fr.units.close(unit);
-      if (stop.readFailed)
-        return frame::endWithListedError(fr, {" The Tervala file " + dataName + " could not be read."});
-      return frame::endWithListedError(
-          fr, {" The Tervala file " + dataName + " holds a value that is not a number at row " +
-               std::to_string(stop.row + 1) + ", column " + std::to_string(stop.column + 1) + "."});
-    }
+  // The file's floats are the grid's: each thread reads its share of the rows straight
+  // into place, in rounds so that the progress display keeps going; the first value that is
+  // not a number, in file order, is reported as a row-by-row reading reports it.
+  const int fd = ::open(src.path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
     fr.units.close(unit);
-    return false;
+    return frame::endWithListedError(fr, {" The Tervala file " + dataName + " could not be read."});
   }
+  const int64_t rowBytes = 4 * static_cast<int64_t>(nc);
+  const int threads = static_cast<int>(std::max<int64_t>(
+      1, std::min<int64_t>(fr.threads > 0 ? fr.threads : std::max(1u, std::thread::hardware_concurrency()),
+                           rowBytes * d.nrows / (int64_t{4} << 20))));
+  const int64_t share = std::max<int64_t>(1, (int64_t{16} << 20) / std::max<int64_t>(rowBytes, 1));
+  BilStop stop;
+  for (int64_t at = 0; at < d.nrows && stop.row == INT64_MAX;) {
+    std::vector<BilStop> found(static_cast<size_t>(threads));
+    std::vector<std::thread> helpers;
+    int64_t next = at;
+    std::vector<std::pair<int64_t, int64_t>> parts;
+    const int64_t each = std::min(share, (d.nrows - at + threads - 1) / threads);
+    for (int t = 0; t < threads && next < d.nrows; ++t) {
+      const int64_t m = std::min(each, d.nrows - next);
+      parts.emplace_back(next, m);
+      next += m;
+    }
+    for (size_t t = 1; t < parts.size(); ++t) {
+      helpers.emplace_back([&, t] { found[t] = readBilRows(fd, d, d.values.data(), parts[t].first, parts[t].second); });
+    }
+    found[0] = readBilRows(fd, d, d.values.data(), parts[0].first, parts[0].second);
+    for (auto& h : helpers) h.join();
+    for (size_t t = 0; t < parts.size() && stop.row == INT64_MAX; ++t) stop = found[t];
+    progress.turns(next - at);
+    at = next;
+  }
+  ::close(fd);
+  // Rows are checked as they are read: a row north of the stop that fails the class check
+  // is reported first.
+  if (check) {
+    const int64_t checked = std::min<int64_t>(stop.row, d.nrows);
+    const size_t from = static_cast<size_t>(d.nrows - checked) * nc;
+    for (size_t k = from; k < d.values.size(); ++k) {
+      if (!integralValue(d.values[k], d.nodata)) {
+        fr.units.close(unit);
+        return frame::endWithListedError(
+            fr, {" When Majority or Minority is asked for the", " values in a grid file must be positive integers.",
+                 " ", " ", "   File: " + dataName});
+      }
+    }
+  }
+  if (stop.row != INT64_MAX) {
+    fr.units.close(unit);
+    if (stop.readFailed)
+      return frame::endWithListedError(fr, {" The Tervala file " + dataName + " could not be read."});
+    return frame::endWithListedError(
+        fr, {" The Tervala file " + dataName + " holds a value that is not a number at row " +
+             std::to_string(stop.row + 1) + ", column " + std::to_string(stop.column + 1) + "."});
+  }
+  fr.units.close(unit);
+  return false;
+}
+
+// Reads the rows of an opened ASC or BIL file from north to south into the grid (held whole) or
+// into scratch (checked only), checking each row. Returns err.
+bool readRowsNorthFirst(frame::Frame& fr, GridDescription& d, const GridSource& src, OpenGrid& o, bool asc, int unit,
+                        bool check, std::vector<float>& scratch, frame::ProgressCounter& progress) {
+  const size_t nc = static_cast<size_t>(d.ncols);
+  const std::string& dataName = o.dataName;
+  const bool bil16 = o.bil16;
+  const bool nanNodata = o.nanNodata;
   std::vector<unsigned char> raw(nc * (bil16 ? 2 : 4));
   std::string token;
   for (int32_t r = d.nrows; r >= 1; --r) {
     float* row = src.kept ? d.values.data() + d.index(1, r) : scratch.data();
-    if (type == "ASC") {
+    if (asc) {
       for (size_t c = 0; c < nc; ++c) {
-        ListReader::Result res = asc.next(row[c], token);
+        ListReader::Result res = o.asc.next(row[c], token);
         if (res == ListReader::Result::Value) {
           if (std::isfinite(row[c])) continue;
           if (nanNodata && std::isnan(row[c])) {
@@ -496,7 +446,7 @@ bool HANDLETERVALAGRID(frame::Frame& fr, const Structure& s, GridSets& g, const 
             {" The Tervala file " + dataName + " holds a value that is not a number at " + where + ":", " " + token});
       }
     } else {
-      if (!bin.read(raw.data(), raw.size())) {
+      if (!o.bin.read(raw.data(), raw.size())) {
         fr.units.close(unit);
         return frame::endWithListedError(fr, {" The Tervala file " + dataName + " could not be read."});
       }
@@ -534,7 +484,93 @@ bool HANDLETERVALAGRID(frame::Frame& fr, const Structure& s, GridSets& g, const 
     }
     progress.turn();
   }
-  // 13.
+  return false;
+}
+
+bool HANDLETERVALAGRID(frame::Frame& fr, const Structure& s, GridSets& g, const std::string& runMethod,
+                       const std::string& line, int lineCount) {
+  std::string type, values, name, item;
+  // The file type: ASC, BIL, or a raster GDAL reads.
+  if (frame::PARAM(fr, line, 2, type) <= 0) {
+    return frame::endWithListedError(
+        fr, {" No file type for a TERVALA grid file in line:", " ", "   Command line: " + line});
+  }
+  if (type != "BIL" && type != "ASC" && !gdalRasterType(type)) {
+    return frame::endWithListedError(fr, {" File type for a TERVALA grid file must be ASC or BIL:", " ", " ", line,
+                                          " (Also TIF, a GeoTIFF, and GDAL, any raster GDAL reads.)"});
+  }
+  // What the values stand for: whole cells or the cells' middles.
+  frame::PARAM(fr, line, 3, values);
+  if (values.empty()) values = "CELL";
+  if (values != "CELL" && values != "MIDDLE") {
+    return frame::endWithListedError(fr, {" No correct assignment of vaules type in a TERVALA grid file.",
+                                          " It must be CELL or MIDDLE.", " ", "   Command line: " + line});
+  }
+  // The file's name.
+  if (frame::PARAM(fr, line, 4, name, ",", 200) <= 0) {
+    return frame::endWithListedError(fr,
+                                     {" No file descriptor for a TERVALA grid file.", " ", "   Command line: " + line});
+  }
+  // A unit for the file, and the set's place among the grid sets.
+  const int unit = fr.units.FREEFILE(100);
+  g.descriptions.emplace_back();
+  g.sets.push_back(GridSet{"RECTANGULAR", static_cast<int>(g.descriptions.size()) - 1});
+  GridDescription& d = g.descriptions.back();
+  g.sources.resize(g.descriptions.size());
+  // Item 5 is the priority unless it is a named item (#VALUES=, or BAND= of a GDAL raster).
+  if (PARWHERE("#VALUES", line) != 5) {
+    if (frame::PARAM(fr, line, 5, item, ",=") > 0 && !(gdalRasterType(type) && item.rfind("BAND=", 0) == 0)) {
+      frame::UNFORM(fr, line, 5, "I4", d.priority);
+    }
+  }
+  frame::NAMEDV(fr, line, "#VALUES", "I4", d.numberOfValues);
+  if (gdalRasterType(type)) {
+    const bool err = readGdalGridSet(fr, s, g, d, type, values, name, line, runMethod, lineCount);
+    fr.units.close(unit);
+    return err;
+  }
+
+  OpenGrid o;
+  if (openGridFile(fr, g, d, type, name, unit, o)) return true;
+  const std::string& dataName = o.dataName;
+  const bool bil16 = o.bil16;
+  warnOnOtherCrs(fr, s, dataName);
+  // Whether the set lies on the structure's own grid, and what its values stand for.
+  d.sameGeometry = EQUALSBASICSTRUCTURE(s, d);
+  d.valuesType = values == "CELL" ? "CELL " : "POINT";
+  // The values are held whole when the run keeps them; otherwise every row is still read
+  // and checked here, and the cell loop reads the rows again band by band.
+  const uint64_t cells = static_cast<uint64_t>(d.ncols) * static_cast<uint64_t>(d.nrows);
+  GridSource& src = g.sources.back();
+  src.asc = type == "ASC";
+  src.sixteenBit = bil16;
+  src.dataName = dataName;
+  src.path = frame::resolveInputName(dataName);
+  src.kept = g.keptBytes + 4 * cells <= g.keepLimit;
+  std::vector<float> scratch;
+  try {
+    if (src.kept) {
+      roomForFill(d.values, cells);
+      d.values.resize(cells);
+      g.keptBytes += 4 * cells;
+    } else {
+      scratch.resize(static_cast<size_t>(d.ncols));
+    }
+  } catch (const std::bad_alloc&) {
+    fr.units.close(unit);
+    return frame::endWithListedError(fr, {" The Tervala file " + dataName + " of " + std::to_string(d.ncols) +
+                                          " columns and " + std::to_string(d.nrows) + " rows does not fit in memory."});
+  }
+  // The progress display of the reading, a turn a row.
+  frame::ProgressCounter progress(fr, "Read grid file " + frame::fmtI(lineCount, 2, 2), d.nrows);
+  // The rows from north to south; under MAJORITY (and MINORITY, but for 16-bit BIL, whose
+  // values are integers) every value must be a class number.
+  const bool check = runMethod == "MAJORITY" || (runMethod == "MINORITY" && !bil16);
+  if (type != "ASC" && !bil16 && src.kept && littleEndianHost() && d.nrows > 0) {
+    return readBilInPlace(fr, d, src, dataName, unit, check, progress);
+  }
+  if (readRowsNorthFirst(fr, d, src, o, type == "ASC", unit, check, scratch, progress)) return true;
+  // Read and checked: the file is closed.
   fr.units.close(unit);
   return false;
 }
