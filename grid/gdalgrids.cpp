@@ -229,17 +229,8 @@ bool loadGdalGridRows(frame::Frame& fr, GridSets& g, int description, int32_t lo
   GridSource& src = g.sources[static_cast<size_t>(description)];
   GdalRowStream& st = *src.gdalStream;
   const size_t nc = static_cast<size_t>(d.ncols);
-  // The rows held before that the new window holds too are kept.
-  st.held.swap(d.values);
-  const int32_t heldLo = d.rowLow;
-  const int32_t heldHi = nc == 0 ? heldLo - 1 : heldLo + static_cast<int32_t>(st.held.size() / nc) - 1;
-  try {
-    d.values.assign(static_cast<size_t>(hi - lo + 1) * nc, 0.0f);
-  } catch (const std::bad_alloc&) {
-    return frame::endWithListedError(fr, {" The rows " + std::to_string(lo) + " to " + std::to_string(hi) +
-                                          " of the Tervala file " + src.dataName + " do not fit in memory."});
-  }
-  d.rowLow = lo;
+  int32_t heldLo = 0, heldHi = 0;
+  if (startRowWindow(fr, d, st.held, src.dataName, lo, hi, heldLo, heldHi)) return true;
   std::string message;
   for (int32_t r = hi; r >= lo;) {
     if (r >= heldLo && r <= heldHi) {

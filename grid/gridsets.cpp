@@ -575,6 +575,23 @@ bool HANDLETERVALAGRID(frame::Frame& fr, const Structure& s, GridSets& g, const 
   return false;
 }
 
+bool startRowWindow(frame::Frame& fr, GridDescription& d, std::vector<float>& held, const std::string& dataName,
+                    int32_t lo, int32_t hi, int32_t& heldLo, int32_t& heldHi) {
+  const size_t nc = static_cast<size_t>(d.ncols);
+  // The rows held before that the new window holds too are kept.
+  held.swap(d.values);
+  heldLo = d.rowLow;
+  heldHi = nc == 0 ? heldLo - 1 : heldLo + static_cast<int32_t>(held.size() / nc) - 1;
+  try {
+    d.values.assign(static_cast<size_t>(hi - lo + 1) * nc, 0.0f);
+  } catch (const std::bad_alloc&) {
+    return frame::endWithListedError(fr, {" The rows " + std::to_string(lo) + " to " + std::to_string(hi) +
+                                          " of the Tervala file " + dataName + " do not fit in memory."});
+  }
+  d.rowLow = lo;
+  return false;
+}
+
 // The reader of a grid that is read again band by band: an ASC file goes on from the row where
 // the last band ended (it is stored north first), a BIL file seeks to each row.
 struct RowStream {
@@ -610,17 +627,8 @@ bool loadGridRows(frame::Frame& fr, GridSets& g, int description, int32_t lo, in
     src.stream = st;
   }
   RowStream& st = *src.stream;
-  // The rows held before that the new window holds too are kept.
-  st.held.swap(d.values);
-  const int32_t heldLo = d.rowLow;
-  const int32_t heldHi = nc == 0 ? heldLo - 1 : heldLo + static_cast<int32_t>(st.held.size() / nc) - 1;
-  try {
-    d.values.assign(static_cast<size_t>(hi - lo + 1) * nc, 0.0f);
-  } catch (const std::bad_alloc&) {
-    return frame::endWithListedError(fr, {" The rows " + std::to_string(lo) + " to " + std::to_string(hi) +
-                                          " of the Tervala file " + src.dataName + " do not fit in memory."});
-  }
-  d.rowLow = lo;
+  int32_t heldLo = 0, heldHi = 0;
+  if (startRowWindow(fr, d, st.held, src.dataName, lo, hi, heldLo, heldHi)) return true;
   std::string token;
   for (int32_t r = hi; r >= lo; --r) {
     float* row = d.values.data() + d.index(1, r);

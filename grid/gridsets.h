@@ -46,6 +46,12 @@ struct GridSets {
 // Holds rows lo..hi (lo <= hi) of a grid that is not kept whole in its values, reading what the
 // rows held before do not give; rows are asked for north to south. Returns err.
 [[nodiscard]] bool loadGridRows(frame::Frame& fr, GridSets& g, int description, int32_t lo, int32_t hi);
+// The start of a new window of rows lo..hi of set d read band by band: the rows held before move
+// to held (heldLo..heldHi, empty when heldHi < heldLo) so that those the window shares are
+// copied, not read again; d.values is made room for the window. Returns err.
+[[nodiscard]] bool startRowWindow(frame::Frame& fr, GridDescription& d, std::vector<float>& held,
+                                  const std::string& dataName, int32_t lo, int32_t hi, int32_t& heldLo,
+                                  int32_t& heldHi);
 
 // HANDLETERVALAGRID: reads one TERVALAGRID line and its raster. Returns err.
 [[nodiscard]] bool HANDLETERVALAGRID(frame::Frame& fr, const Structure& s, GridSets& g, const std::string& runMethod,
