@@ -3,6 +3,12 @@
 // grid of tens of gigabytes is exactly what the program must answer with its memory message,
 // so here every single allocation beyond 1 GiB is refused as a machine without that memory
 // would refuse it: by throwing std::bad_alloc.
+//
+// GDAL allocates with malloc and calloc, not new. A damaged GeoTIFF can declare blocks of tens
+// of gigabytes (a 65530 x 8 grid with thousands of interleaved samples); GDAL then asks calloc for
+// the block and reports "out of memory" when it gets nothing back. Under the address sanitizer
+// that request aborts the process instead, so the sanitizer is told to answer the same way the
+// machine would: requests beyond 1 GiB give a null pointer.
 #include <cstdlib>
 #include <new>
 
@@ -49,4 +55,8 @@ void operator delete(void* p, const std::nothrow_t&) noexcept {
 }
 void operator delete[](void* p, const std::nothrow_t&) noexcept {
   std::free(p);
+}
+
+extern "C" const char* __asan_default_options() {
+  return "allocator_may_return_null=1:max_allocation_size_mb=1024";
 }
