@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <future>
 #include <iterator>
 
 #include "assign/run.h"
@@ -355,12 +356,21 @@ std::string errorNumber(int e) {
 void accountRows(Run& run, int32_t from, int32_t to, int32_t top, int32_t bottom) {
   const grid::Structure& s = run.structure;
   Provenance& pv = run.provenance;
-  if (!run.fr.pictureName.empty()) {
-    if (from == top) {
-      pv.picture = std::make_shared<grid::PictureSampler>();
-      pv.picture->start(s, !pv.sourceName.empty());
+  if (!run.fr.pictureName.empty() && from == top) {
+    pv.picture = std::make_shared<grid::PictureSampler>();
+    pv.picture->start(s, !pv.sourceName.empty());
+  }
+  // The picture keeps its cells on a helper thread while the counts are added up here, when
+  // the rows are many enough to be worth a thread.
+  std::future<void> sampled;
+  if (pv.picture && from >= to) {
+    grid::PictureSampler& picture = *pv.picture;
+    const bool many = static_cast<int64_t>(from - to + 1) * s.grid.ncols >= (int64_t{1} << 18);
+    if (pv.track && many && run.fr.threads != 1) {
+      sampled = std::async(std::launch::async, [&picture, &s, from, to] { picture.rows(s, from, to); });
+    } else {
+      picture.rows(s, from, to);
     }
-    if (pv.picture) pv.picture->rows(s, from, to);
   }
   if (!pv.track) return;
   CellCounts& c = pv.counts;
@@ -405,6 +415,7 @@ void accountRows(Run& run, int32_t from, int32_t to, int32_t top, int32_t bottom
     }
   }
   if (pv.sourceOut && pv.sourceError == 0) pv.sourceOut->rows(s, from, to);
+  if (sampled.valid()) sampled.get();
 }
 
 std::string reportJson(Run& run) {
@@ -446,10 +457,10 @@ bool writeRunAccount(Run& run) {
       whole.rows(s, s.grid.nrows, 1);
     }
     const grid::PictureSampler& cells = pv.picture ? *pv.picture : whole;
-    int e = grid::writePng(cells.values(title), fr.pictureName, fr.syncOutputs);
-    if (e != 0) {
-      return frame::endWithListedError(fr, {" The file " + fr.pictureName + " could not be written.", errorNumber(e)});
-    }
+    // The two pictures are drawn and packed at once, the sources' on a helper thread (unless
+    // THREADS=1 asks for one core); the files are written one after the other.
+    std::future<std::vector<uint8_t>> sourceBytes;
+    const std::string sourcesName = sourcePictureName(fr.pictureName);
     if (sourceGrid) {
       std::vector<grid::SourceLegendEntry> legend;
       for (const SetRecord* set : byNumber(pv)) {
@@ -458,10 +469,22 @@ bool writeRunAccount(Run& run) {
       if (c.combined > 0) legend.push_back({kSourceCombined, "-1 SEVERAL SETS"});
       if (c.cleared > 0) legend.push_back({kSourceCleared, "-2 CLEARED"});
       legend.push_back({kSourceNodata, "0 NODATA"});
-      const std::string name = sourcePictureName(fr.pictureName);
-      e = grid::writePng(cells.sources(legend, "SOURCES OF " + title), name, fr.syncOutputs);
+      sourceBytes = std::async(fr.threads == 1 ? std::launch::deferred : std::launch::async,
+                               [&cells, legend = std::move(legend), &title] {
+                                 return grid::encodePng(cells.sources(legend, "SOURCES OF " + title));
+                               });
+    }
+    const std::vector<uint8_t> valueBytes = grid::encodePng(cells.values(title));
+    std::vector<uint8_t> sourcePng;
+    if (sourceGrid) sourcePng = sourceBytes.get();
+    int e = grid::writeEncodedPng(valueBytes, fr.pictureName, fr.syncOutputs);
+    if (e != 0) {
+      return frame::endWithListedError(fr, {" The file " + fr.pictureName + " could not be written.", errorNumber(e)});
+    }
+    if (sourceGrid) {
+      e = grid::writeEncodedPng(sourcePng, sourcesName, fr.syncOutputs);
       if (e != 0)
-        return frame::endWithListedError(fr, {" The file " + name + " could not be written.", errorNumber(e)});
+        return frame::endWithListedError(fr, {" The file " + sourcesName + " could not be written.", errorNumber(e)});
     }
   }
   if (!pv.track) return false;

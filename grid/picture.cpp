@@ -440,7 +440,10 @@ std::vector<uint8_t> encodePng(const Picture& p) {
 }
 
 int writePng(const Picture& p, const std::string& fileName, bool sync) {
-  const std::vector<uint8_t> bytes = encodePng(p);
+  return writeEncodedPng(encodePng(p), fileName, sync);
+}
+
+int writeEncodedPng(const std::vector<uint8_t>& bytes, const std::string& fileName, bool sync) {
   if (bytes.empty()) return EIO;
   frame::AtomicOutputFile out;
   const int e = out.open(frame::nativeName(fileName), sync);

@@ -58,5 +58,7 @@ void sourceColour(int32_t code, uint8_t rgb[3]);
 std::vector<uint8_t> encodePng(const Picture& p);
 // Writes the picture as a PNG file, complete or not at all. 0 or the error number.
 int writePng(const Picture& p, const std::string& fileName, bool sync);
+// Writes PNG bytes from encodePng the same way; empty bytes (a failed encoding) give EIO.
+int writeEncodedPng(const std::vector<uint8_t>& bytes, const std::string& fileName, bool sync);
 
 }  // namespace grid
