@@ -360,19 +360,10 @@ void accountRows(Run& run, int32_t from, int32_t to, int32_t top, int32_t bottom
     pv.picture = std::make_shared<grid::PictureSampler>();
     pv.picture->start(s, !pv.sourceName.empty());
   }
-  // The picture keeps its cells on a helper thread while the counts are added up here, when
-  // the rows are many enough to be worth a thread.
-  std::future<void> sampled;
-  if (pv.picture && from >= to) {
-    grid::PictureSampler& picture = *pv.picture;
-    const bool many = static_cast<int64_t>(from - to + 1) * s.grid.ncols >= (int64_t{1} << 18);
-    if (pv.track && many && run.fr.threads != 1) {
-      sampled = std::async(std::launch::async, [&picture, &s, from, to] { picture.rows(s, from, to); });
-    } else {
-      picture.rows(s, from, to);
-    }
+  if (!pv.track) {
+    if (pv.picture && from >= to) pv.picture->rows(s, from, to);
+    return;
   }
-  if (!pv.track) return;
   CellCounts& c = pv.counts;
   if (from == top) {
     c = CellCounts();
@@ -384,28 +375,58 @@ void accountRows(Run& run, int32_t from, int32_t to, int32_t top, int32_t bottom
     }
   }
   if (from < to) return;
+  // The picture keeps its cells and the source grid takes its rows on a helper thread while
+  // the counts are added up here, when the rows are many enough to be worth a thread.
+  grid::PictureSampler* picture = pv.picture.get();
+  grid::SourceGridWriter* sourceOut = pv.sourceOut && pv.sourceError == 0 ? pv.sourceOut.get() : nullptr;
+  auto besides = [picture, sourceOut, &s, from, to] {
+    if (picture) picture->rows(s, from, to);
+    if (sourceOut) sourceOut->rows(s, from, to);
+  };
+  const bool many = static_cast<int64_t>(from - to + 1) * s.grid.ncols >= (int64_t{1} << 18);
+  std::future<void> besidesDone;
+  if (many && run.fr.threads != 1 && (picture || sourceOut)) {
+    besidesDone = std::async(std::launch::async, besides);
+  } else {
+    besides();
+  }
   const size_t begin = s.grid.index(1, to), end = s.grid.index(1, from) + static_cast<size_t>(s.grid.ncols);
   const float nodata = s.grid.nodata;
+  // The values: their range and sum in cell order (the mean is the same whatever the bands).
+  float lo = c.minimum, hi = c.maximum;
+  double sum = c.sum;
+  int64_t withValue = 0, unmasked = 0;
+  const bool first = c.withValue == 0;
+  const float* values = s.grid.values.data();
+  const uint8_t* mask = s.assignMask.data();
   for (size_t k = begin; k < end; ++k) {
-    const float v = s.grid.values[k];
+    const float v = values[k];
     if (v != nodata) {
-      if (c.withValue == 0) c.minimum = c.maximum = v;
-      c.minimum = std::min(c.minimum, v);
-      c.maximum = std::max(c.maximum, v);
-      c.sum += v;
-      ++c.withValue;
-    } else if (s.assignMask[k]) {
-      ++c.nodata;
+      if (first && withValue == 0) lo = hi = v;
+      lo = std::min(lo, v);
+      hi = std::max(hi, v);
+      sum += v;
+      ++withValue;
     } else {
-      ++c.masked;
+      unmasked += mask[k] != 0;
     }
   }
+  c.minimum = lo;
+  c.maximum = hi;
+  c.sum = sum;
+  c.withValue += withValue;
+  c.nodata += unmasked;
+  c.masked += static_cast<int64_t>(end - begin) - withValue - unmasked;
   c.cells += static_cast<int64_t>(end - begin);
   // Cells won per set, by the number in the source grid.
-  for (size_t k = begin; k < end && k < s.source.size(); ++k) {
-    const int32_t code = s.source[k];
-    if (code > 0 && static_cast<size_t>(code) < c.won.size()) {
-      ++c.won[static_cast<size_t>(code)];
+  const size_t sourceEnd = std::min(end, s.source.size());
+  const int32_t* codes = s.source.data();
+  int64_t* won = c.won.data();
+  const size_t sets = c.won.size();
+  for (size_t k = begin; k < sourceEnd; ++k) {
+    const int32_t code = codes[k];
+    if (code > 0 && static_cast<size_t>(code) < sets) {
+      ++won[code];
     } else if (code == kSourceCombined) {
       ++c.combined;
     } else if (code == kSourceCleared) {
@@ -414,8 +435,7 @@ void accountRows(Run& run, int32_t from, int32_t to, int32_t top, int32_t bottom
       ++c.nodataCode;
     }
   }
-  if (pv.sourceOut && pv.sourceError == 0) pv.sourceOut->rows(s, from, to);
-  if (sampled.valid()) sampled.get();
+  if (besidesDone.valid()) besidesDone.get();
 }
 
 std::string reportJson(Run& run) {

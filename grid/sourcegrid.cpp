@@ -1,6 +1,7 @@
 #include "grid/sourcegrid.h"
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -143,10 +144,23 @@ void SourceGridWriter::rows(const Structure& s, int32_t from, int32_t to) {
         text_.clear();
       }
     } else {
+      // Little-endian codes of 2 or 4 bytes; on a little-endian machine a 32-bit row is its own
+      // bytes and a 16-bit row is the codes narrowed.
       raw_.resize(nc * bytes_);
-      for (size_t c = 0; c < nc; ++c) {
-        const uint32_t v = static_cast<uint32_t>(row[c]);
-        for (size_t b = 0; b < bytes_; ++b) raw_[bytes_ * c + b] = static_cast<unsigned char>(v >> (8 * b));
+      if constexpr (std::endian::native == std::endian::little) {
+        if (bytes_ == 4) {
+          data_.write(row, nc * 4);
+          continue;
+        }
+        for (size_t c = 0; c < nc; ++c) {
+          const int16_t v = static_cast<int16_t>(row[c]);
+          std::memcpy(&raw_[2 * c], &v, 2);
+        }
+      } else {
+        for (size_t c = 0; c < nc; ++c) {
+          const uint32_t v = static_cast<uint32_t>(row[c]);
+          for (size_t b = 0; b < bytes_; ++b) raw_[bytes_ * c + b] = static_cast<unsigned char>(v >> (8 * b));
+        }
       }
       data_.write(raw_.data(), raw_.size());
     }
