@@ -178,35 +178,22 @@ int readTextRecords(const std::string& name, std::vector<std::string>& records, 
   return e;
 }
 
-LineReader::~LineReader() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
 int LineReader::open(const std::string& name) {
-  fd_ = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd_ < 0) return errno;
-  struct stat st;
-  if (::fstat(fd_, &st) == 0 && S_ISDIR(st.st_mode)) {
-    ::close(fd_);
-    fd_ = -1;
-    return EISDIR;
-  }
-  return 0;
+  return in_.open(name);
 }
 
 bool LineReader::next(std::string& line) {
   line.clear();
   for (;;) {
     if (pos_ >= len_) {
-      if (eof_ || fd_ < 0) {
+      if (eof_) {
         if (line.empty()) return false;
         ++number_;
         return true;
       }
       buf_.resize(1 << 16);
-      ssize_t n = ::read(fd_, buf_.data(), buf_.size());
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
+      const long n = in_.readBlock(buf_.data(), buf_.size());
+      if (n <= 0) {  // the end, or a read error, which ends the lines as the end does
         eof_ = true;
         continue;
       }

@@ -40,7 +40,25 @@ int readTextLines(const std::string& name, TextLines& lines, bool& openFailed, s
 int readTextRecords(const std::string& name, std::vector<std::string>& records, bool& openFailed,
                     size_t maxRecords = 0);
 
-// Reads a text file line by line in blocks, holding no more than a block.
+// Reads a file in large blocks, as they come: the text of an ASC grid for its number parser,
+// and the lines of a LineReader. A folder is refused at open.
+class BlockReader {
+ public:
+  BlockReader() = default;
+  ~BlockReader();
+  BlockReader(const BlockReader&) = delete;
+  BlockReader& operator=(const BlockReader&) = delete;
+  int open(const std::string& name);  // 0 or the error number
+  // Fills dst with up to cap bytes; returns the count (0 at the end of the file, -1 on error).
+  long readBlock(char* dst, size_t cap);
+  void close();
+
+ private:
+  int fd_ = -1;
+};
+
+// Reads a text file line by line, a block at a time through a BlockReader, holding no more
+// than a block.
 class LineReader {
  public:
   int open(const std::string& name);  // 0 or the error number
@@ -49,17 +67,12 @@ class LineReader {
   size_t lineNumber() const { return number_; }
 
  private:
-  int fd_ = -1;
+  BlockReader in_;
   std::vector<char> buf_;
   size_t pos_ = 0, len_ = 0, number_ = 0;
   bool eof_ = false;
-
- public:
-  LineReader() = default;
-  ~LineReader();
-  LineReader(const LineReader&) = delete;
-  LineReader& operator=(const LineReader&) = delete;
 };
+
 // Creates an empty file (status NEW). Returns 0 or the error number.
 int createEmptyFile(const std::string& name);
 
@@ -178,22 +191,6 @@ class BinaryInputFile {
  private:
   FILE* f_ = nullptr;
   uint64_t size_ = 0, pos_ = 0;
-};
-
-// Reads a text file in large blocks for fast number parsing (ASC grids).
-class BlockReader {
- public:
-  BlockReader() = default;
-  ~BlockReader();
-  BlockReader(const BlockReader&) = delete;
-  BlockReader& operator=(const BlockReader&) = delete;
-  int open(const std::string& name);  // 0 or the error number
-  // Fills dst with up to cap bytes; returns the count (0 at the end of the file, -1 on error).
-  long readBlock(char* dst, size_t cap);
-  void close();
-
- private:
-  int fd_ = -1;
 };
 
 // Writes text as the only line of the progress file, which another process may read at any

@@ -24,6 +24,7 @@ struct GridSource {
   bool kept = true;  // the values are held whole
   bool asc = false;  // ASC (read on from where the last band ended) or BIL (by seeking)
   bool sixteenBit = false;
+  bool nanNodata = false;  // an ASC file whose NaN cells are missing values
   std::string path, dataName;
   std::shared_ptr<RowStream> stream;  // opened at the first band
   // A TIF or GDAL raster is read again through GDAL (grid/gdalgrids.cpp), whose reader holds

@@ -9,6 +9,7 @@
 
 #include "frame/files.h"
 #include "frame/format.h"
+#include "frame/littleendian.h"
 #include "frame/messages.h"
 #include "frame/pager.h"
 #include "frame/text.h"
@@ -222,7 +223,7 @@ void GridWriter::open(frame::Frame& fr, const Structure& s, const std::string& f
   tile_ = s.tileCount > 0;
   name_ = frame::trimRight(fileName);
   if (progress) progress_ = std::make_unique<frame::ProgressCounter>(fr, "Writing information", top - bottom + 1);
-  unit_ = fr.units.FREEFILE(100);
+  unit_ = std::make_unique<frame::UnitLease>(fr.units);
   threads_ = fr.threads > 0 ? fr.threads : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   openFiles(fr, s, tile_ ? tileName(name_, tileType(), s.tileNumber, s.tileCount) : name_);
 }
@@ -263,7 +264,7 @@ void GridWriter::openFiles(frame::Frame& fr, const Structure& s, const std::stri
     dataName_ = withExtension("ASC");
     openError_ = data_.open(frame::nativeName(dataName_), fr.syncOutputs);
     if (openError_ != 0) return;
-    fr.units.connectName(unit_, dataName_);
+    unit_->connect(dataName_);
     // The six keywords start in column 1, which every GIS reader expects.
     auto count = [](int32_t n) {
       std::string t = frame::fmtI(n, 6);
@@ -325,7 +326,7 @@ void GridWriter::openFiles(frame::Frame& fr, const Structure& s, const std::stri
     hdr_.abandon();
     return;
   }
-  fr.units.connectName(unit_, dataName_);
+  unit_->connect(dataName_);
   raw_.resize(static_cast<size_t>(g.ncols) * 4);
   openPrj(fr, s, dataName_);
 }
@@ -468,20 +469,11 @@ void GridWriter::writeRow(const float* row, size_t nc) {
     return;
   }
   if (type_ != "BIL") return;
-  uint16_t probe = 1;
-  const bool little = *reinterpret_cast<unsigned char*>(&probe) == 1;
-  if (little) {
+  if constexpr (frame::le::nativeIsLittle) {
     data_.write(row, nc * 4);  // the floats as they lie in memory are the file's bytes
     return;
   }
-  for (size_t c = 0; c < nc; ++c) {
-    uint32_t bits;
-    std::memcpy(&bits, &row[c], 4);
-    raw_[4 * c] = static_cast<unsigned char>(bits);
-    raw_[4 * c + 1] = static_cast<unsigned char>(bits >> 8);
-    raw_[4 * c + 2] = static_cast<unsigned char>(bits >> 16);
-    raw_[4 * c + 3] = static_cast<unsigned char>(bits >> 24);
-  }
+  frame::le::storeFloats(raw_.data(), row, nc);
   data_.write(raw_.data(), nc * 4);
 }
 
@@ -508,7 +500,7 @@ bool GridWriter::finish(frame::Frame& fr, const Structure& s, bool indicateEmpty
     // No cell has a value: the grid is NODATA throughout and goes under the "_EMPTY" name
     // instead of the one it was written under.
     abandon();
-    fr.units.close(unit_);
+    unit_->release();
     openFiles(fr, s, frame::GUMEXT(name_, " ") + "_EMPTY", true);
     const std::vector<float> empty(static_cast<size_t>(s.grid.ncols), s.grid.nodata);
     for (int32_t r = top_; r >= bottom_ && openError_ == 0; --r) writeRow(empty.data(), empty.size());
@@ -539,7 +531,7 @@ bool GridWriter::finish(frame::Frame& fr, const Structure& s, bool indicateEmpty
     const int e = prj_.complete();
     if (e != 0) {
       prjUsed_ = false;
-      fr.units.close(unit_);
+      unit_->release();
       data_.abandon();
       hdr_.abandon();
       return prjFailed(e);
@@ -549,7 +541,7 @@ bool GridWriter::finish(frame::Frame& fr, const Structure& s, bool indicateEmpty
     data_.write(text_.data(), text_.size());
     text_.clear();
     int e = data_.commit();
-    fr.units.close(unit_);
+    unit_->release();
     if (e != 0) {
       prj_.abandon();
       return frame::endWithListedError(fr, {" The file " + dataName_ + " could not be written.", errorNumber(e)});
@@ -560,7 +552,7 @@ bool GridWriter::finish(frame::Frame& fr, const Structure& s, bool indicateEmpty
     // Both are completed before either is put in place, so that the two appear (or replace
     // the old pair) one right after the other.
     int e = data_.complete();
-    fr.units.close(unit_);
+    unit_->release();
     if (e != 0) {
       hdr_.abandon();
       prj_.abandon();

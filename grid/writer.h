@@ -51,7 +51,8 @@ class GridWriter {
   std::string type_, name_, dataName_, hdrName_, failedName_;
   int32_t top_ = 0, bottom_ = 0, next_ = 0;
   bool tile_ = false;
-  int unit_ = 0;
+  // The unit of the grid file, closed when the files are done or the writer goes.
+  std::unique_ptr<frame::UnitLease> unit_;
   int openError_ = 0;
   int threads_ = 1;
   frame::AtomicOutputFile data_, hdr_, prj_;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "frame/littleendian.h"
 #include "frame/messages.h"
 #include "frame/text.h"
 #include "grid/general.h"
@@ -19,45 +20,25 @@ namespace {
   frame::stopWithMessage(fr, frame::MessageTo::ErrorUnit, lines, 100);
 }
 
-// Little-endian reads from the whole file in memory, checked against its length.
-struct Bytes {
-  std::vector<unsigned char> data;
-  size_t pos = 0;
-  bool has(uint64_t n) const { return n <= data.size() - pos; }
-  int32_t i32() {
-    const unsigned char* p = data.data() + pos;
-    pos += 4;
-    return static_cast<int32_t>(static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-                                (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24));
-  }
-};
-
-// Opens a model file and reads its header of `header` bytes, or stops with the "not found"
-// block; the rest is read straight into the record's arrays.
-void load(frame::Frame& fr, const std::string& kind, const std::string& name, frame::BinaryInputFile& f, Bytes& b,
-          size_t header, int& unit) {
+// Opens a model file and reads its header of `header` bytes (fewer when the file is shorter:
+// the caller checks), or stops with the "not found" block; the rest is read straight into the
+// record's arrays. The unit is connected to the file's name until the lease ends.
+void load(frame::Frame& fr, const std::string& kind, const std::string& name, frame::BinaryInputFile& f,
+          std::vector<unsigned char>& head, size_t header, frame::UnitLease& unit) {
   if (f.open(frame::resolveInputName(frame::trimmed(name))) != 0)
     fileFailure(fr, kind, name, {" This file is not found."});
-  unit = fr.units.FREEFILE(100);
-  fr.units.connectName(unit, frame::trimmed(name));
-  b.data.resize(std::min<size_t>(header, static_cast<size_t>(f.size())));
-  if (!f.read(b.data.data(), b.data.size())) fileFailure(fr, kind, name, {" This file could not be read."});
+  unit.connect(frame::trimmed(name));
+  head.resize(std::min<size_t>(header, static_cast<size_t>(f.size())));
+  if (!f.read(head.data(), head.size())) fileFailure(fr, kind, name, {" This file could not be read."});
 }
 
 // Little-endian 4-byte items read straight into an array.
 template <typename T>
 bool readArray(frame::BinaryInputFile& f, std::vector<T>& out, uint64_t count) {
+  static_assert(sizeof(T) == 4);
   out.resize(static_cast<size_t>(count));
   if (!f.read(out.data(), 4 * out.size())) return false;
-  uint16_t probe = 1;
-  if (*reinterpret_cast<unsigned char*>(&probe) != 1) {
-    for (auto& v : out) {
-      uint32_t bits;
-      std::memcpy(&bits, &v, 4);
-      bits = __builtin_bswap32(bits);
-      std::memcpy(&v, &bits, 4);
-    }
-  }
+  frame::le::fromLittleInPlace(out.data(), out.size());
   return true;
 }
 
@@ -75,10 +56,11 @@ void READLGAFILE(frame::Frame& fr, ZavFiles& files, const std::string& id, const
   LgaFile& r = files.lga.back();
   r.id = frame::trimmed(id).substr(0, 100);
   r.fileName = frame::trimmed(fileName).substr(0, 100);
-  Bytes b;
-  int unit = -1;
+  std::vector<unsigned char> head;
+  frame::UnitLease unit(fr.units);
   frame::BinaryInputFile file;
-  load(fr, "LGA", fileName, file, b, 28, unit);
+  load(fr, "LGA", fileName, file, head, 28, unit);
+  frame::le::ByteReader b(head.data(), head.size());
   if (!b.has(28)) tooShort(fr, "LGA", fileName, "the seven header items", 28, file.size());
   r.n = b.i32();
   r.m = b.i32();
@@ -113,7 +95,6 @@ void READLGAFILE(frame::Frame& fr, ZavFiles& files, const std::string& id, const
                 {" It holds segment number " + std::to_string(largest) + ", more than its " +
                  std::to_string(r.segmentsPerLayer) + " segments per layer."});
   }
-  fr.units.close(unit);
 }
 
 void READCCOFILE(frame::Frame& fr, ZavFiles& files, const std::string& id, const std::string& fileName) {
@@ -121,10 +102,11 @@ void READCCOFILE(frame::Frame& fr, ZavFiles& files, const std::string& id, const
   CcoFile& r = files.cco.back();
   r.id = frame::trimmed(id).substr(0, 100);
   r.fileName = frame::trimmed(fileName).substr(0, 100);
-  Bytes b;
-  int unit = -1;
+  std::vector<unsigned char> head;
+  frame::UnitLease unit(fr.units);
   frame::BinaryInputFile file;
-  load(fr, "CCO", fileName, file, b, 28, unit);
+  load(fr, "CCO", fileName, file, head, 28, unit);
+  frame::le::ByteReader b(head.data(), head.size());
   if (!b.has(28)) tooShort(fr, "CCO", fileName, "the seven header items", 28, file.size());
   r.m = b.i32();
   r.n = b.i32();
@@ -173,7 +155,6 @@ void READCCOFILE(frame::Frame& fr, ZavFiles& files, const std::string& id, const
     if (first || v > r.ymax) r.ymax = v;
     first = false;
   }
-  fr.units.close(unit);
 }
 
 void READMAPFILE(frame::Frame& fr, ZavFiles& files, const std::string& id, const std::string& fileName) {
@@ -188,12 +169,8 @@ void READMAPFILE(frame::Frame& fr, ZavFiles& files, const std::string& id, const
   unsigned char head[168];
   if (!f->read(head, 168)) tooShort(fr, "MAP", fileName, "the heading, NP and NS", 168, f->size());
   for (int k = 0; k < 4; ++k) r.heading[k] = std::string(reinterpret_cast<const char*>(head) + 40 * k, 40);
-  auto i32 = [](const unsigned char* p) {
-    return static_cast<int32_t>(static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-                                (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24));
-  };
-  r.np = i32(head + 160);
-  r.ns = i32(head + 164);
+  r.np = frame::le::load<int32_t>(head + 160);
+  r.ns = frame::le::load<int32_t>(head + 164);
   if (r.np < 0 || r.ns < 0) {
     fileFailure(
         fr, "MAP", fileName,
@@ -210,10 +187,11 @@ void READMAPFILE(frame::Frame& fr, ZavFiles& files, const std::string& id, const
   const uint64_t block = 4 + 4 * static_cast<uint64_t>(r.np) * static_cast<uint64_t>(r.ns);
   const uint64_t blocks = f->remaining() / block;
   for (uint64_t k = 0; k < blocks; ++k) {
-    unsigned char stamp[4];
-    f->seek(r.dataStart + k * block);
-    f->read(stamp, 4);
-    r.timeStamps.push_back(i32(stamp));
+    int32_t stamp = 0;
+    if (!f->seek(r.dataStart + k * block) || !frame::le::read(*f, stamp)) {
+      fileFailure(fr, "MAP", fileName, {" This file could not be read."});
+    }
+    r.timeStamps.push_back(stamp);
   }
   r.timeBlocks = static_cast<int32_t>(r.timeStamps.size());
   r.file = f;
@@ -287,8 +265,10 @@ void READVALUESFROMZAV(frame::Frame& fr, ZavState& state, int object, const std:
   }
   const uint64_t block = 4 + 4 * static_cast<uint64_t>(r.np) * static_cast<uint64_t>(r.ns);
   std::vector<unsigned char> work(static_cast<size_t>(block));
-  r.file->seek(r.dataStart + static_cast<uint64_t>(timeNumber - 1) * block);
-  r.file->read(work.data(), work.size());
+  if (!r.file->seek(r.dataStart + static_cast<uint64_t>(timeNumber - 1) * block) ||
+      !r.file->read(work.data(), work.size())) {
+    fileFailure(fr, "MAP", r.fileName, {" This file could not be read."});
+  }
   // The parameter by its name among the file's parameters.
   int index = -1;
   const std::string want = frame::trimmed(parameterName);
@@ -305,9 +285,7 @@ void READVALUESFROMZAV(frame::Frame& fr, ZavState& state, int object, const std:
   for (int32_t k = 0; k < s; ++k) {
     const uint64_t seg = static_cast<uint64_t>(layer - 1) * static_cast<uint64_t>(s) + static_cast<uint64_t>(k);
     const uint64_t at = 4 + 4 * (seg * static_cast<uint64_t>(r.np) + static_cast<uint64_t>(index));
-    uint32_t bits = static_cast<uint32_t>(work[at]) | (static_cast<uint32_t>(work[at + 1]) << 8) |
-                    (static_cast<uint32_t>(work[at + 2]) << 16) | (static_cast<uint32_t>(work[at + 3]) << 24);
-    std::memcpy(&out[static_cast<size_t>(k)], &bits, 4);
+    out[static_cast<size_t>(k)] = frame::le::load<float>(work.data() + at);
     // A model value that is not a number would turn the cells it reaches into nothing useful.
     if (!std::isfinite(out[static_cast<size_t>(k)])) {
       fileFailure(fr, "MAP", r.fileName,

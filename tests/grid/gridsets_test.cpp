@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "frame/littleendian.h"
 #include "support.h"
 
 using namespace grid;
@@ -30,13 +31,13 @@ void writeBil(TestFrame& t, const std::string& base, int nbits, const std::vecto
                                        "\nulxmap 105\nulymap 215\nxdim 10\nydim 10\nnodata -9999\n");
   std::string data;
   for (double v : values) {
+    unsigned char b[4];
     if (nbits == 16) {
-      int16_t i = static_cast<int16_t>(v);
-      data.append(reinterpret_cast<const char*>(&i), 2);
+      frame::le::store(b, static_cast<int16_t>(v));
     } else {
-      float f = static_cast<float>(v);
-      data.append(reinterpret_cast<const char*>(&f), 4);
+      frame::le::store(b, static_cast<float>(v));
     }
+    data.append(reinterpret_cast<const char*>(b), nbits == 16 ? 2 : 4);
   }
   if (keep) data.resize(keep);
   writeFile(t.path(base + ".bil"), data);
@@ -159,8 +160,9 @@ TEST(GridSets, RowWindowsReadAgainAsTheWholeGrid) {
   for (int r = 4; r >= 1; --r) {
     for (int c = 1; c <= 3; ++c) {
       asc += std::to_string(10 * r + c) + (c == 3 ? "\n" : " ");
-      const float f = static_cast<float>(10 * r + c);
-      bil.append(reinterpret_cast<const char*>(&f), 4);
+      unsigned char b[4];
+      frame::le::store(b, static_cast<float>(10 * r + c));
+      bil.append(reinterpret_cast<const char*>(b), 4);
     }
   }
   writeFile(t.path("w.asc"), asc);

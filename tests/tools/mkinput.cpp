@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "frame/littleendian.h"
+
 namespace {
 
 std::vector<std::string> tokens(const std::string& textName) {
@@ -39,24 +41,15 @@ std::vector<std::string> tokens(const std::string& textName) {
 struct Writer {
   std::ofstream out;
   explicit Writer(const std::string& name) : out(name, std::ios::binary) {}
-  void bytes(const void* p, size_t n) {
-    const unsigned char* b = static_cast<const unsigned char*>(p);
-    uint16_t probe = 1;
-    const bool little = *reinterpret_cast<unsigned char*>(&probe) == 1;
-    for (size_t i = 0; i < n; ++i) out.put(static_cast<char>(little ? b[i] : b[n - 1 - i]));
+  template <typename T>
+  void item(T v) {
+    unsigned char b[sizeof(T)];
+    frame::le::store(b, v);
+    out.write(reinterpret_cast<const char*>(b), sizeof(T));
   }
-  void i16(int v) {
-    int16_t x = static_cast<int16_t>(v);
-    bytes(&x, 2);
-  }
-  void i32(long v) {
-    int32_t x = static_cast<int32_t>(v);
-    bytes(&x, 4);
-  }
-  void f32(double v) {
-    float x = static_cast<float>(v);
-    bytes(&x, 4);
-  }
+  void i16(int v) { item(static_cast<int16_t>(v)); }
+  void i32(long v) { item(static_cast<int32_t>(v)); }
+  void f32(double v) { item(static_cast<float>(v)); }
   void text(const std::string& s, size_t width) {
     std::string t = s.substr(0, width);
     t.resize(width, ' ');
