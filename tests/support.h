@@ -78,6 +78,13 @@ inline std::vector<std::string> errorBlock(std::vector<std::string> message) {
   return lines;
 }
 
+// The lines of a WARNING block as the listing shows them.
+inline std::vector<std::string> warningLines(std::vector<std::string> message) {
+  std::vector<std::string> lines = {"", " WARNING", " *******", ""};
+  lines.insert(lines.end(), message.begin(), message.end());
+  return lines;
+}
+
 struct TestFrame {
   frame::RecordingConsole console;
   frame::FixedClock clock{frame::DateTime{2026, 12, 8, 12, 5, 0, 0}};
