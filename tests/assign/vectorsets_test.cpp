@@ -40,11 +40,6 @@ struct VectorRun {
     run.fr.units.output(11)->flush();
     return testing_support::readLines(t.path("listing.out"));
   }
-  std::string listing() {
-    std::string all;
-    for (const auto& l : lines()) all += l + "\n";
-    return all;
-  }
   std::string geojson(const std::string& name, const std::string& features) {
     writeFile(t.path(name), "{\"type\":\"FeatureCollection\",\"features\":[" + features + "]}");
     return t.path(name).string();
