@@ -307,7 +307,7 @@ bool readGridSets(Run& run) {
     if (type.empty()) type = "BIL";
     const std::string dataName =
         grid::gdalRasterType(type) ? grid::gdalRasterName(name, type) : frame::GUMEXT(name, type);
-    if (!frame::fileExists(dataName)) {
+    if (!fr.files.fileExists(dataName)) {
       frame::inputLeftOut(fr, {" line=" + line, " ", " The file does not exist. The program will proceed."});
       continue;
     }

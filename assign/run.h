@@ -172,6 +172,8 @@ struct ZavBand;  // assign/zavspill.h
 struct Run {
   Run(frame::Console& console, frame::Clock& clock, std::vector<std::string> args)
       : fr(console, clock, std::move(args)) {}
+  Run(frame::Console& console, frame::Clock& clock, frame::FileSystem& files, std::vector<std::string> args)
+      : fr(console, clock, files, std::move(args)) {}
   frame::Frame fr;
   grid::Structure structure;
   RunSettings settings;

@@ -238,13 +238,20 @@ int TextOutputFile::open(const std::string& name, bool append) {
   return 0;
 }
 
+void TextOutputFile::openInMemory(std::string& text) {
+  close();
+  err_ = 0;
+  memory_ = &text;
+}
+
 void TextOutputFile::write(const char* data, size_t n) {
+  if (memory_) memory_->append(data, n);
   if (!f_ || n == 0) return;
   if (std::fwrite(data, 1, n, f_) != n && err_ == 0) err_ = errno ? errno : EIO;
 }
 
 void TextOutputFile::writeLine(const std::string& text) {
-  if (!f_) return;
+  if (!f_ && !memory_) return;
   write(text.data(), text.size());
   write("\n", 1);
 }
@@ -255,6 +262,7 @@ int TextOutputFile::flush() {
 }
 
 int TextOutputFile::close() {
+  memory_ = nullptr;
   if (f_) {
     flush();
     if (std::fclose(f_) != 0 && err_ == 0) err_ = errno ? errno : EIO;

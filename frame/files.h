@@ -85,16 +85,19 @@ class TextOutputFile {
   TextOutputFile& operator=(const TextOutputFile&) = delete;
   // append: keep the old contents and write after them. Returns 0 or the error number.
   int open(const std::string& name, bool append);
+  // Writes into text instead of a file (a file system held in memory).
+  void openInMemory(std::string& text);
   void writeLine(const std::string& text);
   void write(const char* data, size_t n);
   // Flushes; returns 0 or the error number of the first failed write.
   int flush();
   int close();
-  bool isOpen() const { return f_ != nullptr; }
+  bool isOpen() const { return f_ != nullptr || memory_ != nullptr; }
   int error() const { return err_; }
 
  private:
   FILE* f_ = nullptr;
+  std::string* memory_ = nullptr;
   int err_ = 0;
   std::vector<char> buf_;
 };

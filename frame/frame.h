@@ -1,12 +1,14 @@
 #pragma once
 // The run frame: everything the start-up sets up and every step writes through — settings,
-// units, the pager, the block table, progress, the console and the keyboard.
+// units, the pager, the block table, progress, the console and the keyboard, the clock and
+// the file system.
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "frame/clock.h"
 #include "frame/console.h"
+#include "frame/filesystem.h"
 #include "frame/units.h"
 
 namespace frame {
@@ -82,12 +84,15 @@ struct ColourEntry {
 
 struct Frame {
   Frame(Console& c, Clock& k, std::vector<std::string> arguments)
-      : console(c), clock(k), keyboard(c), args(std::move(arguments)) {}
+      : Frame(c, k, diskFileSystem(), std::move(arguments)) {}
+  Frame(Console& c, Clock& k, FileSystem& f, std::vector<std::string> arguments)
+      : console(c), clock(k), files(f), keyboard(c), args(std::move(arguments)) {}
   Frame(const Frame&) = delete;
   Frame& operator=(const Frame&) = delete;
 
   Console& console;
   Clock& clock;
+  FileSystem& files;  // DEVICE.CNF, the listing, the command file, the structure's header
   Keyboard keyboard;
   std::vector<std::string> args;  // the command line, args[0] the program
 

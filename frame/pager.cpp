@@ -286,7 +286,7 @@ void PRCOLL(Frame& fr, int unit) {
       records = &fr.units.input(connected)->lines();
     } else {
       bool openFailed = false;
-      if (readTextLines(resolveInputName(name), own, openFailed) == 0) records = &own;
+      if (fr.files.readTextLines(fr.files.resolveInputName(name), own, openFailed) == 0) records = &own;
     }
     PAGN2(fr, "NEWLINE", "++++ FILE " + name + " ++++ (" + fmtI(static_cast<long long>(i + 1), 2, 2) + ")");
     PAGN2(fr, "NEWLINE", " ");

@@ -62,7 +62,7 @@ void INITCL(Frame& fr, int unit) {
 }
 
 std::string DIRPR(Frame& fr) {
-  std::string path = programPath(fr.args.empty() ? std::string() : fr.args[0]);
+  std::string path = fr.files.programPath(fr.args.empty() ? std::string() : fr.args[0]);
   size_t slash = path.find_last_of('/');
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }

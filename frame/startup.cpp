@@ -136,10 +136,13 @@ constexpr int kMaxLinesPerPage = 10000;
   throw Stop{1};
 }
 
+// DEVICE.CNF is looked for in the work folder, in the program's folder, and in the folders
+// of the VESKPC list, in that order; empty when it is in none of them.
 std::string findDeviceCnf(Frame& fr) {
+  FileSystem& fs = fr.files;
   const std::string file = "DEVICE.CNF";
-  std::string here = resolveInputName(file);
-  if (fileExists(here)) return here;
+  std::string here = fs.resolveInputName(file);
+  if (fs.fileExists(here)) return here;
   std::string dir = DIRPR(fr);
   if (dir.size() + 10 > 256) {
     fr.console.clear(fr.textBg);
@@ -150,13 +153,13 @@ std::string findDeviceCnf(Frame& fr) {
     }
     stopOne();
   }
-  std::string start = resolveInputName(dir + file);
-  if (fileExists(start)) return start;
-  if (fileExists(here)) return here;
-  if (auto list = environmentVariable("VESKPC")) {
+  std::string start = fs.resolveInputName(dir + file);
+  if (fs.fileExists(start)) return start;
+  if (fs.fileExists(here)) return here;
+  if (auto list = fs.environmentVariable("VESKPC")) {
     for (const auto& d : splitPathList(*list)) {
-      std::string p = resolveInputName(d + (d.back() == '/' ? "" : "/") + file);
-      if (fileExists(p)) return p;
+      std::string p = fs.resolveInputName(d + (d.back() == '/' ? "" : "/") + file);
+      if (fs.fileExists(p)) return p;
     }
   }
   return std::string();
@@ -169,8 +172,8 @@ void OUTPUT(Frame& fr, std::string name) {
   fr.listingName = name;
   int unit = -1;
   if (!fr.units.LUCONN(name, unit)) {
-    auto f = std::make_unique<TextOutputFile>();
-    int e = f->open(nativeName(name), true);
+    std::unique_ptr<TextOutputFile> f;
+    int e = fr.files.openTextOutput(nativeName(name), true, f);
     if (e != 0) {
       // No listing to write to: the screen is restored first and the message goes on it.
       ENDPR(fr);
@@ -227,9 +230,9 @@ void ERUNIT(Frame& fr) {
   }
   fr.errorUnit = fr.units.FREEFILE(100);
   std::string path = nativeName(name);
-  if (isDirectory(path)) unitFileFailure(fr, "Error when opening errorfile ", fr.errorName, EISDIR);
-  auto f = std::make_unique<TextOutputFile>();
-  int e = f->open(path, true);
+  if (fr.files.isDirectory(path)) unitFileFailure(fr, "Error when opening errorfile ", fr.errorName, EISDIR);
+  std::unique_ptr<TextOutputFile> f;
+  int e = fr.files.openTextOutput(path, true, f);
   if (e != 0) unitFileFailure(fr, "Error when opening errorfile ", fr.errorName, e);
   fr.units.connectOutput(fr.errorUnit, name, std::move(f));
 }
@@ -241,9 +244,9 @@ void INPUT(Frame& fr, std::string_view program) {
   fr.commandName = name;
   int unit = -1;
   if (!fr.units.LUCONN(name, unit)) {
-    std::string path = resolveInputName(name);
+    std::string path = fr.files.resolveInputName(name);
     TextLines records;
-    if (!fileExists(path)) {
+    if (!fr.files.fileExists(path)) {
       // A misspelled name must not leave an empty command file behind: nothing is created and
       // the run reads no commands.
       writeErrorUnit(fr, {" ", "REMARK", "~~~~~~", "Command file " + name + " is not available.",
@@ -251,7 +254,7 @@ void INPUT(Frame& fr, std::string_view program) {
                           "This situation may cause an error in the program.", " "});
     } else {
       bool openFailed = false;
-      int e = readTextLines(path, records, openFailed);
+      int e = fr.files.readTextLines(path, records, openFailed);
       if (e != 0)
         unitFileFailure(fr, openFailed ? "Error when opening commandfile " : "Error in reading from commandfile ",
                         fr.commandName, e);
@@ -288,7 +291,7 @@ void openDeviceCnf(Frame& fr) {
   {
     TextLines records;
     bool openFailed = false;
-    int e = isDirectory(cnf) ? EISDIR : readTextLines(cnf, records, openFailed);
+    int e = fr.files.isDirectory(cnf) ? EISDIR : fr.files.readTextLines(cnf, records, openFailed);
     if (e != 0) {
       fr.console.screenLine(" The configuration file " + cnf + " could not be read.");
       fr.console.screenLine(" Error number : " + std::to_string(e));

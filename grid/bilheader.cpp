@@ -37,8 +37,8 @@ BilHeader READBILHDR(frame::Frame& fr, const std::string& name, const std::strin
   BilHeader h;
   std::vector<std::string> records;
   bool openFailed = false;
-  const std::string path = frame::resolveInputName(hdrName);
-  int e = frame::isDirectory(path) ? EISDIR : frame::readTextRecords(path, records, openFailed);
+  const std::string path = fr.files.resolveInputName(hdrName);
+  int e = fr.files.isDirectory(path) ? EISDIR : fr.files.readTextRecords(path, records, openFailed);
   if (e != 0) {
     std::vector<std::string> lines = frame::errorHeading();
     lines.push_back(" The BIL header file " + hdrName + " could not be opened.");

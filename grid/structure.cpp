@@ -151,10 +151,10 @@ bool readStructureFile(frame::Frame& fr, Structure& s, double& cellsize, std::st
   } else {
     // The geometry from the six lines of the ASC header.
     const std::string ascName = frame::GUMEXT(name, "ASC");
-    const std::string path = frame::resolveInputName(ascName);
+    const std::string path = fr.files.resolveInputName(ascName);
     std::vector<std::string> records;
     bool openFailed = false;
-    int e = frame::isDirectory(path) ? EISDIR : frame::readTextRecords(path, records, openFailed, 6);
+    int e = fr.files.isDirectory(path) ? EISDIR : fr.files.readTextRecords(path, records, openFailed, 6);
     if (e != 0) {
       return frame::endWithListedError(
           fr, {" The structure file " + ascName + " could not be opened.", " Error number=" + frame::fmtI(e, 6, 6)});

@@ -1,6 +1,7 @@
 #pragma once
 // A run frame for unit tests: recorded console, fixed clock, a temporary directory, and
-// listing files that can be read back.
+// listing files that can be read back; or the same frame on a file system held in memory.
+// And the check that a message block stands in a listing whole.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 
 #include "frame/clock.h"
 #include "frame/console.h"
+#include "frame/filesystem.h"
 #include "frame/frame.h"
 #include "frame/pager.h"
 
@@ -35,6 +37,52 @@ inline std::vector<std::string> readLines(const fs::path& p) {
 
 inline void writeFile(const fs::path& p, const std::string& text) {
   std::ofstream(p, std::ios::binary) << text;
+}
+
+// Whether block stands in lines as the user sees it: all its lines, one right after the other,
+// in order, leading and trailing blanks included. A block that lost, gained or swapped a line
+// is not found; the message then shows the block and the lines around its first line.
+inline ::testing::AssertionResult hasBlock(const std::vector<std::string>& lines,
+                                           const std::vector<std::string>& block) {
+  if (block.empty()) return ::testing::AssertionSuccess();
+  for (size_t i = 0; i + block.size() <= lines.size(); ++i) {
+    if (std::equal(block.begin(), block.end(), lines.begin() + static_cast<std::ptrdiff_t>(i)))
+      return ::testing::AssertionSuccess();
+  }
+  std::ostringstream why;
+  why << "the block\n";
+  for (const auto& l : block) why << "  [" << l << "]\n";
+  // The lines from the first place where the block's first line that is not blank stands.
+  size_t key = 0;
+  while (key + 1 < block.size() && block[key].find_first_not_of(' ') == std::string::npos) ++key;
+  size_t at = lines.size();
+  for (size_t i = 0; i < lines.size() && at == lines.size(); ++i) {
+    if (lines[i] == block[key]) at = i;
+  }
+  if (at == lines.size()) {
+    why << "is not in the lines (its line [" << block[key] << "] is nowhere); the lines are\n";
+    at = key;
+  } else {
+    why << "is not in the lines as it stands; around its line [" << block[key] << "] they are\n";
+  }
+  const size_t from = at > key + 2 ? at - key - 2 : 0;
+  for (size_t i = from; i < lines.size() && i < from + block.size() + 6; ++i) why << "  [" << lines[i] << "]\n";
+  return ::testing::AssertionFailure() << why.str();
+}
+
+// The lines of an ERROR block as the listing shows them: the heading (its blank lines are
+// empty, as the listing holds no trailing blanks), then the message.
+inline std::vector<std::string> errorBlock(std::vector<std::string> message) {
+  std::vector<std::string> lines = {"", " ERROR", " *****", ""};
+  lines.insert(lines.end(), message.begin(), message.end());
+  return lines;
+}
+
+// The lines of a WARNING block as the listing shows them.
+inline std::vector<std::string> warningLines(std::vector<std::string> message) {
+  std::vector<std::string> lines = {"", " WARNING", " *******", ""};
+  lines.insert(lines.end(), message.begin(), message.end());
+  return lines;
 }
 
 struct TestFrame {
@@ -82,6 +130,42 @@ struct TestFrame {
       from = nl + 1;
     }
     fr.units.connectInput(unit, "input" + std::to_string(unit), std::move(lines));
+  }
+};
+
+// A run frame whose files are held in memory: DEVICE.CNF, the command file, the listing and
+// the structure's header are files of `files`, and the program stands in
+// /opt/tervala/bin with /work as the work folder.
+struct MemoryFrame {
+  frame::RecordingConsole console;
+  frame::FixedClock clock{frame::DateTime{2026, 12, 8, 12, 5, 0, 0}};
+  frame::MemoryFileSystem files;
+  frame::Frame fr{console, clock, files, {"TervalaGridCreate"}};
+
+  MemoryFrame() {
+    // No key reader, whatever standard input is: waits end on the fixed clock.
+    fr.keyboard.setActiveForTest(true);
+  }
+  // The listing on unit 11 with the pager directed to it, as after start-up.
+  void openListing(const std::string& mode = "YE", int lines = 56) {
+    std::unique_ptr<frame::TextOutputFile> f;
+    files.openTextOutput("listing.out", false, f);
+    fr.units.connectOutput(11, "listing.out", std::move(f));
+    fr.version = 4.0f;
+    fr.pager.mode = mode;
+    fr.pager.linesPerPage = lines;
+    frame::PROGRM(fr, "TervalaGridCreate");
+    frame::SETLU(fr, 11, "INIT");
+    frame::PAGN2(fr, "INIT", " ");
+  }
+  std::vector<std::string> lines(const std::string& name = "listing.out") const { return files.lines(name); }
+  // The command file on its unit.
+  void commands(const std::string& text) {
+    files.addFile("job.pcf", text);
+    frame::TextLines records;
+    bool openFailed = false;
+    files.readTextLines("job.pcf", records, openFailed);
+    fr.units.connectInput(fr.commandUnit, "job.pcf", std::move(records));
   }
 };
 

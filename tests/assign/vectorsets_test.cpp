@@ -6,7 +6,10 @@
 #include "support.h"
 
 using namespace assign;
+using testing_support::errorBlock;
+using testing_support::hasBlock;
 using testing_support::TestFrame;
+using testing_support::warningLines;
 using testing_support::writeFile;
 
 namespace {
@@ -33,11 +36,9 @@ struct VectorRun {
     frame::SETLU(run.fr, 11, "INIT");
     frame::PAGN2(run.fr, "INIT", " ");
   }
-  std::string listing() {
+  std::vector<std::string> lines() {
     run.fr.units.output(11)->flush();
-    std::string all;
-    for (const auto& l : testing_support::readLines(t.path("listing.out"))) all += l + "\n";
-    return all;
+    return testing_support::readLines(t.path("listing.out"));
   }
   std::string geojson(const std::string& name, const std::string& features) {
     writeFile(t.path(name), "{\"type\":\"FeatureCollection\",\"features\":[" + features + "]}");
@@ -71,7 +72,8 @@ TEST(VectorPointSets, FeaturesBecomePointsWithTheirValuesAndRadii) {
   EXPECT_EQ(p.radius, (std::vector<float>{5, 7, 7, 1}));
   EXPECT_EQ(p.priority, 3);
   EXPECT_TRUE(p.buffered);
-  EXPECT_NE(v.listing().find(" 1 feature(s) of " + path), std::string::npos);
+  EXPECT_TRUE(hasBlock(
+      v.lines(), warningLines({" 1 feature(s) of " + path + " (layer wells) have no geometry; they are left out."})));
   // Named items at item 3: no priority, no radius; without RADIUS= the points have no buffers.
   ASSERT_FALSE(HANDLEPOINTFILE(v.run, "POINTFILE," + path + ",VALUE=HEAD"));
   const PointSet& q = v.run.pointSets[1];
@@ -96,23 +98,33 @@ TEST(VectorPointSets, CsvFilesGivePointsFromTheirCoordinateColumns) {
 
 TEST(VectorPointSets, WhatCannotBeUsedIsRefusedWithTheReason) {
   if (!gdalroom::builtIn()) GTEST_SKIP() << "built without GDAL";
+  // The reason as the listing gives it, after "The Point file <name> could not be read: ".
   struct Case {
     std::string features, items, reason;
   } cases[] = {
-      {feature("{\"type\":\"Point\",\"coordinates\":[1,2]}", "\"HEAD\":1"), "", "name the field that holds"},
-      {feature("{\"type\":\"Point\",\"coordinates\":[1,2]}", "\"HEAD\":1"), ",VALUE=DEPTH", "has no field DEPTH"},
-      {feature("{\"type\":\"Point\",\"coordinates\":[1,2]}", "\"NAME\":\"well\""), ",VALUE=NAME", "is not numeric"},
+      {feature("{\"type\":\"Point\",\"coordinates\":[1,2]}", "\"HEAD\":1"), ",VALUE=DEPTH",
+       "layer p has no field DEPTH."},
+      {feature("{\"type\":\"Point\",\"coordinates\":[1,2]}", "\"NAME\":\"well\""), ",VALUE=NAME",
+       "field NAME of layer p is not numeric."},
       {feature("{\"type\":\"LineString\",\"coordinates\":[[1,2],[3,4]]}", "\"HEAD\":1"), ",VALUE=HEAD",
-       "not a point or multipoint"},
+       "feature 0 of layer p is a Line String, not a point or multipoint."},
       {feature("{\"type\":\"Point\",\"coordinates\":[1,2]}", "\"HEAD\":1"), ",VALUE=HEAD,LAYER=OTHER",
-       "has no layer OTHER"},
+       "it has no layer OTHER."},
   };
   for (const auto& c : cases) {
     VectorRun v;
     const std::string path = v.geojson("p.geojson", c.features);
     EXPECT_TRUE(HANDLEPOINTFILE(v.run, "POINTFILE," + path + c.items)) << c.items;
-    EXPECT_NE(v.listing().find(c.reason), std::string::npos) << c.items << "\n" << v.listing();
+    EXPECT_TRUE(hasBlock(v.lines(), errorBlock({" The Point file " + path + " could not be read: " + c.reason})))
+        << c.items;
   }
+  // Without VALUE= the field that holds the values is not known.
+  VectorRun v;
+  const std::string path = v.geojson("p.geojson", feature("{\"type\":\"Point\",\"coordinates\":[1,2]}", "\"HEAD\":1"));
+  EXPECT_TRUE(HANDLEPOINTFILE(v.run, "POINTFILE," + path));
+  EXPECT_TRUE(
+      hasBlock(v.lines(), errorBlock({" The Point file " + path + " is a vector layer: name the field that holds",
+                                      " the values with VALUE=field.", "   Command line: POINTFILE," + path})));
 }
 
 TEST(VectorPolygonSets, HolesAreLeftAloneAndEachPolygonGetsItsValue) {
@@ -155,5 +167,8 @@ TEST(VectorPolygonSets, ValueFieldsGoWithAssignOnly) {
   const std::string path =
       v.geojson("l.geojson", feature("{\"type\":\"Polygon\",\"coordinates\":[[[1,1],[2,1],[2,2],[1,1]]]}", "\"C\":1"));
   EXPECT_TRUE(HANDLEPOLYGONFILE(v.run, "POLYGONFILE," + path + ",CLEAR,,VALUE=C"));
-  EXPECT_NE(v.listing().find("names a value field (VALUE=) but does not ASSIGN"), std::string::npos);
+  EXPECT_TRUE(hasBlock(v.lines(),
+                       errorBlock({" The Polygon file " + path + " names a value field (VALUE=) but does not ASSIGN:",
+                                   " the values of a field are assigned; write ASSIGN as the type of use.",
+                                   "   Command line: POLYGONFILE," + path + ",CLEAR,,VALUE=C"})));
 }

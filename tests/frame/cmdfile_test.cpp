@@ -5,6 +5,7 @@
 #include "support.h"
 
 using namespace frame;
+using testing_support::hasBlock;
 using testing_support::TestFrame;
 
 TEST(SignificantLines, ChangeModeSqueezesBlanksAndUpperCases) {
@@ -102,9 +103,9 @@ TEST(Blocks, FiveHundredLinesLoadAndOneMoreStops) {
   } catch (const Stop& s) {
     EXPECT_EQ(s.code, 1);
   }
-  auto lines = u.lines();
-  EXPECT_NE(std::find(lines.begin(), lines.end(), "Start line : BLK"), lines.end());
-  EXPECT_NE(std::find(lines.begin(), lines.end(), "Number of lines in block greater 500"), lines.end());
+  EXPECT_TRUE(hasBlock(
+      u.lines(), {"BLOCK :", "", "Start line : BLK", "End line   : END:BLK", "Number of lines in block greater 500",
+                  "Shorten block or warn administrator.", "The program will stop."}));
 }
 
 TEST(Blocks, ObligatoryBlockMissingStops) {
@@ -117,8 +118,6 @@ TEST(Blocks, ObligatoryBlockMissingStops) {
   } catch (const Stop& s) {
     EXPECT_EQ(s.code, 1);
   }
-  auto lines = t.lines();
-  EXPECT_NE(std::find(lines.begin(), lines.end(), "The next obliged information-block is not available."), lines.end());
-  EXPECT_NE(std::find(lines.begin(), lines.end(), "    End line   : END:STRUCTURE"), lines.end());
-  EXPECT_NE(std::find(lines.begin(), lines.end(), "input10"), lines.end());
+  EXPECT_TRUE(hasBlock(t.lines(), {"The next obliged information-block is not available.", "    Start line : STRUCTURE",
+                                   "    End line   : END:STRUCTURE", "FILE :", "input10", "The program will stop"}));
 }

@@ -15,7 +15,10 @@
 #include "support.h"
 
 using namespace grid;
+using testing_support::errorBlock;
+using testing_support::hasBlock;
 using testing_support::TestFrame;
+using testing_support::warningLines;
 using testing_support::writeFile;
 
 namespace {
@@ -289,7 +292,8 @@ TEST(GdalGridSets, GeoTiffSetsAreReadAsBilSetsAreAndNanNodataBecomesTheSetsNodat
   u.openListing();
   GridSets h;
   EXPECT_TRUE(HANDLETERVALAGRID(u.fr, structure3x2(), h, "AVERAGE", "TERVALAGRID,TIF,CELL," + nan, 1));
-  EXPECT_TRUE(hasLine(u.lines(), "holds a value that is not a number at row 1, column 3."));
+  EXPECT_TRUE(hasBlock(
+      u.lines(), errorBlock({" The Tervala file " + nan + " holds a value that is not a number at row 1, column 3."})));
   // MAJORITY refuses values that are not whole.
   TestFrame v;
   v.openListing();
@@ -297,7 +301,9 @@ TEST(GdalGridSets, GeoTiffSetsAreReadAsBilSetsAreAndNanNodataBecomesTheSetsNodat
   ASSERT_TRUE(writeTiff(
       half, 3, 2, [](int64_t, int64_t) { return 2.5f; }, message));
   EXPECT_TRUE(HANDLETERVALAGRID(v.fr, structure3x2(), h, "MAJORITY", "TERVALAGRID,TIF,CELL," + half, 1));
-  EXPECT_TRUE(hasLine(v.lines(), " values in a grid file must be positive integers."));
+  EXPECT_TRUE(hasBlock(v.lines(),
+                       errorBlock({" When Majority or Minority is asked for the",
+                                   " values in a grid file must be positive integers.", "", "", "   File: " + half})));
 }
 
 TEST(GdalGridSets, BadBandsAndCoordinateSystemsAreNamedInTheListing) {
@@ -310,7 +316,8 @@ TEST(GdalGridSets, BadBandsAndCoordinateSystemsAreNamedInTheListing) {
       tif, 3, 2, [](int64_t, int64_t) { return 1.0f; }, message));
   GridSets g;
   EXPECT_TRUE(HANDLETERVALAGRID(t.fr, structure3x2(), g, "AVERAGE", "TERVALAGRID,TIF,CELL," + tif + ",BAND=0", 1));
-  EXPECT_TRUE(hasLine(t.lines(), " The item BAND= of a TERVALA grid file must be a band number from 1."));
+  EXPECT_TRUE(hasBlock(t.lines(), errorBlock({" The item BAND= of a TERVALA grid file must be a band number from 1.",
+                                              "   Command line: TERVALAGRID,TIF,CELL," + tif + ",BAND=0"})));
   // Two systems that are not the same are named; the same system written twice is not warned of.
   const std::string rd =
       "PROJCS[\"Amersfoort / RD New\",GEOGCS[\"Amersfoort\",DATUM[\"Amersfoort\",SPHEROID[\"Bessel "
@@ -332,9 +339,10 @@ TEST(GdalGridSets, BadBandsAndCoordinateSystemsAreNamedInTheListing) {
   warnOtherCrs(u.fr, s, "A.TIF", rd);
   EXPECT_FALSE(hasLine(u.lines(), "WARNING"));
   warnOtherCrs(u.fr, s, "A.TIF", wgs);
-  EXPECT_TRUE(hasLine(u.lines(), " The coordinate reference system of A.TIF differs from the structure's:"));
-  EXPECT_TRUE(hasLine(u.lines(), "   A.TIF: WGS 84 (EPSG:4326)"));
-  EXPECT_TRUE(hasLine(u.lines(), "   structure: Amersfoort / RD New (EPSG:28992)"));
+  EXPECT_TRUE(hasBlock(u.lines(),
+                       warningLines({" The coordinate reference system of A.TIF differs from the structure's:",
+                                     "   A.TIF: WGS 84 (EPSG:4326)", "   structure: Amersfoort / RD New (EPSG:28992)",
+                                     " Its coordinates are taken as they stand; nothing is reprojected."})));
 }
 
 TEST(GdalGridSets, NamesOfTifAndGdalRasters) {

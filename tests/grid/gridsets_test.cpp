@@ -9,6 +9,8 @@
 #include "support.h"
 
 using namespace grid;
+using testing_support::errorBlock;
+using testing_support::hasBlock;
 using testing_support::TestFrame;
 using testing_support::writeFile;
 
@@ -109,8 +111,9 @@ TEST(GridSets, MajorityNeedsWholeNonNegativeValues) {
   EXPECT_FALSE(handle(t, g, "TERVALAGRID,ASC,," + t.path("ok.asc").string(), "MAJORITY"));
   EXPECT_FALSE(handle(t, g, "TERVALAGRID,ASC,," + t.path("bad.asc").string(), "AVERAGE"));
   EXPECT_TRUE(handle(t, g, "TERVALAGRID,ASC,," + t.path("bad.asc").string(), "MAJORITY"));
-  auto l = t.lines();
-  EXPECT_NE(std::find(l.begin(), l.end(), " values in a grid file must be positive integers."), l.end());
+  EXPECT_TRUE(hasBlock(t.lines(), errorBlock({" When Majority or Minority is asked for the",
+                                              " values in a grid file must be positive integers.", "", "",
+                                              "   File: " + t.path("bad.asc").string()})));
   // A 16-bit raster with a negative value: refused under MAJORITY, accepted under MINORITY.
   TestFrame u;
   u.openListing();
@@ -125,27 +128,37 @@ TEST(GridSets, FaultsNameTheLineOrTheFile) {
   writeFile(t.path("nan.asc"), std::string(kAsc) + "1 2 3 nan 5 6\n");
   writeBil(t, "short", 32, {1, 2, 3, 4, 5, 6}, 20);
   struct Case {
-    std::string line, expected;
+    std::string line;
+    std::vector<std::string> message;
   } cases[] = {
-      {"TERVALAGRID,,CELL,X", " No file type for a TERVALA grid file in line:"},
-      {"TERVALAGRID,GRD,CELL,X", " File type for a TERVALA grid file must be ASC or BIL:"},
-      {"TERVALAGRID,ASC,AREA,X", " No correct assignment of vaules type in a TERVALA grid file."},
-      {"TERVALAGRID,ASC,CELL", " No file descriptor for a TERVALA grid file."},
-      {"TERVALAGRID,ASC,CELL," + t.path("none").string(), " Error number=000002"},
+      {"TERVALAGRID,,CELL,X",
+       {" No file type for a TERVALA grid file in line:", "", "   Command line: TERVALAGRID,,CELL,X"}},
+      {"TERVALAGRID,GRD,CELL,X",
+       {" File type for a TERVALA grid file must be ASC or BIL:", "", "", "TERVALAGRID,GRD,CELL,X",
+        " (Also TIF, a GeoTIFF, and GDAL, any raster GDAL reads.)"}},
+      {"TERVALAGRID,ASC,AREA,X",
+       {" No correct assignment of vaules type in a TERVALA grid file.", " It must be CELL or MIDDLE.", "",
+        "   Command line: TERVALAGRID,ASC,AREA,X"}},
+      {"TERVALAGRID,ASC,CELL",
+       {" No file descriptor for a TERVALA grid file.", "", "   Command line: TERVALAGRID,ASC,CELL"}},
+      {"TERVALAGRID,ASC,CELL," + t.path("none").string(),
+       {" The Tervala file " + t.path("none").string() + ".ASC could not be opened.", " Error number=000002"}},
       {"TERVALAGRID,ASC,CELL," + t.path("short.asc").string(),
-       " The Tervala file " + t.path("short.asc").string() + " holds fewer values than its header says:"},
+       {" The Tervala file " + t.path("short.asc").string() + " holds fewer values than its header says:",
+        " the values end at row 2, column 3 of 2 rows of 3 columns."}},
       {"TERVALAGRID,ASC,CELL," + t.path("nan.asc").string(),
-       " The Tervala file " + t.path("nan.asc").string() + " holds a value that is not a number at row 2, column 1:"},
+       {" The Tervala file " + t.path("nan.asc").string() + " holds a value that is not a number at row 2, column 1:",
+        " nan"}},
       {"TERVALAGRID,BIL,CELL," + t.path("short").string(),
-       " The Tervala file " + t.path("short.BIL").string() + " is shorter than its header says:"},
+       {" The Tervala file " + t.path("short.BIL").string() + " is shorter than its header says:",
+        " it holds 20 bytes, the header asks for 24."}},
   };
   for (const auto& c : cases) {
     TestFrame u;
     u.openListing();
     GridSets g;
     EXPECT_TRUE(handle(u, g, c.line)) << c.line;
-    auto l = u.lines();
-    EXPECT_NE(std::find(l.begin(), l.end(), c.expected), l.end()) << c.line;
+    EXPECT_TRUE(hasBlock(u.lines(), errorBlock(c.message))) << c.line;
   }
 }
 
@@ -236,9 +249,9 @@ TEST(GridSets, LargeBilReadStraightIntoPlaceOnAnyThreads) {
     GridSets b;
     EXPECT_TRUE(HANDLETERVALAGRID(t.fr, s, b, "AVERAGE", "TERVALAGRID,BIL,CELL," + t.path("bad").string(), 1));
     auto l = t.lines();
-    const std::string named = " The Tervala file " + t.path("bad.BIL").string() +
-                              " holds a value that is not a number at row 701, column 501.";
-    EXPECT_NE(std::find(l.begin(), l.end(), named), l.end()) << "THREADS=" << threads;
+    EXPECT_TRUE(hasBlock(l, errorBlock({" The Tervala file " + t.path("bad.BIL").string() +
+                                        " holds a value that is not a number at row 701, column 501."})))
+        << "THREADS=" << threads;
     TestFrame u;
     u.openListing();
     u.fr.threads = threads;
@@ -246,7 +259,10 @@ TEST(GridSets, LargeBilReadStraightIntoPlaceOnAnyThreads) {
     GridSets m;
     EXPECT_TRUE(HANDLETERVALAGRID(u.fr, s, m, "MAJORITY", "TERVALAGRID,BIL,CELL," + u.path("class").string(), 1));
     l = u.lines();
-    EXPECT_NE(std::find(l.begin(), l.end(), " values in a grid file must be positive integers."), l.end());
+    EXPECT_TRUE(hasBlock(l, errorBlock({" When Majority or Minority is asked for the",
+                                        " values in a grid file must be positive integers.", "", "",
+                                        "   File: " + u.path("class").string() + ".BIL"})))
+        << "THREADS=" << threads;
     TestFrame w;
     w.openListing();
     w.fr.threads = threads;

@@ -4,13 +4,17 @@
 
 #include <algorithm>
 
+#include "frame/text.h"
 #include "gdal/crs.h"
 #include "gdal/gdalroom.h"
 #include "grid/structure.h"
 #include "support.h"
 
 using namespace grid;
+using testing_support::errorBlock;
+using testing_support::hasBlock;
 using testing_support::TestFrame;
+using testing_support::warningLines;
 using testing_support::writeFile;
 
 namespace {
@@ -38,7 +42,9 @@ TEST(CoordinateSystem, FromTheCrsLineOrTheFileBesideTheStructureFile) {
     ASSERT_FALSE(readStructure(t, std::string(kBasic) + "CRS,EPSG:28992\nEND:STRUCTURE\n", s));
     EXPECT_EQ(s.crsWkt, rd.esriWkt);
     EXPECT_EQ(s.crsName, "Amersfoort / RD New (EPSG:28992)");
-    EXPECT_TRUE(has(t.lines(), " Coordinate reference system: Amersfoort / RD New (EPSG:28992)"));
+    EXPECT_TRUE(hasBlock(t.lines(),
+                         {"", " Coordinate reference system: Amersfoort / RD New (EPSG:28992)",
+                          " taken from the CRS line: EPSG:28992.", " Every output gets it in a .prj file beside it."}));
   }
   {
     // A WKT file named on the CRS line (its name upper-cased, as the block reads it).
@@ -64,7 +70,10 @@ TEST(CoordinateSystem, FromTheCrsLineOrTheFileBesideTheStructureFile) {
     ASSERT_FALSE(readStructure(
         t2, "STRUCTURE\nFILE,ASC," + t2.path("dem.asc").string() + "\nCRS,EPSG:32631\nEND:STRUCTURE\n", u));
     EXPECT_EQ(u.crsName, "WGS 84 / UTM zone 31N (EPSG:32631)");
-    EXPECT_TRUE(has(t2.lines(), " the CRS line names WGS 84 / UTM zone 31N (EPSG:32631), which is used."));
+    EXPECT_TRUE(
+        hasBlock(t2.lines(), warningLines({" The file " + frame::upper(t2.path("dem").string()) +
+                                               ".prj beside the structure file names Amersfoort / RD New;",
+                                           " the CRS line names WGS 84 / UTM zone 31N (EPSG:32631), which is used."})));
   }
   {
     TestFrame t;
@@ -76,21 +85,29 @@ TEST(CoordinateSystem, FromTheCrsLineOrTheFileBesideTheStructureFile) {
 }
 
 TEST(CoordinateSystem, CrsLinesThatNameNoSystemEndTheRun) {
-  std::vector<std::pair<std::string, std::string>> cases = {
-      {"CRS,EPSG:28992X", " an EPSG code is a positive whole number (EPSG:28992)"},
-      {"CRS,NO-SUCH-FILE.PRJ", " it is neither an EPSG code (EPSG:28992) nor an existing .prj or WKT file"}};
+  // The CRS line's item, and the reason line; a reason that GDAL words is checked in part.
+  struct Case {
+    std::string item, reason;
+    bool whole;
+  };
+  std::vector<Case> cases = {
+      {"EPSG:28992X", " an EPSG code is a positive whole number (EPSG:28992)", true},
+      {"NO-SUCH-FILE.PRJ", " it is neither an EPSG code (EPSG:28992) nor an existing .prj or WKT file", true}};
   if (gdalroom::builtIn()) {
-    cases.push_back({"CRS,EPSG:999999", "EPSG:999999"});
+    cases.push_back({"EPSG:999999", "EPSG:999999", false});
   } else {
-    cases.push_back({"CRS,EPSG:28992", " " + gdalroom::notBuiltInMessage()});
+    cases.push_back({"EPSG:28992", " " + gdalroom::notBuiltInMessage(), true});
   }
-  for (const auto& [line, reason] : cases) {
+  for (const auto& c : cases) {
     TestFrame t;
     Structure s;
-    EXPECT_TRUE(readStructure(t, std::string(kBasic) + line + "\nEND:STRUCTURE\n", s)) << line;
+    EXPECT_TRUE(readStructure(t, std::string(kBasic) + "CRS," + c.item + "\nEND:STRUCTURE\n", s)) << c.item;
     const auto l = t.lines();
-    EXPECT_TRUE(has(l, " The coordinate reference system of the structure could not be taken from")) << line;
-    EXPECT_TRUE(has(l, reason)) << line;
+    std::vector<std::string> message = {" The coordinate reference system of the structure could not be taken from",
+                                        "   CRS," + c.item};
+    if (c.whole) message.push_back(c.reason);
+    EXPECT_TRUE(hasBlock(l, errorBlock(message))) << c.item;
+    EXPECT_TRUE(has(l, c.reason)) << c.item;
   }
   // Not a coordinate system at all.
   TestFrame t;
@@ -127,11 +144,11 @@ TEST(CoordinateSystem, SetsInAnotherSystemAreWarnedAboutNotReprojected) {
   warnOnOtherCrs(t.fr, s, t.path("none.asc").string());
   EXPECT_FALSE(has(t.lines(), "WARNING"));
   warnOnOtherCrs(t.fr, s, t.path("other.txt").string());
-  auto l = t.lines();
-  EXPECT_TRUE(has(l, " WARNING"));
-  EXPECT_TRUE(has(l, "names the coordinate reference system WGS 84 / UTM zone 31N"));
-  EXPECT_TRUE(has(l, " the structure's is Amersfoort / RD New (EPSG:28992)."));
-  EXPECT_TRUE(has(l, "are used as they stand, without reprojection."));
+  EXPECT_TRUE(hasBlock(t.lines(), warningLines({" The file " + t.path("other.prj").string() +
+                                                    " names the coordinate reference system WGS 84 / UTM zone 31N,",
+                                                " the structure's is Amersfoort / RD New (EPSG:28992).",
+                                                " The coordinates of " + t.path("other.txt").string() +
+                                                    " are used as they stand, without reprojection."})));
   // A structure without a CRS has nothing to compare.
   Structure none;
   TestFrame u;

@@ -11,6 +11,7 @@
 #include "zav/zavobjects.h"
 
 using namespace assign;
+using testing_support::hasBlock;
 using testing_support::TestFrame;
 
 namespace {
@@ -271,6 +272,6 @@ TEST(ZavObjects, LayersMustBeWholeAndFilesGiven) {
   zav::ZavState state;
   state.objects.push_back(zav::ZavObject{"", "", "", "LONE", -1, -1, -1});
   EXPECT_THROW(zav::CHECKZAVOBJECT(t.fr, state, 1), frame::Stop);
-  auto l = t.lines();
-  EXPECT_NE(std::find(l.begin(), l.end(), " The block must name an LGA, a CCO and a MAP file."), l.end());
+  EXPECT_TRUE(hasBlock(
+      t.lines(), {" ***********ERROR", " ZAV-Object: LONE", " The block must name an LGA, a CCO and a MAP file."}));
 }
