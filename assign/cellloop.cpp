@@ -398,25 +398,28 @@ struct ModelColumns {
   }
 };
 
+// The model searches carry a hint from cell to cell and write their tables in cell order: on
+// one core the whole structure is one pass, column by column, and within a column row by row.
+std::optional<frame::Failure> computeModelInOnePass(Run& run, frame::ProgressCounter& progress) {
+  const int32_t nc = run.structure.grid.ncols, nr = run.structure.grid.nrows;
+  std::optional<frame::Failure> failure;
+  for (int32_t i = 1; i <= nc && !failure; ++i) {
+    for (int32_t j = 1; j <= nr; ++j) {
+      progress.turn();
+      if ((failure = computeCell(run, run.mainThreadWorker, i, j))) break;
+    }
+  }
+  collectWorker(run, run.mainThreadWorker);
+  return failure;
+}
+
 // Model columns: the cells of rows bottom..top, column by column. On one core, for the whole
 // structure, that is one pass in this thread; otherwise the ordered pass, the workers and the
 // writer of ModelColumns share the work.
 std::optional<frame::Failure> computeModelColumns(Run& run, int threads, frame::ProgressCounter& progress,
                                                   int32_t bottom, int32_t top, ColumnPass* pass = nullptr) {
-  const int32_t nc = run.structure.grid.ncols, nr = run.structure.grid.nrows;
-  if (threads == 1 && !pass && bottom == 1 && top == nr) {
-    // The model searches carry a hint from cell to cell and write their tables in cell order:
-    // column by column, and within a column row by row, in one pass.
-    std::optional<frame::Failure> failure;
-    for (int32_t i = 1; i <= nc && !failure; ++i) {
-      for (int32_t j = 1; j <= nr; ++j) {
-        progress.turn();
-        if ((failure = computeCell(run, run.mainThreadWorker, i, j))) break;
-      }
-    }
-    collectWorker(run, run.mainThreadWorker);
-    return failure;
-  }
+  if (threads == 1 && !pass && bottom == 1 && top == run.structure.grid.nrows)
+    return computeModelInOnePass(run, progress);
   ModelColumns m(run, threads, bottom, top, pass);
   {
     Pool pool(m.pump);
