@@ -55,7 +55,7 @@ inline std::optional<frame::Failure> computeCell(Run& run, Worker& w, int32_t i,
   s.grid.values[k] = v;
   // The last guard: a value that is not a finite number never reaches the output.
   if (!std::isfinite(v)) return kNanFailure;
-  if (v != s.grid.nodata) w.valuesFound = true;
+  if (v != s.grid.nodata) w.foundAValue = true;
   // Where the value came from, beside it; the value list still holds the cell's records.
   if (run.provenance.track) {
     s.source[k] =
@@ -64,18 +64,88 @@ inline std::optional<frame::Failure> computeCell(Run& run, Worker& w, int32_t i,
   return std::nullopt;
 }
 
-// Adds what a worker counted per set to the run's counts, and starts its counts again.
-void collectReached(Run& run, Worker& w) {
+// Adds what a worker counted per set to the run's counts, and starts its counts again; and
+// whether its cells found a value.
+void collectWorker(Run& run, Worker& w) {
+  run.computedValueFound = run.computedValueFound || w.foundAValue;
+  w.foundAValue = false;
   auto& total = run.provenance.reached;
   for (size_t k = 0; k < w.reached.size() && k < total.size(); ++k) total[k] += w.reached[k];
   w.reached.clear();
 }
 
+// What the main thread and the workers of one computation on several cores share: a lock and
+// a signal for every change of the work's state, the cells the workers have done, and whether
+// the computation is given up.
+struct Pump {
+  std::mutex lock;
+  std::condition_variable changed;
+  std::atomic<int64_t> done{0};
+  std::atomic<bool> abandon{false};
+
+  bool abandoned() const { return abandon.load(std::memory_order_relaxed); }
+  void count(int64_t cells) { done.fetch_add(cells, std::memory_order_relaxed); }
+  // Tells every worker to stop where it is.
+  void giveUp() {
+    {
+      std::lock_guard<std::mutex> g(lock);
+      abandon = true;
+    }
+    changed.notify_all();
+  }
+  // The progress pump, on the main thread while the workers compute: it looks every 50 ms, or
+  // sooner when ready() turns true, does the main thread's own share with step() (under the
+  // lock, which step may let go for a while), and turns the display by the cells done since it
+  // last looked. It ends when step() says the work is over; after a fatal finding the workers
+  // skip what comes after it in cell order, so the work is soon over. The display is turned
+  // without the lock: Escape stops the run there.
+  template <typename Ready, typename Step>
+  void run(frame::ProgressCounter& progress, Ready ready, Step step) {
+    int64_t shown = 0;
+    std::unique_lock<std::mutex> g(lock);
+    for (;;) {
+      changed.wait_for(g, std::chrono::milliseconds(50), ready);
+      const bool over = step(g);
+      const int64_t now = done.load(std::memory_order_relaxed);
+      if (now > shown) {
+        g.unlock();
+        progress.turns(now - shown);
+        g.lock();
+        shown = now;
+      }
+      if (over) return;
+    }
+  }
+};
+
+// The worker threads of one computation, one job each. On every way out (the work done, Escape
+// in the progress display, a thread that could not be started) the workers are told to give
+// up and joined, so declare the pool after everything its jobs use.
+class Pool {
+ public:
+  explicit Pool(Pump& pump) : pump_(pump) {}
+  Pool(const Pool&) = delete;
+  Pool& operator=(const Pool&) = delete;
+  ~Pool() {
+    pump_.giveUp();
+    for (auto& t : threads_) t.join();
+  }
+  template <typename Job>
+  void start(Job job) {
+    threads_.emplace_back(std::move(job));
+  }
+
+ private:
+  Pump& pump_;
+  std::vector<std::thread> threads_;
+};
+
 // Computes the cells of rows [from, to] with worker w; stops at the first fatal finding,
-// which it returns. cancel() tells it to give up early. done counts the cells visited.
+// which it returns. cancel() tells it to give up early. On the main thread it turns the
+// progress display cell by cell; a worker counts its rows done in the pump.
 template <typename Cancel>
-std::optional<frame::Failure> computeRows(Run& run, Worker& w, int32_t from, int32_t to, std::atomic<int64_t>& done,
-                                          Cancel cancel, frame::ProgressCounter* progress) {
+std::optional<frame::Failure> computeRows(Run& run, Worker& w, int32_t from, int32_t to, Cancel cancel,
+                                          frame::ProgressCounter* progress, Pump* pump) {
   const int32_t nc = run.structure.grid.ncols;
   for (int32_t j = from; j <= to; ++j) {
     if (cancel()) return std::nullopt;
@@ -83,7 +153,7 @@ std::optional<frame::Failure> computeRows(Run& run, Worker& w, int32_t from, int
       if (progress) progress->turn();
       if (auto f = computeCell(run, w, i, j)) return f;
     }
-    if (!progress) done.fetch_add(nc, std::memory_order_relaxed);
+    if (pump) pump->count(nc);
   }
   return std::nullopt;
 }
@@ -194,13 +264,10 @@ struct ModelColumns {
   std::vector<std::vector<uint32_t>> slotTotals;
   std::vector<ColumnFindings> findings;
   // A column is ordered (its slot filled), computed, then written; a slot is reused once the
-  // column before it by the window is written.
+  // column before it by the window is written. Under the pump's lock.
   std::vector<int> stage;
-  std::mutex lock;
-  std::condition_variable changed;
+  Pump pump;
   int32_t ordered = 0, written = 0, nextColumn = 1;
-  int64_t cellsDone = 0;
-  bool abandon = false;
   std::optional<frame::Failure> failure;
   int64_t failedAt = INT64_MAX;
   std::vector<Worker> workers;
@@ -216,13 +283,13 @@ struct ModelColumns {
   // The ordered pass: the part of the model search that depends on the cell order, column
   // after column, at most a window ahead of the columns written.
   void orderedPass() {
-    std::vector<Worker::ZavCellState> state;
+    std::vector<ZavCellState> state;
     for (int32_t i = 1; i <= nc; ++i) {
       ZavColumn* slot;
       {
-        std::unique_lock<std::mutex> g(lock);
-        changed.wait(g, [&] { return abandon || written >= i - window; });
-        if (abandon || failedAt < orderOf(i, 1)) return;
+        std::unique_lock<std::mutex> g(pump.lock);
+        pump.changed.wait(g, [&] { return pump.abandoned() || written >= i - window; });
+        if (pump.abandoned() || failedAt < orderOf(i, 1)) return;
         slot = &slots[static_cast<size_t>((i - 1) % window)];
       }
       const uint8_t* mask = nullptr;
@@ -231,9 +298,9 @@ struct ModelColumns {
         if (!pass->mask) {
           m.assign(static_cast<size_t>(nr), 1);
         } else if (!pass->mask->column(i, pass->maskWindow, m)) {
-          std::lock_guard<std::mutex> g(lock);
+          std::lock_guard<std::mutex> g(pump.lock);
           fail(orderOf(i, 1), kScratchReadFailure);
-          changed.notify_all();
+          pump.changed.notify_all();
           return;
         }
         mask = m.data();
@@ -241,15 +308,23 @@ struct ModelColumns {
       try {
         orderedZavColumn(run, i, *slot, state, mask);
       } catch (const frame::Failure& f) {
-        // The pass stops here; what comes before this cell is still computed.
-        std::lock_guard<std::mutex> g(lock);
-        fail(orderOf(i, 1), f);
-        changed.notify_all();
+        // The pass stops at the cell where it failed (a table line it could not read). The
+        // cells before that one are still computed, those of this column too, so that a
+        // finding the one pass meets earlier is the one reported. A column pass does not keep
+        // a column it could not finish.
+        std::lock_guard<std::mutex> g(pump.lock);
+        if (pass) {
+          fail(orderOf(i, 1), f);
+        } else {
+          fail(orderOf(i, slot->rowsOrdered + 1), f);
+          ordered = i;
+        }
+        pump.changed.notify_all();
         return;
       }
-      std::lock_guard<std::mutex> g(lock);
+      std::lock_guard<std::mutex> g(pump.lock);
       ordered = i;
-      changed.notify_all();
+      pump.changed.notify_all();
     }
   }
 
@@ -260,17 +335,19 @@ struct ModelColumns {
     for (;;) {
       int32_t i;
       ZavColumn* slot;
+      int64_t before;  // the cells before the earliest fatal finding known are computed
       {
-        std::unique_lock<std::mutex> g(lock);
-        if (abandon || nextColumn > nc) return;
+        std::unique_lock<std::mutex> g(pump.lock);
+        if (pump.abandoned() || nextColumn > nc) return;
         i = nextColumn++;
-        changed.wait(g, [&] { return abandon || ordered >= i || failedAt <= orderOf(i, 1); });
-        if (abandon || failedAt <= orderOf(i, 1)) {
+        pump.changed.wait(g, [&] { return pump.abandoned() || ordered >= i || failedAt <= orderOf(i, 1); });
+        if (pump.abandoned() || failedAt <= orderOf(i, 1)) {
           stage[static_cast<size_t>(i)] = 2;
-          changed.notify_all();
+          pump.changed.notify_all();
           continue;
         }
         slot = &slots[static_cast<size_t>((i - 1) % window)];
+        before = failedAt;
       }
       w.column = slot;
       std::optional<frame::Failure> f;
@@ -282,79 +359,76 @@ struct ModelColumns {
         slotTotals[k].swap(found.rowTotals);
         j = top + 1;
       }
-      for (; j <= top && !f; ++j) f = computeCell(run, w, i, j);
+      for (; j <= top && !f && orderOf(i, j) < before; ++j) f = computeCell(run, w, i, j);
       w.column = nullptr;
-      std::lock_guard<std::mutex> g(lock);
+      if (!pass) pump.count(top - bottom + 1);
+      std::lock_guard<std::mutex> g(pump.lock);
       if (f) fail(orderOf(i, j - 1), *f);
       stage[static_cast<size_t>(i)] = 2;
-      cellsDone += top - bottom + 1;
-      changed.notify_all();
+      pump.changed.notify_all();
     }
   }
 
-  // The main thread: writes the columns' table lines (and findings) in column order and keeps
-  // the progress display going.
-  void writeInOrder(frame::ProgressCounter& progress) {
-    int64_t shown = 0;
-    std::unique_lock<std::mutex> g(lock);
-    while (written < nc) {
-      changed.wait_for(g, std::chrono::milliseconds(50), [&] { return stage[static_cast<size_t>(written) + 1] == 2; });
-      while (written < nc && stage[static_cast<size_t>(written) + 1] == 2) {
-        const int32_t i = written + 1;
-        if (failedAt > orderOf(i, nr)) {
-          ZavColumn& slot = slots[static_cast<size_t>((i - 1) % window)];
-          for (size_t k = 0; k < slot.out.size(); ++k) {
-            if (!slot.out[k].empty()) run.tableFiles[k]->write(slot.out[k].data(), slot.out[k].size());
-          }
-          if (pass) {
-            const size_t k = static_cast<size_t>((i - 1) % window);
-            g.unlock();
-            pass->spill->addColumn(i, slotRecord[k]);
-            const auto& totals = slotTotals[k];
-            for (size_t r = 0; r < totals.size(); ++r) pass->rowPieces[r] += totals[r];
-            g.lock();
-          }
+  // Whether the main thread has a column to write.
+  bool writable() const { return written >= nc || stage[static_cast<size_t>(written) + 1] == 2; }
+
+  // The main thread's share: writes the table lines (and findings) of the columns computed, in
+  // column order; true when every column is written. Called under the lock g.
+  bool writeInOrder(std::unique_lock<std::mutex>& g) {
+    while (written < nc && stage[static_cast<size_t>(written) + 1] == 2) {
+      const int32_t i = written + 1;
+      if (failedAt > orderOf(i, nr)) {
+        ZavColumn& slot = slots[static_cast<size_t>((i - 1) % window)];
+        for (size_t k = 0; k < slot.out.size(); ++k) {
+          if (!slot.out[k].empty()) run.tableFiles[k]->write(slot.out[k].data(), slot.out[k].size());
         }
-        written = i;
-        changed.notify_all();
+        if (pass) {
+          const size_t k = static_cast<size_t>((i - 1) % window);
+          g.unlock();
+          pass->spill->addColumn(i, slotRecord[k]);
+          const auto& totals = slotTotals[k];
+          for (size_t r = 0; r < totals.size(); ++r) pass->rowPieces[r] += totals[r];
+          g.lock();
+        }
       }
-      const int64_t now = pass ? 0 : cellsDone;
-      if (now > shown) {
-        g.unlock();
-        progress.turns(now - shown);
-        g.lock();
-        shown = now;
-      }
+      written = i;
+      pump.changed.notify_all();
     }
+    return written >= nc;
   }
 };
 
+// The model searches carry a hint from cell to cell and write their tables in cell order: on
+// one core the whole structure is one pass, column by column, and within a column row by row.
+std::optional<frame::Failure> computeModelInOnePass(Run& run, frame::ProgressCounter& progress) {
+  const int32_t nc = run.structure.grid.ncols, nr = run.structure.grid.nrows;
+  std::optional<frame::Failure> failure;
+  for (int32_t i = 1; i <= nc && !failure; ++i) {
+    for (int32_t j = 1; j <= nr; ++j) {
+      progress.turn();
+      if ((failure = computeCell(run, run.mainThreadWorker, i, j))) break;
+    }
+  }
+  collectWorker(run, run.mainThreadWorker);
+  return failure;
+}
+
+// Model columns: the cells of rows bottom..top, column by column. On one core, for the whole
+// structure, that is one pass in this thread; otherwise the ordered pass, the workers and the
+// writer of ModelColumns share the work.
 std::optional<frame::Failure> computeModelColumns(Run& run, int threads, frame::ProgressCounter& progress,
                                                   int32_t bottom, int32_t top, ColumnPass* pass = nullptr) {
+  if (threads == 1 && !pass && bottom == 1 && top == run.structure.grid.nrows)
+    return computeModelInOnePass(run, progress);
   ModelColumns m(run, threads, bottom, top, pass);
-  std::vector<std::thread> pool;
-  // Every thread is stopped and joined on every way out, a thrown exception included.
-  struct Joiner {
-    ModelColumns& m;
-    std::vector<std::thread>& pool;
-    ~Joiner() {
-      {
-        std::lock_guard<std::mutex> g(m.lock);
-        m.abandon = true;
-      }
-      m.changed.notify_all();
-      for (auto& t : pool) {
-        if (t.joinable()) t.join();
-      }
-    }
-  } joiner{m, pool};
-  pool.emplace_back([&m] { m.orderedPass(); });
-  for (int t = 0; t < threads; ++t) pool.emplace_back([&m, t] { m.work(t); });
-  m.writeInOrder(progress);
-  for (auto& w : m.workers) {
-    run.valuesFound = run.valuesFound || w.valuesFound;
-    collectReached(run, w);
+  {
+    Pool pool(m.pump);
+    pool.start([&m] { m.orderedPass(); });
+    for (int t = 0; t < threads; ++t) pool.start([&m, t] { m.work(t); });
+    m.pump.run(
+        progress, [&m] { return m.writable(); }, [&m](std::unique_lock<std::mutex>& g) { return m.writeInOrder(g); });
   }
+  for (auto& w : m.workers) collectWorker(run, w);
   return m.failure;
 }
 
@@ -405,21 +479,17 @@ bool columnPass(Run& run, int threads, frame::ProgressCounter& progress, int32_t
   return false;
 }
 
-// Computes rows from..to (from <= to) in bands of rows on `threads` cores (one: in this
-// thread). Band b holds rows [start[b], start[b+1]-1]. A fatal finding in band b makes the
-// bands after it stop; the earliest band's finding is the one reported, as one pass would.
+// Rows on cores: computes rows from..to (from <= to) in bands of rows on `threads` cores (one:
+// in this thread). Band b holds rows [start[b], start[b+1]-1]. A fatal finding in band b makes
+// the bands after it stop; the earliest band's finding is the one reported, as one pass would.
 std::optional<frame::Failure> computeRowsOnCores(Run& run, int32_t from, int32_t to, int threads,
                                                  frame::ProgressCounter& progress) {
   const int32_t rows = to - from + 1;
   threads = std::max(1, std::min(threads, rows));
-  std::atomic<int64_t> done{0};
-  std::optional<frame::Failure> failure;
   if (threads == 1) {
-    run.mainThreadWorker.valuesFound = false;
-    failure = computeRows(
-        run, run.mainThreadWorker, from, to, done, [] { return false; }, &progress);
-    run.valuesFound = run.valuesFound || run.mainThreadWorker.valuesFound;
-    collectReached(run, run.mainThreadWorker);
+    auto failure = computeRows(
+        run, run.mainThreadWorker, from, to, [] { return false; }, &progress, nullptr);
+    collectWorker(run, run.mainThreadWorker);
     return failure;
   }
   std::vector<int32_t> start(static_cast<size_t>(threads) + 1);
@@ -428,56 +498,31 @@ std::optional<frame::Failure> computeRowsOnCores(Run& run, int32_t from, int32_t
   std::vector<Worker> workers(static_cast<size_t>(threads));
   std::vector<std::optional<frame::Failure>> found(static_cast<size_t>(threads));
   std::atomic<int> firstFailed{INT_MAX};
-  std::atomic<bool> abandon{false};
-  std::vector<std::thread> pool;
-  std::mutex lock;
-  std::condition_variable finishedOne;
-  int finished = 0;
+  Pump pump;
+  int finished = 0;  // bands done, under the pump's lock
   {
-    // Joins the threads on every way out, Escape in the progress display included.
-    struct Joiner {
-      std::vector<std::thread>& pool;
-      std::atomic<bool>& abandon;
-      ~Joiner() {
-        abandon = true;
-        for (auto& t : pool) {
-          if (t.joinable()) t.join();
-        }
-      }
-    } joiner{pool, abandon};
+    Pool pool(pump);
     for (int b = 0; b < threads; ++b) {
-      pool.emplace_back([&, b] {
+      pool.start([&, b] {
         const size_t band = static_cast<size_t>(b);
-        auto cancel = [&] { return abandon.load(std::memory_order_relaxed) || firstFailed.load() < b; };
-        found[band] = computeRows(run, workers[band], start[band], start[band + 1] - 1, done, cancel, nullptr);
+        auto cancel = [&] { return pump.abandoned() || firstFailed.load() < b; };
+        found[band] = computeRows(run, workers[band], start[band], start[band + 1] - 1, cancel, nullptr, &pump);
         if (found[band]) {
           int expected = firstFailed.load();
           while (b < expected && !firstFailed.compare_exchange_weak(expected, b)) {
           }
         }
-        std::lock_guard<std::mutex> g(lock);
+        std::lock_guard<std::mutex> g(pump.lock);
         ++finished;
-        finishedOne.notify_one();
+        pump.changed.notify_all();
       });
     }
-    // The main thread keeps the progress display going until every band is finished.
-    int64_t shown = 0;
-    std::unique_lock<std::mutex> g(lock);
-    for (;;) {
-      const bool all = finishedOne.wait_for(g, std::chrono::milliseconds(50), [&] { return finished == threads; });
-      const int64_t now = done.load(std::memory_order_relaxed);
-      if (now > shown) {
-        g.unlock();
-        progress.turns(now - shown);
-        g.lock();
-        shown = now;
-      }
-      if (all) break;
-    }
+    auto over = [&] { return finished == threads; };
+    pump.run(progress, over, [&](std::unique_lock<std::mutex>&) { return over(); });
   }
+  std::optional<frame::Failure> failure;
   for (int b = 0; b < threads; ++b) {
-    run.valuesFound = run.valuesFound || workers[static_cast<size_t>(b)].valuesFound;
-    collectReached(run, workers[static_cast<size_t>(b)]);
+    collectWorker(run, workers[static_cast<size_t>(b)]);
     if (!failure && found[static_cast<size_t>(b)]) failure = found[static_cast<size_t>(b)];
   }
   return failure;
@@ -569,7 +614,7 @@ bool anyValue(const grid::Structure& s) {
 float GETINFORMATION(const Run& run, Worker& w, int32_t i, int32_t j) {
   const grid::Structure& s = run.structure;
   const float nodata = s.grid.nodata;
-  // 1.
+  // 1. Without any set to search the cell has no value.
   if (run.gridSets.sets.empty() && run.pointSets.empty() && run.zav.uses.empty()) return nodata;
   // 2. The geometry is needed only by the searches.
   if (run.needsGeometry) cellGeometry(s, i, j, w.cell);
@@ -646,10 +691,10 @@ float GETINFORMATION(const Run& run, Worker& w, int32_t i, int32_t j) {
     }
     tag();
   }
-  // 6.
+  // 6. Fewer values than the run's #VALUES: NODATA.
   const int32_t need = run.settings.numberOfValues < 1 ? 1 : run.settings.numberOfValues;
   if (static_cast<int64_t>(w.values.size()) < need) return nodata;
-  // 7., 8.
+  // 7., 8. The records of the highest priority, combined by the run method.
   return combineValues(w.values, run.settings, nodata);
 }
 
@@ -750,7 +795,8 @@ bool ASSIGNINFORMATIONTOGRID(Run& run, grid::GridWriter& out) {
   frame::Frame& fr = run.fr;
   const int32_t nc = s.grid.ncols, nr = s.grid.nrows;
   run.settings.derive();
-  // 2. The Zav preparation.
+  // 2. What the searches need, worked out once: the model uses' indexes and tables, the
+  // grid-set plans and the points binned by row.
   prepareZavUses(run);
   prepareGridPlans(run);
   preparePointBins(run);
@@ -768,12 +814,14 @@ bool ASSIGNINFORMATIONTOGRID(Run& run, grid::GridWriter& out) {
   const int32_t rows = nr == 0 ? 0 : top - bottom + 1;
   const bool model = !run.zav.uses.empty();
   const bool anySet = !run.gridSets.sets.empty() || !run.pointSets.empty() || model;
-  // 1.
+  // 1. The progress display, one turn a cell computed.
   frame::ProgressCounter progress(fr, "Computation progress", static_cast<int64_t>(nc) * rows);
-  // 3. Every cell's value depends on that cell alone, so the cells are visited row by row,
-  // the order in which the grids lie in memory, in bands of rows on every core; the result
-  // is the same as one pass column by column.
-  run.valuesFound = false;
+  // 3. The cells computed, one of three ways. Without model uses a cell's value depends on that
+  // cell alone: rows on cores, row by row as the grids lie in memory. Model uses carry a hint
+  // from cell to cell and write their tables in cell order: model columns. A structure not held
+  // whole: bands of rows, north to south. Each gives what one pass column by column gives.
+  run.computedValueFound = false;
+  run.mainThreadWorker.foundAValue = false;
   run.mainThreadWorker.reached.clear();
   run.provenance.reached.assign(run.provenance.searched.size(), 0);
   run.gridHasValues = false;
@@ -788,20 +836,8 @@ bool ASSIGNINFORMATIONTOGRID(Run& run, grid::GridWriter& out) {
     if (!anySet) {
       // Without any set every computed cell is NODATA, which the cells hold already.
       progress.turns(static_cast<int64_t>(nc) * rows);
-    } else if (model && (threads > 1 || rows < nr)) {
-      failure = computeModelColumns(run, threads, progress, bottom, top);
     } else if (model) {
-      // The model searches carry a hint from cell to cell and write their tables in cell order:
-      // column by column, and within a column row by row, in one pass.
-      run.mainThreadWorker.valuesFound = false;
-      for (int32_t i = 1; i <= nc && !failure; ++i) {
-        for (int32_t j = 1; j <= nr; ++j) {
-          progress.turn();
-          if ((failure = computeCell(run, run.mainThreadWorker, i, j))) break;
-        }
-      }
-      run.valuesFound = run.mainThreadWorker.valuesFound;
-      collectReached(run, run.mainThreadWorker);
+      failure = computeModelColumns(run, threads, progress, bottom, top);
     } else if (rows > 0) {
       failure = computeRowsOnCores(run, bottom, top, threads, progress);
     }
@@ -810,10 +846,11 @@ bool ASSIGNINFORMATIONTOGRID(Run& run, grid::GridWriter& out) {
   } else if (rows > 0) {
     if (computeInBands(run, out, progress, threads, top, bottom)) return true;
   }
-  run.gridHasValues = run.gridHasValues || run.valuesFound;
-  // 4.
+  run.gridHasValues = run.gridHasValues || run.computedValueFound;
+  // 4. Whether any computed cell found a value, then the grid written.
   frame::PAGN2(fr, "NEWLINE", " ");
-  frame::PAGN2(fr, "NEWLINE", run.valuesFound ? "Er zijn WEL waarden gevonden" : "Er zijn GEEN waarden gevonden");
+  frame::PAGN2(fr, "NEWLINE",
+               run.computedValueFound ? "Er zijn WEL waarden gevonden" : "Er zijn GEEN waarden gevonden");
   frame::PAGN2(fr, "NEWLINE", " ");
   if (s.whole) {
     out.open(fr, s, run.settings.storeType, run.settings.storeName, top, bottom, true);

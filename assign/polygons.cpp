@@ -522,8 +522,8 @@ void applyPolygonSets(Run& run, int32_t rowFrom, int32_t rowTo) {
       grid::roomForFill(pv.covered, run.structure.grid.values.size());
       pv.covered.assign(run.structure.grid.values.size(), 0);
     }
-    applyPolygons(run, p.polygons, static_cast<Use>(p.use), p.value, rowFrom, rowTo);
-    applyPolygonShapes(run, p.shapes, static_cast<Use>(p.use), rowFrom, rowTo);
+    applyPolygons(run, p.polygons, p.use, p.value, rowFrom, rowTo);
+    applyPolygonShapes(run, p.shapes, p.use, rowFrom, rowTo);
     if (pv.track) p.cellsCovered += std::count(pv.covered.begin(), pv.covered.end(), uint8_t{1});
   }
   if (pv.track) pv.covered = std::vector<uint8_t>();
@@ -556,7 +556,7 @@ bool HANDLEPOLYGONFILE(Run& run, const std::string& line) {
     }
   }
   Provenance& pv = run.provenance;
-  pv.polygonUse = use == Use::Assign ? "ASSIGN" : use == Use::Clear ? "CLEAR" : "RESET";
+  pv.polygonUse = polygonUseText(use);
   pv.polygonCount = 0;
   if (pv.track) {
     grid::roomForFill(pv.covered, run.structure.grid.values.size());
@@ -612,7 +612,7 @@ bool HANDLEPOLYGONFILE(Run& run, const std::string& line) {
       applyPolygons(run, polygons, use, value, 1, run.structure.grid.nrows);
     } else {
       // The structure is held a band at a time: the polygons are kept and applied to each band.
-      run.polygonSets.push_back(PolygonSet{std::move(polygons), static_cast<uint8_t>(use), value, {}});
+      run.polygonSets.push_back(PolygonSet{std::move(polygons), use, value, {}});
     }
   }
   unit.release();

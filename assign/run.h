@@ -97,6 +97,9 @@ struct PointSet {
 // One POLYGONFILE set is applied as soon as it is read when the structure is held whole;
 // a run in bands keeps its polygons and applies them to each band.
 enum class PolygonUse : uint8_t { Clear, Assign, Reset };
+inline const char* polygonUseText(PolygonUse u) {
+  return u == PolygonUse::Assign ? "ASSIGN" : u == PolygonUse::Clear ? "CLEAR" : "RESET";
+}
 // A polygon of a vector layer: its outer ring, its holes (each as x,y pairs without the
 // closing vertex) and the value ASSIGN gives it.
 struct PolygonShape {
@@ -107,7 +110,7 @@ struct PolygonShape {
 
 struct PolygonSet {
   std::vector<std::vector<float>> polygons;
-  uint8_t use = 0;  // CLEAR, ASSIGN or RESET
+  PolygonUse use = PolygonUse::Clear;
   float value = 0.0f;
   std::vector<PolygonShape> shapes;  // a vector layer's polygons, with their holes and values
   int32_t number = 0;                // its number among the run's sets
@@ -158,13 +161,12 @@ struct alignas(64) Worker {
   std::vector<Cursor> pointCursor;  // per point set: the place in the row's list
   // Per Zav use: the search hint, the table line kept for a later cell, and what the use
   // found for the current cell.
-  using ZavCellState = assign::ZavCellState;
   std::vector<ZavCellState> zav;
   std::vector<uint32_t> zavWalk;  // the model cells a CELL walk tries
   ZavColumn* column = nullptr;    // set when the ordered pass has done this column's part
-  bool valuesFound = false;
-  std::vector<int64_t> reached;  // per searched set: the cells it gave a value to
-  std::vector<SetRun> setRuns;   // the current cell's records by the set that gave them
+  bool foundAValue = false;       // a cell it computed has a value other than NODATA
+  std::vector<int64_t> reached;   // per searched set: the cells it gave a value to
+  std::vector<SetRun> setRuns;    // the current cell's records by the set that gave them
 };
 
 struct ZavBand;  // assign/zavspill.h
@@ -186,7 +188,7 @@ struct Run {
   std::vector<GridSetPlan> gridPlans;                                // prepared by the cell loop
   bool needsGeometry = true;          // some set searches by the cell's corners or middle
   Worker mainThreadWorker;            // the worker of the thread that runs the cell loop
-  bool valuesFound = false;           // a computed cell has a value (polygons' cells not counted)
+  bool computedValueFound = false;    // a computed cell has a value (polygons' cells not counted)
   bool gridHasValues = false;         // a cell of the output has a value, computed or put by a polygon
   Provenance provenance;              // where the values came from, and the run report
   const ZavBand* zavGiven = nullptr;  // a run in bands: what the model search found

@@ -186,7 +186,7 @@ bool handleVectorPolygonFile(Run& run, const std::string& line, const std::strin
   } else {
     // The structure is held a band at a time: the shapes are kept and applied to each band.
     PolygonSet set;
-    set.use = static_cast<uint8_t>(use);
+    set.use = use;
     set.value = value;
     set.shapes = std::move(shapes);
     run.polygonSets.push_back(std::move(set));

@@ -730,6 +730,7 @@ void orderedZavColumn(const Run& run, int32_t i, ZavColumn& out, std::vector<Zav
   }
   const float mx = st.middle(i);
   for (int32_t j = 1; j <= nr; ++j) {
+    out.rowsOrdered = j - 1;
     const bool active = (mask ? mask[j - 1] : st.assignMask[st.grid.index(i, j)]) != 0;
     const float my = st.middle(j);
     for (size_t k = 0; k < uses; ++k) {
@@ -768,6 +769,7 @@ void orderedZavColumn(const Run& run, int32_t i, ZavColumn& out, std::vector<Zav
       }
     }
   }
+  out.rowsOrdered = nr;
 }
 
 }  // namespace assign

@@ -27,6 +27,7 @@ struct ZavCellState {
 // written.
 struct ZavColumn {
   int32_t column = 0;
+  int32_t rowsOrdered = 0;  // the rows done, all of them unless a table line stopped the pass
   std::vector<std::vector<int32_t>> found;
   std::vector<std::vector<uint8_t>> tableFound;
   std::vector<std::vector<int32_t>> tableSegment;

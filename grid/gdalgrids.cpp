@@ -153,7 +153,7 @@ bool readGdalGridSet(frame::Frame& fr, const Structure& s, GridSets& g, GridDesc
   }
   warnOtherCrs(fr, s, dataName, in.crsWkt);
   d.sameGeometry = EQUALSBASICSTRUCTURE(s, d);
-  d.valuesType = values == "CELL" ? "CELL " : "POINT";
+  d.valuesType = values == "CELL" ? ValuesAt::Cell : ValuesAt::Middle;
   // Held whole when the run keeps its grids; in a run in bands beyond what it keeps, every row
   // is still read and checked here, and the cell loop reads the rows again band by band.
   const uint64_t cells = static_cast<uint64_t>(d.ncols) * static_cast<uint64_t>(d.nrows);

@@ -6,12 +6,15 @@
 
 namespace grid {
 
+// What a grid's values stand for: the whole cell, or the point in its middle.
+enum class ValuesAt : uint8_t { Cell, Middle };
+
 // Column 1 is the westernmost column and row 1 the southernmost row. Values are stored
 // column-fastest: cell (c, r) at (r-rowLow)*ncols + (c-1), so a row is contiguous. A grid held
 // whole has rowLow 1; a run in bands holds only the rows rowLow.. of the band in `values`.
 struct GridDescription {
-  std::string valuesType = "POINT";  // "POINT" (cell middles) or "CELL " (whole cells)
-  std::string gridKind = "BASIC";    // "BASIC" regular grid, "AXIS " explicit axes
+  ValuesAt valuesType = ValuesAt::Middle;
+  std::string gridKind = "BASIC";  // "BASIC" regular grid, "AXIS " explicit axes
   // Positions in double precision: a corner of millions of map units keeps its decimals.
   double xll = 0.0, yll = 0.0;
   double dx = 1.0, dy = 1.0;
@@ -24,8 +27,8 @@ struct GridDescription {
   std::vector<float> values;
   int32_t rowLow = 1;  // the southernmost row held in values
 
-  // The texts hold one of a few words; their first letters tell them apart.
-  bool cellValues() const { return valuesType[0] == 'C'; }
+  bool cellValues() const { return valuesType == ValuesAt::Cell; }
+  // The kind of grid holds one of a few words; their first letters tell them apart.
   bool axisGrid() const { return gridKind[0] == 'A'; }
   bool basicGrid() const { return gridKind[0] == 'B'; }
 

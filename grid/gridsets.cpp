@@ -191,7 +191,7 @@ bool HANDLETERVALAGRID(frame::Frame& fr, const Structure& s, GridSets& g, const 
   warnOnOtherCrs(fr, s, dataName);
   // Whether the set lies on the structure's own grid, and what its values stand for.
   d.sameGeometry = EQUALSBASICSTRUCTURE(s, d);
-  d.valuesType = values == "CELL" ? "CELL " : "POINT";
+  d.valuesType = values == "CELL" ? ValuesAt::Cell : ValuesAt::Middle;
   // The values are held whole when the run keeps them; otherwise every row is still read
   // and checked here, and the cell loop reads the rows again band by band.
   const uint64_t cells = static_cast<uint64_t>(d.ncols) * static_cast<uint64_t>(d.nrows);

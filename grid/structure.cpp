@@ -295,15 +295,15 @@ bool GETTERVALAGRIDSTRUCTURE(frame::Frame& fr, Structure& s) {
   // Cells without a value are written with the structure's NODATA.
   s.nodataOut = g.nodata;
   // DATARELATEDTO: values stand for the cell middles (MIDDLE, the default) or whole cells.
-  g.valuesType = "POINT";
+  g.valuesType = ValuesAt::Middle;
   fr.block.restart = true;
   if (frame::ZOEK(fr, "DATARELATEDTO")) {
     const std::string line = fr.block.currentLine();
     frame::PARAM(fr, line, 2, item);
     if (item == "MIDDLE") {
-      g.valuesType = "POINT";
+      g.valuesType = ValuesAt::Middle;
     } else if (item == "CELL") {
-      g.valuesType = "CELL ";
+      g.valuesType = ValuesAt::Cell;
     } else {
       return frame::endWithListedError(fr, {" No correct assignement of values type in the structure.",
                                             " It must be CELL or MIDDLE.", " ", "   Command line: " + line});

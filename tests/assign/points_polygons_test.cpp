@@ -102,7 +102,7 @@ struct PointRun {
     s.grid.xll = 1000;
     s.grid.yll = 2000;
     s.cellsize = s.grid.dx = s.grid.dy = 5;
-    s.grid.valuesType = cell ? "CELL " : "POINT";
+    s.grid.valuesType = cell ? grid::ValuesAt::Cell : grid::ValuesAt::Middle;
     s.grid.values.assign(1200, s.grid.nodata);
     s.assignMask.assign(1200, 1);
   }

@@ -26,7 +26,7 @@ struct Layout {
     s.grid.yll = y;
     s.cellsize = s.grid.dx = s.grid.dy = 10;
     s.grid.nodata = -9999;
-    s.grid.valuesType = cell ? "CELL " : "POINT";
+    s.grid.valuesType = cell ? grid::ValuesAt::Cell : grid::ValuesAt::Middle;
     s.grid.values.assign(3000, s.grid.nodata);
     s.assignMask.assign(3000, 1);
     std::mt19937 rng(17);
@@ -38,7 +38,7 @@ struct Layout {
     d.yll = y - 12.875;
     d.dx = d.dy = 7.25;
     d.nodata = -9999;
-    d.valuesType = "CELL ";
+    d.valuesType = grid::ValuesAt::Cell;
     for (int k = 0; k < 90 * 75; ++k) d.values.push_back(k % 31 == 0 ? -9999.0f : value(rng));
     run.gridSets.descriptions.push_back(d);
     run.gridSets.sets.push_back(grid::GridSet{"RECTANGULAR", 0});

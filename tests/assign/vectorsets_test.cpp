@@ -24,7 +24,7 @@ struct VectorRun {
     s.grid.nrows = 8;
     s.grid.nodata = -1;
     s.cellsize = s.grid.dx = s.grid.dy = 1;
-    s.grid.valuesType = cell ? "CELL " : "POINT";
+    s.grid.valuesType = cell ? grid::ValuesAt::Cell : grid::ValuesAt::Middle;
     s.grid.values.assign(80, s.grid.nodata);
     s.assignMask.assign(80, 1);
     run.fr.threads = 1;

@@ -266,7 +266,7 @@ TEST(GdalGridSets, GeoTiffSetsAreReadAsBilSetsAreAndNanNodataBecomesTheSetsNodat
   EXPECT_EQ(d.values, (std::vector<float>{4, -9999, 6, 1, 2, 3}));
   EXPECT_EQ(d.priority, 3);
   EXPECT_EQ(d.numberOfValues, 2);
-  EXPECT_EQ(d.valuesType, "POINT");
+  EXPECT_EQ(d.valuesType, grid::ValuesAt::Middle);
   EXPECT_TRUE(d.sameGeometry);
   EXPECT_EQ(d.nodata, -9999.0f);
   EXPECT_FALSE(g.sixteenBit);

@@ -58,7 +58,7 @@ TEST(GridSets, AscValuesNorthRowFirstWithPriorityAndValues) {
   GridSets g;
   ASSERT_FALSE(handle(t, g, "TERVALAGRID,ASC,MIDDLE," + t.path("a").string() + ",7,#VALUES=2"));
   const GridDescription& d = g.descriptions[0];
-  EXPECT_EQ(d.valuesType, "POINT");
+  EXPECT_EQ(d.valuesType, grid::ValuesAt::Middle);
   EXPECT_EQ(d.priority, 7);
   EXPECT_EQ(d.numberOfValues, 2);
   EXPECT_TRUE(d.sameGeometry);
@@ -71,7 +71,7 @@ TEST(GridSets, AscValuesNorthRowFirstWithPriorityAndValues) {
   ASSERT_FALSE(handle(t, h, "TERVALAGRID,ASC,," + t.path("a.asc").string() + ",#VALUES=3"));
   EXPECT_EQ(h.descriptions[0].priority, 0);
   EXPECT_EQ(h.descriptions[0].numberOfValues, 3);
-  EXPECT_EQ(h.descriptions[0].valuesType, "CELL ");
+  EXPECT_EQ(h.descriptions[0].valuesType, grid::ValuesAt::Cell);
 }
 
 TEST(GridSets, AscCentreHeaderIsMovedToTheCorner) {

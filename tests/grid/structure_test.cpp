@@ -35,7 +35,7 @@ TEST(Structure, BasicDescriptionWithDefaults) {
   EXPECT_EQ(s.grid.xll, 0.0f);
   EXPECT_EQ(s.cellsize, 1.0f);
   EXPECT_EQ(s.grid.nodata, -999.999f);
-  EXPECT_EQ(s.grid.valuesType, "POINT");
+  EXPECT_EQ(s.grid.valuesType, grid::ValuesAt::Middle);
   EXPECT_EQ(s.grid.values.size(), 50u);
   EXPECT_EQ(s.assignMask.size(), 50u);
   EXPECT_EQ(s.grid.values[49], -999.999f);
@@ -49,7 +49,7 @@ TEST(Structure, AscFileWithCentresAndKeywordOverrides) {
   EXPECT_EQ(s.grid.xll, 95.0f);
   EXPECT_EQ(s.grid.yll, 195.0f);
   EXPECT_EQ(s.grid.nodata, -1.0f);
-  EXPECT_EQ(s.grid.valuesType, "CELL ");
+  EXPECT_EQ(s.grid.valuesType, grid::ValuesAt::Cell);
 
   TestFrame u;
   writeFile(u.path("dem.asc"), "ncols 4\nnrows 3\nxllcorner 100\nyllcorner 200\ncellsize 10\nNODATA_value -1\n");

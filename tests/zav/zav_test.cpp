@@ -188,7 +188,7 @@ TEST(ZavSearch, NearestGridPointAndCellWalkMatchTheStraightforwardOnes) {
   for (const char* kind : {"GRID-POINT", "CELL"}) {
     ZavRun z(g);
     z.use(std::string("USE-ZAV-OBJECT,OBJ,LEVEL,") + kind);
-    z.run.structure.grid.valuesType = std::string(kind) == "CELL" ? "CELL " : "POINT";
+    z.run.structure.grid.valuesType = std::string(kind) == "CELL" ? grid::ValuesAt::Cell : grid::ValuesAt::Middle;
     z.run.settings.derive();
     prepareZavUses(z.run);
     const zav::ZavUse& u = z.run.zav.uses[0];

@@ -1,0 +1,251 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+
+#include "assign/run.h"
+#include "assign/zavsearch.h"
+#include "support.h"
+#include "zav/zavobjects.h"
+
+using namespace assign;
+using testing_support::TestFrame;
+
+namespace {
+
+const float kInf = std::numeric_limits<float>::infinity();
+
+// What the cell loop left: the grid, whether it stopped (and with which code) or failed, and
+// the message lines it wrote to standard error.
+struct Outcome {
+  std::vector<float> grid;
+  int stop = 0;
+  bool err = false;
+  bool valueFound = false;
+  std::vector<std::string> errors;
+};
+
+Outcome runCellLoop(Run& run, TestFrame& t, int threads) {
+  Outcome o;
+  run.fr.threads = threads;
+  run.settings.storeName = t.path("out").string();
+  grid::GridWriter out;
+  try {
+    o.err = ASSIGNINFORMATIONTOGRID(run, out);
+  } catch (const frame::Stop& s) {
+    o.stop = s.code;
+  }
+  out.abandon();
+  o.grid = run.structure.grid.values;
+  o.valueFound = run.computedValueFound;
+  // Each run has a folder of its own: its name is left out.
+  for (std::string l : t.console.errors) {
+    for (size_t at; (at = l.find(t.dir.string())) != std::string::npos;) l.replace(at, t.dir.string().size(), "<dir>");
+    o.errors.push_back(l);
+  }
+  return o;
+}
+
+// A structure of 40 x 30 cells of 5 m with buffered points of random values over it; planted:
+// points of infinite value (x, y as column and row) whose cells cannot be given a number.
+struct PointsRun {
+  TestFrame t;
+  Run run{t.console, t.clock, {"x"}};
+  PointsRun(bool cell, const std::vector<std::pair<int32_t, int32_t>>& planted) {
+    grid::Structure& s = run.structure;
+    s.grid.ncols = 40;
+    s.grid.nrows = 30;
+    s.grid.xll = 1000;
+    s.grid.yll = 2000;
+    s.cellsize = s.grid.dx = s.grid.dy = 5;
+    s.grid.valuesType = cell ? grid::ValuesAt::Cell : grid::ValuesAt::Middle;
+    s.grid.values.assign(1200, s.grid.nodata);
+    s.assignMask.assign(1200, 1);
+    for (size_t k = 0; k < 1200; k += 7) s.assignMask[k] = 0;  // as polygons leave them
+    PointSet p;
+    p.nodata = -9999;
+    p.buffered = true;
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<float> ux(-5, 205), uy(-5, 155), ur(0, 9), uv(-50, 50);
+    for (int k = 0; k < 300; ++k) {
+      p.x.push_back(ux(rng));
+      p.y.push_back(uy(rng));
+      p.value.push_back(uv(rng));
+      p.radius.push_back(ur(rng));
+    }
+    for (auto [i, j] : planted) {
+      p.x.push_back(s.middle(i));
+      p.y.push_back(s.middle(j));
+      p.value.push_back(kInf);
+      p.radius.push_back(0.1f);
+    }
+    p.count = static_cast<int32_t>(p.x.size());
+    run.pointSets.push_back(p);
+    run.settings.multipleBuffers = "ALL-VALUES";
+  }
+};
+
+void put32(std::string& s, int32_t v) {
+  s.append(reinterpret_cast<const char*>(&v), 4);
+}
+void putF(std::string& s, float v) {
+  s.append(reinterpret_cast<const char*>(&v), 4);
+}
+
+// A MIDDLE structure of 12 x 10 cells of 10 m under a regular model grid, whose use reads its
+// segments from a table (TABLE-USE), and a point set. Planted: a point of infinite value in the
+// middle of cell `nan`, and a table line that cannot be read where cell `bad` is looked up.
+struct ModelRun {
+  TestFrame t;
+  Run run{t.console, t.clock, {"x"}};
+  ModelRun(std::pair<int32_t, int32_t> nan, std::pair<int32_t, int32_t> bad) {
+    grid::Structure& s = run.structure;
+    s.grid.ncols = 12;
+    s.grid.nrows = 10;
+    s.cellsize = s.grid.dx = s.grid.dy = 10;
+    s.grid.values.assign(120, s.grid.nodata);
+    s.assignMask.assign(120, 1);
+    // Model grid points every 10 m from -10 to 130 and 110: cells 2.. numbered as segments.
+    const int32_t n = 15, m = 13, cells = (n - 1) * (m - 1);
+    std::string lga, cco, map;
+    for (int32_t v : {n, m, cells, 0, 0, 0, 0}) put32(lga, v);
+    for (int32_t j = 1, seg = 0; j <= m; ++j)
+      for (int32_t i = 1; i <= n; ++i) put32(lga, i >= 2 && j >= 2 ? ++seg : 0);
+    for (int32_t v : {m, n, 0, 0, 0, 0, 0}) put32(cco, v);
+    for (int k = 0; k < 9; ++k) putF(cco, 0);
+    for (int32_t j = 1; j <= m; ++j)
+      for (int32_t i = 1; i <= n; ++i) putF(cco, -10.0f + 10.0f * static_cast<float>(i - 1));
+    for (int32_t j = 1; j <= m; ++j)
+      for (int32_t i = 1; i <= n; ++i) putF(cco, -10.0f + 10.0f * static_cast<float>(j - 1));
+    map.append(160, ' ');
+    put32(map, 1);
+    put32(map, cells);
+    map.append("LEVEL               ");
+    put32(map, 0);
+    for (int32_t k = 1; k <= cells; ++k) putF(map, static_cast<float>(k) * 0.25f);
+    testing_support::writeFile(t.path("g.lga"), lga);
+    testing_support::writeFile(t.path("g.cco"), cco);
+    testing_support::writeFile(t.path("g.map"), map);
+    // The table in cell order, column by column; every third cell has no segment.
+    std::string table;
+    for (int32_t i = 1; i <= 12; ++i) {
+      for (int32_t j = 1; j <= 10; ++j) {
+        if (std::make_pair(i, j) == bad) {
+          table += "    this line is not of the written form\n";
+        } else if ((i + j) % 3 != 0) {
+          table += std::to_string(i) + "," + std::to_string(j) + "," + std::to_string((i - 1) * 12 + j) + "\n";
+        }
+      }
+    }
+    testing_support::writeFile(t.path("g.tab"), table);
+    t.input(10, "LGA,G," + t.path("g.lga").string() + "\nCCO,G," + t.path("g.cco").string() + "\nMAP,G," +
+                    t.path("g.map").string() + "\nZAV-OBJECT,OBJ\nBEGIN\nLGA,G\nCCO,G\nMAP,G\nEND\n");
+    zav::DEFINEZAV(t.fr, run.zav, 10);
+    zav::HANDLEZAVFILE(t.fr, run.zav, "USE-ZAV-OBJECT,OBJ,LEVEL");
+    run.zav.uses.back().tableMode = zav::TableMode::Use;
+    run.zav.uses.back().tableName = t.path("g.tab").string();
+    EXPECT_FALSE(checkZavTables(run));
+    PointSet p;
+    p.nodata = -9999;
+    p.buffered = true;
+    p.x = {s.middle(nan.first), 35.0f};
+    p.y = {s.middle(nan.second), 42.0f};
+    p.value = {kInf, 7.0f};
+    p.radius = {0.1f, 12.0f};
+    p.count = 2;
+    run.pointSets.push_back(p);
+  }
+};
+
+}  // namespace
+
+TEST(ThreadedCellLoop, AnyNumberOfThreadsGivesTheGridOfOne) {
+  for (bool cell : {true, false}) {
+    PointsRun one(cell, {});
+    const Outcome want = runCellLoop(one.run, one.t, 1);
+    ASSERT_EQ(want.stop, 0);
+    ASSERT_FALSE(want.err);
+    EXPECT_TRUE(want.valueFound);
+    int withValue = 0;
+    for (float v : want.grid) withValue += v != one.run.structure.grid.nodata;
+    EXPECT_GT(withValue, 300);  // the comparison below is worth something
+    for (int threads : {2, 3, 7, 30}) {
+      PointsRun many(cell, {});
+      const Outcome got = runCellLoop(many.run, many.t, threads);
+      EXPECT_EQ(got.stop, 0);
+      EXPECT_EQ(got.valueFound, want.valueFound);
+      EXPECT_TRUE(got.grid == want.grid) << (cell ? "CELL, " : "MIDDLE, ") << threads << " threads";
+    }
+  }
+  // Model columns: the ordered pass, the workers and the writer give the one pass's grid.
+  ModelRun one({0, 0}, {0, 0});
+  const Outcome want = runCellLoop(one.run, one.t, 1);
+  ASSERT_EQ(want.stop, 0);
+  ASSERT_FALSE(want.err);
+  for (int threads : {2, 5}) {
+    ModelRun many({0, 0}, {0, 0});
+    const Outcome got = runCellLoop(many.run, many.t, threads);
+    EXPECT_FALSE(got.err);
+    EXPECT_TRUE(got.grid == want.grid) << threads << " threads";
+  }
+}
+
+TEST(ThreadedCellLoop, TheFailureReportedIsTheOneOnePassMeetsFirst) {
+  // Rows on cores: a cell without a number in the last band only, and in several bands.
+  for (const auto& planted : std::vector<std::vector<std::pair<int32_t, int32_t>>>{{{33, 29}}, {{5, 27}, {20, 3}}}) {
+    PointsRun one(true, planted);
+    const Outcome want = runCellLoop(one.run, one.t, 1);
+    EXPECT_EQ(want.stop, 100);
+    ASSERT_FALSE(want.errors.empty());
+    for (int threads : {2, 4}) {
+      PointsRun many(true, planted);
+      const Outcome got = runCellLoop(many.run, many.t, threads);
+      EXPECT_EQ(got.stop, 100) << threads << " threads";
+      EXPECT_EQ(got.errors, want.errors) << threads << " threads";
+    }
+  }
+  // Model columns: a table line that cannot be read stops the ordered pass, a value that is not
+  // a number stops a worker; the one met first in cell order (column by column) is reported,
+  // also when both lie in one column.
+  struct Case {
+    std::pair<int32_t, int32_t> nan, bad;
+    bool tableFirst;
+  };
+  for (const Case& c : {Case{{3, 5}, {6, 2}, false}, Case{{6, 5}, {6, 2}, true}, Case{{6, 2}, {6, 5}, false},
+                        Case{{9, 1}, {2, 8}, true}}) {
+    ModelRun one(c.nan, c.bad);
+    const Outcome want = runCellLoop(one.run, one.t, 1);
+    EXPECT_EQ(want.err, c.tableFirst);
+    EXPECT_EQ(want.stop, c.tableFirst ? 0 : 100);
+    ASSERT_FALSE(want.errors.empty());
+    bool tableMessage = false;
+    for (const auto& l : want.errors) tableMessage = tableMessage || l.find("not of the written form") != l.npos;
+    EXPECT_EQ(tableMessage, c.tableFirst);
+    for (int threads : {2, 3}) {
+      ModelRun many(c.nan, c.bad);
+      const Outcome got = runCellLoop(many.run, many.t, threads);
+      EXPECT_EQ(got.err, want.err) << c.nan.first << "," << c.nan.second << ": " << threads << " threads";
+      EXPECT_EQ(got.stop, want.stop) << c.nan.first << "," << c.nan.second << ": " << threads << " threads";
+      EXPECT_EQ(got.errors, want.errors) << c.nan.first << "," << c.nan.second << ": " << threads << " threads";
+    }
+  }
+}
+
+TEST(ThreadedCellLoop, EscapeInTheProgressDisplayStopsEveryThread) {
+  // The tenth turn of the display meets Escape: the run stops with 101 wherever the workers
+  // are, and they are stopped and joined before their state goes.
+  auto press = [](frame::Frame& fr) {
+    fr.keyboard.setActiveForTest(true);
+    for (int k = 0; k < 10; ++k) fr.keyboard.push('x');
+    fr.keyboard.push(27);
+  };
+  for (int threads : {1, 3}) {
+    PointsRun r(false, {});
+    press(r.run.fr);
+    EXPECT_EQ(runCellLoop(r.run, r.t, threads).stop, 101) << threads << " threads";
+    ModelRun z({0, 0}, {0, 0});
+    press(z.run.fr);
+    EXPECT_EQ(runCellLoop(z.run, z.t, threads).stop, 101) << threads << " threads";
+  }
+}
