@@ -110,9 +110,21 @@ int32_t winningSet(const std::vector<ValueRecord>& list, const std::vector<SetRu
   if (runs.size() == 1) return runs[0].set;
   // Only the sets of the highest priority present count.
   auto priorityOf = [&](const SetRun& r) { return list[r.begin].priority; };
-  int32_t top = priorityOf(runs[0]);
-  for (const auto& r : runs) top = std::max(top, priorityOf(r));
+  int32_t top = priorityOf(runs[0]), topSet = runs[0].set, atTop = 0;
+  for (const auto& r : runs) {
+    const int32_t p = priorityOf(r);
+    if (p > top) {
+      top = p;
+      topSet = r.set;
+      atTop = 1;
+    } else if (p == top) {
+      atTop += 1;
+      if (atTop == 1) topSet = r.set;
+    }
+  }
   const RunMethod m = settings.method;
+  // AVERAGE: the one set of the winning priority, or several made the value together.
+  if (m == RunMethod::Average) return atTop == 1 ? topSet : kSourceCombined;
   if (m == RunMethod::Maximum || m == RunMethod::Minimum) {
     // The first record of the winning priority that holds the value kept, as the combination
     // keeps it.
