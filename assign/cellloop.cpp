@@ -58,8 +58,13 @@ inline std::optional<frame::Failure> computeCell(Run& run, Worker& w, int32_t i,
   if (v != s.grid.nodata) w.foundAValue = true;
   // Where the value came from, beside it; the value list still holds the cell's records.
   if (run.provenance.track) {
-    s.source[k] =
-        v == s.grid.nodata ? kSourceNodata : run.provenance.codeOf(winningSet(w.values, w.setRuns, run.settings, v));
+    int32_t code = kSourceNodata;
+    if (v != s.grid.nodata) {
+      const int32_t set = run.settings.method == RunMethod::Average ? (w.atTop == 1 ? w.topSet : kSourceCombined)
+                                                                    : winningSet(w.values, w.setRuns, run.settings, v);
+      code = run.provenance.codeOf(set);
+    }
+    s.source[k] = code;
   }
   return std::nullopt;
 }
@@ -625,15 +630,27 @@ float GETINFORMATION(const Run& run, Worker& w, int32_t i, int32_t j) {
   // counts the cell as reached.
   const bool track = run.provenance.track;
   if (track && w.reached.size() != run.provenance.searched.size()) w.reached.assign(run.provenance.searched.size(), 0);
+  // Under AVERAGE the winner is the one set of the highest priority present, followed as the
+  // sets come; the other methods look at the records of each set afterwards.
+  const bool keepRuns = track && run.settings.method != RunMethod::Average;
   w.setRuns.clear();
+  w.atTop = 0;
   int32_t searchIndex = 0;
   size_t before = 0;
   auto tag = [&] {
     if (track) {
       const size_t n = w.values.size();
       if (n > before) {
-        w.setRuns.push_back({searchIndex, static_cast<uint32_t>(before), static_cast<uint32_t>(n)});
+        if (keepRuns) w.setRuns.push_back({searchIndex, static_cast<uint32_t>(before), static_cast<uint32_t>(n)});
         ++w.reached[static_cast<size_t>(searchIndex)];
+        const int32_t p = w.values[before].priority;
+        if (w.atTop == 0 || p > w.topPriority) {
+          w.topPriority = p;
+          w.topSet = searchIndex;
+          w.atTop = 1;
+        } else if (p == w.topPriority) {
+          ++w.atTop;
+        }
       }
       before = n;
     }

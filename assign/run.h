@@ -167,6 +167,8 @@ struct alignas(64) Worker {
   bool foundAValue = false;       // a cell it computed has a value other than NODATA
   std::vector<int64_t> reached;   // per searched set: the cells it gave a value to
   std::vector<SetRun> setRuns;    // the current cell's records by the set that gave them
+  // Of the current cell's sets: the highest priority, the first set holding it, and how many do.
+  int32_t topPriority = 0, topSet = 0, atTop = 0;
 };
 
 struct ZavBand;  // assign/zavspill.h
