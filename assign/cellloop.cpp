@@ -5,6 +5,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <filesystem>
+#include <future>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -871,8 +872,19 @@ bool ASSIGNINFORMATIONTOGRID(Run& run, grid::GridWriter& out) {
   frame::PAGN2(fr, "NEWLINE", " ");
   if (s.whole) {
     out.open(fr, s, run.settings.storeType, run.settings.storeName, top, bottom, true);
+    // The account of the rows (report counts, source grid, picture) reads the cells as the
+    // writer does: it goes on beside the writing unless one core is asked for.
+    const bool account = run.provenance.track || !fr.pictureName.empty();
+    std::future<void> accounted;
+    if (account && fr.threads != 1) {
+      accounted = std::async(std::launch::async, [&run, top, bottom] { accountRows(run, top, bottom, top, bottom); });
+    }
     out.rows(s, top, bottom);
-    accountRows(run, top, bottom, top, bottom);
+    if (accounted.valid()) {
+      accounted.get();
+    } else {
+      accountRows(run, top, bottom, top, bottom);
+    }
   }
   return false;
 }
