@@ -18,7 +18,7 @@ B=$PWD/build-fuzz
 CC=clang CXX=clang++ cmake -S . -B "$B" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DTERVALA_FUZZ=ON -DTERVALA_TESTS=OFF >/dev/null
 cmake --build "$B" >/dev/null
-clang++ -std=c++20 -O1 tests/tools/mkinput.cpp -o "$B/mkinput"
+clang++ -std=c++20 -O1 -I. tests/tools/mkinput.cpp -o "$B/mkinput"
 
 # Seeds: each input of the cases, once for each variant byte the target reads first.
 seed() {  # target variants file...
