@@ -156,6 +156,14 @@ int readTextLines(const std::string& name, TextLines& lines, bool& openFailed, s
   }
   ::close(fd);
   data.shrink_to_fit();
+  splitTextLines(lines, maxRecords);
+  return 0;
+}
+
+void splitTextLines(TextLines& lines, size_t maxRecords) {
+  const std::string& data = lines.data;
+  lines.start.clear();
+  lines.end.clear();
   size_t from = 0;
   while (from < data.size()) {
     const size_t nl = data.find('\n', from);
@@ -167,7 +175,6 @@ int readTextLines(const std::string& name, TextLines& lines, bool& openFailed, s
     if (nl == std::string::npos || (maxRecords > 0 && lines.size() >= maxRecords)) break;
     from = nl + 1;
   }
-  return 0;
 }
 
 int readTextRecords(const std::string& name, std::vector<std::string>& records, bool& openFailed, size_t maxRecords) {

@@ -36,6 +36,8 @@ struct TextLines {
 // Reads a whole text file. Returns 0 on success, otherwise the system's error number;
 // openFailed tells which step failed. maxRecords > 0 stops after that many lines.
 int readTextLines(const std::string& name, TextLines& lines, bool& openFailed, size_t maxRecords = 0);
+// Cuts lines.data into its lines as readTextLines does (maxRecords > 0: no more than that many).
+void splitTextLines(TextLines& lines, size_t maxRecords = 0);
 // The same as separate strings, for small files.
 int readTextRecords(const std::string& name, std::vector<std::string>& records, bool& openFailed,
                     size_t maxRecords = 0);

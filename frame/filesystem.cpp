@@ -92,18 +92,7 @@ int MemoryFileSystem::readTextLines(const std::string& name, TextLines& lines, b
   if (e->error != 0) return e->error;
   // Lines end at "\n"; a "\r" before it goes too, and a last line needs no end.
   lines.data = e->text;
-  const std::string& data = lines.data;
-  size_t from = 0;
-  while (from < data.size()) {
-    const size_t nl = data.find('\n', from);
-    const size_t stop = nl == std::string::npos ? data.size() : nl;
-    size_t len = stop - from;
-    if (len > 0 && data[from + len - 1] == '\r') --len;
-    lines.start.push_back(from);
-    lines.end.push_back(from + len);
-    if (nl == std::string::npos || (maxRecords > 0 && lines.size() >= maxRecords)) break;
-    from = nl + 1;
-  }
+  splitTextLines(lines, maxRecords);
   return 0;
 }
 
