@@ -632,10 +632,12 @@ float GETINFORMATION(const Run& run, Worker& w, int32_t i, int32_t j) {
   const bool track = run.provenance.track;
   if (track && w.reached.size() != run.provenance.searched.size()) w.reached.assign(run.provenance.searched.size(), 0);
   // Under AVERAGE the winner is the one set of the highest priority present, followed as the
-  // sets come; the other methods look at the records of each set afterwards.
+  // sets come; the other methods look at the records of each set afterwards. The searches take
+  // the worker, so what is followed here is kept in locals and handed back once.
   const bool keepRuns = track && run.settings.method != RunMethod::Average;
-  w.setRuns.clear();
-  w.atTop = 0;
+  if (keepRuns) w.setRuns.clear();
+  int64_t* reached = track ? w.reached.data() : nullptr;
+  int32_t topPriority = 0, topSet = 0, atTop = 0;
   int32_t searchIndex = 0;
   size_t before = 0;
   auto tag = [&] {
@@ -643,17 +645,17 @@ float GETINFORMATION(const Run& run, Worker& w, int32_t i, int32_t j) {
       const size_t n = w.values.size();
       if (n > before) {
         if (keepRuns) w.setRuns.push_back({searchIndex, static_cast<uint32_t>(before), static_cast<uint32_t>(n)});
-        ++w.reached[static_cast<size_t>(searchIndex)];
+        ++reached[searchIndex];
         const int32_t p = w.values[before].priority;
-        if (w.atTop == 0 || p > w.topPriority) {
-          w.topPriority = p;
-          w.topSet = searchIndex;
-          w.atTop = 1;
-        } else if (p == w.topPriority) {
-          ++w.atTop;
+        if (atTop == 0 || p > topPriority) {
+          topPriority = p;
+          topSet = searchIndex;
+          atTop = 1;
+        } else if (p == topPriority) {
+          ++atTop;
         }
+        before = n;
       }
-      before = n;
     }
     ++searchIndex;
   };
@@ -709,6 +711,9 @@ float GETINFORMATION(const Run& run, Worker& w, int32_t i, int32_t j) {
     }
     tag();
   }
+  w.topPriority = topPriority;
+  w.topSet = topSet;
+  w.atTop = atTop;
   // 6. Fewer values than the run's #VALUES: NODATA.
   const int32_t need = run.settings.numberOfValues < 1 ? 1 : run.settings.numberOfValues;
   if (static_cast<int64_t>(w.values.size()) < need) return nodata;
