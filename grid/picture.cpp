@@ -12,6 +12,7 @@
 #include "frame/files.h"
 #include "frame/format.h"
 #include "frame/text.h"
+#include "grid/bigblocks.h"
 
 namespace grid {
 namespace {
@@ -30,7 +31,8 @@ Rgb ramp(double t) {
   return c;
 }
 
-// The ramp in 1024 steps, for the map's pixels.
+// The ramp in 200 steps, for the map's pixels and the legend: finer than the eye tells apart on
+// a quick look, and few enough that a picture keeps to 256 colours and is packed as a palette.
 class RampTable {
  public:
   RampTable() {
@@ -40,9 +42,10 @@ class RampTable {
     const double c = std::clamp(t, 0.0, 1.0) * (kSteps - 1);
     return table_[static_cast<size_t>(c + 0.5)];
   }
+  static constexpr size_t kSteps = 200;
+  const Rgb& step(size_t k) const { return table_[k]; }
 
  private:
-  static constexpr size_t kSteps = 1024;
   std::array<Rgb, kSteps> table_;
 };
 
@@ -127,19 +130,30 @@ class Canvas {
   explicit Canvas(int w, int h) {
     p_.width = w;
     p_.height = h;
-    p_.rgba.assign(static_cast<size_t>(w) * static_cast<size_t>(h) * 4, 255);  // opaque white
+    const size_t n = static_cast<size_t>(w) * static_cast<size_t>(h);
+    roomForFill(p_.pixels, n);
+    p_.pixels.assign(n, colour({255, 255, 255}));  // opaque white
   }
-  void set(int x, int y, Rgb c, uint8_t alpha = 255) {
+  // The palette index of a colour, added when new. A canvas holds at most 256 colours; the
+  // pictures here use far fewer (the ramp's steps and a dozen more), so a colour beyond them
+  // is drawn in the first.
+  uint8_t colour(Rgb c, uint8_t alpha = 255) {
+    const std::array<uint8_t, 4> key = {c[0], c[1], c[2], alpha};
+    for (size_t k = 0; k < p_.palette.size(); ++k) {
+      if (p_.palette[k] == key) return static_cast<uint8_t>(k);
+    }
+    if (p_.palette.size() == 256) return 0;
+    p_.palette.push_back(key);
+    return static_cast<uint8_t>(p_.palette.size() - 1);
+  }
+  void set(int x, int y, uint8_t index) {
     if (x < 0 || y < 0 || x >= p_.width || y >= p_.height) return;
-    uint8_t* q = &p_.rgba[(static_cast<size_t>(y) * static_cast<size_t>(p_.width) + static_cast<size_t>(x)) * 4];
-    q[0] = c[0];
-    q[1] = c[1];
-    q[2] = c[2];
-    q[3] = alpha;
+    p_.pixels[static_cast<size_t>(y) * static_cast<size_t>(p_.width) + static_cast<size_t>(x)] = index;
   }
   void fill(int x0, int y0, int x1, int y1, Rgb c, uint8_t alpha = 255) {
+    const uint8_t index = colour(c, alpha);
     for (int y = y0; y < y1; ++y) {
-      for (int x = x0; x < x1; ++x) set(x, y, c, alpha);
+      for (int x = x0; x < x1; ++x) set(x, y, index);
     }
   }
   void frame(int x0, int y0, int x1, int y1, Rgb c) {
@@ -160,6 +174,10 @@ class Canvas {
       }
       x += kCharWidth;
     }
+  }
+  // The index of pixel (x, y), which lies on the canvas.
+  uint8_t* at(int x, int y) {
+    return &p_.pixels[static_cast<size_t>(y) * static_cast<size_t>(p_.width) + static_cast<size_t>(x)];
   }
   Picture take() { return std::move(p_); }
 
@@ -241,8 +259,11 @@ void PictureSampler::start(const Structure& s, bool codes) {
   nrows_ = s.grid.nrows;
   keepCodes_ = codes;
   const size_t pixels = static_cast<size_t>(width_) * static_cast<size_t>(height_);
+  roomForFill(values_, pixels);
   values_.assign(pixels, 0.0f);
+  roomForFill(isValue_, pixels);
   isValue_.assign(pixels, 0);
+  if (codes) roomForFill(codes_, pixels);
   codes_.assign(codes ? pixels : 0, 0);
   column_.assign(static_cast<size_t>(width_), 0);
   for (int x = 0; x < width_; ++x)
@@ -252,17 +273,31 @@ void PictureSampler::start(const Structure& s, bool codes) {
   any_ = false;
 }
 
-void PictureSampler::rows(const Structure& s, int32_t from, int32_t to) {
+void PictureSampler::widen(float lo, float hi) {
+  if (!(lo <= hi)) return;
+  lo_ = std::min(lo_, static_cast<double>(lo));
+  hi_ = std::max(hi_, static_cast<double>(hi));
+  any_ = true;
+}
+
+void PictureSampler::rows(const Structure& s, int32_t from, int32_t to, bool range) {
   const GridDescription& g = s.grid;
   if (ncols_ <= 0 || nrows_ <= 0 || from < to) return;
-  // The ramp runs from the lowest to the highest value of every cell.
-  const size_t begin = g.index(1, to), end = g.index(1, from) + static_cast<size_t>(g.ncols);
-  for (size_t k = begin; k < end; ++k) {
-    const float v = g.values[k];
-    if (v == g.nodata || !std::isfinite(v)) continue;
-    lo_ = std::min(lo_, static_cast<double>(v));
-    hi_ = std::max(hi_, static_cast<double>(v));
-    any_ = true;
+  // The ramp runs from the lowest to the highest value of every cell. Without a branch per
+  // cell: a cell that does not count offers +-infinity, which neither bound takes.
+  if (range) {
+    const size_t begin = g.index(1, to), end = g.index(1, from) + static_cast<size_t>(g.ncols);
+    const float* values = g.values.data();
+    const float nodata = g.nodata;
+    float lo = INFINITY, hi = -INFINITY;
+    for (size_t k = begin; k < end; ++k) {
+      const float v = values[k];
+      const bool counts = v != nodata && v - v == 0.0f;  // not NODATA, not infinite, not NaN
+      const float down = counts ? v : INFINITY, up = counts ? v : -INFINITY;
+      lo = down < lo ? down : lo;
+      hi = up > hi ? up : hi;
+    }
+    widen(lo, hi);
   }
   // The pixel rows whose cell row lies within from..to.
   for (int y = 0; y < height_; ++y) {
@@ -315,21 +350,32 @@ Picture PictureSampler::values(const std::string& title) const {
   Canvas c(width, height);
   if (!title.empty()) c.text(kMapMargin, 8, title);
   static const RampTable table;
+  // The ramp's steps as palette entries, and each pixel's step rounded to the nearest; the
+  // map lies on the canvas.
+  std::array<uint8_t, RampTable::kSteps> steps;
+  for (size_t k = 0; k < RampTable::kSteps; ++k) steps[k] = c.colour(table.step(k));
+  const uint8_t transparent = c.colour({255, 255, 255}, 0);
+  const double last = static_cast<double>(RampTable::kSteps - 1);
+  const double scale = flat ? 0.0 : last / (hi - lo);
+  const double offset = flat ? 0.5 * last : 0.0;
   for (int y = 0; y < m.height; ++y) {
+    uint8_t* q = c.at(kMapMargin, m.top + y);
+    const size_t first = static_cast<size_t>(y) * static_cast<size_t>(m.width);
     for (int x = 0; x < m.width; ++x) {
-      const size_t k = static_cast<size_t>(y) * static_cast<size_t>(m.width) + static_cast<size_t>(x);
+      const size_t k = first + static_cast<size_t>(x);
       if (!isValue_[k]) {
-        c.set(kMapMargin + x, m.top + y, {255, 255, 255}, 0);
-      } else {
-        c.set(kMapMargin + x, m.top + y, table(flat ? 0.5 : (values_[k] - lo) / (hi - lo)));
+        q[x] = transparent;
+        continue;
       }
+      const double at = std::clamp((values_[k] - lo) * scale + offset, 0.0, last);
+      q[x] = steps[static_cast<size_t>(at + 0.5)];
     }
   }
   // The legend: the ramp from high (top) to low, five labels, and the NODATA swatch.
   const int ly = m.top;
   for (int y = 0; y < legendHeight; ++y) {
     c.fill(legendX, ly + y, legendX + 20, ly + y + 1,
-           ramp(flat ? 0.5 : 1.0 - static_cast<double>(y) / (legendHeight - 1)));
+           table(flat ? 0.5 : 1.0 - static_cast<double>(y) / (legendHeight - 1)));
   }
   for (int k = 0; k <= 4; ++k) {
     if (flat && k > 0) break;
@@ -358,17 +404,26 @@ Picture PictureSampler::sources(const std::vector<SourceLegendEntry>& legend, co
       std::max(m.height + m.top + kMapMargin, m.top + static_cast<int>(legend.size()) * entryHeight + kMapMargin);
   Canvas c(width, height);
   if (!title.empty()) c.text(kMapMargin, 8, title);
+  // Runs of one code share their palette entry.
+  int32_t lastCode = 0;
+  uint8_t lastIndex = c.colour({255, 255, 255}, 0);
+  const uint8_t transparent = lastIndex;
   for (int y = 0; y < m.height; ++y) {
+    uint8_t* q = c.at(kMapMargin, m.top + y);
     for (int x = 0; x < m.width; ++x) {
       const int32_t code =
           codes_.empty() ? 0 : codes_[static_cast<size_t>(y) * static_cast<size_t>(m.width) + static_cast<size_t>(x)];
-      if (code == 0) {
-        c.set(kMapMargin + x, m.top + y, {255, 255, 255}, 0);
-        continue;
+      if (code != lastCode) {
+        lastCode = code;
+        if (code == 0) {
+          lastIndex = transparent;
+        } else {
+          uint8_t rgb[3];
+          sourceColour(code, rgb);
+          lastIndex = c.colour({rgb[0], rgb[1], rgb[2]});
+        }
       }
-      uint8_t rgb[3];
-      sourceColour(code, rgb);
-      c.set(kMapMargin + x, m.top + y, {rgb[0], rgb[1], rgb[2]});
+      q[x] = lastIndex;
     }
   }
   int y = m.top;
@@ -403,8 +458,16 @@ void onWarning(png_structp, png_const_charp) {}
 // The encoding proper. Nothing changes after setjmp but what libpng holds.
 bool encodeRows(png_structp png, png_infop info, const Picture& p, png_bytepp rows) {
   if (setjmp(png_jmpbuf(png))) return false;
-  png_set_IHDR(png, info, static_cast<png_uint_32>(p.width), static_cast<png_uint_32>(p.height), 8, PNG_COLOR_TYPE_RGBA,
-               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_set_IHDR(png, info, static_cast<png_uint_32>(p.width), static_cast<png_uint_32>(p.height), 8,
+               PNG_COLOR_TYPE_PALETTE, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  std::vector<png_color> colours;
+  std::vector<png_byte> alphas;
+  for (const auto& e : p.palette) {
+    colours.push_back({e[0], e[1], e[2]});
+    alphas.push_back(e[3]);
+  }
+  png_set_PLTE(png, info, colours.data(), static_cast<int>(colours.size()));
+  png_set_tRNS(png, info, alphas.data(), static_cast<int>(alphas.size()), nullptr);
   // Maps are flat areas of whole pixels: the fastest packing finds a pixel repeated four bytes
   // back without any filter, and on this program's pictures it is both quicker and smaller than
   // run-length packing of rows predicted from the row above (a 947 x 844 map: 39 against 66 ms,
@@ -419,13 +482,23 @@ bool encodeRows(png_structp png, png_infop info, const Picture& p, png_bytepp ro
 
 }  // namespace
 
+std::vector<uint8_t> Picture::rgba() const {
+  std::vector<uint8_t> out(pixels.size() * 4);
+  for (size_t k = 0; k < pixels.size(); ++k) {
+    const auto& e = palette[pixels[k]];
+    std::copy(e.begin(), e.end(), out.begin() + static_cast<std::ptrdiff_t>(4 * k));
+  }
+  return out;
+}
+
 std::vector<uint8_t> encodePng(const Picture& p) {
   std::vector<uint8_t> out;
   if (p.width <= 0 || p.height <= 0) return out;
+  if (p.palette.empty() || p.pixels.size() != static_cast<size_t>(p.width) * static_cast<size_t>(p.height)) return out;
   std::vector<png_bytep> rows(static_cast<size_t>(p.height));
   for (int y = 0; y < p.height; ++y) {
     rows[static_cast<size_t>(y)] =
-        const_cast<png_bytep>(&p.rgba[static_cast<size_t>(y) * static_cast<size_t>(p.width) * 4]);
+        const_cast<png_bytep>(&p.pixels[static_cast<size_t>(y) * static_cast<size_t>(p.width)]);
   }
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, onError, onWarning);
   if (!png) return out;
@@ -434,6 +507,9 @@ std::vector<uint8_t> encodePng(const Picture& p) {
     png_destroy_write_struct(&png, nullptr);
     return out;
   }
+  // Room for the packed bytes at once: a picture seldom packs to more than half its pixels'
+  // bytes, and pages of the room that are not written are never touched.
+  roomForFill(out, p.pixels.size() / 2 + 4096);
   png_set_write_fn(png, &out, appendBytes, flushNothing);
   const bool ok = encodeRows(png, info, p, rows.data());
   png_destroy_write_struct(&png, &info);

@@ -1,6 +1,7 @@
 #pragma once
 // Quick-look pictures of a run as PNG: the structure's values on a colour ramp with a legend
 // (NODATA cells transparent), and the source grid in one colour per set with the sets' names.
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -9,10 +10,15 @@
 
 namespace grid {
 
-// An RGBA image, north row first.
+// An image of at most 256 colours, north row first: each pixel an index into the palette of
+// red, green, blue and opacity. Maps are drawn from a ramp of few steps and a set of colours,
+// and a palette is a quarter of the bytes to fill and pack.
 struct Picture {
   int width = 0, height = 0;
-  std::vector<uint8_t> rgba;
+  std::vector<uint8_t> pixels;
+  std::vector<std::array<uint8_t, 4>> palette;
+  // The pixels as red, green, blue and opacity, four bytes each.
+  std::vector<uint8_t> rgba() const;
 };
 
 // One entry of the source picture's legend: a code of the source grid and its text.
@@ -28,8 +34,11 @@ class PictureSampler {
  public:
   // For the structure's whole grid; codes: the source codes are kept too.
   void start(const Structure& s, bool codes);
-  // The rows from..to (from >= to) that the structure holds now.
-  void rows(const Structure& s, int32_t from, int32_t to);
+  // The rows from..to (from >= to) that the structure holds now; range: their values widen
+  // the ramp's range (else the caller gives it with widen).
+  void rows(const Structure& s, int32_t from, int32_t to, bool range = true);
+  // Widens the ramp's range to take in lo..hi (finite values of cells that are not NODATA).
+  void widen(float lo, float hi);
   Picture values(const std::string& title) const;
   Picture sources(const std::vector<SourceLegendEntry>& legend, const std::string& title) const;
 

@@ -19,8 +19,18 @@ Structure makeGrid(int32_t nc, int32_t nr, std::vector<float> values) {
   return s;
 }
 
+// An image as red, green, blue and opacity, four bytes a pixel.
+struct Rgba {
+  int width = 0, height = 0;
+  std::vector<uint8_t> rgba;
+};
+
+Rgba expanded(const Picture& p) {
+  return {p.width, p.height, p.rgba()};
+}
+
 // Decodes PNG bytes with libpng into RGBA rows.
-bool decode(const std::vector<uint8_t>& bytes, Picture& out) {
+bool decode(const std::vector<uint8_t>& bytes, Rgba& out) {
   png_image image;
   std::memset(&image, 0, sizeof image);
   image.version = PNG_IMAGE_VERSION;
@@ -32,7 +42,7 @@ bool decode(const std::vector<uint8_t>& bytes, Picture& out) {
   return png_image_finish_read(&image, nullptr, out.rgba.data(), 0, nullptr) != 0;
 }
 
-const uint8_t* pixel(const Picture& p, int x, int y) {
+const uint8_t* pixel(const Rgba& p, int x, int y) {
   return &p.rgba[(static_cast<size_t>(y) * p.width + x) * 4];
 }
 
@@ -42,10 +52,10 @@ TEST(Pictures, ValuesOnARampWithNodataTransparentAndTheNorthRowOnTop) {
   // 2 x 2 cells, row 1 (south) first in memory: south-west NODATA, north-east the highest.
   Structure s = makeGrid(2, 2, {-9999.0f, 1.0f, 2.0f, 3.0f});
   const Picture p = drawValues(s, "LEVELS");
-  Picture back;
+  Rgba back;
   ASSERT_TRUE(decode(encodePng(p), back));
   EXPECT_EQ(back.width, p.width);
-  EXPECT_EQ(back.rgba, p.rgba);  // what was drawn is what the file holds
+  EXPECT_EQ(back.rgba, p.rgba());  // what was drawn is what the file holds
   // Small grids are enlarged to 640 pixels: 320 a cell, below the title.
   const int top = 34, left = 10;
   EXPECT_EQ(pixel(back, left + 10, top + 330)[3], 0);     // south-west: NODATA, transparent
@@ -63,7 +73,7 @@ TEST(Pictures, LargeGridsAreSampledDownAndSourcesGetOneColourPerSet) {
   s.source[0] = 2;  // the south-west corner cell
   const Picture values = drawValues(s, "");
   EXPECT_LE(values.width, 1200);
-  const Picture p = drawSources(s, {{1, "1 A.ASC"}, {2, "2 B.TXT"}, {0, "0 NODATA"}}, "");
+  const Rgba p = expanded(drawSources(s, {{1, "1 A.ASC"}, {2, "2 B.TXT"}, {0, "0 NODATA"}}, ""));
   uint8_t one[3], two[3];
   sourceColour(1, one);
   sourceColour(2, two);
