@@ -351,6 +351,31 @@ std::string errorNumber(int e) {
   return " Error number=" + frame::fmtI(e, 6, 6);
 }
 
+// Starts drawing and packing the pictures from the cells kept: on helper threads, or when
+// their bytes are asked for if one core is asked for. The source picture's legend lists the
+// sets that won cells.
+void startPictures(Run& run) {
+  Provenance& pv = run.provenance;
+  if (run.fr.pictureName.empty() || !pv.picture || pv.valuePng.valid()) return;
+  const auto policy = run.fr.threads == 1 ? std::launch::deferred : std::launch::async;
+  std::shared_ptr<const grid::PictureSampler> cells = pv.picture;
+  pv.valuePng = std::async(policy, [cells, title = storedName(run)] { return grid::encodePng(cells->values(title)); });
+  if (pv.sourceName.empty()) return;
+  const CellCounts& c = pv.counts;
+  std::vector<grid::SourceLegendEntry> legend;
+  for (const SetRecord* set : byNumber(pv)) {
+    const size_t n = static_cast<size_t>(set->number);
+    if (n < c.won.size() && c.won[n] > 0)
+      legend.push_back({set->number, std::to_string(set->number) + " " + set->name});
+  }
+  if (c.combined > 0) legend.push_back({kSourceCombined, "-1 SEVERAL SETS"});
+  if (c.cleared > 0) legend.push_back({kSourceCleared, "-2 CLEARED"});
+  legend.push_back({kSourceNodata, "0 NODATA"});
+  pv.sourcePng = std::async(policy, [cells, legend = std::move(legend), title = "SOURCES OF " + storedName(run)] {
+    return grid::encodePng(cells->sources(legend, title));
+  });
+}
+
 }  // namespace
 
 void accountRows(Run& run, int32_t from, int32_t to, int32_t top, int32_t bottom) {
@@ -362,6 +387,7 @@ void accountRows(Run& run, int32_t from, int32_t to, int32_t top, int32_t bottom
   }
   if (!pv.track) {
     if (pv.picture && from >= to) pv.picture->rows(s, from, to);
+    if (to == bottom) startPictures(run);
     return;
   }
   CellCounts& c = pv.counts;
@@ -379,8 +405,9 @@ void accountRows(Run& run, int32_t from, int32_t to, int32_t top, int32_t bottom
   // the counts are added up here, when the rows are many enough to be worth a thread.
   grid::PictureSampler* picture = pv.picture.get();
   grid::SourceGridWriter* sourceOut = pv.sourceOut && pv.sourceError == 0 ? pv.sourceOut.get() : nullptr;
+  // The counts below give the picture its range.
   auto besides = [picture, sourceOut, &s, from, to] {
-    if (picture) picture->rows(s, from, to);
+    if (picture) picture->rows(s, from, to, false);
     if (sourceOut) sourceOut->rows(s, from, to);
   };
   const bool many = static_cast<int64_t>(from - to + 1) * s.grid.ncols >= (int64_t{1} << 18);
@@ -393,16 +420,14 @@ void accountRows(Run& run, int32_t from, int32_t to, int32_t top, int32_t bottom
   const size_t begin = s.grid.index(1, to), end = s.grid.index(1, from) + static_cast<size_t>(s.grid.ncols);
   const float nodata = s.grid.nodata;
   // The values: their range and sum in cell order (the mean is the same whatever the bands).
-  float lo = c.minimum, hi = c.maximum;
+  float lo = INFINITY, hi = -INFINITY;
   double sum = c.sum;
   int64_t withValue = 0, unmasked = 0;
-  const bool first = c.withValue == 0;
   const float* values = s.grid.values.data();
   const uint8_t* mask = s.assignMask.data();
   for (size_t k = begin; k < end; ++k) {
     const float v = values[k];
     if (v != nodata) {
-      if (first && withValue == 0) lo = hi = v;
       lo = std::min(lo, v);
       hi = std::max(hi, v);
       sum += v;
@@ -411,31 +436,64 @@ void accountRows(Run& run, int32_t from, int32_t to, int32_t top, int32_t bottom
       unmasked += mask[k] != 0;
     }
   }
-  c.minimum = lo;
-  c.maximum = hi;
+  if (withValue > 0) {
+    const bool first = c.withValue == 0;
+    c.minimum = first ? lo : std::min(c.minimum, lo);
+    c.maximum = first ? hi : std::max(c.maximum, hi);
+  }
   c.sum = sum;
   c.withValue += withValue;
   c.nodata += unmasked;
   c.masked += static_cast<int64_t>(end - begin) - withValue - unmasked;
   c.cells += static_cast<int64_t>(end - begin);
-  // Cells won per set, by the number in the source grid.
+  // Cells won per set, by the number in the source grid: a count per code from the lowest
+  // (CLEARED) up, two counts taken in turn so that runs of one code do not wait on each other.
   const size_t sourceEnd = std::min(end, s.source.size());
   const int32_t* codes = s.source.data();
-  int64_t* won = c.won.data();
   const size_t sets = c.won.size();
-  for (size_t k = begin; k < sourceEnd; ++k) {
-    const int32_t code = codes[k];
-    if (code > 0 && static_cast<size_t>(code) < sets) {
-      ++won[code];
-    } else if (code == kSourceCombined) {
-      ++c.combined;
-    } else if (code == kSourceCleared) {
-      ++c.cleared;
+  const uint32_t offset = static_cast<uint32_t>(-kSourceCleared);
+  const size_t counted = sets + offset;
+  std::vector<int64_t> even(counted, 0), odd(counted, 0);
+  int64_t other = 0;
+  size_t k = begin;
+  auto count = [&](std::vector<int64_t>& into, int32_t code) {
+    const uint32_t at = static_cast<uint32_t>(code) + offset;
+    if (at < counted) {
+      ++into[at];
     } else {
-      ++c.nodataCode;
+      ++other;
+    }
+  };
+  for (; k + 1 < sourceEnd; k += 2) {
+    count(even, codes[k]);
+    count(odd, codes[k + 1]);
+  }
+  if (k < sourceEnd) count(even, codes[k]);
+  for (size_t at = 0; at < counted; ++at) {
+    const int64_t n = even[at] + odd[at];
+    const int32_t code = static_cast<int32_t>(at) - static_cast<int32_t>(offset);
+    if (code > 0) {
+      c.won[static_cast<size_t>(code)] += n;
+    } else if (code == kSourceCombined) {
+      c.combined += n;
+    } else if (code == kSourceCleared) {
+      c.cleared += n;
+    } else {
+      c.nodataCode += n;
     }
   }
+  c.nodataCode += other;
   if (besidesDone.valid()) besidesDone.get();
+  // The picture's range: that of the values counted, unless one of them is infinite, which the
+  // picture leaves out (its own pass over the rows then).
+  if (picture) {
+    if (withValue == 0 || (std::isfinite(lo) && std::isfinite(hi))) {
+      picture->widen(lo, hi);
+    } else {
+      picture->rows(s, from, to, true);
+    }
+  }
+  if (to == bottom) startPictures(run);
 }
 
 std::string reportJson(Run& run) {
@@ -467,42 +525,23 @@ bool writeRunAccount(Run& run) {
   }
   // The counts of the report, once.
   const CellCounts c = pv.track ? countCells(run) : CellCounts();
-  // The pictures.
+  // The pictures, drawn as the last rows went by (without any row, from the cells now).
   if (!fr.pictureName.empty()) {
-    const std::string title = storedName(run);
-    // Drawn from the cells kept as the rows went by (a run in bands holds only its last band).
-    grid::PictureSampler whole;
-    if (!pv.picture) {
-      whole.start(s, sourceGrid);
-      whole.rows(s, s.grid.nrows, 1);
+    if (!pv.valuePng.valid()) {
+      pv.picture = std::make_shared<grid::PictureSampler>();
+      pv.picture->start(s, sourceGrid);
+      pv.picture->rows(s, s.grid.nrows, 1);
+      startPictures(run);
     }
-    const grid::PictureSampler& cells = pv.picture ? *pv.picture : whole;
-    // The two pictures are drawn and packed at once, the sources' on a helper thread (unless
-    // THREADS=1 asks for one core); the files are written one after the other.
-    std::future<std::vector<uint8_t>> sourceBytes;
-    const std::string sourcesName = sourcePictureName(fr.pictureName);
-    if (sourceGrid) {
-      std::vector<grid::SourceLegendEntry> legend;
-      for (const SetRecord* set : byNumber(pv)) {
-        if (set->cellsWon > 0) legend.push_back({set->number, std::to_string(set->number) + " " + set->name});
-      }
-      if (c.combined > 0) legend.push_back({kSourceCombined, "-1 SEVERAL SETS"});
-      if (c.cleared > 0) legend.push_back({kSourceCleared, "-2 CLEARED"});
-      legend.push_back({kSourceNodata, "0 NODATA"});
-      sourceBytes = std::async(fr.threads == 1 ? std::launch::deferred : std::launch::async,
-                               [&cells, legend = std::move(legend), &title] {
-                                 return grid::encodePng(cells.sources(legend, "SOURCES OF " + title));
-                               });
-    }
-    const std::vector<uint8_t> valueBytes = grid::encodePng(cells.values(title));
-    std::vector<uint8_t> sourcePng;
-    if (sourceGrid) sourcePng = sourceBytes.get();
+    const std::vector<uint8_t> valueBytes = pv.valuePng.get();
+    const std::vector<uint8_t> sourceBytes = pv.sourcePng.valid() ? pv.sourcePng.get() : std::vector<uint8_t>();
     int e = grid::writeEncodedPng(valueBytes, fr.pictureName, fr.syncOutputs);
     if (e != 0) {
       return frame::endWithListedError(fr, {" The file " + fr.pictureName + " could not be written.", errorNumber(e)});
     }
     if (sourceGrid) {
-      e = grid::writeEncodedPng(sourcePng, sourcesName, fr.syncOutputs);
+      const std::string sourcesName = sourcePictureName(fr.pictureName);
+      e = grid::writeEncodedPng(sourceBytes, sourcesName, fr.syncOutputs);
       if (e != 0)
         return frame::endWithListedError(fr, {" The file " + sourcesName + " could not be written.", errorNumber(e)});
     }

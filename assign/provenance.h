@@ -3,6 +3,7 @@
 // the source grid, the counts per set, the time of each step, and the run report that the
 // listing and a JSON file receive at the end of a run.
 #include <cstdint>
+#include <future>
 #include <memory>
 #include <string>
 #include <utility>
@@ -73,8 +74,11 @@ struct Provenance {
   CellCounts counts;
   std::shared_ptr<grid::SourceGridWriter> sourceOut;
   int sourceError = 0;
-  // The cells the pictures show, kept as the rows go by.
+  // The cells the pictures show, kept as the rows go by; the pictures as PNG bytes, drawn and
+  // packed on helper threads from the moment the last row is accounted (the sources' only
+  // with a source grid).
   std::shared_ptr<grid::PictureSampler> picture;
+  std::future<std::vector<uint8_t>> valuePng, sourcePng;
   // The time of each step.
   std::vector<std::pair<std::string, double>> steps;
   double stepStart = 0.0;
