@@ -431,7 +431,7 @@ bool applyPolygonFiles(Run& run) {
     frame::PARAM(fr, line, 2, set.name, ",", 200);
     set.use = pv.polygonUse;
     set.valuesRead = pv.polygonCount;
-    set.cellsReached = std::count(pv.covered.begin(), pv.covered.end(), uint8_t{1});
+    set.cellsReached = pv.covered.count();
     pv.sets.push_back(set);
   }
   return false;
@@ -447,7 +447,7 @@ bool CREATEGRID(Run& run) {
   run.gridSets = grid::GridSets();
   if (readStoreFile(run) || readRunMethods(run) || readSourceFile(run)) return true;
   if (readGridSets(run) || readPointSets(run) || readModelUses(run) || applyPolygonFiles(run)) return true;
-  pv.covered = std::vector<uint8_t>();
+  pv.covered.release();
   pv.number();
   warnUnusedLines(fr);
   endStep(run, "reading the sets");

@@ -429,7 +429,7 @@ void APPLYPOLYGON(Run& run, const std::vector<float>& polygon, Use use, float va
     std::fill_n(s.assignMask.begin() + static_cast<std::ptrdiff_t>(index), count, maskValue);
     if (pv.track) {
       std::fill_n(s.source.begin() + static_cast<std::ptrdiff_t>(index), count, code);
-      std::fill_n(pv.covered.begin() + static_cast<std::ptrdiff_t>(index), count, uint8_t{1});
+      pv.covered.setRun(index, count);
     }
   };
   if (!s.grid.cellValues()) {
@@ -519,14 +519,13 @@ void applyPolygonSets(Run& run, int32_t rowFrom, int32_t rowTo) {
     // Where sources are recorded, the cells of the band this file covers are counted.
     if (pv.track) {
       pv.polygonNumber = p.number;
-      grid::roomForFill(pv.covered, run.structure.grid.values.size());
-      pv.covered.assign(run.structure.grid.values.size(), 0);
+      pv.covered.reset(run.structure.grid.values.size());
     }
     applyPolygons(run, p.polygons, p.use, p.value, rowFrom, rowTo);
     applyPolygonShapes(run, p.shapes, p.use, rowFrom, rowTo);
-    if (pv.track) p.cellsCovered += std::count(pv.covered.begin(), pv.covered.end(), uint8_t{1});
+    if (pv.track) p.cellsCovered += pv.covered.count();
   }
-  if (pv.track) pv.covered = std::vector<uint8_t>();
+  if (pv.track) pv.covered.release();
 }
 
 bool HANDLEPOLYGONFILE(Run& run, const std::string& line) {
@@ -559,8 +558,7 @@ bool HANDLEPOLYGONFILE(Run& run, const std::string& line) {
   pv.polygonUse = polygonUseText(use);
   pv.polygonCount = 0;
   if (pv.track) {
-    grid::roomForFill(pv.covered, run.structure.grid.values.size());
-    pv.covered.assign(run.structure.grid.values.size(), 0);
+    pv.covered.reset(run.structure.grid.values.size());
   }
   // The polygons in coordinates relative to the structure's corner.
   PolygonReader r{

@@ -2,6 +2,7 @@
 // Where every value came from: the sets of a run numbered in command-file order, the codes of
 // the source grid, the counts per set, the time of each step, and the run report that the
 // listing and a JSON file receive at the end of a run.
+#include <atomic>
 #include <cstdint>
 #include <future>
 #include <memory>
@@ -53,6 +54,38 @@ struct CellCounts {
   std::vector<int64_t> won;  // per set number, the cells whose value it gave
 };
 
+// One bit a cell of the structure (an eighth of a byte a cell): the cells a polygon file
+// covered, whatever number of its polygons covered each.
+struct CellBits {
+  std::vector<uint64_t> words;
+  void reset(size_t cells) { words.assign((cells + 63) / 64, 0); }
+  // Sets the bits of cells from..from+count-1. Polygons are applied on several cores, a band
+  // of rows each, and a word may hold the end of one band and the start of the next: the
+  // words a run only partly covers are changed at once for all threads.
+  void setRun(size_t from, size_t count) {
+    if (count == 0) return;
+    const size_t end = from + count, first = from / 64, last = (end - 1) / 64;
+    auto orInto = [this](size_t w, uint64_t bits) {
+      std::atomic_ref<uint64_t>(words[w]).fetch_or(bits, std::memory_order_relaxed);
+    };
+    const uint64_t head = ~uint64_t{0} << (from % 64);
+    const uint64_t tail = ~uint64_t{0} >> (63 - (end - 1) % 64);
+    if (first == last) {
+      orInto(first, head & tail);
+      return;
+    }
+    orInto(first, head);
+    for (size_t w = first + 1; w < last; ++w) words[w] = ~uint64_t{0};
+    orInto(last, tail);
+  }
+  int64_t count() const {
+    int64_t n = 0;
+    for (uint64_t w : words) n += __builtin_popcountll(w);
+    return n;
+  }
+  void release() { std::vector<uint64_t>().swap(words); }
+};
+
 struct Provenance {
   bool track = false;  // the cell loop records sources and counts
   // SOURCEFILE.
@@ -67,7 +100,7 @@ struct Provenance {
   std::vector<int64_t> reached;
   // The polygon file being applied: its number and the cells its polygons covered.
   int32_t polygonNumber = 0;
-  std::vector<uint8_t> covered;
+  CellBits covered;
   std::string polygonUse;
   int64_t polygonCount = 0;
   // The counts of the rows written so far, and the source grid written beside the grid.

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <thread>
+
 #include "assign/run.h"
 
 using namespace assign;
@@ -89,4 +92,35 @@ TEST(SetNumbers, FollowTheCommandFileWhateverTheKind) {
   EXPECT_EQ(pv.searched, (std::vector<size_t>{0, 1, 2, 3}));
   EXPECT_EQ(pv.codeOf(2), 3);
   EXPECT_EQ(pv.codeOf(-1), kSourceCombined);
+}
+
+// The cells a polygon file covered, one bit a cell: runs that start and end inside a word, on
+// its edges and across several words, overlapping runs counted once, and rows written by two
+// threads whose runs meet inside one word.
+TEST(CoveredCells, RunsOfBitsAreCountedOnceWhateverTheirEdges) {
+  CellBits bits;
+  bits.reset(1000);
+  EXPECT_EQ(bits.count(), 0);
+  std::vector<uint8_t> expected(1000, 0);
+  auto cover = [&](size_t from, size_t count) {
+    bits.setRun(from, count);
+    std::fill_n(expected.begin() + static_cast<std::ptrdiff_t>(from), count, uint8_t{1});
+  };
+  cover(3, 5);     // inside one word
+  cover(64, 64);   // exactly one word
+  cover(60, 200);  // across words, over the last run
+  cover(999, 1);   // the last cell
+  cover(500, 0);   // nothing
+  EXPECT_EQ(bits.count(), std::count(expected.begin(), expected.end(), uint8_t{1}));
+  for (size_t k = 0; k < 1000; ++k) ASSERT_EQ((bits.words[k / 64] >> (k % 64)) & 1, expected[k]) << k;
+
+  // Rows of 37 cells, odd rows on one thread and even rows on another, each row covered whole.
+  CellBits rows;
+  rows.reset(37 * 400);
+  std::thread odd([&] {
+    for (size_t r = 1; r < 400; r += 2) rows.setRun(r * 37, 37);
+  });
+  for (size_t r = 0; r < 400; r += 2) rows.setRun(r * 37, 37);
+  odd.join();
+  EXPECT_EQ(rows.count(), 37 * 400);
 }
