@@ -26,15 +26,22 @@ run() {
   { time (cd "$dir" && "$build/TervalaGridCreate" "$@" >/dev/null 2>&1); } 2>&1 | awk '{ printf "%s %.3f\n", $1, $2 + $3 }'
 }
 pw=() pc=() aw=() ac=()
-for ((k = 0; k < runs; k++)); do
+plain() {
   sync
   read -r w c < <(run OU=plain.out)
   pw+=("$w")
   pc+=("$c")
+}
+account() {
   sync
   read -r w c < <(run IN=account.pcf OU=account.out REPORT=run.json PICTURE=mixed.png)
   aw+=("$w")
   ac+=("$c")
+}
+# Rounds alternate which goes first (ABBA), so that a machine growing busier or quieter over
+# the rounds weighs on both alike.
+for ((k = 0; k < runs; k++)); do
+  if ((k % 2 == 0)); then plain; account; else account; plain; fi
 done
 echo "without, wall: ${pw[*]}"
 echo "with,    wall: ${aw[*]}"
@@ -44,6 +51,12 @@ for kind in wall cpu; do
   if [ $kind = wall ]; then p=$(printf '%s\n' "${pw[@]}" | median); a=$(printf '%s\n' "${aw[@]}" | median);
   else p=$(printf '%s\n' "${pc[@]}" | median); a=$(printf '%s\n' "${ac[@]}" | median); fi
   awk -v k="$kind" -v p="$p" -v a="$a" 'BEGIN { printf "median %s time: without %.3f s, with source grid, report and pictures %.3f s: %+.1f %%\n", k, p, a, 100 * (a - p) / p }'
+done
+# The cost round by round (each round's two runs close together in time): its median.
+for kind in wall cpu; do
+  if [ $kind = wall ]; then p=("${pw[@]}") a=("${aw[@]}"); else p=("${pc[@]}") a=("${ac[@]}"); fi
+  for ((k = 0; k < runs; k++)); do awk -v p="${p[$k]}" -v a="${a[$k]}" 'BEGIN { print 100 * (a - p) / p }'; done |
+    median | awk -v k="$kind" '{ printf "median of the rounds'"'"' own costs, %s time: %+.1f %%\n", k, $1 }'
 done
 grep '^ Time' "$dir/account.out" | tail -6
 rm -rf "$dir"
