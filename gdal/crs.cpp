@@ -2,10 +2,11 @@
 #include "gdal/crs.h"
 
 #include <cpl_conv.h>
-#include <ogr_spatialref.h>
+#include <ogr_srs_api.h>
 
 #include "gdal/gdalroom.h"
 #include "gdal/internal.h"
+#include "gdal/lazy.h"
 
 namespace gdalroom {
 namespace {
@@ -17,10 +18,30 @@ std::string reasonOr(const std::string& fallback) {
   return r.empty() ? fallback : r;
 }
 
-bool describe(const OGRSpatialReference& srs, CoordinateSystem& out, std::string& message) {
+// A spatial reference of OGR's, released on every way out.
+class Srs {
+ public:
+  Srs() : h_(OSRNewSpatialReference(nullptr)) {}
+  ~Srs() {
+    if (h_) OSRDestroySpatialReference(h_);
+  }
+  Srs(const Srs&) = delete;
+  Srs& operator=(const Srs&) = delete;
+  OGRSpatialReferenceH get() const { return h_; }
+  // Reads WKT, the ESRI dialect of .prj files too.
+  bool fromWkt(const std::string& text) {
+    char* cursor = const_cast<char*>(text.c_str());
+    return h_ && OSRImportFromWkt(h_, &cursor) == OGRERR_NONE;
+  }
+
+ private:
+  OGRSpatialReferenceH h_;
+};
+
+bool describe(const Srs& srs, CoordinateSystem& out, std::string& message) {
   char* wkt = nullptr;
   const char* const options[] = {"FORMAT=WKT1_ESRI", nullptr};
-  const OGRErr e = srs.exportToWkt(&wkt, options);
+  const OGRErr e = OSRExportToWktEx(srs.get(), &wkt, options);
   if (e != OGRERR_NONE || !wkt || !*wkt) {
     CPLFree(wkt);
     message = reasonOr("it has no ESRI form for a .prj file");
@@ -28,10 +49,10 @@ bool describe(const OGRSpatialReference& srs, CoordinateSystem& out, std::string
   }
   out.esriWkt = wkt;
   CPLFree(wkt);
-  const char* name = srs.GetName();
+  const char* name = OSRGetName(srs.get());
   out.name = name && *name ? name : "unnamed";
-  const char* authority = srs.GetAuthorityName(nullptr);
-  const char* code = srs.GetAuthorityCode(nullptr);
+  const char* authority = OSRGetAuthorityName(srs.get(), nullptr);
+  const char* code = OSRGetAuthorityCode(srs.get(), nullptr);
   if (authority && code) out.name += std::string(" (") + authority + ":" + code + ")";
   takeMessages();
   return true;
@@ -40,10 +61,10 @@ bool describe(const OGRSpatialReference& srs, CoordinateSystem& out, std::string
 }  // namespace
 
 bool crsFromEpsg(int code, CoordinateSystem& out, std::string& message) {
-  ensureStarted();
+  if (!ensureStarted(&message)) return false;
   takeMessages();
-  OGRSpatialReference srs;
-  if (srs.importFromEPSG(code) != OGRERR_NONE) {
+  Srs srs;
+  if (!srs.get() || OSRImportFromEPSG(srs.get(), code) != OGRERR_NONE) {
     message = reasonOr("EPSG:" + std::to_string(code) + " is not known");
     return false;
   }
@@ -51,11 +72,10 @@ bool crsFromEpsg(int code, CoordinateSystem& out, std::string& message) {
 }
 
 bool crsFromText(const std::string& text, CoordinateSystem& out, std::string& message) {
-  ensureStarted();
+  if (!ensureStarted(&message)) return false;
   takeMessages();
-  OGRSpatialReference srs;
-  // importFromWkt reads the ESRI dialect of .prj files too.
-  if (srs.importFromWkt(text.c_str()) != OGRERR_NONE) {
+  Srs srs;
+  if (!srs.fromWkt(text)) {
     message = reasonOr("it is not a coordinate reference system in WKT");
     return false;
   }
@@ -63,13 +83,13 @@ bool crsFromText(const std::string& text, CoordinateSystem& out, std::string& me
 }
 
 Sameness sameCrs(const std::string& a, const std::string& b) {
-  ensureStarted();
-  OGRSpatialReference x, y;
-  if (x.importFromWkt(a.c_str()) != OGRERR_NONE || y.importFromWkt(b.c_str()) != OGRERR_NONE) {
+  if (!ensureStarted()) return a == b ? Sameness::Same : Sameness::Unknown;
+  Srs x, y;
+  if (!x.fromWkt(a) || !y.fromWkt(b)) {
     takeMessages();
     return a == b ? Sameness::Same : Sameness::Unknown;
   }
-  const bool same = x.IsSame(&y);
+  const bool same = OSRIsSame(x.get(), y.get()) != 0;
   takeMessages();
   return same ? Sameness::Same : Sameness::Different;
 }

@@ -1,11 +1,14 @@
-// GDAL's start-up and its message channel.
+// GDAL's loading, start-up and message channel.
 #include "gdal/gdalroom.h"
 
-#include <cpl_error.h>
-#include <gdal.h>
-#include <ogr_api.h>
+#include <dlfcn.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <mutex>
+
+#include "gdal/internal.h"
+#include "gdal/lazy.h"
 
 namespace gdalroom {
 namespace {
@@ -21,23 +24,67 @@ void CPL_STDCALL collect(CPLErr level, CPLErrorNum number, const char* text) {
   messages.push_back(line);
 }
 
+// GDAL's library, opened once: by the name its version answers to (the one the program was
+// built with), else by the file the build found. Empty, with the loader's reason, when neither
+// opens.
+struct Library {
+  void* handle = nullptr;
+  std::string why;
+};
+
+const Library& library() {
+  static const Library lib = [] {
+    Library l;
+    for (const char* name : {TERVALA_GDAL_SONAME, TERVALA_GDAL_LIBRARY}) {
+      if (!*name) continue;
+      l.handle = ::dlopen(name, RTLD_NOW | RTLD_GLOBAL);
+      if (l.handle) return l;
+      const char* e = ::dlerror();
+      if (l.why.empty()) l.why = e ? e : name;
+    }
+    return l;
+  }();
+  return lib;
+}
+
 }  // namespace
 
-// Registers the drivers and routes GDAL's messages once, before the first use.
-void ensureStarted() {
+namespace lazy {
+
+void* symbol(const char* name) {
+  void* p = library().handle ? ::dlsym(library().handle, name) : nullptr;
+  if (!p) {
+    std::fprintf(stderr,
+                 "TervalaGridCreate: GDAL's function %s is missing from %s: the program was built with another GDAL.\n",
+                 name, TERVALA_GDAL_SONAME);
+    std::abort();
+  }
+  return p;
+}
+
+}  // namespace lazy
+
+// Loads GDAL, registers its drivers and routes its messages, once, before the first use.
+bool ensureStarted(std::string* why) {
+  if (!library().handle) {
+    if (why) *why = notBuiltInMessage();
+    return false;
+  }
   static std::once_flag once;
   std::call_once(once, [] {
     CPLSetErrorHandler(collect);
     GDALAllRegister();
   });
-}
-
-bool builtIn() {
   return true;
 }
 
+bool builtIn() {
+  return ensureStarted();
+}
+
 std::string notBuiltInMessage() {
-  return "The program was built without GDAL.";
+  return "GDAL's library could not be loaded (" + library().why +
+         "); install it (apt-get install gdal-bin) or rebuild the program.";
 }
 
 std::vector<std::string> takeMessages() {

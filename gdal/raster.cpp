@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "gdal/internal.h"
+#include "gdal/lazy.h"
 
 namespace gdalroom {
 
@@ -52,7 +53,7 @@ std::string lastError(const char* otherwise) {
 }  // namespace
 
 bool RasterReader::open(const std::string& path, int bandNumber, bool geoTiffOnly, std::string& message, int threads) {
-  ensureStarted();
+  if (!ensureStarted(&message)) return false;
   close();
   CPLErrorReset();
   const char* const tiffDrivers[] = {"GTiff", nullptr};
@@ -173,8 +174,8 @@ bool RasterReader::readRows(int64_t first, int64_t count, float* out, std::strin
 }
 
 std::string memoryFile(const unsigned char* data, size_t size, const std::string& name) {
-  ensureStarted();
   const std::string path = "/vsimem/" + name;
+  if (!ensureStarted()) return path;
   VSILFILE* f = VSIFileFromMemBuffer(path.c_str(), const_cast<GByte*>(data), static_cast<vsi_l_offset>(size), FALSE);
   if (f) VSIFCloseL(f);
   return path;
@@ -200,7 +201,7 @@ OGRSpatialReferenceH crsOf(const std::string& wkt) {
 
 std::string crsName(const std::string& wkt) {
   if (wkt.empty()) return "none";
-  ensureStarted();
+  if (!ensureStarted()) return "unknown";
   OGRSpatialReferenceH s = crsOf(wkt);
   if (!s) return "unknown";
   const char* n = OSRGetName(s);

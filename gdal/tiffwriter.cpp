@@ -13,6 +13,7 @@
 
 #include "frame/files.h"
 #include "gdal/internal.h"
+#include "gdal/lazy.h"
 
 namespace gdalroom {
 
@@ -49,7 +50,7 @@ void TiffWriter::abandon() {
 }
 
 bool TiffWriter::open(const std::string& path, const TiffLayout& layout, std::string& message) {
-  ensureStarted();
+  if (!ensureStarted(&message)) return false;
   abandon();
   if (layout.ncols < 1 || layout.nrows < 1 || layout.ncols > INT32_MAX || layout.nrows > INT32_MAX) {
     message = "a GeoTIFF needs at least one column and one row";

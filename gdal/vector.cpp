@@ -11,6 +11,7 @@
 #include <cmath>
 
 #include "gdal/internal.h"
+#include "gdal/lazy.h"
 
 namespace gdalroom {
 namespace {
@@ -44,7 +45,7 @@ bool isCsv(const std::string& path) {
 }
 
 bool openLayer(const LayerRequest& r, OpenLayer& o, LayerInfo& info, std::string& message) {
-  ensureStarted();
+  if (!ensureStarted(&message)) return false;
   CPLErrorReset();
   // A CSV file gives points from its coordinate columns, polygons from a WKT column, and
   // numbers from columns of numbers (otherwise every field is text).
