@@ -24,9 +24,9 @@ void CPL_STDCALL collect(CPLErr level, CPLErrorNum number, const char* text) {
   messages.push_back(line);
 }
 
-// GDAL's library, opened once: by the name its version answers to (the one the program was
-// built with), else by the file the build found. Empty, with the loader's reason, when neither
-// opens.
+// GDAL's library, opened once: the file TERVALA_GDAL_LIBRARY names when it is set (a GDAL
+// elsewhere), else by the name its version answers to (the one the program was built with),
+// else by the file the build found. Empty, with the loader's reason, when none opens.
 struct Library {
   void* handle = nullptr;
   std::string why;
@@ -35,7 +35,9 @@ struct Library {
 const Library& library() {
   static const Library lib = [] {
     Library l;
-    for (const char* name : {TERVALA_GDAL_SONAME, TERVALA_GDAL_LIBRARY}) {
+    const char* own = std::getenv("TERVALA_GDAL_LIBRARY");
+    const bool given = own && *own;
+    for (const char* name : {given ? own : TERVALA_GDAL_SONAME, given ? "" : TERVALA_GDAL_LIBRARY}) {
       if (!*name) continue;
       l.handle = ::dlopen(name, RTLD_NOW | RTLD_GLOBAL);
       if (l.handle) return l;
@@ -83,8 +85,7 @@ bool builtIn() {
 }
 
 std::string notBuiltInMessage() {
-  return "GDAL's library could not be loaded (" + library().why +
-         "); install it (apt-get install gdal-bin) or rebuild the program.";
+  return "GDAL's library could not be loaded (apt-get install gdal-bin): " + library().why;
 }
 
 std::vector<std::string> takeMessages() {
