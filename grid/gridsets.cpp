@@ -1,16 +1,7 @@
 #include "grid/gridsets.h"
 
-#include <fcntl.h>
-#include <sys/uio.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <charconv>
-#include <climits>
 #include <cmath>
-#include <cstring>
-#include <limits>
 #include <memory>
 #include <new>
 #include <thread>
@@ -21,7 +12,6 @@
 #include "frame/pager.h"
 #include "frame/text.h"
 #include "grid/bigblocks.h"
-#include "grid/bilheader.h"
 #include "grid/gdalgrids.h"
 #include "grid/general.h"
 #include "grid/prj.h"
@@ -74,7 +64,7 @@ namespace {
 // Opens the ASC or BIL grid file of a TERVALAGRID line on unit, reads its header into d and
 // checks the grid it describes. Returns err.
 bool openGridFile(frame::Frame& fr, GridSets& g, GridDescription& d, const std::string& type, const std::string& name,
-                  int unit, std::unique_ptr<RowReader>& reader) {
+                  frame::UnitLease& unit, std::unique_ptr<RowReader>& reader) {
   if (type == "ASC") {
     std::unique_ptr<AscRowReader> asc;
     if (openAscRows(fr, name, unit, d, g.sixteenBit, asc)) return true;
@@ -88,11 +78,9 @@ bool openGridFile(frame::Frame& fr, GridSets& g, GridDescription& d, const std::
 }
 
 // The check of MAJORITY and MINORITY over values; writes the message block. Returns err.
-bool classCheckFailed(frame::Frame& fr, const float* values, size_t n, float nodata, const std::string& dataName,
-                      int unit) {
+bool classCheckFailed(frame::Frame& fr, const float* values, size_t n, float nodata, const std::string& dataName) {
   for (size_t k = 0; k < n; ++k) {
     if (!integralValue(values[k], nodata)) {
-      fr.units.close(unit);
       return frame::endWithListedError(
           fr, {" When Majority or Minority is asked for the", " values in a grid file must be positive integers.", " ",
                " ", "   File: " + dataName});
@@ -104,7 +92,7 @@ bool classCheckFailed(frame::Frame& fr, const float* values, size_t n, float nod
 // A 32-bit BIL held whole on a little-endian host: the file's floats are the grid's, read
 // straight into place on every core; the first value that is not a number, in file order, is
 // reported as a row-by-row reading reports it. Returns err.
-bool readBilInPlace(frame::Frame& fr, GridDescription& d, BilRowReader& in, int unit, bool check,
+bool readBilInPlace(frame::Frame& fr, GridDescription& d, BilRowReader& in, bool check,
                     frame::ProgressCounter& progress) {
   const size_t nc = static_cast<size_t>(d.ncols);
   const int threads = fr.threads > 0 ? fr.threads : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
@@ -114,26 +102,23 @@ bool readBilInPlace(frame::Frame& fr, GridDescription& d, BilRowReader& in, int 
   if (check) {
     const int64_t checked = whole ? d.nrows : std::min<int64_t>(in.faultRow(), d.nrows);
     const size_t from = static_cast<size_t>(d.nrows - checked) * nc;
-    if (classCheckFailed(fr, d.values.data() + from, d.values.size() - from, d.nodata, in.dataName(), unit))
-      return true;
+    if (classCheckFailed(fr, d.values.data() + from, d.values.size() - from, d.nodata, in.dataName())) return true;
   }
-  fr.units.close(unit);
   if (!whole) return frame::endWithListedError(fr, in.faultMessage());
   return false;
 }
 
 // Reads the rows of an opened ASC or BIL file from north to south into the grid (held whole) or
 // into scratch (checked only), checking each row. Returns err.
-bool readRowsNorthFirst(frame::Frame& fr, GridDescription& d, const GridSource& src, RowReader& in, int unit,
-                        bool check, std::vector<float>& scratch, frame::ProgressCounter& progress) {
+bool readRowsNorthFirst(frame::Frame& fr, GridDescription& d, const GridSource& src, RowReader& in, bool check,
+                        std::vector<float>& scratch, frame::ProgressCounter& progress) {
   const size_t nc = static_cast<size_t>(d.ncols);
   for (int32_t r = d.nrows; r >= 1; --r) {
     float* row = src.kept ? d.values.data() + d.index(1, r) : scratch.data();
     if (!in.nextRow(row)) {
-      fr.units.close(unit);
       return frame::endWithListedError(fr, in.faultMessage());
     }
-    if (check && classCheckFailed(fr, row, nc, d.nodata, in.dataName(), unit)) return true;
+    if (check && classCheckFailed(fr, row, nc, d.nodata, in.dataName())) return true;
     progress.turn();
   }
   return false;
@@ -166,7 +151,7 @@ bool HANDLETERVALAGRID(frame::Frame& fr, const Structure& s, GridSets& g, const 
                                      {" No file descriptor for a TERVALA grid file.", " ", "   Command line: " + line});
   }
   // A unit for the file, and the set's place among the grid sets.
-  const int unit = fr.units.FREEFILE(100);
+  frame::UnitLease unit(fr.units);  // closed on every way out
   g.descriptions.emplace_back();
   g.sets.push_back(GridSet{"RECTANGULAR", static_cast<int>(g.descriptions.size()) - 1});
   GridDescription& d = g.descriptions.back();
@@ -179,9 +164,7 @@ bool HANDLETERVALAGRID(frame::Frame& fr, const Structure& s, GridSets& g, const 
   }
   frame::NAMEDV(fr, line, "#VALUES", "I4", d.numberOfValues);
   if (gdalRasterType(type)) {
-    const bool err = readGdalGridSet(fr, s, g, d, type, values, name, line, runMethod, lineCount);
-    fr.units.close(unit);
-    return err;
+    return readGdalGridSet(fr, s, g, d, type, values, name, line, runMethod, lineCount);
   }
 
   std::unique_ptr<RowReader> reader;
@@ -212,7 +195,6 @@ bool HANDLETERVALAGRID(frame::Frame& fr, const Structure& s, GridSets& g, const 
       scratch.resize(static_cast<size_t>(d.ncols));
     }
   } catch (const std::bad_alloc&) {
-    fr.units.close(unit);
     return frame::endWithListedError(fr, {" The Tervala file " + dataName + " of " + std::to_string(d.ncols) +
                                           " columns and " + std::to_string(d.nrows) + " rows does not fit in memory."});
   }
@@ -222,12 +204,9 @@ bool HANDLETERVALAGRID(frame::Frame& fr, const Structure& s, GridSets& g, const 
   // values are integers) every value must be a class number.
   const bool check = runMethod == "MAJORITY" || (runMethod == "MINORITY" && !bil16);
   auto* bil = dynamic_cast<BilRowReader*>(reader.get());
-  if (bil && bil->canReadInPlace() && src.kept && d.nrows > 0)
-    return readBilInPlace(fr, d, *bil, unit, check, progress);
-  if (readRowsNorthFirst(fr, d, src, *reader, unit, check, scratch, progress)) return true;
-  // Read and checked: the file is closed.
-  fr.units.close(unit);
-  return false;
+  if (bil && bil->canReadInPlace() && src.kept && d.nrows > 0) return readBilInPlace(fr, d, *bil, check, progress);
+  // Read and checked, or not: the lease closes the file's unit either way.
+  return readRowsNorthFirst(fr, d, src, *reader, check, scratch, progress);
 }
 
 bool startRowWindow(frame::Frame& fr, GridDescription& d, std::vector<float>& held, const std::string& dataName,

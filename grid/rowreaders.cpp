@@ -334,15 +334,13 @@ namespace {
 
 // The checks of the grid a header describes that do not depend on the file's format. Returns
 // err.
-bool checkGrid(frame::Frame& fr, const GridDescription& d, const std::string& dataName, int unit) {
+bool checkGrid(frame::Frame& fr, const GridDescription& d, const std::string& dataName) {
   if (d.ncols < 0 || d.nrows < 0 || !(d.dx > 0.0) || !(d.dy > 0.0)) {
-    fr.units.close(unit);
     return frame::endWithListedError(
         fr, {" The Tervala file " + dataName + " has no valid grid:",
              " the numbers of columns and rows must not be negative and the cell size must be positive."});
   }
   if (!withinCoordinateLimit(d)) {
-    fr.units.close(unit);
     return frame::endWithListedError(fr, {" The Tervala file " + dataName + " has no valid grid:",
                                           " its corners lie beyond 1.0E+15, farther than any map reaches."});
   }
@@ -356,8 +354,8 @@ bool cannotOpen(frame::Frame& fr, const std::string& dataName, int e) {
 
 }  // namespace
 
-bool openAscRows(frame::Frame& fr, const std::string& name, int unit, GridDescription& d, bool& sixteenBit,
-                 std::unique_ptr<AscRowReader>& reader) {
+bool openAscRows(frame::Frame& fr, const std::string& name, frame::UnitLease& unit, GridDescription& d,
+                 bool& sixteenBit, std::unique_ptr<AscRowReader>& reader) {
   // The six header lines, then the values, north row first.
   const std::string dataName = frame::GUMEXT(name, "ASC");
   const std::string path = frame::resolveInputName(dataName);
@@ -370,11 +368,10 @@ bool openAscRows(frame::Frame& fr, const std::string& name, int unit, GridDescri
   auto in = std::make_unique<AscRowReader>();
   const int opened = in->open(path, dataName, d, false);
   if (opened > 0) return cannotOpen(fr, dataName, opened);
-  fr.units.connectName(unit, dataName);
+  unit.connect(dataName);
   AscHeader h;
   AscHeaderResult r = readAscHeader(fr, head, h);
   if (r != AscHeaderResult::Ok) {
-    fr.units.close(unit);
     return frame::endWithListedError(fr, ascHeaderMessage(r, "Tervala file " + dataName, h));
   }
   d.ncols = h.ncols;
@@ -389,13 +386,12 @@ bool openAscRows(frame::Frame& fr, const std::string& name, int unit, GridDescri
   if (nanNodata) d.nodata = std::numeric_limits<float>::lowest();
   d.gridKind = "BASIC";
   sixteenBit = false;
-  if (checkGrid(fr, d, dataName, unit)) return true;
+  if (checkGrid(fr, d, dataName)) return true;
   // Every ASC value takes at least a digit and a separator: a header that asks for more values
   // than the file can hold is found out before the grid is allocated.
   const uint64_t cells = static_cast<uint64_t>(d.ncols) * static_cast<uint64_t>(d.nrows);
   const uint64_t size = frame::fileSize(path);
   if (cells > 0 && 2 * cells - 1 > size) {
-    fr.units.close(unit);
     return frame::endWithListedError(fr, {" The Tervala file " + dataName + " holds fewer values than its header says:",
                                           " " + std::to_string(size) + " bytes cannot hold " + std::to_string(d.nrows) +
                                               " rows of " + std::to_string(d.ncols) + " columns."});
@@ -406,8 +402,8 @@ bool openAscRows(frame::Frame& fr, const std::string& name, int unit, GridDescri
   return false;
 }
 
-bool openBilRows(frame::Frame& fr, const std::string& name, int unit, GridDescription& d, bool& sixteenBit,
-                 std::unique_ptr<BilRowReader>& reader) {
+bool openBilRows(frame::Frame& fr, const std::string& name, frame::UnitLease& unit, GridDescription& d,
+                 bool& sixteenBit, std::unique_ptr<BilRowReader>& reader) {
   // The header file beside it, then the binary rows, north row first.
   BilHeader h = READBILHDR(fr, name, "NOSTRUCTURE");
   sixteenBit = h.nbits == 16;
@@ -423,15 +419,14 @@ bool openBilRows(frame::Frame& fr, const std::string& name, int unit, GridDescri
   auto in = std::make_unique<BilRowReader>();
   const int e = in->open(frame::resolveInputName(dataName), dataName, d, sixteenBit);
   if (e != 0) return cannotOpen(fr, dataName, e);
-  fr.units.connectName(unit, dataName);
+  unit.connect(dataName);
   const uint64_t need = static_cast<uint64_t>(h.ncols) * static_cast<uint64_t>(h.nrows) * (sixteenBit ? 2u : 4u);
   if (in->fileSize() < need) {
-    fr.units.close(unit);
     return frame::endWithListedError(fr, {" The Tervala file " + dataName + " is shorter than its header says:",
                                           " it holds " + std::to_string(in->fileSize()) +
                                               " bytes, the header asks for " + std::to_string(need) + "."});
   }
-  if (checkGrid(fr, d, dataName, unit)) return true;
+  if (checkGrid(fr, d, dataName)) return true;
   reader = std::move(in);
   return false;
 }

@@ -108,9 +108,9 @@ class BilRowReader : public RowReader {
 // Opens the ASC or BIL grid file of a TERVALAGRID line on unit, reads its header into d and
 // checks the grid it describes; sixteenBit tells whether it is a 16-bit BIL. Returns err after
 // the message block; on success reader is ready at the northernmost row.
-[[nodiscard]] bool openAscRows(frame::Frame& fr, const std::string& name, int unit, GridDescription& d,
+[[nodiscard]] bool openAscRows(frame::Frame& fr, const std::string& name, frame::UnitLease& unit, GridDescription& d,
                                bool& sixteenBit, std::unique_ptr<AscRowReader>& reader);
-[[nodiscard]] bool openBilRows(frame::Frame& fr, const std::string& name, int unit, GridDescription& d,
+[[nodiscard]] bool openBilRows(frame::Frame& fr, const std::string& name, frame::UnitLease& unit, GridDescription& d,
                                bool& sixteenBit, std::unique_ptr<BilRowReader>& reader);
 
 }  // namespace grid
