@@ -143,7 +143,14 @@ for bound in "MEMORY=0.01 BAND=1" "MEMORY=0.01 BAND=5"; do
     { echo "banded: the pictures with $bound differ from the whole run's" >&2; status=1; }
 done
 "$program" IN=run.pcf PICTURE=p.png TILE=1/3 > /dev/null 2>&1 && { echo "banded: a picture of one tile was not refused" >&2; status=1; }
-grep -q "PICTURE cannot be used in a run of one tile" TervalaGridCreate.out || { echo "banded: no message for PICTURE" >&2; status=1; }
+python3 "$here/../tools/hasblock.py" TervalaGridCreate.out <<'BLOCK' || { echo "banded: no message block for PICTURE" >&2; status=1; }
+
+ ERROR
+ *****
+
+ PICTURE cannot be used in a run of one tile (TILE=1/3):
+ the picture shows the whole structure; draw it in a run without TILE.
+BLOCK
 if "$program" IN=run.pcf REPORT=x.json TILE=1/1 > /dev/null 2>&1; then
   rows=""
   for k in 1 2 3; do

@@ -8,6 +8,9 @@ sanitized=${2:-}
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 fail() { echo "$*" >&2; exit 1; }
+# has_block <listing> < block: the message block stands whole in the listing, line by line.
+here="$(cd "$(dirname "$0")" && pwd)"
+has_block() { python3 "$here/../tools/hasblock.py" "$@"; }
 
 # A run that is busy for a long while in its cell loop: each of 3000 points has a buffer that
 # covers the whole structure, and every point counts for every cell.
@@ -67,8 +70,15 @@ printf 'STRUCTURE\n#COLUMNS,2000\n#ROWS,2000\nEND:STRUCTURE\nSTOREFILE,ASC,out\n
 status=0
 ( ulimit -f 2000; "$program" > /dev/null 2> stderr.txt ) || status=$?
 [ "$status" -eq 2 ] || fail "full disk: status $status, expected 2"
-grep -q '^ The file out.ASC could not be written.$' TervalaGridCreate.out || fail "full disk: no message in the listing"
-grep -q '^ Error number=000027$' TervalaGridCreate.out || fail "full disk: no error number (27, file too large)"
+# The message and the error number (27, file too large).
+has_block TervalaGridCreate.out <<'BLOCK' || fail "full disk: the message block is not in the listing"
+
+ ERROR
+ *****
+
+ The file out.ASC could not be written.
+ Error number=000027
+BLOCK
 rm stderr.txt
 only_inputs_left "full disk"
 
@@ -96,8 +106,15 @@ if [ "${as_user[0]:-}" != skip ]; then
   status=0
   "${as_user[@]}" "$program" > /dev/null 2>&1 || status=$?
   [ "$status" -eq 2 ] || fail "read-only folder: status $status, expected 2"
-  grep -q '^ The file locked/out.ASC could not be opened.$' TervalaGridCreate.out || fail "read-only folder: no message"
-  grep -q '^ Error number=000013$' TervalaGridCreate.out || fail "read-only folder: no error number (13, permission denied)"
+  # The message and the error number (13, permission denied).
+  has_block TervalaGridCreate.out <<'BLOCK' || fail "read-only folder: the message block is not in the listing"
+
+ ERROR
+ *****
+
+ The file locked/out.ASC could not be opened.
+ Error number=000013
+BLOCK
   [ -z "$(ls -A locked)" ] || fail "read-only folder: files left in it"
 fi
 
@@ -116,12 +133,32 @@ printf 'STRUCTURE\n#COLUMNS,50000\n#ROWS,50000\nEND:STRUCTURE\nSTOREFILE,ASC,out
 status=0
 ( ulimit -v 2000000; "$program" MEMORY=100000 > /dev/null 2>&1 ) || status=$?
 [ "$status" -ne 0 ] || fail "too little memory: the run succeeded"
-grep -q 'memory' TervalaGridCreate.out || fail "too little memory: no message in the listing"
-grep -q 'MEMORY=100000' TervalaGridCreate.out || fail "too little memory: the bound is not named"
+has_block TervalaGridCreate.out <<'BLOCK' || fail "too little memory: the message block is not in the listing"
+
+ ERROR
+ *****
+
+ The structure of 50000 columns and 50000 rows does not fit in memory.
+ It needs 11920 MiB.
+ The memory bound is MEMORY=100000 MiB (DEVICE.CNF or the run string).
+ With a bound below what the run needs it is computed in bands of rows; the bound itself
+ must fit in the memory this machine can give.
+BLOCK
 [ ! -e out.ASC ] || fail "too little memory: an output was written"
 status=0
 "$program" MEMORY=0.0001 > /dev/null 2>&1 || status=$?
 [ "$status" -eq 2 ] || fail "bound below one band: status $status, expected 2"
-grep -q 'too small for even one band' TervalaGridCreate.out || fail "bound below one band: no message"
+has_block TervalaGridCreate.out <<'BLOCK' || fail "bound below one band: the message block is not in the listing"
+
+ ERROR
+ *****
+
+ The memory bound is too small for even one band of rows of the structure:
+ one row with the input rows it reads takes 440 KiB, and
+ the input grids held whole and the readers take 0 KiB.
+ The memory bound is MEMORY=0.0001 MiB (DEVICE.CNF or the run string).
+ With a bound below what the run needs it is computed in bands of rows; the bound itself
+ must fit in the memory this machine can give.
+BLOCK
 [ ! -e out.ASC ] || fail "bound below one band: an output was written"
 echo "faults during a run: each ends the run cleanly"

@@ -188,3 +188,24 @@ TEST(Units, ALeaseClosesItsUnitOnEveryWayOutAndOnlyItsOwn) {
   }
   EXPECT_FALSE(units.connected(100));
 }
+
+TEST(MessageBlocks, ABlockThatRunsOverAPageTurnIsReadWholeAcrossIt) {
+  // A page of 10 lines: the heading takes 3, so the block's fifth line starts the next page.
+  testing_support::MemoryFrame m;
+  m.openListing("YE", 10);
+  for (int i = 0; i < 3; ++i) PAGN2(m.fr, "NEWLINE", "line " + std::to_string(i));
+  const std::vector<std::string> block = testing_support::errorBlock({" The first line.", " The second line."});
+  writeListing(m.fr, {" ", " ERROR", " *****", " ", " The first line.", " The second line."});
+  const std::vector<std::string> lines = m.lines();
+  // The page turn stands inside the block: the footer, the heading and its rule.
+  ASSERT_GE(lines.size(), 15u);
+  EXPECT_EQ(lines[9], std::string(72, ' ') + "/1..");
+  EXPECT_EQ(lines[11], std::string(76, '-'));
+  EXPECT_TRUE(hasBlock(lines, block));
+  // Across the turn the block must still be whole and in order: a line lost, swapped or added
+  // is not read through.
+  EXPECT_FALSE(hasBlock(lines, {" ERROR", " *****", " The first line.", " The second line."}));
+  EXPECT_FALSE(hasBlock(lines, testing_support::errorBlock({" The second line.", " The first line."})));
+  EXPECT_FALSE(
+      hasBlock(lines, testing_support::errorBlock({" The first line.", " The lost line.", " The second line."})));
+}
