@@ -617,7 +617,13 @@ bool anyValue(const grid::Structure& s) {
 
 }  // namespace
 
-float GETINFORMATION(const Run& run, Worker& w, int32_t i, int32_t j) {
+namespace {
+
+// The cell's value; Track: where it came from is followed too (a run with a source grid or a
+// report), the other runs compiled without a trace of it; KeepRuns: each set's records are
+// kept apart for a run method other than AVERAGE.
+template <bool Track, bool KeepRuns>
+float information(const Run& run, Worker& w, int32_t i, int32_t j) {
   const grid::Structure& s = run.structure;
   const float nodata = s.grid.nodata;
   // 1. Without any set to search the cell has no value.
@@ -629,22 +635,23 @@ float GETINFORMATION(const Run& run, Worker& w, int32_t i, int32_t j) {
   const bool cellStructure = s.grid.cellValues();
   // When sources are recorded, each set's records carry its place in this order, and the set
   // counts the cell as reached.
-  const bool track = run.provenance.track;
+  constexpr bool track = Track;
   if (track && w.reached.size() != run.provenance.searched.size()) w.reached.assign(run.provenance.searched.size(), 0);
   // Under AVERAGE the winner is the one set of the highest priority present, followed as the
   // sets come; the other methods look at the records of each set afterwards. The searches take
   // the worker, so what is followed here is kept in locals and handed back once.
-  const bool keepRuns = track && run.settings.method != RunMethod::Average;
+  constexpr bool keepRuns = Track && KeepRuns;
   if (keepRuns) w.setRuns.clear();
   int64_t* reached = track ? w.reached.data() : nullptr;
   int32_t topPriority = 0, topSet = 0, atTop = 0;
   int32_t searchIndex = 0;
   size_t before = 0;
   auto tag = [&] {
-    if (track) {
+    if constexpr (Track) {
       const size_t n = w.values.size();
       if (n > before) {
-        if (keepRuns) w.setRuns.push_back({searchIndex, static_cast<uint32_t>(before), static_cast<uint32_t>(n)});
+        if constexpr (keepRuns)
+          w.setRuns.push_back({searchIndex, static_cast<uint32_t>(before), static_cast<uint32_t>(n)});
         ++reached[searchIndex];
         const int32_t p = w.values[before].priority;
         if (atTop == 0 || p > topPriority) {
@@ -711,14 +718,24 @@ float GETINFORMATION(const Run& run, Worker& w, int32_t i, int32_t j) {
     }
     tag();
   }
-  w.topPriority = topPriority;
-  w.topSet = topSet;
-  w.atTop = atTop;
+  if constexpr (Track) {
+    w.topPriority = topPriority;
+    w.topSet = topSet;
+    w.atTop = atTop;
+  }
   // 6. Fewer values than the run's #VALUES: NODATA.
   const int32_t need = run.settings.numberOfValues < 1 ? 1 : run.settings.numberOfValues;
   if (static_cast<int64_t>(w.values.size()) < need) return nodata;
   // 7., 8. The records of the highest priority, combined by the run method.
   return combineValues(w.values, run.settings, nodata);
+}
+
+}  // namespace
+
+float GETINFORMATION(const Run& run, Worker& w, int32_t i, int32_t j) {
+  if (!run.provenance.track) return information<false, false>(run, w, i, j);
+  return run.settings.method == RunMethod::Average ? information<true, false>(run, w, i, j)
+                                                   : information<true, true>(run, w, i, j);
 }
 
 // The run in bands of rows, north to south, the order in which the output is written: each band
