@@ -146,6 +146,56 @@ class Pool {
   std::vector<std::thread> threads_;
 };
 
+// The one grid set of a run whose cells take it as it stands: the run's only set, on the
+// structure's own grid with one value a cell, under AVERAGE, MAXIMUM or MINIMUM of at least one
+// value, without sources followed. A cell's value is then the set's value at the cell, or NODATA
+// where the set has none, and its rows need not go through the general search. Null otherwise.
+const grid::GridDescription* onlySameGrid(const Run& run) {
+  if (run.gridSets.sets.size() != 1 || !run.pointSets.empty() || !run.zav.uses.empty()) return nullptr;
+  if (run.provenance.track || run.settings.numberOfValues > 1) return nullptr;
+  const RunMethod m = run.settings.method;
+  if (m != RunMethod::Average && m != RunMethod::Maximum && m != RunMethod::Minimum) return nullptr;
+  const grid::GridDescription& d = run.gridSets.descriptions[static_cast<size_t>(run.gridSets.sets[0].description)];
+  if (!d.sameGeometry || d.numberOfValues >= 2) return nullptr;
+  // A record of no weight would be combined, not taken as it stands.
+  if (run.structure.grid.cellValues() && static_cast<float>(d.dx) * static_cast<float>(d.dy) == 0.0f) return nullptr;
+  return &d;
+}
+
+// Row j of a run with onlySameGrid: each cell the search leaves gets what GETINFORMATION would
+// give it, the set's value (under AVERAGE NODATA when that value lies within 0.0001 of the
+// structure's NODATA) or NODATA where the set has none. A value that is not a finite number
+// goes the general way, which reports it.
+std::optional<frame::Failure> computeSameGridRow(Run& run, Worker& w, const grid::GridDescription& d, int32_t j,
+                                                 frame::ProgressCounter* progress) {
+  grid::Structure& s = run.structure;
+  const int32_t nc = s.grid.ncols;
+  const float nodata = s.grid.nodata;
+  const bool average = run.settings.method == RunMethod::Average;
+  const size_t at = s.grid.index(1, j);
+  const float* in = &d.values[d.index(1, j)];
+  float* out = &s.grid.values[at];
+  const uint8_t* mask = &s.assignMask[at];
+  bool found = false;
+  for (int32_t c = 0; c < nc; ++c) {
+    if (progress) progress->turn();
+    if (!mask[c]) continue;
+    const float v = in[c];
+    float r = nodata;
+    if (std::fabs(v - d.nodata) > 0.0001f) {
+      r = average && std::fabs(static_cast<double>(v) - static_cast<double>(nodata)) < 0.0001 ? nodata : v;
+    }
+    if (!std::isfinite(r)) {
+      if (auto f = computeCell(run, w, c + 1, j)) return f;
+      continue;
+    }
+    out[c] = r;
+    found = found || r != nodata;
+  }
+  if (found) w.foundAValue = true;
+  return std::nullopt;
+}
+
 // Computes the cells of rows [from, to] with worker w; stops at the first fatal finding,
 // which it returns. cancel() tells it to give up early. On the main thread it turns the
 // progress display cell by cell; a worker counts its rows done in the pump.
@@ -153,11 +203,16 @@ template <typename Cancel>
 std::optional<frame::Failure> computeRows(Run& run, Worker& w, int32_t from, int32_t to, Cancel cancel,
                                           frame::ProgressCounter* progress, Pump* pump) {
   const int32_t nc = run.structure.grid.ncols;
+  const grid::GridDescription* same = onlySameGrid(run);
   for (int32_t j = from; j <= to; ++j) {
     if (cancel()) return std::nullopt;
-    for (int32_t i = 1; i <= nc; ++i) {
-      if (progress) progress->turn();
-      if (auto f = computeCell(run, w, i, j)) return f;
+    if (same) {
+      if (auto f = computeSameGridRow(run, w, *same, j, progress)) return f;
+    } else {
+      for (int32_t i = 1; i <= nc; ++i) {
+        if (progress) progress->turn();
+        if (auto f = computeCell(run, w, i, j)) return f;
+      }
     }
     if (pump) pump->count(nc);
   }
