@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <climits>
@@ -146,44 +147,111 @@ class Pool {
   std::vector<std::thread> threads_;
 };
 
-// The one grid set of a run whose cells take it as it stands: the run's only set, on the
-// structure's own grid with one value a cell, under AVERAGE, MAXIMUM or MINIMUM of at least one
-// value, without sources followed. A cell's value is then the set's value at the cell, or NODATA
-// where the set has none, and its rows need not go through the general search. Null otherwise.
-const grid::GridDescription* onlySameGrid(const Run& run) {
-  if (run.gridSets.sets.size() != 1 || !run.pointSets.empty() || !run.zav.uses.empty()) return nullptr;
-  if (run.provenance.track || run.settings.numberOfValues > 1) return nullptr;
+// The grid sets of a run whose cells can be computed straight from them: every set of the run
+// (at most kStraightSets) lies on the structure's own grid with one value a cell, the run method
+// is AVERAGE, MAXIMUM or MINIMUM of at least one value, and no sources are followed. A cell's
+// value then comes from the sets' values at the cell alone, and its rows need not go through the
+// general search. Empty otherwise.
+constexpr size_t kStraightSets = 16;
+std::vector<const grid::GridDescription*> straightSets(const Run& run) {
+  std::vector<const grid::GridDescription*> sets;
+  const size_t n = run.gridSets.sets.size();
+  if (n == 0 || n > kStraightSets || !run.pointSets.empty() || !run.zav.uses.empty()) return sets;
+  if (run.provenance.track || run.settings.numberOfValues > 1) return sets;
   const RunMethod m = run.settings.method;
-  if (m != RunMethod::Average && m != RunMethod::Maximum && m != RunMethod::Minimum) return nullptr;
-  const grid::GridDescription& d = run.gridSets.descriptions[static_cast<size_t>(run.gridSets.sets[0].description)];
-  if (!d.sameGeometry || d.numberOfValues >= 2) return nullptr;
-  // A record of no weight would be combined, not taken as it stands.
-  if (run.structure.grid.cellValues() && static_cast<float>(d.dx) * static_cast<float>(d.dy) == 0.0f) return nullptr;
-  return &d;
+  if (m != RunMethod::Average && m != RunMethod::Maximum && m != RunMethod::Minimum) return sets;
+  for (const grid::GridSet& set : run.gridSets.sets) {
+    const grid::GridDescription& d = run.gridSets.descriptions[static_cast<size_t>(set.description)];
+    if (!d.sameGeometry || d.numberOfValues >= 2) return {};
+    // A record of no weight would be combined otherwise.
+    if (run.structure.grid.cellValues() && static_cast<float>(d.dx) * static_cast<float>(d.dy) == 0.0f) return {};
+    sets.push_back(&d);
+  }
+  return sets;
 }
 
-// Row j of a run with onlySameGrid: each cell the search leaves gets what GETINFORMATION would
-// give it, the set's value (under AVERAGE NODATA when that value lies within 0.0001 of the
-// structure's NODATA) or NODATA where the set has none. A value that is not a finite number
-// goes the general way, which reports it.
-std::optional<frame::Failure> computeSameGridRow(Run& run, Worker& w, const grid::GridDescription& d, int32_t j,
+// Row j of a run with straightSets: each cell the polygons leave gets what GETINFORMATION and
+// combineValues give it, reckoned the same way in the same order: the sets' values in table
+// order (a set gives none where its value lies within 0.0001 of its NODATA); none: NODATA; one:
+// the value (under AVERAGE NODATA when it lies within 0.0001 of the structure's NODATA); more:
+// the weighted mean, the maximum or the minimum of those of the highest priority. A value that
+// is not a finite number goes the general way, which reports it.
+std::optional<frame::Failure> computeStraightRow(Run& run, Worker& w,
+                                                 const std::vector<const grid::GridDescription*>& sets, int32_t j,
                                                  frame::ProgressCounter* progress) {
   grid::Structure& s = run.structure;
   const int32_t nc = s.grid.ncols;
   const float nodata = s.grid.nodata;
-  const bool average = run.settings.method == RunMethod::Average;
+  const RunMethod method = run.settings.method;
+  const bool cellStructure = s.grid.cellValues();
   const size_t at = s.grid.index(1, j);
-  const float* in = &d.values[d.index(1, j)];
   float* out = &s.grid.values[at];
   const uint8_t* mask = &s.assignMask[at];
+  const size_t n = sets.size();
+  std::array<const float*, kStraightSets> in;
+  std::array<float, kStraightSets> setNodata, weight;
+  std::array<int32_t, kStraightSets> priority;
+  for (size_t k = 0; k < n; ++k) {
+    const grid::GridDescription& d = *sets[k];
+    in[k] = &d.values[d.index(1, j)];
+    setNodata[k] = d.nodata;
+    weight[k] = cellStructure ? static_cast<float>(d.dx) * static_cast<float>(d.dy) : -1.0f;
+    priority[k] = d.priority;
+  }
+  std::array<float, kStraightSets> value;
+  std::array<size_t, kStraightSets> from;
   bool found = false;
   for (int32_t c = 0; c < nc; ++c) {
     if (progress) progress->turn();
     if (!mask[c]) continue;
-    const float v = in[c];
+    size_t count = 0;
+    for (size_t k = 0; k < n; ++k) {
+      const float v = in[k][c];
+      if (std::fabs(v - setNodata[k]) > 0.0001f) {
+        value[count] = v;
+        from[count] = k;
+        ++count;
+      }
+    }
     float r = nodata;
-    if (std::fabs(v - d.nodata) > 0.0001f) {
-      r = average && std::fabs(static_cast<double>(v) - static_cast<double>(nodata)) < 0.0001 ? nodata : v;
+    if (count == 1) {
+      const float v = value[0];
+      r = method == RunMethod::Average && std::fabs(static_cast<double>(v) - static_cast<double>(nodata)) < 0.0001
+              ? nodata
+              : v;
+    } else if (count > 1 && method == RunMethod::Average) {
+      int32_t top = priority[from[0]];
+      double sum = 0.0, wsum = 0.0;
+      for (size_t q = 0; q < count; ++q) {
+        const int32_t p = priority[from[q]];
+        if (p < top) continue;
+        if (p > top) {
+          top = p;
+          sum = wsum = 0.0;
+        }
+        const double wt = weight[from[q]] == -1.0f ? 1.0 : static_cast<double>(weight[from[q]]);
+        sum += static_cast<double>(value[q]) * wt;
+        wsum += wt;
+      }
+      const double mean = sum / wsum;
+      r = std::fabs(mean - static_cast<double>(nodata)) < 0.0001 ? nodata : static_cast<float>(mean);
+    } else if (count > 1) {
+      int32_t top = priority[from[0]];
+      for (size_t q = 0; q < count; ++q) top = std::max(top, priority[from[q]]);
+      const bool max = method == RunMethod::Maximum;
+      bool started = false;
+      double kept = 0.0;
+      for (size_t q = 0; q < count; ++q) {
+        if (priority[from[q]] != top) continue;
+        const double v = value[q];
+        if (!started) {
+          kept = v;
+          started = true;
+        } else if (max ? v > kept : v < kept) {
+          kept = v;
+        }
+      }
+      r = static_cast<float>(kept);
     }
     if (!std::isfinite(r)) {
       if (auto f = computeCell(run, w, c + 1, j)) return f;
@@ -203,11 +271,11 @@ template <typename Cancel>
 std::optional<frame::Failure> computeRows(Run& run, Worker& w, int32_t from, int32_t to, Cancel cancel,
                                           frame::ProgressCounter* progress, Pump* pump) {
   const int32_t nc = run.structure.grid.ncols;
-  const grid::GridDescription* same = onlySameGrid(run);
+  const std::vector<const grid::GridDescription*> straight = straightSets(run);
   for (int32_t j = from; j <= to; ++j) {
     if (cancel()) return std::nullopt;
-    if (same) {
-      if (auto f = computeSameGridRow(run, w, *same, j, progress)) return f;
+    if (!straight.empty()) {
+      if (auto f = computeStraightRow(run, w, straight, j, progress)) return f;
     } else {
       for (int32_t i = 1; i <= nc; ++i) {
         if (progress) progress->turn();

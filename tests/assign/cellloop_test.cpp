@@ -253,15 +253,16 @@ TEST(ThreadedCellLoop, EscapeInTheProgressDisplayStopsEveryThread) {
 
 namespace {
 
-// A structure of 40 x 30 cells of 5 m (NODATA 0.5) and a grid set on its own grid (NODATA -1)
-// whose values are the edge cases of taking a value as it stands: the set's NODATA, NaN, values
-// a hair from the structure's NODATA, ordinary values; cells a polygon took keep 77. With
-// `second`, a set of nothing but NODATA beside it sends every cell through the general search,
+// A structure of 40 x 30 cells of 5 m (NODATA 0.5) and `sets` grid sets on its own grid
+// (NODATA -1) whose values hold the edge cases of taking them as they stand: the set's NODATA,
+// NaN, values a hair from the structure's NODATA, ordinary values; the second set has NODATA in
+// a third of its cells, the third (of a higher priority) in most. Cells a polygon took keep 77.
+// With `general`, a point set without points sends every cell through the general search,
 // which must give the same grid.
 struct SameGridRun {
   TestFrame t;
   Run run{t.console, t.clock, {"x"}};
-  SameGridRun(bool cell, RunMethod method, bool second, std::pair<int32_t, int32_t> infinite) {
+  SameGridRun(bool cell, RunMethod method, int sets, bool general, std::pair<int32_t, int32_t> infinite) {
     grid::Structure& s = run.structure;
     s.grid.ncols = 40;
     s.grid.nrows = 30;
@@ -270,80 +271,87 @@ struct SameGridRun {
     s.grid.valuesType = cell ? grid::ValuesAt::Cell : grid::ValuesAt::Middle;
     s.grid.values.assign(1200, s.grid.nodata);
     s.assignMask.assign(1200, 1);
-    grid::GridDescription d;
-    d.valuesType = s.grid.valuesType;
-    d.ncols = 40;
-    d.nrows = 30;
-    d.dx = d.dy = 5;
-    d.nodata = -1.0f;
-    d.sameGeometry = true;
     std::mt19937 rng(5);
     std::uniform_real_distribution<float> uv(-20, 20);
     const float edges[] = {-1.0f, std::nanf(""), 0.5f, 0.50005f, 0.49996f, 0.5002f, -1.00005f, 0.0f};
-    for (size_t k = 0; k < 1200; ++k) {
-      d.values.push_back(k % 5 == 0 ? edges[(k / 5) % 8] : uv(rng));
-      if (k % 11 == 0) {
-        s.assignMask[k] = 0;  // as a polygon leaves it
-        s.grid.values[k] = 77.0f;
+    for (int k = 0; k < sets; ++k) {
+      grid::GridDescription d;
+      d.valuesType = s.grid.valuesType;
+      d.ncols = 40;
+      d.nrows = 30;
+      d.dx = d.dy = 5;
+      d.nodata = -1.0f;
+      d.sameGeometry = true;
+      d.priority = k == 2 ? 1 : 0;
+      for (size_t c = 0; c < 1200; ++c) {
+        float v = c % 5 == 0 ? edges[(c / 5 + static_cast<size_t>(k)) % 8] : uv(rng);
+        if ((k == 1 && c % 3 == 0) || (k == 2 && c % 7 != 0)) v = d.nodata;
+        d.values.push_back(v);
       }
-    }
-    if (infinite.first > 0) d.at(infinite.first, infinite.second) = kInf;
-    auto add = [&](const grid::GridDescription& g) {
-      run.gridSets.descriptions.push_back(g);
+      if (k == 0 && infinite.first > 0) d.at(infinite.first, infinite.second) = kInf;
+      run.gridSets.descriptions.push_back(d);
       run.gridSets.sources.emplace_back();
       grid::GridSet set;
-      set.description = static_cast<int>(run.gridSets.descriptions.size()) - 1;
+      set.description = k;
       run.gridSets.sets.push_back(set);
-    };
-    add(d);
-    if (second) {
-      d.priority = -1;
-      std::fill(d.values.begin(), d.values.end(), d.nodata);
-      add(d);
     }
-    run.settings.method = method;
+    for (size_t c = 0; c < 1200; c += 11) {
+      s.assignMask[c] = 0;  // as a polygon leaves it
+      s.grid.values[c] = 77.0f;
+    }
+    if (general) {
+      PointSet none;
+      none.nodata = -9999;
+      run.pointSets.push_back(none);
+    }
+    run.settings.runMethod = method == RunMethod::Maximum   ? "MAXIMUM"
+                             : method == RunMethod::Minimum ? "MINIMUM"
+                                                            : "AVERAGE";
   }
 };
 
 }  // namespace
 
-// A run whose one set lies on the structure's own grid takes each value as it stands, without
-// the general search: every edge of that (NODATA of either grid, NaN, masked cells, the run
-// methods that may take it) gives what the search gives, on any number of threads, and a value
-// that is not a number stops the run at the same cell.
-TEST(SameGridCells, TakenAsTheyStandTheyAreWhatTheSearchGives) {
+// A run whose sets all lie on the structure's own grid takes each cell's value from theirs
+// without the general search: every edge of that (NODATA of either grid, NaN, masked cells,
+// one, two and three sets of two priorities, the run methods that may take them, CELL and
+// MIDDLE) gives what the search gives, on any number of threads, and a value that is not a
+// number stops the run at the same cell with the same message.
+TEST(SameGridCells, TakenStraightTheyAreWhatTheSearchGives) {
   for (bool cell : {true, false}) {
     for (RunMethod method : {RunMethod::Average, RunMethod::Maximum, RunMethod::Minimum}) {
-      SameGridRun general(cell, method, true, {0, 0});
-      const Outcome want = runCellLoop(general.run, general.t, 1);
-      ASSERT_EQ(want.stop, 0);
-      int nodata = 0, masked = 0;
-      for (size_t k = 0; k < want.grid.size(); ++k) {
-        nodata += want.grid[k] == 0.5f;
-        masked += want.grid[k] == 77.0f;
-      }
-      ASSERT_GT(nodata, 100);  // the comparison below meets both kinds of cell
-      ASSERT_GT(masked, 100);
-      for (int threads : {1, 2, 3}) {
-        SameGridRun alone(cell, method, false, {0, 0});
-        const Outcome got = runCellLoop(alone.run, alone.t, threads);
-        EXPECT_EQ(got.stop, 0);
-        EXPECT_EQ(got.valueFound, want.valueFound);
-        ASSERT_EQ(got.grid.size(), want.grid.size());
-        for (size_t k = 0; k < got.grid.size(); ++k) {
-          ASSERT_EQ(std::memcmp(&got.grid[k], &want.grid[k], 4), 0)
-              << (cell ? "CELL" : "MIDDLE") << ", method " << static_cast<int>(method) << ", " << threads
-              << " threads, cell " << k << ": " << got.grid[k] << " against " << want.grid[k];
+      for (int sets : {1, 2, 3}) {
+        SameGridRun general(cell, method, sets, true, {0, 0});
+        const Outcome want = runCellLoop(general.run, general.t, 1);
+        ASSERT_EQ(want.stop, 0);
+        int nodata = 0, masked = 0;
+        for (size_t k = 0; k < want.grid.size(); ++k) {
+          nodata += want.grid[k] == 0.5f;
+          masked += want.grid[k] == 77.0f;
+        }
+        ASSERT_GT(nodata, 20);  // the comparison below meets both kinds of cell
+        ASSERT_GT(masked, 100);
+        for (int threads : {1, 2, 3}) {
+          SameGridRun straight(cell, method, sets, false, {0, 0});
+          const Outcome got = runCellLoop(straight.run, straight.t, threads);
+          EXPECT_EQ(got.stop, 0);
+          EXPECT_EQ(got.valueFound, want.valueFound);
+          ASSERT_EQ(got.grid.size(), want.grid.size());
+          for (size_t k = 0; k < got.grid.size(); ++k) {
+            ASSERT_EQ(std::memcmp(&got.grid[k], &want.grid[k], 4), 0)
+                << (cell ? "CELL" : "MIDDLE") << ", method " << static_cast<int>(method) << ", " << sets << " sets, "
+                << threads << " threads, cell " << k << ": " << got.grid[k] << " against " << want.grid[k];
+          }
         }
       }
     }
   }
-  SameGridRun general(true, RunMethod::Average, true, {17, 12});
+  SameGridRun general(true, RunMethod::Average, 2, true, {17, 12});
   const Outcome want = runCellLoop(general.run, general.t, 1);
   EXPECT_EQ(want.stop, 100);
   for (int threads : {1, 2}) {
-    SameGridRun alone(true, RunMethod::Average, false, {17, 12});
-    const Outcome got = runCellLoop(alone.run, alone.t, threads);
+    SameGridRun straight(true, RunMethod::Average, 2, false, {17, 12});
+    const Outcome got = runCellLoop(straight.run, straight.t, threads);
     EXPECT_EQ(got.stop, want.stop);
     EXPECT_EQ(got.errors, want.errors);
   }
