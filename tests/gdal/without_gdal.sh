@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # A program built without GDAL (-DTERVALA_GDAL=OFF), or one whose GDAL library cannot be
-# loaded, refuses every input and output that needs it, clearly, and still runs on the design's
+# loaded, refuses every input and output that needs it, clearly, and still runs on its own
 # formats.
 #   without_gdal.sh <program> [the message's words]
 set -euo pipefail
