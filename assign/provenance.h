@@ -3,6 +3,7 @@
 // the source grid, the counts per set, the time of each step, and the run report that the
 // listing and a JSON file receive at the end of a run.
 #include <atomic>
+#include <bit>
 #include <cstdint>
 #include <future>
 #include <memory>
@@ -80,7 +81,7 @@ struct CellBits {
   }
   int64_t count() const {
     int64_t n = 0;
-    for (uint64_t w : words) n += __builtin_popcountll(w);
+    for (uint64_t w : words) n += std::popcount(w);
     return n;
   }
   void release() { std::vector<uint64_t>().swap(words); }
