@@ -170,36 +170,33 @@ std::vector<const grid::GridDescription*> straightSets(const Run& run) {
   return sets;
 }
 
-// Row j of a run with straightSets: each cell the polygons leave gets what GETINFORMATION and
-// combineValues give it, reckoned the same way in the same order: the sets' values in table
-// order (a set gives none where its value lies within 0.0001 of its NODATA); none: NODATA; one:
-// the value (under AVERAGE NODATA when it lies within 0.0001 of the structure's NODATA); more:
-// the weighted mean, the maximum or the minimum of those of the highest priority. A value that
-// is not a finite number goes the general way, which reports it.
+// Row j of a run with straightSets: each cell the polygons leave gets the records the general
+// search would give it, the sets' values in table order (a set gives none where its value lies
+// within 0.0001 of its NODATA), combined as the search's are; none: NODATA. A value that is not
+// a finite number goes the general way, which reports it.
 std::optional<frame::Failure> computeStraightRow(Run& run, Worker& w,
                                                  const std::vector<const grid::GridDescription*>& sets, int32_t j,
                                                  frame::ProgressCounter* progress) {
   grid::Structure& s = run.structure;
   const int32_t nc = s.grid.ncols;
   const float nodata = s.grid.nodata;
-  const RunMethod method = run.settings.method;
   const bool cellStructure = s.grid.cellValues();
   const size_t at = s.grid.index(1, j);
   float* out = &s.grid.values[at];
   const uint8_t* mask = &s.assignMask[at];
   const size_t n = sets.size();
   std::array<const float*, kStraightSets> in;
-  std::array<float, kStraightSets> setNodata, weight;
-  std::array<int32_t, kStraightSets> priority;
+  std::array<ValueRecord, kStraightSets> record;  // each set's record but for its value
   for (size_t k = 0; k < n; ++k) {
     const grid::GridDescription& d = *sets[k];
     in[k] = &d.values[d.index(1, j)];
-    setNodata[k] = d.nodata;
-    weight[k] = cellStructure ? static_cast<float>(d.dx) * static_cast<float>(d.dy) : -1.0f;
-    priority[k] = d.priority;
+    ValueRecord& r = record[k];
+    r.distance = 0.0f;
+    r.weight = cellStructure ? static_cast<float>(d.dx) * static_cast<float>(d.dy) : -1.0f;
+    r.related = cellStructure || d.cellValues() ? Related::Cell : Related::Point;
+    r.priority = d.priority;
   }
-  std::array<float, kStraightSets> value;
-  std::array<size_t, kStraightSets> from;
+  std::array<ValueRecord, kStraightSets> given;
   bool found = false;
   for (int32_t c = 0; c < nc; ++c) {
     if (progress) progress->turn();
@@ -207,52 +204,13 @@ std::optional<frame::Failure> computeStraightRow(Run& run, Worker& w,
     size_t count = 0;
     for (size_t k = 0; k < n; ++k) {
       const float v = in[k][c];
-      if (std::fabs(v - setNodata[k]) > 0.0001f) {
-        value[count] = v;
-        from[count] = k;
+      if (std::fabs(v - sets[k]->nodata) > 0.0001f) {
+        given[count] = record[k];
+        given[count].value = v;
         ++count;
       }
     }
-    float r = nodata;
-    if (count == 1) {
-      const float v = value[0];
-      r = method == RunMethod::Average && std::fabs(static_cast<double>(v) - static_cast<double>(nodata)) < 0.0001
-              ? nodata
-              : v;
-    } else if (count > 1 && method == RunMethod::Average) {
-      int32_t top = priority[from[0]];
-      double sum = 0.0, wsum = 0.0;
-      for (size_t q = 0; q < count; ++q) {
-        const int32_t p = priority[from[q]];
-        if (p < top) continue;
-        if (p > top) {
-          top = p;
-          sum = wsum = 0.0;
-        }
-        const double wt = weight[from[q]] == -1.0f ? 1.0 : static_cast<double>(weight[from[q]]);
-        sum += static_cast<double>(value[q]) * wt;
-        wsum += wt;
-      }
-      const double mean = sum / wsum;
-      r = std::fabs(mean - static_cast<double>(nodata)) < 0.0001 ? nodata : static_cast<float>(mean);
-    } else if (count > 1) {
-      int32_t top = priority[from[0]];
-      for (size_t q = 0; q < count; ++q) top = std::max(top, priority[from[q]]);
-      const bool max = method == RunMethod::Maximum;
-      bool started = false;
-      double kept = 0.0;
-      for (size_t q = 0; q < count; ++q) {
-        if (priority[from[q]] != top) continue;
-        const double v = value[q];
-        if (!started) {
-          kept = v;
-          started = true;
-        } else if (max ? v > kept : v < kept) {
-          kept = v;
-        }
-      }
-      r = static_cast<float>(kept);
-    }
+    const float r = count == 0 ? nodata : combineValues(std::span(given.data(), count), run.settings, nodata);
     if (!std::isfinite(r)) {
       if (auto f = computeCell(run, w, c + 1, j)) return f;
       continue;

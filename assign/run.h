@@ -3,6 +3,7 @@
 // value list of the current cell. main builds one; tests build their own.
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -207,7 +208,7 @@ inline void ADDAVALUE(std::vector<ValueRecord>& list, const ValueRecord& record,
 
 // Reduces the value list to one value: the records of the highest priority present, combined
 // by the run method. Unweighted records (-1.0) count as weight 1.
-float combineValues(const std::vector<ValueRecord>& list, const RunSettings& settings, float nodata);
+float combineValues(std::span<const ValueRecord> list, const RunSettings& settings, float nodata);
 
 // Cell search in grids that are not the structure's grid, for the cell (i, j) whose geometry
 // is in w.cell (the plans are per output column and row).

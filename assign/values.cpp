@@ -22,7 +22,7 @@ inline double classOf(float v) {
 
 }  // namespace
 
-float combineValues(const std::vector<ValueRecord>& list, const RunSettings& settings, float nodata) {
+float combineValues(std::span<const ValueRecord> list, const RunSettings& settings, float nodata) {
   if (list.empty()) return nodata;
   if (list.size() == 1 && list[0].weight != 0.0f) {
     // One value: every method gives the value itself (its class for the class methods).
