@@ -156,6 +156,8 @@ constexpr size_t kStraightSets = 16;
 std::vector<const grid::GridDescription*> straightSets(const Run& run) {
   std::vector<const grid::GridDescription*> sets;
   const size_t n = run.gridSets.sets.size();
+  // A structure of no columns or no rows has no row to take straight.
+  if (run.structure.grid.ncols <= 0 || run.structure.grid.nrows <= 0) return sets;
   if (n == 0 || n > kStraightSets || !run.pointSets.empty() || !run.zav.uses.empty()) return sets;
   if (run.provenance.track || run.settings.numberOfValues > 1) return sets;
   const RunMethod m = run.settings.method;
