@@ -16,26 +16,110 @@
 namespace assign {
 namespace {
 
+// Item n of a line without backticks, dollar or equals signs: the text between its commas,
+// blanks trimmed; false when the line has fewer items.
+bool plainItem(std::string_view line, int n, std::string_view& item) {
+  size_t start = 0;
+  for (int k = 1; k < n; ++k) {
+    start = line.find(',', start);
+    if (start == std::string_view::npos) return false;
+    ++start;
+  }
+  const size_t end = line.find(',', start);
+  item = line.substr(start, (end == std::string_view::npos ? line.size() : end) - start);
+  while (!item.empty() && item.front() == ' ') item.remove_prefix(1);
+  while (!item.empty() && item.back() == ' ') item.remove_suffix(1);
+  return true;
+}
+
 // A value of a point file line: item n as a number; false when it is absent or not a number.
 template <typename T>
 bool number(frame::Frame& fr, const std::string& line, int n, T& v) {
   if (line.find_first_of("`$=") == std::string::npos) {
-    // Items are the text between commas.
-    size_t start = 0;
-    for (int k = 1; k < n; ++k) {
-      start = line.find(',', start);
-      if (start == std::string::npos) return false;
-      ++start;
-    }
-    const size_t end = line.find(',', start);
-    std::string_view item(line.data() + start, (end == std::string::npos ? line.size() : end) - start);
-    while (!item.empty() && item.front() == ' ') item.remove_prefix(1);
-    while (!item.empty() && item.back() == ' ') item.remove_suffix(1);
-    return !item.empty() && frame::parseFortranReal(item, v);
+    std::string_view item;
+    return plainItem(line, n, item) && !item.empty() && frame::parseFortranReal(item, v);
   }
   std::string item;
   if (frame::PARAM(fr, line, n, item) <= 0) return false;
   return frame::parseFortranReal(item, v);
+}
+
+// How the point lines of a file are read: the radius of the command line, of the file's
+// BUFFER line, or each point's own.
+struct PointLineForm {
+  bool lineRadius = false;
+  bool fileBuffers = false;
+  float commandRadius = -1.0f;
+  float setRadius = -1.0f;
+};
+
+// The points of a piece of a point file, read on a core of their own.
+struct PointPiece {
+  std::vector<float> x, y, value, radius;
+  size_t lines = 0;
+  bool plain = true;  // false: a line that is not plain numbers, left to be read one by one
+};
+
+// Reads the point lines in text (whole lines, each ended by an end of line but perhaps the
+// last) as the one-by-one reading would, as long as every line is made of plain numbers: digits,
+// signs, points, exponents, commas and blanks, at most 200 characters, each item found a
+// number within the coordinate limit. At the first other line the piece is given up (plain
+// false): the one-by-one reading then reads it, with its messages.
+void readPlainPoints(std::string_view text, const PointLineForm& form, const grid::Structure& s, PointPiece& piece) {
+  char upper[200];
+  size_t at = 0;
+  while (at < text.size()) {
+    const size_t nl = text.find('\n', at);
+    std::string_view line = text.substr(at, (nl == std::string_view::npos ? text.size() : nl) - at);
+    at = nl == std::string_view::npos ? text.size() : nl + 1;
+    if (nl != std::string_view::npos && !line.empty() && line.back() == '\r') line.remove_suffix(1);
+    ++piece.lines;
+    if (line.size() > sizeof upper) {
+      piece.plain = false;
+      return;
+    }
+    bool blank = true;
+    for (size_t k = 0; k < line.size(); ++k) {
+      char c = line[k];
+      if (c == 'e' || c == 'd') c = static_cast<char>(c - 'a' + 'A');
+      const bool digit = c >= '0' && c <= '9';
+      if (!digit && c != '.' && c != ',' && c != ' ' && c != '-' && c != '+' && c != 'E' && c != 'D') {
+        piece.plain = false;
+        return;
+      }
+      blank = blank && c == ' ';
+      upper[k] = c;
+    }
+    if (blank) continue;  // a blank line holds no point
+    const std::string_view l(upper, line.size());
+    std::string_view item;
+    double x, y;
+    float v, r = form.setRadius;
+    const bool ok = plainItem(l, 1, item) && !item.empty() && frame::parseFortranReal(item, x) &&
+                    plainItem(l, 2, item) && !item.empty() && frame::parseFortranReal(item, y) &&
+                    plainItem(l, 3, item) && !item.empty() && frame::parseFortranReal(item, v);
+    if (!ok) {
+      piece.plain = false;
+      return;
+    }
+    if (form.lineRadius) {
+      r = form.commandRadius;
+    } else if (form.fileBuffers && plainItem(l, 4, item) && !item.empty()) {
+      if (!frame::parseFortranReal(item, r)) {
+        piece.plain = false;
+        return;
+      }
+    }
+    if (!(std::fabs(x) <= grid::kCoordinateLimit) || !(std::fabs(y) <= grid::kCoordinateLimit) ||
+        !(std::fabs(r) <= grid::kCoordinateLimit)) {
+      piece.plain = false;
+      return;
+    }
+    piece.x.push_back(s.relX(x));
+    piece.y.push_back(s.relY(y));
+    piece.value.push_back(v);
+    piece.radius.push_back(r);
+  }
 }
 
 }  // namespace
@@ -65,7 +149,7 @@ bool HANDLEPOINTFILE(Run& run, const std::string& line) {
     if (p.setRadius < 0.0001f) p.setRadius = 0.0001f;
   }
   const float commandRadius = p.setRadius;
-  // 3. The file is read line by line: a point file may hold millions of points.
+  // 3. The file is read a block of lines at a time: a point file may hold millions of points.
   frame::LineReader in;
   const std::string path = frame::resolveInputName(name);
   int e = in.open(path);
@@ -81,9 +165,10 @@ bool HANDLEPOINTFILE(Run& run, const std::string& line) {
     frame::CASEF(l);
     return l;
   };
+  size_t lineNumber = 1;  // of the line under way, for the messages
   auto bad = [&](const char* what) {
     return frame::endWithError(
-        fr, {" The Point file " + name + " has " + what + " in line " + std::to_string(in.lineNumber()) + ":",
+        fr, {" The Point file " + name + " has " + what + " in line " + std::to_string(lineNumber) + ":",
              " " + raw.substr(0, 200)});
   };
   // 4. The NODATA value follows a label of 13 characters.
@@ -103,27 +188,13 @@ bool HANDLEPOINTFILE(Run& run, const std::string& line) {
       return bad("no NODATA value after its label of 13 characters");
     }
   }
-  // 5. The optional buffer line; 6. the points: x, y, value and, with buffers from the file,
-  // the point's own radius.
-  bool fileBuffers = false;
-  bool second = true;
-  while (in.next(raw)) {
-    const std::string l = upperLine();
-    if (second) {
-      second = false;
-      std::string item;
-      frame::PARAM(fr, l, 1, item);
-      if (item == "BUFFER") {
-        frame::PARAM(fr, l, 2, item);
-        if (item == "YES") {
-          fileBuffers = true;
-          p.buffered = true;
-          frame::UNFORM(fr, l, 3, "R4", p.setRadius);
-        }
-        continue;
-      }
-    }
-    if (frame::trimmed(l).empty()) continue;  // a blank line holds no point
+  // 5. The optional buffer line.
+  PointLineForm form;
+  form.lineRadius = lineRadius;
+  form.commandRadius = commandRadius;
+  // One point line (first 200 characters, upper case) read one by one; true after an error.
+  auto pointLine = [&](const std::string& l) {
+    if (frame::trimmed(l).empty()) return false;  // a blank line holds no point
     double x, y;
     float v;
     if (!number(fr, l, 1, x) || !number(fr, l, 2, y) || !number(fr, l, 3, v)) {
@@ -132,7 +203,7 @@ bool HANDLEPOINTFILE(Run& run, const std::string& line) {
     float r = p.setRadius;
     if (lineRadius) {
       r = commandRadius;
-    } else if (fileBuffers) {
+    } else if (form.fileBuffers) {
       std::string item;
       if (frame::PARAM(fr, l, 4, item) > 0 && !frame::parseFortranReal(item, r))
         return bad("a radius that is not a number");
@@ -146,6 +217,75 @@ bool HANDLEPOINTFILE(Run& run, const std::string& line) {
     p.y.push_back(run.structure.relY(y));
     p.value.push_back(v);
     p.radius.push_back(r);
+    return false;
+  };
+  if (in.next(raw)) {
+    lineNumber = in.lineNumber();
+    const std::string l = upperLine();
+    std::string item;
+    frame::PARAM(fr, l, 1, item);
+    if (item == "BUFFER") {
+      frame::PARAM(fr, l, 2, item);
+      if (item == "YES") {
+        form.fileBuffers = true;
+        p.buffered = true;
+        frame::UNFORM(fr, l, 3, "R4", p.setRadius);
+      }
+    } else if (pointLine(l)) {
+      return true;
+    }
+  }
+  form.setRadius = p.setRadius;
+  // 6. The points: x, y, value and, with buffers from the file, the point's own radius. A
+  // block of lines at a time, its pieces read on every core and put in file order; a block
+  // with a line that is not plain numbers is read line by line instead, which reports the
+  // first fault in the file's order.
+  const int setting = fr.threads;
+  const int threads = setting > 0 ? setting : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  constexpr size_t kPiece = size_t{4} << 20;
+  std::string block;
+  std::vector<PointPiece> pieces(static_cast<size_t>(threads));
+  while (in.nextLines(block, kPiece * pieces.size())) {
+    // The pieces end at ends of line.
+    std::vector<size_t> cut(pieces.size() + 1, block.size());
+    cut[0] = 0;
+    for (size_t t = 1; t < pieces.size(); ++t) {
+      size_t c = std::max(cut[t - 1], block.size() * t / pieces.size());
+      const size_t nl = c == 0 ? 0 : block.find('\n', c - 1);
+      cut[t] = nl == std::string::npos ? block.size() : std::max(c, nl + 1);
+    }
+    auto readPiece = [&](size_t t) {
+      pieces[t] = PointPiece();
+      readPlainPoints(std::string_view(block).substr(cut[t], cut[t + 1] - cut[t]), form, run.structure, pieces[t]);
+    };
+    {
+      std::vector<std::thread> helpers;
+      for (size_t t = 1; t < pieces.size(); ++t) helpers.emplace_back(readPiece, t);
+      readPiece(0);
+      for (auto& h : helpers) h.join();
+    }
+    if (std::all_of(pieces.begin(), pieces.end(), [](const PointPiece& q) { return q.plain; })) {
+      for (PointPiece& q : pieces) {
+        p.x.insert(p.x.end(), q.x.begin(), q.x.end());
+        p.y.insert(p.y.end(), q.y.begin(), q.y.end());
+        p.value.insert(p.value.end(), q.value.begin(), q.value.end());
+        p.radius.insert(p.radius.end(), q.radius.begin(), q.radius.end());
+        in.countLines(q.lines);
+      }
+      continue;
+    }
+    // Line by line, as LineReader gives them: an end of line ends a line (and a carriage
+    // return before it goes); the last line of the file may have none.
+    size_t at = 0;
+    while (at < block.size()) {
+      const size_t nl = block.find('\n', at);
+      raw.assign(block, at, (nl == std::string::npos ? block.size() : nl) - at);
+      at = nl == std::string::npos ? block.size() : nl + 1;
+      if (nl != std::string::npos && !raw.empty() && raw.back() == '\r') raw.pop_back();
+      in.countLines(1);
+      lineNumber = in.lineNumber();
+      if (pointLine(upperLine())) return true;
+    }
   }
   // The points read: the set's count, and no spare room kept.
   p.count = static_cast<int32_t>(p.x.size());

@@ -189,6 +189,33 @@ int LineReader::open(const std::string& name) {
   return in_.open(name);
 }
 
+bool LineReader::nextLines(std::string& text, size_t want) {
+  text.clear();
+  for (;;) {
+    if (text.size() >= want && !text.empty() && text.back() == '\n') return true;
+    if (pos_ >= len_) {
+      if (eof_) return !text.empty();
+      buf_.resize(1 << 16);
+      const long n = in_.readBlock(buf_.data(), buf_.size());
+      if (n <= 0) {  // the end, or a read error, which ends the lines as the end does
+        eof_ = true;
+        continue;
+      }
+      len_ = static_cast<size_t>(n);
+      pos_ = 0;
+    }
+    const char* start = buf_.data() + pos_;
+    size_t take = len_ - pos_;
+    if (text.size() >= want) {
+      // Enough: only the rest of the line under way.
+      const char* nl = static_cast<const char*>(std::memchr(start, '\n', take));
+      if (nl) take = static_cast<size_t>(nl - start) + 1;
+    }
+    text.append(start, take);
+    pos_ += take;
+  }
+}
+
 bool LineReader::next(std::string& line) {
   line.clear();
   for (;;) {

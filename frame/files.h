@@ -66,6 +66,11 @@ class LineReader {
   int open(const std::string& name);  // 0 or the error number
   // The next line without its end of line; false at the end of the file.
   bool next(std::string& line);
+  // Whole lines, each with its end of line, into text (emptied first) until it holds at least
+  // `want` bytes or the file ends, where the last line may have none. They are not counted:
+  // the caller tells how many it took with countLines. False when no line was left.
+  bool nextLines(std::string& text, size_t want);
+  void countLines(size_t n) { number_ += n; }
   size_t lineNumber() const { return number_; }
 
  private:

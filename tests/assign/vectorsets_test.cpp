@@ -172,3 +172,127 @@ TEST(VectorPolygonSets, ValueFieldsGoWithAssignOnly) {
                                    " the values of a field are assigned; write ASSIGN as the type of use.",
                                    "   Command line: POLYGONFILE," + path + ",CLEAR,,VALUE=C"})));
 }
+
+namespace {
+
+// A point file of many lines in the ways users write them: blank lines, Windows ends of line,
+// blanks around items, lower-case exponents and Fortran's D exponent, a point's own radius given,
+// left out or left blank. Its points, relative to the corner (0, 0), in `want`.
+struct BigPointFile {
+  std::string text = "NODATA_VALUE,-9999\nBUFFER,YES,10\n";
+  std::vector<float> x, y, value, radius;
+  explicit BigPointFile(int points) {
+    char line[96];
+    for (int k = 0; k < points; ++k) {
+      const double px = 0.25 * (k % 4001), py = 0.5 * (k % 3001);
+      const float v = static_cast<float>(k % 977) * 0.125f;
+      float r = 10.0f;
+      if (k % 1000 == 17) text += "   \n";
+      const char* end = k % 7 == 3 ? "\r\n" : "\n";
+      switch (k % 5) {
+        case 0:
+          std::snprintf(line, sizeof line, "%.2f,%.1f,%.3f%s", px, py, v, end);
+          break;
+        case 1:
+          std::snprintf(line, sizeof line, " %.2f , %.1f,%.3fe0 , %d%s", px, py, v, k % 50, end);
+          r = static_cast<float>(k % 50);
+          break;
+        case 2:
+          std::snprintf(line, sizeof line, "%.2fd0,%.1fE0,%.3f,%s", px, py, v, end);
+          break;
+        case 3:
+          std::snprintf(line, sizeof line, "%.2f,%.1f,%.3f,  ,7%s", px, py, v, end);
+          break;
+        default:
+          std::snprintf(line, sizeof line, "%.2f,%.1f,%.3f,2.5e1%s", px, py, v, end);
+          r = 25.0f;
+      }
+      text += line;
+      x.push_back(static_cast<float>(px));
+      y.push_back(static_cast<float>(py));
+      value.push_back(v);
+      radius.push_back(r);
+    }
+  }
+};
+
+void expectPoints(const PointSet& p, const BigPointFile& f) {
+  ASSERT_EQ(p.count, static_cast<int32_t>(f.x.size()));
+  for (size_t k = 0; k < f.x.size(); ++k) {
+    ASSERT_EQ(p.x[k], f.x[k]) << "point " << k;
+    ASSERT_EQ(p.y[k], f.y[k]) << "point " << k;
+    ASSERT_EQ(p.value[k], f.value[k]) << "point " << k;
+    ASSERT_EQ(p.radius[k], f.radius[k]) << "point " << k;
+  }
+}
+
+}  // namespace
+
+// Point files of millions of lines are read a block at a time, each block in pieces on every
+// core; what a file gives must not depend on where the blocks and pieces end, nor on the number
+// of cores, nor on a line somewhere that only the line-by-line reading understands.
+TEST(PointFiles, ReadOnEveryCoreTheyGiveThePointsOfTheLineByLineReading) {
+  BigPointFile f(300000);  // some 8 MB: blocks end inside it for any number of cores
+  for (int threads : {1, 2, 3}) {
+    for (bool backticks : {false, true}) {
+      VectorRun v;
+      v.run.fr.threads = threads;
+      std::string text = f.text;
+      if (backticks) {
+        // A point written with backticks in the middle of the file, read the line-by-line way.
+        const size_t at = text.find('\n', text.size() / 2) + 1;
+        const size_t end = text.find('\n', at);
+        text.replace(at, end - at,
+                     "`" + text.substr(at, text.find(',', at) - at) + "`" +
+                         text.substr(text.find(',', at), end - text.find(',', at)));
+      }
+      writeFile(v.t.path("points.txt"), text);
+      ASSERT_FALSE(HANDLEPOINTFILE(v.run, "POINTFILE," + v.t.path("points.txt").string() + ",1"));
+      SCOPED_TRACE("threads " + std::to_string(threads) + (backticks ? ", with backticks" : ""));
+      expectPoints(v.run.pointSets.at(0), f);
+    }
+  }
+}
+
+TEST(PointFiles, TheFirstBadLineInTheFileIsTheOneReported) {
+  const BigPointFile f(300000);
+  // Line numbers of the file: two of heading, then the points (and a blank line now and then).
+  auto startOfLine = [](const std::string& text, size_t number) {
+    size_t at = 0;
+    for (size_t n = 1; n < number; ++n) at = text.find('\n', at) + 1;
+    return at;
+  };
+  for (int threads : {1, 2}) {
+    for (auto [first, second] : {std::pair<size_t, size_t>{5, 280000}, {200001, 200002}, {290000, 0}}) {
+      VectorRun v;
+      v.run.fr.threads = threads;
+      std::string text = f.text;
+      for (size_t bad : {second, first}) {  // the later one first: the earlier's place stays
+        if (bad == 0) continue;
+        const size_t at = startOfLine(text, bad);
+        text.insert(at, bad == first ? "1,2,abc\n" : "1,2\n");
+      }
+      // The last line without an end of line and with a carriage return: not a number.
+      text += "1,2,3\r";
+      writeFile(v.t.path("points.txt"), text);
+      const std::string name = v.t.path("points.txt").string();
+      ASSERT_TRUE(HANDLEPOINTFILE(v.run, "POINTFILE," + name + ",1"));
+      EXPECT_TRUE(
+          hasBlock(v.lines(), {" The Point file " + name + " has a line that is not a point (x, y and value) in line " +
+                                   std::to_string(first) + ":",
+                               " 1,2,abc"}))
+          << "threads " << threads << ", line " << first;
+    }
+  }
+  // With no other fault, the carriage return of the last line is the fault, on its line.
+  VectorRun v;
+  v.run.fr.threads = 2;
+  writeFile(v.t.path("points.txt"), f.text + "1,2,3\r");
+  const std::string name = v.t.path("points.txt").string();
+  ASSERT_TRUE(HANDLEPOINTFILE(v.run, "POINTFILE," + name + ",1"));
+  const size_t lines = static_cast<size_t>(std::count(f.text.begin(), f.text.end(), '\n')) + 1;
+  EXPECT_TRUE(
+      hasBlock(v.lines(), {" The Point file " + name + " has a line that is not a point (x, y and value) in line " +
+                               std::to_string(lines) + ":",
+                           " 1,2,3\r"}));
+}
