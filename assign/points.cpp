@@ -351,9 +351,9 @@ void preparePointBins(Run& run) {
   for (PointSet& p : run.pointSets) {
     p.exact = !p.buffered;
     p.everywhere.clear();
-    std::vector<int32_t> cols, rows;
-    // The cells where point k may give a value: fn(row, column) for each.
-    auto cellsOf = [&](int32_t k, auto fn) {
+    // The cells where point k may give a value: fn(row, column) for each, or fn(-1, -1) once
+    // when it is to be tried at every cell. cols and rows are room to work in.
+    auto cellsOf = [&](std::vector<int32_t>& cols, std::vector<int32_t>& rows, int32_t k, auto fn) {
       const size_t q = static_cast<size_t>(k);
       if (!(std::fabs(p.value[q] - p.nodata) > 0.0001f)) return;  // NODATA points never count
       const float x = p.x[q], y = p.y[q];
@@ -387,7 +387,7 @@ void preparePointBins(Run& run) {
         if (i0 > i1 || j0 > j1) return;
         // A buffer over very many cells is cheaper to try at every cell than to list.
         if ((i1 - i0 + 1) * (j1 - j0 + 1) > p.listLimit) {
-          if (fn(-1, -1)) p.everywhere.push_back(static_cast<uint32_t>(k));
+          fn(-1, -1);
           return;
         }
         for (int64_t i = i0; i <= i1; ++i) cols.push_back(static_cast<int32_t>(i));
@@ -398,25 +398,55 @@ void preparePointBins(Run& run) {
       }
     };
     // Counted first, then placed per row in point order, then put in column order within
-    // each row, keeping the point order within a cell.
-    p.rowStart.assign(static_cast<size_t>(nr) + 2, 0);
-    for (int32_t k = 0; k < p.count; ++k) {
-      cellsOf(k, [&](int32_t j, int32_t) {
-        if (j > 0) ++p.rowStart[static_cast<size_t>(j) + 1];
-        return false;
+    // each row, keeping the point order within a cell. The points are shared among the cores
+    // in file order: each core counts its points' cells per row and places them after those of
+    // the cores before it.
+    const int setting = run.fr.threads;
+    int threads = setting > 0 ? setting : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    const size_t cores = p.count < 65536 ? 1 : static_cast<size_t>(std::max(1, threads));
+    auto onCores = [cores](auto job) {
+      std::vector<std::thread> helpers;
+      for (size_t t = 1; t < cores; ++t) helpers.emplace_back(job, t);
+      job(size_t{0});
+      for (auto& h : helpers) h.join();
+    };
+    auto pointsOf = [&](size_t t, auto each) {
+      std::vector<int32_t> cols, rows;
+      const int32_t from =
+          static_cast<int32_t>(int64_t(p.count) * static_cast<int64_t>(t) / static_cast<int64_t>(cores));
+      const int32_t to =
+          static_cast<int32_t>(int64_t(p.count) * static_cast<int64_t>(t + 1) / static_cast<int64_t>(cores));
+      for (int32_t k = from; k < to; ++k) cellsOf(cols, rows, k, [&](int32_t j, int32_t i) { each(k, j, i); });
+    };
+    std::vector<std::vector<uint64_t>> at(cores, std::vector<uint64_t>(static_cast<size_t>(nr) + 2, 0));
+    onCores([&](size_t t) {
+      pointsOf(t, [&](int32_t, int32_t j, int32_t) {
+        if (j > 0) ++at[t][static_cast<size_t>(j)];
       });
+    });
+    p.rowStart.assign(static_cast<size_t>(nr) + 2, 0);
+    for (size_t j = 1; j <= static_cast<size_t>(nr); ++j) {
+      uint64_t place = p.rowStart[j];
+      for (size_t t = 0; t < cores; ++t) {
+        const uint64_t n = at[t][j];
+        at[t][j] = place;
+        place += n;
+      }
+      p.rowStart[j + 1] = place;
     }
-    for (size_t j = 1; j < p.rowStart.size(); ++j) p.rowStart[j] += p.rowStart[j - 1];
     grid::roomForFill(p.entries, p.rowStart.back());
     p.entries.resize(p.rowStart.back());
-    std::vector<uint64_t> next(p.rowStart.begin(), p.rowStart.end());
-    for (int32_t k = 0; k < p.count; ++k) {
-      cellsOf(k, [&](int32_t j, int32_t i) {
-        if (j < 0) return true;
-        p.entries[next[static_cast<size_t>(j)]++] = PointSet::Entry{i, static_cast<uint32_t>(k)};
-        return false;
+    std::vector<std::vector<uint32_t>> wide(cores);
+    onCores([&](size_t t) {
+      pointsOf(t, [&](int32_t k, int32_t j, int32_t i) {
+        if (j < 0) {
+          wide[t].push_back(static_cast<uint32_t>(k));
+        } else {
+          p.entries[at[t][static_cast<size_t>(j)]++] = PointSet::Entry{i, static_cast<uint32_t>(k)};
+        }
       });
-    }
+    });
+    for (const auto& w : wide) p.everywhere.insert(p.everywhere.end(), w.begin(), w.end());
     // Each row is sorted on its own: the rows are shared among the cores.
     auto sortRows = [&p](int32_t from, int32_t to) {
       for (int32_t j = from; j <= to; ++j) {
@@ -425,8 +455,6 @@ void preparePointBins(Run& run) {
         std::stable_sort(b, e, [](const PointSet::Entry& x, const PointSet::Entry& y) { return x.column < y.column; });
       }
     };
-    const int setting = run.fr.threads;
-    int threads = setting > 0 ? setting : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     if (p.entries.size() < 65536) threads = 1;
     threads = std::max(1, std::min(threads, nr));
     std::vector<std::thread> helpers;

@@ -211,3 +211,42 @@ TEST(PointSets, BuffersReachCellsByCornerEdgeOrInside) {
   EXPECT_FLOAT_EQ(d, std::sqrt(8.0f));  // the corner (10, 10)
   EXPECT_FALSE(BUFFERREACHESCELL(c, p, 3, d));
 }
+
+// Sets of many points are binned on every core, each taking a share of the points; the bins
+// must come out as one core makes them: each row's cells in column order, a cell's points in
+// file order, the points tried everywhere in file order.
+TEST(PointSets, BinnedOnEveryCoreTheyAreBinnedAsOnOne) {
+  std::mt19937 rng(9);
+  std::uniform_real_distribution<float> ux(990, 1210), uy(1990, 2160), ur(0, 12);
+  for (bool buffered : {false, true}) {
+    PointSet p;
+    p.nodata = -9999;
+    p.buffered = buffered;
+    for (int k = 0; k < 100000; ++k) {
+      p.x.push_back(ux(rng) - 1000);
+      p.y.push_back(uy(rng) - 2000);
+      p.value.push_back(k % 13 == 0 ? -9999.0f : static_cast<float>(k));
+      p.radius.push_back(k % 997 == 0 ? 5000.0f : ur(rng));
+    }
+    p.count = static_cast<int32_t>(p.x.size());
+    p.listLimit = 200;
+    std::vector<PointSet> binned;
+    for (int threads : {1, 2, 3}) {
+      PointRun pr(true);
+      pr.run.fr.threads = threads;
+      pr.run.pointSets.push_back(p);
+      preparePointBins(pr.run);
+      binned.push_back(pr.run.pointSets[0]);
+    }
+    for (size_t n = 1; n < binned.size(); ++n) {
+      EXPECT_EQ(binned[n].rowStart, binned[0].rowStart);
+      EXPECT_EQ(binned[n].everywhere, binned[0].everywhere);
+      ASSERT_EQ(binned[n].entries.size(), binned[0].entries.size());
+      for (size_t e = 0; e < binned[0].entries.size(); ++e) {
+        ASSERT_EQ(binned[n].entries[e].column, binned[0].entries[e].column) << e;
+        ASSERT_EQ(binned[n].entries[e].point, binned[0].entries[e].point) << e;
+      }
+    }
+    EXPECT_EQ(binned[0].everywhere.empty(), !buffered);
+  }
+}
