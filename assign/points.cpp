@@ -448,11 +448,28 @@ void preparePointBins(Run& run) {
     });
     for (const auto& w : wide) p.everywhere.insert(p.everywhere.end(), w.begin(), w.end());
     // Each row is sorted on its own: the rows are shared among the cores.
-    auto sortRows = [&p](int32_t from, int32_t to) {
+    auto sortRows = [&p, nc](int32_t from, int32_t to) {
+      // A row's entries are placed in point order, so that sorting on (column, point) keeps the
+      // point order within a cell. A row of many entries against its columns is sorted by
+      // counting them per column (linear), a short one by comparing.
+      std::vector<size_t> start(static_cast<size_t>(nc) + 2);
+      std::vector<PointSet::Entry> sorted;
       for (int32_t j = from; j <= to; ++j) {
         auto* b = p.entries.data() + p.rowStart[static_cast<size_t>(j)];
         auto* e = p.entries.data() + p.rowStart[static_cast<size_t>(j) + 1];
-        std::stable_sort(b, e, [](const PointSet::Entry& x, const PointSet::Entry& y) { return x.column < y.column; });
+        if (e - b < 2) continue;
+        if (static_cast<size_t>(e - b) < start.size() / 4) {
+          std::sort(b, e, [](const PointSet::Entry& x, const PointSet::Entry& y) {
+            return x.column < y.column || (x.column == y.column && x.point < y.point);
+          });
+          continue;
+        }
+        std::fill(start.begin(), start.end(), size_t{0});
+        for (auto* q = b; q != e; ++q) ++start[static_cast<size_t>(q->column) + 1];
+        for (size_t c = 1; c < start.size(); ++c) start[c] += start[c - 1];
+        sorted.resize(static_cast<size_t>(e - b));
+        for (auto* q = b; q != e; ++q) sorted[start[static_cast<size_t>(q->column)]++] = *q;
+        std::copy(sorted.begin(), sorted.end(), b);
       }
     };
     if (p.entries.size() < 65536) threads = 1;
