@@ -67,6 +67,11 @@ struct PointPiece {
 // false): the one-by-one reading then reads it, with its messages.
 void readPlainPoints(std::string_view text, const PointLineForm& form, const grid::Structure& s, PointPiece& piece) {
   char upper[200];
+  const size_t lines = static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + 1;
+  piece.x.reserve(lines);
+  piece.y.reserve(lines);
+  piece.value.reserve(lines);
+  piece.radius.reserve(lines);
   size_t at = 0;
   while (at < text.size()) {
     const size_t nl = text.find('\n', at);
@@ -458,7 +463,7 @@ void preparePointBins(Run& run) {
         auto* b = p.entries.data() + p.rowStart[static_cast<size_t>(j)];
         auto* e = p.entries.data() + p.rowStart[static_cast<size_t>(j) + 1];
         if (e - b < 2) continue;
-        if (static_cast<size_t>(e - b) < start.size() / 4) {
+        if (static_cast<size_t>(e - b) < start.size() / 16) {
           std::sort(b, e, [](const PointSet::Entry& x, const PointSet::Entry& y) {
             return x.column < y.column || (x.column == y.column && x.point < y.point);
           });

@@ -191,6 +191,7 @@ int LineReader::open(const std::string& name) {
 
 bool LineReader::nextLines(std::string& text, size_t want) {
   text.clear();
+  text.reserve(want + (size_t{1} << 17));  // room for a block and a line beyond want
   for (;;) {
     if (text.size() >= want && !text.empty() && text.back() == '\n') return true;
     if (pos_ >= len_) {
