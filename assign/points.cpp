@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cmath>
 #include <thread>
@@ -65,6 +66,15 @@ struct PointPiece {
 // signs, points, exponents, commas and blanks, at most 200 characters, each item found a
 // number within the coordinate limit. At the first other line the piece is given up (plain
 // false): the one-by-one reading then reads it, with its messages.
+// The characters of plain number lines: 1 digits, signs, decimal points, exponents and blanks;
+// 2 commas; 0 any other.
+constexpr std::array<uint8_t, 256> kPlainCharacters = [] {
+  std::array<uint8_t, 256> t{};
+  for (const char c : std::string_view("0123456789.+-eEdD ")) t[static_cast<unsigned char>(c)] = 1;
+  t[','] = 2;
+  return t;
+}();
+
 void readPlainPoints(std::string_view text, const PointLineForm& form, const grid::Structure& s, PointPiece& piece) {
   char upper[200];
   const size_t lines = static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + 1;
@@ -83,34 +93,45 @@ void readPlainPoints(std::string_view text, const PointLineForm& form, const gri
       piece.plain = false;
       return;
     }
+    // One pass: the characters checked and upper-cased, the first four commas found.
     bool blank = true;
+    size_t comma[4];
+    size_t commas = 0;
     for (size_t k = 0; k < line.size(); ++k) {
-      char c = line[k];
-      if (c == 'e' || c == 'd') c = static_cast<char>(c - 'a' + 'A');
-      const bool digit = c >= '0' && c <= '9';
-      if (!digit && c != '.' && c != ',' && c != ' ' && c != '-' && c != '+' && c != 'E' && c != 'D') {
+      const unsigned char c = static_cast<unsigned char>(line[k]);
+      const uint8_t kind = kPlainCharacters[c];
+      if (kind == 0) {
         piece.plain = false;
         return;
       }
+      if (kind == 2 && commas < 4) comma[commas++] = k;
       blank = blank && c == ' ';
-      upper[k] = c;
+      upper[k] = static_cast<char>(c == 'e' || c == 'd' ? c - 'a' + 'A' : c);
     }
     if (blank) continue;  // a blank line holds no point
-    const std::string_view l(upper, line.size());
-    std::string_view item;
+    // Item n (1 to 4) as plainItem gives it; false when the line has fewer items.
+    auto item = [&](size_t n, std::string_view& it) {
+      if (commas + 1 < n) return false;
+      const size_t from = n == 1 ? 0 : comma[n - 2] + 1;
+      const size_t to = commas >= n ? comma[n - 1] : line.size();
+      it = std::string_view(upper + from, to - from);
+      while (!it.empty() && it.front() == ' ') it.remove_prefix(1);
+      while (!it.empty() && it.back() == ' ') it.remove_suffix(1);
+      return true;
+    };
+    std::string_view it;
     double x, y;
     float v, r = form.setRadius;
-    const bool ok = plainItem(l, 1, item) && !item.empty() && frame::parseFortranReal(item, x) &&
-                    plainItem(l, 2, item) && !item.empty() && frame::parseFortranReal(item, y) &&
-                    plainItem(l, 3, item) && !item.empty() && frame::parseFortranReal(item, v);
+    const bool ok = item(1, it) && !it.empty() && frame::parseFortranReal(it, x) && item(2, it) && !it.empty() &&
+                    frame::parseFortranReal(it, y) && item(3, it) && !it.empty() && frame::parseFortranReal(it, v);
     if (!ok) {
       piece.plain = false;
       return;
     }
     if (form.lineRadius) {
       r = form.commandRadius;
-    } else if (form.fileBuffers && plainItem(l, 4, item) && !item.empty()) {
-      if (!frame::parseFortranReal(item, r)) {
+    } else if (form.fileBuffers && item(4, it) && !it.empty()) {
+      if (!frame::parseFortranReal(it, r)) {
         piece.plain = false;
         return;
       }
@@ -356,8 +377,8 @@ void preparePointBins(Run& run) {
   for (PointSet& p : run.pointSets) {
     p.exact = !p.buffered;
     p.everywhere.clear();
-    // The cells where point k may give a value: fn(row, column) for each, or fn(-1, -1) once
-    // when it is to be tried at every cell. cols and rows are room to work in.
+    // The cells where point k may give a value: fn(row, columns) for each row, or
+    // fn(-1, {}) once when it is to be tried at every cell. cols and rows are room to work in.
     auto cellsOf = [&](std::vector<int32_t>& cols, std::vector<int32_t>& rows, int32_t k, auto fn) {
       const size_t q = static_cast<size_t>(k);
       if (!(std::fabs(p.value[q] - p.nodata) > 0.0001f)) return;  // NODATA points never count
@@ -392,14 +413,14 @@ void preparePointBins(Run& run) {
         if (i0 > i1 || j0 > j1) return;
         // A buffer over very many cells is cheaper to try at every cell than to list.
         if ((i1 - i0 + 1) * (j1 - j0 + 1) > p.listLimit) {
-          fn(-1, -1);
+          fn(-1, std::span<const int32_t>());
           return;
         }
         for (int64_t i = i0; i <= i1; ++i) cols.push_back(static_cast<int32_t>(i));
         for (int64_t j = j0; j <= j1; ++j) rows.push_back(static_cast<int32_t>(j));
       }
       for (int32_t j : rows) {
-        for (int32_t i : cols) fn(j, i);
+        fn(j, std::span<const int32_t>(cols));
       }
     };
     // Counted first, then placed per row in point order, then put in column order within
@@ -421,12 +442,13 @@ void preparePointBins(Run& run) {
           static_cast<int32_t>(int64_t(p.count) * static_cast<int64_t>(t) / static_cast<int64_t>(cores));
       const int32_t to =
           static_cast<int32_t>(int64_t(p.count) * static_cast<int64_t>(t + 1) / static_cast<int64_t>(cores));
-      for (int32_t k = from; k < to; ++k) cellsOf(cols, rows, k, [&](int32_t j, int32_t i) { each(k, j, i); });
+      for (int32_t k = from; k < to; ++k)
+        cellsOf(cols, rows, k, [&](int32_t j, std::span<const int32_t> columns) { each(k, j, columns); });
     };
     std::vector<std::vector<uint64_t>> at(cores, std::vector<uint64_t>(static_cast<size_t>(nr) + 2, 0));
     onCores([&](size_t t) {
-      pointsOf(t, [&](int32_t, int32_t j, int32_t) {
-        if (j > 0) ++at[t][static_cast<size_t>(j)];
+      pointsOf(t, [&](int32_t, int32_t j, std::span<const int32_t> columns) {
+        if (j > 0) at[t][static_cast<size_t>(j)] += columns.size();
       });
     });
     p.rowStart.assign(static_cast<size_t>(nr) + 2, 0);
@@ -443,12 +465,13 @@ void preparePointBins(Run& run) {
     p.entries.resize(p.rowStart.back());
     std::vector<std::vector<uint32_t>> wide(cores);
     onCores([&](size_t t) {
-      pointsOf(t, [&](int32_t k, int32_t j, int32_t i) {
+      pointsOf(t, [&](int32_t k, int32_t j, std::span<const int32_t> columns) {
         if (j < 0) {
           wide[t].push_back(static_cast<uint32_t>(k));
-        } else {
-          p.entries[at[t][static_cast<size_t>(j)]++] = PointSet::Entry{i, static_cast<uint32_t>(k)};
+          return;
         }
+        uint64_t& next = at[t][static_cast<size_t>(j)];
+        for (int32_t i : columns) p.entries[next++] = PointSet::Entry{i, static_cast<uint32_t>(k)};
       });
     });
     for (const auto& w : wide) p.everywhere.insert(p.everywhere.end(), w.begin(), w.end());
