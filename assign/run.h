@@ -1,6 +1,8 @@
 #pragma once
 // The state of one run: the frame, the structure, the run settings, the set tables and the
 // value list of the current cell. main builds one; tests build their own.
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -206,9 +208,63 @@ inline void ADDAVALUE(std::vector<ValueRecord>& list, const ValueRecord& record,
   list.push_back(record);
 }
 
+// MAJORITY and MINORITY of the records of priority top, in list order.
+float combineClasses(std::span<const ValueRecord> list, RunMethod m, int32_t top, float nodata);
+
 // Reduces the value list to one value: the records of the highest priority present, combined
-// by the run method. Unweighted records (-1.0) count as weight 1.
-float combineValues(std::span<const ValueRecord> list, const RunSettings& settings, float nodata);
+// by the run method. Unweighted records (-1.0) count as weight 1. Inline: the cell loops
+// call it for every cell.
+[[gnu::always_inline]] inline float combineValues(std::span<const ValueRecord> list, const RunSettings& settings,
+                                                  float nodata) {
+  if (list.empty()) return nodata;
+  const RunMethod m = settings.method;
+  if (list.size() == 1 && list[0].weight != 0.0f) {
+    // One value: every method gives the value itself (its class for the class methods).
+    const float v = list[0].value;
+    if (m == RunMethod::Average) {
+      return std::fabs(static_cast<double>(v) - static_cast<double>(nodata)) < 0.0001 ? nodata : v;
+    }
+    if (m == RunMethod::Maximum || m == RunMethod::Minimum) return v;
+  }
+  if (m == RunMethod::Average) {
+    // A record of a higher priority starts the combination afresh; equal ones join it.
+    int32_t top = list[0].priority;
+    double sum = 0.0, wsum = 0.0;
+    for (const auto& r : list) {
+      if (r.priority < top) continue;
+      if (r.priority > top) {
+        top = r.priority;
+        sum = wsum = 0.0;
+      }
+      const double w = r.weight == -1.0f ? 1.0 : static_cast<double>(r.weight);
+      sum += static_cast<double>(r.value) * w;
+      wsum += w;
+    }
+    const double result = sum / wsum;
+    if (std::fabs(result - static_cast<double>(nodata)) < 0.0001) return nodata;
+    return static_cast<float>(result);
+  }
+  // Only the records of the highest priority present take part, in list order.
+  int32_t top = list[0].priority;
+  for (const auto& r : list) top = std::max(top, r.priority);
+  if (m == RunMethod::Maximum || m == RunMethod::Minimum) {
+    const bool max = m == RunMethod::Maximum;
+    bool started = false;
+    double result = 0.0;
+    for (const auto& r : list) {
+      if (r.priority != top) continue;
+      const double v = r.value;
+      if (!started) {
+        result = v;
+        started = true;
+      } else if (max ? v > result : v < result) {
+        result = v;
+      }
+    }
+    return static_cast<float>(result);
+  }
+  return combineClasses(list, m, top, nodata);
+}
 
 // Cell search in grids that are not the structure's grid, for the cell (i, j) whose geometry
 // is in w.cell (the plans are per output column and row).

@@ -7,9 +7,6 @@
 namespace assign {
 namespace {
 
-inline double weightOf(const ValueRecord& r) {
-  return r.weight == -1.0f ? 1.0 : static_cast<double>(r.weight);
-}
 inline float classWeightOf(const ValueRecord& r) {
   return r.weight == -1.0f ? 1.0f : r.weight;
 }
@@ -22,54 +19,7 @@ inline double classOf(float v) {
 
 }  // namespace
 
-float combineValues(std::span<const ValueRecord> list, const RunSettings& settings, float nodata) {
-  if (list.empty()) return nodata;
-  if (list.size() == 1 && list[0].weight != 0.0f) {
-    // One value: every method gives the value itself (its class for the class methods).
-    const float v = list[0].value;
-    if (settings.method == RunMethod::Average) {
-      return std::fabs(static_cast<double>(v) - static_cast<double>(nodata)) < 0.0001 ? nodata : v;
-    }
-    if (settings.method == RunMethod::Maximum || settings.method == RunMethod::Minimum) return v;
-  }
-  const RunMethod m = settings.method;
-  if (m == RunMethod::Average) {
-    // A record of a higher priority starts the combination afresh; equal ones join it.
-    int32_t top = list[0].priority;
-    double sum = 0.0, wsum = 0.0;
-    for (const auto& r : list) {
-      if (r.priority < top) continue;
-      if (r.priority > top) {
-        top = r.priority;
-        sum = wsum = 0.0;
-      }
-      const double w = weightOf(r);
-      sum += static_cast<double>(r.value) * w;
-      wsum += w;
-    }
-    const double result = sum / wsum;
-    if (std::fabs(result - static_cast<double>(nodata)) < 0.0001) return nodata;
-    return static_cast<float>(result);
-  }
-  // Only the records of the highest priority present take part, in list order.
-  int32_t top = list[0].priority;
-  for (const auto& r : list) top = std::max(top, r.priority);
-  if (m == RunMethod::Maximum || m == RunMethod::Minimum) {
-    const bool max = m == RunMethod::Maximum;
-    bool started = false;
-    double result = 0.0;
-    for (const auto& r : list) {
-      if (r.priority != top) continue;
-      const double v = r.value;
-      if (!started) {
-        result = v;
-        started = true;
-      } else if (max ? v > result : v < result) {
-        result = v;
-      }
-    }
-    return static_cast<float>(result);
-  }
+float combineClasses(std::span<const ValueRecord> list, RunMethod m, int32_t top, float nodata) {
   // MAJORITY and MINORITY: classes 1, 2, ... with their weight totals; on equal totals the
   // lowest class wins. Totals are summed in list order.
   std::vector<std::pair<double, float>> classes;
