@@ -8,12 +8,6 @@
 
 namespace grid {
 
-float DISTANCE(const float p[2], const float q[2]) {
-  const float dx = p[0] - q[0];
-  const float dy = p[1] - q[1];
-  return std::sqrt(dx * dx + dy * dy);
-}
-
 bool POINTINPOLYGON(const float p[2], const float* v, int n, std::ostream* debug) {
   if (debug) {
     for (int i = 0; i < n; ++i) {
@@ -45,42 +39,6 @@ bool POINTINPOLYGON(const float p[2], const float* v, int n, std::ostream* debug
   }
   if (debug) *debug << " PointInPolygon=" << (result ? "T" : "F") << "\n";
   return result;
-}
-
-float DISTANCEPOINTTOLINE(const float p[2], const float l[4]) {
-  const float dx = std::fabs(l[0] - l[2]);
-  const float dy = std::fabs(l[1] - l[3]);
-  if (dx <= 0.00001f) return std::fabs(l[0] - p[0]);
-  if (dy <= 0.00001f) return std::fabs(l[1] - p[1]);
-  const float s = (l[3] - l[1]) / (l[2] - l[0]);
-  const float t = l[1] - s * l[0];
-  return std::fabs(p[1] - s * p[0] - t) / std::sqrt(1.0f + s * s);
-}
-
-bool POINTONLINE(const float p[2], const float l[4]) {
-  const float dx = std::fabs(l[0] - l[2]);
-  const float dy = std::fabs(l[1] - l[3]);
-  if (dx <= 0.00001f) return std::fabs(p[0] - l[0]) < 0.00001f;
-  if (dy <= 0.00001f) return std::fabs(p[1] - l[1]) < 0.00001f;
-  const float s = (l[3] - l[1]) / (l[2] - l[0]);
-  const float t = l[1] - s * l[0];
-  return std::fabs(p[1] - s * p[0] - t) < 0.00001f;
-}
-
-namespace {
-inline bool between(float v, float a, float b) {
-  return (a <= v && v <= b) || (b <= v && v <= a);
-}
-}  // namespace
-
-bool POINTBETWEENLINEPOINTS(const float p[2], const float l[4]) {
-  const float dx = std::fabs(l[0] - l[2]);
-  const float dy = std::fabs(l[1] - l[3]);
-  if (dx <= 0.00001f) return between(p[1], l[1], l[3]);
-  if (dy <= 0.00001f) return between(p[0], l[0], l[2]);
-  const bool inX = between(p[0], l[0], l[2]);
-  const bool inY = between(p[1], l[1], l[3]);
-  return POINTONLINE(p, l) && inX && inY;
 }
 
 void INTERSECTION(const float l1[4], const float l2[4], const char* mode, bool& found, float out[2]) {

@@ -2,6 +2,7 @@
 // Plane geometry: distances, point in polygon, points on lines, and line intersections.
 // Coordinates are single precision; the line-intersection family computes in double
 // precision with exact comparisons, the other tests use fixed absolute tolerances.
+#include <cmath>
 #include <ostream>
 
 namespace grid {
@@ -10,13 +11,49 @@ namespace grid {
 // squares and cross products of the single-precision geometry cannot overflow.
 constexpr float kCoordinateLimit = 1.0e15f;
 
-float DISTANCE(const float p[2], const float q[2]);
+// The small tests below are inline: the point and cell searches call them for every candidate.
+inline float DISTANCE(const float p[2], const float q[2]) {
+  const float dx = p[0] - q[0];
+  const float dy = p[1] - q[1];
+  return std::sqrt(dx * dx + dy * dy);
+}
 // P inside or on the border of the convex polygon v (n vertices, x,y pairs). With debug the
 // vertices and the answer are written to it.
 bool POINTINPOLYGON(const float p[2], const float* v, int n, std::ostream* debug = nullptr);
-float DISTANCEPOINTTOLINE(const float p[2], const float l[4]);
-bool POINTONLINE(const float p[2], const float l[4]);
-bool POINTBETWEENLINEPOINTS(const float p[2], const float l[4]);
+inline float DISTANCEPOINTTOLINE(const float p[2], const float l[4]) {
+  const float dx = std::fabs(l[0] - l[2]);
+  const float dy = std::fabs(l[1] - l[3]);
+  if (dx <= 0.00001f) return std::fabs(l[0] - p[0]);
+  if (dy <= 0.00001f) return std::fabs(l[1] - p[1]);
+  const float s = (l[3] - l[1]) / (l[2] - l[0]);
+  const float t = l[1] - s * l[0];
+  return std::fabs(p[1] - s * p[0] - t) / std::sqrt(1.0f + s * s);
+}
+
+inline bool POINTONLINE(const float p[2], const float l[4]) {
+  const float dx = std::fabs(l[0] - l[2]);
+  const float dy = std::fabs(l[1] - l[3]);
+  if (dx <= 0.00001f) return std::fabs(p[0] - l[0]) < 0.00001f;
+  if (dy <= 0.00001f) return std::fabs(p[1] - l[1]) < 0.00001f;
+  const float s = (l[3] - l[1]) / (l[2] - l[0]);
+  const float t = l[1] - s * l[0];
+  return std::fabs(p[1] - s * p[0] - t) < 0.00001f;
+}
+
+// V between a and b, either way round, ends included.
+inline bool between(float v, float a, float b) {
+  return (a <= v && v <= b) || (b <= v && v <= a);
+}
+
+inline bool POINTBETWEENLINEPOINTS(const float p[2], const float l[4]) {
+  const float dx = std::fabs(l[0] - l[2]);
+  const float dy = std::fabs(l[1] - l[3]);
+  if (dx <= 0.00001f) return between(p[1], l[1], l[3]);
+  if (dy <= 0.00001f) return between(p[0], l[0], l[2]);
+  const bool inX = between(p[0], l[0], l[2]);
+  const bool inY = between(p[1], l[1], l[3]);
+  return POINTONLINE(p, l) && inX && inY;
+}
 // mode "FREE": the lines through the two segments; "INSEGMENTS": the segments themselves.
 void INTERSECTION(const float l1[4], const float l2[4], const char* mode, bool& found, float out[2]);
 

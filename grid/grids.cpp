@@ -10,10 +10,6 @@
 
 namespace grid {
 
-bool POINTINGRIDCELL(const float p[2], const float c[8]) {
-  return c[0] <= p[0] && p[0] <= c[4] && c[1] <= p[1] && p[1] <= c[5];
-}
-
 bool POINTINRECTANGULARGRID(const double p[2], const GridDescription& g) {
   double xmin, xmax, ymin, ymax;
   if (g.axisGrid()) {

@@ -12,7 +12,9 @@
 namespace grid {
 
 // Cells are four corners lower-left, lower-right, upper-right, upper-left (x,y pairs).
-bool POINTINGRIDCELL(const float p[2], const float c[8]);
+inline bool POINTINGRIDCELL(const float p[2], const float c[8]) {
+  return c[0] <= p[0] && p[0] <= c[4] && c[1] <= p[1] && p[1] <= c[5];
+}
 // P in the coordinates of the grid (map coordinates for a grid set).
 bool POINTINRECTANGULARGRID(const double p[2], const GridDescription& g);
 // Fractional column and row of P in a regular grid; a point on the boundary between two
