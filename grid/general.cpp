@@ -41,20 +41,6 @@ bool POINTINPOLYGON(const float p[2], const float* v, int n, std::ostream* debug
   return result;
 }
 
-void INTERSECTION(const float l1[4], const float l2[4], const char* mode, bool& found, float out[2]) {
-  found = false;
-  out[0] = out[1] = 0.0f;
-  if (std::strcmp(mode, "FREE") == 0) {
-    int ival = 0;
-    LINES_EXP_INT_2D(ival, out[0], out[1], l1[0], l1[1], l1[2], l1[3], l2[0], l2[1], l2[2], l2[3]);
-    found = ival == 1;
-  } else if (std::strcmp(mode, "INSEGMENTS") == 0) {
-    int flag = 0;
-    LINES_SEG_INT_2D(l1[0], l1[1], l1[2], l1[3], l2[0], l2[1], l2[2], l2[3], flag, out[0], out[1]);
-    found = flag == 1;
-  }
-}
-
 void LINE_EXP2IMP_2D(double x1, double y1, double x2, double y2, double& a, double& b, double& c) {
   a = y2 - y1;
   b = x1 - x2;

@@ -3,6 +3,7 @@
 // Coordinates are single precision; the line-intersection family computes in double
 // precision with exact comparisons, the other tests use fixed absolute tolerances.
 #include <cmath>
+#include <cstring>
 #include <ostream>
 
 namespace grid {
@@ -54,17 +55,33 @@ inline bool POINTBETWEENLINEPOINTS(const float p[2], const float l[4]) {
   const bool inY = between(p[1], l[1], l[3]);
   return POINTONLINE(p, l) && inX && inY;
 }
-// mode "FREE": the lines through the two segments; "INSEGMENTS": the segments themselves.
-void INTERSECTION(const float l1[4], const float l2[4], const char* mode, bool& found, float out[2]);
 
 void LINES_EXP_INT_2D(int& ival, float& x, float& y, float x1, float y1, float x2, float y2, float x3, float y3,
                       float x4, float y4);
+void LINES_SEG_INT_2D(float x1, float y1, float x2, float y2, float x3, float y3, float x4, float y4, int& flag,
+                      float& x, float& y);
+
+// mode "FREE": the lines through the two segments; "INSEGMENTS": the segments themselves.
+// Inline, so that the mode of a call with a literal is decided where it is compiled.
+inline void INTERSECTION(const float l1[4], const float l2[4], const char* mode, bool& found, float out[2]) {
+  found = false;
+  out[0] = out[1] = 0.0f;
+  if (std::strcmp(mode, "FREE") == 0) {
+    int ival = 0;
+    LINES_EXP_INT_2D(ival, out[0], out[1], l1[0], l1[1], l1[2], l1[3], l2[0], l2[1], l2[2], l2[3]);
+    found = ival == 1;
+  } else if (std::strcmp(mode, "INSEGMENTS") == 0) {
+    int flag = 0;
+    LINES_SEG_INT_2D(l1[0], l1[1], l1[2], l1[3], l2[0], l2[1], l2[2], l2[3], flag, out[0], out[1]);
+    found = flag == 1;
+  }
+}
+
 void LINE_EXP2IMP_2D(double x1, double y1, double x2, double y2, double& a, double& b, double& c);
 void LINES_IMP_INT_2D(double a1, double b1, double c1, double a2, double b2, double c2, int& ival, double& x,
                       double& y);
 void RMAT2_INVERSE(const double a[2][2], double b[2][2], double& det);
-void LINES_SEG_INT_2D(float x1, float y1, float x2, float y2, float x3, float y3, float x4, float y4, int& flag,
-                      float& x, float& y);
+
 void LINE_SEG_CONTAINS_POINT_2D(double x1, double y1, double x2, double y2, double x3, double y3, double& u, double& v);
 
 // SETPOLYGONAREA: the area of the closed polygon (shoelace in double precision, absolute).
