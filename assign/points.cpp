@@ -550,15 +550,16 @@ void candidates(const PointSet& p, int set, int32_t i, int32_t j, Worker& w, std
   const PointSet::Entry* b = p.entries.data() + p.rowStart[static_cast<size_t>(j)];
   const PointSet::Entry* e = p.entries.data() + p.rowStart[static_cast<size_t>(j) + 1];
   if (w.pointCursor.size() < static_cast<size_t>(set) + 1) w.pointCursor.resize(static_cast<size_t>(set) + 1);
-  auto& cur = w.pointCursor[static_cast<size_t>(set)];
+  auto& rows = w.pointCursor[static_cast<size_t>(set)];
+  if (rows.size() < p.rowStart.size()) rows.assign(p.rowStart.size(), Worker::Cursor());
+  Worker::Cursor& cur = rows[static_cast<size_t>(j)];
   const PointSet::Entry* lo;
-  if (cur.row == j && cur.column <= i) {
+  if (cur.column <= i && cur.at <= static_cast<size_t>(e - b)) {
     lo = b + cur.at;
     while (lo != e && lo->column < i) ++lo;
   } else {
     lo = std::lower_bound(b, e, i, [](const PointSet::Entry& a, int32_t col) { return a.column < col; });
   }
-  cur.row = j;
   cur.column = i;
   cur.at = static_cast<size_t>(lo - b);
   const PointSet::Entry* hi = lo;

@@ -157,11 +157,15 @@ struct alignas(64) Worker {
   IntersectionStore intersects;
   std::vector<float> collected;
   std::vector<uint32_t> points;  // candidate points of the current cell and point set
+  // Per point set and structure row: the column last asked for in the row and the place in
+  // the row's list where its points begin. Cells are taken along rows, or (with models) along
+  // columns; either way a row's columns come in order, and the next cell's points are a short
+  // step on.
   struct Cursor {
-    int32_t row = -1, column = 0;
+    int32_t column = INT32_MAX;
     size_t at = 0;
   };
-  std::vector<Cursor> pointCursor;  // per point set: the place in the row's list
+  std::vector<std::vector<Cursor>> pointCursor;
   // Per Zav use: the search hint, the table line kept for a later cell, and what the use
   // found for the current cell.
   std::vector<ZavCellState> zav;

@@ -165,28 +165,33 @@ TEST(PointSets, CellsFindTheirPointsInFileOrderAsTryingEveryPoint) {
       pr.run.settings.multipleBuffers = "ALL-VALUES";
       pr.run.settings.derive();
       preparePointBins(pr.run);
-      Worker w;
-      for (int32_t j = 1; j <= 30; ++j) {
-        for (int32_t i = 1; i <= 40; ++i) {
-          const grid::Structure& s = pr.run.structure;
-          const float c[8] = {s.edge(i - 1), s.edge(j - 1), s.edge(i),     s.edge(j - 1),
-                              s.edge(i),     s.edge(j),     s.edge(i - 1), s.edge(j)};
-          std::copy(c, c + 8, w.cell.corners);
-          w.cell.middle[0] = s.middle(i);
-          w.cell.middle[1] = s.middle(j);
-          w.values.clear();
-          bool first = true;
-          if (cell) {
-            SEARCHFORCELLINPOINTS(pr.run, w, 0, i, j, first);
-          } else {
-            SEARCHFORMIDDLEINPOINTS(pr.run, w, 0, i, j, first);
-          }
-          auto want = bruteForce(pr.run, pr.run.pointSets[0], i, j, cell);
-          ASSERT_EQ(w.values.size(), want.size()) << i << "," << j;
-          for (size_t n = 0; n < want.size(); ++n) {
-            EXPECT_EQ(w.values[n].value, want[n].first);
-            if (buffered) {
-              EXPECT_EQ(w.values[n].distance, want[n].second);
+      // Along rows, as most runs go, and along columns, as runs with models go.
+      for (bool alongRows : {true, false}) {
+        Worker w;
+        for (int32_t n = 0; n < 40 * 30; ++n) {
+          {
+            const int32_t i = alongRows ? n % 40 + 1 : n / 30 + 1;
+            const int32_t j = alongRows ? n / 40 + 1 : n % 30 + 1;
+            const grid::Structure& s = pr.run.structure;
+            const float c[8] = {s.edge(i - 1), s.edge(j - 1), s.edge(i),     s.edge(j - 1),
+                                s.edge(i),     s.edge(j),     s.edge(i - 1), s.edge(j)};
+            std::copy(c, c + 8, w.cell.corners);
+            w.cell.middle[0] = s.middle(i);
+            w.cell.middle[1] = s.middle(j);
+            w.values.clear();
+            bool first = true;
+            if (cell) {
+              SEARCHFORCELLINPOINTS(pr.run, w, 0, i, j, first);
+            } else {
+              SEARCHFORMIDDLEINPOINTS(pr.run, w, 0, i, j, first);
+            }
+            auto want = bruteForce(pr.run, pr.run.pointSets[0], i, j, cell);
+            ASSERT_EQ(w.values.size(), want.size()) << i << "," << j;
+            for (size_t k = 0; k < want.size(); ++k) {
+              EXPECT_EQ(w.values[k].value, want[k].first);
+              if (buffered) {
+                EXPECT_EQ(w.values[k].distance, want[k].second);
+              }
             }
           }
         }
