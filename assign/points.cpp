@@ -562,6 +562,11 @@ void candidates(const PointSet& p, int set, int32_t i, int32_t j, Worker& w, std
   }
   cur.column = i;
   cur.at = static_cast<size_t>(lo - b);
+  // Along a column the next cell is in the next row: its place in that row's list is asked
+  // for from memory now, while this cell is searched.
+  if (static_cast<size_t>(j) + 2 < rows.size() && rows[static_cast<size_t>(j) + 1].column == i - 1) {
+    __builtin_prefetch(p.entries.data() + p.rowStart[static_cast<size_t>(j) + 1] + rows[static_cast<size_t>(j) + 1].at);
+  }
   const PointSet::Entry* hi = lo;
   while (hi != e && hi->column == i) ++hi;
   if (p.everywhere.empty()) {
