@@ -148,6 +148,121 @@ void readPlainPoints(std::string_view text, const PointLineForm& form, const gri
   }
 }
 
+// Reads one point line (its first 200 characters, upper case) the line-by-line way into p: x, y,
+// value and, with buffers from the file, the point's own radius. A blank line holds no point.
+// Null, or what is wrong with the line.
+const char* readPointLine(frame::Frame& fr, const std::string& l, const PointLineForm& form, const grid::Structure& s,
+                          PointSet& p) {
+  if (frame::trimmed(l).empty()) return nullptr;
+  double x, y;
+  float v;
+  if (!number(fr, l, 1, x) || !number(fr, l, 2, y) || !number(fr, l, 3, v)) {
+    return "a line that is not a point (x, y and value)";
+  }
+  float r = p.setRadius;
+  if (form.lineRadius) {
+    r = form.commandRadius;
+  } else if (form.fileBuffers) {
+    std::string item;
+    if (frame::PARAM(fr, l, 4, item) > 0 && !frame::parseFortranReal(item, r)) return "a radius that is not a number";
+  }
+  // Beyond the coordinate limit the buffer geometry would overflow.
+  if (!(std::fabs(x) <= grid::kCoordinateLimit) || !(std::fabs(y) <= grid::kCoordinateLimit) ||
+      !(std::fabs(r) <= grid::kCoordinateLimit)) {
+    return "a point or radius beyond 1.0E+15";
+  }
+  p.x.push_back(s.relX(x));
+  p.y.push_back(s.relY(y));
+  p.value.push_back(v);
+  p.radius.push_back(r);
+  return nullptr;
+}
+
+// Puts the points of the pieces read after the set's points in one go: each array is made once,
+// at its full size (no growing copies), the arrays on two cores.
+void putInPlace(std::vector<PointPiece>& done, PointSet& p, int threads) {
+  if (done.empty()) return;
+  auto join = [&](std::vector<float>& to, std::vector<float> PointPiece::*from) {
+    size_t total = to.size();
+    for (const PointPiece& q : done) total += (q.*from).size();
+    std::vector<float> all;
+    grid::roomForFill(all, total);
+    all.insert(all.end(), to.begin(), to.end());
+    for (const PointPiece& q : done) all.insert(all.end(), (q.*from).begin(), (q.*from).end());
+    to.swap(all);
+  };
+  auto coordinates = [&] {
+    join(p.x, &PointPiece::x);
+    join(p.y, &PointPiece::y);
+  };
+  if (threads > 1) {
+    std::thread helper(coordinates);
+    join(p.value, &PointPiece::value);
+    join(p.radius, &PointPiece::radius);
+    helper.join();
+  } else {
+    coordinates();
+    join(p.value, &PointPiece::value);
+    join(p.radius, &PointPiece::radius);
+  }
+  done.clear();
+}
+
+// The point lines of a file after its heading: a block of lines at a time, its pieces read on
+// every core and put in file order. A block with a line that is not plain numbers is read line
+// by line instead: lineByLine(line) reads one (counted in `in` before the call) and says true
+// after an error, so that the first fault in the file's order is the one reported. True after
+// an error.
+template <typename LineByLine>
+bool readPointBlocks(frame::LineReader& in, const PointLineForm& form, const grid::Structure& s, PointSet& p,
+                     int threads, LineByLine lineByLine) {
+  constexpr size_t kPiece = size_t{4} << 20;
+  std::string block;
+  std::vector<PointPiece> pieces(static_cast<size_t>(threads));
+  std::vector<PointPiece> done;  // read, not yet in place
+  while (in.nextLines(block, kPiece * pieces.size())) {
+    // The pieces end at ends of line.
+    std::vector<size_t> cut(pieces.size() + 1, block.size());
+    cut[0] = 0;
+    for (size_t t = 1; t < pieces.size(); ++t) {
+      size_t c = std::max(cut[t - 1], block.size() * t / pieces.size());
+      const size_t nl = c == 0 ? 0 : block.find('\n', c - 1);
+      cut[t] = nl == std::string::npos ? block.size() : std::max(c, nl + 1);
+    }
+    auto readPiece = [&](size_t t) {
+      pieces[t] = PointPiece();
+      readPlainPoints(std::string_view(block).substr(cut[t], cut[t + 1] - cut[t]), form, s, pieces[t]);
+    };
+    {
+      std::vector<std::thread> helpers;
+      for (size_t t = 1; t < pieces.size(); ++t) helpers.emplace_back(readPiece, t);
+      readPiece(0);
+      for (auto& h : helpers) h.join();
+    }
+    if (std::all_of(pieces.begin(), pieces.end(), [](const PointPiece& q) { return q.plain; })) {
+      for (PointPiece& q : pieces) {
+        in.countLines(q.lines);
+        done.push_back(std::move(q));
+      }
+      continue;
+    }
+    putInPlace(done, p, threads);
+    // Line by line, as LineReader gives them: an end of line ends a line (and a carriage
+    // return before it goes); the last line of the file may have none.
+    size_t at = 0;
+    while (at < block.size()) {
+      const size_t nl = block.find('\n', at);
+      std::string_view line(block.data() + at, (nl == std::string::npos ? block.size() : nl) - at);
+      at = nl == std::string::npos ? block.size() : nl + 1;
+      if (nl != std::string::npos && !line.empty() && line.back() == '\r') line.remove_suffix(1);
+      in.countLines(1);
+      if (lineByLine(line)) return true;
+    }
+  }
+  putInPlace(done, p, threads);
+  return false;
+}
+
 }  // namespace
 
 void ALLOCATEAPOINTFILE(Run& run) {
@@ -220,30 +335,8 @@ bool HANDLEPOINTFILE(Run& run, const std::string& line) {
   form.commandRadius = commandRadius;
   // One point line (first 200 characters, upper case) read one by one; true after an error.
   auto pointLine = [&](const std::string& l) {
-    if (frame::trimmed(l).empty()) return false;  // a blank line holds no point
-    double x, y;
-    float v;
-    if (!number(fr, l, 1, x) || !number(fr, l, 2, y) || !number(fr, l, 3, v)) {
-      return bad("a line that is not a point (x, y and value)");
-    }
-    float r = p.setRadius;
-    if (lineRadius) {
-      r = commandRadius;
-    } else if (form.fileBuffers) {
-      std::string item;
-      if (frame::PARAM(fr, l, 4, item) > 0 && !frame::parseFortranReal(item, r))
-        return bad("a radius that is not a number");
-    }
-    // Beyond the coordinate limit the buffer geometry would overflow.
-    if (!(std::fabs(x) <= grid::kCoordinateLimit) || !(std::fabs(y) <= grid::kCoordinateLimit) ||
-        !(std::fabs(r) <= grid::kCoordinateLimit)) {
-      return bad("a point or radius beyond 1.0E+15");
-    }
-    p.x.push_back(run.structure.relX(x));
-    p.y.push_back(run.structure.relY(y));
-    p.value.push_back(v);
-    p.radius.push_back(r);
-    return false;
+    const char* fault = readPointLine(fr, l, form, run.structure, p);
+    return fault ? bad(fault) : false;
   };
   if (in.next(raw)) {
     lineNumber = in.lineNumber();
@@ -268,80 +361,12 @@ bool HANDLEPOINTFILE(Run& run, const std::string& line) {
   // first fault in the file's order.
   const int setting = fr.threads;
   const int threads = setting > 0 ? setting : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-  constexpr size_t kPiece = size_t{4} << 20;
-  std::string block;
-  std::vector<PointPiece> pieces(static_cast<size_t>(threads));
-  // The pieces read so far, put after the set's points in one go: each array is made once, at
-  // its full size (no growing copies), the arrays on two cores.
-  std::vector<PointPiece> done;
-  auto putInPlace = [&] {
-    if (done.empty()) return;
-    auto join = [&](std::vector<float>& to, std::vector<float> PointPiece::*from) {
-      size_t total = to.size();
-      for (const PointPiece& q : done) total += (q.*from).size();
-      std::vector<float> all;
-      grid::roomForFill(all, total);
-      all.insert(all.end(), to.begin(), to.end());
-      for (const PointPiece& q : done) all.insert(all.end(), (q.*from).begin(), (q.*from).end());
-      to.swap(all);
-    };
-    auto coordinates = [&] {
-      join(p.x, &PointPiece::x);
-      join(p.y, &PointPiece::y);
-    };
-    if (threads > 1) {
-      std::thread helper(coordinates);
-      join(p.value, &PointPiece::value);
-      join(p.radius, &PointPiece::radius);
-      helper.join();
-    } else {
-      coordinates();
-      join(p.value, &PointPiece::value);
-      join(p.radius, &PointPiece::radius);
-    }
-    done.clear();
-  };
-  while (in.nextLines(block, kPiece * pieces.size())) {
-    // The pieces end at ends of line.
-    std::vector<size_t> cut(pieces.size() + 1, block.size());
-    cut[0] = 0;
-    for (size_t t = 1; t < pieces.size(); ++t) {
-      size_t c = std::max(cut[t - 1], block.size() * t / pieces.size());
-      const size_t nl = c == 0 ? 0 : block.find('\n', c - 1);
-      cut[t] = nl == std::string::npos ? block.size() : std::max(c, nl + 1);
-    }
-    auto readPiece = [&](size_t t) {
-      pieces[t] = PointPiece();
-      readPlainPoints(std::string_view(block).substr(cut[t], cut[t + 1] - cut[t]), form, run.structure, pieces[t]);
-    };
-    {
-      std::vector<std::thread> helpers;
-      for (size_t t = 1; t < pieces.size(); ++t) helpers.emplace_back(readPiece, t);
-      readPiece(0);
-      for (auto& h : helpers) h.join();
-    }
-    if (std::all_of(pieces.begin(), pieces.end(), [](const PointPiece& q) { return q.plain; })) {
-      for (PointPiece& q : pieces) {
-        in.countLines(q.lines);
-        done.push_back(std::move(q));
-      }
-      continue;
-    }
-    putInPlace();
-    // Line by line, as LineReader gives them: an end of line ends a line (and a carriage
-    // return before it goes); the last line of the file may have none.
-    size_t at = 0;
-    while (at < block.size()) {
-      const size_t nl = block.find('\n', at);
-      raw.assign(block, at, (nl == std::string::npos ? block.size() : nl) - at);
-      at = nl == std::string::npos ? block.size() : nl + 1;
-      if (nl != std::string::npos && !raw.empty() && raw.back() == '\r') raw.pop_back();
-      in.countLines(1);
-      lineNumber = in.lineNumber();
-      if (pointLine(upperLine())) return true;
-    }
-  }
-  putInPlace();
+  if (readPointBlocks(in, form, run.structure, p, threads, [&](std::string_view text) {
+        raw.assign(text);
+        lineNumber = in.lineNumber();
+        return pointLine(upperLine());
+      }))
+    return true;
   // The points read: the set's count, and no spare room kept.
   p.count = static_cast<int32_t>(p.x.size());
   p.x.shrink_to_fit();
@@ -387,6 +412,47 @@ bool BUFFERREACHESCELL(const float cell[8], const PointSet& set, int32_t point, 
 }
 
 // ---------------------------------------------------------------- bins
+
+namespace {
+
+// Puts each row of a set's point bins in column order. A row's entries are placed in point
+// order, so that sorting on (column, point) keeps the point order within a cell. A row of many
+// entries against its columns is sorted by counting them per column (linear), a short one by
+// comparing. Each row is sorted on its own: the rows are shared among the cores.
+void sortPointBinRows(PointSet& p, int32_t nc, int32_t nr, int threads) {
+  auto sortRows = [&p, nc](int32_t from, int32_t to) {
+    std::vector<size_t> start(static_cast<size_t>(nc) + 2);
+    std::vector<PointSet::Entry> sorted;
+    for (int32_t j = from; j <= to; ++j) {
+      auto* b = p.entries.data() + p.rowStart[static_cast<size_t>(j)];
+      auto* e = p.entries.data() + p.rowStart[static_cast<size_t>(j) + 1];
+      if (e - b < 2) continue;
+      if (static_cast<size_t>(e - b) < start.size() / 16) {
+        std::sort(b, e, [](const PointSet::Entry& x, const PointSet::Entry& y) {
+          return x.column < y.column || (x.column == y.column && x.point < y.point);
+        });
+        continue;
+      }
+      std::fill(start.begin(), start.end(), size_t{0});
+      for (auto* q = b; q != e; ++q) ++start[static_cast<size_t>(q->column) + 1];
+      for (size_t c = 1; c < start.size(); ++c) start[c] += start[c - 1];
+      sorted.resize(static_cast<size_t>(e - b));
+      for (auto* q = b; q != e; ++q) sorted[start[static_cast<size_t>(q->column)]++] = *q;
+      std::copy(sorted.begin(), sorted.end(), b);
+    }
+  };
+  if (p.entries.size() < 65536) threads = 1;
+  threads = std::max(1, std::min(threads, nr));
+  std::vector<std::thread> helpers;
+  for (int t = 1; t < threads; ++t) {
+    helpers.emplace_back(sortRows, static_cast<int32_t>(int64_t(nr) * t / threads) + 1,
+                         static_cast<int32_t>(int64_t(nr) * (t + 1) / threads));
+  }
+  sortRows(1, static_cast<int32_t>(int64_t(nr) / threads));
+  for (auto& h : helpers) h.join();
+}
+
+}  // namespace
 
 void preparePointBins(Run& run) {
   const grid::Structure& s = run.structure;
@@ -457,7 +523,7 @@ void preparePointBins(Run& run) {
     // in file order: each core counts its points' cells per row and places them after those of
     // the cores before it.
     const int setting = run.fr.threads;
-    int threads = setting > 0 ? setting : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    const int threads = setting > 0 ? setting : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     const size_t cores = p.count < 65536 ? 1 : static_cast<size_t>(std::max(1, threads));
     auto onCores = [cores](auto job) {
       std::vector<std::thread> helpers;
@@ -504,40 +570,7 @@ void preparePointBins(Run& run) {
       });
     });
     for (const auto& w : wide) p.everywhere.insert(p.everywhere.end(), w.begin(), w.end());
-    // Each row is sorted on its own: the rows are shared among the cores.
-    auto sortRows = [&p, nc](int32_t from, int32_t to) {
-      // A row's entries are placed in point order, so that sorting on (column, point) keeps the
-      // point order within a cell. A row of many entries against its columns is sorted by
-      // counting them per column (linear), a short one by comparing.
-      std::vector<size_t> start(static_cast<size_t>(nc) + 2);
-      std::vector<PointSet::Entry> sorted;
-      for (int32_t j = from; j <= to; ++j) {
-        auto* b = p.entries.data() + p.rowStart[static_cast<size_t>(j)];
-        auto* e = p.entries.data() + p.rowStart[static_cast<size_t>(j) + 1];
-        if (e - b < 2) continue;
-        if (static_cast<size_t>(e - b) < start.size() / 16) {
-          std::sort(b, e, [](const PointSet::Entry& x, const PointSet::Entry& y) {
-            return x.column < y.column || (x.column == y.column && x.point < y.point);
-          });
-          continue;
-        }
-        std::fill(start.begin(), start.end(), size_t{0});
-        for (auto* q = b; q != e; ++q) ++start[static_cast<size_t>(q->column) + 1];
-        for (size_t c = 1; c < start.size(); ++c) start[c] += start[c - 1];
-        sorted.resize(static_cast<size_t>(e - b));
-        for (auto* q = b; q != e; ++q) sorted[start[static_cast<size_t>(q->column)]++] = *q;
-        std::copy(sorted.begin(), sorted.end(), b);
-      }
-    };
-    if (p.entries.size() < 65536) threads = 1;
-    threads = std::max(1, std::min(threads, nr));
-    std::vector<std::thread> helpers;
-    for (int t = 1; t < threads; ++t) {
-      helpers.emplace_back(sortRows, static_cast<int32_t>(int64_t(nr) * t / threads) + 1,
-                           static_cast<int32_t>(int64_t(nr) * (t + 1) / threads));
-    }
-    sortRows(1, static_cast<int32_t>(int64_t(nr) / threads));
-    for (auto& h : helpers) h.join();
+    sortPointBinRows(p, nc, nr, threads);
   }
 }
 
