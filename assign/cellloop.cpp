@@ -188,10 +188,12 @@ std::optional<frame::Failure> computeStraightRow(Run& run, Worker& w,
   const uint8_t* mask = &s.assignMask[at];
   const size_t n = sets.size();
   std::array<const float*, kStraightSets> in;
+  std::array<float, kStraightSets> setNodata;     // held here: the row's stores cannot touch them
   std::array<ValueRecord, kStraightSets> record;  // each set's record but for its value
   for (size_t k = 0; k < n; ++k) {
     const grid::GridDescription& d = *sets[k];
     in[k] = &d.values[d.index(1, j)];
+    setNodata[k] = d.nodata;
     ValueRecord& r = record[k];
     r.distance = 0.0f;
     r.weight = cellStructure ? static_cast<float>(d.dx) * static_cast<float>(d.dy) : -1.0f;
@@ -206,7 +208,7 @@ std::optional<frame::Failure> computeStraightRow(Run& run, Worker& w,
     size_t count = 0;
     for (size_t k = 0; k < n; ++k) {
       const float v = in[k][c];
-      if (std::fabs(v - sets[k]->nodata) > 0.0001f) {
+      if (std::fabs(v - setNodata[k]) > 0.0001f) {
         given[count] = record[k];
         given[count].value = v;
         ++count;
