@@ -77,11 +77,6 @@ constexpr std::array<uint8_t, 256> kPlainCharacters = [] {
 
 void readPlainPoints(std::string_view text, const PointLineForm& form, const grid::Structure& s, PointPiece& piece) {
   char upper[200];
-  const size_t lines = static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + 1;
-  piece.x.reserve(lines);
-  piece.y.reserve(lines);
-  piece.value.reserve(lines);
-  piece.radius.reserve(lines);
   size_t at = 0;
   while (at < text.size()) {
     const size_t nl = text.find('\n', at);
@@ -188,7 +183,10 @@ void putInPlace(std::vector<PointPiece>& done, PointSet& p, int threads) {
     std::vector<float> all;
     grid::roomForFill(all, total);
     all.insert(all.end(), to.begin(), to.end());
-    for (const PointPiece& q : done) all.insert(all.end(), (q.*from).begin(), (q.*from).end());
+    for (PointPiece& q : done) {
+      all.insert(all.end(), (q.*from).begin(), (q.*from).end());
+      std::vector<float>().swap(q.*from);  // given back at once: the pieces and the set's arrays are not held twice
+    }
     to.swap(all);
   };
   auto coordinates = [&] {
@@ -216,7 +214,7 @@ void putInPlace(std::vector<PointPiece>& done, PointSet& p, int threads) {
 template <typename LineByLine>
 bool readPointBlocks(frame::LineReader& in, const PointLineForm& form, const grid::Structure& s, PointSet& p,
                      int threads, LineByLine lineByLine) {
-  constexpr size_t kPiece = size_t{4} << 20;
+  constexpr size_t kPiece = size_t{1} << 20;
   std::string block;
   std::vector<PointPiece> pieces(static_cast<size_t>(threads));
   std::vector<PointPiece> done;  // read, not yet in place
@@ -229,8 +227,18 @@ bool readPointBlocks(frame::LineReader& in, const PointLineForm& form, const gri
       const size_t nl = c == 0 ? 0 : block.find('\n', c - 1);
       cut[t] = nl == std::string::npos ? block.size() : std::max(c, nl + 1);
     }
-    auto readPiece = [&](size_t t) {
+    // Room for the pieces' points made here, not on the cores that fill it: memory a helper
+    // thread asks for stays with that thread's heap after the piece is given back. A point line
+    // has at least six characters; the room not filled is never touched.
+    for (size_t t = 0; t < pieces.size(); ++t) {
+      const size_t most = (cut[t + 1] - cut[t]) / 6 + 1;
       pieces[t] = PointPiece();
+      pieces[t].x.reserve(most);
+      pieces[t].y.reserve(most);
+      pieces[t].value.reserve(most);
+      pieces[t].radius.reserve(most);
+    }
+    auto readPiece = [&](size_t t) {
       readPlainPoints(std::string_view(block).substr(cut[t], cut[t + 1] - cut[t]), form, s, pieces[t]);
     };
     {
