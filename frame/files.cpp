@@ -189,22 +189,25 @@ int LineReader::open(const std::string& name) {
   return in_.open(name);
 }
 
+bool LineReader::refill() {
+  if (eof_) return false;
+  buf_.resize(1 << 16);
+  const long n = in_.readBlock(buf_.data(), buf_.size());
+  if (n <= 0) {  // the end, or a read error, which ends the lines as the end does
+    eof_ = true;
+    return false;
+  }
+  len_ = static_cast<size_t>(n);
+  pos_ = 0;
+  return true;
+}
+
 bool LineReader::nextLines(std::string& text, size_t want) {
   text.clear();
   text.reserve(want + (size_t{1} << 17));  // room for a block and a line beyond want
   for (;;) {
     if (text.size() >= want && !text.empty() && text.back() == '\n') return true;
-    if (pos_ >= len_) {
-      if (eof_) return !text.empty();
-      buf_.resize(1 << 16);
-      const long n = in_.readBlock(buf_.data(), buf_.size());
-      if (n <= 0) {  // the end, or a read error, which ends the lines as the end does
-        eof_ = true;
-        continue;
-      }
-      len_ = static_cast<size_t>(n);
-      pos_ = 0;
-    }
+    if (pos_ >= len_ && !refill()) return !text.empty();
     const char* start = buf_.data() + pos_;
     size_t take = len_ - pos_;
     if (text.size() >= want) {
@@ -220,20 +223,10 @@ bool LineReader::nextLines(std::string& text, size_t want) {
 bool LineReader::next(std::string& line) {
   line.clear();
   for (;;) {
-    if (pos_ >= len_) {
-      if (eof_) {
-        if (line.empty()) return false;
-        ++number_;
-        return true;
-      }
-      buf_.resize(1 << 16);
-      const long n = in_.readBlock(buf_.data(), buf_.size());
-      if (n <= 0) {  // the end, or a read error, which ends the lines as the end does
-        eof_ = true;
-        continue;
-      }
-      len_ = static_cast<size_t>(n);
-      pos_ = 0;
+    if (pos_ >= len_ && !refill()) {
+      if (line.empty()) return false;
+      ++number_;
+      return true;
     }
     const char* start = buf_.data() + pos_;
     const char* nl = static_cast<const char*>(std::memchr(start, '\n', len_ - pos_));

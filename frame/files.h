@@ -74,6 +74,8 @@ class LineReader {
   size_t lineNumber() const { return number_; }
 
  private:
+  // The next block into the buffer once it is used up; false at the end of the file.
+  bool refill();
   BlockReader in_;
   std::vector<char> buf_;
   size_t pos_ = 0, len_ = 0, number_ = 0;
