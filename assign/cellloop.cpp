@@ -951,7 +951,7 @@ bool ASSIGNINFORMATIONTOGRID(Run& run, grid::GridWriter& out) {
   run.provenance.reached.assign(run.provenance.searched.size(), 0);
   run.gridHasValues = false;
   const int setting = fr.threads;
-  int threads = setting > 0 ? setting : static_cast<int>(std::thread::hardware_concurrency());
+  int threads = fr.cores();
   threads = std::max(1, std::min(threads, std::max(rows, 1)));
   // A small grid is not worth the threads, unless a number was asked for.
   if (setting == 0 && static_cast<int64_t>(nc) * rows < 65536) threads = 1;

@@ -473,9 +473,7 @@ void applyInBands(Run& run, int32_t rowFrom, int32_t rowTo, Apply apply) {
     for (int32_t j = 0; j <= nr; ++j) ys.push_back(s.edge(j));
   }
   const int32_t rows = rowTo - rowFrom + 1;
-  const int setting = run.fr.threads;
-  int threads = setting > 0 ? setting : static_cast<int>(std::thread::hardware_concurrency());
-  threads = std::max(1, std::min(threads, rows));
+  const int threads = std::max(1, std::min(run.fr.cores(), rows));
   auto band = [&](int b) {
     const int32_t from = rowFrom + static_cast<int32_t>(int64_t(rows) * b / threads);
     const int32_t to = rowFrom - 1 + static_cast<int32_t>(int64_t(rows) * (b + 1) / threads);

@@ -2,7 +2,9 @@
 // The run frame: everything the start-up sets up and every step writes through — settings,
 // units, the pager, the block table, progress, the console and the keyboard, the clock and
 // the file system.
+#include <algorithm>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -109,6 +111,10 @@ struct Frame {
   std::string plotter;
   bool syncOutputs = false;  // SYNC in DEVICE.CNF or the run string: outputs forced to the disk
   int threads = 0;           // threads of the cell loop: THREADS in DEVICE.CNF or the run string; 0 = every core
+  // The threads to work on: THREADS when given, otherwise one a core (at least one).
+  int cores() const {
+    return threads > 0 ? threads : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  }
   // The run report (REPORT in DEVICE.CNF or the run string): at the end of the listing, and
   // as JSON when a file is named. The quick-look picture (PICTURE): its file, empty for none.
   bool reportAsked = false;

@@ -95,7 +95,7 @@ bool classCheckFailed(frame::Frame& fr, const float* values, size_t n, float nod
 bool readBilInPlace(frame::Frame& fr, GridDescription& d, BilRowReader& in, bool check,
                     frame::ProgressCounter& progress) {
   const size_t nc = static_cast<size_t>(d.ncols);
-  const int threads = fr.threads > 0 ? fr.threads : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  const int threads = fr.cores();
   const bool whole = in.readInPlace(d, threads, progress);
   // Rows are checked as they are read: a row north of the stop that fails the class check
   // is reported first.

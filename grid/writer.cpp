@@ -224,7 +224,7 @@ void GridWriter::open(frame::Frame& fr, const Structure& s, const std::string& f
   name_ = frame::trimRight(fileName);
   if (progress) progress_ = std::make_unique<frame::ProgressCounter>(fr, "Writing information", top - bottom + 1);
   unit_ = std::make_unique<frame::UnitLease>(fr.units);
-  threads_ = fr.threads > 0 ? fr.threads : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  threads_ = fr.cores();
   openFiles(fr, s, tile_ ? tileName(name_, tileType(), s.tileNumber, s.tileCount) : name_);
 }
 
