@@ -17,6 +17,19 @@
 namespace assign {
 namespace {
 
+// The text without the blanks at its ends.
+std::string_view blanksTrimmed(std::string_view item) {
+  while (!item.empty() && item.front() == ' ') item.remove_prefix(1);
+  while (!item.empty() && item.back() == ' ') item.remove_suffix(1);
+  return item;
+}
+
+// Beyond the coordinate limit the buffer geometry would overflow.
+bool withinCoordinateLimit(double x, double y, float r) {
+  return std::fabs(x) <= grid::kCoordinateLimit && std::fabs(y) <= grid::kCoordinateLimit &&
+         std::fabs(r) <= grid::kCoordinateLimit;
+}
+
 // Item n of a line without backticks, dollar or equals signs: the text between its commas,
 // blanks trimmed; false when the line has fewer items.
 bool plainItem(std::string_view line, int n, std::string_view& item) {
@@ -27,9 +40,7 @@ bool plainItem(std::string_view line, int n, std::string_view& item) {
     ++start;
   }
   const size_t end = line.find(',', start);
-  item = line.substr(start, (end == std::string_view::npos ? line.size() : end) - start);
-  while (!item.empty() && item.front() == ' ') item.remove_prefix(1);
-  while (!item.empty() && item.back() == ' ') item.remove_suffix(1);
+  item = blanksTrimmed(line.substr(start, (end == std::string_view::npos ? line.size() : end) - start));
   return true;
 }
 
@@ -61,11 +72,6 @@ struct PointPiece {
   bool plain = true;  // false: a line that is not plain numbers, left to be read one by one
 };
 
-// Reads the point lines in text (whole lines, each ended by an end of line but perhaps the
-// last) as the one-by-one reading would, as long as every line is made of plain numbers: digits,
-// signs, points, exponents, commas and blanks, at most 200 characters, each item found a
-// number within the coordinate limit. At the first other line the piece is given up (plain
-// false): the one-by-one reading then reads it, with its messages.
 // The characters of plain number lines: 1 digits, signs, decimal points, exponents and blanks;
 // 2 commas; 0 any other.
 constexpr std::array<uint8_t, 256> kPlainCharacters = [] {
@@ -75,6 +81,11 @@ constexpr std::array<uint8_t, 256> kPlainCharacters = [] {
   return t;
 }();
 
+// Reads the point lines in text (whole lines, each ended by an end of line but perhaps the
+// last) as the one-by-one reading would, as long as every line is made of plain numbers: digits,
+// signs, points, exponents, commas and blanks, at most 200 characters, each item found a
+// number within the coordinate limit. At the first other line the piece is given up (plain
+// false): the one-by-one reading then reads it, with its messages.
 void readPlainPoints(std::string_view text, const PointLineForm& form, const grid::Structure& s, PointPiece& piece) {
   char upper[200];
   size_t at = 0;
@@ -109,9 +120,7 @@ void readPlainPoints(std::string_view text, const PointLineForm& form, const gri
       if (commas + 1 < n) return false;
       const size_t from = n == 1 ? 0 : comma[n - 2] + 1;
       const size_t to = commas >= n ? comma[n - 1] : line.size();
-      it = std::string_view(upper + from, to - from);
-      while (!it.empty() && it.front() == ' ') it.remove_prefix(1);
-      while (!it.empty() && it.back() == ' ') it.remove_suffix(1);
+      it = blanksTrimmed(std::string_view(upper + from, to - from));
       return true;
     };
     std::string_view it;
@@ -131,8 +140,7 @@ void readPlainPoints(std::string_view text, const PointLineForm& form, const gri
         return;
       }
     }
-    if (!(std::fabs(x) <= grid::kCoordinateLimit) || !(std::fabs(y) <= grid::kCoordinateLimit) ||
-        !(std::fabs(r) <= grid::kCoordinateLimit)) {
+    if (!withinCoordinateLimit(x, y, r)) {
       piece.plain = false;
       return;
     }
@@ -161,11 +169,7 @@ const char* readPointLine(frame::Frame& fr, const std::string& l, const PointLin
     std::string item;
     if (frame::PARAM(fr, l, 4, item) > 0 && !frame::parseFortranReal(item, r)) return "a radius that is not a number";
   }
-  // Beyond the coordinate limit the buffer geometry would overflow.
-  if (!(std::fabs(x) <= grid::kCoordinateLimit) || !(std::fabs(y) <= grid::kCoordinateLimit) ||
-      !(std::fabs(r) <= grid::kCoordinateLimit)) {
-    return "a point or radius beyond 1.0E+15";
-  }
+  if (!withinCoordinateLimit(x, y, r)) return "a point or radius beyond 1.0E+15";
   p.x.push_back(s.relX(x));
   p.y.push_back(s.relY(y));
   p.value.push_back(v);
@@ -367,8 +371,7 @@ bool HANDLEPOINTFILE(Run& run, const std::string& line) {
   // block of lines at a time, its pieces read on every core and put in file order; a block
   // with a line that is not plain numbers is read line by line instead, which reports the
   // first fault in the file's order.
-  const int setting = fr.threads;
-  const int threads = setting > 0 ? setting : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  const int threads = fr.cores();
   if (readPointBlocks(in, form, run.structure, p, threads, [&](std::string_view text) {
         raw.assign(text);
         lineNumber = in.lineNumber();
@@ -530,8 +533,7 @@ void preparePointBins(Run& run) {
     // each row, keeping the point order within a cell. The points are shared among the cores
     // in file order: each core counts its points' cells per row and places them after those of
     // the cores before it.
-    const int setting = run.fr.threads;
-    const int threads = setting > 0 ? setting : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    const int threads = run.fr.cores();
     const size_t cores = p.count < 65536 ? 1 : static_cast<size_t>(std::max(1, threads));
     auto onCores = [cores](auto job) {
       std::vector<std::thread> helpers;
