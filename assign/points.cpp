@@ -2,6 +2,7 @@
 #include <array>
 #include <cerrno>
 #include <cmath>
+#include <filesystem>
 #include <thread>
 
 #include "assign/run.h"
@@ -177,37 +178,29 @@ const char* readPointLine(frame::Frame& fr, const std::string& l, const PointLin
   return nullptr;
 }
 
-// Puts the points of the pieces read after the set's points in one go: each array is made once,
-// at its full size (no growing copies), the arrays on two cores.
-void putInPlace(std::vector<PointPiece>& done, PointSet& p, int threads) {
-  if (done.empty()) return;
-  auto join = [&](std::vector<float>& to, std::vector<float> PointPiece::*from) {
-    size_t total = to.size();
-    for (const PointPiece& q : done) total += (q.*from).size();
-    std::vector<float> all;
-    grid::roomForFill(all, total);
-    all.insert(all.end(), to.begin(), to.end());
-    for (PointPiece& q : done) {
-      all.insert(all.end(), (q.*from).begin(), (q.*from).end());
-      std::vector<float>().swap(q.*from);  // given back at once: the pieces and the set's arrays are not held twice
-    }
-    to.swap(all);
-  };
-  auto coordinates = [&] {
-    join(p.x, &PointPiece::x);
-    join(p.y, &PointPiece::y);
-  };
-  if (threads > 1) {
-    std::thread helper(coordinates);
-    join(p.value, &PointPiece::value);
-    join(p.radius, &PointPiece::radius);
-    helper.join();
-  } else {
-    coordinates();
-    join(p.value, &PointPiece::value);
-    join(p.radius, &PointPiece::radius);
+// Gives the set's arrays room for `more` points after those they hold, advised onto huge pages:
+// the blocks' points are then put in place without growing copies, and the room never filled is
+// never touched (a bound far above the points read costs address space only). Without room (a
+// bound beyond what may be reserved) the arrays grow as they are filled.
+void roomForPoints(PointSet& p, size_t more) {
+  const std::array<std::vector<float>*, 4> arrays = {&p.x, &p.y, &p.value, &p.radius};
+  try {
+    for (std::vector<float>* v : arrays) v->reserve(v->size() + more);
+  } catch (const std::exception&) {
+    for (std::vector<float>* v : arrays) v->shrink_to_fit();  // where the system counts address space
+    return;
   }
-  done.clear();
+  for (std::vector<float>* v : arrays) grid::adviseHugePages(v->data(), v->capacity() * sizeof(float));
+}
+
+// Puts the points of a block's pieces after the set's points, in file order.
+void putInPlace(const std::vector<PointPiece>& pieces, PointSet& p) {
+  for (const PointPiece& q : pieces) {
+    p.x.insert(p.x.end(), q.x.begin(), q.x.end());
+    p.y.insert(p.y.end(), q.y.begin(), q.y.end());
+    p.value.insert(p.value.end(), q.value.begin(), q.value.end());
+    p.radius.insert(p.radius.end(), q.radius.begin(), q.radius.end());
+  }
 }
 
 // The point lines of a file after its heading: a block of lines at a time, its pieces read on
@@ -220,8 +213,9 @@ bool readPointBlocks(frame::LineReader& in, const PointLineForm& form, const gri
                      int threads, LineByLine lineByLine) {
   constexpr size_t kPiece = size_t{1} << 20;
   std::string block;
+  // One piece a core, its room made here once and used by every block: memory a helper thread
+  // asks for stays with that thread's heap, and fresh memory costs a page fault a page.
   std::vector<PointPiece> pieces(static_cast<size_t>(threads));
-  std::vector<PointPiece> done;  // read, not yet in place
   while (in.nextLines(block, kPiece * pieces.size())) {
     // The pieces end at ends of line.
     std::vector<size_t> cut(pieces.size() + 1, block.size());
@@ -231,16 +225,16 @@ bool readPointBlocks(frame::LineReader& in, const PointLineForm& form, const gri
       const size_t nl = c == 0 ? 0 : block.find('\n', c - 1);
       cut[t] = nl == std::string::npos ? block.size() : std::max(c, nl + 1);
     }
-    // Room for the pieces' points made here, not on the cores that fill it: memory a helper
-    // thread asks for stays with that thread's heap after the piece is given back. A point line
-    // has at least six characters; the room not filled is never touched.
+    // A point line has at least six characters.
     for (size_t t = 0; t < pieces.size(); ++t) {
       const size_t most = (cut[t + 1] - cut[t]) / 6 + 1;
-      pieces[t] = PointPiece();
-      pieces[t].x.reserve(most);
-      pieces[t].y.reserve(most);
-      pieces[t].value.reserve(most);
-      pieces[t].radius.reserve(most);
+      PointPiece& q = pieces[t];
+      for (std::vector<float>* v : {&q.x, &q.y, &q.value, &q.radius}) {
+        v->clear();
+        v->reserve(most);
+      }
+      q.lines = 0;
+      q.plain = true;
     }
     auto readPiece = [&](size_t t) {
       readPlainPoints(std::string_view(block).substr(cut[t], cut[t + 1] - cut[t]), form, s, pieces[t]);
@@ -252,13 +246,10 @@ bool readPointBlocks(frame::LineReader& in, const PointLineForm& form, const gri
       for (auto& h : helpers) h.join();
     }
     if (std::all_of(pieces.begin(), pieces.end(), [](const PointPiece& q) { return q.plain; })) {
-      for (PointPiece& q : pieces) {
-        in.countLines(q.lines);
-        done.push_back(std::move(q));
-      }
+      for (const PointPiece& q : pieces) in.countLines(q.lines);
+      putInPlace(pieces, p);
       continue;
     }
-    putInPlace(done, p, threads);
     // Line by line, as LineReader gives them: an end of line ends a line (and a carriage
     // return before it goes); the last line of the file may have none.
     size_t at = 0;
@@ -271,7 +262,6 @@ bool readPointBlocks(frame::LineReader& in, const PointLineForm& form, const gri
       if (lineByLine(line)) return true;
     }
   }
-  putInPlace(done, p, threads);
   return false;
 }
 
@@ -372,18 +362,18 @@ bool HANDLEPOINTFILE(Run& run, const std::string& line) {
   // with a line that is not plain numbers is read line by line instead, which reports the
   // first fault in the file's order.
   const int threads = fr.cores();
+  std::error_code sizeError;
+  const uintmax_t bytes = std::filesystem::file_size(path, sizeError);
+  if (!sizeError) roomForPoints(p, static_cast<size_t>(bytes / 6 + 1));
   if (readPointBlocks(in, form, run.structure, p, threads, [&](std::string_view text) {
         raw.assign(text);
         lineNumber = in.lineNumber();
         return pointLine(upperLine());
       }))
     return true;
-  // The points read: the set's count, and no spare room kept.
+  // The points read. The room beyond them was never touched: it takes no memory, and giving it
+  // back would copy every array into fresh memory.
   p.count = static_cast<int32_t>(p.x.size());
-  p.x.shrink_to_fit();
-  p.y.shrink_to_fit();
-  p.value.shrink_to_fit();
-  p.radius.shrink_to_fit();
   return false;
 }
 
