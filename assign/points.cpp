@@ -416,6 +416,23 @@ bool BUFFERREACHESCELL(const float cell[8], const PointSet& set, int32_t point, 
 
 namespace {
 
+// The values of an exact set's entries in entry order: a cell then reads its points' values
+// from the memory beside its entries instead of from wherever the points lie in the file. One
+// pass over every entry on all cores, whose loads do not wait for one another.
+void gatherEntryValues(PointSet& p, int threads) {
+  grid::roomForFill(p.entryValue, p.entries.size());
+  p.entryValue.resize(p.entries.size());
+  const size_t n = p.entries.size();
+  const size_t cores = n < 65536 ? 1 : static_cast<size_t>(std::max(1, threads));
+  auto gather = [&p, n, cores](size_t t) {
+    for (size_t e = n * t / cores; e < n * (t + 1) / cores; ++e) p.entryValue[e] = p.value[p.entries[e].point];
+  };
+  std::vector<std::thread> helpers;
+  for (size_t t = 1; t < cores; ++t) helpers.emplace_back(gather, t);
+  gather(0);
+  for (auto& h : helpers) h.join();
+}
+
 // Puts each row of a set's point bins in column order. A row's entries are placed in point
 // order, so that sorting on (column, point) keeps the point order within a cell. A row of many
 // entries against its columns is sorted by counting them per column (linear), a short one by
@@ -571,16 +588,17 @@ void preparePointBins(Run& run) {
     });
     for (const auto& w : wide) p.everywhere.insert(p.everywhere.end(), w.begin(), w.end());
     sortPointBinRows(p, nc, nr, threads);
+    if (p.exact) gatherEntryValues(p, threads);
   }
 }
 
 namespace {
 
-// The candidate points of cell (i, j) in file order: the listed ones and those tried everywhere.
-// A worker going along a row keeps its place in the row's list.
-void candidates(const PointSet& p, int set, int32_t i, int32_t j, Worker& w, std::vector<uint32_t>& out) {
-  out.clear();
-  const PointSet::Entry* b = p.entries.data() + p.rowStart[static_cast<size_t>(j)];
+// The entries of cell (i, j): positions [from, to) in the set's entries, in file order. A worker
+// keeps its place in every row's list, so that the next cell's entries are a short step on.
+std::pair<size_t, size_t> cellEntries(const PointSet& p, int set, int32_t i, int32_t j, Worker& w) {
+  const size_t start = p.rowStart[static_cast<size_t>(j)];
+  const PointSet::Entry* b = p.entries.data() + start;
   const PointSet::Entry* e = p.entries.data() + p.rowStart[static_cast<size_t>(j) + 1];
   if (w.pointCursor.size() < static_cast<size_t>(set) + 1) w.pointCursor.resize(static_cast<size_t>(set) + 1);
   auto& rows = w.pointCursor[static_cast<size_t>(set)];
@@ -602,6 +620,15 @@ void candidates(const PointSet& p, int set, int32_t i, int32_t j, Worker& w, std
   }
   const PointSet::Entry* hi = lo;
   while (hi != e && hi->column == i) ++hi;
+  return {start + static_cast<size_t>(lo - b), start + static_cast<size_t>(hi - b)};
+}
+
+// The candidate points of cell (i, j) in file order: the listed ones and those tried everywhere.
+void candidates(const PointSet& p, int set, int32_t i, int32_t j, Worker& w, std::vector<uint32_t>& out) {
+  out.clear();
+  const auto [from, to] = cellEntries(p, set, i, j, w);
+  const PointSet::Entry* lo = p.entries.data() + from;
+  const PointSet::Entry* hi = p.entries.data() + to;
   if (p.everywhere.empty()) {
     for (const auto* q = lo; q != hi; ++q) out.push_back(q->point);
     return;
@@ -615,9 +642,10 @@ void candidates(const PointSet& p, int set, int32_t i, int32_t j, Worker& w, std
   while (wide != p.everywhere.end()) out.push_back(*wide++);
 }
 
-// The three cases of a point search, given which points take part and at what distance.
-template <typename Reach>
-void pointRecords(const Run& run, Worker& w, const PointSet& p, bool& first, Reach reach) {
+// The three cases of a point search. points(take) calls take(value, distance) for every point
+// that takes part, in file order.
+template <typename Points>
+void pointRecords(const Run& run, Worker& w, const PointSet& p, bool& first, Points points) {
   ValueRecord rec;
   rec.related = Related::Point;
   rec.priority = p.priority;
@@ -626,20 +654,18 @@ void pointRecords(const Run& run, Worker& w, const PointSet& p, bool& first, Rea
     double sum = 0.0;
     int64_t n = 0;
     float nearest = 0.0f;
-    for (uint32_t k : w.points) {
-      float d = 0.0f;
-      if (!reach(k, d)) continue;
+    points([&](float value, float d) {
       if (perSetAverage) {
-        sum += p.value[k];
+        sum += value;
         if (n == 0 || d < nearest) nearest = d;
         ++n;
       } else {
-        rec.value = p.value[k];
+        rec.value = value;
         rec.distance = p.buffered ? d : 0.0f;
         rec.weight = 1.0f;
         ADDAVALUE(w.values, rec, first);
       }
-    }
+    });
     if (perSetAverage && n > 0) {
       rec.value = static_cast<float>(sum / static_cast<double>(n));
       rec.distance = p.buffered ? nearest : 0.0f;
@@ -650,53 +676,61 @@ void pointRecords(const Run& run, Worker& w, const PointSet& p, bool& first, Rea
   }
   // CLOSEST: the point whose buffer reaches nearest; the first in file order on a tie.
   bool any = false;
-  float best = 0.0f;
-  uint32_t which = 0;
-  for (uint32_t k : w.points) {
-    float d = 0.0f;
-    if (!reach(k, d)) continue;
+  float best = 0.0f, bestValue = 0.0f;
+  points([&](float value, float d) {
     if (!any || d < best) {
       best = d;
-      which = k;
+      bestValue = value;
       any = true;
     }
-  }
+  });
   if (!any) return;
-  rec.value = p.value[which];
+  rec.value = bestValue;
   rec.distance = best;
   rec.weight = -1.0f;
   ADDAVALUE(w.values, rec, first);
+}
+
+// A set without buffers: its points are listed only in the cells that hold them (at the middles
+// they lie on), so a cell's entries are the answer, at distance 0, their values beside them.
+bool exactRecords(const Run& run, Worker& w, const PointSet& p, int set, int32_t i, int32_t j, bool& first) {
+  if (!p.exact) return false;
+  const auto [from, to] = cellEntries(p, set, i, j, w);
+  if (from == to) return true;
+  pointRecords(run, w, p, first, [&](auto take) {
+    for (size_t e = from; e < to; ++e) take(p.entryValue[e], 0.0f);
+  });
+  return true;
 }
 
 }  // namespace
 
 void SEARCHFORCELLINPOINTS(const Run& run, Worker& w, int set, int32_t i, int32_t j, bool& first) {
   const PointSet& p = run.pointSets[static_cast<size_t>(set)];
+  if (exactRecords(run, w, p, set, i, j, first)) return;
   candidates(p, set, i, j, w, w.points);
   if (w.points.empty()) return;
   const float* cell = w.cell.corners;
-  pointRecords(run, w, p, first, [&](uint32_t k, float& d) {
-    if (p.exact) {
-      d = 0.0f;
-      return true;  // listed only in the cells that hold it
+  pointRecords(run, w, p, first, [&](auto take) {
+    for (uint32_t k : w.points) {
+      float d = 0.0f;
+      if (BUFFERREACHESCELL(cell, p, static_cast<int32_t>(k), d)) take(p.value[k], d);
     }
-    return BUFFERREACHESCELL(cell, p, static_cast<int32_t>(k), d);
   });
 }
 
 void SEARCHFORMIDDLEINPOINTS(const Run& run, Worker& w, int set, int32_t i, int32_t j, bool& first) {
   const PointSet& p = run.pointSets[static_cast<size_t>(set)];
+  if (exactRecords(run, w, p, set, i, j, first)) return;
   candidates(p, set, i, j, w, w.points);
   if (w.points.empty()) return;
   const float* middle = w.cell.middle;
-  pointRecords(run, w, p, first, [&](uint32_t k, float& d) {
-    if (p.exact) {
-      d = 0.0f;
-      return true;  // listed only at the middles it lies on
+  pointRecords(run, w, p, first, [&](auto take) {
+    for (uint32_t k : w.points) {
+      const float q[2] = {p.x[k], p.y[k]};
+      const float d = grid::DISTANCE(q, middle);
+      if (d <= p.radius[k]) take(p.value[k], d);
     }
-    const float q[2] = {p.x[k], p.y[k]};
-    d = grid::DISTANCE(q, middle);
-    return d <= p.radius[k];
   });
 }
 

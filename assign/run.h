@@ -93,8 +93,9 @@ struct PointSet {
   std::vector<uint64_t> rowStart;
   std::vector<Entry> entries;
   std::vector<uint32_t> everywhere;
-  int64_t listLimit = 1 << 16;  // more candidate cells than this: tried everywhere
-  bool exact = false;           // the entries are the answer (no buffers): no test at the cell
+  std::vector<float> entryValue;  // a set without buffers: the value of each entry's point
+  int64_t listLimit = 1 << 16;    // more candidate cells than this: tried everywhere
+  bool exact = false;             // the entries are the answer (no buffers): no test at the cell
 };
 
 // One POLYGONFILE set is applied as soon as it is read when the structure is held whole;
