@@ -396,11 +396,17 @@ bool BUFFERREACHESCELL(const float cell[8], const PointSet& set, int32_t point, 
     if (!reached || d < best) best = d;
     reached = true;
   };
-  // 2. Corners.
+  // 2. Corners. The square root keeps the order of the squares it is taken of, so the corner
+  // nearest by its squared distance is the nearest, and only it can be the nearest that reaches.
+  float square = 0.0f;
   for (int k = 0; k < 4; ++k) {
-    const float d = grid::DISTANCE(p, cell + 2 * k);
-    if (d <= r) reach(d);
+    const float dx = p[0] - cell[2 * k];
+    const float dy = p[1] - cell[2 * k + 1];
+    const float q = dx * dx + dy * dy;  // as DISTANCE takes it
+    square = k == 0 || q < square ? q : square;
   }
+  const float corner = std::sqrt(square);
+  if (corner <= r) reach(corner);
   // 3. Edges, where the foot of the perpendicular lies on the edge.
   for (int k = 0; k < 4; ++k) {
     const int m = (k + 1) % 4;

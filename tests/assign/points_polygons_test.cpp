@@ -6,6 +6,7 @@
 
 #include "assign/run.h"
 #include "grid/general.h"
+#include "grid/grids.h"
 #include "support.h"
 
 using namespace assign;
@@ -215,6 +216,63 @@ TEST(PointSets, BuffersReachCellsByCornerEdgeOrInside) {
   EXPECT_TRUE(BUFFERREACHESCELL(c, p, 2, d));
   EXPECT_FLOAT_EQ(d, std::sqrt(8.0f));  // the corner (10, 10)
   EXPECT_FALSE(BUFFERREACHESCELL(c, p, 3, d));
+}
+
+// The nearest reach of a buffer taken the long way: every corner and every edge whose foot lies
+// on it, each distance against the radius. BUFFERREACHESCELL takes only the nearest corner's
+// square root; it must give the same answer and the same float, radii on the very distances
+// included.
+TEST(PointSets, BuffersReachAsEveryCornerAndEdgeTriedInTurn) {
+  auto longWay = [](const float c[8], float px, float py, float r, float& best) {
+    const float p[2] = {px, py};
+    if (grid::POINTINGRIDCELL(p, c)) {
+      best = 0.0f;
+      return true;
+    }
+    bool reached = false;
+    auto reach = [&](float d) {
+      if (!reached || d < best) best = d;
+      reached = true;
+    };
+    for (int k = 0; k < 4; ++k) {
+      const float d = grid::DISTANCE(p, c + 2 * k);
+      if (d <= r) reach(d);
+    }
+    for (int k = 0; k < 4; ++k) {
+      const int m = (k + 1) % 4;
+      const float edge[4] = {c[2 * k], c[2 * k + 1], c[2 * m], c[2 * m + 1]};
+      const float d = grid::DISTANCEPOINTTOLINE(p, edge);
+      if (d <= r && grid::POINTBETWEENLINEPOINTS(p, edge)) reach(d);
+    }
+    return reached;
+  };
+  std::mt19937 rng(16);
+  for (const float size : {10.0f, 0.25f, 1000.0f}) {
+    // A cell far from the corner of the structure, so that the coordinates round.
+    const float x0 = 3 * size + 0.1f, y0 = 7 * size + 0.3f, x1 = x0 + size, y1 = y0 + size;
+    const float c[8] = {x0, y0, x1, y0, x1, y1, x0, y1};
+    std::uniform_real_distribution<float> u(-1.5f * size, 2.5f * size), ur(0.0f, 1.5f * size);
+    PointSet p;
+    for (int k = 0; k < 20000; ++k) {
+      const float px = x0 + u(rng), py = y0 + u(rng);
+      p.x.push_back(px);
+      p.y.push_back(py);
+      const float q[2] = {px, py};
+      // A third of the radii are the distance to a corner exactly, or a step either side of it.
+      const float corner = grid::DISTANCE(q, c + 2 * (k % 4));
+      p.radius.push_back(k % 3 == 0 ? corner : k % 3 == 1 ? std::nextafter(corner, k % 2 ? 0.0f : 1e9f) : ur(rng));
+      p.value.push_back(1.0f);
+    }
+    for (int32_t k = 0; k < static_cast<int32_t>(p.x.size()); ++k) {
+      float want = -1.0f, got = -1.0f;
+      const size_t q = static_cast<size_t>(k);
+      const bool wanted = longWay(c, p.x[q], p.y[q], p.radius[q], want);
+      ASSERT_EQ(BUFFERREACHESCELL(c, p, k, got), wanted) << "point " << k << " of cells of " << size;
+      if (wanted) {
+        ASSERT_EQ(got, want) << "point " << k << " of cells of " << size;
+      }
+    }
+  }
 }
 
 // Sets of many points are binned on every core, each taking a share of the points; the bins
