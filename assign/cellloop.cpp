@@ -259,8 +259,9 @@ struct ColumnPass {
   std::vector<uint64_t> rowPieces;  // per row of the run: the pieces found in it
 };
 
-// Per thread of the column pass: a column's findings before they are encoded.
-struct ColumnFindings {
+// Per thread of the column pass: a column's findings before they are encoded. On cache lines of
+// its own: the arrays' ends change with every cell searched.
+struct alignas(128) ColumnFindings {
   std::vector<uint32_t> counts, rowStart, rowTotals;
   std::vector<ZavPiece> pieces;
 };
