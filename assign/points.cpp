@@ -480,70 +480,97 @@ void sortPointBinRows(PointSet& p, int32_t nc, int32_t nr, int threads) {
 
 }  // namespace
 
-void preparePointBins(Run& run) {
-  const grid::Structure& s = run.structure;
-  const int32_t nc = s.grid.ncols, nr = s.grid.nrows;
-  const double cs = s.cellsize;
-  const bool cellStructure = s.grid.cellValues();
-  // Cell edges and middles exactly as the cell loop computes them, relative to the corner.
-  auto edgeX = [&](int32_t i) { return s.edge(i); };  // right edge of column i
-  auto edgeY = [&](int32_t j) { return s.edge(j); };
-  auto midX = [&](int32_t i) { return s.middle(i); };
-  auto midY = [&](int32_t j) { return s.middle(j); };
-  auto near = [&](double v) {
+namespace {
+
+// The cells a point may give a value to, with the cell edges and middles exactly as the cell
+// loop computes them, relative to the corner.
+struct PointCells {
+  const grid::Structure& s;
+  const int32_t nc, nr;
+  const double cs;
+  const bool cellStructure;
+  explicit PointCells(const grid::Structure& structure)
+      : s(structure),
+        nc(structure.grid.ncols),
+        nr(structure.grid.nrows),
+        cs(structure.cellsize),
+        cellStructure(structure.grid.cellValues()) {}
+
+  float edge(int32_t k) const { return s.edge(k); }  // right (upper) edge of column (row) k
+  float middle(int32_t k) const { return s.middle(k); }
+  int64_t near(double v) const {
     const double c = std::floor(v / cs);
     // Far beyond the grid: any column outside it will do.
     return static_cast<int64_t>(std::max(-4.0e18, std::min(4.0e18, c))) + 1;
-  };
+  }
+
+  // The cells where point k of p may give a value: fn(row, columns) for each row, or fn(-1, {})
+  // once when it is to be tried at every cell. cols and rows are room to work in.
+  template <typename Fn>
+  void of(const PointSet& p, std::vector<int32_t>& cols, std::vector<int32_t>& rows, int32_t k, Fn fn) const {
+    const size_t q = static_cast<size_t>(k);
+    if (!(std::fabs(p.value[q] - p.nodata) > 0.0001f)) return;  // NODATA points never count
+    const float x = p.x[q], y = p.y[q];
+    cols.clear();
+    rows.clear();
+    if (!p.buffered) {
+      // The cells that hold the point (its borders included), or whose middle it is.
+      const int64_t ci = near(x), rj = near(y);
+      // The edges rise with the column, so a point strictly inside cell ci lies in no other:
+      // the common case, told with two edges instead of ten.
+      if (cellStructure && ci >= 1 && ci <= nc && rj >= 1 && rj <= nr) {
+        const int32_t i = static_cast<int32_t>(ci), j = static_cast<int32_t>(rj);
+        if (edge(i - 1) < x && x < edge(i) && edge(j - 1) < y && y < edge(j)) {
+          cols.push_back(i);
+          fn(j, std::span<const int32_t>(cols));
+          return;
+        }
+      }
+      for (int64_t i = ci - 2; i <= ci + 2; ++i) {
+        if (i < 1 || i > nc) continue;
+        const int32_t ii = static_cast<int32_t>(i);
+        if (cellStructure ? (edge(ii - 1) <= x && x <= edge(ii)) : std::fabs(x - middle(ii)) < 0.001f)
+          cols.push_back(ii);
+      }
+      for (int64_t j = rj - 2; j <= rj + 2; ++j) {
+        if (j < 1 || j > nr) continue;
+        const int32_t jj = static_cast<int32_t>(j);
+        if (cellStructure ? (edge(jj - 1) <= y && y <= edge(jj)) : std::fabs(y - middle(jj)) < 0.001f)
+          rows.push_back(jj);
+      }
+    } else {
+      // The cells within the radius of the point's box, with room for rounding; the buffer
+      // test is made at the cell.
+      const double r = std::max(0.0f, p.radius[q]);
+      const double room =
+          1e-6 * (std::fabs(static_cast<double>(x)) + std::fabs(static_cast<double>(y)) + r) + 1e-3 * cs;
+      const int64_t i0 = std::max<int64_t>(1, near(x - r - room));
+      const int64_t i1 = std::min<int64_t>(nc, near(x + r + room));
+      const int64_t j0 = std::max<int64_t>(1, near(y - r - room));
+      const int64_t j1 = std::min<int64_t>(nr, near(y + r + room));
+      if (i0 > i1 || j0 > j1) return;
+      // A buffer over very many cells is cheaper to try at every cell than to list.
+      if ((i1 - i0 + 1) * (j1 - j0 + 1) > p.listLimit) {
+        fn(-1, std::span<const int32_t>());
+        return;
+      }
+      for (int64_t i = i0; i <= i1; ++i) cols.push_back(static_cast<int32_t>(i));
+      for (int64_t j = j0; j <= j1; ++j) rows.push_back(static_cast<int32_t>(j));
+    }
+    for (int32_t j : rows) {
+      fn(j, std::span<const int32_t>(cols));
+    }
+  }
+};
+
+}  // namespace
+
+void preparePointBins(Run& run) {
+  const PointCells cells(run.structure);
+  const int32_t nc = cells.nc, nr = cells.nr;
   for (PointSet& p : run.pointSets) {
     p.exact = !p.buffered;
     p.everywhere.clear();
-    // The cells where point k may give a value: fn(row, columns) for each row, or
-    // fn(-1, {}) once when it is to be tried at every cell. cols and rows are room to work in.
-    auto cellsOf = [&](std::vector<int32_t>& cols, std::vector<int32_t>& rows, int32_t k, auto fn) {
-      const size_t q = static_cast<size_t>(k);
-      if (!(std::fabs(p.value[q] - p.nodata) > 0.0001f)) return;  // NODATA points never count
-      const float x = p.x[q], y = p.y[q];
-      cols.clear();
-      rows.clear();
-      if (!p.buffered) {
-        // The cells that hold the point (its borders included), or whose middle it is.
-        const int64_t ci = near(x), rj = near(y);
-        for (int64_t i = ci - 2; i <= ci + 2; ++i) {
-          if (i < 1 || i > nc) continue;
-          const int32_t ii = static_cast<int32_t>(i);
-          if (cellStructure ? (edgeX(ii - 1) <= x && x <= edgeX(ii)) : std::fabs(x - midX(ii)) < 0.001f)
-            cols.push_back(ii);
-        }
-        for (int64_t j = rj - 2; j <= rj + 2; ++j) {
-          if (j < 1 || j > nr) continue;
-          const int32_t jj = static_cast<int32_t>(j);
-          if (cellStructure ? (edgeY(jj - 1) <= y && y <= edgeY(jj)) : std::fabs(y - midY(jj)) < 0.001f)
-            rows.push_back(jj);
-        }
-      } else {
-        // The cells within the radius of the point's box, with room for rounding; the buffer
-        // test is made at the cell.
-        const double r = std::max(0.0f, p.radius[q]);
-        const double room =
-            1e-6 * (std::fabs(static_cast<double>(x)) + std::fabs(static_cast<double>(y)) + r) + 1e-3 * cs;
-        const int64_t i0 = std::max<int64_t>(1, near(x - r - room));
-        const int64_t i1 = std::min<int64_t>(nc, near(x + r + room));
-        const int64_t j0 = std::max<int64_t>(1, near(y - r - room));
-        const int64_t j1 = std::min<int64_t>(nr, near(y + r + room));
-        if (i0 > i1 || j0 > j1) return;
-        // A buffer over very many cells is cheaper to try at every cell than to list.
-        if ((i1 - i0 + 1) * (j1 - j0 + 1) > p.listLimit) {
-          fn(-1, std::span<const int32_t>());
-          return;
-        }
-        for (int64_t i = i0; i <= i1; ++i) cols.push_back(static_cast<int32_t>(i));
-        for (int64_t j = j0; j <= j1; ++j) rows.push_back(static_cast<int32_t>(j));
-      }
-      for (int32_t j : rows) {
-        fn(j, std::span<const int32_t>(cols));
-      }
-    };
     // Counted first, then placed per row in point order, then put in column order within
     // each row, keeping the point order within a cell. The points are shared among the cores
     // in file order: each core counts its points' cells per row and places them after those of
@@ -563,7 +590,7 @@ void preparePointBins(Run& run) {
       const int32_t to =
           static_cast<int32_t>(int64_t(p.count) * static_cast<int64_t>(t + 1) / static_cast<int64_t>(cores));
       for (int32_t k = from; k < to; ++k)
-        cellsOf(cols, rows, k, [&](int32_t j, std::span<const int32_t> columns) { each(k, j, columns); });
+        cells.of(p, cols, rows, k, [&](int32_t j, std::span<const int32_t> columns) { each(k, j, columns); });
     };
     std::vector<std::vector<uint64_t>> at(cores, std::vector<uint64_t>(static_cast<size_t>(nr) + 2, 0));
     onCores([&](size_t t) {
