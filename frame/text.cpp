@@ -318,6 +318,7 @@ bool plainNumber(std::string_view text, T& value) {
   while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
   while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
   if (text.empty() || text.front() == '+') return false;
+  if (shortDecimal(text, value)) return true;
   T v = 0;
   auto r = std::from_chars(text.data(), text.data() + text.size(), v);
   if (r.ec != std::errc() || r.ptr != text.data() + text.size() || !std::isfinite(v)) return false;

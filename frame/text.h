@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 #include "frame/frame.h"
 
@@ -46,5 +47,58 @@ bool NAMEDS(Frame& fr, std::string_view line, std::string_view name, std::string
 bool parseFortranInteger(std::string_view text, int64_t& value);
 bool parseFortranReal(std::string_view text, double& value);
 bool parseFortranReal(std::string_view text, float& value);
+
+// A short decimal, "[-]digits[.digits][E[+-]digits]" (digits on at least one side of the point),
+// read as from_chars reads it (the nearest float or double) without its cost: its digits as a
+// whole number that the type holds exactly, times or divided by a power of ten that it holds
+// exactly, which one correctly rounded operation makes the nearest value. False (value
+// untouched) for any other text, longer digits included: from_chars then reads it.
+template <typename T>
+inline bool shortDecimal(std::string_view text, T& value) {
+  static_assert(std::is_same_v<T, float> || std::is_same_v<T, double>);
+  // Whole numbers up to 2^24 (2^53) and powers of ten up to 10^10 (10^22) are exact.
+  constexpr uint64_t kLargest = std::is_same_v<T, float> ? (uint64_t{1} << 24) : (uint64_t{1} << 53);
+  constexpr int kMostTens = std::is_same_v<T, float> ? 10 : 22;
+  constexpr double kTens[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                              1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  size_t k = 0;
+  const bool negative = !text.empty() && text[0] == '-';
+  if (negative) k = 1;
+  uint64_t whole = 0;
+  int before = 0, after = 0;
+  bool point = false;
+  for (; k < text.size(); ++k) {
+    const char c = text[k];
+    if (c >= '0' && c <= '9') {
+      whole = whole * 10 + static_cast<uint64_t>(c - '0');
+      if (whole > kLargest) return false;
+      ++(point ? after : before);
+    } else if (c == '.' && !point) {
+      point = true;
+    } else {
+      break;
+    }
+  }
+  if (before + after == 0) return false;
+  int exponent = 0;
+  if (k < text.size()) {
+    if (text[k] != 'E' && text[k] != 'e') return false;
+    ++k;
+    const bool down = k < text.size() && text[k] == '-';
+    if (k < text.size() && (text[k] == '-' || text[k] == '+')) ++k;
+    if (k == text.size()) return false;
+    for (; k < text.size(); ++k) {
+      if (text[k] < '0' || text[k] > '9' || exponent > 999) return false;
+      exponent = exponent * 10 + (text[k] - '0');
+    }
+    if (down) exponent = -exponent;
+  }
+  const int tens = exponent - after;
+  if (tens < -kMostTens || tens > kMostTens) return false;
+  const T w = static_cast<T>(whole);
+  const T v = tens < 0 ? w / static_cast<T>(kTens[-tens]) : w * static_cast<T>(kTens[tens]);
+  value = negative ? -v : v;
+  return true;
+}
 
 }  // namespace frame

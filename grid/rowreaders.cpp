@@ -50,6 +50,7 @@ class ListReader {
       return Result::Value;
     }
     if (!nextToken(token)) return error_ ? Result::ReadError : Result::End;
+    if (frame::shortDecimal(std::string_view(token), v)) return Result::Value;
     const char* b = token.data();
     const char* e = b + token.size();
     auto r = std::from_chars(b, e, v);

@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <random>
+
 #include "support.h"
 
 using namespace frame;
@@ -165,4 +170,115 @@ TEST(Strings, GumextForcesTheExtensionOfTheFilePart) {
   EXPECT_EQ(GUMEXT("out.asc", " "), "out");
   EXPECT_EQ(GUMEXT("rain.2020.asc", "ASC"), "rain.2020.asc");
   EXPECT_EQ(GUMEXT("rain.2020.bil", "HDR"), "rain.2020.HDR");
+}
+
+// Short decimals are read without from_chars; they must give its floats and doubles to the bit,
+// whatever the digits: numbers of one to twenty digits either side of the point, leading and
+// trailing zeros, the largest whole numbers the types hold exactly and one past them, the
+// most decimals and one more, and the texts that must be left to from_chars.
+TEST(Numbers, ShortDecimalsReadAsFromCharsReadsThem) {
+  std::mt19937_64 rng(20261209);
+  auto sameAsFromChars = [](const std::string& t) {
+    float f = 0.0f, fWant = 0.0f;
+    double d = 0.0, dWant = 0.0;
+    const auto rf = std::from_chars(t.data(), t.data() + t.size(), fWant);
+    const auto rd = std::from_chars(t.data(), t.data() + t.size(), dWant);
+    const bool whole = rf.ec == std::errc() && rf.ptr == t.data() + t.size();
+    if (frame::shortDecimal(t, f)) {
+      ASSERT_TRUE(whole) << t;
+      ASSERT_EQ(std::bit_cast<uint32_t>(f), std::bit_cast<uint32_t>(fWant)) << t;
+    }
+    if (frame::shortDecimal(t, d)) {
+      ASSERT_TRUE(rd.ec == std::errc() && rd.ptr == t.data() + t.size()) << t;
+      ASSERT_EQ(std::bit_cast<uint64_t>(d), std::bit_cast<uint64_t>(dWant)) << t;
+    }
+    // The point file's and the command line's reading of the same text.
+    if (whole && std::isfinite(fWant)) {
+      ASSERT_TRUE(frame::parseFortranReal(t, f)) << t;
+      ASSERT_EQ(std::bit_cast<uint32_t>(f), std::bit_cast<uint32_t>(fWant)) << t;
+    }
+  };
+  for (const char* t : {"0",
+                        "-0",
+                        "0.0",
+                        "-0.0",
+                        "16777216",
+                        "16777217",
+                        "-16777217",
+                        "9007199254740992",
+                        "9007199254740993",
+                        "0.0000000001",
+                        "0.00000000001",
+                        "1.0000000000000000000001",
+                        "0.0000000000000000000001",
+                        "0.00000000000000000000001",
+                        "1e5",
+                        ".",
+                        "-.",
+                        "e5",
+                        ".e5",
+                        "1e",
+                        "1e+",
+                        "1E-",
+                        "0.103472E+03",
+                        "-.999900E+04",
+                        "1.5e-7",
+                        "16777217e-1",
+                        "1e10",
+                        "1e11",
+                        "1e22",
+                        "1e23",
+                        "3e-22",
+                        "1e-23",
+                        "1.5E+3x",
+                        "1E3.5",
+                        "1e0001",
+                        "1e99999999999",
+                        "1d3",
+                        "1.",
+                        ".5",
+                        "-",
+                        "--1",
+                        "1.2.3",
+                        "+1",
+                        " 1",
+                        "12,5",
+                        "0x10",
+                        "nan",
+                        "inf",
+                        ""}) {
+    sameAsFromChars(t);
+  }
+  std::uniform_int_distribution<int> digit(0, 9), count(0, 20), zeros(0, 6);
+  for (int n = 0; n < 400000; ++n) {
+    std::string t = rng() % 4 == 0 ? "-" : "";
+    const int before = 1 + count(rng) % 17, after = count(rng);
+    for (int k = zeros(rng) == 0 ? zeros(rng) : 0; k > 0; --k) t += '0';
+    for (int k = 0; k < before; ++k) t += static_cast<char>('0' + digit(rng));
+    if (after > 0 || rng() % 8 == 0) t += '.';
+    for (int k = 0; k < after; ++k) t += static_cast<char>('0' + digit(rng));
+    sameAsFromChars(t);
+    // With an exponent, as the program's own ASC files write every value.
+    const int e = static_cast<int>(rng() % 61) - 30;
+    sameAsFromChars(t + (rng() % 2 ? "E" : "e") +
+                    (e < 0       ? "-"
+                     : rng() % 2 ? "+"
+                                 : "") +
+                    (rng() % 2 ? "0" : "") + std::to_string(std::abs(e)));
+    // Fewer digits: the values most files hold.
+    sameAsFromChars(t.substr(0, 1 + rng() % std::min<size_t>(t.size(), 10)));
+  }
+  // Whole numbers near the largest each type holds exactly, the point put 0 to 24 places from the
+  // right: where a power of ten the type does not hold would first show.
+  for (int n = 0; n < 200000; ++n) {
+    const uint64_t top = n % 2 ? (uint64_t{1} << 24) : (uint64_t{1} << 53);
+    const uint64_t whole = top - rng() % (top / 2) + (n % 5 == 0 ? 1 : 0);
+    std::string digits = std::to_string(whole);
+    const size_t after = static_cast<size_t>(n % 25);
+    if (digits.size() <= after) digits.insert(0, after + 1 - digits.size(), '0');
+    digits.insert(digits.size() - after, ".");
+    if (after == 0) digits.pop_back();
+    sameAsFromChars(digits);
+    sameAsFromChars(digits + "e" + std::to_string(static_cast<int>(rng() % 51) - 25));
+  }
 }
