@@ -56,8 +56,90 @@ inline bool POINTBETWEENLINEPOINTS(const float p[2], const float l[4]) {
   return POINTONLINE(p, l) && inX && inY;
 }
 
-void LINES_EXP_INT_2D(int& ival, float& x, float& y, float x1, float y1, float x2, float y2, float x3, float y3,
-                      float x4, float y4);
+// The line through two points as a x + b y + c = 0, the inverse of a 2 x 2 matrix, and the
+// crossing of two lines given so or by two points each. Inline: they are the inner step of
+// clipping, the largest part of a run with models.
+inline void LINE_EXP2IMP_2D(double x1, double y1, double x2, double y2, double& a, double& b, double& c) {
+  a = y2 - y1;
+  b = x1 - x2;
+  c = x2 * y1 - x1 * y2;
+}
+
+inline void RMAT2_INVERSE(const double a[2][2], double b[2][2], double& det) {
+  det = a[0][0] * a[1][1] - a[0][1] * a[1][0];
+  if (det == 0.0) {
+    b[0][0] = b[0][1] = b[1][0] = b[1][1] = 0.0;
+    return;
+  }
+  b[0][0] = a[1][1] / det;
+  b[0][1] = -a[0][1] / det;
+  b[1][0] = -a[1][0] / det;
+  b[1][1] = a[0][0] / det;
+}
+
+inline void LINES_IMP_INT_2D(double a1, double b1, double c1, double a2, double b2, double c2, int& ival, double& x,
+                             double& y) {
+  x = y = 0.0;
+  if (a1 == 0.0 && b1 == 0.0) {
+    ival = -1;
+    return;
+  }
+  if (a2 == 0.0 && b2 == 0.0) {
+    ival = -2;
+    return;
+  }
+  const double a[2][2] = {{a1, b1}, {a2, b2}};
+  double b[2][2];
+  double det = 0.0;
+  RMAT2_INVERSE(a, b, det);
+  if (det == 0.0) {
+    if (a1 != 0.0) {
+      ival = a2 * c1 == a1 * c2 ? 2 : 0;
+    } else {
+      ival = b2 * c1 == b1 * c2 ? 2 : 0;
+    }
+    return;
+  }
+  ival = 1;
+  x = -(b[0][0] * c1 + b[0][1] * c2);
+  y = -(b[1][0] * c1 + b[1][1] * c2);
+}
+
+inline void LINES_EXP_INT_2D(int& ival, float& x, float& y, float x1, float y1, float x2, float y2, float x3, float y3,
+                             float x4, float y4) {
+  ival = 0;
+  x = y = 0.0f;
+  const bool point1 = x1 == x2 && y1 == y2;
+  const bool point2 = x3 == x4 && y3 == y4;
+  double a1 = 0, b1 = 0, c1 = 0, a2 = 0, b2 = 0, c2 = 0;
+  if (!point1) LINE_EXP2IMP_2D(x1, y1, x2, y2, a1, b1, c1);
+  if (!point2) LINE_EXP2IMP_2D(x3, y3, x4, y4, a2, b2, c2);
+  if (point1 && point2) {
+    if (x1 == x3 && y1 == y3) {
+      ival = 1;
+      x = x1;
+      y = y1;
+    }
+  } else if (point1) {
+    if (a2 * x1 + b2 * y1 + c2 == 0.0) {
+      ival = 1;
+      x = x1;
+      y = y1;
+    }
+  } else if (point2) {
+    if (a1 * x3 + b1 * y3 + c1 == 0.0) {
+      ival = 1;
+      x = x3;
+      y = y3;
+    }
+  } else {
+    double dx = 0, dy = 0;
+    LINES_IMP_INT_2D(a1, b1, c1, a2, b2, c2, ival, dx, dy);
+    x = static_cast<float>(dx);
+    y = static_cast<float>(dy);
+  }
+}
+
 void LINES_SEG_INT_2D(float x1, float y1, float x2, float y2, float x3, float y3, float x4, float y4, int& flag,
                       float& x, float& y);
 
@@ -76,11 +158,6 @@ inline void INTERSECTION(const float l1[4], const float l2[4], const char* mode,
     found = flag == 1;
   }
 }
-
-void LINE_EXP2IMP_2D(double x1, double y1, double x2, double y2, double& a, double& b, double& c);
-void LINES_IMP_INT_2D(double a1, double b1, double c1, double a2, double b2, double c2, int& ival, double& x,
-                      double& y);
-void RMAT2_INVERSE(const double a[2][2], double b[2][2], double& det);
 
 void LINE_SEG_CONTAINS_POINT_2D(double x1, double y1, double x2, double y2, double x3, double y3, double& u, double& v);
 
