@@ -571,15 +571,27 @@ void clipModelCells(const Run& run, Worker& w, const ZavUse& u, size_t k, ZavCel
   const int32_t bx1 = bucketOf(x1, u.bucketOrigin[0], u.bucketSize[0], u.bucketsX);
   const int32_t by0 = bucketOf(y0, u.bucketOrigin[1], u.bucketSize[1], u.bucketsY);
   const int32_t by1 = bucketOf(y1, u.bucketOrigin[1], u.bucketSize[1], u.bucketsY);
-  for (int32_t by = by0; by <= by1; ++by) {
-    for (int32_t bx = bx0; bx <= bx1; ++bx) {
-      const size_t b = static_cast<size_t>(by) * static_cast<size_t>(u.bucketsX) + static_cast<size_t>(bx);
-      walk.insert(walk.end(), u.walkBucketItems.begin() + u.walkBucketStart[b],
-                  u.walkBucketItems.begin() + u.walkBucketStart[b + 1]);
+  auto bucket = [&](int32_t bx, int32_t by) {
+    const size_t b = static_cast<size_t>(by) * static_cast<size_t>(u.bucketsX) + static_cast<size_t>(bx);
+    return std::span<const uint32_t>(u.walkBucketItems.data() + u.walkBucketStart[b],
+                                     u.walkBucketStart[b + 1] - u.walkBucketStart[b]);
+  };
+  // A bucket lists its cells once each and in walk order: a cell within one bucket (most are)
+  // walks that list as it stands; the lists of several buckets are joined in walk order.
+  std::span<const uint32_t> cells;
+  if (bx0 == bx1 && by0 == by1) {
+    cells = bucket(bx0, by0);
+  } else {
+    for (int32_t by = by0; by <= by1; ++by) {
+      for (int32_t bx = bx0; bx <= bx1; ++bx) {
+        const auto items = bucket(bx, by);
+        walk.insert(walk.end(), items.begin(), items.end());
+      }
     }
+    std::sort(walk.begin(), walk.end());
+    walk.erase(std::unique(walk.begin(), walk.end()), walk.end());
+    cells = walk;
   }
-  std::sort(walk.begin(), walk.end());
-  walk.erase(std::unique(walk.begin(), walk.end()), walk.end());
   const float cross =
       (cell[2] - cell[0]) * (w.cell.middle[1] - cell[1]) - (cell[3] - cell[1]) * (w.cell.middle[0] - cell[0]);
   const float s = cross >= 0.0f ? 1.0f : -1.0f;
@@ -587,7 +599,7 @@ void clipModelCells(const Run& run, Worker& w, const ZavUse& u, size_t k, ZavCel
   w.intersects.overlapTotal = 0.0f;
   w.intersects.pieces.clear();
   bool storeFirst = true;
-  for (uint32_t pos : walk) {
+  for (uint32_t pos : cells) {
     if (pos < k) continue;  // before the binary search's start: no overlap in X
     const zav::ZavCell& z = u.cells[pos];
     if (!(z.xmin < x1)) break;
