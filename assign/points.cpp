@@ -441,29 +441,30 @@ void gatherEntryValues(PointSet& p, int threads) {
   for (auto& h : helpers) h.join();
 }
 
-// Puts each row of a set's point bins in column order. A row's entries are placed in point
-// order, so that sorting on (column, point) keeps the point order within a cell. A row of many
-// entries against its columns is sorted by counting them per column (linear), a short one by
-// comparing. Each row is sorted on its own: the rows are shared among the cores.
+// Puts each line of a set's point bins (nr lines of nc cells) in order across. A line's
+// entries are placed in point order, so that sorting on (across, point) keeps the point order
+// within a cell. A line of many entries against its cells is sorted by counting them per cell
+// (linear), a short one by comparing. Each line is sorted on its own: the lines are shared
+// among the cores.
 void sortPointBinRows(PointSet& p, int32_t nc, int32_t nr, int threads) {
   auto sortRows = [&p, nc](int32_t from, int32_t to) {
     std::vector<size_t> start(static_cast<size_t>(nc) + 2);
     std::vector<PointSet::Entry> sorted;
     for (int32_t j = from; j <= to; ++j) {
-      auto* b = p.entries.data() + p.rowStart[static_cast<size_t>(j)];
-      auto* e = p.entries.data() + p.rowStart[static_cast<size_t>(j) + 1];
+      auto* b = p.entries.data() + p.lineStart[static_cast<size_t>(j)];
+      auto* e = p.entries.data() + p.lineStart[static_cast<size_t>(j) + 1];
       if (e - b < 2) continue;
       if (static_cast<size_t>(e - b) < start.size() / 16) {
         std::sort(b, e, [](const PointSet::Entry& x, const PointSet::Entry& y) {
-          return x.column < y.column || (x.column == y.column && x.point < y.point);
+          return x.across < y.across || (x.across == y.across && x.point < y.point);
         });
         continue;
       }
       std::fill(start.begin(), start.end(), size_t{0});
-      for (auto* q = b; q != e; ++q) ++start[static_cast<size_t>(q->column) + 1];
+      for (auto* q = b; q != e; ++q) ++start[static_cast<size_t>(q->across) + 1];
       for (size_t c = 1; c < start.size(); ++c) start[c] += start[c - 1];
       sorted.resize(static_cast<size_t>(e - b));
-      for (auto* q = b; q != e; ++q) sorted[start[static_cast<size_t>(q->column)]++] = *q;
+      for (auto* q = b; q != e; ++q) sorted[start[static_cast<size_t>(q->across)]++] = *q;
       std::copy(sorted.begin(), sorted.end(), b);
     }
   };
@@ -504,8 +505,9 @@ struct PointCells {
     return static_cast<int64_t>(std::max(-4.0e18, std::min(4.0e18, c))) + 1;
   }
 
-  // The cells where point k of p may give a value: fn(row, columns) for each row, or fn(-1, {})
-  // once when it is to be tried at every cell. cols and rows are room to work in.
+  // The cells where point k of p may give a value: fn(row, columns) for each row (fn(column,
+  // rows) for each column when p's lists are by column), or fn(-1, {}) once when it is to be
+  // tried at every cell. cols and rows are room to work in.
   template <typename Fn>
   void of(const PointSet& p, std::vector<int32_t>& cols, std::vector<int32_t>& rows, int32_t k, Fn fn) const {
     const size_t q = static_cast<size_t>(k);
@@ -522,7 +524,8 @@ struct PointCells {
         const int32_t i = static_cast<int32_t>(ci), j = static_cast<int32_t>(rj);
         if (edge(i - 1) < x && x < edge(i) && edge(j - 1) < y && y < edge(j)) {
           cols.push_back(i);
-          fn(j, std::span<const int32_t>(cols));
+          rows.push_back(j);
+          fn(p.byColumn ? i : j, std::span<const int32_t>(p.byColumn ? rows : cols));
           return;
         }
       }
@@ -557,9 +560,7 @@ struct PointCells {
       for (int64_t i = i0; i <= i1; ++i) cols.push_back(static_cast<int32_t>(i));
       for (int64_t j = j0; j <= j1; ++j) rows.push_back(static_cast<int32_t>(j));
     }
-    for (int32_t j : rows) {
-      fn(j, std::span<const int32_t>(cols));
-    }
+    for (int32_t line : p.byColumn ? cols : rows) fn(line, std::span<const int32_t>(p.byColumn ? rows : cols));
   }
 };
 
@@ -567,14 +568,18 @@ struct PointCells {
 
 void preparePointBins(Run& run) {
   const PointCells cells(run.structure);
-  const int32_t nc = cells.nc, nr = cells.nr;
+  // Runs with models go along columns when the structure is held whole.
+  const bool byColumn = run.structure.whole && !run.zav.uses.empty();
+  const int32_t nr = byColumn ? cells.nc : cells.nr;  // lines
+  const int32_t nc = byColumn ? cells.nr : cells.nc;  // cells a line
   for (PointSet& p : run.pointSets) {
     p.exact = !p.buffered;
+    p.byColumn = byColumn;
     p.everywhere.clear();
-    // Counted first, then placed per row in point order, then put in column order within
-    // each row, keeping the point order within a cell. The points are shared among the cores
-    // in file order: each core counts its points' cells per row and places them after those of
-    // the cores before it.
+    // Counted first, then placed per line in point order, then put in order across within
+    // each line, keeping the point order within a cell. The points are shared among the cores
+    // in file order: each core counts its points' cells per line and places them after those
+    // of the cores before it.
     const int threads = run.fr.cores();
     const size_t cores = p.count < 65536 ? 1 : static_cast<size_t>(std::max(1, threads));
     auto onCores = [cores](auto job) {
@@ -598,18 +603,18 @@ void preparePointBins(Run& run) {
         if (j > 0) at[t][static_cast<size_t>(j)] += columns.size();
       });
     });
-    p.rowStart.assign(static_cast<size_t>(nr) + 2, 0);
+    p.lineStart.assign(static_cast<size_t>(nr) + 2, 0);
     for (size_t j = 1; j <= static_cast<size_t>(nr); ++j) {
-      uint64_t place = p.rowStart[j];
+      uint64_t place = p.lineStart[j];
       for (size_t t = 0; t < cores; ++t) {
         const uint64_t n = at[t][j];
         at[t][j] = place;
         place += n;
       }
-      p.rowStart[j + 1] = place;
+      p.lineStart[j + 1] = place;
     }
-    grid::roomForFill(p.entries, p.rowStart.back());
-    p.entries.resize(p.rowStart.back());
+    grid::roomForFill(p.entries, p.lineStart.back());
+    p.entries.resize(p.lineStart.back());
     std::vector<std::vector<uint32_t>> wide(cores);
     onCores([&](size_t t) {
       pointsOf(t, [&](int32_t k, int32_t j, std::span<const int32_t> columns) {
@@ -630,31 +635,27 @@ void preparePointBins(Run& run) {
 namespace {
 
 // The entries of cell (i, j): positions [from, to) in the set's entries, in file order. A worker
-// keeps its place in every row's list, so that the next cell's entries are a short step on.
+// keeps its place in every line's list, so that the next cell's entries are a short step on.
 std::pair<size_t, size_t> cellEntries(const PointSet& p, int set, int32_t i, int32_t j, Worker& w) {
-  const size_t start = p.rowStart[static_cast<size_t>(j)];
+  const int32_t line = p.byColumn ? i : j, across = p.byColumn ? j : i;
+  const size_t start = p.lineStart[static_cast<size_t>(line)];
   const PointSet::Entry* b = p.entries.data() + start;
-  const PointSet::Entry* e = p.entries.data() + p.rowStart[static_cast<size_t>(j) + 1];
+  const PointSet::Entry* e = p.entries.data() + p.lineStart[static_cast<size_t>(line) + 1];
   if (w.pointCursor.size() < static_cast<size_t>(set) + 1) w.pointCursor.resize(static_cast<size_t>(set) + 1);
-  auto& rows = w.pointCursor[static_cast<size_t>(set)];
-  if (rows.size() < p.rowStart.size()) rows.assign(p.rowStart.size(), Worker::Cursor());
-  Worker::Cursor& cur = rows[static_cast<size_t>(j)];
+  auto& lines = w.pointCursor[static_cast<size_t>(set)];
+  if (lines.size() < p.lineStart.size()) lines.assign(p.lineStart.size(), Worker::Cursor());
+  Worker::Cursor& cur = lines[static_cast<size_t>(line)];
   const PointSet::Entry* lo;
-  if (cur.column <= i && cur.at <= static_cast<size_t>(e - b)) {
+  if (cur.across <= across && cur.at <= static_cast<size_t>(e - b)) {
     lo = b + cur.at;
-    while (lo != e && lo->column < i) ++lo;
+    while (lo != e && lo->across < across) ++lo;
   } else {
-    lo = std::lower_bound(b, e, i, [](const PointSet::Entry& a, int32_t col) { return a.column < col; });
+    lo = std::lower_bound(b, e, across, [](const PointSet::Entry& a, int32_t k) { return a.across < k; });
   }
-  cur.column = i;
+  cur.across = across;
   cur.at = static_cast<size_t>(lo - b);
-  // Along a column the next cell is in the next row: its place in that row's list is asked
-  // for from memory now, while this cell is searched.
-  if (static_cast<size_t>(j) + 2 < rows.size() && rows[static_cast<size_t>(j) + 1].column == i - 1) {
-    __builtin_prefetch(p.entries.data() + p.rowStart[static_cast<size_t>(j) + 1] + rows[static_cast<size_t>(j) + 1].at);
-  }
   const PointSet::Entry* hi = lo;
-  while (hi != e && hi->column == i) ++hi;
+  while (hi != e && hi->across == across) ++hi;
   return {start + static_cast<size_t>(lo - b), start + static_cast<size_t>(hi - b)};
 }
 

@@ -83,14 +83,18 @@ struct PointSet {
   float setRadius = -1.0f;  // -1: none
   int32_t priority = 0;
   bool buffered = false;
-  // Prepared before the cell loop: per structure row, the (column, point) pairs of the cells
-  // a point may give a value to, sorted by column and then by point, so that a cell's points
-  // come in file order. Points whose buffer covers very many cells are tried at every cell.
+  // Prepared before the cell loop: per line of the structure (a row; a column when byColumn),
+  // the (across, point) pairs of the cells a point may give a value to, across being the cell's
+  // column in a row's list and its row in a column's, sorted by across and then by point, so
+  // that a cell's points come in file order. Points whose buffer covers very many cells are
+  // tried at every cell. A run that goes along columns (with models) has its lists by column,
+  // so that the next cell's points are the next in memory.
   struct Entry {
-    int32_t column;
+    int32_t across;
     uint32_t point;
   };
-  std::vector<uint64_t> rowStart;
+  bool byColumn = false;
+  std::vector<uint64_t> lineStart;
   std::vector<Entry> entries;
   std::vector<uint32_t> everywhere;
   std::vector<float> entryValue;  // a set without buffers: the value of each entry's point
@@ -158,12 +162,11 @@ struct alignas(64) Worker {
   IntersectionStore intersects;
   std::vector<float> collected;
   std::vector<uint32_t> points;  // candidate points of the current cell and point set
-  // Per point set and structure row: the column last asked for in the row and the place in
-  // the row's list where its points begin. Cells are taken along rows, or (with models) along
-  // columns; either way a row's columns come in order, and the next cell's points are a short
-  // step on.
+  // Per point set and line of its lists (a row, or a column): the cell across last asked for in
+  // the line and the place in the line's list where its points begin. Cells come in order along
+  // a line, and the next cell's points are a short step on.
   struct Cursor {
-    int32_t column = INT32_MAX;
+    int32_t across = INT32_MAX;
     size_t at = 0;
   };
   std::vector<std::vector<Cursor>> pointCursor;

@@ -143,8 +143,11 @@ std::vector<std::pair<float, float>> bruteForce(const Run& run, const PointSet& 
 TEST(PointSets, CellsFindTheirPointsInFileOrderAsTryingEveryPoint) {
   std::mt19937 rng(5);
   std::uniform_real_distribution<float> ux(995, 1205), uy(1995, 2155), ur(0, 12);
-  for (bool cell : {true, false}) {
-    for (bool buffered : {false, true}) {
+  for (int pass = 0; pass < 4; ++pass) {
+    const bool buffered = pass % 2 == 1;
+    // The lists by row, as most runs have them, and by column, as a run with models has them.
+    const bool byColumn = pass >= 2;
+    for (bool cell : {true, false}) {
       PointRun pr(cell);
       PointSet p;
       p.nodata = -9999;
@@ -165,7 +168,10 @@ TEST(PointSets, CellsFindTheirPointsInFileOrderAsTryingEveryPoint) {
       pr.run.settings.methodPerSet = "ALL-VALUES";
       pr.run.settings.multipleBuffers = "ALL-VALUES";
       pr.run.settings.derive();
+      if (byColumn) pr.run.zav.uses.emplace_back();  // a model use: the lists go by column
       preparePointBins(pr.run);
+      pr.run.zav.uses.clear();
+      ASSERT_EQ(pr.run.pointSets[0].byColumn, byColumn);
       // Along rows, as most runs go, and along columns, as runs with models go.
       for (bool alongRows : {true, false}) {
         Worker w;
@@ -302,11 +308,11 @@ TEST(PointSets, BinnedOnEveryCoreTheyAreBinnedAsOnOne) {
       binned.push_back(pr.run.pointSets[0]);
     }
     for (size_t n = 1; n < binned.size(); ++n) {
-      EXPECT_EQ(binned[n].rowStart, binned[0].rowStart);
+      EXPECT_EQ(binned[n].lineStart, binned[0].lineStart);
       EXPECT_EQ(binned[n].everywhere, binned[0].everywhere);
       ASSERT_EQ(binned[n].entries.size(), binned[0].entries.size());
       for (size_t e = 0; e < binned[0].entries.size(); ++e) {
-        ASSERT_EQ(binned[n].entries[e].column, binned[0].entries[e].column) << e;
+        ASSERT_EQ(binned[n].entries[e].across, binned[0].entries[e].across) << e;
         ASSERT_EQ(binned[n].entries[e].point, binned[0].entries[e].point) << e;
       }
     }
