@@ -731,7 +731,8 @@ void pointRecords(const Run& run, Worker& w, const PointSet& p, bool& first, Poi
 // they lie on), so a cell's entries are the answer, at distance 0, their values beside them.
 bool exactRecords(const Run& run, Worker& w, const PointSet& p, int set, int32_t i, int32_t j, bool& first) {
   if (!p.exact) return false;
-  const auto [from, to] = cellEntries(p, set, i, j, w);
+  const std::pair<size_t, size_t> range = cellEntries(p, set, i, j, w);
+  const size_t from = range.first, to = range.second;
   if (from == to) return true;
   pointRecords(run, w, p, first, [&](auto take) {
     for (size_t e = from; e < to; ++e) take(p.entryValue[e], 0.0f);

@@ -17,7 +17,7 @@ B=$PWD/build-fuzz
 
 CC=clang CXX=clang++ cmake -S . -B "$B" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DTERVALA_FUZZ=ON -DTERVALA_TESTS=OFF >/dev/null
-cmake --build "$B" >/dev/null
+cmake --build "$B" >"$B/build.log" 2>&1 || { cat "$B/build.log"; echo "The fuzz targets did not build." >&2; exit 1; }
 clang++ -std=c++20 -O1 -I. tests/tools/mkinput.cpp -o "$B/mkinput"
 
 # Seeds: each input of the cases, once for each variant byte the target reads first.
