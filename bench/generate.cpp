@@ -184,8 +184,36 @@ void writePoints(const std::string& dir, Rng& rng, int count, double height) {
   }
 }
 
+// The peer of the points workload for GDAL: every point of both files in one CSV (gdal.csv,
+// through gdal.vrt), gridded by gdal_grid's nearest point within one radius, 20 m, to the
+// structure's extent and cells. Named gdal.* so that the floor does not read them.
+void writeGdalPoints(const std::string& dir, int columns, int rows, double cell) {
+  std::ofstream csv(dir + "/gdal.csv");
+  csv << "x,y,value\n";
+  for (const char* name : {"/gauges.txt", "/wells.txt"}) {
+    std::ifstream in(dir + name);
+    std::string line;
+    while (std::getline(in, line)) {
+      if (line.empty() || line[0] < '0' || line[0] > '9') continue;  // the heading lines
+      const size_t third = line.find(',', line.find(',') + 1);
+      csv << line.substr(0, line.find(',', third + 1)) << '\n';
+    }
+  }
+  text(dir + "/gdal.vrt",
+       "<OGRVRTDataSource><OGRVRTLayer name=\"gdal\"><SrcDataSource>gdal.csv</SrcDataSource>"
+       "<GeometryType>wkbPoint</GeometryType><GeometryField encoding=\"PointFromColumns\" x=\"x\" y=\"y\"/>"
+       "</OGRVRTLayer></OGRVRTDataSource>\n");
+  char cmd[512];
+  std::snprintf(cmd, sizeof cmd,
+                "gdal_grid -q -a nearest:radius1=20:radius2=20:nodata=-9999 -zfield value -l gdal -txe 150000 %.0f "
+                "-tye 400000 %.0f -outsize %d %d -of EHdr -ot Float32 gdal.vrt gdal.bil\n",
+                150000 + columns * cell, 400000 + rows * cell, columns, rows);
+  text(dir + "/gdal.cmd", cmd);
+}
+
 int points(const std::string& dir, Rng& rng, Scale sc) {
   writePoints(dir, rng, 1000000 * sc.input * sc.area, 20000.0 * sc.area);
+  writeGdalPoints(dir, 2000, 2000 * sc.area, 10.0);
   text(dir + "/DEVICE.CNF", "NEWPAGE,YES\n");
   text(dir + "/TervalaGridCreate.PCF", structure(2000, 2000 * sc.area, 10, true) +
                                            "STOREFILE,BIL,result\nMETHOD-PER-SET,ALL-VALUES,MULTIPLE-BUFFERS=CLOSEST\n"

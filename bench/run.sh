@@ -87,7 +87,7 @@ measure() {
   # The floor reads the inputs (every file but the commands and what prepares them) and writes
   # as many bytes as the output held in an untimed first run.
   local inputs=()
-  while IFS= read -r f; do inputs+=("$f"); done < <(cd "$dir" && ls | grep -Ev '^(gdal\.cmd|prepare\.|DEVICE\.CNF$|TervalaGridCreate\.PCF$)')
+  while IFS= read -r f; do inputs+=("$f"); done < <(cd "$dir" && ls | grep -Ev '^(gdal\.|prepare\.|DEVICE\.CNF$|TervalaGridCreate\.PCF$)')
   # shellcheck disable=SC2086
   (cd "$dir" && "$build/TervalaGridCreate" ${ARGS:-} >/dev/null 2>&1)
   local outBytes
