@@ -18,6 +18,16 @@
 namespace assign {
 namespace {
 
+// job(0) .. job(cores - 1), each on a core of its own: job(0) on this thread, the others on
+// helper threads; returns when all are done.
+template <typename Job>
+void onCores(size_t cores, Job job) {
+  std::vector<std::thread> helpers;
+  for (size_t t = 1; t < cores; ++t) helpers.emplace_back(job, t);
+  job(size_t{0});
+  for (auto& h : helpers) h.join();
+}
+
 // The text without the blanks at its ends.
 std::string_view blanksTrimmed(std::string_view item) {
   while (!item.empty() && item.front() == ' ') item.remove_prefix(1);
@@ -241,12 +251,7 @@ bool readPointBlocks(frame::LineReader& in, const PointLineForm& form, const gri
     auto readPiece = [&](size_t t) {
       readPlainPoints(std::string_view(block).substr(cut[t], cut[t + 1] - cut[t]), form, s, pieces[t]);
     };
-    {
-      std::vector<std::thread> helpers;
-      for (size_t t = 1; t < pieces.size(); ++t) helpers.emplace_back(readPiece, t);
-      readPiece(0);
-      for (auto& h : helpers) h.join();
-    }
+    onCores(pieces.size(), readPiece);
     if (std::all_of(pieces.begin(), pieces.end(), [](const PointPiece& q) { return q.plain; })) {
       for (const PointPiece& q : pieces) in.countLines(q.lines);
       putInPlace(pieces, p);
@@ -435,10 +440,7 @@ void gatherEntryValues(PointSet& p, int threads) {
   auto gather = [&p, n, cores](size_t t) {
     for (size_t e = n * t / cores; e < n * (t + 1) / cores; ++e) p.entryValue[e] = p.value[p.entries[e].point];
   };
-  std::vector<std::thread> helpers;
-  for (size_t t = 1; t < cores; ++t) helpers.emplace_back(gather, t);
-  gather(0);
-  for (auto& h : helpers) h.join();
+  onCores(cores, gather);
 }
 
 // Puts each line of a set's point bins (nr lines of nc cells) in order across. A line's
@@ -582,12 +584,6 @@ void preparePointBins(Run& run) {
     // of the cores before it.
     const int threads = run.fr.cores();
     const size_t cores = p.count < 65536 ? 1 : static_cast<size_t>(std::max(1, threads));
-    auto onCores = [cores](auto job) {
-      std::vector<std::thread> helpers;
-      for (size_t t = 1; t < cores; ++t) helpers.emplace_back(job, t);
-      job(size_t{0});
-      for (auto& h : helpers) h.join();
-    };
     auto pointsOf = [&](size_t t, auto each) {
       std::vector<int32_t> cols, rows;
       const int32_t from =
@@ -598,7 +594,7 @@ void preparePointBins(Run& run) {
         cells.of(p, cols, rows, k, [&](int32_t j, std::span<const int32_t> columns) { each(k, j, columns); });
     };
     std::vector<std::vector<uint64_t>> at(cores, std::vector<uint64_t>(static_cast<size_t>(nr) + 2, 0));
-    onCores([&](size_t t) {
+    onCores(cores, [&](size_t t) {
       pointsOf(t, [&](int32_t, int32_t j, std::span<const int32_t> columns) {
         if (j > 0) at[t][static_cast<size_t>(j)] += columns.size();
       });
@@ -616,7 +612,7 @@ void preparePointBins(Run& run) {
     grid::roomForFill(p.entries, p.lineStart.back());
     p.entries.resize(p.lineStart.back());
     std::vector<std::vector<uint32_t>> wide(cores);
-    onCores([&](size_t t) {
+    onCores(cores, [&](size_t t) {
       pointsOf(t, [&](int32_t k, int32_t j, std::span<const int32_t> columns) {
         if (j < 0) {
           wide[t].push_back(static_cast<uint32_t>(k));
