@@ -19,17 +19,6 @@ inline bool isValue(float v, float nodata) {
   return std::fabs(v - nodata) > 0.0001f;
 }
 
-// The second half of ADDINTERSECT: a piece of positive area joins the store.
-inline void addPiece(Worker& w, bool& storeFirst, float area, float value) {
-  if (!(area > 0.0f)) return;
-  if (storeFirst) {
-    w.intersects.pieces.clear();
-    storeFirst = false;
-  }
-  w.intersects.pieces.emplace_back(area, value);
-  w.intersects.overlapTotal += area;
-}
-
 const grid::GridDescription& descriptionOf(const Run& run, int set) {
   return run.gridSets.descriptions[static_cast<size_t>(run.gridSets.sets[static_cast<size_t>(set)].description)];
 }

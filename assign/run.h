@@ -279,6 +279,16 @@ float combineClasses(std::span<const ValueRecord> list, RunMethod m, int32_t top
 void SEARCHFORMIDDLEINRECTANGULAR(const Run& run, Worker& w, int32_t i, int32_t j, int set, bool& first);
 void SEARCHFORCELLINRECTANGULAR(const Run& run, Worker& w, int32_t i, int32_t j, int set, bool& first);
 void ADDINTERSECT(Worker& w, bool& storeFirst, float value);
+// The second half of ADDINTERSECT: a piece of positive area joins the store.
+inline void addPiece(Worker& w, bool& storeFirst, float area, float value) {
+  if (!(area > 0.0f)) return;
+  if (storeFirst) {
+    w.intersects.pieces.clear();
+    storeFirst = false;
+  }
+  w.intersects.pieces.emplace_back(area, value);
+  w.intersects.overlapTotal += area;
+}
 void HANDLEINTERSECTS(const Run& run, Worker& w, bool& first, int32_t priority, int32_t numberOfValues);
 
 // Point sets.

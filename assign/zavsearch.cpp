@@ -177,6 +177,8 @@ void collectValidCells(const grid::Structure& str, const zav::ZavState& state, Z
       }
       z.n = n;
       z.m = m;
+      z.big = std::max(std::max(-z.xmin, z.xmax), std::max(-z.ymin, z.ymax));
+      z.turn = grid::quadTurn(z.corners);
       scanCells.push_back(z);
     }
   }
@@ -599,15 +601,27 @@ void clipModelCells(const Run& run, Worker& w, const ZavUse& u, size_t k, ZavCel
   w.intersects.overlapTotal = 0.0f;
   w.intersects.pieces.clear();
   bool storeFirst = true;
+  // A model cell plainly apart from the cell gives nothing, one plainly around it the cell's
+  // own corners: their area, when the corners' order cannot change it (found at the first).
+  float insideArea = 0.0f;
+  const grid::AxisCell axis = grid::axisCell(cell, s);
   for (uint32_t pos : cells) {
     if (pos < k) continue;  // before the binary search's start: no overlap in X
     const zav::ZavCell& z = u.cells[pos];
     if (!(z.xmin < x1)) break;
     if (!(z.xmax > x0)) continue;
     if (z.ymax <= y0 || z.ymin >= y1) continue;  // the clipping's box test would give nothing
-    w.clipper.CLIPPOLYGON(cell, z.corners, 4, s);
+    const grid::QuadOnCell place = grid::placeQuad(z.corners, z.turn, z.big, axis);
+    if (place == grid::QuadOnCell::Apart) continue;
+    if (place == grid::QuadOnCell::CellInside && insideArea == 0.0f) insideArea = grid::cornerArea(cell);
     const size_t before = w.intersects.pieces.size();
-    ADDINTERSECT(w, storeFirst, static_cast<float>(zav::GETSEGMENTNRFORINDICES(run.zav.files, u.lgaNr, z.n, z.m)));
+    const float segment = static_cast<float>(zav::GETSEGMENTNRFORINDICES(run.zav.files, u.lgaNr, z.n, z.m));
+    if (place == grid::QuadOnCell::CellInside && !std::isnan(insideArea)) {
+      addPiece(w, storeFirst, insideArea, segment);
+    } else {
+      w.clipper.CLIPPOLYGON(cell, z.corners, 4, s);
+      ADDINTERSECT(w, storeFirst, segment);
+    }
     if (w.intersects.pieces.size() > before && w.intersects.overlapTotal / cellArea * 100.0f > 99.99f) break;
   }
   for (const auto& [area, segment] : w.intersects.pieces) st.pieces.push_back({static_cast<int32_t>(segment), area});

@@ -47,6 +47,174 @@ bool POINTATINSIDEOFLINE(const float l[4], const float p[2], float s) {
   return insideOf(l, p[0], p[1], s);
 }
 
+AxisCell axisCell(const float c[8], float s) {
+  AxisCell a;
+  a.x0 = c[0];
+  a.y0 = c[1];
+  a.x1 = c[4];
+  a.y1 = c[5];
+  // Lower left, lower right, upper right, upper left, the inside to the left of each edge.
+  a.usable = c[1] == c[3] && c[2] == c[4] && c[5] == c[7] && c[6] == c[0] && a.x0 < a.x1 && a.y0 < a.y1 && s == 1.0f;
+  a.big = std::max(std::max(std::fabs(a.x0), std::fabs(a.x1)), std::max(std::fabs(a.y0), std::fabs(a.y1)));
+  return a;
+}
+
+int8_t quadTurn(const float q[8]) {
+  double ex[4], ey[4];
+  for (int k = 0; k < 4; ++k) {
+    const int n = (k + 1) & 3;
+    ex[k] = static_cast<double>(q[2 * n]) - q[2 * k];
+    ey[k] = static_cast<double>(q[2 * n + 1]) - q[2 * k + 1];
+  }
+  int left = 0, right = 0;
+  for (int k = 0; k < 4; ++k) {
+    const int n = (k + 1) & 3;
+    const double turn = ex[k] * ey[n] - ey[k] * ex[n];
+    const bool plain = turn * turn > 1e-18 * (ex[k] * ex[k] + ey[k] * ey[k]) * (ex[n] * ex[n] + ey[n] * ey[n]);
+    left += plain && turn > 0.0;
+    right += plain && turn < 0.0;
+  }
+  return left == 4 ? 1 : right == 4 ? -1 : 0;
+}
+
+QuadOnCell placeQuad(const float q[8], int8_t qturn, float qbig, const AxisCell& cell) {
+  const double big = std::max(cell.big, static_cast<double>(qbig));
+  if (!cell.usable || qturn == 0 || !(big <= kCoordinateLimit)) return QuadOnCell::Unsure;
+  // 16 float steps at the largest coordinate (a float's step is at most 2^-23 of it, and 2^-149
+  // at the smallest); compared as squares, against the squared lengths of the edges.
+  const double margin = 16.0 * std::max(big * 0x1p-23, 0x1p-149);
+  const double margin2 = margin * margin;
+  // Per edge, the corners nearest and farthest on its inner side (the cell's edges are
+  // parallel to the axes, so they are the corners the edge's direction picks).
+  bool inside = true;
+  for (int k = 0; k < 4; ++k) {
+    const int n = (k + 1) & 3;
+    const double qx = q[2 * k], qy = q[2 * k + 1];
+    const double ax = qturn * (q[2 * n] - qx), ay = qturn * (q[2 * n + 1] - qy);
+    const double reach2 = margin2 * (ax * ax + ay * ay);
+    if (reach2 < margin2 * margin2) return QuadOnCell::Unsure;  // an edge shorter than the margin
+    const double nearest = ax * ((ax > 0.0 ? cell.y0 : cell.y1) - qy) - ay * ((ay > 0.0 ? cell.x1 : cell.x0) - qx);
+    const double farthest = ax * ((ax > 0.0 ? cell.y1 : cell.y0) - qy) - ay * ((ay > 0.0 ? cell.x0 : cell.x1) - qx);
+    if (farthest < 0.0 && farthest * farthest >= reach2) return QuadOnCell::Apart;
+    inside = inside && nearest > 0.0 && nearest * nearest >= reach2;
+  }
+  return inside ? QuadOnCell::CellInside : QuadOnCell::Unsure;
+}
+
+float cornerArea(const float c[8]) {
+  // SETPOLYGONAREA adds x_i y_j - x_j y_i for each edge i -> j. Going the other way round
+  // negates each such term exactly and reverses their order, which the absolute value takes
+  // back: the eight orders are the four turns of the terms and of the terms reversed.
+  double t[4];
+  for (int i = 0; i < 4; ++i) {
+    const int j = (i + 1) % 4;
+    t[i] = static_cast<double>(c[2 * i]) * c[2 * j + 1] - static_cast<double>(c[2 * j]) * c[2 * i + 1];
+  }
+  float area = 0.0f;
+  for (int r = 0; r < 8; ++r) {
+    double sum = 0.0;
+    for (int k = 0; k < 4; ++k) sum += r < 4 ? t[(r + k) % 4] : t[(r - k + 8) % 4];
+    const float a = static_cast<float>(std::fabs(sum) * 0.5);
+    if (r == 0) {
+      area = a;
+    } else if (a != area) {
+      return std::nanf("");
+    }
+  }
+  return area;
+}
+
+namespace {
+
+[[noreturn]] void noCrossing(bool fromInside) {
+  throw frame::Failure::listedStop(
+      {" ****Error", " ", " GENERAL.MOD/ClipPolygon>", " ",
+       fromInside ? " No intersection found inside > outside" : " No intersection found outside > inside", " ",
+       " Warn administrator"},
+      100);
+}
+
+// One pass of the clipping against an edge parallel to an axis: the line y = edge[1]
+// (Horizontal) or x = edge[0]. For such an edge the cross product of the general test is the
+// exact product (p - line) times the edge's length (the other product is a zero), so its sign,
+// and whether it is zero, are read from one comparison; greater says which side is inside.
+// The crossings are those of the general pass, from the same arithmetic. Returns the count of
+// vertices written to out.
+template <bool Horizontal>
+int clipAxisPass(const float* in, int m, float* out, const float edge[4], bool greater) {
+  const float line = Horizontal ? edge[1] : edge[0];
+  auto inside = [&](const float* p) {
+    const float v = Horizontal ? p[1] : p[0];
+    return v == line || (greater ? v > line : v < line);
+  };
+  int built = 0;
+  auto put = [&](float x, float y) {
+    out[2 * built] = x;
+    out[2 * built + 1] = y;
+    ++built;
+  };
+  const bool inFirst = inside(in);
+  bool inI = inFirst;
+  for (int i = 0; i < m; ++i) {
+    const int j = i + 1 == m ? 0 : i + 1;
+    const float* vi = in + 2 * i;
+    const float* vj = in + 2 * j;
+    const bool inJ = j == 0 ? inFirst : inside(vj);
+    if (inI && inJ) {
+      put(vj[0], vj[1]);
+    } else if (inI || inJ) {
+      float x[2];
+      bool found = true;
+      if (Horizontal && vi[0] == vj[0] && vi[1] != vj[1]) {
+        x[0] = vi[0];
+        x[1] = line;
+      } else if (!Horizontal && vi[1] == vj[1] && vi[0] != vj[0]) {
+        x[0] = line;
+        x[1] = vi[1];
+      } else {
+        const float seg[4] = {vi[0], vi[1], vj[0], vj[1]};
+        INTERSECTION(edge, seg, "FREE", found, x);
+      }
+      if (!found) noCrossing(inI);
+      put(x[0], x[1]);
+      if (!inI) put(vj[0], vj[1]);
+    }
+    inI = inJ;
+  }
+  return built;
+}
+
+}  // namespace
+
+bool PolygonClipper::clipAxisCell(const float c[8], float s) {
+  const bool lowerUpper = c[1] == c[3] && c[5] == c[7] && c[0] != c[2] && c[4] != c[6];
+  const bool rightLeft = c[2] == c[4] && c[6] == c[0] && c[3] != c[5] && c[7] != c[1];
+  if (!lowerUpper || !rightLeft || !(s == 1.0f || s == -1.0f)) return false;
+  for (int k = 0; k < 8; ++k) {
+    if (!(std::fabs(c[k]) <= kCoordinateLimit)) return false;
+  }
+  float* a = work_.data();
+  float* b = build_.data();
+  for (int e = 0; e < 4; ++e) {
+    const int f = (e + 1) % 4;
+    const float edge[4] = {c[2 * e], c[2 * e + 1], c[2 * f], c[2 * f + 1]};
+    // Inside where the cross product times s is positive: for the lower and upper edges
+    // (y - line) (x_to - x_from) s, for the right and left ones -(x - line) (y_to - y_from) s.
+    const bool positive = s > 0.0f;
+    const int built = e % 2 == 0 ? clipAxisPass<true>(a, m_, b, edge, (edge[2] > edge[0]) == positive)
+                                 : clipAxisPass<false>(a, m_, b, edge, (edge[3] > edge[1]) != positive);
+    if (built == 0) {
+      // Every vertex lies outside this edge: nothing of the polygon is inside the cell.
+      m_ = 0;
+      return true;
+    }
+    m_ = built;
+    std::swap(a, b);
+  }
+  if (a != work_.data()) work_.swap(build_);
+  return true;
+}
+
 void PolygonClipper::BUILDNEWPOLYGON(const float p[2], bool finish) {
   if (!finish) {
     build_[2 * static_cast<size_t>(built_)] = p[0];
@@ -73,6 +241,8 @@ void PolygonClipper::CLIPPOLYGON(const float c[8], const float* v, int n, float 
     if (y > maxy) maxy = y;
   }
   if (maxx <= c[0] || minx >= c[2] || maxy <= c[1] || miny >= c[5]) return;
+  const bool limited = std::fabs(minx) <= kCoordinateLimit && std::fabs(maxx) <= kCoordinateLimit &&
+                       std::fabs(miny) <= kCoordinateLimit && std::fabs(maxy) <= kCoordinateLimit;
   // 3. Each pass at most doubles the vertices: room for four passes, kept from call to call.
   const size_t room = 32 * static_cast<size_t>(n) + 16;
   if (work_.size() < room) {
@@ -82,6 +252,9 @@ void PolygonClipper::CLIPPOLYGON(const float c[8], const float* v, int n, float 
   }
   std::copy(v, v + 2 * n, work_.begin());
   m_ = n;
+  // A cell whose edges are parallel to the axes (every structure cell): the same passes with
+  // the inside tests read from comparisons.
+  if (limited && clipAxisCell(c, s)) return;
   // 4. Against the edges lower, right, upper, left.
   for (int e = 0; e < 4; ++e) {
     const int f = (e + 1) % 4;
@@ -116,13 +289,7 @@ void PolygonClipper::CLIPPOLYGON(const float c[8], const float* v, int n, float 
         const float seg[4] = {vi[0], vi[1], vj[0], vj[1]};
         INTERSECTION(edge, seg, "FREE", found, x);
       }
-      if (!found) {
-        throw frame::Failure::listedStop(
-            {" ****Error", " ", " GENERAL.MOD/ClipPolygon>", " ",
-             inI ? " No intersection found inside > outside" : " No intersection found outside > inside", " ",
-             " Warn administrator"},
-            100);
-      }
+      if (!found) noCrossing(inI);
       BUILDNEWPOLYGON(x, false);
       if (!inI) BUILDNEWPOLYGON(vj, false);
     }

@@ -92,6 +92,31 @@ inline bool rectangleOverlapArea(float cx0, float cy0, float cx1, float cy1, flo
   return true;
 }
 
+// Where a convex quadrilateral q lies against an axis-parallel cell when the rounding of the
+// clipping cannot decide it: the whole cell inside q, or the whole cell beyond one of q's edges,
+// each by a margin of 16 float steps at the largest coordinate. A crossing that CLIPPOLYGON
+// computes lies within a step or two of the true one, so then its answer is known without
+// clipping: the cell's own four corners (the crossings of the cell's edges with each other are
+// taken exactly), or nothing. Nearer than the margin, a quadrilateral that is not plainly
+// convex or has an edge shorter than the margin, or a cell that is not axis-parallel: Unsure.
+enum class QuadOnCell : uint8_t { Unsure, CellInside, Apart };
+// The cell (corners lower left, lower right, upper right, upper left; s the side CLIPPOLYGON
+// is given for it) as placeQuad reads it, made once for all quadrilaterals tried against it.
+struct AxisCell {
+  double x0 = 0, y0 = 0, x1 = 0, y1 = 0, big = 0;
+  bool usable = false;
+};
+AxisCell axisCell(const float c[8], float s);
+// +1 or -1 for a plainly convex quadrilateral turning left or right at every corner, none of
+// its turns within 10^-9 of straight; 0 for any other.
+int8_t quadTurn(const float q[8]);
+// qturn is quadTurn(q), qbig the largest magnitude among q's coordinates.
+QuadOnCell placeQuad(const float q[8], int8_t qturn, float qbig, const AxisCell& cell);
+
+// The area SETPOLYGONAREA gives the cell's four corners whatever corner it starts from and
+// whichever way round it goes, or NaN where the order changes the rounding.
+float cornerArea(const float c[8]);
+
 // CLIPPOLYGON keeps the clipped polygon; its storage is reused from call to call.
 class PolygonClipper {
  public:
@@ -104,6 +129,8 @@ class PolygonClipper {
   void clear() { m_ = 0; }
 
  private:
+  // The passes for a cell whose edges are parallel to the axes; false for any other cell.
+  bool clipAxisCell(const float c[8], float s);
   // Appends p to the polygon under construction, or (finish) makes it the working polygon.
   void BUILDNEWPOLYGON(const float p[2], bool finish);
   std::vector<float> work_, build_;

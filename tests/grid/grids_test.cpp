@@ -187,3 +187,143 @@ TEST(Clipping, RectangleAreaWithoutClippingIsTheClippedArea) {
     }
   }
 }
+
+TEST(Clipping, AxisParallelCellsClipAsTheGeneralPassesDo) {
+  TestFrame t;
+  PolygonClipper clip;
+  std::mt19937 rng(11);
+  // Vertices on a lattice that holds the cell's lines (vertices on them, edges along them,
+  // shared coordinates), and free ones: rotated and warped quadrilaterals, some not convex.
+  std::uniform_int_distribution<int> lattice(-2, 6);
+  std::uniform_real_distribution<float> free(-1.5f, 5.5f);
+  int clipped = 0;
+  for (float base : {0.0f, -2.5f, 150000.0f, 5432101.0f}) {
+    for (int trial = 0; trial < 30000; ++trial) {
+      const float q = 2.5f;
+      const float x0 = base, y0 = base + q, x1 = base + 4 * q, y1 = base + 3 * q;
+      // Lower left first, or the corners turned round; and the inside on either side.
+      const float ccw[8] = {x0, y0, x1, y0, x1, y1, x0, y1};
+      const float turned[8] = {x1, y1, x0, y1, x0, y0, x1, y0};
+      const float* cell = trial % 5 == 4 ? turned : ccw;
+      const float s = trial % 7 == 6 ? -1.0f : 1.0f;
+      float poly[8];
+      for (int k = 0; k < 8; ++k) {
+        const float u = trial % 2 == 0 ? q * static_cast<float>(lattice(rng)) : q * free(rng);
+        poly[k] = base + u;
+      }
+      clip.CLIPPOLYGON(cell, poly, 4, s);
+      const std::vector<float> got(clip.vertices(), clip.vertices() + 2 * clip.count());
+      ASSERT_EQ(got, referenceClip(cell, std::vector<float>(poly, poly + 8), s))
+          << "base " << base << " trial " << trial;
+      clipped += clip.count() > 0;
+    }
+  }
+  EXPECT_GT(clipped, 40000);
+}
+
+TEST(Clipping, QuadrilateralsPlainlyAroundOrApartNeedNoClipping) {
+  TestFrame t;
+  PolygonClipper clip;
+  std::mt19937 rng(5);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  const double pi = std::acos(-1.0);
+  int around = 0, apart = 0, unsure = 0;
+  for (float base : {0.0f, 150000.0f, 433000.0f, 5432101.0f}) {
+    const double step = std::max(static_cast<double>(base) * 0x1p-23, 0x1p-23);  // about one float step
+    for (int trial = 0; trial < 20000; ++trial) {
+      const float w = trial % 3 == 0 ? 10.0f : 0.5f;
+      const float x0 = base + 10.0f, y0 = base + 20.0f, x1 = x0 + w, y1 = y0 + w;
+      const float cell[8] = {x0, y0, x1, y0, x1, y1, x0, y1};
+      const double cx = (static_cast<double>(x0) + x1) / 2, cy = (static_cast<double>(y0) + y1) / 2;
+      // Each edge's line at a chosen distance from the cell's nearest corner: inside it by a
+      // fraction of a float step up to a thousand, or (one edge) beyond it.
+      const double turn = unit(rng) * pi / 2;
+      const bool beyond = trial % 4 == 3;
+      double a[4], b[4], o[4];
+      for (int k = 0; k < 4; ++k) {
+        const double angle = turn + k * pi / 2 + (unit(rng) - 0.5) * 0.3;
+        a[k] = std::cos(angle);
+        b[k] = std::sin(angle);
+        const double reach = std::fabs(a[k]) * (x1 - x0) / 2 + std::fabs(b[k]) * (y1 - y0) / 2;
+        const double d = step * std::pow(10.0, unit(rng) * 3.3 - 0.5);
+        o[k] = reach + (beyond && k == 0 ? -2 * reach - d : d + (k == 2 ? unit(rng) * w : 0.0));
+      }
+      // The corners where the lines a x + b y = o meet, one after the other.
+      float quad[8];
+      for (int k = 0; k < 4; ++k) {
+        const int n = (k + 1) % 4;
+        const double det = a[k] * b[n] - b[k] * a[n];
+        quad[2 * k] = static_cast<float>(cx + (o[k] * b[n] - b[k] * o[n]) / det);
+        quad[2 * k + 1] = static_cast<float>(cy + (a[k] * o[n] - o[k] * a[n]) / det);
+      }
+      float big = 0.0f;
+      for (float v : quad) big = std::max(big, std::fabs(v));
+      const QuadOnCell place = placeQuad(quad, quadTurn(quad), big, axisCell(cell, 1.0f));
+      const std::vector<float> want = referenceClip(cell, std::vector<float>(quad, quad + 8), 1.0f);
+      if (place == QuadOnCell::Apart) {
+        ++apart;
+        ASSERT_TRUE(want.empty()) << "base " << base << " trial " << trial;
+      } else if (place == QuadOnCell::CellInside) {
+        ++around;
+        ASSERT_FALSE(want.empty());
+        ASSERT_EQ(SETPOLYGONAREA(want.data(), static_cast<int>(want.size() / 2)), cornerArea(cell))
+            << "base " << base << " trial " << trial;
+      } else {
+        ++unsure;
+      }
+    }
+  }
+  EXPECT_GT(around, 2500);
+  EXPECT_GT(apart, 3000);
+  EXPECT_GT(unsure, 20000);
+}
+
+TEST(Clipping, CornerAreaIsTheAreaInEveryOrderOrNone) {
+  std::mt19937 rng(8);
+  std::uniform_real_distribution<float> free(-1.0f, 1.0f);
+  int same = 0, differs = 0;
+  for (int trial = 0; trial < 150000; ++trial) {
+    // Map coordinates (whose products and sums are exact), and coordinates and sizes of widely
+    // different magnitudes, where the order of the sum sometimes changes its rounding.
+    float x0, y0, x1, y1;
+    if (trial % 10 == 0) {
+      const float base = trial % 20 ? 433000.0f : 150000.0f;
+      x0 = base + 50.0f * free(rng);
+      y0 = base + 50.0f * free(rng);
+      x1 = x0 + 0.37f * (2.0f + free(rng));
+      y1 = y0 + 10.0f;
+    } else {
+      auto wide = [&](float lo) { return std::ldexp(lo + free(rng), static_cast<int>(free(rng) * 30)); };
+      x0 = wide(1.0f);
+      y0 = wide(1.0f);
+      x1 = x0 + wide(2.0f);
+      y1 = y0 + wide(2.0f);
+      if (!(x0 < x1 && y0 < y1)) continue;
+    }
+    const float c[8] = {x0, y0, x1, y0, x1, y1, x0, y1};
+    const float area = cornerArea(c);
+    std::vector<float> areas;
+    for (int start = 0; start < 4; ++start) {
+      float fwd[8], back[8];
+      for (int k = 0; k < 4; ++k) {
+        const int f = (start + k) % 4, b = (start - k + 4) % 4;
+        fwd[2 * k] = c[2 * f];
+        fwd[2 * k + 1] = c[2 * f + 1];
+        back[2 * k] = c[2 * b];
+        back[2 * k + 1] = c[2 * b + 1];
+      }
+      areas.push_back(SETPOLYGONAREA(fwd, 4));
+      areas.push_back(SETPOLYGONAREA(back, 4));
+    }
+    const bool allSame = std::all_of(areas.begin(), areas.end(), [&](float a) { return a == areas[0]; });
+    if (allSame) {
+      ++same;
+      ASSERT_EQ(area, areas[0]) << trial;
+    } else {
+      ++differs;
+      ASSERT_TRUE(std::isnan(area)) << trial;
+    }
+  }
+  EXPECT_GT(same, 100000);
+  EXPECT_GT(differs, 50);
+}
