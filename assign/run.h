@@ -174,10 +174,12 @@ struct alignas(64) Worker {
   // found for the current cell.
   std::vector<ZavCellState> zav;
   std::vector<uint32_t> zavWalk;  // the model cells a CELL walk tries
-  ZavColumn* column = nullptr;    // set when the ordered pass has done this column's part
-  bool foundAValue = false;       // a cell it computed has a value other than NODATA
-  std::vector<int64_t> reached;   // per searched set: the cells it gave a value to
-  std::vector<SetRun> setRuns;    // the current cell's records by the set that gave them
+  std::vector<uint32_t> zavMerge;
+  std::vector<std::pair<float, float>> zavValued;  // a cell's valued pieces: value and area
+  ZavColumn* column = nullptr;                     // set when the ordered pass has done this column's part
+  bool foundAValue = false;                        // a cell it computed has a value other than NODATA
+  std::vector<int64_t> reached;                    // per searched set: the cells it gave a value to
+  std::vector<SetRun> setRuns;                     // the current cell's records by the set that gave them
   // Of the current cell's sets: the highest priority, the first set holding it, and how many do.
   int32_t topPriority = 0, topSet = 0, atTop = 0;
 };

@@ -369,6 +369,9 @@ bool GETCELL(const Run& run, const ZavUse& u, const float p[2], ZavCellState& h)
 namespace {
 
 bool inExtent(const ZavUse& u, const float p[2]) {
+  // Strictly within the box every cross product has the box's sense (or is too small to
+  // count): inside, as the general test finds.
+  if (p[0] > u.extent[0] && p[0] < u.extent[1] && p[1] > u.extent[2] && p[1] < u.extent[3]) return true;
   const float box[8] = {u.extent[0], u.extent[2], u.extent[1], u.extent[2],
                         u.extent[1], u.extent[3], u.extent[0], u.extent[3]};
   return grid::POINTINPOLYGON(p, box, 4);
@@ -569,8 +572,13 @@ void clipModelCells(const Run& run, Worker& w, const ZavUse& u, size_t k, ZavCel
   const float x0 = cell[0], x1 = cell[4], y0 = cell[1], y1 = cell[5];
   auto& walk = w.zavWalk;
   walk.clear();
-  const int32_t bx0 = bucketOf(x0, u.bucketOrigin[0], u.bucketSize[0], u.bucketsX);
-  const int32_t bx1 = bucketOf(x1, u.bucketOrigin[0], u.bucketSize[0], u.bucketsX);
+  if (!(st.bucketX0 == x0 && st.bucketX1 == x1)) {
+    st.walkBx0 = bucketOf(x0, u.bucketOrigin[0], u.bucketSize[0], u.bucketsX);
+    st.walkBx1 = bucketOf(x1, u.bucketOrigin[0], u.bucketSize[0], u.bucketsX);
+    st.bucketX0 = x0;
+    st.bucketX1 = x1;
+  }
+  const int32_t bx0 = st.walkBx0, bx1 = st.walkBx1;
   const int32_t by0 = bucketOf(y0, u.bucketOrigin[1], u.bucketSize[1], u.bucketsY);
   const int32_t by1 = bucketOf(y1, u.bucketOrigin[1], u.bucketSize[1], u.bucketsY);
   auto bucket = [&](int32_t bx, int32_t by) {
@@ -584,13 +592,15 @@ void clipModelCells(const Run& run, Worker& w, const ZavUse& u, size_t k, ZavCel
   if (bx0 == bx1 && by0 == by1) {
     cells = bucket(bx0, by0);
   } else {
+    auto& merged = w.zavMerge;
     for (int32_t by = by0; by <= by1; ++by) {
       for (int32_t bx = bx0; bx <= bx1; ++bx) {
         const auto items = bucket(bx, by);
-        walk.insert(walk.end(), items.begin(), items.end());
+        merged.resize(walk.size() + items.size());
+        std::merge(walk.begin(), walk.end(), items.begin(), items.end(), merged.begin());
+        walk.swap(merged);
       }
     }
-    std::sort(walk.begin(), walk.end());
     walk.erase(std::unique(walk.begin(), walk.end()), walk.end());
     cells = walk;
   }
@@ -637,7 +647,8 @@ void addPieceValues(const Run& run, Worker& w, const ZavUse& u, const ZavCellSta
   rec.distance = 0.0f;
   rec.related = Related::Cell;
   rec.priority = u.priority;
-  std::vector<std::pair<float, float>> valued;
+  auto& valued = w.zavValued;
+  valued.clear();
   for (const auto& [segment, area] : st.pieces) {
     if (segment < 1 || static_cast<size_t>(segment) > u.segmentValues.size()) continue;
     const float v = u.segmentValues[static_cast<size_t>(segment - 1)];
@@ -698,9 +709,13 @@ void SEARCHFORCELLINZAV(const Run& run, Worker& w, int use, int32_t i, int32_t j
     // 3. The model cells whose X range overlaps the cell's: from the binary search on X
     // minimum, less the widest cell, up to the cell's largest x.
     const float x0 = cell[0], x1 = cell[4];
-    const double from = static_cast<double>(x0) - u.widestCell - 1e-3 * u.widestCell - 1e-6 * std::fabs(x0);
-    size_t k = static_cast<size_t>(std::lower_bound(u.cellXmin.begin(), u.cellXmin.end(), static_cast<float>(from)) -
-                                   u.cellXmin.begin());
+    if (!(st.walkX0 == x0)) {
+      const double from = static_cast<double>(x0) - u.widestCell - 1e-3 * u.widestCell - 1e-6 * std::fabs(x0);
+      st.walkFrom = static_cast<size_t>(
+          std::lower_bound(u.cellXmin.begin(), u.cellXmin.end(), static_cast<float>(from)) - u.cellXmin.begin());
+      st.walkX0 = x0;
+    }
+    size_t k = st.walkFrom;
     if (!cellUse) {
       for (; k < u.cells.size() && u.cells[k].xmin < x1; ++k) {
         const zav::ZavCell& z = u.cells[k];

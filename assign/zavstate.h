@@ -2,6 +2,7 @@
 // What the model searches keep while the cell loop runs: per Zav use and worker, the search
 // hint and the table line kept for a later cell; per output column, what the ordered pass found.
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,6 +20,12 @@ struct ZavCellState {
   float keptArea = 0.0f;
   bool found = false;                             // MIDDLE: a model cell holds the middle
   std::vector<std::pair<int32_t, float>> pieces;  // segment number and overlap area
+  // The CELL walk's start for the cell's X minimum tried last, and its X buckets for the X
+  // range tried last: a column's cells share them.
+  float walkX0 = std::numeric_limits<float>::quiet_NaN();
+  size_t walkFrom = 0;
+  float bucketX0 = std::numeric_limits<float>::quiet_NaN(), bucketX1 = 0.0f;
+  int32_t walkBx0 = 0, walkBx1 = 0;
 };
 
 // What the one ordered pass of a run with model uses found for one output column: per use, the

@@ -72,14 +72,4 @@ void LINES_SEG_INT_2D(float x1, float y1, float x2, float y2, float x3, float y3
   y = py;
 }
 
-float SETPOLYGONAREA(const float* v, int count) {
-  if (count < 1) return 0.0f;
-  double sum = 0.0;
-  for (int i = 0; i < count; ++i) {
-    const int j = i + 1 == count ? 0 : i + 1;
-    sum += static_cast<double>(v[2 * i]) * v[2 * j + 1] - static_cast<double>(v[2 * j]) * v[2 * i + 1];
-  }
-  return static_cast<float>(std::fabs(sum) * 0.5);
-}
-
 }  // namespace grid

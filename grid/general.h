@@ -162,6 +162,15 @@ inline void INTERSECTION(const float l1[4], const float l2[4], const char* mode,
 void LINE_SEG_CONTAINS_POINT_2D(double x1, double y1, double x2, double y2, double x3, double y3, double& u, double& v);
 
 // SETPOLYGONAREA: the area of the closed polygon (shoelace in double precision, absolute).
-float SETPOLYGONAREA(const float* v, int count);
+// Inline: every clipped piece and every cell of a model search takes it.
+inline float SETPOLYGONAREA(const float* v, int count) {
+  if (count < 1) return 0.0f;
+  double sum = 0.0;
+  for (int i = 0; i < count; ++i) {
+    const int j = i + 1 == count ? 0 : i + 1;
+    sum += static_cast<double>(v[2 * i]) * v[2 * j + 1] - static_cast<double>(v[2 * j]) * v[2 * i + 1];
+  }
+  return static_cast<float>(std::fabs(sum) * 0.5);
+}
 
 }  // namespace grid
