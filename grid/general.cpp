@@ -15,6 +15,7 @@ bool POINTINPOLYGON(const float p[2], const float* v, int n, std::ostream* debug
              << frame::listReal(v[2 * i + 1]) << "\n";
     }
   }
+  if (n == 4 && !debug) return pointInQuad(p, v);
   const double xp = p[0], yp = p[1];
   auto cross = [&](int i) {
     const int j = i + 1 == n ? 0 : i + 1;

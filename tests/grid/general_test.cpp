@@ -4,6 +4,7 @@
 
 #include <cfloat>
 #include <cmath>
+#include <random>
 #include <sstream>
 
 using namespace grid;
@@ -27,6 +28,52 @@ TEST(PlaneGeometry, PointInConvexPolygonCountsTheBorder) {
   const float seg[4] = {0, 0, 1, 1};
   const float onSeg[2] = {0.5f, 0.5f};
   EXPECT_TRUE(POINTINPOLYGON(onSeg, seg, 2));
+}
+
+TEST(PlaneGeometry, PointInQuadIsPointInPolygonWrittenOut) {
+  // The general loop (taken with a debug stream) against the four-vertex one, on points at
+  // vertices, on edges, a float step either side of them and free, for quadrilaterals that are
+  // convex, not convex, turned either way and degenerate (an edge of length zero).
+  std::mt19937 rng(17);
+  std::uniform_real_distribution<float> u(-1.0f, 1.0f);
+  std::ostringstream sink;
+  int inside = 0, outside = 0;
+  for (int trial = 0; trial < 40000; ++trial) {
+    const float base = trial % 2 ? 0.0f : 150000.0f;
+    float q[8];
+    for (float& v : q) v = base + 10.0f * u(rng);
+    if (trial % 9 == 0) {
+      q[2] = q[0];
+      q[3] = q[1];
+    }
+    float p[2];
+    const int k = static_cast<int>(rng() % 4), n = (k + 1) % 4;
+    const float t = trial % 3 == 0 ? 0.5f : 0.5f + 0.5f * u(rng);
+    p[0] = q[2 * k] + t * (q[2 * n] - q[2 * k]);
+    p[1] = q[2 * k + 1] + t * (q[2 * n + 1] - q[2 * k + 1]);
+    switch (trial % 5) {
+      case 0:
+        p[0] = std::nextafter(p[0], 1e9f);
+        break;
+      case 1:
+        p[1] = std::nextafter(p[1], -1e9f);
+        break;
+      case 2:
+        p[0] = q[2 * k], p[1] = q[2 * k + 1];
+        break;
+      case 3:
+        p[0] = base + 10.0f * u(rng), p[1] = base + 10.0f * u(rng);
+        break;
+      default:
+        break;
+    }
+    const bool want = POINTINPOLYGON(p, q, 4, &sink);
+    ASSERT_EQ(pointInQuad(p, q), want) << trial;
+    (want ? inside : outside)++;
+    sink.str("");
+  }
+  EXPECT_GT(inside, 6000);
+  EXPECT_GT(outside, 5000);
 }
 
 TEST(PlaneGeometry, DistancesAndPointsOnLines) {
