@@ -134,12 +134,32 @@ namespace {
       100);
 }
 
+// The crossing of the line through vi and vj with the line of an edge parallel to an axis,
+// vi and vj on either side of it, as LINES_EXP_INT_2D computes it. Its coordinate along the
+// edge's axis comes out of that arithmetic as the edge's own value times (1 + a few double
+// steps), which rounds to that float itself (a zero may come out with either sign, which no
+// comparison and no area tells apart): only the other coordinate is computed, by the same
+// operations. The lines are never parallel here.
+template <bool Horizontal>
+float crossingAlong(const float edge[4], const float vi[2], const float vj[2]) {
+  double a1, b1, c1, a2, b2, c2;
+  LINE_EXP2IMP_2D(edge[0], edge[1], edge[2], edge[3], a1, b1, c1);
+  LINE_EXP2IMP_2D(vi[0], vi[1], vj[0], vj[1], a2, b2, c2);
+  const double det = a1 * b2 - b1 * a2;
+  if (Horizontal) {
+    const double b00 = b2 / det, b01 = -b1 / det;
+    return static_cast<float>(-(b00 * c1 + b01 * c2));
+  }
+  const double b10 = -a2 / det, b11 = a1 / det;
+  return static_cast<float>(-(b10 * c1 + b11 * c2));
+}
+
 // One pass of the clipping against an edge parallel to an axis: the line y = edge[1]
 // (Horizontal) or x = edge[0]. For such an edge the cross product of the general test is the
 // exact product (p - line) times the edge's length (the other product is a zero), so its sign,
 // and whether it is zero, are read from one comparison; greater says which side is inside.
-// The crossings are those of the general pass, from the same arithmetic. Returns the count of
-// vertices written to out.
+// The crossings are those of the general pass (crossingAlong). Returns the count of vertices
+// written to out.
 template <bool Horizontal>
 int clipAxisPass(const float* in, int m, float* out, const float edge[4], bool greater) {
   const float line = Horizontal ? edge[1] : edge[0];
@@ -164,18 +184,19 @@ int clipAxisPass(const float* in, int m, float* out, const float edge[4], bool g
       put(vj[0], vj[1]);
     } else if (inI || inJ) {
       float x[2];
-      bool found = true;
       if (Horizontal && vi[0] == vj[0] && vi[1] != vj[1]) {
         x[0] = vi[0];
         x[1] = line;
       } else if (!Horizontal && vi[1] == vj[1] && vi[0] != vj[0]) {
         x[0] = line;
         x[1] = vi[1];
+      } else if (Horizontal) {
+        x[0] = crossingAlong<true>(edge, vi, vj);
+        x[1] = line;
       } else {
-        const float seg[4] = {vi[0], vi[1], vj[0], vj[1]};
-        INTERSECTION(edge, seg, "FREE", found, x);
+        x[0] = line;
+        x[1] = crossingAlong<false>(edge, vi, vj);
       }
-      if (!found) noCrossing(inI);
       put(x[0], x[1]);
       if (!inI) put(vj[0], vj[1]);
     }
