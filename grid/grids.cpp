@@ -262,8 +262,9 @@ void PolygonClipper::CLIPPOLYGON(const float c[8], const float* v, int n, float 
     if (y > maxy) maxy = y;
   }
   if (maxx <= c[0] || minx >= c[2] || maxy <= c[1] || miny >= c[5]) return;
-  const bool limited = std::fabs(minx) <= kCoordinateLimit && std::fabs(maxx) <= kCoordinateLimit &&
-                       std::fabs(miny) <= kCoordinateLimit && std::fabs(maxy) <= kCoordinateLimit;
+  // Every coordinate a number within the limit (a NaN passes the box test above unseen).
+  bool limited = true;
+  for (int i = 0; i < 2 * n; ++i) limited = limited && std::fabs(v[i]) <= kCoordinateLimit;
   // 3. Each pass at most doubles the vertices: room for four passes, kept from call to call.
   const size_t room = 32 * static_cast<size_t>(n) + 16;
   if (work_.size() < room) {
