@@ -1,5 +1,7 @@
 #pragma once
 // Item extraction from command lines and the small string helpers.
+#include <cfloat>
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -51,14 +53,19 @@ bool parseFortranReal(std::string_view text, float& value);
 // A short decimal, "[-]digits[.digits][E[+-]digits]" (digits on at least one side of the point),
 // read as from_chars reads it (the nearest float or double) without its cost: its digits as a
 // whole number that the type holds exactly, times or divided by a power of ten that it holds
-// exactly, which one correctly rounded operation makes the nearest value. False (value
-// untouched) for any other text, longer digits included: from_chars then reads it.
+// exactly, which one correctly rounded operation makes the nearest value. A float whose digits
+// or power are beyond that is read through the double nearest the decimal, which rounds to the
+// float nearest it unless it lies exactly halfway between two floats (a halfway point is itself
+// a double, so none can lie between the decimal and its nearest double). False (value
+// untouched) for any other text, longer digits and that halfway case included: from_chars
+// then reads it.
 template <typename T>
 inline bool shortDecimal(std::string_view text, T& value) {
   static_assert(std::is_same_v<T, float> || std::is_same_v<T, double>);
   // Whole numbers up to 2^24 (2^53) and powers of ten up to 10^10 (10^22) are exact.
   constexpr uint64_t kLargest = std::is_same_v<T, float> ? (uint64_t{1} << 24) : (uint64_t{1} << 53);
   constexpr int kMostTens = std::is_same_v<T, float> ? 10 : 22;
+  constexpr uint64_t kLargestDouble = uint64_t{1} << 53;
   constexpr double kTens[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                               1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
   size_t k = 0;
@@ -71,7 +78,7 @@ inline bool shortDecimal(std::string_view text, T& value) {
     const char c = text[k];
     if (c >= '0' && c <= '9') {
       whole = whole * 10 + static_cast<uint64_t>(c - '0');
-      if (whole > kLargest) return false;
+      if (whole > kLargestDouble) return false;
       ++(point ? after : before);
     } else if (c == '.' && !point) {
       point = true;
@@ -94,11 +101,29 @@ inline bool shortDecimal(std::string_view text, T& value) {
     if (down) exponent = -exponent;
   }
   const int tens = exponent - after;
-  if (tens < -kMostTens || tens > kMostTens) return false;
-  const T w = static_cast<T>(whole);
-  const T v = tens < 0 ? w / static_cast<T>(kTens[-tens]) : w * static_cast<T>(kTens[tens]);
-  value = negative ? -v : v;
-  return true;
+  if (whole <= kLargest && tens >= -kMostTens && tens <= kMostTens) {
+    const T w = static_cast<T>(whole);
+    const T v = tens < 0 ? w / static_cast<T>(kTens[-tens]) : w * static_cast<T>(kTens[tens]);
+    value = negative ? -v : v;
+    return true;
+  }
+  if constexpr (std::is_same_v<T, float>) {
+    if (tens < -22 || tens > 22) return false;
+    const double w = static_cast<double>(whole);
+    const double d = tens < 0 ? w / kTens[-tens] : w * kTens[tens];
+    const float f = static_cast<float>(d);
+    if (!std::isfinite(f)) return false;
+    if (static_cast<double>(f) != d) {
+      // The float on the other side of d; d halfway between them is left to from_chars, and so
+      // are the ends of the range (no float beyond, or below the normal floats).
+      const float g = std::nextafter(f, static_cast<double>(f) < d ? HUGE_VALF : -HUGE_VALF);
+      if (!std::isfinite(g) || std::fabs(d) < FLT_MIN) return false;
+      if ((static_cast<double>(f) + static_cast<double>(g)) * 0.5 == d) return false;
+    }
+    value = negative ? -f : f;
+    return true;
+  }
+  return false;
 }
 
 }  // namespace frame

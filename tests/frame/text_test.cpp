@@ -5,6 +5,7 @@
 #include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <random>
 
 #include "support.h"
@@ -267,6 +268,32 @@ TEST(Numbers, ShortDecimalsReadAsFromCharsReadsThem) {
                     (rng() % 2 ? "0" : "") + std::to_string(std::abs(e)));
     // Fewer digits: the values most files hold.
     sameAsFromChars(t.substr(0, 1 + rng() % std::min<size_t>(t.size(), 10)));
+  }
+  // Halfway points between two floats (and a hair either side), written out in full where they
+  // are short: a float read through the nearest double would round them the wrong way.
+  for (int n = 0; n < 100000; ++n) {
+    const float f =
+        std::ldexp(1.0f + static_cast<float>(rng() % (1u << 23)) * 0x1p-23f, 10 + static_cast<int>(rng() % 17));
+    const double half = (static_cast<double>(f) + std::nextafter(f, HUGE_VALF)) * 0.5;
+    char text[64];
+    std::snprintf(text, sizeof text, "%.8f", half);
+    std::string t(text);
+    while (t.back() == '0') t.pop_back();
+    if (t.back() == '.') t.pop_back();
+    sameAsFromChars(t);
+    sameAsFromChars(t + (t.find('.') == std::string::npos ? ".000001" : "000001"));
+    const size_t point = t.find('.');
+    sameAsFromChars("0." + t.substr(0, point) + (point == std::string::npos ? "" : t.substr(point + 1)) + "E+" +
+                    std::to_string(point == std::string::npos ? t.size() : point));
+  }
+  for (const char* t : {"16777217", "16777217.0", "1.6777217E+07", "16777217.000000001", "16777216.999999999",
+                        "16777219", "4194304.25", "4194304.250000001", "3.4028235E+38", "3.40282357E+38",
+                        "3.4028236E+38", "1.17549435E-38", "1.1754942E-38", "123456789E-22", "123456789E+22",
+                        // Decimals whose nearest double is a halfway point between two floats,
+                        // though they are not (found by an exact search with fractions).
+                        "3807144695771955E+1", "3554921819442575E+5", "7694887703202137E+7", "1352302160312166E+4",
+                        "8689529388257115E+8", "-3807144695771955E+1"}) {
+    sameAsFromChars(t);
   }
   // Whole numbers near the largest each type holds exactly, the point put 0 to 24 places from the
   // right: where a power of ten the type does not hold would first show.
