@@ -66,27 +66,32 @@ inline bool shortDecimal(std::string_view text, T& value) {
   constexpr uint64_t kLargest = std::is_same_v<T, float> ? (uint64_t{1} << 24) : (uint64_t{1} << 53);
   constexpr int kMostTens = std::is_same_v<T, float> ? 10 : 22;
   constexpr uint64_t kLargestDouble = uint64_t{1} << 53;
-  constexpr double kTens[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-                              1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-  size_t k = 0;
-  const bool negative = !text.empty() && text[0] == '-';
-  if (negative) k = 1;
+  static constexpr double kTens[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                     1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  const char* const end = text.data() + text.size();
+  const char* c = text.data();
+  const bool negative = c != end && *c == '-';
+  if (negative) ++c;
+  // The digits before the point and after it, as one whole number.
   uint64_t whole = 0;
-  int before = 0, after = 0;
-  bool point = false;
-  for (; k < text.size(); ++k) {
-    const char c = text[k];
-    if (c >= '0' && c <= '9') {
-      whole = whole * 10 + static_cast<uint64_t>(c - '0');
-      if (whole > kLargestDouble) return false;
-      ++(point ? after : before);
-    } else if (c == '.' && !point) {
-      point = true;
-    } else {
-      break;
+  auto digits = [&]() {
+    const char* from = c;
+    for (; c != end && static_cast<unsigned char>(*c - '0') <= 9; ++c) {
+      whole = whole * 10 + static_cast<uint64_t>(*c - '0');
+      if (whole > kLargestDouble) return -1;
     }
+    return static_cast<int>(c - from);
+  };
+  const int before = digits();
+  if (before < 0) return false;
+  int after = 0;
+  if (c != end && *c == '.') {
+    ++c;
+    after = digits();
+    if (after < 0) return false;
   }
   if (before + after == 0) return false;
+  size_t k = static_cast<size_t>(c - text.data());
   int exponent = 0;
   if (k < text.size()) {
     if (text[k] != 'E' && text[k] != 'e') return false;
