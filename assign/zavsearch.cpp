@@ -465,9 +465,30 @@ bool readTableLine(const Run& run, int use, ZavCellState& st, bool withArea) {
     const auto r = std::from_chars(v.data(), v.data() + v.size(), n);
     return r.ec == std::errc() && r.ptr == v.data() + v.size();
   };
+  // The written form first ("    1,    1,    61090,..."): blanks, up to nine digits, blanks and a
+  // comma (or the line's end), three times, read in one pass; any other line the general way
+  // below, item by item.
+  auto plain = [&](int32_t& n) {
+    size_t k = 0;
+    while (k < rest.size() && rest[k] == ' ') ++k;
+    const size_t from = k;
+    int32_t v = 0;
+    while (k < rest.size() && k - from < 9 && static_cast<unsigned char>(rest[k] - '0') <= 9)
+      v = v * 10 + (rest[k++] - '0');
+    if (k == from) return false;
+    while (k < rest.size() && rest[k] == ' ') ++k;
+    if (k < rest.size() && rest[k] != ',') return false;
+    n = v;
+    rest.remove_prefix(k < rest.size() ? k + 1 : k);
+    return true;
+  };
   std::string_view a, b, c, d;
   int32_t col = 0, row = 0, seg = 0;
-  bool ok = item(a) && item(b) && item(c) && whole(a, col) && whole(b, row) && whole(c, seg);
+  bool ok = plain(col) && plain(row) && plain(seg);
+  if (!ok) {
+    rest = std::string_view(l);
+    ok = item(a) && item(b) && item(c) && whole(a, col) && whole(b, row) && whole(c, seg);
+  }
   float area = 0.0f;
   if (ok && withArea && seg >= 0) ok = item(d) && frame::parseFortranReal(d, area);
   if (!ok) {

@@ -100,7 +100,9 @@ void putF(std::string& s, float v) {
 struct ModelRun {
   TestFrame t;
   Run run{t.console, t.clock, {"x"}};
-  ModelRun(std::pair<int32_t, int32_t> nan, std::pair<int32_t, int32_t> bad) {
+  // style: how the table's lines are written (0 as the program writes them, others in forms a
+  // reader must take alike).
+  ModelRun(std::pair<int32_t, int32_t> nan, std::pair<int32_t, int32_t> bad, int style = 0) {
     grid::Structure& s = run.structure;
     s.grid.ncols = 12;
     s.grid.nrows = 10;
@@ -135,7 +137,24 @@ struct ModelRun {
         if (std::make_pair(i, j) == bad) {
           table += "    this line is not of the written form\n";
         } else if ((i + j) % 3 != 0) {
-          table += std::to_string(i) + "," + std::to_string(j) + "," + std::to_string((i - 1) * 12 + j) + "\n";
+          const std::string a = std::to_string(i), b = std::to_string(j), c = std::to_string((i - 1) * 12 + j);
+          switch (style) {
+            case 1:
+              table += "    " + a + ",  " + b + " ,      " + c + "\n";
+              break;
+            case 2:
+              table += "+" + a + "," + b + ",+" + c + ",\n";
+              break;
+            case 3:
+              table += "000000000" + a + ",0" + b + ", " + c + " \r\n";
+              break;
+            case 4:
+              table += (j % 2 ? a + "," + b + "," + c : "+" + a + " ,  " + b + "," + c + "  ") + "\n";
+              break;
+            default:
+              table += a + "," + b + "," + c + "\n";
+              break;
+          }
         }
       }
     }
@@ -189,6 +208,26 @@ TEST(ThreadedCellLoop, AnyNumberOfThreadsGivesTheGridOfOne) {
     const Outcome got = runCellLoop(many.run, many.t, threads);
     EXPECT_FALSE(got.err);
     EXPECT_TRUE(got.grid == want.grid) << threads << " threads";
+  }
+}
+
+TEST(ThreadedCellLoop, TableLinesInEveryAcceptedFormReadAlike) {
+  // Blanks around the items, a plus sign, leading zeros (ten digits), a comma or blanks at the
+  // end, a carriage return: the same grid as the lines the program writes, on one thread and two.
+  ModelRun plain({0, 0}, {0, 0});
+  const Outcome want = runCellLoop(plain.run, plain.t, 1);
+  ASSERT_EQ(want.stop, 0);
+  ASSERT_FALSE(want.err);
+  int withValue = 0;
+  for (float v : want.grid) withValue += v != plain.run.structure.grid.nodata;
+  EXPECT_GT(withValue, 50);
+  for (int style = 1; style <= 4; ++style) {
+    for (int threads : {1, 2}) {
+      ModelRun other({0, 0}, {0, 0}, style);
+      const Outcome got = runCellLoop(other.run, other.t, threads);
+      EXPECT_FALSE(got.err) << style;
+      EXPECT_TRUE(got.grid == want.grid) << "style " << style << ", " << threads << " threads";
+    }
   }
 }
 
