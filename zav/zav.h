@@ -81,8 +81,8 @@ struct ZavCell {
   float corners[8];
   float xmin, xmax, ymin, ymax;
   int32_t n, m;
-  float big;    // the largest magnitude among the corners' coordinates
-  int8_t turn;  // grid::quadTurn of the corners: 0 unless plainly convex
+  float big = 0.0f;  // the largest magnitude among the corners' coordinates
+  int8_t turn = 0;   // grid::quadTurn of the corners: 0 unless plainly convex (such a cell is always clipped)
 };
 
 // What a model value stands for: a whole model cell (CELL), or the model cell's grid point
