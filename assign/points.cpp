@@ -472,13 +472,11 @@ void sortPointBinRows(PointSet& p, int32_t nc, int32_t nr, int threads) {
   };
   if (p.entries.size() < 65536) threads = 1;
   threads = std::max(1, std::min(threads, nr));
-  std::vector<std::thread> helpers;
-  for (int t = 1; t < threads; ++t) {
-    helpers.emplace_back(sortRows, static_cast<int32_t>(int64_t(nr) * t / threads) + 1,
-                         static_cast<int32_t>(int64_t(nr) * (t + 1) / threads));
-  }
-  sortRows(1, static_cast<int32_t>(int64_t(nr) / threads));
-  for (auto& h : helpers) h.join();
+  onCores(static_cast<size_t>(threads), [&](size_t t) {
+    const int64_t k = static_cast<int64_t>(t);
+    sortRows(static_cast<int32_t>(int64_t(nr) * k / threads) + 1,
+             static_cast<int32_t>(int64_t(nr) * (k + 1) / threads));
+  });
 }
 
 }  // namespace
