@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <optional>
 
 #include "assign/zavspill.h"
 #include "frame/files.h"
@@ -644,7 +645,7 @@ void clipModelCells(const Run& run, Worker& w, const ZavUse& u, size_t k, ZavCel
   bool storeFirst = true;
   // A model cell plainly apart from the cell gives nothing, one plainly around it the cell's
   // own corners: their area, when the corners' order cannot change it (found at the first).
-  float insideArea = 0.0f;
+  std::optional<float> insideArea;
   const grid::AxisCell axis = grid::axisCell(cell, s);
   for (uint32_t pos : cells) {
     if (pos < k) continue;  // before the binary search's start: no overlap in X
@@ -654,11 +655,11 @@ void clipModelCells(const Run& run, Worker& w, const ZavUse& u, size_t k, ZavCel
     if (z.ymax <= y0 || z.ymin >= y1) continue;  // the clipping's box test would give nothing
     const grid::QuadOnCell place = grid::placeQuad(z.corners, z.turn, z.big, axis);
     if (place == grid::QuadOnCell::Apart) continue;
-    if (place == grid::QuadOnCell::CellInside && insideArea == 0.0f) insideArea = grid::cornerArea(cell);
+    if (place == grid::QuadOnCell::CellInside && !insideArea) insideArea = grid::cornerArea(cell);
     const size_t before = w.intersects.pieces.size();
     const float segment = static_cast<float>(zav::GETSEGMENTNRFORINDICES(run.zav.files, u.lgaNr, z.n, z.m));
-    if (place == grid::QuadOnCell::CellInside && !std::isnan(insideArea)) {
-      addPiece(w, storeFirst, insideArea, segment);
+    if (place == grid::QuadOnCell::CellInside && !std::isnan(*insideArea)) {
+      addPiece(w, storeFirst, *insideArea, segment);
     } else {
       w.clipper.CLIPPOLYGON(cell, z.corners, 4, s);
       ADDINTERSECT(w, storeFirst, segment);
