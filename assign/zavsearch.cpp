@@ -191,8 +191,8 @@ void collectValidCells(const grid::Structure& str, const zav::ZavState& state, Z
   }
 }
 
-// The valid cells sorted ascending by X minimum (USRTWI's order, ties as it leaves them), their
-// X minima for the walk's binary search, and each scan index's place among them.
+// The valid cells sorted ascending by X minimum (USRTWI's order, ties as it leaves them), and
+// their X minima for the walk's binary search.
 void sortCellsByXmin(ZavUse& u) {
   std::vector<zav::ZavCell>& scanCells = u.cells;
   std::vector<float> xmins;
@@ -228,7 +228,10 @@ void sortCellsByXmin(ZavUse& u) {
   u.widestCell = 0.0f;
   for (const auto& z : u.cells) u.widestCell = std::max(u.widestCell, z.xmax - z.xmin);
   u.cellXmin = std::move(xmins);
-  std::vector<int32_t>().swap(positions);
+}
+
+// Each scan index's place in the list of valid cells.
+void indexValidCells(ZavUse& u) {
   for (size_t k = 0; k < u.cells.size(); ++k) {
     u.validScan[static_cast<size_t>(u.cells[k].n - 2) * static_cast<size_t>(u.m - 1) +
                 static_cast<size_t>(u.cells[k].m - 2)] = static_cast<int32_t>(k);
@@ -290,8 +293,8 @@ void buildUseBuckets(const zav::ZavState& state, ZavUse& u) {
 }  // namespace
 
 // The Zav preparation of the cell loop: segment values at the first time block, and per use
-// its grid, extent and valid cells, sorted ascending by X minimum, with the indices that find
-// the cell holding a point and the nearest grid point.
+// its grid, extent and valid cells (sorted ascending by X minimum for a structure of cells),
+// with the indices that find the cell holding a point and the nearest grid point.
 void prepareZavUses(Run& run) {
   frame::Frame& fr = run.fr;
   zav::ZavState& state = run.zav;
@@ -313,9 +316,12 @@ void prepareZavUses(Run& run) {
     u.extent[1] = str.relX(u.extent[1]);
     u.extent[2] = str.relY(u.extent[2]);
     u.extent[3] = str.relY(u.extent[3]);
-    // The valid cells in scan order, then sorted by X minimum, and the buckets that find them.
+    // The valid cells in scan order, then sorted by X minimum for the walk over the cells that
+    // meet a structure cell, and the buckets that find them. A structure of middles only looks
+    // for the cell that holds a point, through the buckets: its cells stay in scan order.
     collectValidCells(str, state, u);
-    sortCellsByXmin(u);
+    if (str.grid.cellValues()) sortCellsByXmin(u);
+    indexValidCells(u);
     buildUseBuckets(state, u);
   }
 }
