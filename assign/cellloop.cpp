@@ -308,9 +308,15 @@ void searchColumn(const Run& run, Worker& w, int32_t i, const uint8_t* mask, int
 const frame::Failure kScratchReadFailure{
     {" ", " ERROR", " *****", " ", " The scratch file of the model search could not be read back."}, true, 0};
 
+// The columns a worker takes at once: some 16,000 cells, so that the threads hear from each
+// other a few hundred times in a run rather than once a column.
+int32_t modelChunk(int32_t nrows) {
+  return std::clamp<int32_t>(16384 / std::max<int32_t>(nrows, 1), 1, 64);
+}
+
 // The columns the ordered pass may run ahead of the columns written.
-int32_t modelWindow(int threads) {
-  return 4 * threads + 4;
+int32_t modelWindow(int threads, int32_t nrows) {
+  return (4 * threads + 4) * modelChunk(nrows);
 }
 
 // A run with model uses on several cores. The cells are taken column by column, and within a
@@ -323,6 +329,12 @@ int32_t modelWindow(int threads) {
 // With a column pass the workers search the model uses of each column instead (see
 // ColumnPass) and the main thread writes their findings to the scratch file in column order.
 
+bool anySearchableAhead(const Run& run) {
+  for (size_t k = 0; k < run.zav.uses.size(); ++k)
+    if (searchableAhead(run, k)) return true;
+  return false;
+}
+
 // The shared state of computeModelColumns: the window of column slots, the stage of every
 // column, and the earliest fatal finding in cell order.
 struct ModelColumns {
@@ -334,20 +346,23 @@ struct ModelColumns {
         pass(p),
         nc(r.structure.grid.ncols),
         nr(r.structure.grid.nrows),
-        window(modelWindow(t)),
+        chunk(modelChunk(nr)),
+        window(modelWindow(t, nr)),
         slots(static_cast<size_t>(window)),
         slotMask(p ? static_cast<size_t>(window) : 0),
         slotRecord(p ? static_cast<size_t>(window) : 0),
         slotTotals(p ? static_cast<size_t>(window) : 0),
         findings(p ? static_cast<size_t>(t) : 0),
         stage(static_cast<size_t>(nc) + 1, 0),
+        searchAhead(t >= 2 && (!p || !p->mask) && anySearchableAhead(r)),
+        searched(searchAhead ? static_cast<size_t>(nc) + 1 : 0, 0),
         workers(static_cast<size_t>(t)) {}
   Run& run;
   const int threads;
   const int32_t bottom, top;
   ColumnPass* const pass;
   const int32_t nc, nr;
-  const int32_t window;
+  const int32_t chunk, window;
   std::vector<ZavColumn> slots;
   // The column pass: per slot the column's mask and its encoded findings, per thread its
   // findings before encoding.
@@ -358,10 +373,17 @@ struct ModelColumns {
   // A column is ordered (its slot filled), computed, then written; a slot is reused once the
   // column before it by the window is written. Under the pump's lock.
   std::vector<int> stage;
+  // The middles of a chunk of columns are searched ahead by the worker that takes it, on every
+  // core, where the uses allow it and the columns' cells to compute are known to all (see
+  // searchColumnAhead); the ordered pass then only checks the columns' first rows. Under the
+  // lock.
+  const bool searchAhead;
+  std::vector<uint8_t> searched;
   Pump pump;
   int32_t ordered = 0, written = 0, nextColumn = 1;
   std::optional<frame::Failure> failure;
-  int64_t failedAt = INT64_MAX;
+  // Changed under the lock; a worker between its columns reads it without.
+  std::atomic<int64_t> failedAt{INT64_MAX};
   std::vector<Worker> workers;
 
   void fail(int64_t at, const frame::Failure& f) {
@@ -373,90 +395,129 @@ struct ModelColumns {
   int64_t orderOf(int32_t i, int32_t j) const { return static_cast<int64_t>(i - 1) * nr + (j - 1); }
 
   // The ordered pass: the part of the model search that depends on the cell order, column
-  // after column, at most a window ahead of the columns written.
+  // after column, at most a window ahead of the columns written; the workers hear of it once a
+  // chunk of columns.
   void orderedPass() {
     std::vector<ZavCellState> state;
-    for (int32_t i = 1; i <= nc; ++i) {
-      ZavColumn* slot;
+    for (int32_t c0 = 1; c0 <= nc; c0 += chunk) {
+      const int32_t c1 = std::min(nc, c0 + chunk - 1);
       {
         std::unique_lock<std::mutex> g(pump.lock);
-        pump.changed.wait(g, [&] { return pump.abandoned() || written >= i - window; });
-        if (pump.abandoned() || failedAt < orderOf(i, 1)) return;
-        slot = &slots[static_cast<size_t>((i - 1) % window)];
+        pump.changed.wait(g, [&] { return pump.abandoned() || written >= c1 - window; });
+        if (pump.abandoned() || failedAt < orderOf(c0, 1)) return;
+        // The worker that takes the chunk searches it ahead: it needs nothing of this pass for
+        // that, only the slots, which are free.
+        if (searchAhead) pump.changed.wait(g, [&] { return pump.abandoned() || searched[static_cast<size_t>(c1)]; });
+        if (pump.abandoned()) return;
+        for (int32_t i = c0; i <= c1; ++i) slots[static_cast<size_t>((i - 1) % window)].searchedAhead = searchAhead;
       }
-      const uint8_t* mask = nullptr;
-      if (pass) {
-        auto& m = slotMask[static_cast<size_t>((i - 1) % window)];
-        if (!pass->mask) {
-          m.assign(static_cast<size_t>(nr), 1);
-        } else if (!pass->mask->column(i, pass->maskWindow, m)) {
-          std::lock_guard<std::mutex> g(pump.lock);
-          fail(orderOf(i, 1), kScratchReadFailure);
-          pump.changed.notify_all();
-          return;
-        }
-        mask = m.data();
-      }
-      try {
-        orderedZavColumn(run, i, *slot, state, mask);
-      } catch (const frame::Failure& f) {
-        // The pass stops at the cell where it failed (a table line it could not read). The
-        // cells before that one are still computed, those of this column too, so that a
-        // finding the one pass meets earlier is the one reported. A column pass does not keep
-        // a column it could not finish.
-        std::lock_guard<std::mutex> g(pump.lock);
-        if (pass) {
-          fail(orderOf(i, 1), f);
-        } else {
-          fail(orderOf(i, slot->rowsOrdered + 1), f);
-          ordered = i;
-        }
-        pump.changed.notify_all();
-        return;
-      }
+      for (int32_t i = c0; i <= c1; ++i)
+        if (!orderColumn(state, i)) return;
       std::lock_guard<std::mutex> g(pump.lock);
-      ordered = i;
+      ordered = c1;
       pump.changed.notify_all();
     }
   }
 
-  // A worker: takes the next column once the ordered pass has done it, and computes its cells
-  // (or, in a column pass, searches them and encodes what it found).
+  // The ordered pass over column i; false when it met a fatal finding and stops.
+  bool orderColumn(std::vector<ZavCellState>& state, int32_t i) {
+    ZavColumn* slot = &slots[static_cast<size_t>((i - 1) % window)];
+    const uint8_t* mask = nullptr;
+    if (pass) {
+      auto& m = slotMask[static_cast<size_t>((i - 1) % window)];
+      if (!pass->mask) {
+        m.assign(static_cast<size_t>(nr), 1);
+      } else if (!pass->mask->column(i, pass->maskWindow, m)) {
+        std::lock_guard<std::mutex> g(pump.lock);
+        fail(orderOf(i, 1), kScratchReadFailure);
+        ordered = i - 1;
+        pump.changed.notify_all();
+        return false;
+      }
+      mask = m.data();
+    }
+    try {
+      orderedZavColumn(run, i, *slot, state, mask);
+    } catch (const frame::Failure& f) {
+      // The pass stops at the cell where it failed (a table line it could not read). The
+      // cells before that one are still computed, those of this column too, so that a
+      // finding the one pass meets earlier is the one reported. A column pass does not keep
+      // a column it could not finish.
+      std::lock_guard<std::mutex> g(pump.lock);
+      if (pass) {
+        fail(orderOf(i, 1), f);
+        ordered = i - 1;
+      } else {
+        fail(orderOf(i, slot->rowsOrdered + 1), f);
+        ordered = i;
+      }
+      pump.changed.notify_all();
+      return false;
+    }
+    return true;
+  }
+
+  // A worker's search ahead of columns i0..i1, once their slots are free. Called under the
+  // lock g.
+  void searchColumnsAhead(std::unique_lock<std::mutex>& g, int32_t i0, int32_t i1) {
+    pump.changed.wait(g, [&] { return pump.abandoned() || written >= i1 - window; });
+    if (pump.abandoned()) return;
+    std::vector<uint8_t> all;
+    if (pass) all.assign(static_cast<size_t>(nr), 1);
+    g.unlock();
+    for (int32_t i = i0; i <= i1; ++i)
+      assign::searchColumnAhead(run, i, slots[static_cast<size_t>((i - 1) % window)], pass ? all.data() : nullptr);
+    g.lock();
+    for (int32_t i = i0; i <= i1; ++i) searched[static_cast<size_t>(i)] = 1;
+    pump.changed.notify_all();
+  }
+
+  // A worker's column i: its cells computed (or, in a column pass, searched, with what it
+  // found encoded), those before the earliest fatal finding known, before.
+  void computeColumn(Worker& w, int t, int32_t i, int64_t before) {
+    ZavColumn* slot = &slots[static_cast<size_t>((i - 1) % window)];
+    w.column = slot;
+    std::optional<frame::Failure> f;
+    int32_t j = bottom;
+    if (pass) {
+      const size_t k = static_cast<size_t>((i - 1) % window);
+      ColumnFindings& found = findings[static_cast<size_t>(t)];
+      searchColumn(run, w, i, slotMask[k].data(), bottom, top, found, slotRecord[k]);
+      slotTotals[k].swap(found.rowTotals);
+      j = top + 1;
+    }
+    for (; j <= top && !f && orderOf(i, j) < before; ++j) f = computeCell(run, w, i, j);
+    w.column = nullptr;
+    if (!pass) pump.count(top - bottom + 1);
+    if (f) {
+      std::lock_guard<std::mutex> g(pump.lock);
+      fail(orderOf(i, j - 1), *f);
+    }
+  }
+
+  // A worker: takes the next chunk of columns, searches their middles ahead where it may, and
+  // computes the columns once the ordered pass has done them. The threads hear of each other
+  // once a chunk: every thread that waits costs a switch of the processor.
   void work(int t) {
     Worker& w = workers[static_cast<size_t>(t)];
-    for (;;) {
-      int32_t i;
-      ZavColumn* slot;
-      int64_t before;  // the cells before the earliest fatal finding known are computed
-      {
-        std::unique_lock<std::mutex> g(pump.lock);
-        if (pump.abandoned() || nextColumn > nc) return;
-        i = nextColumn++;
-        pump.changed.wait(g, [&] { return pump.abandoned() || ordered >= i || failedAt <= orderOf(i, 1); });
-        if (pump.abandoned() || failedAt <= orderOf(i, 1)) {
-          stage[static_cast<size_t>(i)] = 2;
-          pump.changed.notify_all();
-          continue;
-        }
-        slot = &slots[static_cast<size_t>((i - 1) % window)];
-        before = failedAt;
+    std::unique_lock<std::mutex> g(pump.lock);
+    while (!pump.abandoned() && nextColumn <= nc) {
+      const int32_t i0 = nextColumn, i1 = std::min(nc, i0 + chunk - 1);
+      nextColumn = i1 + 1;
+      if (searchAhead) searchColumnsAhead(g, i0, i1);
+      pump.changed.wait(g, [&] { return pump.abandoned() || ordered >= i1 || failedAt <= orderOf(i1, 1); });
+      // The columns the ordered pass has done and that start before the earliest fatal finding.
+      int32_t last = std::min(ordered, i1);
+      int64_t before = INT64_MAX;
+      if (pump.abandoned()) last = i0 - 1;
+      g.unlock();
+      for (int32_t i = i0; i <= last; ++i) {
+        before = std::min<int64_t>(before, failedAt);
+        if (orderOf(i, 1) >= before) break;
+        computeColumn(w, t, i, before);
       }
-      w.column = slot;
-      std::optional<frame::Failure> f;
-      int32_t j = bottom;
-      if (pass) {
-        const size_t k = static_cast<size_t>((i - 1) % window);
-        ColumnFindings& found = findings[static_cast<size_t>(t)];
-        searchColumn(run, w, i, slotMask[k].data(), bottom, top, found, slotRecord[k]);
-        slotTotals[k].swap(found.rowTotals);
-        j = top + 1;
-      }
-      for (; j <= top && !f && orderOf(i, j) < before; ++j) f = computeCell(run, w, i, j);
-      w.column = nullptr;
-      if (!pass) pump.count(top - bottom + 1);
-      std::lock_guard<std::mutex> g(pump.lock);
-      if (f) fail(orderOf(i, j - 1), *f);
-      stage[static_cast<size_t>(i)] = 2;
+      g.lock();
+      for (int32_t i = i0; i <= i1; ++i) stage[static_cast<size_t>(i)] = 2;
       pump.changed.notify_all();
     }
   }
@@ -484,7 +545,7 @@ struct ModelColumns {
         }
       }
       written = i;
-      pump.changed.notify_all();
+      if (i % chunk == 0 || i == nc) pump.changed.notify_all();
     }
     return written >= nc;
   }
@@ -844,7 +905,7 @@ bool computeInBands(Run& run, grid::GridWriter& out, frame::ProgressCounter& pro
   const int32_t maskWindow = static_cast<int32_t>(
       std::max<int64_t>(1, std::min<int64_t>(nc, static_cast<int64_t>(maskBudget) / std::max<int64_t>(nr, 1))));
   const uint64_t passBytes =
-      model ? static_cast<uint64_t>(modelWindow(threads)) * static_cast<uint64_t>(nr) * (21 * uses + 6) +
+      model ? static_cast<uint64_t>(modelWindow(threads, nr)) * static_cast<uint64_t>(nr) * (21 * uses + 6) +
                   (run.polygonSets.empty() ? 0 : 2 * static_cast<uint64_t>(maskWindow) * static_cast<uint64_t>(nr)) +
                   (4u << 20)
             : 0;

@@ -798,16 +798,39 @@ void orderedZavColumn(const Run& run, int32_t i, ZavColumn& out, std::vector<Zav
   out.pieces.resize(uses);
   out.out.assign(uses, std::string());
   for (size_t k = 0; k < uses; ++k) {
-    const ZavUse& u = run.zav.uses[k];
-    const bool shared = u.tableOwner - 1 != static_cast<int>(k) && u.tableOwner >= 1;
-    out.found[k].assign(static_cast<size_t>(nr), -1);
+    if (!(out.searchedAhead && searchableAhead(run, k))) out.found[k].assign(static_cast<size_t>(nr), -1);
     out.tableFound[k].assign(static_cast<size_t>(nr), 0);
     out.tableSegment[k].assign(static_cast<size_t>(nr), -1);
     out.pieceStart[k].assign(static_cast<size_t>(nr) + 1, 0);
     out.pieces[k].clear();
-    (void)shared;
   }
   const float mx = st.middle(i);
+  // The uses searched ahead: from the hint this pass brings, the column's rows are searched
+  // again until one finds the cell the search ahead found. Both hints then hold that cell, so
+  // every row after it finds what the search ahead found, and the column ends with its hint.
+  // From a fresh hint the search ahead is the pass itself.
+  if (out.searchedAhead) {
+    for (size_t k = 0; k < uses; ++k) {
+      if (!searchableAhead(run, k)) continue;
+      const ZavUse& u = run.zav.uses[k];
+      ZavCellState& h = s[k];
+      bool same = h.hintN == 0 && h.hintM == 0 && !h.hintFound;
+      for (int32_t j = 1; j <= nr && !same; ++j) {
+        if ((mask ? mask[j - 1] : st.assignMask[st.grid.index(i, j)]) == 0) continue;
+        const float p[2] = {mx, st.middle(j)};
+        int32_t scan = -1;
+        if (inExtent(u, p) && GETCELL(run, u, p, h)) scan = (h.hintN - 2) * (u.m - 1) + (h.hintM - 2);
+        int32_t& ahead = out.found[k][static_cast<size_t>(j - 1)];
+        same = scan >= 0 && scan == ahead;
+        ahead = scan;
+      }
+      if (same) {
+        h.hintN = out.aheadEnd[k].n;
+        h.hintM = out.aheadEnd[k].m;
+        h.hintFound = out.aheadEnd[k].found;
+      }
+    }
+  }
   for (int32_t j = 1; j <= nr; ++j) {
     out.rowsOrdered = j - 1;
     const bool active = (mask ? mask[j - 1] : st.assignMask[st.grid.index(i, j)]) != 0;
@@ -840,7 +863,7 @@ void orderedZavColumn(const Run& run, int32_t i, ZavColumn& out, std::vector<Zav
             }
           }
         }
-      } else if (!cellStructure) {
+      } else if (!cellStructure && !out.searchedAhead) {
         const float p[2] = {mx, my};
         if (inExtent(u, p) && GETCELL(run, u, p, h)) {
           out.found[k][static_cast<size_t>(j - 1)] = (h.hintN - 2) * (u.m - 1) + (h.hintM - 2);
@@ -849,6 +872,36 @@ void orderedZavColumn(const Run& run, int32_t i, ZavColumn& out, std::vector<Zav
     }
   }
   out.rowsOrdered = nr;
+}
+
+bool searchableAhead(const Run& run, size_t use) {
+  const ZavUse& u = run.zav.uses[use];
+  const bool shared = u.tableOwner >= 1 && u.tableOwner - 1 != static_cast<int>(use);
+  return !run.structure.grid.cellValues() && u.tableMode != zav::TableMode::Use && !shared;
+}
+
+void searchColumnAhead(const Run& run, int32_t i, ZavColumn& out, const uint8_t* mask) {
+  const grid::Structure& st = run.structure;
+  const int32_t nr = st.grid.nrows;
+  const size_t uses = run.zav.uses.size();
+  out.found.resize(uses);
+  out.aheadEnd.assign(uses, {});
+  const float mx = st.middle(i);
+  for (size_t k = 0; k < uses; ++k) {
+    if (!searchableAhead(run, k)) continue;
+    const ZavUse& u = run.zav.uses[k];
+    auto& found = out.found[k];
+    found.assign(static_cast<size_t>(nr), -1);
+    ZavCellState h;
+    for (int32_t j = 1; j <= nr; ++j) {
+      if ((mask ? mask[j - 1] : st.assignMask[st.grid.index(i, j)]) == 0) continue;
+      const float p[2] = {mx, st.middle(j)};
+      if (inExtent(u, p) && GETCELL(run, u, p, h))
+        found[static_cast<size_t>(j - 1)] = (h.hintN - 2) * (u.m - 1) + (h.hintM - 2);
+    }
+    out.aheadEnd[k] = {h.hintN, h.hintM, h.hintFound};
+  }
+  out.searchedAhead = true;
 }
 
 }  // namespace assign

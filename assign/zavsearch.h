@@ -23,7 +23,15 @@ bool GETCELL(const Run& run, const zav::ZavUse& u, const float p[2], ZavCellStat
 // read), for one output column in that order; s keeps the hints and kept lines from column to
 // column. A fatal finding throws frame::Failure.
 // mask: the column's cells to compute, rows 1..nrows, when the structure is not held whole.
+// A column searched ahead (out.searchedAhead) is checked against the hint the pass brings.
 void orderedZavColumn(const Run& run, int32_t i, ZavColumn& out, std::vector<ZavCellState>& s,
                       const uint8_t* mask = nullptr);
+// Whether a use's middles may be searched ahead of the ordered pass: a structure of middles and
+// a use that looks for the cell holding each middle (no table read, none shared).
+bool searchableAhead(const Run& run, size_t use);
+// Searches the middles of column i for the uses searchableAhead allows, as the ordered pass
+// would but from a fresh hint, into out (found, aheadEnd), so that the ordered pass only needs
+// to check the column's first rows against the hint it brings from the column before.
+void searchColumnAhead(const Run& run, int32_t i, ZavColumn& out, const uint8_t* mask = nullptr);
 
 }  // namespace assign

@@ -41,6 +41,14 @@ struct ZavColumn {
   std::vector<std::vector<uint32_t>> pieceStart;  // per row, into pieces
   std::vector<std::vector<std::pair<int32_t, float>>> pieces;
   std::vector<std::string> out;
+  // A column whose middles a worker searched ahead, from a hint of its own (see
+  // searchColumnAhead): per use, the hint after its last row.
+  bool searchedAhead = false;
+  struct Hint {
+    int32_t n = 0, m = 0;
+    bool found = false;
+  };
+  std::vector<Hint> aheadEnd;
 };
 
 }  // namespace assign

@@ -94,6 +94,39 @@ void putF(std::string& s, float v) {
   s.append(reinterpret_cast<const char*>(&v), 4);
 }
 
+// A regular model grid of n x m points, `step` apart from (x0, y0), in g.lga, g.cco and g.map:
+// its cells numbered as segments in scan order, segment k of value k / 4.
+void writeRegularModel(TestFrame& t, int32_t n, int32_t m, float x0, float y0, float step) {
+  const int32_t cells = (n - 1) * (m - 1);
+  std::string lga, cco, map;
+  for (int32_t v : {n, m, cells, 0, 0, 0, 0}) put32(lga, v);
+  for (int32_t j = 1, seg = 0; j <= m; ++j)
+    for (int32_t i = 1; i <= n; ++i) put32(lga, i >= 2 && j >= 2 ? ++seg : 0);
+  for (int32_t v : {m, n, 0, 0, 0, 0, 0}) put32(cco, v);
+  for (int k = 0; k < 9; ++k) putF(cco, 0);
+  for (int32_t j = 1; j <= m; ++j)
+    for (int32_t i = 1; i <= n; ++i) putF(cco, x0 + step * static_cast<float>(i - 1));
+  for (int32_t j = 1; j <= m; ++j)
+    for (int32_t i = 1; i <= n; ++i) putF(cco, y0 + step * static_cast<float>(j - 1));
+  map.append(160, ' ');
+  put32(map, 1);
+  put32(map, cells);
+  map.append("LEVEL               ");
+  put32(map, 0);
+  for (int32_t k = 1; k <= cells; ++k) putF(map, static_cast<float>(k) * 0.25f);
+  testing_support::writeFile(t.path("g.lga"), lga);
+  testing_support::writeFile(t.path("g.cco"), cco);
+  testing_support::writeFile(t.path("g.map"), map);
+}
+
+// The model of writeRegularModel as object OBJ, and a use of its LEVEL.
+void useRegularModel(TestFrame& t, Run& run) {
+  t.input(10, "LGA,G," + t.path("g.lga").string() + "\nCCO,G," + t.path("g.cco").string() + "\nMAP,G," +
+                  t.path("g.map").string() + "\nZAV-OBJECT,OBJ\nBEGIN\nLGA,G\nCCO,G\nMAP,G\nEND\n");
+  zav::DEFINEZAV(t.fr, run.zav, 10);
+  zav::HANDLEZAVFILE(t.fr, run.zav, "USE-ZAV-OBJECT,OBJ,LEVEL");
+}
+
 // A MIDDLE structure of 12 x 10 cells of 10 m under a regular model grid, whose use reads its
 // segments from a table (TABLE-USE), and a point set. Planted: a point of infinite value in the
 // middle of cell `nan`, and a table line that cannot be read where cell `bad` is looked up.
@@ -110,26 +143,7 @@ struct ModelRun {
     s.grid.values.assign(120, s.grid.nodata);
     s.assignMask.assign(120, 1);
     // Model grid points every 10 m from -10 to 130 and 110: cells 2.. numbered as segments.
-    const int32_t n = 15, m = 13, cells = (n - 1) * (m - 1);
-    std::string lga, cco, map;
-    for (int32_t v : {n, m, cells, 0, 0, 0, 0}) put32(lga, v);
-    for (int32_t j = 1, seg = 0; j <= m; ++j)
-      for (int32_t i = 1; i <= n; ++i) put32(lga, i >= 2 && j >= 2 ? ++seg : 0);
-    for (int32_t v : {m, n, 0, 0, 0, 0, 0}) put32(cco, v);
-    for (int k = 0; k < 9; ++k) putF(cco, 0);
-    for (int32_t j = 1; j <= m; ++j)
-      for (int32_t i = 1; i <= n; ++i) putF(cco, -10.0f + 10.0f * static_cast<float>(i - 1));
-    for (int32_t j = 1; j <= m; ++j)
-      for (int32_t i = 1; i <= n; ++i) putF(cco, -10.0f + 10.0f * static_cast<float>(j - 1));
-    map.append(160, ' ');
-    put32(map, 1);
-    put32(map, cells);
-    map.append("LEVEL               ");
-    put32(map, 0);
-    for (int32_t k = 1; k <= cells; ++k) putF(map, static_cast<float>(k) * 0.25f);
-    testing_support::writeFile(t.path("g.lga"), lga);
-    testing_support::writeFile(t.path("g.cco"), cco);
-    testing_support::writeFile(t.path("g.map"), map);
+    writeRegularModel(t, 15, 13, -10.0f, -10.0f, 10.0f);
     // The table in cell order, column by column; every third cell has no segment.
     std::string table;
     for (int32_t i = 1; i <= 12; ++i) {
@@ -159,10 +173,7 @@ struct ModelRun {
       }
     }
     testing_support::writeFile(t.path("g.tab"), table);
-    t.input(10, "LGA,G," + t.path("g.lga").string() + "\nCCO,G," + t.path("g.cco").string() + "\nMAP,G," +
-                    t.path("g.map").string() + "\nZAV-OBJECT,OBJ\nBEGIN\nLGA,G\nCCO,G\nMAP,G\nEND\n");
-    zav::DEFINEZAV(t.fr, run.zav, 10);
-    zav::HANDLEZAVFILE(t.fr, run.zav, "USE-ZAV-OBJECT,OBJ,LEVEL");
+    useRegularModel(t, run);
     run.zav.uses.back().tableMode = zav::TableMode::Use;
     run.zav.uses.back().tableName = t.path("g.tab").string();
     EXPECT_FALSE(checkZavTables(run));
@@ -208,6 +219,58 @@ TEST(ThreadedCellLoop, AnyNumberOfThreadsGivesTheGridOfOne) {
     const Outcome got = runCellLoop(many.run, many.t, threads);
     EXPECT_FALSE(got.err);
     EXPECT_TRUE(got.grid == want.grid) << threads << " threads";
+  }
+}
+
+TEST(ThreadedCellLoop, MiddlesSearchedAheadGiveTheCellsOfTheOrderedSearch) {
+  // A middle on the edge between two model cells lies in both: which one the search finds
+  // follows from the cell it found last, so a column searched ahead from scratch must be
+  // mended where the hint the column before leaves differs. Each case runs over several chunks
+  // of columns, with every eleventh cell left by polygons.
+  struct Case {
+    int32_t ncols, nrows;
+    int32_t n, m;  // the model's grid points, from (x0, y0), `step` apart
+    float x0, y0, step;
+  };
+  const Case cases[] = {
+      // Two rows: the first column's middles lie on the edge between a model cell and the one
+      // above it, where the search of the column before ends, and that one is kept.
+      {300, 2, 153, 3, -20.0f, -15.0f, 20.0f},
+      // Middles on the corners of model cells 5 m wide, in four cells at once; columns 1 to 10
+      // and rows 1 to 5 outside the model, some middles on its edge.
+      {150, 40, 261, 72, 105.0f, 55.0f, 5.0f},
+  };
+  for (const Case& c : cases) {
+    auto build = [&c](TestFrame& t, assign::Run& run) {
+      grid::Structure& s = run.structure;
+      s.grid.ncols = c.ncols;
+      s.grid.nrows = c.nrows;
+      s.cellsize = s.grid.dx = s.grid.dy = 10;
+      s.grid.valuesType = grid::ValuesAt::Middle;
+      const size_t cells = static_cast<size_t>(c.ncols) * static_cast<size_t>(c.nrows);
+      s.grid.values.assign(cells, s.grid.nodata);
+      s.assignMask.assign(cells, 1);
+      for (size_t k = 0; k < cells; k += 11) s.assignMask[k] = 0;
+      writeRegularModel(t, c.n, c.m, c.x0, c.y0, c.step);
+      useRegularModel(t, run);
+    };
+    TestFrame t1;
+    assign::Run one{t1.console, t1.clock, {"x"}};
+    build(t1, one);
+    const Outcome want = runCellLoop(one, t1, 1);
+    ASSERT_EQ(want.stop, 0);
+    ASSERT_FALSE(want.err);
+    int withValue = 0;
+    for (float v : want.grid) withValue += v != one.structure.grid.nodata;
+    EXPECT_GT(withValue, static_cast<int>(want.grid.size()) / 2);
+    for (int threads : {2, 3, 5}) {
+      TestFrame t;
+      assign::Run many{t.console, t.clock, {"x"}};
+      build(t, many);
+      const Outcome got = runCellLoop(many, t, threads);
+      EXPECT_FALSE(got.err);
+      EXPECT_TRUE(got.grid == want.grid) << c.ncols << " x " << c.nrows << ", " << threads << " threads";
+    }
   }
 }
 
