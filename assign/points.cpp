@@ -3,12 +3,12 @@
 #include <cerrno>
 #include <cmath>
 #include <filesystem>
-#include <thread>
 
 #include "assign/run.h"
 #include "frame/files.h"
 #include "frame/format.h"
 #include "frame/messages.h"
+#include "frame/oncores.h"
 #include "frame/text.h"
 #include "grid/bigblocks.h"
 #include "grid/general.h"
@@ -18,15 +18,7 @@
 namespace assign {
 namespace {
 
-// job(0) .. job(cores - 1), each on a core of its own: job(0) on this thread, the others on
-// helper threads; returns when all are done.
-template <typename Job>
-void onCores(size_t cores, Job job) {
-  std::vector<std::thread> helpers;
-  for (size_t t = 1; t < cores; ++t) helpers.emplace_back(job, t);
-  job(size_t{0});
-  for (auto& h : helpers) h.join();
-}
+using frame::onCores;
 
 // The text without the blanks at its ends.
 std::string_view blanksTrimmed(std::string_view item) {

@@ -13,6 +13,7 @@
 #include "frame/files.h"
 #include "frame/format.h"
 #include "frame/messages.h"
+#include "frame/oncores.h"
 #include "frame/pager.h"
 #include "frame/text.h"
 #include "grid/bigblocks.h"
@@ -122,13 +123,16 @@ bool checkZavTables(Run& run) {
 namespace {
 
 // Fills a bucket index: each item listed in every bucket its box touches, in item order;
-// counted first and then placed, so that nothing but the index itself is allocated.
+// counted first and then placed, so that little but the index itself is allocated. A long list
+// of items is split into one run of items per core, each counted and placed by its own core:
+// in every bucket the first run's items come first, so the order is the one of one core.
 template <typename Box>
-void buildBuckets(const ZavUse& u, size_t count, Box box, std::vector<uint32_t>& start, std::vector<uint32_t>& items) {
+void buildBuckets(const ZavUse& u, size_t count, Box box, std::vector<uint32_t>& start, std::vector<uint32_t>& items,
+                  int threads) {
   const size_t buckets = static_cast<size_t>(u.bucketsX) * static_cast<size_t>(u.bucketsY);
-  start.assign(buckets + 1, 0);
-  auto each = [&](auto fn) {
-    for (size_t k = 0; k < count; ++k) {
+  const size_t cores = count >= 65536 ? static_cast<size_t>(std::clamp(threads, 1, 2)) : 1;
+  auto each = [&](size_t from, size_t to, auto fn) {
+    for (size_t k = from; k < to; ++k) {
       float b[4];
       uint32_t item;
       if (!box(k, b, item)) continue;
@@ -142,12 +146,29 @@ void buildBuckets(const ZavUse& u, size_t count, Box box, std::vector<uint32_t>&
       }
     }
   };
-  each([&](size_t bucket, uint32_t) { ++start[bucket + 1]; });
-  for (size_t b = 1; b < start.size(); ++b) start[b] += start[b - 1];
+  auto run = [&](size_t t) { return std::make_pair(count * t / cores, count * (t + 1) / cores); };
+  // Per run, its count in each bucket, then where its next item in each bucket goes.
+  std::vector<std::vector<uint32_t>> next(cores, std::vector<uint32_t>(buckets, 0));
+  frame::onCores(cores, [&](size_t t) {
+    const auto [from, to] = run(t);
+    each(from, to, [&](size_t bucket, uint32_t) { ++next[t][bucket]; });
+  });
+  start.assign(buckets + 1, 0);
+  for (size_t b = 0; b < buckets; ++b) {
+    uint32_t at = start[b];
+    for (auto& n : next) {
+      const uint32_t c = n[b];
+      n[b] = at;
+      at += c;
+    }
+    start[b + 1] = at;
+  }
   grid::roomForFill(items, start.back());
   items.assign(start.back(), 0);
-  std::vector<uint32_t> next(start.begin(), start.end() - 1);
-  each([&](size_t bucket, uint32_t item) { items[next[bucket]++] = item; });
+  frame::onCores(cores, [&](size_t t) {
+    const auto [from, to] = run(t);
+    each(from, to, [&](size_t bucket, uint32_t item) { items[next[t][bucket]++] = item; });
+  });
 }
 
 }  // namespace
@@ -193,7 +214,7 @@ void collectValidCells(const grid::Structure& str, const zav::ZavState& state, Z
 
 // The valid cells sorted ascending by X minimum (USRTWI's order, ties as it leaves them), and
 // their X minima for the walk's binary search.
-void sortCellsByXmin(ZavUse& u) {
+void sortCellsByXmin(ZavUse& u, int threads) {
   std::vector<zav::ZavCell>& scanCells = u.cells;
   std::vector<float> xmins;
   std::vector<int32_t> positions;
@@ -205,7 +226,7 @@ void sortCellsByXmin(ZavUse& u) {
     xmins[k] = scanCells[k].xmin;
     positions[k] = static_cast<int32_t>(k);
   }
-  frame::USRTWI(xmins.data(), static_cast<int64_t>(xmins.size()), positions.data());
+  frame::USRTWI(xmins.data(), static_cast<int64_t>(xmins.size()), positions.data(), threads);
   {
     // Into the sorted order, one cell at a time along the permutation's cycles.
     std::vector<uint8_t> placed(scanCells.size(), 0);
@@ -240,7 +261,7 @@ void indexValidCells(ZavUse& u) {
 
 // The bucket grid over all valid cells' boxes: per bucket the cells a point in it may lie in,
 // and for GRID-POINT uses the grid points with a segment.
-void buildUseBuckets(const zav::ZavState& state, ZavUse& u) {
+void buildUseBuckets(const zav::ZavState& state, ZavUse& u, int threads) {
   const std::vector<zav::ZavCell>& scanCells = u.cells;
   float bx0 = u.extent[0], bx1 = u.extent[1], by0 = u.extent[2], by1 = u.extent[3];
   for (const auto& z : scanCells) {
@@ -273,7 +294,7 @@ void buildUseBuckets(const zav::ZavState& state, ZavUse& u) {
         pos = static_cast<uint32_t>(k);
         return true;
       },
-      u.walkBucketStart, u.walkBucketItems);
+      u.walkBucketStart, u.walkBucketItems, threads);
   // The grid points (n, m) of valid cells with a segment, for GRID-POINT uses.
   if (u.related == zav::UseRelated::GridPoint)
     buildBuckets(
@@ -287,7 +308,7 @@ void buildUseBuckets(const zav::ZavState& state, ZavUse& u) {
                                        static_cast<size_t>(z.m - 2));
           return true;
         },
-        u.pointBucketStart, u.pointBucketItems);
+        u.pointBucketStart, u.pointBucketItems, threads);
 }
 
 }  // namespace
@@ -320,9 +341,10 @@ void prepareZavUses(Run& run) {
     // meet a structure cell, and the buckets that find them. A structure of middles only looks
     // for the cell that holds a point, through the buckets: its cells stay in scan order.
     collectValidCells(str, state, u);
-    if (str.grid.cellValues()) sortCellsByXmin(u);
+    const int threads = std::max(1, fr.cores());
+    if (str.grid.cellValues()) sortCellsByXmin(u, threads);
     indexValidCells(u);
-    buildUseBuckets(state, u);
+    buildUseBuckets(state, u, threads);
   }
 }
 

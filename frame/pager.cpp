@@ -7,6 +7,7 @@
 #include "frame/files.h"
 #include "frame/format.h"
 #include "frame/messages.h"
+#include "frame/oncores.h"
 #include "frame/text.h"
 
 namespace frame {
@@ -306,41 +307,53 @@ void PRCOLL(Frame& fr, int unit) {
 
 // ---------------------------------------------------------------- USRTWI
 
-void USRTWI(float* a, int64_t n, int32_t* b) {
-  auto swap = [&](int64_t i, int64_t j) {
-    std::swap(a[i], a[j]);
-    std::swap(b[i], b[j]);
-  };
-  // Iterative quicksort; the smaller part is taken next, so the stack stays shallow.
+namespace {
+
+void swapTwins(float* a, int32_t* b, int64_t i, int64_t j) {
+  std::swap(a[i], a[j]);
+  std::swap(b[i], b[j]);
+}
+
+// One step of the quicksort on a(lo..hi), hi > lo: the pivot (the median of the first, middle
+// and last values on more than five) goes to hi, the values are split around it, and it goes
+// to its place, which is returned.
+int64_t partitionTwins(float* a, int32_t* b, int64_t lo, int64_t hi) {
+  if (hi - lo + 1 > 5) {
+    const int64_t mid = (lo + hi) / 2;
+    const float x = a[lo], y = a[mid], z = a[hi];
+    int64_t med = hi;
+    if ((x <= y && y <= z) || (z <= y && y <= x)) {
+      med = mid;
+    } else if ((y <= x && x <= z) || (z <= x && x <= y)) {
+      med = lo;
+    }
+    if (med != hi) swapTwins(a, b, med, hi);
+  }
+  const float pivot = a[hi];
+  int64_t l = lo - 1, r = hi;
+  for (;;) {
+    do ++l;
+    while (a[l] < pivot);
+    do --r;
+    while (r > l && pivot < a[r]);
+    if (l >= r) break;
+    swapTwins(a, b, l, r);
+  }
+  if (l != hi) swapTwins(a, b, l, hi);
+  return l;
+}
+
+// The quicksort of a(lo..hi), iterative; the smaller part is taken next, so the stack stays
+// shallow. What it does to a part depends on that part's values alone.
+void sortTwins(float* a, int32_t* b, int64_t lo0, int64_t hi0) {
   std::vector<std::pair<int64_t, int64_t>> stack;
   stack.reserve(64);
-  stack.emplace_back(0, n - 1);
+  stack.emplace_back(lo0, hi0);
   while (!stack.empty()) {
     auto [lo, hi] = stack.back();
     stack.pop_back();
     while (hi > lo) {
-      if (hi - lo + 1 > 5) {
-        const int64_t mid = (lo + hi) / 2;
-        const float x = a[lo], y = a[mid], z = a[hi];
-        int64_t med = hi;
-        if ((x <= y && y <= z) || (z <= y && y <= x)) {
-          med = mid;
-        } else if ((y <= x && x <= z) || (z <= x && x <= y)) {
-          med = lo;
-        }
-        if (med != hi) swap(med, hi);
-      }
-      const float pivot = a[hi];
-      int64_t l = lo - 1, r = hi;
-      for (;;) {
-        do ++l;
-        while (a[l] < pivot);
-        do --r;
-        while (r > l && pivot < a[r]);
-        if (l >= r) break;
-        swap(l, r);
-      }
-      if (l != hi) swap(l, hi);
+      const int64_t l = partitionTwins(a, b, lo, hi);
       // Larger part waits on the stack; the smaller is processed now.
       if (l - lo < hi - l) {
         stack.emplace_back(l + 1, hi);
@@ -351,6 +364,19 @@ void USRTWI(float* a, int64_t n, int32_t* b) {
       }
     }
   }
+}
+
+}  // namespace
+
+void USRTWI(float* a, int64_t n, int32_t* b, int threads) {
+  if (threads < 2 || n < 65536) {
+    sortTwins(a, b, 0, n - 1);
+    return;
+  }
+  // After the first split the two parts are sorted on two cores: each part's sorting depends
+  // on its own values only, so the order is the one a single core leaves, ties included.
+  const int64_t l = partitionTwins(a, b, 0, n - 1);
+  onCores(2, [&](size_t t) { t == 0 ? sortTwins(a, b, l + 1, n - 1) : sortTwins(a, b, 0, l - 1); });
 }
 
 }  // namespace frame

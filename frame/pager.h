@@ -25,8 +25,9 @@ void BAR(Frame& fr);
 void PRGRSS(Frame& fr, std::string_view text);
 void COLLFI(Frame& fr, const std::string& name);
 void PRCOLL(Frame& fr, int unit);
-// USRTWI: sorts a(0..n-1) ascending, applying every exchange to b as well.
-void USRTWI(float* a, int64_t n, int32_t* b);
+// USRTWI: sorts a(0..n-1) ascending, applying every exchange to b as well. A long array is
+// sorted on two cores where threads allows it, in the same order.
+void USRTWI(float* a, int64_t n, int32_t* b, int threads = 1);
 
 // Counts the turns of a loop and advances the bar every INIBAR step.
 class ProgressCounter {

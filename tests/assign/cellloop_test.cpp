@@ -274,6 +274,40 @@ TEST(ThreadedCellLoop, MiddlesSearchedAheadGiveTheCellsOfTheOrderedSearch) {
   }
 }
 
+TEST(ThreadedCellLoop, ModelIndexesBuiltOnTwoCoresAreThoseOfOne) {
+  // A model of 71,461 cells, enough for its order by X and its buckets to be built on two
+  // cores: the cells found, and so the grids of CELL and MIDDLE structures, are those of one.
+  // The regular grid's columns of cells share their X minimum, so the order of ties counts.
+  for (const grid::ValuesAt at : {grid::ValuesAt::Cell, grid::ValuesAt::Middle}) {
+    auto build = [at](TestFrame& t, assign::Run& run) {
+      grid::Structure& s = run.structure;
+      s.grid.ncols = 100;
+      s.grid.nrows = 80;
+      s.cellsize = s.grid.dx = s.grid.dy = 10;
+      s.grid.valuesType = at;
+      s.grid.values.assign(8000, s.grid.nodata);
+      s.assignMask.assign(8000, 1);
+      writeRegularModel(t, 300, 240, -3.0f, -3.0f, 4.0f);
+      useRegularModel(t, run);
+    };
+    TestFrame t1;
+    assign::Run one{t1.console, t1.clock, {"x"}};
+    build(t1, one);
+    const Outcome want = runCellLoop(one, t1, 1);
+    ASSERT_EQ(want.stop, 0);
+    ASSERT_FALSE(want.err);
+    int withValue = 0;
+    for (float v : want.grid) withValue += v != one.structure.grid.nodata;
+    EXPECT_EQ(withValue, 8000);
+    TestFrame t2;
+    assign::Run two{t2.console, t2.clock, {"x"}};
+    build(t2, two);
+    const Outcome got = runCellLoop(two, t2, 2);
+    EXPECT_FALSE(got.err);
+    EXPECT_TRUE(got.grid == want.grid) << (at == grid::ValuesAt::Cell ? "CELL" : "MIDDLE");
+  }
+}
+
 TEST(ThreadedCellLoop, TableLinesInEveryAcceptedFormReadAlike) {
   // Blanks around the items, a plus sign, leading zeros (ten digits), a comma or blanks at the
   // end, a carriage return: the same grid as the lines the program writes, on one thread and two.
