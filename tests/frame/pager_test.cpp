@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "frame/startup.h"
 #include "support.h"
 
@@ -192,6 +194,81 @@ TEST(Sort, UsrtwiCarriesTheCompanionArray) {
   USRTWI(v.data(), static_cast<int64_t>(v.size()), c.data());
   EXPECT_TRUE(std::is_sorted(v.begin(), v.end()));
   for (size_t i = 0; i < v.size(); ++i) EXPECT_EQ(orig[static_cast<size_t>(c[i])], v[i]);
+}
+
+namespace {
+
+// The quicksort as the listing's sort is meant to be, written recursively: the median of three
+// to the end on more than five values, the split around it, each part sorted.
+void referenceSort(std::vector<float>& a, std::vector<int32_t>& b, int64_t lo, int64_t hi) {
+  auto swap = [&](int64_t i, int64_t j) {
+    std::swap(a[static_cast<size_t>(i)], a[static_cast<size_t>(j)]);
+    std::swap(b[static_cast<size_t>(i)], b[static_cast<size_t>(j)]);
+  };
+  auto at = [&](int64_t i) { return a[static_cast<size_t>(i)]; };
+  while (hi > lo) {
+    if (hi - lo + 1 > 5) {
+      const int64_t mid = (lo + hi) / 2;
+      const float x = at(lo), y = at(mid), z = at(hi);
+      if ((x <= y && y <= z) || (z <= y && y <= x)) {
+        swap(mid, hi);
+      } else if ((y <= x && x <= z) || (z <= x && x <= y)) {
+        swap(lo, hi);
+      }
+    }
+    const float pivot = at(hi);
+    int64_t l = lo - 1, r = hi;
+    for (;;) {
+      while (at(++l) < pivot) {
+      }
+      while (--r > l && pivot < at(r)) {
+      }
+      if (l >= r) break;
+      swap(l, r);
+    }
+    swap(l, hi);
+    // The smaller part by recursion, the larger here: the depth stays small.
+    if (l - lo < hi - l) {
+      referenceSort(a, b, lo, l - 1);
+      lo = l + 1;
+    } else {
+      referenceSort(a, b, l + 1, hi);
+      hi = l - 1;
+    }
+  }
+}
+
+}  // namespace
+
+TEST(Sort, UsrtwiTakesKeysTheWrongWayRoundInTimeAndInItsOwnOrder) {
+  // Keys the wrong way round cost this quicksort a time that grows with the square of their
+  // number; with all keys different another sort takes over, whose order is the only one.
+  // With equal keys among them the order is the quicksort's own, whatever the work.
+  for (const bool ties : {false, true}) {
+    std::vector<float> a;
+    std::vector<int32_t> b;
+    for (int32_t i = 0; i < 30000; ++i) {
+      a.push_back(static_cast<float>(ties ? -(i / 3) : -i));
+      b.push_back(i);
+    }
+    std::vector<float> want = a;
+    std::vector<int32_t> wantAt = b;
+    referenceSort(want, wantAt, 0, static_cast<int64_t>(want.size()) - 1);
+    USRTWI(a.data(), static_cast<int64_t>(a.size()), b.data());
+    EXPECT_TRUE(a == want && b == wantAt) << (ties ? "with" : "without") << " ties";
+  }
+  // A NaN among them leaves the quicksort to finish alone, as it always did.
+  std::vector<float> a;
+  std::vector<int32_t> b;
+  for (int32_t i = 0; i < 30000; ++i) {
+    a.push_back(i == 12345 ? std::nanf("") : static_cast<float>(-i));
+    b.push_back(i);
+  }
+  std::vector<float> want = a;
+  std::vector<int32_t> wantAt = b;
+  referenceSort(want, wantAt, 0, static_cast<int64_t>(want.size()) - 1);
+  USRTWI(a.data(), static_cast<int64_t>(a.size()), b.data());
+  EXPECT_TRUE(b == wantAt);
 }
 
 TEST(Sort, UsrtwiOnTwoCoresLeavesTheOrderOfOne) {
