@@ -291,6 +291,13 @@ inline void addPiece(Worker& w, bool& storeFirst, float area, float value) {
   w.intersects.pieces.emplace_back(area, value);
   w.intersects.overlapTotal += area;
 }
+// Whether pieces of area `total` cover more than 99.99 per cent of a cell of area `cell`, as
+// total / cell * 100 > 99.99 in floats says. Below 99.985 per cent that cannot hold (the
+// division and the product move the ratio by a float step each), so the division, the
+// slowest step of a model cell's walk, is only made near the end.
+inline bool coversTheCell(float total, float cell) {
+  return total > static_cast<double>(cell) * 0.99985 && total / cell * 100.0f > 99.99f;
+}
 void HANDLEINTERSECTS(const Run& run, Worker& w, bool& first, int32_t priority, int32_t numberOfValues);
 
 // Point sets.

@@ -692,7 +692,7 @@ void clipModelCells(const Run& run, Worker& w, const ZavUse& u, size_t k, ZavCel
       w.clipper.CLIPPOLYGON(cell, z.corners, 4, s);
       ADDINTERSECT(w, storeFirst, segment);
     }
-    if (w.intersects.pieces.size() > before && w.intersects.overlapTotal / cellArea * 100.0f > 99.99f) break;
+    if (w.intersects.pieces.size() > before && coversTheCell(w.intersects.overlapTotal, cellArea)) break;
   }
   for (const auto& [area, segment] : w.intersects.pieces) st.pieces.push_back({static_cast<int32_t>(segment), area});
   w.intersects.pieces.clear();
