@@ -806,6 +806,40 @@ void SEARCHFORCELLINZAV(const Run& run, Worker& w, int use, int32_t i, int32_t j
   addPieceValues(run, w, u, st, cellUse, first);
 }
 
+namespace {
+
+// The uses searched ahead: from the hint the ordered pass brings, the column's rows are
+// searched again until one finds the cell the search ahead found. Both hints then hold that
+// cell, so every row after it finds what the search ahead found, and the column ends with its
+// hint. From a fresh hint the search ahead is the pass itself.
+void mendSearchedAhead(const Run& run, int32_t i, ZavColumn& out, std::vector<ZavCellState>& s, const uint8_t* mask) {
+  const grid::Structure& st = run.structure;
+  const int32_t nr = st.grid.nrows;
+  const float mx = st.middle(i);
+  for (size_t k = 0; k < run.zav.uses.size(); ++k) {
+    if (!searchableAhead(run, k)) continue;
+    const ZavUse& u = run.zav.uses[k];
+    ZavCellState& h = s[k];
+    bool same = h.hintN == 0 && h.hintM == 0 && !h.hintFound;
+    for (int32_t j = 1; j <= nr && !same; ++j) {
+      if ((mask ? mask[j - 1] : st.assignMask[st.grid.index(i, j)]) == 0) continue;
+      const float p[2] = {mx, st.middle(j)};
+      int32_t scan = -1;
+      if (inExtent(u, p) && GETCELL(run, u, p, h)) scan = (h.hintN - 2) * (u.m - 1) + (h.hintM - 2);
+      int32_t& ahead = out.found[k][static_cast<size_t>(j - 1)];
+      same = scan >= 0 && scan == ahead;
+      ahead = scan;
+    }
+    if (same) {
+      h.hintN = out.aheadEnd[k].n;
+      h.hintM = out.aheadEnd[k].m;
+      h.hintFound = out.aheadEnd[k].found;
+    }
+  }
+}
+
+}  // namespace
+
 void orderedZavColumn(const Run& run, int32_t i, ZavColumn& out, std::vector<ZavCellState>& s, const uint8_t* mask) {
   const grid::Structure& st = run.structure;
   const int32_t nr = st.grid.nrows;
@@ -819,76 +853,59 @@ void orderedZavColumn(const Run& run, int32_t i, ZavColumn& out, std::vector<Zav
   out.pieceStart.resize(uses);
   out.pieces.resize(uses);
   out.out.assign(uses, std::string());
+  // Each use's part of the column, as the workers read it: what the table gives, or the cells
+  // that hold the middles; the uses with none of them take no turn at the rows.
+  std::vector<size_t>& rowUses = out.rowUses;
+  rowUses.clear();
   for (size_t k = 0; k < uses; ++k) {
-    if (!(out.searchedAhead && searchableAhead(run, k))) out.found[k].assign(static_cast<size_t>(nr), -1);
-    out.tableFound[k].assign(static_cast<size_t>(nr), 0);
-    out.tableSegment[k].assign(static_cast<size_t>(nr), -1);
-    out.pieceStart[k].assign(static_cast<size_t>(nr) + 1, 0);
-    out.pieces[k].clear();
-  }
-  const float mx = st.middle(i);
-  // The uses searched ahead: from the hint this pass brings, the column's rows are searched
-  // again until one finds the cell the search ahead found. Both hints then hold that cell, so
-  // every row after it finds what the search ahead found, and the column ends with its hint.
-  // From a fresh hint the search ahead is the pass itself.
-  if (out.searchedAhead) {
-    for (size_t k = 0; k < uses; ++k) {
-      if (!searchableAhead(run, k)) continue;
-      const ZavUse& u = run.zav.uses[k];
-      ZavCellState& h = s[k];
-      bool same = h.hintN == 0 && h.hintM == 0 && !h.hintFound;
-      for (int32_t j = 1; j <= nr && !same; ++j) {
-        if ((mask ? mask[j - 1] : st.assignMask[st.grid.index(i, j)]) == 0) continue;
-        const float p[2] = {mx, st.middle(j)};
-        int32_t scan = -1;
-        if (inExtent(u, p) && GETCELL(run, u, p, h)) scan = (h.hintN - 2) * (u.m - 1) + (h.hintM - 2);
-        int32_t& ahead = out.found[k][static_cast<size_t>(j - 1)];
-        same = scan >= 0 && scan == ahead;
-        ahead = scan;
+    const ZavUse& u = run.zav.uses[k];
+    const bool shared = u.tableOwner - 1 != static_cast<int>(k) && u.tableOwner >= 1;
+    if (u.tableMode == zav::TableMode::Use && !shared) {
+      if (cellStructure) {
+        out.pieceStart[k].assign(static_cast<size_t>(nr) + 1, 0);
+        out.pieces[k].clear();
+      } else {
+        out.tableFound[k].assign(static_cast<size_t>(nr), 0);
+        out.tableSegment[k].assign(static_cast<size_t>(nr), -1);
       }
-      if (same) {
-        h.hintN = out.aheadEnd[k].n;
-        h.hintM = out.aheadEnd[k].m;
-        h.hintFound = out.aheadEnd[k].found;
-      }
+      rowUses.push_back(k);
+    } else if (searchableAhead(run, k) && !out.searchedAhead) {
+      out.found[k].assign(static_cast<size_t>(nr), -1);
+      rowUses.push_back(k);
     }
   }
-  for (int32_t j = 1; j <= nr; ++j) {
+  if (out.searchedAhead) mendSearchedAhead(run, i, out, s, mask);
+  const float mx = st.middle(i);
+  for (int32_t j = 1; j <= nr && !rowUses.empty(); ++j) {
     out.rowsOrdered = j - 1;
     const bool active = (mask ? mask[j - 1] : st.assignMask[st.grid.index(i, j)]) != 0;
     const float my = st.middle(j);
-    for (size_t k = 0; k < uses; ++k) {
+    for (const size_t k : rowUses) {
       const ZavUse& u = run.zav.uses[k];
-      auto& starts = out.pieceStart[k];
-      starts[static_cast<size_t>(j)] = starts[static_cast<size_t>(j - 1)];
-      if (!active) continue;
-      const bool shared = u.tableOwner - 1 != static_cast<int>(k) && u.tableOwner >= 1;
-      if (shared) continue;
       ZavCellState& h = s[k];
-      if (u.tableMode == zav::TableMode::Use) {
-        if (!cellStructure) {
-          if (h.kept || readTableLine(run, static_cast<int>(k), h, false)) {
-            if (h.keptColumn == i && h.keptRow == j) {
-              h.kept = false;
-              out.tableFound[k][static_cast<size_t>(j - 1)] = 1;
-              out.tableSegment[k][static_cast<size_t>(j - 1)] = h.keptSegment;
-            }
-          }
-        } else {
-          const bool cellUse = u.related == zav::UseRelated::Cell;
-          while (h.kept || readTableLine(run, static_cast<int>(k), h, cellUse)) {
-            if (h.keptColumn != i || h.keptRow != j) break;
+      if (u.tableMode != zav::TableMode::Use) {
+        const float p[2] = {mx, my};
+        if (active && inExtent(u, p) && GETCELL(run, u, p, h))
+          out.found[k][static_cast<size_t>(j - 1)] = (h.hintN - 2) * (u.m - 1) + (h.hintM - 2);
+      } else if (!cellStructure) {
+        if (active && (h.kept || readTableLine(run, static_cast<int>(k), h, false))) {
+          if (h.keptColumn == i && h.keptRow == j) {
             h.kept = false;
-            if (h.keptSegment >= 0) {
-              out.pieces[k].push_back({h.keptSegment, cellUse ? h.keptArea : 0.0f});
-              ++starts[static_cast<size_t>(j)];
-            }
+            out.tableFound[k][static_cast<size_t>(j - 1)] = 1;
+            out.tableSegment[k][static_cast<size_t>(j - 1)] = h.keptSegment;
           }
         }
-      } else if (!cellStructure && !out.searchedAhead) {
-        const float p[2] = {mx, my};
-        if (inExtent(u, p) && GETCELL(run, u, p, h)) {
-          out.found[k][static_cast<size_t>(j - 1)] = (h.hintN - 2) * (u.m - 1) + (h.hintM - 2);
+      } else {
+        auto& starts = out.pieceStart[k];
+        starts[static_cast<size_t>(j)] = starts[static_cast<size_t>(j - 1)];
+        const bool cellUse = u.related == zav::UseRelated::Cell;
+        while (active && (h.kept || readTableLine(run, static_cast<int>(k), h, cellUse))) {
+          if (h.keptColumn != i || h.keptRow != j) break;
+          h.kept = false;
+          if (h.keptSegment >= 0) {
+            out.pieces[k].push_back({h.keptSegment, cellUse ? h.keptArea : 0.0f});
+            ++starts[static_cast<size_t>(j)];
+          }
         }
       }
     }

@@ -44,6 +44,7 @@ struct ZavColumn {
   // A column whose middles a worker searched ahead, from a hint of its own (see
   // searchColumnAhead): per use, the hint after its last row.
   bool searchedAhead = false;
+  std::vector<size_t> rowUses;  // the uses the ordered pass takes row by row
   struct Hint {
     int32_t n = 0, m = 0;
     bool found = false;
