@@ -566,6 +566,32 @@ std::optional<frame::Failure> computeModelInOnePass(Run& run, frame::ProgressCou
   return failure;
 }
 
+// The TABLE-USE tables with areas read ahead while the model columns are computed: their lines
+// parsed on a thread of their own, taken by the ordered pass in the file's order. The area's
+// decimal takes most of a line's reading; a table without areas is read as fast by the ordered
+// pass itself as it is handed over.
+class TablesReadAhead {
+ public:
+  TablesReadAhead(Run& run, int threads) : run_(run) {
+    if (threads < 2) return;
+    const bool cellStructure = run.structure.grid.cellValues();
+    run.tableFeeds.clear();
+    run.tableFeeds.resize(run.zav.uses.size());
+    for (size_t k = 0; k < run.zav.uses.size(); ++k) {
+      const zav::ZavUse& u = run.zav.uses[k];
+      if (k >= run.tableReaders.size() || !run.tableReaders[k] || u.tableMode != zav::TableMode::Use) continue;
+      if (!cellStructure || u.related != zav::UseRelated::Cell) continue;
+      run.tableFeeds[k] = std::make_unique<TableFeed>(*run.tableReaders[k], true, 1);
+    }
+  }
+  ~TablesReadAhead() { run_.tableFeeds.clear(); }
+  TablesReadAhead(const TablesReadAhead&) = delete;
+  TablesReadAhead& operator=(const TablesReadAhead&) = delete;
+
+ private:
+  Run& run_;
+};
+
 // Model columns: the cells of rows bottom..top, column by column. On one core, for the whole
 // structure, that is one pass in this thread; otherwise the ordered pass, the workers and the
 // writer of ModelColumns share the work.
@@ -573,6 +599,7 @@ std::optional<frame::Failure> computeModelColumns(Run& run, int threads, frame::
                                                   int32_t bottom, int32_t top, ColumnPass* pass = nullptr) {
   if (threads == 1 && !pass && bottom == 1 && top == run.structure.grid.nrows)
     return computeModelInOnePass(run, progress);
+  TablesReadAhead tables(run, threads);
   ModelColumns m(run, threads, bottom, top, pass);
   {
     Pool pool(m.pump);

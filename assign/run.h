@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "assign/provenance.h"
+#include "assign/tablefeed.h"
 #include "assign/zavstate.h"
 #include "frame/frame.h"
 #include "grid/griddesc.h"
@@ -200,13 +201,14 @@ struct Run {
   zav::ZavState zav;
   std::vector<std::unique_ptr<frame::AtomicOutputFile>> tableFiles;  // per Zav use: TABLE-CREATE output
   std::vector<std::unique_ptr<zav::TableReader>> tableReaders;       // per Zav use: TABLE-USE input
-  std::vector<GridSetPlan> gridPlans;                                // prepared by the cell loop
-  bool needsGeometry = true;          // some set searches by the cell's corners or middle
-  Worker mainThreadWorker;            // the worker of the thread that runs the cell loop
-  bool computedValueFound = false;    // a computed cell has a value (polygons' cells not counted)
-  bool gridHasValues = false;         // a cell of the output has a value, computed or put by a polygon
-  Provenance provenance;              // where the values came from, and the run report
-  const ZavBand* zavGiven = nullptr;  // a run in bands: what the model search found
+  std::vector<std::unique_ptr<TableFeed>> tableFeeds;  // per Zav use: its table read ahead, while the cells are
+  std::vector<GridSetPlan> gridPlans;                  // prepared by the cell loop
+  bool needsGeometry = true;                           // some set searches by the cell's corners or middle
+  Worker mainThreadWorker;                             // the worker of the thread that runs the cell loop
+  bool computedValueFound = false;                     // a computed cell has a value (polygons' cells not counted)
+  bool gridHasValues = false;                          // a cell of the output has a value, computed or put by a polygon
+  Provenance provenance;                               // where the values came from, and the run report
+  const ZavBand* zavGiven = nullptr;                   // a run in bands: what the model search found
 };
 
 // ADDAVALUE: appends a record; with first set the list is emptied first.

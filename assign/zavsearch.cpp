@@ -9,6 +9,7 @@
 #include <cstring>
 #include <optional>
 
+#include "assign/tablefeed.h"
 #include "assign/zavspill.h"
 #include "frame/files.h"
 #include "frame/format.h"
@@ -474,64 +475,33 @@ std::string tableLine(int32_t column, int32_t row, int32_t segment) {
 // The next table line of a TABLE-USE use: column, row, segment and, when asked, the area.
 // False at the end of the table; a line not of the written form is a fatal finding.
 bool readTableLine(const Run& run, int use, ZavCellState& st, bool withArea) {
-  zav::TableReader& reader = *run.tableReaders[static_cast<size_t>(use)];
   std::string& l = st.line;
-  do {
-    if (!reader.next(l)) return false;
-  } while (l.find_first_not_of(' ') == std::string::npos);
-  // Column, row and segment as whole numbers, then the area; items between commas.
-  std::string_view rest(l);
-  auto item = [&](std::string_view& out) {
-    const size_t c = rest.find(',');
-    out = rest.substr(0, c);
-    rest = c == std::string_view::npos ? std::string_view() : rest.substr(c + 1);
-    while (!out.empty() && out.front() == ' ') out.remove_prefix(1);
-    while (!out.empty() && out.back() == ' ') out.remove_suffix(1);
-    return !out.empty();
-  };
-  auto whole = [](std::string_view v, int32_t& n) {
-    if (!v.empty() && v.front() == '+') v.remove_prefix(1);
-    const auto r = std::from_chars(v.data(), v.data() + v.size(), n);
-    return r.ec == std::errc() && r.ptr == v.data() + v.size();
-  };
-  // The written form first ("    1,    1,    61090,..."): blanks, up to nine digits, blanks and a
-  // comma (or the line's end), three times, read in one pass; any other line the general way
-  // below, item by item.
-  auto plain = [&](int32_t& n) {
-    size_t k = 0;
-    while (k < rest.size() && rest[k] == ' ') ++k;
-    const size_t from = k;
-    int32_t v = 0;
-    while (k < rest.size() && k - from < 9 && static_cast<unsigned char>(rest[k] - '0') <= 9)
-      v = v * 10 + (rest[k++] - '0');
-    if (k == from) return false;
-    while (k < rest.size() && rest[k] == ' ') ++k;
-    if (k < rest.size() && rest[k] != ',') return false;
-    n = v;
-    rest.remove_prefix(k < rest.size() ? k + 1 : k);
-    return true;
-  };
-  std::string_view a, b, c, d;
-  int32_t col = 0, row = 0, seg = 0;
-  bool ok = plain(col) && plain(row) && plain(seg);
-  if (!ok) {
-    rest = std::string_view(l);
-    ok = item(a) && item(b) && item(c) && whole(a, col) && whole(b, row) && whole(c, seg);
+  TableItems items;
+  bool ok;
+  size_t number;
+  if (static_cast<size_t>(use) < run.tableFeeds.size() && run.tableFeeds[static_cast<size_t>(use)]) {
+    // Read ahead on threads of its own.
+    if (!run.tableFeeds[static_cast<size_t>(use)]->next(items, ok, l, number)) return false;
+  } else {
+    zav::TableReader& reader = *run.tableReaders[static_cast<size_t>(use)];
+    do {
+      if (!reader.next(l)) return false;
+    } while (blankTableLine(l));
+    ok = parseTableLine(l, withArea, items);
+    number = reader.lineNumber();
   }
-  float area = 0.0f;
-  if (ok && withArea && seg >= 0) ok = item(d) && frame::parseFortranReal(d, area);
   if (!ok) {
     const ZavUse& u = run.zav.uses[static_cast<size_t>(use)];
     throw frame::Failure::errorFlag(
         {" ", " ERROR", " *****", " ",
          " The Table file " + frame::trimmed(u.tableName) + " has a line that is not of the written form",
-         " (line " + std::to_string(reader.lineNumber()) + "): " + l});
+         " (line " + std::to_string(number) + "): " + l});
   }
   st.kept = true;
-  st.keptColumn = col;
-  st.keptRow = row;
-  st.keptSegment = seg;
-  st.keptArea = area;
+  st.keptColumn = items.column;
+  st.keptRow = items.row;
+  st.keptSegment = items.segment;
+  st.keptArea = items.area;
   return true;
 }
 

@@ -134,9 +134,11 @@ struct ModelRun {
   TestFrame t;
   Run run{t.console, t.clock, {"x"}};
   // style: how the table's lines are written (0 as the program writes them, others in forms a
-  // reader must take alike).
-  ModelRun(std::pair<int32_t, int32_t> nan, std::pair<int32_t, int32_t> bad, int style = 0) {
+  // reader must take alike). cell: a CELL structure, whose table gives each cell two segments
+  // with their areas.
+  ModelRun(std::pair<int32_t, int32_t> nan, std::pair<int32_t, int32_t> bad, int style = 0, bool cell = false) {
     grid::Structure& s = run.structure;
+    if (cell) s.grid.valuesType = grid::ValuesAt::Cell;
     s.grid.ncols = 12;
     s.grid.nrows = 10;
     s.cellsize = s.grid.dx = s.grid.dy = 10;
@@ -152,6 +154,11 @@ struct ModelRun {
           table += "    this line is not of the written form\n";
         } else if ((i + j) % 3 != 0) {
           const std::string a = std::to_string(i), b = std::to_string(j), c = std::to_string((i - 1) * 12 + j);
+          if (cell) {
+            table += a + "," + b + "," + c + ",  6.00000000E+01\n";
+            table += a + "," + b + "," + std::to_string((i - 1) * 12 + j + 1) + ",  4.00000000E+01\n";
+            continue;
+          }
           switch (style) {
             case 1:
               table += "    " + a + ",  " + b + " ,      " + c + "\n";
@@ -209,16 +216,19 @@ TEST(ThreadedCellLoop, AnyNumberOfThreadsGivesTheGridOfOne) {
       EXPECT_TRUE(got.grid == want.grid) << (cell ? "CELL, " : "MIDDLE, ") << threads << " threads";
     }
   }
-  // Model columns: the ordered pass, the workers and the writer give the one pass's grid.
-  ModelRun one({0, 0}, {0, 0});
-  const Outcome want = runCellLoop(one.run, one.t, 1);
-  ASSERT_EQ(want.stop, 0);
-  ASSERT_FALSE(want.err);
-  for (int threads : {2, 5}) {
-    ModelRun many({0, 0}, {0, 0});
-    const Outcome got = runCellLoop(many.run, many.t, threads);
-    EXPECT_FALSE(got.err);
-    EXPECT_TRUE(got.grid == want.grid) << threads << " threads";
+  // Model columns: the ordered pass, the workers and the writer give the one pass's grid; a
+  // CELL structure's table with areas is read ahead on a thread of its own.
+  for (bool cell : {false, true}) {
+    ModelRun one({0, 0}, {0, 0}, 0, cell);
+    const Outcome want = runCellLoop(one.run, one.t, 1);
+    ASSERT_EQ(want.stop, 0);
+    ASSERT_FALSE(want.err);
+    for (int threads : {2, 5}) {
+      ModelRun many({0, 0}, {0, 0}, 0, cell);
+      const Outcome got = runCellLoop(many.run, many.t, threads);
+      EXPECT_FALSE(got.err);
+      EXPECT_TRUE(got.grid == want.grid) << (cell ? "CELL, " : "MIDDLE, ") << threads << " threads";
+    }
   }
 }
 
@@ -350,21 +360,25 @@ TEST(ThreadedCellLoop, TheFailureReportedIsTheOneOnePassMeetsFirst) {
     bool tableFirst;
   };
   for (const Case& c : {Case{{3, 5}, {6, 2}, false}, Case{{6, 5}, {6, 2}, true}, Case{{6, 2}, {6, 5}, false},
-                        Case{{9, 1}, {2, 8}, true}}) {
-    ModelRun one(c.nan, c.bad);
-    const Outcome want = runCellLoop(one.run, one.t, 1);
-    EXPECT_EQ(want.err, c.tableFirst);
-    EXPECT_EQ(want.stop, c.tableFirst ? 0 : 100);
-    ASSERT_FALSE(want.errors.empty());
-    bool tableMessage = false;
-    for (const auto& l : want.errors) tableMessage = tableMessage || l.find("not of the written form") != l.npos;
-    EXPECT_EQ(tableMessage, c.tableFirst);
-    for (int threads : {2, 3}) {
-      ModelRun many(c.nan, c.bad);
-      const Outcome got = runCellLoop(many.run, many.t, threads);
-      EXPECT_EQ(got.err, want.err) << c.nan.first << "," << c.nan.second << ": " << threads << " threads";
-      EXPECT_EQ(got.stop, want.stop) << c.nan.first << "," << c.nan.second << ": " << threads << " threads";
-      EXPECT_EQ(got.errors, want.errors) << c.nan.first << "," << c.nan.second << ": " << threads << " threads";
+                        Case{{9, 1}, {2, 8}, true}, Case{{12, 10}, {11, 4}, true}}) {
+    for (bool cell : {false, true}) {
+      ModelRun one(c.nan, c.bad, 0, cell);
+      const Outcome want = runCellLoop(one.run, one.t, 1);
+      EXPECT_EQ(want.err, c.tableFirst);
+      EXPECT_EQ(want.stop, c.tableFirst ? 0 : 100);
+      ASSERT_FALSE(want.errors.empty());
+      bool tableMessage = false;
+      for (const auto& l : want.errors) tableMessage = tableMessage || l.find("not of the written form") != l.npos;
+      EXPECT_EQ(tableMessage, c.tableFirst);
+      for (int threads : {2, 3}) {
+        ModelRun many(c.nan, c.bad, 0, cell);
+        const Outcome got = runCellLoop(many.run, many.t, threads);
+        const std::string where = std::to_string(c.nan.first) + "," + std::to_string(c.nan.second) +
+                                  (cell ? " CELL: " : " MIDDLE: ") + std::to_string(threads) + " threads";
+        EXPECT_EQ(got.err, want.err) << where;
+        EXPECT_EQ(got.stop, want.stop) << where;
+        EXPECT_EQ(got.errors, want.errors) << where;
+      }
     }
   }
 }
