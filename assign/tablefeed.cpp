@@ -50,8 +50,10 @@ bool parseTableLine(std::string_view line, bool withArea, TableItems& out) {
 }
 
 namespace {
-// Text a parser takes from the reader at a time: whole lines, some 30,000 of the written form.
-constexpr size_t kBlockBytes = size_t{1} << 20;
+// Text a parser takes from the reader at a time: whole lines, some 7,000 of the written form.
+// The ring of blocks and their lines take some 2 MB, within what the planning of bands keeps
+// aside for the model search's own arrays.
+constexpr size_t kBlockBytes = size_t{1} << 18;
 }  // namespace
 
 TableFeed::TableFeed(frame::LineReader& in, bool withArea, int parsers)
