@@ -127,6 +127,31 @@ void useRegularModel(TestFrame& t, Run& run) {
   zav::HANDLEZAVFILE(t.fr, run.zav, "USE-ZAV-OBJECT,OBJ,LEVEL");
 }
 
+// A structure of ncols x nrows cells of 10 m from (0, 0), values at `at`, no cell left yet.
+void tenMetreStructure(assign::Run& run, int32_t ncols, int32_t nrows, grid::ValuesAt at) {
+  grid::Structure& s = run.structure;
+  s.grid.ncols = ncols;
+  s.grid.nrows = nrows;
+  s.cellsize = s.grid.dx = s.grid.dy = 10;
+  s.grid.valuesType = at;
+  const size_t cells = static_cast<size_t>(ncols) * static_cast<size_t>(nrows);
+  s.grid.values.assign(cells, s.grid.nodata);
+  s.assignMask.assign(cells, 1);
+}
+
+// The cell loop of a run that build(t, run) sets up, on `threads` threads: its outcome and the
+// number of cells that got a value.
+template <typename Build>
+std::pair<Outcome, int> runBuilt(Build build, int threads) {
+  TestFrame t;
+  assign::Run run{t.console, t.clock, {"x"}};
+  build(t, run);
+  Outcome o = runCellLoop(run, t, threads);
+  int withValue = 0;
+  for (float v : o.grid) withValue += v != run.structure.grid.nodata;
+  return {std::move(o), withValue};
+}
+
 // A MIDDLE structure of 12 x 10 cells of 10 m under a regular model grid, whose use reads its
 // segments from a table (TABLE-USE), and a point set. Planted: a point of infinite value in the
 // middle of cell `nan`, and a table line that cannot be read where cell `bad` is looked up.
@@ -252,32 +277,17 @@ TEST(ThreadedCellLoop, MiddlesSearchedAheadGiveTheCellsOfTheOrderedSearch) {
   };
   for (const Case& c : cases) {
     auto build = [&c](TestFrame& t, assign::Run& run) {
-      grid::Structure& s = run.structure;
-      s.grid.ncols = c.ncols;
-      s.grid.nrows = c.nrows;
-      s.cellsize = s.grid.dx = s.grid.dy = 10;
-      s.grid.valuesType = grid::ValuesAt::Middle;
-      const size_t cells = static_cast<size_t>(c.ncols) * static_cast<size_t>(c.nrows);
-      s.grid.values.assign(cells, s.grid.nodata);
-      s.assignMask.assign(cells, 1);
-      for (size_t k = 0; k < cells; k += 11) s.assignMask[k] = 0;
+      tenMetreStructure(run, c.ncols, c.nrows, grid::ValuesAt::Middle);
+      for (size_t k = 0; k < run.structure.assignMask.size(); k += 11) run.structure.assignMask[k] = 0;
       writeRegularModel(t, c.n, c.m, c.x0, c.y0, c.step);
       useRegularModel(t, run);
     };
-    TestFrame t1;
-    assign::Run one{t1.console, t1.clock, {"x"}};
-    build(t1, one);
-    const Outcome want = runCellLoop(one, t1, 1);
+    const auto [want, withValue] = runBuilt(build, 1);
     ASSERT_EQ(want.stop, 0);
     ASSERT_FALSE(want.err);
-    int withValue = 0;
-    for (float v : want.grid) withValue += v != one.structure.grid.nodata;
     EXPECT_GT(withValue, static_cast<int>(want.grid.size()) / 2);
     for (int threads : {2, 3, 5}) {
-      TestFrame t;
-      assign::Run many{t.console, t.clock, {"x"}};
-      build(t, many);
-      const Outcome got = runCellLoop(many, t, threads);
+      const Outcome got = runBuilt(build, threads).first;
       EXPECT_FALSE(got.err);
       EXPECT_TRUE(got.grid == want.grid) << c.ncols << " x " << c.nrows << ", " << threads << " threads";
     }
@@ -290,29 +300,15 @@ TEST(ThreadedCellLoop, ModelIndexesBuiltOnTwoCoresAreThoseOfOne) {
   // The regular grid's columns of cells share their X minimum, so the order of ties counts.
   for (const grid::ValuesAt at : {grid::ValuesAt::Cell, grid::ValuesAt::Middle}) {
     auto build = [at](TestFrame& t, assign::Run& run) {
-      grid::Structure& s = run.structure;
-      s.grid.ncols = 100;
-      s.grid.nrows = 80;
-      s.cellsize = s.grid.dx = s.grid.dy = 10;
-      s.grid.valuesType = at;
-      s.grid.values.assign(8000, s.grid.nodata);
-      s.assignMask.assign(8000, 1);
+      tenMetreStructure(run, 100, 80, at);
       writeRegularModel(t, 300, 240, -3.0f, -3.0f, 4.0f);
       useRegularModel(t, run);
     };
-    TestFrame t1;
-    assign::Run one{t1.console, t1.clock, {"x"}};
-    build(t1, one);
-    const Outcome want = runCellLoop(one, t1, 1);
+    const auto [want, withValue] = runBuilt(build, 1);
     ASSERT_EQ(want.stop, 0);
     ASSERT_FALSE(want.err);
-    int withValue = 0;
-    for (float v : want.grid) withValue += v != one.structure.grid.nodata;
     EXPECT_EQ(withValue, 8000);
-    TestFrame t2;
-    assign::Run two{t2.console, t2.clock, {"x"}};
-    build(t2, two);
-    const Outcome got = runCellLoop(two, t2, 2);
+    const Outcome got = runBuilt(build, 2).first;
     EXPECT_FALSE(got.err);
     EXPECT_TRUE(got.grid == want.grid) << (at == grid::ValuesAt::Cell ? "CELL" : "MIDDLE");
   }
