@@ -778,6 +778,20 @@ void SEARCHFORCELLINZAV(const Run& run, Worker& w, int use, int32_t i, int32_t j
 
 namespace {
 
+// Whether the structure's cell (i, j) is to be computed: from the column's mask where the
+// structure is not held whole, else from the structure's own.
+bool cellToCompute(const grid::Structure& st, const uint8_t* mask, int32_t i, int32_t j) {
+  return (mask ? mask[j - 1] : st.assignMask[st.grid.index(i, j)]) != 0;
+}
+
+// The scan index of the model cell that holds the middle (i, j), searched from the hint in h
+// (which then holds it), or -1 when none does.
+int32_t middleHolder(const Run& run, const ZavUse& u, int32_t i, int32_t j, ZavCellState& h) {
+  const float p[2] = {run.structure.middle(i), run.structure.middle(j)};
+  if (!inExtent(u, p) || !GETCELL(run, u, p, h)) return -1;
+  return (h.hintN - 2) * (u.m - 1) + (h.hintM - 2);
+}
+
 // The uses searched ahead: from the hint the ordered pass brings, the column's rows are
 // searched again until one finds the cell the search ahead found. Both hints then hold that
 // cell, so every row after it finds what the search ahead found, and the column ends with its
@@ -785,17 +799,14 @@ namespace {
 void mendSearchedAhead(const Run& run, int32_t i, ZavColumn& out, std::vector<ZavCellState>& s, const uint8_t* mask) {
   const grid::Structure& st = run.structure;
   const int32_t nr = st.grid.nrows;
-  const float mx = st.middle(i);
   for (size_t k = 0; k < run.zav.uses.size(); ++k) {
     if (!searchableAhead(run, k)) continue;
     const ZavUse& u = run.zav.uses[k];
     ZavCellState& h = s[k];
     bool same = h.hintN == 0 && h.hintM == 0 && !h.hintFound;
     for (int32_t j = 1; j <= nr && !same; ++j) {
-      if ((mask ? mask[j - 1] : st.assignMask[st.grid.index(i, j)]) == 0) continue;
-      const float p[2] = {mx, st.middle(j)};
-      int32_t scan = -1;
-      if (inExtent(u, p) && GETCELL(run, u, p, h)) scan = (h.hintN - 2) * (u.m - 1) + (h.hintM - 2);
+      if (!cellToCompute(st, mask, i, j)) continue;
+      const int32_t scan = middleHolder(run, u, i, j, h);
       int32_t& ahead = out.found[k][static_cast<size_t>(j - 1)];
       same = scan >= 0 && scan == ahead;
       ahead = scan;
@@ -845,18 +856,14 @@ void orderedZavColumn(const Run& run, int32_t i, ZavColumn& out, std::vector<Zav
     }
   }
   if (out.searchedAhead) mendSearchedAhead(run, i, out, s, mask);
-  const float mx = st.middle(i);
   for (int32_t j = 1; j <= nr && !rowUses.empty(); ++j) {
     out.rowsOrdered = j - 1;
-    const bool active = (mask ? mask[j - 1] : st.assignMask[st.grid.index(i, j)]) != 0;
-    const float my = st.middle(j);
+    const bool active = cellToCompute(st, mask, i, j);
     for (const size_t k : rowUses) {
       const ZavUse& u = run.zav.uses[k];
       ZavCellState& h = s[k];
       if (u.tableMode != zav::TableMode::Use) {
-        const float p[2] = {mx, my};
-        if (active && inExtent(u, p) && GETCELL(run, u, p, h))
-          out.found[k][static_cast<size_t>(j - 1)] = (h.hintN - 2) * (u.m - 1) + (h.hintM - 2);
+        if (active) out.found[k][static_cast<size_t>(j - 1)] = middleHolder(run, u, i, j, h);
       } else if (!cellStructure) {
         if (active && (h.kept || readTableLine(run, static_cast<int>(k), h, false))) {
           if (h.keptColumn == i && h.keptRow == j) {
@@ -895,7 +902,6 @@ void searchColumnAhead(const Run& run, int32_t i, ZavColumn& out, const uint8_t*
   const size_t uses = run.zav.uses.size();
   out.found.resize(uses);
   out.aheadEnd.assign(uses, {});
-  const float mx = st.middle(i);
   for (size_t k = 0; k < uses; ++k) {
     if (!searchableAhead(run, k)) continue;
     const ZavUse& u = run.zav.uses[k];
@@ -903,10 +909,7 @@ void searchColumnAhead(const Run& run, int32_t i, ZavColumn& out, const uint8_t*
     found.assign(static_cast<size_t>(nr), -1);
     ZavCellState h;
     for (int32_t j = 1; j <= nr; ++j) {
-      if ((mask ? mask[j - 1] : st.assignMask[st.grid.index(i, j)]) == 0) continue;
-      const float p[2] = {mx, st.middle(j)};
-      if (inExtent(u, p) && GETCELL(run, u, p, h))
-        found[static_cast<size_t>(j - 1)] = (h.hintN - 2) * (u.m - 1) + (h.hintM - 2);
+      if (cellToCompute(st, mask, i, j)) found[static_cast<size_t>(j - 1)] = middleHolder(run, u, i, j, h);
     }
     out.aheadEnd[k] = {h.hintN, h.hintM, h.hintFound};
   }
