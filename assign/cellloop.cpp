@@ -634,7 +634,7 @@ bool columnPass(Run& run, int threads, frame::ProgressCounter& progress, int32_t
     // The cells the polygons leave, of every row: the model search goes by whole columns.
     for (int32_t hi = nr; hi >= 1; hi -= height) {
       const int32_t lo = std::max(1, hi - height + 1);
-      if (!grid::holdStructureRows(s, lo, hi)) {
+      if (!grid::holdStructureRows(s, lo, hi, fr.cores())) {
         std::vector<std::string> lines = {" A band of " + std::to_string(hi - lo + 1) +
                                           " rows of the structure does not fit in memory."};
         for (const auto& l : grid::memoryAdvice(fr, s)) lines.push_back(l);
@@ -643,8 +643,8 @@ bool columnPass(Run& run, int threads, frame::ProgressCounter& progress, int32_t
       applyPolygonSets(run, lo, hi);
       mask.addBand(lo, hi, s.assignMask.data());
     }
-    std::vector<float>().swap(s.grid.values);
-    std::vector<uint8_t>().swap(s.assignMask);
+    grid::CellValues().swap(s.grid.values);
+    grid::CellMask().swap(s.assignMask);
     if (const int e = mask.finish()) return scratchError(e, "written");
   }
   if (const int e = spill.open(folder, nc, run.zav.uses.size())) return scratchError(e, "made");
@@ -745,7 +745,7 @@ bool holdSetRows(Run& run, int32_t lo, int32_t hi) {
     if (run.gridSets.sources[static_cast<size_t>(description)].kept) continue;
     int32_t inLo = 0, inHi = 0;
     if (!rowsNeeded(run, k, lo, hi, inLo, inHi)) {
-      std::vector<float>().swap(run.gridSets.descriptions[static_cast<size_t>(description)].values);
+      grid::CellValues().swap(run.gridSets.descriptions[static_cast<size_t>(description)].values);
       continue;
     }
     if (grid::loadGridRows(run.fr, run.gridSets, description, inLo, inHi)) return true;
@@ -963,7 +963,7 @@ bool computeInBands(Run& run, grid::GridWriter& out, frame::ProgressCounter& pro
   out.open(fr, s, run.settings.storeType, run.settings.storeName, top, bottom, false);
   for (int32_t hi = top; hi >= bottom && !failure; hi -= height) {
     const int32_t lo = std::max(bottom, hi - height + 1);
-    if (!grid::holdStructureRows(s, lo, hi)) {
+    if (!grid::holdStructureRows(s, lo, hi, fr.cores())) {
       out.abandon();
       std::vector<std::string> lines = {" A band of " + std::to_string(hi - lo + 1) +
                                         " rows of the structure does not fit in memory."};

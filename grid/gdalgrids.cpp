@@ -61,7 +61,7 @@ struct GdalRowStream {
   std::unique_ptr<gdalroom::RasterReader> reader;
   bool nodataNotFinite = false;  // the band's NODATA is NaN or infinite: such cells become d.nodata
   double bandNodata = 0.0;
-  std::vector<float> held;
+  CellValues held;
 };
 
 std::string sentence(const std::string& text) {
@@ -219,7 +219,7 @@ bool readGdalGridSet(frame::Frame& fr, const Structure& s, GridSets& g, GridDesc
     stream->nodataNotFinite = nodataNotFinite;
     stream->bandNodata = in.nodata;
     src.gdalStream = std::move(stream);
-    d.values = std::vector<float>();
+    d.values = grid::CellValues();
   }
   return false;
 }
@@ -264,7 +264,7 @@ bool loadGdalGridRows(frame::Frame& fr, GridSets& g, int description, int32_t lo
     }
     r = end - 1;
   }
-  std::vector<float>().swap(st.held);
+  CellValues().swap(st.held);
   return false;
 }
 

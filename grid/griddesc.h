@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "grid/bigblocks.h"
+
 namespace grid {
 
 // What a grid's values stand for: the whole cell, or the point in its middle.
@@ -24,8 +26,8 @@ struct GridDescription {
   int32_t numberOfValues = 0;  // the set's #VALUES
   bool sameGeometry = false;
   std::vector<double> xAxis, yAxis;  // ncols+1 and nrows+1 boundaries of an AXIS grid
-  std::vector<float> values;
-  int32_t rowLow = 1;  // the southernmost row held in values
+  CellValues values;                 // written in full by whoever sizes them
+  int32_t rowLow = 1;                // the southernmost row held in values
 
   bool cellValues() const { return valuesType == ValuesAt::Cell; }
   // The kind of grid holds one of a few words; their first letters tell them apart.
@@ -47,7 +49,7 @@ struct GridDescription {
 // only half a metre of resolution, the distance from the corner keeps millimetres).
 struct Structure {
   GridDescription grid;
-  std::vector<uint8_t> assignMask;  // 1 where a value is to be computed
+  CellMask assignMask;  // 1 where a value is to be computed
   // Per cell, beside the values, where the value came from: the number of the set that gave
   // it, 0 for NODATA, -1 for several sets combined, -2 for a cell cleared by a polygon.
   // Empty unless the run records its sources.

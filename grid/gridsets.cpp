@@ -209,8 +209,8 @@ bool HANDLETERVALAGRID(frame::Frame& fr, const Structure& s, GridSets& g, const 
   return readRowsNorthFirst(fr, d, src, *reader, check, scratch, progress);
 }
 
-bool startRowWindow(frame::Frame& fr, GridDescription& d, std::vector<float>& held, const std::string& dataName,
-                    int32_t lo, int32_t hi, int32_t& heldLo, int32_t& heldHi) {
+bool startRowWindow(frame::Frame& fr, GridDescription& d, CellValues& held, const std::string& dataName, int32_t lo,
+                    int32_t hi, int32_t& heldLo, int32_t& heldHi) {
   const size_t nc = static_cast<size_t>(d.ncols);
   // The rows held before that the new window holds too are kept.
   held.swap(d.values);
@@ -230,7 +230,7 @@ bool startRowWindow(frame::Frame& fr, GridDescription& d, std::vector<float>& he
 // the last band ended (it is stored north first), a BIL file seeks to each row.
 struct RowStream {
   std::unique_ptr<RowReader> reader;
-  std::vector<float> held;
+  CellValues held;
 };
 
 namespace {
@@ -278,7 +278,7 @@ bool loadGridRows(frame::Frame& fr, GridSets& g, int description, int32_t lo, in
     }
     if (!st.reader->seekRow(d.nrows - r) || !st.reader->nextRow(row)) return failed(st.reader->faultRow());
   }
-  std::vector<float>().swap(st.held);
+  CellValues().swap(st.held);
   return false;
 }
 

@@ -50,9 +50,8 @@ struct GridSets {
 // The start of a new window of rows lo..hi of set d read band by band: the rows held before move
 // to held (heldLo..heldHi, empty when heldHi < heldLo) so that those the window shares are
 // copied, not read again; d.values is made room for the window. Returns err.
-[[nodiscard]] bool startRowWindow(frame::Frame& fr, GridDescription& d, std::vector<float>& held,
-                                  const std::string& dataName, int32_t lo, int32_t hi, int32_t& heldLo,
-                                  int32_t& heldHi);
+[[nodiscard]] bool startRowWindow(frame::Frame& fr, GridDescription& d, CellValues& held, const std::string& dataName,
+                                  int32_t lo, int32_t hi, int32_t& heldLo, int32_t& heldHi);
 
 // HANDLETERVALAGRID: reads one TERVALAGRID line and its raster. Returns err.
 [[nodiscard]] bool HANDLETERVALAGRID(frame::Frame& fr, const Structure& s, GridSets& g, const std::string& runMethod,

@@ -38,7 +38,7 @@ Outcome runCellLoop(Run& run, TestFrame& t, int threads) {
     o.stop = s.code;
   }
   out.abandon();
-  o.grid = run.structure.grid.values;
+  o.grid.assign(run.structure.grid.values.begin(), run.structure.grid.values.end());
   o.valueFound = run.computedValueFound;
   // Each run has a folder of its own: its name is left out.
   for (std::string l : t.console.errors) {

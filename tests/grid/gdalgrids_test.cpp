@@ -263,7 +263,7 @@ TEST(GdalGridSets, GeoTiffSetsAreReadAsBilSetsAreAndNanNodataBecomesTheSetsNodat
       HANDLETERVALAGRID(t.fr, structure3x2(), g, "AVERAGE", "TERVALAGRID,TIF,MIDDLE," + tif + ",3,#VALUES=2", 1));
   ASSERT_EQ(g.descriptions.size(), 1u);
   const GridDescription& d = g.descriptions[0];
-  EXPECT_EQ(d.values, (std::vector<float>{4, -9999, 6, 1, 2, 3}));
+  EXPECT_EQ(std::vector<float>(d.values.begin(), d.values.end()), (std::vector<float>{4, -9999, 6, 1, 2, 3}));
   EXPECT_EQ(d.priority, 3);
   EXPECT_EQ(d.numberOfValues, 2);
   EXPECT_EQ(d.valuesType, grid::ValuesAt::Middle);
@@ -281,12 +281,14 @@ TEST(GdalGridSets, GeoTiffSetsAreReadAsBilSetsAreAndNanNodataBecomesTheSetsNodat
   EXPECT_FALSE(
       HANDLETERVALAGRID(t.fr, structure3x2(), g, "AVERAGE", "TERVALAGRID,GDAL,CELL," + t.path("nan.vrt").string(), 1));
   EXPECT_EQ(g.descriptions[2].nodata, -999.999f);
-  EXPECT_EQ(g.descriptions[2].values, (std::vector<float>{5, 5, -999.999f, 5, 5, -999.999f}));
+  EXPECT_EQ(std::vector<float>(g.descriptions[2].values.begin(), g.descriptions[2].values.end()),
+            (std::vector<float>{5, 5, -999.999f, 5, 5, -999.999f}));
   // A south-up raster: its first row is the southern one.
   writeFile(t.path("south.vrt"), vrt(tif, "100, 10, 0, 200, 0, 10"));
   EXPECT_FALSE(HANDLETERVALAGRID(t.fr, structure3x2(), g, "AVERAGE",
                                  "TERVALAGRID,GDAL,CELL," + t.path("south.vrt").string(), 1));
-  EXPECT_EQ(g.descriptions[3].values, (std::vector<float>{1, 2, 3, 4, -9999, 6}));
+  EXPECT_EQ(std::vector<float>(g.descriptions[3].values.begin(), g.descriptions[3].values.end()),
+            (std::vector<float>{1, 2, 3, 4, -9999, 6}));
   // NaN cells where NODATA is a number are an error, as in a BIL raster.
   TestFrame u;
   u.openListing();

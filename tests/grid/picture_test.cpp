@@ -14,7 +14,7 @@ Structure makeGrid(int32_t nc, int32_t nr, std::vector<float> values) {
   s.grid.ncols = nc;
   s.grid.nrows = nr;
   s.grid.nodata = -9999.0f;
-  s.grid.values = std::move(values);
+  s.grid.values.assign(values.begin(), values.end());
   s.assignMask.assign(s.grid.values.size(), 1);
   return s;
 }
