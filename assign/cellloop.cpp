@@ -309,20 +309,23 @@ const frame::Failure kScratchReadFailure{
     {" ", " ERROR", " *****", " ", " The scratch file of the model search could not be read back."}, true, 0};
 
 // The columns a worker takes at once: some 16,000 cells, so that the threads hear from each
-// other a few hundred times in a run rather than once a column. Where the workers search the
-// middles ahead, the ordered pass only mends the first rows of a column and waits for them:
-// there a chunk is four times as large, which saves three in four of the threads' meetings
-// (each a switch of the processor, some 3,400 in a run of 4 million middles, against 900).
-// With the ordered pass doing the whole search, as with tables, a larger chunk would only
-// keep the workers waiting longer for the first one.
-int32_t modelChunk(int32_t nrows, bool searchAhead) {
-  const int32_t cells = searchAhead ? 65536 : 16384;
-  return std::clamp<int32_t>(cells / std::max<int32_t>(nrows, 1), 1, searchAhead ? 256 : 64);
+// other a few hundred times in a run rather than once a column. Where the ordered pass has
+// little to do (the middles searched ahead by the workers, only the first rows of a column
+// mended; or nothing at all, as for cells without a table to read) a chunk is four times as
+// large, which saves three in four of the threads' meetings (each a switch of the processor:
+// some 3,400 in a run of 4 million middles, against 900). With the ordered pass doing the
+// whole search, as with tables, a larger chunk would only keep the workers waiting longer for
+// the first one.
+int32_t modelChunk(int32_t nrows, bool lightOrderedPass) {
+  const int32_t cells = lightOrderedPass ? 65536 : 16384;
+  return std::clamp<int32_t>(cells / std::max<int32_t>(nrows, 1), 1, lightOrderedPass ? 256 : 64);
 }
 
-// The columns the ordered pass may run ahead of the columns written.
-int32_t modelWindow(int threads, int32_t nrows, bool searchAhead) {
-  return (4 * threads + 4) * modelChunk(nrows, searchAhead);
+// The columns the ordered pass may run ahead of the columns written: four chunks of 16,000
+// cells a thread and four more, whatever the chunk, so that the larger chunks take no more
+// memory; but a chunk a thread and one more at least.
+int32_t modelWindow(int threads, int32_t nrows, bool lightOrderedPass) {
+  return std::max((4 * threads + 4) * modelChunk(nrows, false), (threads + 1) * modelChunk(nrows, lightOrderedPass));
 }
 
 // A run with model uses on several cores. The cells are taken column by column, and within a
@@ -347,6 +350,18 @@ bool searchesAhead(const Run& run, int threads, const ColumnPass* pass) {
   return threads >= 2 && (!pass || !pass->mask) && anySearchableAhead(run);
 }
 
+// Whether the ordered pass leaves the rows of a column alone but for mending the first ones:
+// no use reads its table in cell order, nor searches its middles there.
+bool lightOrderedPass(const Run& run, bool searchAhead) {
+  for (size_t k = 0; k < run.zav.uses.size(); ++k) {
+    const zav::ZavUse& u = run.zav.uses[k];
+    const bool shared = u.tableOwner >= 1 && u.tableOwner - 1 != static_cast<int>(k);
+    if (u.tableMode == zav::TableMode::Use && !shared) return false;
+    if (searchableAhead(run, k) && !searchAhead) return false;
+  }
+  return true;
+}
+
 // The shared state of computeModelColumns: the window of column slots, the stage of every
 // column, and the earliest fatal finding in cell order.
 struct ModelColumns {
@@ -358,8 +373,8 @@ struct ModelColumns {
         pass(p),
         nc(r.structure.grid.ncols),
         nr(r.structure.grid.nrows),
-        chunk(modelChunk(nr, searchesAhead(r, t, p))),
-        window(modelWindow(t, nr, searchesAhead(r, t, p))),
+        chunk(modelChunk(nr, lightOrderedPass(r, searchesAhead(r, t, p)))),
+        window(modelWindow(t, nr, lightOrderedPass(r, searchesAhead(r, t, p)))),
         slots(static_cast<size_t>(window)),
         slotMask(p ? static_cast<size_t>(window) : 0),
         slotRecord(p ? static_cast<size_t>(window) : 0),
@@ -944,8 +959,9 @@ bool computeInBands(Run& run, grid::GridWriter& out, frame::ProgressCounter& pro
   const int32_t maskWindow = static_cast<int32_t>(
       std::max<int64_t>(1, std::min<int64_t>(nc, static_cast<int64_t>(maskBudget) / std::max<int64_t>(nr, 1))));
   const uint64_t passBytes =
-      model ? static_cast<uint64_t>(
-                  modelWindow(threads, nr, threads >= 2 && run.polygonSets.empty() && anySearchableAhead(run))) *
+      model ? static_cast<uint64_t>(modelWindow(
+                  threads, nr,
+                  lightOrderedPass(run, threads >= 2 && run.polygonSets.empty() && anySearchableAhead(run)))) *
                       static_cast<uint64_t>(nr) * (21 * uses + 6) +
                   (run.polygonSets.empty() ? 0 : 2 * static_cast<uint64_t>(maskWindow) * static_cast<uint64_t>(nr)) +
                   (4u << 20)
