@@ -76,6 +76,63 @@ TEST(PlaneGeometry, PointInQuadIsPointInPolygonWrittenOut) {
   EXPECT_GT(outside, 5000);
 }
 
+TEST(PlaneGeometry, PointInQuadAgreesWhereSinglePrecisionCannotDecide) {
+  // The quick answer from single-precision products is only taken where it is certain; these
+  // are the places where it is not: cross products near the 1e-10 bound (coordinates of a
+  // millimetre and less), points a float step beside the edges of cells far from the origin,
+  // quadrilaterals whose corners lie on one line or on one point, coordinates near the limit,
+  // and corners that are not numbers.
+  std::mt19937 rng(29);
+  std::uniform_real_distribution<float> u(-1.0f, 1.0f);
+  std::ostringstream sink;
+  const float scales[] = {1e-6f, 1e-5f, 3e-5f, 1e-3f, 1.0f, 1e5f, 6e6f, 1e14f};
+  const float nan = std::nanf(""), inf = INFINITY;
+  int quick = 0;
+  for (int trial = 0; trial < 200000; ++trial) {
+    const float scale = scales[trial % 8];
+    const float base = trial % 3 == 0 ? 0.0f : scale * 4.0f;
+    float q[8];
+    for (float& v : q) v = base + scale * u(rng);
+    switch (trial % 13) {
+      case 0:  // all four corners on one line
+        for (int k = 1; k < 4; ++k) {
+          const float t = u(rng);
+          q[2 * k] = q[0] + t * (q[2] - q[0]);
+          q[2 * k + 1] = q[1] + t * (q[3] - q[1]);
+        }
+        break;
+      case 1:  // all four on one point
+        for (int k = 1; k < 4; ++k) q[2 * k] = q[0], q[2 * k + 1] = q[1];
+        break;
+      case 2:
+        q[static_cast<size_t>(rng() % 8)] = trial % 2 ? nan : inf;
+        break;
+      default:
+        break;
+    }
+    float p[2];
+    const int k = static_cast<int>(rng() % 4), n = (k + 1) % 4;
+    const float t = 0.5f + 0.5f * u(rng);
+    p[0] = q[2 * k] + t * (q[2 * n] - q[2 * k]);
+    p[1] = q[2 * k + 1] + t * (q[2 * n + 1] - q[2 * k + 1]);
+    const int steps = static_cast<int>(rng() % 4);
+    for (int s = 0; s < steps; ++s) p[trial % 2] = std::nextafter(p[trial % 2], trial % 4 < 2 ? 1e30f : -1e30f);
+    if (trial % 7 == 0) p[0] = base + scale * u(rng), p[1] = base + scale * u(rng);
+    const bool want = POINTINPOLYGON(p, q, 4, &sink);
+    ASSERT_EQ(pointInQuad(p, q), want) << "trial " << trial << " scale " << scale;
+    sink.str("");
+#if defined(__SSE2__)
+    int positive = 0;
+    quick += certainCrossSigns(p, q, positive) == 0xF;
+#endif
+  }
+#if defined(__SSE2__)
+  // Both ways are taken: the quick answer mostly, the double products where it is not certain.
+  EXPECT_GT(quick, 50000);
+  EXPECT_LT(quick, 190000);
+#endif
+}
+
 TEST(PlaneGeometry, DistancesAndPointsOnLines) {
   const float p[2] = {3, 4}, q[2] = {0, 0};
   EXPECT_FLOAT_EQ(DISTANCE(p, q), 5.0f);
