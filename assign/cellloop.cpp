@@ -661,7 +661,7 @@ bool columnPass(Run& run, int threads, frame::ProgressCounter& progress, int32_t
     // The cells the polygons leave, of every row: the model search goes by whole columns.
     for (int32_t hi = nr; hi >= 1; hi -= height) {
       const int32_t lo = std::max(1, hi - height + 1);
-      if (!grid::holdStructureRows(s, lo, hi, fr.cores())) {
+      if (!grid::holdStructureRows(s, lo, hi)) {
         std::vector<std::string> lines = {" A band of " + std::to_string(hi - lo + 1) +
                                           " rows of the structure does not fit in memory."};
         for (const auto& l : grid::memoryAdvice(fr, s)) lines.push_back(l);
@@ -993,7 +993,7 @@ bool computeInBands(Run& run, grid::GridWriter& out, frame::ProgressCounter& pro
   out.open(fr, s, run.settings.storeType, run.settings.storeName, top, bottom, false);
   for (int32_t hi = top; hi >= bottom && !failure; hi -= height) {
     const int32_t lo = std::max(bottom, hi - height + 1);
-    if (!grid::holdStructureRows(s, lo, hi, fr.cores())) {
+    if (!grid::holdStructureRows(s, lo, hi)) {
       out.abandon();
       std::vector<std::string> lines = {" A band of " + std::to_string(hi - lo + 1) +
                                         " rows of the structure does not fit in memory."};

@@ -10,7 +10,6 @@
 #include "frame/files.h"
 #include "frame/format.h"
 #include "frame/messages.h"
-#include "frame/oncores.h"
 #include "frame/pager.h"
 #include "frame/text.h"
 #include "grid/bigblocks.h"
@@ -21,24 +20,14 @@
 
 namespace grid {
 
-bool holdStructureRows(Structure& s, int32_t lo, int32_t hi, int threads) {
+bool holdStructureRows(Structure& s, int32_t lo, int32_t hi) {
   GridDescription& g = s.grid;
   const uint64_t cells = hi >= lo ? static_cast<uint64_t>(hi - lo + 1) * static_cast<uint64_t>(g.ncols) : 0;
   try {
     roomForFill(g.values, cells);
     roomForFill(s.assignMask, cells);
-    g.values.resize(cells);
-    s.assignMask.resize(cells);
-    // Filled on the cores, each its own share of the rows: the first touch of a page costs
-    // more than the writing, and each core pays for the pages of its share.
-    const size_t cores = cells >= (size_t{1} << 20) ? static_cast<size_t>(std::max(1, threads)) : 1;
-    frame::onCores(cores, [&](size_t t) {
-      const size_t from = cells * t / cores, to = cells * (t + 1) / cores;
-      std::fill(g.values.begin() + static_cast<std::ptrdiff_t>(from),
-                g.values.begin() + static_cast<std::ptrdiff_t>(to), g.nodata);
-      std::fill(s.assignMask.begin() + static_cast<std::ptrdiff_t>(from),
-                s.assignMask.begin() + static_cast<std::ptrdiff_t>(to), uint8_t{1});
-    });
+    g.values.assign(cells, g.nodata);
+    s.assignMask.assign(cells, 1);
   } catch (const std::bad_alloc&) {
     g.values = grid::CellValues();
     s.assignMask = CellMask();
@@ -262,7 +251,7 @@ bool planStructureMemory(frame::Frame& fr, Structure& s) {
   g.values = grid::CellValues();
   s.assignMask = CellMask();
   g.rowLow = 1;
-  if (s.whole && !holdStructureRows(s, 1, g.nrows, fr.cores())) {
+  if (s.whole && !holdStructureRows(s, 1, g.nrows)) {
     std::vector<std::string> lines = {" The structure of " + std::to_string(g.ncols) + " columns and " +
                                           std::to_string(g.nrows) + " rows does not fit in memory.",
                                       " It needs " + std::to_string(cells * 5 / (1024 * 1024)) + " MiB."};

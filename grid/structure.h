@@ -8,9 +8,9 @@ namespace grid {
 // with NODATA and an all-true assignMask, unless the run works in bands of rows (a tile, a
 // band height, or a structure beyond the memory bound). Returns err: true when the run must stop.
 [[nodiscard]] bool GETTERVALAGRIDSTRUCTURE(frame::Frame& fr, Structure& s);
-// Holds rows lo..hi of the structure, filled with NODATA and an all-true assignMask, on as
-// many threads. False when the memory cannot be had.
-bool holdStructureRows(Structure& s, int32_t lo, int32_t hi, int threads = 1);
+// Holds rows lo..hi of the structure, filled with NODATA and an all-true assignMask. False
+// when the memory cannot be had.
+bool holdStructureRows(Structure& s, int32_t lo, int32_t hi);
 // The rows of tile k of n, north first: tile 1 is the northernmost band of rows.
 void tileRows(int32_t nrows, int32_t k, int32_t n, int32_t& top, int32_t& bottom);
 // The lines that say what the memory bound is and how to change it, for memory messages.
