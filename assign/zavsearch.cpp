@@ -345,6 +345,13 @@ void prepareZavUses(Run& run) {
     const int threads = std::max(1, fr.cores());
     if (str.grid.cellValues()) sortCellsByXmin(u, threads);
     indexValidCells(u);
+    u.scanSegment.clear();
+    if (!str.grid.cellValues() && u.related == zav::UseRelated::Cell && threads >= 2) {
+      u.scanSegment.assign(u.validScan.size(), 0);
+      for (const zav::ZavCell& z : u.cells)
+        u.scanSegment[static_cast<size_t>(z.n - 2) * static_cast<size_t>(u.m - 1) + static_cast<size_t>(z.m - 2)] =
+            zav::GETSEGMENTNRFORINDICES(state.files, u.lgaNr, z.n, z.m);
+    }
     buildUseBuckets(state, u, threads);
   }
 }
@@ -552,11 +559,16 @@ void SEARCHFORMIDDLEINZAV(const Run& run, Worker& w, int use, int32_t i, int32_t
   } else {
     // 2., 3. The cell that holds the middle: searched here, or found by the ordered pass.
     const float* middle = w.cell.middle;
-    bool holding;
+    bool holding, segmentKnown = false;
     if (w.column) {
       const int32_t scan = w.column->found[static_cast<size_t>(use)][static_cast<size_t>(j - 1)];
       holding = scan >= 0;
-      if (holding) {
+      if (holding && !u.scanSegment.empty()) {
+        // The segment straight from the cell's scan index (a worker's hint is not searched
+        // from, so the indices are not needed).
+        segment = u.scanSegment[static_cast<size_t>(scan)];
+        segmentKnown = true;
+      } else if (holding) {
         st.hintN = scan / (u.m - 1) + 2;
         st.hintM = scan % (u.m - 1) + 2;
       }
@@ -567,7 +579,7 @@ void SEARCHFORMIDDLEINZAV(const Run& run, Worker& w, int use, int32_t i, int32_t
       found = true;
       // The segment of the model cell that holds the middle, or of its nearest grid point.
       if (u.related == zav::UseRelated::Cell) {
-        segment = zav::GETSEGMENTNRFORINDICES(run.zav.files, u.lgaNr, st.hintN, st.hintM);
+        if (!segmentKnown) segment = zav::GETSEGMENTNRFORINDICES(run.zav.files, u.lgaNr, st.hintN, st.hintM);
         if (segment < 1) segment = -1;
       } else {
         segment = nearestGridPoint(run, u, middle);

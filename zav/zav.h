@@ -118,6 +118,9 @@ struct ZavUse {
   float bucketOrigin[2] = {}, bucketSize[2] = {1.0f, 1.0f};
   std::vector<uint32_t> pointBucketStart, pointBucketItems;  // items: scan index of a grid point
   std::vector<int32_t> validScan;  // per scan index (n-2)*(M-1)+(m-2): position in cells, -1 when not valid
+  // For a structure of middles and a CELL use, per scan index of a valid cell its segment
+  // number (0 elsewhere): what the workers look up for the cells found ahead.
+  std::vector<int32_t> scanSegment;
   // Per bucket the positions in cells of the cells whose box touches it, for the CELL walk.
   std::vector<uint32_t> walkBucketStart, walkBucketItems;
 };
