@@ -286,7 +286,7 @@ void searchColumn(const Run& run, Worker& w, int32_t i, const uint8_t* mask, int
     for (size_t k = 0; k < uses; ++k) {
       const zav::ZavUse& u = run.zav.uses[k];
       // A use that shares another's table takes that use's findings in the cell loop.
-      if (u.tableOwner >= 1 && u.tableOwner - 1 != static_cast<int>(k)) continue;
+      if (sharesTable(u, k)) continue;
       bool first = true;
       w.values.clear();
       if (cellStructure) {
@@ -345,9 +345,10 @@ bool anySearchableAhead(const Run& run) {
 }
 
 // Whether the workers search the middles ahead: on several threads, where the uses allow it
-// and the cells to compute are known to all (no mask read column by column).
-bool searchesAhead(const Run& run, int threads, const ColumnPass* pass) {
-  return threads >= 2 && (!pass || !pass->mask) && anySearchableAhead(run);
+// and the cells to compute are known to all (no mask read column by column, as a column pass
+// reads it when there are polygons).
+bool searchesAhead(const Run& run, int threads, bool maskByColumns) {
+  return threads >= 2 && !maskByColumns && anySearchableAhead(run);
 }
 
 // Whether the ordered pass leaves the rows of a column alone but for mending the first ones:
@@ -355,8 +356,7 @@ bool searchesAhead(const Run& run, int threads, const ColumnPass* pass) {
 bool lightOrderedPass(const Run& run, bool searchAhead) {
   for (size_t k = 0; k < run.zav.uses.size(); ++k) {
     const zav::ZavUse& u = run.zav.uses[k];
-    const bool shared = u.tableOwner >= 1 && u.tableOwner - 1 != static_cast<int>(k);
-    if (u.tableMode == zav::TableMode::Use && !shared) return false;
+    if (u.tableMode == zav::TableMode::Use && !sharesTable(u, k)) return false;
     if (searchableAhead(run, k) && !searchAhead) return false;
   }
   return true;
@@ -373,15 +373,15 @@ struct ModelColumns {
         pass(p),
         nc(r.structure.grid.ncols),
         nr(r.structure.grid.nrows),
-        chunk(modelChunk(nr, lightOrderedPass(r, searchesAhead(r, t, p)))),
-        window(modelWindow(t, nr, lightOrderedPass(r, searchesAhead(r, t, p)))),
+        searchAhead(searchesAhead(r, t, p && p->mask)),
+        chunk(modelChunk(nr, lightOrderedPass(r, searchAhead))),
+        window(modelWindow(t, nr, lightOrderedPass(r, searchAhead))),
         slots(static_cast<size_t>(window)),
         slotMask(p ? static_cast<size_t>(window) : 0),
         slotRecord(p ? static_cast<size_t>(window) : 0),
         slotTotals(p ? static_cast<size_t>(window) : 0),
         findings(p ? static_cast<size_t>(t) : 0),
         stage(static_cast<size_t>(nc) + 1, 0),
-        searchAhead(searchesAhead(r, t, p)),
         searched(searchAhead ? static_cast<size_t>(nc) + 1 : 0, 0),
         workers(static_cast<size_t>(t)) {}
   Run& run;
@@ -389,6 +389,10 @@ struct ModelColumns {
   const int32_t bottom, top;
   ColumnPass* const pass;
   const int32_t nc, nr;
+  // The middles of a chunk of columns are searched ahead by the worker that takes it, on every
+  // core, where the uses allow it and the columns' cells to compute are known to all (see
+  // searchColumnAhead); the ordered pass then only checks the columns' first rows.
+  const bool searchAhead;
   const int32_t chunk, window;
   std::vector<ZavColumn> slots;
   // The column pass: per slot the column's mask and its encoded findings, per thread its
@@ -400,11 +404,7 @@ struct ModelColumns {
   // A column is ordered (its slot filled), computed, then written; a slot is reused once the
   // column before it by the window is written. Under the pump's lock.
   std::vector<int> stage;
-  // The middles of a chunk of columns are searched ahead by the worker that takes it, on every
-  // core, where the uses allow it and the columns' cells to compute are known to all (see
-  // searchColumnAhead); the ordered pass then only checks the columns' first rows. Under the
-  // lock.
-  const bool searchAhead;
+  // The columns searched ahead. Under the lock.
   std::vector<uint8_t> searched;
   Pump pump;
   int32_t ordered = 0, written = 0, nextColumn = 1;
@@ -671,7 +671,7 @@ bool columnPass(Run& run, int threads, frame::ProgressCounter& progress, int32_t
       mask.addBand(lo, hi, s.assignMask.data());
     }
     grid::CellValues().swap(s.grid.values);
-    grid::CellMask().swap(s.assignMask);
+    std::vector<uint8_t>().swap(s.assignMask);
     if (const int e = mask.finish()) return scratchError(e, "written");
   }
   if (const int e = spill.open(folder, nc, run.zav.uses.size())) return scratchError(e, "made");
@@ -960,8 +960,7 @@ bool computeInBands(Run& run, grid::GridWriter& out, frame::ProgressCounter& pro
       std::max<int64_t>(1, std::min<int64_t>(nc, static_cast<int64_t>(maskBudget) / std::max<int64_t>(nr, 1))));
   const uint64_t passBytes =
       model ? static_cast<uint64_t>(modelWindow(
-                  threads, nr,
-                  lightOrderedPass(run, threads >= 2 && run.polygonSets.empty() && anySearchableAhead(run)))) *
+                  threads, nr, lightOrderedPass(run, searchesAhead(run, threads, !run.polygonSets.empty())))) *
                       static_cast<uint64_t>(nr) * (21 * uses + 6) +
                   (run.polygonSets.empty() ? 0 : 2 * static_cast<uint64_t>(maskWindow) * static_cast<uint64_t>(nr)) +
                   (4u << 20)

@@ -852,7 +852,7 @@ void orderedZavColumn(const Run& run, int32_t i, ZavColumn& out, std::vector<Zav
   rowUses.clear();
   for (size_t k = 0; k < uses; ++k) {
     const ZavUse& u = run.zav.uses[k];
-    const bool shared = u.tableOwner - 1 != static_cast<int>(k) && u.tableOwner >= 1;
+    const bool shared = sharesTable(u, k);
     if (u.tableMode == zav::TableMode::Use && !shared) {
       if (cellStructure) {
         out.pieceStart[k].assign(static_cast<size_t>(nr) + 1, 0);
@@ -904,7 +904,7 @@ void orderedZavColumn(const Run& run, int32_t i, ZavColumn& out, std::vector<Zav
 
 bool searchableAhead(const Run& run, size_t use) {
   const ZavUse& u = run.zav.uses[use];
-  const bool shared = u.tableOwner >= 1 && u.tableOwner - 1 != static_cast<int>(use);
+  const bool shared = sharesTable(u, use);
   return !run.structure.grid.cellValues() && u.tableMode != zav::TableMode::Use && !shared;
 }
 

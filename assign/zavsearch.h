@@ -26,6 +26,10 @@ bool GETCELL(const Run& run, const zav::ZavUse& u, const float p[2], ZavCellStat
 // A column searched ahead (out.searchedAhead) is checked against the hint the pass brings.
 void orderedZavColumn(const Run& run, int32_t i, ZavColumn& out, std::vector<ZavCellState>& s,
                       const uint8_t* mask = nullptr);
+// Whether use k takes the findings of another use whose table it shares.
+inline bool sharesTable(const zav::ZavUse& u, size_t k) {
+  return u.tableOwner >= 1 && u.tableOwner - 1 != static_cast<int>(k);
+}
 // Whether a use's middles may be searched ahead of the ordered pass: a structure of middles and
 // a use that looks for the cell holding each middle (no table read, none shared).
 bool searchableAhead(const Run& run, size_t use);

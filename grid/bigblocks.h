@@ -1,6 +1,5 @@
 #pragma once
 #include <cstddef>
-#include <cstdint>
 #include <memory>
 #include <new>
 #include <utility>
@@ -35,9 +34,8 @@ bool operator==(const UnfilledAllocator<T>&, const UnfilledAllocator<U>&) noexce
   return true;
 }
 
-// A grid's values, one float a cell, and the structure's mask, one byte a cell.
+// A grid's values, one float a cell.
 using CellValues = std::vector<float, UnfilledAllocator<float>>;
-using CellMask = std::vector<uint8_t, UnfilledAllocator<uint8_t>>;
 
 // Asks the kernel to back the whole 2 MiB pages of a large block with huge pages when it is
 // first touched: a grid of 64 MB then takes 32 page faults instead of 16,000, which on a

@@ -49,7 +49,7 @@ struct GridDescription {
 // only half a metre of resolution, the distance from the corner keeps millimetres).
 struct Structure {
   GridDescription grid;
-  CellMask assignMask;  // 1 where a value is to be computed
+  std::vector<uint8_t> assignMask;  // 1 where a value is to be computed
   // Per cell, beside the values, where the value came from: the number of the set that gave
   // it, 0 for NODATA, -1 for several sets combined, -2 for a cell cleared by a polygon.
   // Empty unless the run records its sources.

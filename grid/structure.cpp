@@ -30,7 +30,7 @@ bool holdStructureRows(Structure& s, int32_t lo, int32_t hi) {
     s.assignMask.assign(cells, 1);
   } catch (const std::bad_alloc&) {
     g.values = grid::CellValues();
-    s.assignMask = CellMask();
+    s.assignMask = std::vector<uint8_t>();
     return false;
   }
   g.rowLow = lo;
@@ -249,7 +249,7 @@ bool planStructureMemory(frame::Frame& fr, Structure& s) {
   // A tile, a band height, or a structure beyond the bound: the cell loop holds bands of rows.
   s.whole = s.tileCount == 0 && fr.bandRows == 0 && (s.memoryBound == 0 || cells * 5 <= s.memoryBound);
   g.values = grid::CellValues();
-  s.assignMask = CellMask();
+  s.assignMask = std::vector<uint8_t>();
   g.rowLow = 1;
   if (s.whole && !holdStructureRows(s, 1, g.nrows)) {
     std::vector<std::string> lines = {" The structure of " + std::to_string(g.ncols) + " columns and " +
