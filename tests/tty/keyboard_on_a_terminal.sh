@@ -10,9 +10,13 @@ trap 'rm -rf "$work"' EXIT
 mkdir "$work/escape"
 cd "$work/escape"
 touch DEVICE.CNF
-printf 'STRUCTURE\n#COLUMNS,2000\n#ROWS,2000\nEND:STRUCTURE\nSTOREFILE,ASC,out\n' > TervalaGridCreate.PCF
+# The command file is a pipe, so the run waits for its commands until Escape has been read:
+# a run of a few milliseconds could otherwise end before the key arrives.
+mkfifo TervalaGridCreate.PCF
 status=0
-( (printf '\033'; sleep 3) | timeout 60 script -qec "$program" /dev/null > screen.txt ) || status=$?
+( (printf '\033'; sleep 1
+   timeout 30 sh -c 'printf "STRUCTURE\n#COLUMNS,2000\n#ROWS,2000\nEND:STRUCTURE\nSTOREFILE,ASC,out\n" > TervalaGridCreate.PCF' || true
+   sleep 1) | timeout 60 script -qec "$program" /dev/null > screen.txt ) || status=$?
 [ "$status" -eq 101 ] || { echo "Escape: status $status, expected 101" >&2; exit 1; }
 [ ! -e out.ASC ] || { echo "Escape: the output was written" >&2; exit 1; }
 tail -n 1 TervalaGridCreate.out | grep -q '^ *[0-9/]*/1$' || { echo "Escape: the listing's last page is not completed" >&2; exit 1; }
