@@ -362,6 +362,22 @@ bool lightOrderedPass(const Run& run, bool searchAhead) {
   return true;
 }
 
+// Whether a column's cells take their values straight from the model cells the search found:
+// the run's only sets are model uses on a structure of middles, each use looking for the
+// model cell that holds the middle and knowing the segment of every model cell, none writing
+// or reading a table (their lines go with the cell's search), and no sources followed. Such
+// a cell's value is then its uses' segment values, combined by the run method as any cell's.
+bool straightModelColumns(const Run& run) {
+  if (run.structure.grid.cellValues() || !run.gridSets.sets.empty() || !run.pointSets.empty()) return false;
+  if (run.zav.uses.empty() || run.provenance.track || run.zavGiven) return false;
+  for (size_t k = 0; k < run.zav.uses.size(); ++k) {
+    const zav::ZavUse& u = run.zav.uses[k];
+    if (u.related != zav::UseRelated::Cell || u.tableMode != zav::TableMode::None || sharesTable(u, k)) return false;
+    if (u.scanSegment.empty()) return false;
+  }
+  return true;
+}
+
 // The shared state of computeModelColumns: the window of column slots, the stage of every
 // column, and the earliest fatal finding in cell order.
 struct ModelColumns {
@@ -374,6 +390,7 @@ struct ModelColumns {
         nc(r.structure.grid.ncols),
         nr(r.structure.grid.nrows),
         searchAhead(searchesAhead(r, t, p && p->mask)),
+        straight(!p && straightModelColumns(r)),
         chunk(modelChunk(nr, lightOrderedPass(r, searchAhead))),
         window(modelWindow(t, nr, lightOrderedPass(r, searchAhead))),
         slots(static_cast<size_t>(window)),
@@ -393,6 +410,8 @@ struct ModelColumns {
   // core, where the uses allow it and the columns' cells to compute are known to all (see
   // searchColumnAhead); the ordered pass then only checks the columns' first rows.
   const bool searchAhead;
+  // The cells take their values straight from what the search found (straightModelColumns).
+  const bool straight;
   const int32_t chunk, window;
   std::vector<ZavColumn> slots;
   // The column pass: per slot the column's mask and its encoded findings, per thread its
@@ -499,6 +518,29 @@ struct ModelColumns {
     pump.changed.notify_all();
   }
 
+  // Cell (i, j) of a straight run from the model cells the search found for it: the value
+  // computeCell gives, without the searches' state.
+  std::optional<frame::Failure> straightCell(Worker& w, int32_t i, int32_t j) {
+    grid::Structure& s = run.structure;
+    const size_t k = s.grid.index(i, j);
+    if (!s.assignMask[k]) return std::nullopt;
+    const float nodata = s.grid.nodata;
+    w.values.clear();
+    for (size_t use = 0; use < run.zav.uses.size(); ++use) {
+      const int32_t scan = w.column->found[use][static_cast<size_t>(j - 1)];
+      if (scan < 0) continue;
+      const zav::ZavUse& u = run.zav.uses[use];
+      ValueRecord rec;
+      if (segmentRecord(u, u.scanSegment[static_cast<size_t>(scan)], rec)) w.values.push_back(rec);
+    }
+    const size_t need = static_cast<size_t>(std::max(1, run.settings.numberOfValues));
+    const float v = w.values.size() < need ? nodata : combineValues(w.values, run.settings, nodata);
+    s.grid.values[k] = v;
+    if (!std::isfinite(v)) return kNanFailure;
+    if (v != nodata) w.foundAValue = true;
+    return std::nullopt;
+  }
+
   // A worker's column i: its cells computed (or, in a column pass, searched, with what it
   // found encoded), those before the earliest fatal finding known, before.
   void computeColumn(Worker& w, int t, int32_t i, int64_t before) {
@@ -513,7 +555,11 @@ struct ModelColumns {
       slotTotals[k].swap(found.rowTotals);
       j = top + 1;
     }
-    for (; j <= top && !f && orderOf(i, j) < before; ++j) f = computeCell(run, w, i, j);
+    if (straight) {
+      for (; j <= top && !f && orderOf(i, j) < before; ++j) f = straightCell(w, i, j);
+    } else {
+      for (; j <= top && !f && orderOf(i, j) < before; ++j) f = computeCell(run, w, i, j);
+    }
     w.column = nullptr;
     if (!pass) pump.count(top - bottom + 1);
     if (f) {

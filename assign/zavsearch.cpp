@@ -591,17 +591,8 @@ void SEARCHFORMIDDLEINZAV(const Run& run, Worker& w, int use, int32_t i, int32_t
   st.found = found;
   st.pieces.clear();
   if (found) st.pieces.push_back({segment, 0.0f});
-  // The segment's value, unless it has none or equals the exclusion value.
-  if (!found || segment < 1 || static_cast<size_t>(segment) > u.segmentValues.size()) return;
-  const float value = u.segmentValues[static_cast<size_t>(segment - 1)];
-  if (!(std::fabs(value - u.exclusion) > 0.0001f)) return;
   ValueRecord rec;
-  rec.value = value;
-  rec.distance = 0.0f;
-  rec.weight = 1.0f;
-  rec.related = Related::Point;
-  rec.priority = u.priority;
-  ADDAVALUE(w.values, rec, first);
+  if (found && segmentRecord(u, segment, rec)) ADDAVALUE(w.values, rec, first);
 }
 
 namespace {

@@ -2,6 +2,7 @@
 // Zav uses in the cell loop: the table check of the driver, the preparation before the cell
 // loop and the searches that carry the model's values onto the output cells. A fatal finding
 // in a search throws frame::Failure.
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -29,6 +30,19 @@ void orderedZavColumn(const Run& run, int32_t i, ZavColumn& out, std::vector<Zav
 // Whether use k takes the findings of another use whose table it shares.
 inline bool sharesTable(const zav::ZavUse& u, size_t k) {
   return u.tableOwner >= 1 && u.tableOwner - 1 != static_cast<int>(k);
+}
+// The record a middle gets from a model cell of the given segment: the segment's value,
+// unless the segment has none or its value is the use's exclusion value (then false).
+inline bool segmentRecord(const zav::ZavUse& u, int32_t segment, ValueRecord& rec) {
+  if (segment < 1 || static_cast<size_t>(segment) > u.segmentValues.size()) return false;
+  const float value = u.segmentValues[static_cast<size_t>(segment - 1)];
+  if (!(std::fabs(value - u.exclusion) > 0.0001f)) return false;
+  rec.value = value;
+  rec.distance = 0.0f;
+  rec.weight = 1.0f;
+  rec.related = Related::Point;
+  rec.priority = u.priority;
+  return true;
 }
 // Whether a use's middles may be searched ahead of the ordered pass: a structure of middles and
 // a use that looks for the cell holding each middle (no table read, none shared).

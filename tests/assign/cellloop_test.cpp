@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <random>
 
@@ -95,8 +96,11 @@ void putF(std::string& s, float v) {
 }
 
 // A regular model grid of n x m points, `step` apart from (x0, y0), in g.lga, g.cco and g.map:
-// its cells numbered as segments in scan order, segment k of value k / 4.
-void writeRegularModel(TestFrame& t, int32_t n, int32_t m, float x0, float y0, float step) {
+// its cells numbered as segments in scan order, segment k of LEVEL k / 4 unless level(k) says
+// otherwise; with salt a second parameter SALT.
+void writeRegularModel(TestFrame& t, int32_t n, int32_t m, float x0, float y0, float step,
+                       const std::function<float(int32_t)>& level = nullptr,
+                       const std::function<float(int32_t)>& salt = nullptr) {
   const int32_t cells = (n - 1) * (m - 1);
   std::string lga, cco, map;
   for (int32_t v : {n, m, cells, 0, 0, 0, 0}) put32(lga, v);
@@ -109,11 +113,15 @@ void writeRegularModel(TestFrame& t, int32_t n, int32_t m, float x0, float y0, f
   for (int32_t j = 1; j <= m; ++j)
     for (int32_t i = 1; i <= n; ++i) putF(cco, y0 + step * static_cast<float>(j - 1));
   map.append(160, ' ');
-  put32(map, 1);
+  put32(map, salt ? 2 : 1);
   put32(map, cells);
   map.append("LEVEL               ");
+  if (salt) map.append("SALT                ");
   put32(map, 0);
-  for (int32_t k = 1; k <= cells; ++k) putF(map, static_cast<float>(k) * 0.25f);
+  for (int32_t k = 1; k <= cells; ++k) {
+    putF(map, level ? level(k) : static_cast<float>(k) * 0.25f);
+    if (salt) putF(map, salt(k));
+  }
   testing_support::writeFile(t.path("g.lga"), lga);
   testing_support::writeFile(t.path("g.cco"), cco);
   testing_support::writeFile(t.path("g.map"), map);
@@ -290,6 +298,47 @@ TEST(ThreadedCellLoop, MiddlesSearchedAheadGiveTheCellsOfTheOrderedSearch) {
       const Outcome got = runBuilt(build, threads).first;
       EXPECT_FALSE(got.err);
       EXPECT_TRUE(got.grid == want.grid) << c.ncols << " x " << c.nrows << ", " << threads << " threads";
+    }
+  }
+}
+
+TEST(ThreadedCellLoop, MiddlesValuedStraightFromTheModelAreThoseOfTheGeneralSearch) {
+  // A structure of middles whose only sets are model uses takes each cell's values straight
+  // from the model cells the search found, on several cores. Two uses of one model, the
+  // second of another parameter, with an exclusion value that some segments carry and a
+  // priority of its own; every run method, one value needed or two.
+  auto level = [](int32_t k) { return static_cast<float>(k % 4) * 0.75f; };
+  auto salt = [](int32_t k) { return k % 7 == 0 ? 2.5f : k % 5 == 0 ? 3.0f : static_cast<float>(k % 3) * 0.75f; };
+  struct Case {
+    const char* method;
+    int32_t values, priority;
+  };
+  for (const Case& c : {Case{"AVERAGE", 1, 1}, Case{"AVERAGE", 1, 2}, Case{"AVERAGE", 2, 1}, Case{"MAXIMUM", 2, 1},
+                        Case{"MINIMUM", 1, 2}, Case{"MAJORITY", 2, 1}, Case{"MINORITY", 1, 1}}) {
+    auto build = [&](TestFrame& t, assign::Run& run) {
+      tenMetreStructure(run, 90, 70, grid::ValuesAt::Middle);
+      for (size_t k = 0; k < run.structure.assignMask.size(); k += 13) run.structure.assignMask[k] = 0;
+      // Model cells of 7 m from outside the structure's corner, so that some middles lie on
+      // their edges and some cells lie outside the model.
+      writeRegularModel(t, 80, 90, 5.0f, -8.0f, 7.0f, level, salt);
+      useRegularModel(t, run);
+      zav::HANDLEZAVFILE(t.fr, run.zav, "USE-ZAV-OBJECT,OBJ,SALT");
+      run.zav.uses.back().exclusion = 2.5f;
+      run.zav.uses.back().priority = c.priority;
+      run.settings.runMethod = c.method;
+      run.settings.numberOfValues = c.values;
+      run.settings.derive();
+    };
+    const std::string where =
+        std::string(c.method) + ", " + std::to_string(c.values) + " values, priority " + std::to_string(c.priority);
+    const auto [want, withValue] = runBuilt(build, 1);
+    ASSERT_EQ(want.stop, 0) << where;
+    ASSERT_FALSE(want.err) << where;
+    EXPECT_GT(withValue, 1000) << where;
+    for (int threads : {2, 3}) {
+      const Outcome got = runBuilt(build, threads).first;
+      EXPECT_FALSE(got.err) << where;
+      EXPECT_TRUE(got.grid == want.grid) << where << ", " << threads << " threads";
     }
   }
 }
