@@ -369,7 +369,7 @@ bool lightOrderedPass(const Run& run, bool searchAhead) {
 // a cell's value is then its uses' segment values, combined by the run method as any cell's.
 bool straightModelColumns(const Run& run) {
   if (run.structure.grid.cellValues() || !run.gridSets.sets.empty() || !run.pointSets.empty()) return false;
-  if (run.zav.uses.empty() || run.provenance.track || run.zavGiven) return false;
+  if (run.zav.uses.empty() || run.zav.uses.size() > kStraightSets || run.provenance.track || run.zavGiven) return false;
   for (size_t k = 0; k < run.zav.uses.size(); ++k) {
     const zav::ZavUse& u = run.zav.uses[k];
     if (u.related != zav::UseRelated::Cell || u.tableMode != zav::TableMode::None || sharesTable(u, k)) return false;
@@ -518,26 +518,36 @@ struct ModelColumns {
     pump.changed.notify_all();
   }
 
-  // Cell (i, j) of a straight run from the model cells the search found for it: the value
-  // computeCell gives, without the searches' state.
-  std::optional<frame::Failure> straightCell(Worker& w, int32_t i, int32_t j) {
+  // Column i's cells from row j on of a straight run, from the model cells the search found:
+  // per use the segment of the cell holding the middle, its value, then the run method as for
+  // any cell; up to the cell `before` in cell order. A value that is not a number stops it,
+  // with j the row after that cell.
+  std::optional<frame::Failure> straightColumn(Worker& w, int32_t i, int32_t& j, int64_t before) {
     grid::Structure& s = run.structure;
-    const size_t k = s.grid.index(i, j);
-    if (!s.assignMask[k]) return std::nullopt;
+    const size_t uses = run.zav.uses.size();
+    std::array<const int32_t*, kStraightSets> found;
+    for (size_t use = 0; use < uses; ++use) found[use] = w.column->found[use].data();
+    std::array<ValueRecord, kStraightSets> given;
     const float nodata = s.grid.nodata;
-    w.values.clear();
-    for (size_t use = 0; use < run.zav.uses.size(); ++use) {
-      const int32_t scan = w.column->found[use][static_cast<size_t>(j - 1)];
-      if (scan < 0) continue;
-      const zav::ZavUse& u = run.zav.uses[use];
-      ValueRecord rec;
-      if (segmentRecord(u, u.scanSegment[static_cast<size_t>(scan)], rec)) w.values.push_back(rec);
-    }
     const size_t need = static_cast<size_t>(std::max(1, run.settings.numberOfValues));
-    const float v = w.values.size() < need ? nodata : combineValues(w.values, run.settings, nodata);
-    s.grid.values[k] = v;
-    if (!std::isfinite(v)) return kNanFailure;
-    if (v != nodata) w.foundAValue = true;
+    bool anyValue = false;
+    for (size_t k = s.grid.index(i, j); j <= top && orderOf(i, j) < before; ++j, k += static_cast<size_t>(nc)) {
+      if (!s.assignMask[k]) continue;
+      size_t count = 0;
+      for (size_t use = 0; use < uses; ++use) {
+        const int32_t scan = found[use][j - 1];
+        const zav::ZavUse& u = run.zav.uses[use];
+        if (scan >= 0 && segmentRecord(u, u.scanSegment[static_cast<size_t>(scan)], given[count])) ++count;
+      }
+      const float v = count < need ? nodata : combineValues(std::span(given.data(), count), run.settings, nodata);
+      s.grid.values[k] = v;
+      if (!std::isfinite(v)) {
+        ++j;
+        return kNanFailure;
+      }
+      anyValue = anyValue || v != nodata;
+    }
+    if (anyValue) w.foundAValue = true;
     return std::nullopt;
   }
 
@@ -556,7 +566,7 @@ struct ModelColumns {
       j = top + 1;
     }
     if (straight) {
-      for (; j <= top && !f && orderOf(i, j) < before; ++j) f = straightCell(w, i, j);
+      f = straightColumn(w, i, j, before);
     } else {
       for (; j <= top && !f && orderOf(i, j) < before; ++j) f = computeCell(run, w, i, j);
     }
