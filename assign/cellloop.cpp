@@ -378,6 +378,23 @@ bool straightModelColumns(const Run& run) {
   return true;
 }
 
+// The value of a straight run's cell whose middle lies in the model cell of each scan index,
+// where the run has one use: what the cell loop would make of that cell's one record (none
+// where the model cell has no value to give), computed once a model cell instead of once an
+// output cell.
+std::vector<float> valuesOfOneUse(const Run& run) {
+  const zav::ZavUse& u = run.zav.uses.front();
+  const float nodata = run.structure.grid.nodata;
+  const bool oneIsEnough = run.settings.numberOfValues <= 1;
+  std::vector<float> values(u.scanSegment.size(), nodata);
+  for (size_t scan = 0; scan < values.size(); ++scan) {
+    ValueRecord rec;
+    if (oneIsEnough && segmentRecord(u, u.scanSegment[scan], rec))
+      values[scan] = combineValues(std::span(&rec, 1), run.settings, nodata);
+  }
+  return values;
+}
+
 // The shared state of computeModelColumns: the window of column slots, the stage of every
 // column, and the earliest fatal finding in cell order.
 struct ModelColumns {
@@ -391,6 +408,7 @@ struct ModelColumns {
         nr(r.structure.grid.nrows),
         searchAhead(searchesAhead(r, t, p && p->mask)),
         straight(!p && straightModelColumns(r)),
+        oneUseValues(straight && r.zav.uses.size() == 1 ? valuesOfOneUse(r) : std::vector<float>()),
         chunk(modelChunk(nr, lightOrderedPass(r, searchAhead))),
         window(modelWindow(t, nr, lightOrderedPass(r, searchAhead))),
         slots(static_cast<size_t>(window)),
@@ -410,8 +428,10 @@ struct ModelColumns {
   // core, where the uses allow it and the columns' cells to compute are known to all (see
   // searchColumnAhead); the ordered pass then only checks the columns' first rows.
   const bool searchAhead;
-  // The cells take their values straight from what the search found (straightModelColumns).
+  // The cells take their values straight from what the search found (straightModelColumns);
+  // with one use, the value from the scan index of the model cell found (valuesOfOneUse).
   const bool straight;
+  const std::vector<float> oneUseValues;
   const int32_t chunk, window;
   std::vector<ZavColumn> slots;
   // The column pass: per slot the column's mask and its encoded findings, per thread its
@@ -530,22 +550,31 @@ struct ModelColumns {
     std::array<ValueRecord, kStraightSets> given;
     const float nodata = s.grid.nodata;
     const size_t need = static_cast<size_t>(std::max(1, run.settings.numberOfValues));
+    const int32_t last = static_cast<int32_t>(std::min<int64_t>(top, before - orderOf(i, 1)));
+    const uint8_t* mask = s.assignMask.data();
+    float* values = s.grid.values.data();
     bool anyValue = false;
-    for (size_t k = s.grid.index(i, j); j <= top && orderOf(i, j) < before; ++j, k += static_cast<size_t>(nc)) {
-      if (!s.assignMask[k]) continue;
-      size_t count = 0;
-      for (size_t use = 0; use < uses; ++use) {
-        const int32_t scan = found[use][j - 1];
-        const zav::ZavUse& u = run.zav.uses[use];
-        if (scan >= 0 && segmentRecord(u, u.scanSegment[static_cast<size_t>(scan)], given[count])) ++count;
+    for (size_t k = s.grid.index(i, j); j <= last; ++j, k += static_cast<size_t>(nc)) {
+      if (!mask[k]) continue;
+      float v;
+      if (!oneUseValues.empty()) {
+        const int32_t scan = found[0][j - 1];
+        v = scan < 0 ? nodata : oneUseValues[static_cast<size_t>(scan)];
+      } else {
+        size_t count = 0;
+        for (size_t use = 0; use < uses; ++use) {
+          const int32_t scan = found[use][j - 1];
+          const zav::ZavUse& u = run.zav.uses[use];
+          if (scan >= 0 && segmentRecord(u, u.scanSegment[static_cast<size_t>(scan)], given[count])) ++count;
+        }
+        v = count < need ? nodata : combineValues(std::span(given.data(), count), run.settings, nodata);
       }
-      const float v = count < need ? nodata : combineValues(std::span(given.data(), count), run.settings, nodata);
-      s.grid.values[k] = v;
+      values[k] = v;
       if (!std::isfinite(v)) {
         ++j;
         return kNanFailure;
       }
-      anyValue = anyValue || v != nodata;
+      anyValue |= v != nodata;
     }
     if (anyValue) w.foundAValue = true;
     return std::nullopt;
