@@ -911,8 +911,31 @@ void searchColumnAhead(const Run& run, int32_t i, ZavColumn& out, const uint8_t*
     auto& found = out.found[k];
     found.assign(static_cast<size_t>(nr), -1);
     ZavCellState h;
-    for (int32_t j = 1; j <= nr; ++j) {
-      if (cellToCompute(st, mask, i, j)) found[static_cast<size_t>(j - 1)] = middleHolder(run, u, i, j, h);
+    // The hinted cell's corners while the hint holds a cell: most middles lie in the cell of
+    // the middle below, and this asks it as GETCELL would first, without finding it again.
+    const float* hinted = nullptr;
+    int32_t hintedScan = -1;
+    float p[2] = {st.middle(i), 0.0f};
+    const size_t stride = static_cast<size_t>(st.grid.ncols);
+    size_t at = mask ? 0 : st.grid.index(i, 1);
+    for (int32_t j = 1; j <= nr; ++j, at += stride) {
+      if (!(mask ? mask[j - 1] : st.assignMask[at])) continue;
+      p[1] = st.middle(j);
+      if (!inExtent(u, p)) continue;
+      int32_t& holder = found[static_cast<size_t>(j - 1)];
+      if (hinted && grid::pointInQuad(p, hinted)) {
+        holder = hintedScan;
+        continue;
+      }
+      // GETCELL without asking the hinted cell again.
+      h.hintFound = false;
+      if (!GETCELL(run, u, p, h)) {
+        hinted = nullptr;
+        continue;
+      }
+      hintedScan = (h.hintN - 2) * (u.m - 1) + (h.hintM - 2);
+      hinted = u.cells[static_cast<size_t>(u.validScan[static_cast<size_t>(hintedScan)])].corners;
+      holder = hintedScan;
     }
     out.aheadEnd[k] = {h.hintN, h.hintM, h.hintFound};
   }
