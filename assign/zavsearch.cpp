@@ -37,6 +37,11 @@ int32_t bucketOf(float v, float origin, float size, int32_t count) {
   return static_cast<int32_t>(b);
 }
 
+// The scan index of model cell (n, m): the cells row after row from (2, 2).
+size_t scanOf(const ZavUse& u, int32_t n, int32_t m) {
+  return static_cast<size_t>(n - 2) * static_cast<size_t>(u.m - 1) + static_cast<size_t>(m - 2);
+}
+
 }  // namespace
 
 // The table check: which use owns the table file that it writes or reads, and the files opened.
@@ -255,8 +260,7 @@ void sortCellsByXmin(ZavUse& u, int threads) {
 // Each scan index's place in the list of valid cells.
 void indexValidCells(ZavUse& u) {
   for (size_t k = 0; k < u.cells.size(); ++k) {
-    u.validScan[static_cast<size_t>(u.cells[k].n - 2) * static_cast<size_t>(u.m - 1) +
-                static_cast<size_t>(u.cells[k].m - 2)] = static_cast<int32_t>(k);
+    u.validScan[scanOf(u, u.cells[k].n, u.cells[k].m)] = static_cast<int32_t>(k);
   }
 }
 
@@ -305,8 +309,7 @@ void buildUseBuckets(const zav::ZavState& state, ZavUse& u, int threads) {
           if (zav::GETSEGMENTNRFORINDICES(state.files, u.lgaNr, z.n, z.m) < 1) return false;
           b[0] = b[1] = z.corners[0];
           b[2] = b[3] = z.corners[1];
-          scan = static_cast<uint32_t>(static_cast<size_t>(z.n - 2) * static_cast<size_t>(u.m - 1) +
-                                       static_cast<size_t>(z.m - 2));
+          scan = static_cast<uint32_t>(scanOf(u, z.n, z.m));
           return true;
         },
         u.pointBucketStart, u.pointBucketItems, threads);
@@ -349,8 +352,7 @@ void prepareZavUses(Run& run) {
     if (!str.grid.cellValues() && u.related == zav::UseRelated::Cell && threads >= 2) {
       u.scanSegment.assign(u.validScan.size(), 0);
       for (const zav::ZavCell& z : u.cells)
-        u.scanSegment[static_cast<size_t>(z.n - 2) * static_cast<size_t>(u.m - 1) + static_cast<size_t>(z.m - 2)] =
-            zav::GETSEGMENTNRFORINDICES(state.files, u.lgaNr, z.n, z.m);
+        u.scanSegment[scanOf(u, z.n, z.m)] = zav::GETSEGMENTNRFORINDICES(state.files, u.lgaNr, z.n, z.m);
     }
     buildUseBuckets(state, u, threads);
   }
@@ -362,7 +364,7 @@ namespace {
 bool holds(const Run& run, const ZavUse& u, int32_t n, int32_t m, const float p[2]) {
   (void)run;
   if (n < 2 || n > u.n || m < 2 || m > u.m) return false;
-  const int32_t k = u.validScan[static_cast<size_t>(n - 2) * static_cast<size_t>(u.m - 1) + static_cast<size_t>(m - 2)];
+  const int32_t k = u.validScan[scanOf(u, n, m)];
   if (k < 0) return false;
   // The corners as GETCELLCORNERS gives them, kept from the preparation.
   return grid::pointInQuad(p, u.cells[static_cast<size_t>(k)].corners);
@@ -397,7 +399,7 @@ bool GETCELL(const Run& run, const ZavUse& u, const float p[2], ZavCellState& h)
   uint32_t best = UINT32_MAX;
   for (uint32_t k = u.walkBucketStart[b]; k < u.walkBucketStart[b + 1]; ++k) {
     const zav::ZavCell& z = u.cells[u.walkBucketItems[k]];
-    const uint32_t scan = static_cast<uint32_t>((z.n - 2) * (u.m - 1) + (z.m - 2));
+    const uint32_t scan = static_cast<uint32_t>(scanOf(u, z.n, z.m));
     if (scan < best && grid::pointInQuad(p, z.corners)) best = scan;
   }
   if (best != UINT32_MAX) {
@@ -792,7 +794,7 @@ bool cellToCompute(const grid::Structure& st, const uint8_t* mask, int32_t i, in
 int32_t middleHolder(const Run& run, const ZavUse& u, int32_t i, int32_t j, ZavCellState& h) {
   const float p[2] = {run.structure.middle(i), run.structure.middle(j)};
   if (!inExtent(u, p) || !GETCELL(run, u, p, h)) return -1;
-  return (h.hintN - 2) * (u.m - 1) + (h.hintM - 2);
+  return static_cast<int32_t>(scanOf(u, h.hintN, h.hintM));
 }
 
 // The uses searched ahead: from the hint the ordered pass brings, the column's rows are
@@ -933,7 +935,7 @@ void searchColumnAhead(const Run& run, int32_t i, ZavColumn& out, const uint8_t*
         hinted = nullptr;
         continue;
       }
-      hintedScan = (h.hintN - 2) * (u.m - 1) + (h.hintM - 2);
+      hintedScan = static_cast<int32_t>(scanOf(u, h.hintN, h.hintM));
       hinted = u.cells[static_cast<size_t>(u.validScan[static_cast<size_t>(hintedScan)])].corners;
       holder = hintedScan;
     }
