@@ -157,33 +157,31 @@ float crossingAlong(const float edge[4], const float vi[2], const float vj[2]) {
 // One pass of the clipping against an edge parallel to an axis: the line y = edge[1]
 // (Horizontal) or x = edge[0]. For such an edge the cross product of the general test is the
 // exact product (p - line) times the edge's length (the other product is a zero), so its sign,
-// and whether it is zero, are read from one comparison; greater says which side is inside.
-// The crossings are those of the general pass (crossingAlong). Returns the count of vertices
-// written to out.
-template <bool Horizontal>
-int clipAxisPass(const float* in, int m, float* out, const float edge[4], bool greater) {
+// and whether it is zero, are read from one comparison; Greater says which side is inside.
+// The crossings are those of the general pass (crossingAlong).
+//
+// in holds m vertices and a copy of the first after them, so each edge vi -> vj is read
+// without a wrap; the side of a vertex is known at compile time from Greater. Returns the
+// count of vertices written to out.
+template <bool Horizontal, bool Greater>
+int clipAxisPass(const float* in, int m, float* out, const float edge[4]) {
   const float line = Horizontal ? edge[1] : edge[0];
-  auto inside = [&](const float* p) {
+  auto inside = [line](const float* p) {
     const float v = Horizontal ? p[1] : p[0];
-    return v == line || (greater ? v > line : v < line);
+    return Greater ? v >= line : v <= line;
   };
   int built = 0;
-  auto put = [&](float x, float y) {
-    out[2 * built] = x;
-    out[2 * built + 1] = y;
-    ++built;
-  };
-  const bool inFirst = inside(in);
-  bool inI = inFirst;
-  for (int i = 0; i < m; ++i) {
-    const int j = i + 1 == m ? 0 : i + 1;
-    const float* vi = in + 2 * i;
+  bool inI = inside(in);
+  for (int j = 1; j <= m; ++j) {
+    const float* vi = in + 2 * (j - 1);
     const float* vj = in + 2 * j;
-    const bool inJ = j == 0 ? inFirst : inside(vj);
+    const bool inJ = inside(vj);
     if (inI && inJ) {
-      put(vj[0], vj[1]);
+      out[2 * built] = vj[0];
+      out[2 * built + 1] = vj[1];
+      ++built;
     } else if (inI || inJ) {
-      float x[2];
+      float* x = out + 2 * built;
       if (Horizontal && vi[0] == vj[0] && vi[1] != vj[1]) {
         x[0] = vi[0];
         x[1] = line;
@@ -197,8 +195,12 @@ int clipAxisPass(const float* in, int m, float* out, const float edge[4], bool g
         x[0] = line;
         x[1] = crossingAlong<false>(edge, vi, vj);
       }
-      put(x[0], x[1]);
-      if (!inI) put(vj[0], vj[1]);
+      ++built;
+      if (inJ) {
+        out[2 * built] = vj[0];
+        out[2 * built + 1] = vj[1];
+        ++built;
+      }
     }
     inI = inJ;
   }
@@ -222,8 +224,16 @@ bool PolygonClipper::clipAxisCell(const float c[8], float s) {
     // Inside where the cross product times s is positive: for the lower and upper edges
     // (y - line) (x_to - x_from) s, for the right and left ones -(x - line) (y_to - y_from) s.
     const bool positive = s > 0.0f;
-    const int built = e % 2 == 0 ? clipAxisPass<true>(a, m_, b, edge, (edge[2] > edge[0]) == positive)
-                                 : clipAxisPass<false>(a, m_, b, edge, (edge[3] > edge[1]) != positive);
+    a[2 * m_] = a[0];
+    a[2 * m_ + 1] = a[1];
+    int built;
+    if (e % 2 == 0) {
+      built = (edge[2] > edge[0]) == positive ? clipAxisPass<true, true>(a, m_, b, edge)
+                                              : clipAxisPass<true, false>(a, m_, b, edge);
+    } else {
+      built = (edge[3] > edge[1]) != positive ? clipAxisPass<false, true>(a, m_, b, edge)
+                                              : clipAxisPass<false, false>(a, m_, b, edge);
+    }
     if (built == 0) {
       // Every vertex lies outside this edge: nothing of the polygon is inside the cell.
       m_ = 0;
