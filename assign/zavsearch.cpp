@@ -599,23 +599,20 @@ void SEARCHFORMIDDLEINZAV(const Run& run, Worker& w, int use, int32_t i, int32_t
 
 namespace {
 
-// The CELL walk in X minimum order from position k, over the model cells whose boxes meet the
-// output cell (the others give no piece, so skipping them changes nothing): each clipped to
-// the cell, walking on until the pieces cover more than 99.99 per cent.
-void clipModelCells(const Run& run, Worker& w, const ZavUse& u, size_t k, ZavCellState& st) {
-  const float* cell = w.cell.corners;
-  const float x0 = cell[0], x1 = cell[4], y0 = cell[1], y1 = cell[5];
-  auto& walk = w.zavWalk;
-  walk.clear();
-  if (!(st.bucketX0 == x0 && st.bucketX1 == x1)) {
-    st.walkBx0 = bucketOf(x0, u.bucketOrigin[0], u.bucketSize[0], u.bucketsX);
-    st.walkBx1 = bucketOf(x1, u.bucketOrigin[0], u.bucketSize[0], u.bucketsX);
-    st.bucketX0 = x0;
-    st.bucketX1 = x1;
-  }
+// The model cells of the walk from position k that meet the X range x0..x1, in walk order with
+// their Y ranges, from the buckets bx0..bx1 by by0..by1 (the others cannot meet the range).
+// Made again only when the range or the buckets change: the rows of a column within one
+// bucket walk the same list.
+void listColumnWalk(Worker& w, const ZavUse& u, size_t k, float x0, float x1, int32_t by0, int32_t by1,
+                    ZavCellState& st) {
+  if (st.columnX0 == x0 && st.columnX1 == x1 && st.columnFrom == k && st.columnBy0 == by0 && st.columnBy1 == by1)
+    return;
+  st.columnX0 = x0;
+  st.columnX1 = x1;
+  st.columnFrom = k;
+  st.columnBy0 = by0;
+  st.columnBy1 = by1;
   const int32_t bx0 = st.walkBx0, bx1 = st.walkBx1;
-  const int32_t by0 = bucketOf(y0, u.bucketOrigin[1], u.bucketSize[1], u.bucketsY);
-  const int32_t by1 = bucketOf(y1, u.bucketOrigin[1], u.bucketSize[1], u.bucketsY);
   auto bucket = [&](int32_t bx, int32_t by) {
     const size_t b = static_cast<size_t>(by) * static_cast<size_t>(u.bucketsX) + static_cast<size_t>(bx);
     return std::span<const uint32_t>(u.walkBucketItems.data() + u.walkBucketStart[b],
@@ -627,7 +624,9 @@ void clipModelCells(const Run& run, Worker& w, const ZavUse& u, size_t k, ZavCel
   if (bx0 == bx1 && by0 == by1) {
     cells = bucket(bx0, by0);
   } else {
+    auto& walk = w.zavWalk;
     auto& merged = w.zavMerge;
+    walk.clear();
     for (int32_t by = by0; by <= by1; ++by) {
       for (int32_t bx = bx0; bx <= bx1; ++bx) {
         const auto items = bucket(bx, by);
@@ -639,6 +638,37 @@ void clipModelCells(const Run& run, Worker& w, const ZavUse& u, size_t k, ZavCel
     walk.erase(std::unique(walk.begin(), walk.end()), walk.end());
     cells = walk;
   }
+  st.columnWalk.clear();
+  for (uint32_t pos : cells) {
+    if (pos < k) continue;  // before the binary search's start: no overlap in X
+    const zav::ZavCell& z = u.cells[pos];
+    if (!(z.xmin < x1)) break;
+    if (!(z.xmax > x0)) continue;
+    st.columnWalk.push_back({pos, z.ymin, z.ymax});
+  }
+}
+
+// The CELL walk in X minimum order from position k, over the model cells whose boxes meet the
+// output cell (the others give no piece, so skipping them changes nothing): each clipped to
+// the cell, walking on until the pieces cover more than 99.99 per cent.
+void clipModelCells(const Run& run, Worker& w, const ZavUse& u, size_t k, int32_t j, ZavCellState& st) {
+  const float* cell = w.cell.corners;
+  const float x0 = cell[0], x1 = cell[4], y0 = cell[1], y1 = cell[5];
+  if (!(st.bucketX0 == x0 && st.bucketX1 == x1)) {
+    st.walkBx0 = bucketOf(x0, u.bucketOrigin[0], u.bucketSize[0], u.bucketsX);
+    st.walkBx1 = bucketOf(x1, u.bucketOrigin[0], u.bucketSize[0], u.bucketsX);
+    st.bucketX0 = x0;
+    st.bucketX1 = x1;
+  }
+  if (st.rowBuckets.size() <= static_cast<size_t>(j)) st.rowBuckets.resize(static_cast<size_t>(j) + 1);
+  ZavCellState::RowBuckets& row = st.rowBuckets[static_cast<size_t>(j)];
+  if (!(row.y0 == y0 && row.y1 == y1)) {
+    row.by0 = bucketOf(y0, u.bucketOrigin[1], u.bucketSize[1], u.bucketsY);
+    row.by1 = bucketOf(y1, u.bucketOrigin[1], u.bucketSize[1], u.bucketsY);
+    row.y0 = y0;
+    row.y1 = y1;
+  }
+  listColumnWalk(w, u, k, x0, x1, row.by0, row.by1, st);
   const float cross =
       (cell[2] - cell[0]) * (w.cell.middle[1] - cell[1]) - (cell[3] - cell[1]) * (w.cell.middle[0] - cell[0]);
   const float s = cross >= 0.0f ? 1.0f : -1.0f;
@@ -650,12 +680,9 @@ void clipModelCells(const Run& run, Worker& w, const ZavUse& u, size_t k, ZavCel
   // own corners: their area, when the corners' order cannot change it (found at the first).
   std::optional<float> insideArea;
   const grid::AxisCell axis = grid::axisCell(cell, s);
-  for (uint32_t pos : cells) {
-    if (pos < k) continue;  // before the binary search's start: no overlap in X
-    const zav::ZavCell& z = u.cells[pos];
-    if (!(z.xmin < x1)) break;
-    if (!(z.xmax > x0)) continue;
-    if (z.ymax <= y0 || z.ymin >= y1) continue;  // the clipping's box test would give nothing
+  for (const ZavCellState::WalkCell& c : st.columnWalk) {
+    if (c.ymax <= y0 || c.ymin >= y1) continue;  // the clipping's box test would give nothing
+    const zav::ZavCell& z = u.cells[c.pos];
     const grid::QuadOnCell place = grid::placeQuad(z.corners, z.turn, z.big, axis);
     if (place == grid::QuadOnCell::Apart) continue;
     if (place == grid::QuadOnCell::CellInside && !insideArea) insideArea = grid::cornerArea(cell);
@@ -760,7 +787,7 @@ void SEARCHFORCELLINZAV(const Run& run, Worker& w, int use, int32_t i, int32_t j
         }
       }
     } else {
-      clipModelCells(run, w, u, k, st);
+      clipModelCells(run, w, u, k, j, st);
     }
     // TABLE-CREATE: the cell's line of the table, with the segments and areas found.
     if (u.tableMode == zav::TableMode::Create) {

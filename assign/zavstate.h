@@ -26,6 +26,23 @@ struct ZavCellState {
   size_t walkFrom = 0;
   float bucketX0 = std::numeric_limits<float>::quiet_NaN(), bucketX1 = 0.0f;
   int32_t walkBx0 = 0, walkBx1 = 0;
+  // Per output row, its lower and upper Y and their buckets as last found: every column meets
+  // the same rows, and the bucket is a division away.
+  struct RowBuckets {
+    float y0 = std::numeric_limits<float>::quiet_NaN(), y1 = 0.0f;
+    int32_t by0 = 0, by1 = 0;
+  };
+  std::vector<RowBuckets> rowBuckets;
+  // The walk for the X range, walk start and Y buckets tried last: the model cells that meet
+  // the range in X, with their Y ranges.
+  struct WalkCell {
+    uint32_t pos;
+    float ymin, ymax;
+  };
+  std::vector<WalkCell> columnWalk;
+  float columnX0 = std::numeric_limits<float>::quiet_NaN(), columnX1 = 0.0f;
+  size_t columnFrom = 0;
+  int32_t columnBy0 = 0, columnBy1 = 0;
 };
 
 // What the one ordered pass of a run with model uses found for one output column: per use, the
