@@ -213,6 +213,7 @@ void collectValidCells(const grid::Structure& str, const zav::ZavState& state, Z
       z.m = m;
       z.big = std::max(std::max(-z.xmin, z.xmax), std::max(-z.ymin, z.ymax));
       z.turn = grid::quadTurn(z.corners);
+      z.limited = grid::coordinatesLimited(z.corners, 4);
       scanCells.push_back(z);
     }
   }
@@ -680,6 +681,7 @@ void clipModelCells(const Run& run, Worker& w, const ZavUse& u, size_t k, int32_
   // own corners: their area, when the corners' order cannot change it (found at the first).
   std::optional<float> insideArea;
   const grid::AxisCell axis = grid::axisCell(cell, s);
+  int8_t axisClip = -1;
   for (const ZavCellState::WalkCell& c : st.columnWalk) {
     if (c.ymax <= y0 || c.ymin >= y1) continue;  // the clipping's box test would give nothing
     const zav::ZavCell& z = u.cells[c.pos];
@@ -691,7 +693,14 @@ void clipModelCells(const Run& run, Worker& w, const ZavUse& u, size_t k, int32_
     if (place == grid::QuadOnCell::CellInside && !std::isnan(*insideArea)) {
       addPiece(w, storeFirst, *insideArea, segment);
     } else {
-      w.clipper.CLIPPOLYGON(cell, z.corners, 4, s);
+      // The model cell's box meets the cell's (the walk's tests): a cell parallel to the axes
+      // and a model cell of plain coordinates go straight to the passes.
+      if (axisClip < 0) axisClip = grid::axisClipCell(cell, s) ? 1 : 0;
+      if (axisClip == 1 && z.limited) {
+        w.clipper.CLIPQUADINAXISCELL(cell, z.corners, s);
+      } else {
+        w.clipper.CLIPPOLYGON(cell, z.corners, 4, s);
+      }
       ADDINTERSECT(w, storeFirst, segment);
     }
     if (w.intersects.pieces.size() > before && coversTheCell(w.intersects.overlapTotal, cellArea)) break;

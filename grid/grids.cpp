@@ -209,13 +209,41 @@ int clipAxisPass(const float* in, int m, float* out, const float edge[4]) {
 
 }  // namespace
 
-bool PolygonClipper::clipAxisCell(const float c[8], float s) {
+bool axisClipCell(const float c[8], float s) {
   const bool lowerUpper = c[1] == c[3] && c[5] == c[7] && c[0] != c[2] && c[4] != c[6];
   const bool rightLeft = c[2] == c[4] && c[6] == c[0] && c[3] != c[5] && c[7] != c[1];
   if (!lowerUpper || !rightLeft || !(s == 1.0f || s == -1.0f)) return false;
   for (int k = 0; k < 8; ++k) {
     if (!(std::fabs(c[k]) <= kCoordinateLimit)) return false;
   }
+  return true;
+}
+
+bool coordinatesLimited(const float* v, int n) {
+  bool limited = true;
+  for (int i = 0; i < 2 * n; ++i) limited = limited && std::fabs(v[i]) <= kCoordinateLimit;
+  return limited;
+}
+
+void PolygonClipper::CLIPQUADINAXISCELL(const float c[8], const float q[8], float s) {
+  if (work_.size() < kQuadRoom) {
+    work_.resize(kQuadRoom);
+    build_.resize(kQuadRoom);
+    inside_.resize(kQuadRoom / 2);
+  }
+  std::copy(q, q + 8, work_.begin());
+  m_ = 4;
+  built_ = 0;
+  axisPasses(c, s);
+}
+
+bool PolygonClipper::clipAxisCell(const float c[8], float s) {
+  if (!axisClipCell(c, s)) return false;
+  axisPasses(c, s);
+  return true;
+}
+
+void PolygonClipper::axisPasses(const float c[8], float s) {
   float* a = work_.data();
   float* b = build_.data();
   for (int e = 0; e < 4; ++e) {
@@ -237,13 +265,12 @@ bool PolygonClipper::clipAxisCell(const float c[8], float s) {
     if (built == 0) {
       // Every vertex lies outside this edge: nothing of the polygon is inside the cell.
       m_ = 0;
-      return true;
+      return;
     }
     m_ = built;
     std::swap(a, b);
   }
   if (a != work_.data()) work_.swap(build_);
-  return true;
 }
 
 void PolygonClipper::BUILDNEWPOLYGON(const float p[2], bool finish) {
@@ -273,8 +300,7 @@ void PolygonClipper::CLIPPOLYGON(const float c[8], const float* v, int n, float 
   }
   if (maxx <= c[0] || minx >= c[2] || maxy <= c[1] || miny >= c[5]) return;
   // Every coordinate a number within the limit (a NaN passes the box test above unseen).
-  bool limited = true;
-  for (int i = 0; i < 2 * n; ++i) limited = limited && std::fabs(v[i]) <= kCoordinateLimit;
+  const bool limited = coordinatesLimited(v, n);
   // 3. Each pass at most doubles the vertices: room for four passes, kept from call to call.
   const size_t room = 32 * static_cast<size_t>(n) + 16;
   if (work_.size() < room) {

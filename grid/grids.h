@@ -118,11 +118,21 @@ QuadOnCell placeQuad(const float q[8], int8_t qturn, float qbig, const AxisCell&
 float cornerArea(const float c[8]);
 
 // CLIPPOLYGON keeps the clipped polygon; its storage is reused from call to call.
+// Whether CLIPPOLYGON clips against cell c (inside on side s) by the passes for a cell whose
+// edges are parallel to the axes: c's corners lower left, lower right, upper right, upper left,
+// every coordinate within the limit, s one or minus one.
+bool axisClipCell(const float c[8], float s);
+// Whether the n vertices' coordinates are all numbers within the limit.
+bool coordinatesLimited(const float* v, int n);
+
 class PolygonClipper {
  public:
   // The part of polygon v (n vertices) inside cell c. A needed intersection that cannot be
   // found throws a Failure that stops the run with code 100.
   void CLIPPOLYGON(const float c[8], const float* v, int n, float s);
+  // CLIPPOLYGON of quadrilateral q where the caller knows what CLIPPOLYGON would first find out:
+  // axisClipCell(c, s), coordinatesLimited(q, 4), and q's box overlapping the cell's.
+  void CLIPQUADINAXISCELL(const float c[8], const float q[8], float s);
   // The clipped polygon: m vertices as x,y pairs.
   const float* vertices() const { return work_.data(); }
   int count() const { return m_; }
@@ -131,6 +141,10 @@ class PolygonClipper {
  private:
   // The passes for a cell whose edges are parallel to the axes; false for any other cell.
   bool clipAxisCell(const float c[8], float s);
+  void axisPasses(const float c[8], float s);
+  // Room for the passes on a quadrilateral: each pass at most doubles the vertices, and a
+  // pass reads a copy of its first vertex after its last.
+  static constexpr size_t kQuadRoom = 32 * 4 + 16;
   // Appends p to the polygon under construction, or (finish) makes it the working polygon.
   void BUILDNEWPOLYGON(const float p[2], bool finish);
   std::vector<float> work_, build_;

@@ -81,8 +81,9 @@ struct ZavCell {
   float corners[8];
   float xmin, xmax, ymin, ymax;
   int32_t n, m;
-  float big = 0.0f;  // the largest magnitude among the corners' coordinates
-  int8_t turn = 0;   // grid::quadTurn of the corners: 0 unless plainly convex (such a cell is always clipped)
+  float big = 0.0f;      // the largest magnitude among the corners' coordinates
+  int8_t turn = 0;       // grid::quadTurn of the corners: 0 unless plainly convex (such a cell is always clipped)
+  bool limited = false;  // grid::coordinatesLimited of the corners
 };
 
 // What a model value stands for: a whole model cell (CELL), or the model cell's grid point

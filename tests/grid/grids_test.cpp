@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <cmath>
 #include <random>
 
 #include "grid/general.h"
@@ -196,7 +199,10 @@ TEST(Clipping, AxisParallelCellsClipAsTheGeneralPassesDo) {
   // shared coordinates), and free ones: rotated and warped quadrilaterals, some not convex.
   std::uniform_int_distribution<int> lattice(-2, 6);
   std::uniform_real_distribution<float> free(-1.5f, 5.5f);
-  int clipped = 0;
+  int clipped = 0, straight = 0;
+  PolygonClipper direct;
+  std::vector<float> many;
+  for (int k = 0; k < 40; ++k) many.insert(many.end(), {5.0f * std::cos(0.157f * k), 5.0f * std::sin(0.157f * k)});
   for (float base : {0.0f, -2.5f, 150000.0f, 5432101.0f}) {
     for (int trial = 0; trial < 30000; ++trial) {
       const float q = 2.5f;
@@ -216,9 +222,27 @@ TEST(Clipping, AxisParallelCellsClipAsTheGeneralPassesDo) {
       ASSERT_EQ(got, referenceClip(cell, std::vector<float>(poly, poly + 8), s))
           << "base " << base << " trial " << trial;
       clipped += clip.count() > 0;
+      // Straight to the passes where the caller has seen the boxes meet: the same vertices,
+      // also after a clipper has held a longer polygon.
+      const auto [minx, maxx] = std::minmax({poly[0], poly[2], poly[4], poly[6]});
+      const auto [miny, maxy] = std::minmax({poly[1], poly[3], poly[5], poly[7]});
+      const bool boxesMeet = !(maxx <= cell[0] || minx >= cell[2] || maxy <= cell[1] || miny >= cell[5]);
+      ASSERT_TRUE(axisClipCell(cell, s));
+      ASSERT_TRUE(coordinatesLimited(poly, 4));
+      if (!boxesMeet) continue;
+      if (trial % 3 == 0) direct.CLIPPOLYGON(cell, many.data(), static_cast<int>(many.size() / 2), 1.0f);
+      direct.CLIPQUADINAXISCELL(cell, poly, s);
+      ASSERT_EQ(std::vector<float>(direct.vertices(), direct.vertices() + 2 * direct.count()), got)
+          << "base " << base << " trial " << trial;
+      ++straight;
     }
   }
   EXPECT_GT(clipped, 40000);
+  EXPECT_GT(straight, 40000);
+  EXPECT_FALSE(axisClipCell(std::array<float, 8>{0, 0, 10, 1, 10, 10, 0, 10}.data(), 1.0f));
+  EXPECT_FALSE(axisClipCell(std::array<float, 8>{0, 0, 10, 0, 10, 10, 0, 10}.data(), 0.5f));
+  EXPECT_FALSE(axisClipCell(std::array<float, 8>{0, 0, 2e15f, 0, 2e15f, 10, 0, 10}.data(), 1.0f));
+  EXPECT_FALSE(coordinatesLimited(std::array<float, 8>{0, 0, 1, 0, 1, std::nanf(""), 0, 1}.data(), 4));
   // A coordinate that is not a number, anywhere but first (where the box test already sees it):
   // the general passes, whatever they make of it.
   auto same = [](const std::vector<float>& a, const std::vector<float>& b) {
