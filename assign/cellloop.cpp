@@ -148,36 +148,49 @@ class Pool {
 };
 
 // The grid sets of a run whose cells can be computed straight from them: every set of the run
-// (at most kStraightSets) lies on the structure's own grid with one value a cell, the run method
-// is AVERAGE, MAXIMUM or MINIMUM of at least one value, and no sources are followed. A cell's
-// value then comes from the sets' values at the cell alone, and its rows need not go through the
-// general search. Empty otherwise.
+// (at most kStraightSets) lies on the structure's own grid with one value a cell, or, on a
+// structure of cells with one averaged value per set, is a grid of cells elsewhere; the run
+// method is AVERAGE, MAXIMUM or MINIMUM of at least one value, and no sources are followed. A
+// cell's value then comes from the sets' values at the cell, or the average of the input cells
+// it overlaps, and its rows need not go through the general search. Empty otherwise.
 constexpr size_t kStraightSets = 16;
-std::vector<const grid::GridDescription*> straightSets(const Run& run) {
-  std::vector<const grid::GridDescription*> sets;
+struct StraightSet {
+  const grid::GridDescription* d = nullptr;
+  int searched = -1;  // a set on another grid: its index (averageOfFittingPieces); -1 on the structure's grid
+};
+std::vector<StraightSet> straightSets(const Run& run) {
+  std::vector<StraightSet> sets;
   const size_t n = run.gridSets.sets.size();
+  const bool cellStructure = run.structure.grid.cellValues();
   // A structure of no columns or no rows has no row to take straight.
   if (run.structure.grid.ncols <= 0 || run.structure.grid.nrows <= 0) return sets;
   if (n == 0 || n > kStraightSets || !run.pointSets.empty() || !run.zav.uses.empty()) return sets;
   if (run.provenance.track || run.settings.numberOfValues > 1) return sets;
   const RunMethod m = run.settings.method;
   if (m != RunMethod::Average && m != RunMethod::Maximum && m != RunMethod::Minimum) return sets;
-  for (const grid::GridSet& set : run.gridSets.sets) {
-    const grid::GridDescription& d = run.gridSets.descriptions[static_cast<size_t>(set.description)];
-    if (!d.sameGeometry || d.numberOfValues >= 2) return {};
+  for (size_t k = 0; k < n; ++k) {
+    const grid::GridDescription& d = run.gridSets.descriptions[static_cast<size_t>(run.gridSets.sets[k].description)];
+    if (!d.sameGeometry) {
+      const GridSetPlan& p = run.gridPlans[k];
+      if (!cellStructure || !run.settings.perSetAverage || !p.searchable || !p.cellSet) return {};
+      sets.push_back({&d, static_cast<int>(k)});
+      continue;
+    }
+    if (d.numberOfValues >= 2) return {};
     // A record of no weight would be combined otherwise.
-    if (run.structure.grid.cellValues() && static_cast<float>(d.dx) * static_cast<float>(d.dy) == 0.0f) return {};
-    sets.push_back(&d);
+    if (cellStructure && static_cast<float>(d.dx) * static_cast<float>(d.dy) == 0.0f) return {};
+    sets.push_back({&d, -1});
   }
   return sets;
 }
 
 // Row j of a run with straightSets: each cell the polygons leave gets the records the general
-// search would give it, the sets' values in table order (a set gives none where its value lies
-// within 0.0001 of its NODATA), combined as the search's are; none: NODATA. A value that is not
-// a finite number goes the general way, which reports it.
-std::optional<frame::Failure> computeStraightRow(Run& run, Worker& w,
-                                                 const std::vector<const grid::GridDescription*>& sets, int32_t j,
+// search would give it, in table order: a set on the structure's grid its value (none where it
+// lies within 0.0001 of its NODATA), a set elsewhere the average of the input cells the cell
+// overlaps; combined as the search's are; none: NODATA. A cell whose corners are not in order or
+// whose input cells must be clipped, and a value that is not a finite number, go the general
+// way (which reports the last).
+std::optional<frame::Failure> computeStraightRow(Run& run, Worker& w, const std::vector<StraightSet>& sets, int32_t j,
                                                  frame::ProgressCounter* progress) {
   grid::Structure& s = run.structure;
   const int32_t nc = s.grid.ncols;
@@ -187,35 +200,51 @@ std::optional<frame::Failure> computeStraightRow(Run& run, Worker& w,
   float* out = &s.grid.values[at];
   const uint8_t* mask = &s.assignMask[at];
   const size_t n = sets.size();
-  std::array<const float*, kStraightSets> in;
+  std::array<const float*, kStraightSets> in{};
   std::array<float, kStraightSets> setNodata;     // held here: the row's stores cannot touch them
   std::array<ValueRecord, kStraightSets> record;  // each set's record but for its value
+  bool searched = false;
   for (size_t k = 0; k < n; ++k) {
-    const grid::GridDescription& d = *sets[k];
+    const grid::GridDescription& d = *sets[k].d;
+    ValueRecord& r = record[k];
+    r.priority = d.priority;
+    if (sets[k].searched >= 0) {
+      searched = true;
+      r.weight = 1.0f;
+      r.related = Related::Cell;
+      continue;
+    }
     in[k] = &d.values[d.index(1, j)];
     setNodata[k] = d.nodata;
-    ValueRecord& r = record[k];
     r.distance = 0.0f;
     r.weight = cellStructure ? static_cast<float>(d.dx) * static_cast<float>(d.dy) : -1.0f;
     r.related = cellStructure || d.cellValues() ? Related::Cell : Related::Point;
-    r.priority = d.priority;
   }
+  const bool rowInOrder = s.edge(j - 1) < s.edge(j);
   std::array<ValueRecord, kStraightSets> given;
   bool found = false;
   for (int32_t c = 0; c < nc; ++c) {
     if (progress) progress->turn();
     if (!mask[c]) continue;
     size_t count = 0;
-    for (size_t k = 0; k < n; ++k) {
-      const float v = in[k][c];
-      if (std::fabs(v - setNodata[k]) > 0.0001f) {
-        given[count] = record[k];
-        given[count].value = v;
-        ++count;
+    bool general = searched && !(rowInOrder && s.edge(c) < s.edge(c + 1));
+    for (size_t k = 0; k < n && !general; ++k) {
+      float v;
+      if (sets[k].searched >= 0) {
+        const int got = averageOfFittingPieces(run, sets[k].searched, c + 1, j, v);
+        general = got < 0;
+        if (got != 1) continue;
+      } else {
+        v = in[k][c];
+        if (!(std::fabs(v - setNodata[k]) > 0.0001f)) continue;
       }
+      given[count] = record[k];
+      given[count].value = v;
+      ++count;
     }
-    const float r = count == 0 ? nodata : combineValues(std::span(given.data(), count), run.settings, nodata);
-    if (!std::isfinite(r)) {
+    const float r =
+        general || count == 0 ? nodata : combineValues(std::span(given.data(), count), run.settings, nodata);
+    if (general || !std::isfinite(r)) {
       if (auto f = computeCell(run, w, c + 1, j)) return f;
       continue;
     }
@@ -233,7 +262,7 @@ template <typename Cancel>
 std::optional<frame::Failure> computeRows(Run& run, Worker& w, int32_t from, int32_t to, Cancel cancel,
                                           frame::ProgressCounter* progress, Pump* pump) {
   const int32_t nc = run.structure.grid.ncols;
-  const std::vector<const grid::GridDescription*> straight = straightSets(run);
+  const std::vector<StraightSet> straight = straightSets(run);
   for (int32_t j = from; j <= to; ++j) {
     if (cancel()) return std::nullopt;
     if (!straight.empty()) {

@@ -217,6 +217,38 @@ void sumFittingPieces(const grid::GridDescription& d, const grid::AxisOverlap* c
   pieces = found;
 }
 
+// The record of an averaged cell set: its average over the pieces, of weight one.
+void averagedRecord(Worker& w, float value, int32_t priority, bool& first) {
+  ValueRecord rec;
+  rec.value = value;
+  rec.weight = 1.0f;
+  rec.related = Related::Cell;
+  rec.priority = priority;
+  ADDAVALUE(w.values, rec, first);
+}
+
+}  // namespace
+
+int averageOfFittingPieces(const Run& run, int set, int32_t i, int32_t j, float& value) {
+  const GridSetPlan& p = run.gridPlans[static_cast<size_t>(set)];
+  const size_t ci = static_cast<size_t>(i - 1), rj = static_cast<size_t>(j - 1);
+  const int32_t cLo = p.cols.lo[ci], cHi = p.cols.hi[ci];
+  const int32_t rLo = p.rows.lo[rj], rHi = p.rows.hi[rj];
+  if (cLo > cHi || rLo > rHi) return 0;
+  const int colFit = p.cols.fit[ci], rowFit = p.rows.fit[rj];
+  if (colFit < 0 || rowFit < 0 || colFit + rowFit > 2) return -1;
+  const grid::GridDescription& d = descriptionOf(run, set);
+  double sum = 0.0, areaSum = 0.0;
+  int64_t pieces = 0;
+  sumFittingPieces(d, p.cols.spans.data() + p.cols.at[ci], p.rows.spans.data() + p.rows.at[rj], cLo, cHi, rLo, rHi, sum,
+                   areaSum, pieces);
+  if (pieces < 1 || pieces < d.numberOfValues) return 0;
+  value = static_cast<float>(sum / areaSum);
+  return 1;
+}
+
+namespace {
+
 // Point-related input: the middles of the input cells inside the output cell, whose values
 // the set gives when there are more than #VALUES of them.
 void searchMiddlesInCell(const Run& run, Worker& w, const GridSetPlan& p, const grid::GridDescription& d, int32_t cLo,
@@ -305,9 +337,12 @@ void SEARCHFORCELLINRECTANGULAR(const Run& run, Worker& w, int32_t i, int32_t j,
     const grid::AxisOverlap* rows = p.rows.spans.data() + p.rows.at[rj];
     // The common case, an averaged set whose spans all fit the product, in a loop of its own.
     const int colFit = p.cols.fit[ci], rowFit = p.rows.fit[rj];
-    const bool allFit = average && shortWay && colFit >= 0 && rowFit >= 0 && colFit + rowFit <= 2;
-    if (allFit) sumFittingPieces(d, cols, rows, cLo, cHi, rLo, rHi, sum, areaSum, pieces);
-    for (int32_t r = rLo; !allFit && r <= rHi; ++r) {
+    if (average && shortWay && colFit >= 0 && rowFit >= 0 && colFit + rowFit <= 2) {
+      float v = 0.0f;
+      if (averageOfFittingPieces(run, set, i, j, v) == 1) averagedRecord(w, v, d.priority, first);
+      return;
+    }
+    for (int32_t r = rLo; r <= rHi; ++r) {
       const grid::AxisOverlap& ry = rows[r - rLo];
       const float* row = d.values.data() + d.index(1, r);
       for (int32_t c = cLo; c <= cHi; ++c) {
@@ -333,14 +368,8 @@ void SEARCHFORCELLINRECTANGULAR(const Run& run, Worker& w, int32_t i, int32_t j,
       }
     }
     if (average) {
-      if (pieces >= 1 && pieces >= d.numberOfValues) {
-        ValueRecord rec;
-        rec.value = static_cast<float>(sum / areaSum);
-        rec.weight = 1.0f;
-        rec.related = Related::Cell;
-        rec.priority = d.priority;
-        ADDAVALUE(w.values, rec, first);
-      }
+      if (pieces >= 1 && pieces >= d.numberOfValues)
+        averagedRecord(w, static_cast<float>(sum / areaSum), d.priority, first);
       return;
     }
     HANDLEINTERSECTS(run, w, first, d.priority, d.numberOfValues);

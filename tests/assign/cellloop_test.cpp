@@ -553,3 +553,114 @@ TEST(SameGridCells, TakenStraightTheyAreWhatTheSearchGives) {
     EXPECT_EQ(got.errors, want.errors);
   }
 }
+
+namespace {
+
+// A structure of 40 x 30 cells of 5 m, its values averaged per set from grids of cells elsewhere:
+// one of 3.5 m cells from (0.013, -2.7) that leaves the top rows out, so that the first column's input cells must be
+// clipped (an overlap from 0.013 to 3.513 is not fit for the area product) and the others need not, with NODATA in a
+// tenth of its cells; with `others`, a set on the structure's own grid and one of 7 m cells of a higher priority,
+// NODATA in most of them, that needs three pieces a cell. Cells a polygon took keep 77. With `general`, a point set
+// without points sends every cell through the general search.
+struct OtherGridRun {
+  TestFrame t;
+  Run run{t.console, t.clock, {"x"}};
+  OtherGridRun(RunMethod method, bool others, bool general, std::pair<int32_t, int32_t> infinite) {
+    grid::Structure& s = run.structure;
+    s.grid.ncols = 40;
+    s.grid.nrows = 30;
+    s.cellsize = s.grid.dx = s.grid.dy = 5;
+    s.grid.nodata = 0.5f;
+    s.grid.valuesType = grid::ValuesAt::Cell;
+    s.grid.values.assign(1200, s.grid.nodata);
+    s.assignMask.assign(1200, 1);
+    std::mt19937 rng(8);
+    std::uniform_real_distribution<float> uv(-20, 20);
+    auto add = [&](double origin[2], double size, int32_t cols, int32_t rows, bool same, int32_t priority,
+                   int32_t needed, int nodataEvery) {
+      grid::GridDescription d;
+      d.valuesType = grid::ValuesAt::Cell;
+      d.ncols = cols;
+      d.nrows = rows;
+      d.xll = origin[0];
+      d.yll = origin[1];
+      d.dx = d.dy = size;
+      d.nodata = -1.0f;
+      d.sameGeometry = same;
+      d.priority = priority;
+      d.numberOfValues = needed;
+      for (int32_t c = 0; c < cols * rows; ++c) d.values.push_back(c % nodataEvery == 1 ? d.nodata : uv(rng));
+      if (run.gridSets.sets.empty() && infinite.first > 0) d.at(infinite.first, infinite.second) = kInf;
+      run.gridSets.descriptions.push_back(d);
+      run.gridSets.sources.emplace_back();
+      grid::GridSet set;
+      set.description = static_cast<int>(run.gridSets.sets.size());
+      run.gridSets.sets.push_back(set);
+    };
+    double fine[2] = {0.013, -2.7}, own[2] = {0, 0}, coarse[2] = {-3.1, 1.9};
+    add(fine, 3.5, 58, 40, false, 0, 0, 10);
+    if (others) {
+      add(own, 5, 40, 30, true, 0, 0, 3);
+      add(coarse, 7, 30, 22, false, 1, 3, 1 + 3 * (static_cast<int>(rng() % 2) + 1));
+    }
+    for (size_t c = 0; c < 1200; c += 11) {
+      s.assignMask[c] = 0;  // as a polygon leaves it
+      s.grid.values[c] = 77.0f;
+    }
+    if (general) {
+      PointSet none;
+      none.nodata = -9999;
+      run.pointSets.push_back(none);
+    }
+    run.settings.methodPerSet = "AVERAGE";
+    run.settings.runMethod = method == RunMethod::Maximum   ? "MAXIMUM"
+                             : method == RunMethod::Minimum ? "MINIMUM"
+                                                            : "AVERAGE";
+  }
+};
+
+}  // namespace
+
+// A structure of cells averaging grids of cells elsewhere per set takes each cell's value from
+// the input cells it overlaps without the general search: the cells whose input cells must be
+// clipped, NODATA input cells, sets of another priority or needing more pieces, a set on the
+// structure's grid beside them, masked cells and every run method that may take them give what
+// the search gives, on any number of threads; a value that is not a number stops the run at the
+// same cell with the same message.
+TEST(OtherGridCells, AveragedStraightTheyAreWhatTheSearchGives) {
+  for (RunMethod method : {RunMethod::Average, RunMethod::Maximum, RunMethod::Minimum}) {
+    for (bool others : {false, true}) {
+      OtherGridRun general(method, others, true, {0, 0});
+      const Outcome want = runCellLoop(general.run, general.t, 1);
+      ASSERT_EQ(want.stop, 0);
+      int nodata = 0, masked = 0;
+      for (float v : want.grid) {
+        nodata += v == 0.5f;
+        masked += v == 77.0f;
+      }
+      ASSERT_GT(masked, 100);  // the comparison below meets masked cells, and cells of no value
+      ASSERT_GT(nodata, 0);
+      for (int threads : {1, 2, 3}) {
+        OtherGridRun straight(method, others, false, {0, 0});
+        const Outcome got = runCellLoop(straight.run, straight.t, threads);
+        EXPECT_EQ(got.stop, 0);
+        EXPECT_EQ(got.valueFound, want.valueFound);
+        ASSERT_EQ(got.grid.size(), want.grid.size());
+        for (size_t k = 0; k < got.grid.size(); ++k) {
+          ASSERT_EQ(std::memcmp(&got.grid[k], &want.grid[k], 4), 0)
+              << "method " << static_cast<int>(method) << (others ? ", three sets, " : ", one set, ") << threads
+              << " threads, cell " << k << ": " << got.grid[k] << " against " << want.grid[k];
+        }
+      }
+    }
+  }
+  OtherGridRun general(RunMethod::Average, true, true, {20, 14});
+  const Outcome want = runCellLoop(general.run, general.t, 1);
+  EXPECT_EQ(want.stop, 100);
+  for (int threads : {1, 2}) {
+    OtherGridRun straight(RunMethod::Average, true, false, {20, 14});
+    const Outcome got = runCellLoop(straight.run, straight.t, threads);
+    EXPECT_EQ(got.stop, want.stop);
+    EXPECT_EQ(got.errors, want.errors);
+  }
+}
