@@ -190,8 +190,8 @@ std::vector<StraightSet> straightSets(const Run& run) {
 // overlaps; combined as the search's are; none: NODATA. A cell whose corners are not in order or
 // whose input cells must be clipped, and a value that is not a finite number, go the general
 // way (which reports the last).
-std::optional<frame::Failure> computeStraightRow(Run& run, Worker& w, const std::vector<StraightSet>& sets, int32_t j,
-                                                 frame::ProgressCounter* progress) {
+std::optional<frame::Failure> computeStraightRow(Run& run, Worker& w, const std::vector<StraightSet>& sets,
+                                                 bool columnsInOrder, int32_t j, frame::ProgressCounter* progress) {
   grid::Structure& s = run.structure;
   const int32_t nc = s.grid.ncols;
   const float nodata = s.grid.nodata;
@@ -203,12 +203,14 @@ std::optional<frame::Failure> computeStraightRow(Run& run, Worker& w, const std:
   std::array<const float*, kStraightSets> in{};
   std::array<float, kStraightSets> setNodata;     // held here: the row's stores cannot touch them
   std::array<ValueRecord, kStraightSets> record;  // each set's record but for its value
+  std::array<FittingRow, kStraightSets> fitting;  // the sets elsewhere along the row
   bool searched = false;
   for (size_t k = 0; k < n; ++k) {
     const grid::GridDescription& d = *sets[k].d;
     ValueRecord& r = record[k];
     r.priority = d.priority;
     if (sets[k].searched >= 0) {
+      fitting[k] = FittingRow(run, sets[k].searched, j);
       searched = true;
       r.weight = 1.0f;
       r.related = Related::Cell;
@@ -227,11 +229,11 @@ std::optional<frame::Failure> computeStraightRow(Run& run, Worker& w, const std:
     if (progress) progress->turn();
     if (!mask[c]) continue;
     size_t count = 0;
-    bool general = searched && !(rowInOrder && s.edge(c) < s.edge(c + 1));
+    bool general = searched && !(rowInOrder && (columnsInOrder || s.edge(c) < s.edge(c + 1)));
     for (size_t k = 0; k < n && !general; ++k) {
       float v;
       if (sets[k].searched >= 0) {
-        const int got = averageOfFittingPieces(run, sets[k].searched, c + 1, j, v);
+        const int got = fitting[k].average(c + 1, v);
         general = got < 0;
         if (got != 1) continue;
       } else {
@@ -263,10 +265,15 @@ std::optional<frame::Failure> computeRows(Run& run, Worker& w, int32_t from, int
                                           frame::ProgressCounter* progress, Pump* pump) {
   const int32_t nc = run.structure.grid.ncols;
   const std::vector<StraightSet> straight = straightSets(run);
+  // Whether every column's left edge lies left of its right one (the straight rows ask it of
+  // each cell with a set elsewhere).
+  bool columnsInOrder = true;
+  for (int32_t c = 0; c < nc && !straight.empty(); ++c)
+    columnsInOrder = columnsInOrder && run.structure.edge(c) < run.structure.edge(c + 1);
   for (int32_t j = from; j <= to; ++j) {
     if (cancel()) return std::nullopt;
     if (!straight.empty()) {
-      if (auto f = computeStraightRow(run, w, straight, j, progress)) return f;
+      if (auto f = computeStraightRow(run, w, straight, columnsInOrder, j, progress)) return f;
     } else {
       for (int32_t i = 1; i <= nc; ++i) {
         if (progress) progress->turn();

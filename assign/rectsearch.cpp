@@ -229,20 +229,26 @@ void averagedRecord(Worker& w, float value, int32_t priority, bool& first) {
 
 }  // namespace
 
-int averageOfFittingPieces(const Run& run, int set, int32_t i, int32_t j, float& value) {
-  const GridSetPlan& p = run.gridPlans[static_cast<size_t>(set)];
-  const size_t ci = static_cast<size_t>(i - 1), rj = static_cast<size_t>(j - 1);
-  const int32_t cLo = p.cols.lo[ci], cHi = p.cols.hi[ci];
-  const int32_t rLo = p.rows.lo[rj], rHi = p.rows.hi[rj];
-  if (cLo > cHi || rLo > rHi) return 0;
-  const int colFit = p.cols.fit[ci], rowFit = p.rows.fit[rj];
-  if (colFit < 0 || rowFit < 0 || colFit + rowFit > 2) return -1;
-  const grid::GridDescription& d = descriptionOf(run, set);
+FittingRow::FittingRow(const Run& run, int set, int32_t j)
+    : plan_(&run.gridPlans[static_cast<size_t>(set)]), d_(&descriptionOf(run, set)) {
+  const size_t rj = static_cast<size_t>(j - 1);
+  rLo_ = plan_->rows.lo[rj];
+  rHi_ = plan_->rows.hi[rj];
+  rowFit_ = plan_->rows.fit[rj];
+  rows_ = plan_->rows.spans.data() + plan_->rows.at[rj];
+}
+
+int FittingRow::average(int32_t i, float& value) const {
+  const AxisPlan& cols = plan_->cols;
+  const size_t ci = static_cast<size_t>(i - 1);
+  const int32_t cLo = cols.lo[ci], cHi = cols.hi[ci];
+  if (cLo > cHi || rLo_ > rHi_) return 0;
+  const int colFit = cols.fit[ci];
+  if (colFit < 0 || rowFit_ < 0 || colFit + rowFit_ > 2) return -1;
   double sum = 0.0, areaSum = 0.0;
   int64_t pieces = 0;
-  sumFittingPieces(d, p.cols.spans.data() + p.cols.at[ci], p.rows.spans.data() + p.rows.at[rj], cLo, cHi, rLo, rHi, sum,
-                   areaSum, pieces);
-  if (pieces < 1 || pieces < d.numberOfValues) return 0;
+  sumFittingPieces(*d_, cols.spans.data() + cols.at[ci], rows_, cLo, cHi, rLo_, rHi_, sum, areaSum, pieces);
+  if (pieces < 1 || pieces < d_->numberOfValues) return 0;
   value = static_cast<float>(sum / areaSum);
   return 1;
 }
@@ -339,7 +345,7 @@ void SEARCHFORCELLINRECTANGULAR(const Run& run, Worker& w, int32_t i, int32_t j,
     const int colFit = p.cols.fit[ci], rowFit = p.rows.fit[rj];
     if (average && shortWay && colFit >= 0 && rowFit >= 0 && colFit + rowFit <= 2) {
       float v = 0.0f;
-      if (averageOfFittingPieces(run, set, i, j, v) == 1) averagedRecord(w, v, d.priority, first);
+      if (FittingRow(run, set, j).average(i, v) == 1) averagedRecord(w, v, d.priority, first);
       return;
     }
     for (int32_t r = rLo; r <= rHi; ++r) {

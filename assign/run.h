@@ -282,12 +282,24 @@ float combineClasses(std::span<const ValueRecord> list, RunMethod m, int32_t top
 // is in w.cell (the plans are per output column and row).
 void SEARCHFORMIDDLEINRECTANGULAR(const Run& run, Worker& w, int32_t i, int32_t j, int set, bool& first);
 void SEARCHFORCELLINRECTANGULAR(const Run& run, Worker& w, int32_t i, int32_t j, int set, bool& first);
-// For a CELL structure's cell (i, j) whose corners run lower left, lower right, upper right,
-// upper left with x0 < x1 and y0 < y1, and an averaged cell set (searchable, one value per
-// set): the value SEARCHFORCELLINRECTANGULAR gives it when the overlaps of its input cells are
-// all fit for the area product. 1: value set; 0: the set gives the cell nothing; -1: some
-// input cell must be clipped, the general search is needed.
-int averageOfFittingPieces(const Run& run, int set, int32_t i, int32_t j, float& value);
+// An averaged cell set (searchable, one value per set) along row j of a CELL structure.
+class FittingRow {
+ public:
+  FittingRow() = default;
+  FittingRow(const Run& run, int set, int32_t j);
+  // For the cell of column i, whose corners run lower left, lower right, upper right, upper
+  // left with x0 < x1 and y0 < y1: the value SEARCHFORCELLINRECTANGULAR gives it when the
+  // overlaps of its input cells are all fit for the area product. 1: value set; 0: the set
+  // gives the cell nothing; -1: some input cell must be clipped, the general search is needed.
+  int average(int32_t i, float& value) const;
+
+ private:
+  const GridSetPlan* plan_ = nullptr;
+  const grid::GridDescription* d_ = nullptr;
+  int32_t rLo_ = 1, rHi_ = 0;
+  int rowFit_ = -1;
+  const grid::AxisOverlap* rows_ = nullptr;
+};
 void ADDINTERSECT(Worker& w, bool& storeFirst, float value);
 // The second half of ADDINTERSECT: a piece of positive area joins the store.
 inline void addPiece(Worker& w, bool& storeFirst, float area, float value) {
