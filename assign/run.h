@@ -96,11 +96,13 @@ struct PointSet {
   };
   bool byColumn = false;
   std::vector<uint64_t> lineStart;
-  std::vector<Entry> entries;
+  // Sized unfilled: every place is written by the threads that place the entries, and a
+  // zeroing first would fault in and clear the whole index on one thread.
+  std::vector<Entry, grid::UnfilledAllocator<Entry>> entries;
   std::vector<uint32_t> everywhere;
-  std::vector<float> entryValue;  // a set without buffers: the value of each entry's point
-  int64_t listLimit = 1 << 16;    // more candidate cells than this: tried everywhere
-  bool exact = false;             // the entries are the answer (no buffers): no test at the cell
+  std::vector<float, grid::UnfilledAllocator<float>> entryValue;  // a set without buffers: each entry's point's value
+  int64_t listLimit = 1 << 16;                                    // more candidate cells than this: tried everywhere
+  bool exact = false;  // the entries are the answer (no buffers): no test at the cell
 };
 
 // One POLYGONFILE set is applied as soon as it is read when the structure is held whole;
