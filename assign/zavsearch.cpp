@@ -182,47 +182,68 @@ void buildBuckets(const ZavUse& u, size_t count, Box box, std::vector<uint32_t>&
 namespace {
 
 // The valid model cells of a use in scan order (n outer, m inner), relative to the
-// structure's corner, with their boxes.
-void collectValidCells(const grid::Structure& str, const zav::ZavState& state, ZavUse& u) {
+// structure's corner, with their boxes. The model's rows are shared among the cores: each
+// counts its rows' valid cells, then puts them in their places after those of the rows before.
+void collectValidCells(const grid::Structure& str, const zav::ZavState& state, ZavUse& u, int threads) {
   u.cells.clear();
   const size_t scanCount = u.n >= 2 && u.m >= 2 ? static_cast<size_t>(u.n - 1) * static_cast<size_t>(u.m - 1) : 0;
-  // Room for every cell at once, on huge pages where the kernel has them: no copies as the
-  // list grows, and a few page faults instead of one per 4 KiB.
+  // Room for every cell at once, on huge pages where the kernel has them, first touched by the
+  // cores that fill it.
   grid::roomForFill(u.cells, scanCount);
   grid::roomForFill(u.validScan, scanCount);
   u.validScan.assign(scanCount, -1);
-  std::vector<zav::ZavCell>& scanCells = u.cells;
-  for (int32_t n = 2; n <= u.n; ++n) {
-    for (int32_t m = 2; m <= u.m; ++m) {
-      const zav::CellCorners cc = zav::GETCELLCORNERS(state.files, u.ccoNr, n, m);
-      if (!cc.valid) continue;
-      zav::ZavCell z;
-      for (int k = 0; k < 4; ++k) {
-        z.corners[2 * k] = str.relX(cc.corners[2 * k]);
-        z.corners[2 * k + 1] = str.relY(cc.corners[2 * k + 1]);
-      }
-      z.xmin = z.xmax = z.corners[0];
-      z.ymin = z.ymax = z.corners[1];
-      for (int k = 1; k < 4; ++k) {
-        z.xmin = std::min(z.xmin, z.corners[2 * k]);
-        z.xmax = std::max(z.xmax, z.corners[2 * k]);
-        z.ymin = std::min(z.ymin, z.corners[2 * k + 1]);
-        z.ymax = std::max(z.ymax, z.corners[2 * k + 1]);
-      }
-      z.n = n;
-      z.m = m;
-      z.big = std::max(std::max(-z.xmin, z.xmax), std::max(-z.ymin, z.ymax));
-      z.turn = grid::quadTurn(z.corners);
-      z.limited = grid::coordinatesLimited(z.corners, 4);
-      scanCells.push_back(z);
+  const int32_t rows = std::max(0, u.n - 1);  // n = 2 .. u.n
+  const size_t cores = scanCount >= 65536 ? static_cast<size_t>(std::clamp(threads, 1, 2)) : 1;
+  auto rowsOf = [&](size_t t) {
+    return std::make_pair(
+        2 + static_cast<int32_t>(int64_t{rows} * static_cast<int64_t>(t) / static_cast<int64_t>(cores)),
+        2 + static_cast<int32_t>(int64_t{rows} * static_cast<int64_t>(t + 1) / static_cast<int64_t>(cores)));
+  };
+  std::vector<size_t> start(cores + 1, 0);
+  frame::onCores(cores, [&](size_t t) {
+    const auto [from, to] = rowsOf(t);
+    size_t count = 0;
+    for (int32_t n = from; n < to; ++n) {
+      for (int32_t m = 2; m <= u.m; ++m) count += zav::CELLHASCORNERS(state.files, u.ccoNr, n, m);
     }
-  }
+    start[t + 1] = count;
+  });
+  for (size_t t = 0; t < cores; ++t) start[t + 1] += start[t];
+  u.cells.resize(start[cores]);
+  frame::onCores(cores, [&](size_t t) {
+    const auto [from, to] = rowsOf(t);
+    size_t at = start[t];
+    for (int32_t n = from; n < to; ++n) {
+      for (int32_t m = 2; m <= u.m; ++m) {
+        const zav::CellCorners cc = zav::GETCELLCORNERS(state.files, u.ccoNr, n, m);
+        if (!cc.valid) continue;
+        zav::ZavCell& z = u.cells[at++];
+        for (int k = 0; k < 4; ++k) {
+          z.corners[2 * k] = str.relX(cc.corners[2 * k]);
+          z.corners[2 * k + 1] = str.relY(cc.corners[2 * k + 1]);
+        }
+        z.xmin = z.xmax = z.corners[0];
+        z.ymin = z.ymax = z.corners[1];
+        for (int k = 1; k < 4; ++k) {
+          z.xmin = std::min(z.xmin, z.corners[2 * k]);
+          z.xmax = std::max(z.xmax, z.corners[2 * k]);
+          z.ymin = std::min(z.ymin, z.corners[2 * k + 1]);
+          z.ymax = std::max(z.ymax, z.corners[2 * k + 1]);
+        }
+        z.n = n;
+        z.m = m;
+        z.big = std::max(std::max(-z.xmin, z.xmax), std::max(-z.ymin, z.ymax));
+        z.turn = grid::quadTurn(z.corners);
+        z.limited = grid::coordinatesLimited(z.corners, 4);
+      }
+    }
+  });
 }
 
 // The valid cells sorted ascending by X minimum (USRTWI's order, ties as it leaves them), and
 // their X minima for the walk's binary search.
 void sortCellsByXmin(ZavUse& u, int threads) {
-  std::vector<zav::ZavCell>& scanCells = u.cells;
+  auto& scanCells = u.cells;
   std::vector<float> xmins;
   std::vector<int32_t> positions;
   grid::roomForFill(xmins, scanCells.size());
@@ -268,7 +289,7 @@ void indexValidCells(ZavUse& u) {
 // The bucket grid over all valid cells' boxes: per bucket the cells a point in it may lie in,
 // and for GRID-POINT uses the grid points with a segment.
 void buildUseBuckets(const zav::ZavState& state, ZavUse& u, int threads) {
-  const std::vector<zav::ZavCell>& scanCells = u.cells;
+  const auto& scanCells = u.cells;
   float bx0 = u.extent[0], bx1 = u.extent[1], by0 = u.extent[2], by1 = u.extent[3];
   for (const auto& z : scanCells) {
     bx0 = std::min(bx0, z.xmin);
@@ -345,8 +366,8 @@ void prepareZavUses(Run& run) {
     // The valid cells in scan order, then sorted by X minimum for the walk over the cells that
     // meet a structure cell, and the buckets that find them. A structure of middles only looks
     // for the cell that holds a point, through the buckets: its cells stay in scan order.
-    collectValidCells(str, state, u);
     const int threads = std::max(1, fr.cores());
+    collectValidCells(str, state, u, threads);
     if (str.grid.cellValues()) sortCellsByXmin(u, threads);
     indexValidCells(u);
     u.scanSegment.clear();

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "frame/files.h"
+#include "grid/bigblocks.h"
 
 namespace zav {
 
@@ -76,14 +77,15 @@ struct CellCorners {
   float area = 0.0f;
 };
 
-// A valid model cell of a use, as the cell searches walk them.
+// A valid model cell of a use, as the cell searches walk them. No member has a default: a
+// use's cells are sized unfilled and every member is written as each cell is collected.
 struct ZavCell {
   float corners[8];
   float xmin, xmax, ymin, ymax;
   int32_t n, m;
-  float big = 0.0f;      // the largest magnitude among the corners' coordinates
-  int8_t turn = 0;       // grid::quadTurn of the corners: 0 unless plainly convex (such a cell is always clipped)
-  bool limited = false;  // grid::coordinatesLimited of the corners
+  float big;     // the largest magnitude among the corners' coordinates
+  int8_t turn;   // grid::quadTurn of the corners: 0 unless plainly convex (such a cell is always clipped)
+  bool limited;  // grid::coordinatesLimited of the corners
 };
 
 // What a model value stands for: a whole model cell (CELL), or the model cell's grid point
@@ -109,9 +111,9 @@ struct ZavUse {
   // Prepared by the cell loop.
   int object = -1, lgaNr = -1, ccoNr = -1, mapNr = -1;
   int32_t n = 0, m = 0;
-  float extent[4] = {};         // X minimum, X maximum, Y minimum, Y maximum
-  std::vector<ZavCell> cells;   // the valid cells, ascending by X minimum
-  std::vector<float> cellXmin;  // their X minima, for the binary search of the walk
+  float extent[4] = {};                                          // X minimum, X maximum, Y minimum, Y maximum
+  std::vector<ZavCell, grid::UnfilledAllocator<ZavCell>> cells;  // the valid cells, ascending by X minimum
+  std::vector<float> cellXmin;                                   // their X minima, for the binary search of the walk
   float widestCell = 0.0f;
   // A bucket grid over the extent: for every bucket the valid cells that may hold a point in
   // it (walkBucket, by position in cells), and the valid grid points with segments in it.

@@ -228,6 +228,19 @@ void GETGRIDEXTENT(const ZavFiles& files, float extent[4], int ccoNr) {
   extent[3] = c.ymax;
 }
 
+namespace {
+// A corner the model leaves out has an X of zero.
+bool cornerGiven(float x) {
+  return std::fabs(x) > 0.0001f;
+}
+}  // namespace
+
+bool CELLHASCORNERS(const ZavFiles& files, int ccoNr, int32_t n, int32_t m) {
+  const CcoFile& c = files.cco[static_cast<size_t>(ccoNr - 1)];
+  return cornerGiven(c.xAt(n, m)) && cornerGiven(c.xAt(n - 1, m)) && cornerGiven(c.xAt(n - 1, m - 1)) &&
+         cornerGiven(c.xAt(n, m - 1));
+}
+
 CellCorners GETCELLCORNERS(const ZavFiles& files, int ccoNr, int32_t n, int32_t m) {
   const CcoFile& c = files.cco[static_cast<size_t>(ccoNr - 1)];
   CellCorners r;
@@ -236,7 +249,7 @@ CellCorners GETCELLCORNERS(const ZavFiles& files, int ccoNr, int32_t n, int32_t 
   for (int k = 0; k < 4; ++k) {
     r.corners[2 * k] = c.xAt(idx[k][0], idx[k][1]);
     r.corners[2 * k + 1] = c.yAt(idx[k][0], idx[k][1]);
-    if (!(std::fabs(r.corners[2 * k]) > 0.0001f)) r.valid = false;
+    if (!cornerGiven(r.corners[2 * k])) r.valid = false;
   }
   if (r.valid) r.area = grid::SETPOLYGONAREA(r.corners, 4);
   return r;

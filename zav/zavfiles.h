@@ -20,6 +20,8 @@ int32_t GETMAXSEGMENTINLGAID(const ZavFiles& files, const std::string& id);
 // X minimum, X maximum, Y minimum, Y maximum.
 void GETGRIDEXTENT(const ZavFiles& files, float extent[4], int ccoNr);
 CellCorners GETCELLCORNERS(const ZavFiles& files, int ccoNr, int32_t n, int32_t m);
+// Whether model cell (n, m) has all four corners: GETCELLCORNERS's valid, without the rest.
+bool CELLHASCORNERS(const ZavFiles& files, int ccoNr, int32_t n, int32_t m);
 int32_t GETNROFPARSINMAPFILE(const ZavFiles& files, int mapNr);
 std::string GETPARAMETERFROMMAPFILE(const ZavFiles& files, int mapNr, int i);
 // The values of a parameter for the segments of one layer at one time block.
