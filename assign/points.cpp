@@ -33,32 +33,6 @@ bool withinCoordinateLimit(double x, double y, float r) {
          std::fabs(r) <= grid::kCoordinateLimit;
 }
 
-// Item n of a line without backticks, dollar or equals signs: the text between its commas,
-// blanks trimmed; false when the line has fewer items.
-bool plainItem(std::string_view line, int n, std::string_view& item) {
-  size_t start = 0;
-  for (int k = 1; k < n; ++k) {
-    start = line.find(',', start);
-    if (start == std::string_view::npos) return false;
-    ++start;
-  }
-  const size_t end = line.find(',', start);
-  item = blanksTrimmed(line.substr(start, (end == std::string_view::npos ? line.size() : end) - start));
-  return true;
-}
-
-// A value of a point file line: item n as a number; false when it is absent or not a number.
-template <typename T>
-bool number(frame::Frame& fr, const std::string& line, int n, T& v) {
-  if (line.find_first_of("`$=") == std::string::npos) {
-    std::string_view item;
-    return plainItem(line, n, item) && !item.empty() && frame::parseFortranReal(item, v);
-  }
-  std::string item;
-  if (frame::PARAM(fr, line, n, item) <= 0) return false;
-  return frame::parseFortranReal(item, v);
-}
-
 // How the point lines of a file are read: the radius of the command line, of the file's
 // BUFFER line, or each point's own.
 struct PointLineForm {
@@ -120,7 +94,7 @@ void readPlainPoints(std::string_view text, const PointLineForm& form, const gri
       upper[k] = static_cast<char>(c == 'e' || c == 'd' ? c - 'a' + 'A' : c);
     }
     if (blank) continue;  // a blank line holds no point
-    // Item n (1 to 4) as plainItem gives it; false when the line has fewer items.
+    // Item n (1 to 4) as frame::numberItem finds it; false when the line has fewer items.
     auto item = [&](size_t n, std::string_view& it) {
       if (commas + 1 < n) return false;
       const size_t from = n == 1 ? 0 : comma[n - 2] + 1;
@@ -164,7 +138,7 @@ const char* readPointLine(frame::Frame& fr, const std::string& l, const PointLin
   if (frame::trimmed(l).empty()) return nullptr;
   double x, y;
   float v;
-  if (!number(fr, l, 1, x) || !number(fr, l, 2, y) || !number(fr, l, 3, v)) {
+  if (!frame::numberItem(fr, l, 1, x) || !frame::numberItem(fr, l, 2, y) || !frame::numberItem(fr, l, 3, v)) {
     return "a line that is not a point (x, y and value)";
   }
   float r = p.setRadius;
@@ -326,7 +300,7 @@ bool HANDLEPOINTFILE(Run& run, const std::string& line) {
       // An empty item keeps the default, as everywhere in the command language.
       frame::writeListing(fr, {" The Point file " + name + " gives no NODATA value after its label;",
                                " the default " + frame::trimmed(frame::fmtG(p.nodata, 12, 6)) + " is used."});
-    } else if (!number(fr, rest, 1, p.nodata)) {
+    } else if (!frame::numberItem(fr, rest, 1, p.nodata)) {
       return bad("no NODATA value after its label of 13 characters");
     }
   }

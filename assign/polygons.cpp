@@ -55,10 +55,8 @@ bool APOLYGONFOUND(PolygonReader& r) {
   const std::string idLine = frame::trimmed(line);
   while (nextLine(r, line)) {
     if (frame::trimmed(line) == "END") break;
-    std::string item;
     double x = 0, y = 0;
-    const bool ok = frame::PARAM(r.fr, line, 1, item) > 0 && frame::parseFortranReal(item, x) &&
-                    frame::PARAM(r.fr, line, 2, item) > 0 && frame::parseFortranReal(item, y);
+    const bool ok = frame::numberItem(r.fr, line, 1, x) && frame::numberItem(r.fr, line, 2, y);
     const bool inRange = std::fabs(x) <= grid::kCoordinateLimit && std::fabs(y) <= grid::kCoordinateLimit;
     if (!ok || !inRange) {
       const size_t at = r.in->lineNumber();

@@ -366,6 +366,37 @@ bool parseFortranReal(std::string_view text, float& value) {
   return true;
 }
 
+namespace {
+template <typename T>
+bool numberItemOf(Frame& fr, std::string_view line, int n, T& value) {
+  if (line.find_first_of("`$=") == std::string_view::npos && n >= 1) {
+    size_t start = 0;
+    for (int k = 1; k < n && start != std::string_view::npos; ++k) {
+      start = line.find(',', start);
+      if (start != std::string_view::npos) ++start;
+    }
+    if (start == std::string_view::npos) return false;
+    const size_t end = std::min(line.find(',', start), line.size());
+    // PARAM stops the run on an item longer than its 200 characters: that goes its way.
+    if (end - start <= 200) {
+      std::string_view item = line.substr(start, end - start);
+      while (!item.empty() && item.front() == ' ') item.remove_prefix(1);
+      while (!item.empty() && item.back() == ' ') item.remove_suffix(1);
+      return !item.empty() && parseFortranReal(item, value);
+    }
+  }
+  std::string item;
+  return PARAM(fr, line, n, item) > 0 && parseFortranReal(item, value);
+}
+}  // namespace
+
+bool numberItem(Frame& fr, std::string_view line, int n, double& value) {
+  return numberItemOf(fr, line, n, value);
+}
+bool numberItem(Frame& fr, std::string_view line, int n, float& value) {
+  return numberItemOf(fr, line, n, value);
+}
+
 // ---------------------------------------------------------------- UNFORM
 
 namespace {

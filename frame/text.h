@@ -50,6 +50,14 @@ bool parseFortranInteger(std::string_view text, int64_t& value);
 bool parseFortranReal(std::string_view text, double& value);
 bool parseFortranReal(std::string_view text, float& value);
 
+// Item n of a data line (comma-separated) as a number: PARAM's item read by parseFortranReal;
+// false when it is absent, empty or not a number. A line without backticks, dollar or equals
+// signs has its item taken in place (the comma-separated text, blanks trimmed, which is what
+// PARAM gives it), without PARAM's copies; a line with them, or an item too long for PARAM,
+// goes through PARAM.
+bool numberItem(Frame& fr, std::string_view line, int n, double& value);
+bool numberItem(Frame& fr, std::string_view line, int n, float& value);
+
 // A short decimal, "[-]digits[.digits][E[+-]digits]" (digits on at least one side of the point),
 // read as from_chars reads it (the nearest float or double) without its cost: its digits as a
 // whole number that the type holds exactly, times or divided by a power of ten that it holds

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <charconv>
 #include <cmath>
@@ -80,6 +81,54 @@ TEST(Param, OddBackticksAndLongItemsStopTheRun) {
   EXPECT_THROW(PARAM(v.fr, "A", 1, r, ",,"), Stop);
   lines = v.lines();
   EXPECT_NE(std::find(lines.begin(), lines.end(), " The last parameter looks like <<,,>>"), lines.end());
+}
+
+// A number item taken in place is what PARAM and parseFortranReal make of it: random lines of
+// digits, signs, points, exponents, blanks and commas, with now and then a backtick pair, a dollar
+// or equals sign, a letter, an item over PARAM's 200 characters (a stop either way), items 1 to 5.
+TEST(Param, NumberItemsAreWhatParamAndTheReadGive) {
+  std::mt19937 rng(41);
+  const std::string common = "0123456789012345.-+E ,,,  ";
+  const std::string rare = "`$=DXe\t";
+  int inPlace = 0, stops = 0;
+  for (int trial = 0; trial < 40000; ++trial) {
+    std::string line;
+    const size_t length = rng() % 40;
+    for (size_t k = 0; k < length; ++k)
+      line += rng() % 30 == 0 ? rare[rng() % rare.size()] : common[rng() % common.size()];
+    if (std::count(line.begin(), line.end(), '`') % 2 != 0) line += '`';
+    const bool tooLong = trial % 500 == 0;
+    if (tooLong) line = "1," + std::string(200 + trial % 3, '1');
+    const int n = tooLong ? 2 : 1 + static_cast<int>(rng() % 5);
+    for (bool single : {false, true}) {
+      TestFrame a, b;
+      double wantD = -7, gotD = -7;
+      float wantF = -7, gotF = -7;
+      bool want = false, got = false, wantStop = false, gotStop = false;
+      try {
+        std::string item;
+        want =
+            PARAM(a.fr, line, n, item) > 0 && (single ? parseFortranReal(item, wantF) : parseFortranReal(item, wantD));
+      } catch (const Stop&) {
+        wantStop = true;
+      }
+      try {
+        got = single ? numberItem(b.fr, line, n, gotF) : numberItem(b.fr, line, n, gotD);
+      } catch (const Stop&) {
+        gotStop = true;
+      }
+      ASSERT_EQ(gotStop, wantStop) << "<" << line << "> item " << n;
+      ASSERT_EQ(got, want) << "<" << line << "> item " << n;
+      if (got) {
+        ASSERT_EQ(std::bit_cast<uint64_t>(gotD), std::bit_cast<uint64_t>(wantD)) << "<" << line << "> item " << n;
+        ASSERT_EQ(std::bit_cast<uint32_t>(gotF), std::bit_cast<uint32_t>(wantF)) << "<" << line << "> item " << n;
+      }
+      inPlace += got && line.find_first_of("`$=") == std::string::npos;
+      stops += gotStop;
+    }
+  }
+  EXPECT_GT(inPlace, 10000);
+  EXPECT_GT(stops, 10);
 }
 
 TEST(Unform, ConvertsByTypeAndKeepsDefaults) {
