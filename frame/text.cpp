@@ -367,9 +367,18 @@ bool parseFortranReal(std::string_view text, float& value) {
 }
 
 namespace {
+// Whether the line has none of the characters that PARAM treats apart (backticks, dollar and
+// equals signs); one pass over it.
+bool plainItems(std::string_view line) {
+  for (const char c : line) {
+    if (c == '`' || c == '$' || c == '=') return false;
+  }
+  return true;
+}
+
 template <typename T>
 bool numberItemOf(Frame& fr, std::string_view line, int n, T& value) {
-  if (line.find_first_of("`$=") == std::string_view::npos && n >= 1) {
+  if (n >= 1 && plainItems(line)) {
     size_t start = 0;
     for (int k = 1; k < n && start != std::string_view::npos; ++k) {
       start = line.find(',', start);
