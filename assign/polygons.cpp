@@ -198,6 +198,74 @@ ScanEdges scanEdges(const std::vector<float>& v, bool convex, double minEdge) {
   return {vertexBand, std::move(edges), std::move(vertexYs)};
 }
 
+// Puts the edges in the order of their keys (where they meet the row), keys with them: by
+// insertion, as the order of the row before mostly holds; a row that would take many more moves
+// than a sort (many edges coming in at once) is sorted instead.
+template <typename Edge>
+void orderByKeys(std::vector<Edge>& edges, std::vector<double>& keys) {
+  const size_t n = edges.size();
+  size_t moves = 0;
+  const size_t budget = 8 * n + 64;
+  for (size_t a = 1; a < n && moves <= budget; ++a) {
+    const double key = keys[a];
+    const Edge edge = edges[a];
+    size_t b = a;
+    for (; b > 0 && key < keys[b - 1]; --b) {
+      keys[b] = keys[b - 1];
+      edges[b] = edges[b - 1];
+    }
+    keys[b] = key;
+    edges[b] = edge;
+    moves += a - b;
+  }
+  if (moves <= budget) return;
+  std::vector<std::pair<double, Edge>> both(n);
+  for (size_t k = 0; k < n; ++k) both[k] = {keys[k], edges[k]};
+  std::sort(both.begin(), both.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
+  for (size_t k = 0; k < n; ++k) {
+    keys[k] = both[k].first;
+    edges[k] = both[k].second;
+  }
+}
+
+// Where the active edges meet the row at y: per edge its crossing (for a flat edge on the row,
+// its left end) in keys, the places whose samples are tested one by one in zones, and the
+// extent lo..hi of both. For a polygon that is not convex, the crossings in order: the active
+// edges are kept in the order in which they meet the row, which changes little from one row to
+// the next, and the crossings read off in that order.
+void meetRow(std::vector<const ScanEdge*>& active, double y, bool convex, std::vector<double>& keys,
+             std::vector<std::pair<double, double>>& zones, std::vector<double>& crossings, double& lo, double& hi) {
+  crossings.clear();
+  zones.clear();
+  keys.resize(active.size());
+  for (size_t q = 0; q < active.size(); ++q) {
+    const ScanEdge* e = active[q];
+    if (e->ya == e->yb) {
+      // A flat edge on the row: its samples are on the border.
+      zones.push_back({std::min(e->xa, e->xb), std::max(e->xa, e->xb)});
+      lo = std::min(lo, zones.back().first);
+      hi = std::max(hi, zones.back().second);
+      keys[q] = zones.back().first;
+      continue;
+    }
+    const double xint = e->xa + (y - e->ya) * e->slope;
+    keys[q] = xint;
+    lo = std::min(lo, xint);
+    hi = std::max(hi, xint);
+    // Where the test's tolerance on the cross product reaches, with room for rounding: the
+    // crossing here and the cross product in the test are rounded differently, by far less
+    // than 1e-9 of the coordinate, and far less than any spacing of the samples.
+    const double w = e->tolerance + 1e-9 * (std::fabs(xint) + 1.0);
+    zones.push_back({xint - w, xint + w});
+  }
+  if (convex) return;
+  orderByKeys(active, keys);
+  for (size_t q = 0; q < active.size(); ++q) {
+    const ScanEdge* e = active[q];
+    if (e->ya != e->yb && (e->ya <= y) != (e->yb <= y)) crossings.push_back(keys[q]);
+  }
+}
+
 // The runs of samples k0 <= k < k1 of row j that the test one by one finds inside.
 template <typename Exact, typename Emit>
 void emitTestedRow(const std::vector<float>& xs, float y, size_t j, size_t k0, size_t k1, Exact& exact, Emit& emit) {
@@ -249,7 +317,7 @@ void coverSamples(const std::vector<float>& v, const std::vector<float>& xs, con
   std::vector<const ScanEdge*> active;
   size_t nextEdge = 0;
 
-  std::vector<double> crossings;
+  std::vector<double> crossings, keys;
   std::vector<std::pair<double, double>> zones;  // samples tested one by one
   // For the estimate of a sample's place; the stepping after it makes the place exact.
   const double firstX = xs[k0], perSample = 1.0 / static_cast<double>(spacing);
@@ -269,28 +337,8 @@ void coverSamples(const std::vector<float>& v, const std::vector<float>& xs, con
       }
     }
     if (active.empty()) continue;
-    crossings.clear();
-    zones.clear();
     double lo = DBL_MAX, hi = -DBL_MAX;
-    for (const ScanEdge* e : active) {
-      if (e->ya == e->yb) {
-        // A flat edge on the row: its samples are on the border.
-        zones.push_back({std::min(e->xa, e->xb), std::max(e->xa, e->xb)});
-        lo = std::min(lo, zones.back().first);
-        hi = std::max(hi, zones.back().second);
-        continue;
-      }
-      const double xint = e->xa + (y - e->ya) * e->slope;
-      if ((e->ya <= y) != (e->yb <= y)) crossings.push_back(xint);
-      lo = std::min(lo, xint);
-      hi = std::max(hi, xint);
-      // Where the test's tolerance on the cross product reaches, with room for rounding: the
-      // crossing here and the cross product in the test are rounded differently, by far less
-      // than 1e-9 of the coordinate, and far less than any spacing of the samples.
-      const double w = e->tolerance + 1e-9 * (std::fabs(xint) + 1.0);
-      zones.push_back({xint - w, xint + w});
-    }
-    std::sort(crossings.begin(), crossings.end());
+    meetRow(active, y, convex, keys, zones, crossings, lo, hi);
     // The samples between two neighbouring crossings share their answer; the ones that
     // could be on the border are tested one by one and cut out of the runs.
     // The first sample k0 <= k <= k1 with xs[k] >= x: the samples are evenly spaced, so the

@@ -70,7 +70,7 @@ TEST(PolygonCoverage, RowByRowGivesTheSameAnswersAsEveryPointAlone) {
     const auto xs = axis(origin + 0.5f * spacing, spacing, 60), ys = axis(origin + 0.5f * spacing, spacing, 50);
     const float cx = origin + 30 * spacing * u(rng), cy = origin + 25 * spacing * u(rng);
     std::vector<float> poly;
-    switch (trial % 4) {
+    switch (trial % 5) {
       case 0:  // a star: concave
         poly = star(cx, cy, 3 * spacing * (1 + u(rng)), 15 * spacing * (1 + u(rng)), 5 + trial % 7, u(rng));
         break;
@@ -82,9 +82,18 @@ TEST(PolygonCoverage, RowByRowGivesTheSameAnswersAsEveryPointAlone) {
         poly = {x0, y0, x0 + 7 * spacing, y0, x0 + 7 * spacing, y0 + 5 * spacing, x0, y0 + 5 * spacing};
         break;
       }
-      default: {  // an L on the sample lines: concave with flat edges through samples
+      case 3: {  // an L on the sample lines: concave with flat edges through samples
         const float x0 = xs[10], y0 = ys[10], a = 12 * spacing, b = 4 * spacing;
         poly = {x0, y0, x0 + a, y0, x0 + a, y0 + b, x0 + b, y0 + b, x0 + b, y0 + a, x0, y0 + a};
+        break;
+      }
+      default: {  // a comb whose 60 slanted teeth all begin on one height: many edges meet a row at once
+        const float x0 = origin + 2 * spacing * u(rng), y0 = origin + 3 * spacing, top = y0 + 40 * spacing;
+        poly = {x0, y0 - 2 * spacing, x0 + 52 * spacing, y0 - 2 * spacing};
+        for (int tooth = 59; tooth >= 0; --tooth) {
+          const float left = x0 + 0.85f * spacing * static_cast<float>(tooth) + 0.1f * spacing;
+          poly.insert(poly.end(), {left + 0.7f * spacing, y0, left + 0.45f * spacing, top, left, y0});
+        }
       }
     }
     expectSameAsOneByOne(poly, xs, ys, spacing);
