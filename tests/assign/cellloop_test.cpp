@@ -450,6 +450,46 @@ TEST(ThreadedCellLoop, EscapeInTheProgressDisplayStopsEveryThread) {
 
 namespace {
 
+// A run that must give the grid another gave, bit for bit, without stopping.
+void expectSameGrid(const Outcome& got, const Outcome& want, const std::string& where) {
+  EXPECT_EQ(got.stop, 0) << where;
+  EXPECT_EQ(got.valueFound, want.valueFound) << where;
+  ASSERT_EQ(got.grid.size(), want.grid.size()) << where;
+  for (size_t k = 0; k < got.grid.size(); ++k) {
+    ASSERT_EQ(std::memcmp(&got.grid[k], &want.grid[k], 4), 0)
+        << where << ", cell " << k << ": " << got.grid[k] << " against " << want.grid[k];
+  }
+}
+
+// The structure of the grid-set runs below: 40 x 30 cells of 5 m, NODATA 0.5.
+void gridRunStructure(grid::Structure& s, bool cell) {
+  s.grid.ncols = 40;
+  s.grid.nrows = 30;
+  s.cellsize = s.grid.dx = s.grid.dy = 5;
+  s.grid.nodata = 0.5f;
+  s.grid.valuesType = cell ? grid::ValuesAt::Cell : grid::ValuesAt::Middle;
+  s.grid.values.assign(1200, s.grid.nodata);
+  s.assignMask.assign(1200, 1);
+}
+
+// Cells a polygon took keep 77; with `general`, a point set without points sends every cell
+// through the general search; and the run method.
+void gridRunMaskAndMethod(Run& run, bool general, RunMethod method) {
+  grid::Structure& s = run.structure;
+  for (size_t c = 0; c < 1200; c += 11) {
+    s.assignMask[c] = 0;  // as a polygon leaves it
+    s.grid.values[c] = 77.0f;
+  }
+  if (general) {
+    PointSet none;
+    none.nodata = -9999;
+    run.pointSets.push_back(none);
+  }
+  run.settings.runMethod = method == RunMethod::Maximum   ? "MAXIMUM"
+                           : method == RunMethod::Minimum ? "MINIMUM"
+                                                          : "AVERAGE";
+}
+
 // A structure of 40 x 30 cells of 5 m (NODATA 0.5) and `sets` grid sets on its own grid
 // (NODATA -1) whose values hold the edge cases of taking them as they stand: the set's NODATA,
 // NaN, values a hair from the structure's NODATA, ordinary values; the second set has NODATA in
@@ -461,13 +501,7 @@ struct SameGridRun {
   Run run{t.console, t.clock, {"x"}};
   SameGridRun(bool cell, RunMethod method, int sets, bool general, std::pair<int32_t, int32_t> infinite) {
     grid::Structure& s = run.structure;
-    s.grid.ncols = 40;
-    s.grid.nrows = 30;
-    s.cellsize = s.grid.dx = s.grid.dy = 5;
-    s.grid.nodata = 0.5f;
-    s.grid.valuesType = cell ? grid::ValuesAt::Cell : grid::ValuesAt::Middle;
-    s.grid.values.assign(1200, s.grid.nodata);
-    s.assignMask.assign(1200, 1);
+    gridRunStructure(s, cell);
     std::mt19937 rng(5);
     std::uniform_real_distribution<float> uv(-20, 20);
     const float edges[] = {-1.0f, std::nanf(""), 0.5f, 0.50005f, 0.49996f, 0.5002f, -1.00005f, 0.0f};
@@ -492,18 +526,7 @@ struct SameGridRun {
       set.description = k;
       run.gridSets.sets.push_back(set);
     }
-    for (size_t c = 0; c < 1200; c += 11) {
-      s.assignMask[c] = 0;  // as a polygon leaves it
-      s.grid.values[c] = 77.0f;
-    }
-    if (general) {
-      PointSet none;
-      none.nodata = -9999;
-      run.pointSets.push_back(none);
-    }
-    run.settings.runMethod = method == RunMethod::Maximum   ? "MAXIMUM"
-                             : method == RunMethod::Minimum ? "MINIMUM"
-                                                            : "AVERAGE";
+    gridRunMaskAndMethod(run, general, method);
   }
 };
 
@@ -530,15 +553,11 @@ TEST(SameGridCells, TakenStraightTheyAreWhatTheSearchGives) {
         ASSERT_GT(masked, 100);
         for (int threads : {1, 2, 3}) {
           SameGridRun straight(cell, method, sets, false, {0, 0});
-          const Outcome got = runCellLoop(straight.run, straight.t, threads);
-          EXPECT_EQ(got.stop, 0);
-          EXPECT_EQ(got.valueFound, want.valueFound);
-          ASSERT_EQ(got.grid.size(), want.grid.size());
-          for (size_t k = 0; k < got.grid.size(); ++k) {
-            ASSERT_EQ(std::memcmp(&got.grid[k], &want.grid[k], 4), 0)
-                << (cell ? "CELL" : "MIDDLE") << ", method " << static_cast<int>(method) << ", " << sets << " sets, "
-                << threads << " threads, cell " << k << ": " << got.grid[k] << " against " << want.grid[k];
-          }
+          expectSameGrid(runCellLoop(straight.run, straight.t, threads), want,
+                         std::string(cell ? "CELL" : "MIDDLE") + ", method " +
+                             std::to_string(static_cast<int>(method)) + ", " + std::to_string(sets) + " sets, " +
+                             std::to_string(threads) + " threads");
+          if (HasFatalFailure()) return;
         }
       }
     }
@@ -566,14 +585,7 @@ struct OtherGridRun {
   TestFrame t;
   Run run{t.console, t.clock, {"x"}};
   OtherGridRun(RunMethod method, bool others, bool general, std::pair<int32_t, int32_t> infinite) {
-    grid::Structure& s = run.structure;
-    s.grid.ncols = 40;
-    s.grid.nrows = 30;
-    s.cellsize = s.grid.dx = s.grid.dy = 5;
-    s.grid.nodata = 0.5f;
-    s.grid.valuesType = grid::ValuesAt::Cell;
-    s.grid.values.assign(1200, s.grid.nodata);
-    s.assignMask.assign(1200, 1);
+    gridRunStructure(run.structure, true);
     std::mt19937 rng(8);
     std::uniform_real_distribution<float> uv(-20, 20);
     auto add = [&](double origin[2], double size, int32_t cols, int32_t rows, bool same, int32_t priority,
@@ -603,19 +615,8 @@ struct OtherGridRun {
       add(own, 5, 40, 30, true, 0, 0, 3);
       add(coarse, 7, 30, 22, false, 1, 3, 1 + 3 * (static_cast<int>(rng() % 2) + 1));
     }
-    for (size_t c = 0; c < 1200; c += 11) {
-      s.assignMask[c] = 0;  // as a polygon leaves it
-      s.grid.values[c] = 77.0f;
-    }
-    if (general) {
-      PointSet none;
-      none.nodata = -9999;
-      run.pointSets.push_back(none);
-    }
+    gridRunMaskAndMethod(run, general, method);
     run.settings.methodPerSet = "AVERAGE";
-    run.settings.runMethod = method == RunMethod::Maximum   ? "MAXIMUM"
-                             : method == RunMethod::Minimum ? "MINIMUM"
-                                                            : "AVERAGE";
   }
 };
 
@@ -642,15 +643,10 @@ TEST(OtherGridCells, AveragedStraightTheyAreWhatTheSearchGives) {
       ASSERT_GT(nodata, 0);
       for (int threads : {1, 2, 3}) {
         OtherGridRun straight(method, others, false, {0, 0});
-        const Outcome got = runCellLoop(straight.run, straight.t, threads);
-        EXPECT_EQ(got.stop, 0);
-        EXPECT_EQ(got.valueFound, want.valueFound);
-        ASSERT_EQ(got.grid.size(), want.grid.size());
-        for (size_t k = 0; k < got.grid.size(); ++k) {
-          ASSERT_EQ(std::memcmp(&got.grid[k], &want.grid[k], 4), 0)
-              << "method " << static_cast<int>(method) << (others ? ", three sets, " : ", one set, ") << threads
-              << " threads, cell " << k << ": " << got.grid[k] << " against " << want.grid[k];
-        }
+        expectSameGrid(runCellLoop(straight.run, straight.t, threads), want,
+                       "method " + std::to_string(static_cast<int>(method)) +
+                           (others ? ", three sets, " : ", one set, ") + std::to_string(threads) + " threads");
+        if (HasFatalFailure()) return;
       }
     }
   }
