@@ -202,7 +202,10 @@ TEST(Clipping, AxisParallelCellsClipAsTheGeneralPassesDo) {
   int clipped = 0, straight = 0;
   PolygonClipper direct;
   std::vector<float> many;
-  for (int k = 0; k < 40; ++k) many.insert(many.end(), {5.0f * std::cos(0.157f * k), 5.0f * std::sin(0.157f * k)});
+  for (int k = 0; k < 40; ++k) {
+    const float a = 0.157f * static_cast<float>(k);
+    many.insert(many.end(), {5.0f * std::cos(a), 5.0f * std::sin(a)});
+  }
   for (float base : {0.0f, -2.5f, 150000.0f, 5432101.0f}) {
     for (int trial = 0; trial < 30000; ++trial) {
       const float q = 2.5f;
