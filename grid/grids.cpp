@@ -301,7 +301,8 @@ void PolygonClipper::CLIPPOLYGON(const float c[8], const float* v, int n, float 
   if (maxx <= c[0] || minx >= c[2] || maxy <= c[1] || miny >= c[5]) return;
   // Every coordinate a number within the limit (a NaN passes the box test above unseen).
   const bool limited = coordinatesLimited(v, n);
-  // 3. Each pass at most doubles the vertices: room for four passes, kept from call to call.
+  // 3. Each pass at most doubles the vertices: room for four passes (and the copy of a pass's
+  // first vertex after its last), kept from call to call.
   const size_t room = 32 * static_cast<size_t>(n) + 16;
   if (work_.size() < room) {
     work_.resize(room);
