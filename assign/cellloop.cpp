@@ -47,7 +47,7 @@ const frame::Failure kNanFailure = frame::Failure::stop(
 inline std::optional<frame::Failure> computeCell(Run& run, Worker& w, int32_t i, int32_t j) {
   grid::Structure& s = run.structure;
   const size_t k = s.grid.index(i, j);
-  if (!s.assignMask[k]) return std::nullopt;
+  if (!s.computes(k)) return std::nullopt;
   float v;
   try {
     v = GETINFORMATION(run, w, i, j);
@@ -198,7 +198,7 @@ std::optional<frame::Failure> computeStraightRow(Run& run, Worker& w, const std:
   const bool cellStructure = s.grid.cellValues();
   const size_t at = s.grid.index(1, j);
   float* out = &s.grid.values[at];
-  const uint8_t* mask = &s.assignMask[at];
+  const uint8_t* mask = s.maskCells() ? s.maskCells() + at : nullptr;
   const size_t n = sets.size();
   std::array<const float*, kStraightSets> in{};
   std::array<float, kStraightSets> setNodata;     // held here: the row's stores cannot touch them
@@ -227,7 +227,7 @@ std::optional<frame::Failure> computeStraightRow(Run& run, Worker& w, const std:
   bool found = false;
   for (int32_t c = 0; c < nc; ++c) {
     if (progress) progress->turn();
-    if (!mask[c]) continue;
+    if (mask && !mask[c]) continue;
     size_t count = 0;
     bool general = searched && !(rowInOrder && (columnsInOrder || s.edge(c) < s.edge(c + 1)));
     for (size_t k = 0; k < n && !general; ++k) {
@@ -587,11 +587,11 @@ struct ModelColumns {
     const float nodata = s.grid.nodata;
     const size_t need = static_cast<size_t>(std::max(1, run.settings.numberOfValues));
     const int32_t last = static_cast<int32_t>(std::min<int64_t>(top, before - orderOf(i, 1)));
-    const uint8_t* mask = s.assignMask.data();
+    const uint8_t* mask = s.maskCells();
     float* values = s.grid.values.data();
     bool anyValue = false;
     for (size_t k = s.grid.index(i, j); j <= last; ++j, k += static_cast<size_t>(nc)) {
-      if (!mask[k]) continue;
+      if (mask && !mask[k]) continue;
       float v;
       if (!oneUseValues.empty()) {
         const int32_t scan = found[0][j - 1];
@@ -789,6 +789,7 @@ bool columnPass(Run& run, int threads, frame::ProgressCounter& progress, int32_t
         return frame::endWithError(fr, lines);
       }
       applyPolygonSets(run, lo, hi);
+      grid::holdMask(s);  // the polygon files may have had no polygon
       mask.addBand(lo, hi, s.assignMask.data());
     }
     grid::CellValues().swap(s.grid.values);

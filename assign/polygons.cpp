@@ -15,6 +15,7 @@
 #include "grid/bigblocks.h"
 #include "grid/general.h"
 #include "grid/prj.h"
+#include "grid/structure.h"
 
 namespace assign {
 namespace {
@@ -509,6 +510,7 @@ void applyInBands(Run& run, int32_t rowFrom, int32_t rowTo, Apply apply) {
   grid::Structure& s = run.structure;
   const int32_t nc = s.grid.ncols, nr = s.grid.nrows;
   if (nc == 0 || nr == 0 || rowFrom > rowTo) return;
+  grid::holdMask(s);  // before the bands share it out
   // The sample points, relative to the corner as the polygons are.
   std::vector<float> xs, ys;
   if (!s.grid.cellValues()) {

@@ -424,7 +424,7 @@ void accountRows(Run& run, int32_t from, int32_t to, int32_t top, int32_t bottom
   double sum = c.sum;
   int64_t withValue = 0, unmasked = 0;
   const float* values = s.grid.values.data();
-  const uint8_t* mask = s.assignMask.data();
+  const uint8_t* mask = s.maskCells();
   for (size_t k = begin; k < end; ++k) {
     const float v = values[k];
     if (v != nodata) {
@@ -433,7 +433,7 @@ void accountRows(Run& run, int32_t from, int32_t to, int32_t top, int32_t bottom
       sum += v;
       ++withValue;
     } else {
-      unmasked += mask[k] != 0;
+      unmasked += !mask || mask[k] != 0;
     }
   }
   if (withValue > 0) {

@@ -843,7 +843,7 @@ namespace {
 // Whether the structure's cell (i, j) is to be computed: from the column's mask where the
 // structure is not held whole, else from the structure's own.
 bool cellToCompute(const grid::Structure& st, const uint8_t* mask, int32_t i, int32_t j) {
-  return (mask ? mask[j - 1] : st.assignMask[st.grid.index(i, j)]) != 0;
+  return mask ? mask[j - 1] != 0 : st.computes(st.grid.index(i, j));
 }
 
 // The scan index of the model cell that holds the middle (i, j), searched from the hint in h
@@ -978,7 +978,7 @@ void searchColumnAhead(const Run& run, int32_t i, ZavColumn& out, const uint8_t*
     const size_t stride = static_cast<size_t>(st.grid.ncols);
     size_t at = mask ? 0 : st.grid.index(i, 1);
     for (int32_t j = 1; j <= nr; ++j, at += stride) {
-      if (!(mask ? mask[j - 1] : st.assignMask[at])) continue;
+      if (!(mask ? mask[j - 1] != 0 : st.computes(at))) continue;
       p[1] = st.middle(j);
       if (!inExtent(u, p)) continue;
       int32_t& holder = found[static_cast<size_t>(j - 1)];

@@ -49,7 +49,9 @@ struct GridDescription {
 // only half a metre of resolution, the distance from the corner keeps millimetres).
 struct Structure {
   GridDescription grid;
-  std::vector<uint8_t> assignMask;  // 1 where a value is to be computed
+  // 1 where a value is to be computed, 0 where a polygon took the cell. Empty while no polygon
+  // has touched the rows held: every cell is computed (holdMask makes it when one does).
+  std::vector<uint8_t> assignMask;
   // Per cell, beside the values, where the value came from: the number of the set that gave
   // it, 0 for NODATA, -1 for several sets combined, -2 for a cell cleared by a polygon.
   // Empty unless the run records its sources.
@@ -65,6 +67,10 @@ struct Structure {
   bool whole = true;
   int32_t tileNumber = 0, tileCount = 0;  // TILE=k/n: this run computes tile k of n; 0: all
   uint64_t memoryBound = 0;               // bytes the grids may take; 0: no bound known
+
+  // Whether cell k of the rows held is to be computed, and the mask's cells (null: all are).
+  bool computes(size_t k) const { return assignMask.empty() || assignMask[k] != 0; }
+  const uint8_t* maskCells() const { return assignMask.empty() ? nullptr : assignMask.data(); }
 
   // A position relative to the corner.
   float relX(double x) const { return static_cast<float>(x - grid.xll); }

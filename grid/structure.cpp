@@ -25,9 +25,8 @@ bool holdStructureRows(Structure& s, int32_t lo, int32_t hi) {
   const uint64_t cells = hi >= lo ? static_cast<uint64_t>(hi - lo + 1) * static_cast<uint64_t>(g.ncols) : 0;
   try {
     roomForFill(g.values, cells);
-    roomForFill(s.assignMask, cells);
     g.values.assign(cells, g.nodata);
-    s.assignMask.assign(cells, 1);
+    s.assignMask.clear();  // every cell to compute until a polygon takes one
   } catch (const std::bad_alloc&) {
     g.values = grid::CellValues();
     s.assignMask = std::vector<uint8_t>();
@@ -35,6 +34,12 @@ bool holdStructureRows(Structure& s, int32_t lo, int32_t hi) {
   }
   g.rowLow = lo;
   return true;
+}
+
+void holdMask(Structure& s) {
+  if (!s.assignMask.empty()) return;
+  roomForFill(s.assignMask, s.grid.values.size());
+  s.assignMask.assign(s.grid.values.size(), 1);
 }
 
 void tileRows(int32_t nrows, int32_t k, int32_t n, int32_t& top, int32_t& bottom) {

@@ -39,12 +39,14 @@ TEST(Structure, BasicDescriptionWithDefaults) {
   EXPECT_EQ(s.grid.nodata, -999.999f);
   EXPECT_EQ(s.grid.valuesType, grid::ValuesAt::Middle);
   EXPECT_EQ(s.grid.values.size(), 50u);
-  EXPECT_EQ(s.assignMask.size(), 50u);
+  EXPECT_TRUE(s.assignMask.empty());  // every cell to compute, until a polygon takes one
+  EXPECT_TRUE(s.computes(49));
   EXPECT_EQ(s.grid.values[49], -999.999f);
 }
 
 // The rows held are written in full whatever the block held before: a band after a larger one
-// reuses its memory, whose values are not cleared when it is sized.
+// reuses its memory, whose values are not cleared when it is sized; the mask of the band before
+// (a polygon's) goes, and the one a polygon asks for has every cell to compute.
 TEST(Structure, HeldRowsAreAllNodataAndToComputeInAReusedBlock) {
   Structure s;
   s.grid.ncols = 1031;
@@ -54,12 +56,23 @@ TEST(Structure, HeldRowsAreAllNodataAndToComputeInAReusedBlock) {
   s.assignMask.assign(s.grid.values.size(), 0);
   ASSERT_TRUE(holdStructureRows(s, 11, 1100));
   ASSERT_EQ(s.grid.values.size(), static_cast<size_t>(1031) * 1090);
-  ASSERT_EQ(s.assignMask.size(), s.grid.values.size());
   EXPECT_EQ(std::count(s.grid.values.begin(), s.grid.values.end(), -9999.0f),
             static_cast<std::ptrdiff_t>(s.grid.values.size()));
+  EXPECT_EQ(s.grid.rowLow, 11);
+  EXPECT_TRUE(s.assignMask.empty());
+  EXPECT_TRUE(s.computes(0) && s.computes(s.grid.values.size() - 1));
+  EXPECT_EQ(s.maskCells(), nullptr);
+  holdMask(s);
+  ASSERT_EQ(s.assignMask.size(), s.grid.values.size());
   EXPECT_EQ(std::count(s.assignMask.begin(), s.assignMask.end(), uint8_t{1}),
             static_cast<std::ptrdiff_t>(s.assignMask.size()));
-  EXPECT_EQ(s.grid.rowLow, 11);
+  s.assignMask[5] = 0;
+  holdMask(s);  // a mask made is kept
+  EXPECT_FALSE(s.computes(5));
+  EXPECT_EQ(s.maskCells(), s.assignMask.data());
+  // The next band of the same size starts with every cell to compute again.
+  ASSERT_TRUE(holdStructureRows(s, 21, 1110));
+  EXPECT_TRUE(s.computes(5));
 }
 
 TEST(Structure, AscFileWithCentresAndKeywordOverrides) {
