@@ -156,7 +156,7 @@ class Pool {
 constexpr size_t kStraightSets = 16;
 struct StraightSet {
   const grid::GridDescription* d = nullptr;
-  int searched = -1;  // a set on another grid: its index (averageOfFittingPieces); -1 on the structure's grid
+  int searched = -1;  // a set on another grid: its index (FittingRow); -1 on the structure's grid
 };
 std::vector<StraightSet> straightSets(const Run& run) {
   std::vector<StraightSet> sets;

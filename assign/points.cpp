@@ -20,13 +20,6 @@ namespace {
 
 using frame::onCores;
 
-// The text without the blanks at its ends.
-std::string_view blanksTrimmed(std::string_view item) {
-  while (!item.empty() && item.front() == ' ') item.remove_prefix(1);
-  while (!item.empty() && item.back() == ' ') item.remove_suffix(1);
-  return item;
-}
-
 // Beyond the coordinate limit the buffer geometry would overflow.
 bool withinCoordinateLimit(double x, double y, float r) {
   return std::fabs(x) <= grid::kCoordinateLimit && std::fabs(y) <= grid::kCoordinateLimit &&
@@ -99,7 +92,7 @@ void readPlainPoints(std::string_view text, const PointLineForm& form, const gri
       if (commas + 1 < n) return false;
       const size_t from = n == 1 ? 0 : comma[n - 2] + 1;
       const size_t to = commas >= n ? comma[n - 1] : line.size();
-      it = blanksTrimmed(std::string_view(upper + from, to - from));
+      it = frame::trimmedView(std::string_view(upper + from, to - from));
       return true;
     };
     std::string_view it;

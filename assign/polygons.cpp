@@ -202,14 +202,13 @@ ScanEdges scanEdges(const std::vector<float>& v, bool convex, double minEdge) {
 // Puts the edges in the order of their keys (where they meet the row), keys with them: by
 // insertion, as the order of the row before mostly holds; a row that would take many more moves
 // than a sort (many edges coming in at once) is sorted instead.
-template <typename Edge>
-void orderByKeys(std::vector<Edge>& edges, std::vector<double>& keys) {
+void orderByKeys(std::vector<const ScanEdge*>& edges, std::vector<double>& keys) {
   const size_t n = edges.size();
   size_t moves = 0;
   const size_t budget = 8 * n + 64;
   for (size_t a = 1; a < n && moves <= budget; ++a) {
     const double key = keys[a];
-    const Edge edge = edges[a];
+    const ScanEdge* edge = edges[a];
     size_t b = a;
     for (; b > 0 && key < keys[b - 1]; --b) {
       keys[b] = keys[b - 1];
@@ -220,7 +219,7 @@ void orderByKeys(std::vector<Edge>& edges, std::vector<double>& keys) {
     moves += a - b;
   }
   if (moves <= budget) return;
-  std::vector<std::pair<double, Edge>> both(n);
+  std::vector<std::pair<double, const ScanEdge*>> both(n);
   for (size_t k = 0; k < n; ++k) both[k] = {keys[k], edges[k]};
   std::sort(both.begin(), both.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
   for (size_t k = 0; k < n; ++k) {

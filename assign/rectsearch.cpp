@@ -342,11 +342,11 @@ void SEARCHFORCELLINRECTANGULAR(const Run& run, Worker& w, int32_t i, int32_t j,
     const grid::AxisOverlap* cols = p.cols.spans.data() + p.cols.at[ci];
     const grid::AxisOverlap* rows = p.rows.spans.data() + p.rows.at[rj];
     // The common case, an averaged set whose spans all fit the product, in a loop of its own.
-    const int colFit = p.cols.fit[ci], rowFit = p.rows.fit[rj];
-    if (average && shortWay && colFit >= 0 && rowFit >= 0 && colFit + rowFit <= 2) {
+    if (average && shortWay) {
       float v = 0.0f;
-      if (FittingRow(run, set, j).average(i, v) == 1) averagedRecord(w, v, d.priority, first);
-      return;
+      const int got = FittingRow(run, set, j).average(i, v);
+      if (got == 1) averagedRecord(w, v, d.priority, first);
+      if (got >= 0) return;
     }
     for (int32_t r = rLo; r <= rHi; ++r) {
       const grid::AxisOverlap& ry = rows[r - rLo];

@@ -14,8 +14,7 @@ bool parseTableLine(std::string_view line, bool withArea, TableItems& out) {
     const size_t c = rest.find(',');
     v = rest.substr(0, c);
     rest = c == std::string_view::npos ? std::string_view() : rest.substr(c + 1);
-    while (!v.empty() && v.front() == ' ') v.remove_prefix(1);
-    while (!v.empty() && v.back() == ' ') v.remove_suffix(1);
+    v = frame::trimmedView(v);
     return !v.empty();
   };
   auto whole = [](std::string_view v, int32_t& n) {

@@ -622,7 +622,8 @@ void SEARCHFORMIDDLEINZAV(const Run& run, Worker& w, int use, int32_t i, int32_t
 namespace {
 
 // The model cells of the walk from position k that meet the X range x0..x1, in walk order with
-// their Y ranges, from the buckets bx0..bx1 by by0..by1 (the others cannot meet the range).
+// their Y ranges, from the buckets the range meets in X and by0..by1 in Y (the others cannot
+// meet the range).
 // Made again only when the range or the buckets change: the rows of a column within one
 // bucket walk the same list.
 void listColumnWalk(Worker& w, const ZavUse& u, size_t k, float x0, float x1, int32_t by0, int32_t by1,
@@ -634,6 +635,12 @@ void listColumnWalk(Worker& w, const ZavUse& u, size_t k, float x0, float x1, in
   st.columnFrom = k;
   st.columnBy0 = by0;
   st.columnBy1 = by1;
+  if (!(st.bucketX0 == x0 && st.bucketX1 == x1)) {
+    st.walkBx0 = bucketOf(x0, u.bucketOrigin[0], u.bucketSize[0], u.bucketsX);
+    st.walkBx1 = bucketOf(x1, u.bucketOrigin[0], u.bucketSize[0], u.bucketsX);
+    st.bucketX0 = x0;
+    st.bucketX1 = x1;
+  }
   const int32_t bx0 = st.walkBx0, bx1 = st.walkBx1;
   auto bucket = [&](int32_t bx, int32_t by) {
     const size_t b = static_cast<size_t>(by) * static_cast<size_t>(u.bucketsX) + static_cast<size_t>(bx);
@@ -676,12 +683,6 @@ void listColumnWalk(Worker& w, const ZavUse& u, size_t k, float x0, float x1, in
 void clipModelCells(const Run& run, Worker& w, const ZavUse& u, size_t k, int32_t j, ZavCellState& st) {
   const float* cell = w.cell.corners;
   const float x0 = cell[0], x1 = cell[4], y0 = cell[1], y1 = cell[5];
-  if (!(st.bucketX0 == x0 && st.bucketX1 == x1)) {
-    st.walkBx0 = bucketOf(x0, u.bucketOrigin[0], u.bucketSize[0], u.bucketsX);
-    st.walkBx1 = bucketOf(x1, u.bucketOrigin[0], u.bucketSize[0], u.bucketsX);
-    st.bucketX0 = x0;
-    st.bucketX1 = x1;
-  }
   if (st.rowBuckets.size() <= static_cast<size_t>(j)) st.rowBuckets.resize(static_cast<size_t>(j) + 1);
   ZavCellState::RowBuckets& row = st.rowBuckets[static_cast<size_t>(j)];
   if (!(row.y0 == y0 && row.y1 == y1)) {

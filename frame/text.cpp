@@ -33,6 +33,12 @@ std::string upper(std::string_view s) {
   return u;
 }
 
+std::string_view trimmedView(std::string_view s) {
+  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
+  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+  return s;
+}
+
 std::string trimmed(std::string_view s) {
   size_t a = s.find_first_not_of(' ');
   if (a == std::string_view::npos) return {};
@@ -315,8 +321,7 @@ namespace {
 // long way.
 template <typename T>
 bool plainNumber(std::string_view text, T& value) {
-  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+  text = trimmedView(text);
   if (text.empty() || text.front() == '+') return false;
   if (shortDecimal(text, value)) return true;
   T v = 0;
@@ -388,9 +393,7 @@ bool numberItemOf(Frame& fr, std::string_view line, int n, T& value) {
     const size_t end = std::min(line.find(',', start), line.size());
     // PARAM stops the run on an item longer than its 200 characters: that goes its way.
     if (end - start <= 200) {
-      std::string_view item = line.substr(start, end - start);
-      while (!item.empty() && item.front() == ' ') item.remove_prefix(1);
-      while (!item.empty() && item.back() == ' ') item.remove_suffix(1);
+      const std::string_view item = trimmedView(line.substr(start, end - start));
       return !item.empty() && parseFortranReal(item, value);
     }
   }

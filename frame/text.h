@@ -17,6 +17,8 @@ int CHARL(std::string_view s);
 void CASEF(std::string& s);
 std::string upper(std::string_view s);
 std::string trimmed(std::string_view s);
+// The same, in place: the view without the blanks at its ends.
+std::string_view trimmedView(std::string_view s);
 std::string trimRight(std::string_view s);
 // SHOVE: edits s(first:last) in place (1-based); mode 1 shift left, 2 squeeze blanks,
 // 4 cut after the last non-blank. last is updated.
