@@ -793,7 +793,7 @@ bool columnPass(Run& run, int threads, frame::ProgressCounter& progress, int32_t
       mask.addBand(lo, hi, s.assignMask.data());
     }
     grid::CellValues().swap(s.grid.values);
-    std::vector<uint8_t>().swap(s.assignMask);
+    grid::CellMask().swap(s.assignMask);
     if (const int e = mask.finish()) return scratchError(e, "written");
   }
   if (const int e = spill.open(folder, nc, run.zav.uses.size())) return scratchError(e, "made");

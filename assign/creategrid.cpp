@@ -446,7 +446,9 @@ bool CREATEGRID(Run& run) {
   run.mainThreadWorker.values.clear();
   run.gridSets = grid::GridSets();
   if (readStoreFile(run) || readRunMethods(run) || readSourceFile(run)) return true;
-  if (readGridSets(run) || readPointSets(run) || readModelUses(run) || applyPolygonFiles(run)) return true;
+  const bool failed = readGridSets(run) || readPointSets(run) || readModelUses(run) || applyPolygonFiles(run);
+  run.structure.work.settle();  // the rows held are filled
+  if (failed) return true;
   pv.covered.release();
   pv.number();
   warnUnusedLines(fr);

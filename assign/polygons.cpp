@@ -646,6 +646,8 @@ bool HANDLEPOLYGONFILE(Run& run, const std::string& line) {
       r.rewind();
       nextLine(r, id);  // the CLOSE line
     }
+    // The mask is made beside the reading: the polygons will take cells from it.
+    if (run.structure.whole) grid::holdMask(run.structure, grid::Fill::Beside);
     // Every polygon of the file, in file order.
     std::vector<std::vector<float>> polygons;
     while (APOLYGONFOUND(r)) polygons.push_back(r.vertices);

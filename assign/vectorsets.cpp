@@ -12,6 +12,7 @@
 #include "gdal/vector.h"
 #include "grid/gdalgrids.h"
 #include "grid/general.h"
+#include "grid/structure.h"
 
 namespace assign {
 namespace {
@@ -142,6 +143,8 @@ bool handleVectorPolygonFile(Run& run, const std::string& line, const std::strin
         fr, {" The Polygon file " + name + " names a value field (VALUE=) but does not ASSIGN:",
              " the values of a field are assigned; write ASSIGN as the type of use.", "   Command line: " + line});
   }
+  // The mask is made beside the reading: the polygons will take cells from it.
+  if (run.structure.whole) grid::holdMask(run.structure, grid::Fill::Beside);
   std::vector<gdalroom::VectorPolygon> polygons;
   gdalroom::LayerInfo info;
   std::string message;

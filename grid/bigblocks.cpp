@@ -3,6 +3,7 @@
 #include <sys/mman.h>
 
 #include <cstdint>
+#include <system_error>
 
 namespace grid {
 
@@ -18,6 +19,25 @@ void adviseHugePages(const void* p, size_t bytes) {
   (void)p;
   (void)bytes;
 #endif
+}
+
+void BlockWork::then(std::function<void()> task) {
+  // The new task's thread first waits for the one before: the tasks keep their order.
+  auto previous = std::make_shared<std::thread>(std::move(worker_));
+  try {
+    worker_ = std::thread([previous, task]() {
+      if (previous->joinable()) previous->join();
+      task();
+    });
+  } catch (const std::system_error&) {
+    // No thread to be had: the task is done here and now.
+    if (previous->joinable()) previous->join();
+    task();
+  }
+}
+
+void BlockWork::settle() {
+  if (worker_.joinable()) worker_.join();
 }
 
 }  // namespace grid

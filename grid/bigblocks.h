@@ -1,7 +1,10 @@
 #pragma once
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <new>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -36,6 +39,8 @@ bool operator==(const UnfilledAllocator<T>&, const UnfilledAllocator<U>&) noexce
 
 // A grid's values, one float a cell.
 using CellValues = std::vector<float, UnfilledAllocator<float>>;
+// The structure's mask, one byte a cell.
+using CellMask = std::vector<uint8_t, UnfilledAllocator<uint8_t>>;
 
 // Asks the kernel to back the whole 2 MiB pages of a large block with huge pages when it is
 // first touched: a grid of 64 MB then takes 32 page faults instead of 16,000, which on a
@@ -52,5 +57,30 @@ void roomForFill(std::vector<T, A>& v, size_t n) {
   }
   adviseHugePages(v.data(), n * sizeof(T));
 }
+
+// Work on large blocks that runs on a second thread while the main thread goes on: the first
+// fill of the structure's rows, whose fresh pages the kernel clears at a pace a virtual machine
+// may make slower than reading the sets that follow. The tasks run one after the other in the
+// order given; settle() waits for all of them. Whoever gives a task leaves the memory it writes
+// alone until settle() has returned.
+class BlockWork {
+ public:
+  BlockWork() = default;
+  BlockWork(const BlockWork&) = delete;
+  BlockWork& operator=(const BlockWork&) = delete;
+  // A structure moved takes its work along: the blocks written move with their vectors.
+  BlockWork(BlockWork&&) noexcept = default;
+  BlockWork& operator=(BlockWork&& o) noexcept {
+    settle();
+    worker_ = std::move(o.worker_);
+    return *this;
+  }
+  ~BlockWork() { settle(); }
+  void then(std::function<void()> task);
+  void settle();
+
+ private:
+  std::thread worker_;
+};
 
 }  // namespace grid

@@ -51,11 +51,14 @@ struct Structure {
   GridDescription grid;
   // 1 where a value is to be computed, 0 where a polygon took the cell. Empty while no polygon
   // has touched the rows held: every cell is computed (holdMask makes it when one does).
-  std::vector<uint8_t> assignMask;
+  CellMask assignMask;
   // Per cell, beside the values, where the value came from: the number of the set that gave
   // it, 0 for NODATA, -1 for several sets combined, -2 for a cell cleared by a polygon.
   // Empty unless the run records its sources.
   std::vector<int32_t> source;
+  // The first fill of the rows held (and of the mask, when a polygon file asks for it), running
+  // while the sets are read: settle() before values or assignMask are touched.
+  BlockWork work;
   double cellsize = 1.0;
   float nodataOut = -999.999f;  // the no-data value written
   std::string fileType;         // "BIL", "ASC", "TIF" or "GDAL" when a FILE line was given

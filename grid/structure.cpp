@@ -20,26 +20,46 @@
 
 namespace grid {
 
-bool holdStructureRows(Structure& s, int32_t lo, int32_t hi) {
+namespace {
+
+// Fills n elements from p with v, now or beside the main thread.
+template <class T>
+void fillBlock(Structure& s, Fill fill, T* p, size_t n, T v) {
+  if (fill == Fill::Now) {
+    std::fill_n(p, n, v);
+  } else {
+    s.work.then([p, n, v] { std::fill_n(p, n, v); });
+  }
+}
+
+}  // namespace
+
+bool holdStructureRows(Structure& s, int32_t lo, int32_t hi, Fill fill) {
   GridDescription& g = s.grid;
+  s.work.settle();
   const uint64_t cells = hi >= lo ? static_cast<uint64_t>(hi - lo + 1) * static_cast<uint64_t>(g.ncols) : 0;
   try {
+    // Room and size here, on the thread that may report the memory missing; the first writes,
+    // which fault the pages in, where the fill says.
     roomForFill(g.values, cells);
-    g.values.assign(cells, g.nodata);
+    g.values.resize(cells);
     s.assignMask.clear();  // every cell to compute until a polygon takes one
   } catch (const std::bad_alloc&) {
     g.values = grid::CellValues();
-    s.assignMask = std::vector<uint8_t>();
+    s.assignMask = grid::CellMask();
     return false;
   }
+  fillBlock(s, fill, g.values.data(), cells, g.nodata);
   g.rowLow = lo;
   return true;
 }
 
-void holdMask(Structure& s) {
+void holdMask(Structure& s, Fill fill) {
+  if (fill == Fill::Now) s.work.settle();
   if (!s.assignMask.empty()) return;
   roomForFill(s.assignMask, s.grid.values.size());
-  s.assignMask.assign(s.grid.values.size(), 1);
+  s.assignMask.resize(s.grid.values.size());
+  fillBlock(s, fill, s.assignMask.data(), s.assignMask.size(), uint8_t{1});
 }
 
 void tileRows(int32_t nrows, int32_t k, int32_t n, int32_t& top, int32_t& bottom) {
@@ -225,7 +245,7 @@ bool readBasicKeywords(frame::Frame& fr, GridDescription& g, double& cellsize, b
 
 // The memory bound, the band height and the tile of the run string, and whether the structure
 // is held whole (then it is allocated here). Returns err.
-bool planStructureMemory(frame::Frame& fr, Structure& s) {
+bool planStructureMemory(frame::Frame& fr, Structure& s, Fill fill) {
   GridDescription& g = s.grid;
   const uint64_t cells = static_cast<uint64_t>(g.ncols) * static_cast<uint64_t>(g.nrows);
   if (!fr.memoryText.empty() && !(fr.memoryMiB > 0.0)) {
@@ -253,10 +273,11 @@ bool planStructureMemory(frame::Frame& fr, Structure& s) {
   }
   // A tile, a band height, or a structure beyond the bound: the cell loop holds bands of rows.
   s.whole = s.tileCount == 0 && fr.bandRows == 0 && (s.memoryBound == 0 || cells * 5 <= s.memoryBound);
+  s.work.settle();
   g.values = grid::CellValues();
-  s.assignMask = std::vector<uint8_t>();
+  s.assignMask = grid::CellMask();
   g.rowLow = 1;
-  if (s.whole && !holdStructureRows(s, 1, g.nrows)) {
+  if (s.whole && !holdStructureRows(s, 1, g.nrows, fill)) {
     std::vector<std::string> lines = {" The structure of " + std::to_string(g.ncols) + " columns and " +
                                           std::to_string(g.nrows) + " rows does not fit in memory.",
                                       " It needs " + std::to_string(cells * 5 / (1024 * 1024)) + " MiB."};
@@ -268,7 +289,7 @@ bool planStructureMemory(frame::Frame& fr, Structure& s) {
 
 }  // namespace
 
-bool GETTERVALAGRIDSTRUCTURE(frame::Frame& fr, Structure& s) {
+bool GETTERVALAGRIDSTRUCTURE(frame::Frame& fr, Structure& s, Fill fill) {
   // The STRUCTURE block of the command file.
   frame::TextInputUnit* cmd = fr.units.input(fr.commandUnit);
   if (cmd) cmd->rewind();
@@ -343,7 +364,7 @@ bool GETTERVALAGRIDSTRUCTURE(frame::Frame& fr, Structure& s) {
   // Negative numbers of columns or rows give an empty structure.
   if (g.ncols < 0) g.ncols = 0;
   if (g.nrows < 0) g.nrows = 0;
-  if (planStructureMemory(fr, s)) return true;
+  if (planStructureMemory(fr, s, fill)) return true;
   frame::PAGN2(fr, "PROGRESS", "Prepare computation");
   return false;
 }

@@ -4,16 +4,19 @@
 
 namespace grid {
 
+// When the rows held are filled: before the call returns, or beside the main thread (s.work),
+// which then settles before it touches them.
+enum class Fill { Now, Beside };
 // GETTERVALAGRIDSTRUCTURE: reads the STRUCTURE block and allocates the output grid filled
 // with NODATA, every cell to be computed, unless the run works in bands of rows (a tile, a
 // band height, or a structure beyond the memory bound). Returns err: true when the run must stop.
-[[nodiscard]] bool GETTERVALAGRIDSTRUCTURE(frame::Frame& fr, Structure& s);
+[[nodiscard]] bool GETTERVALAGRIDSTRUCTURE(frame::Frame& fr, Structure& s, Fill fill = Fill::Now);
 // Holds rows lo..hi of the structure, filled with NODATA, every cell to be computed (the
 // assignMask empty). False when the memory cannot be had.
-bool holdStructureRows(Structure& s, int32_t lo, int32_t hi);
+bool holdStructureRows(Structure& s, int32_t lo, int32_t hi, Fill fill = Fill::Now);
 // Makes the assignMask of the rows held, every cell to be computed, unless it is there: a
 // polygon is about to take cells. Throws std::bad_alloc when the memory cannot be had.
-void holdMask(Structure& s);
+void holdMask(Structure& s, Fill fill = Fill::Now);
 // The rows of tile k of n, north first: tile 1 is the northernmost band of rows.
 void tileRows(int32_t nrows, int32_t k, int32_t n, int32_t& top, int32_t& bottom);
 // The lines that say what the memory bound is and how to change it, for memory messages.

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
+#include <vector>
 
 #include "frame/frame.h"
 #include "frame/text.h"
@@ -73,6 +76,56 @@ TEST(Structure, HeldRowsAreAllNodataAndToComputeInAReusedBlock) {
   // The next band of the same size starts with every cell to compute again.
   ASSERT_TRUE(holdStructureRows(s, 21, 1110));
   EXPECT_TRUE(s.computes(5));
+}
+
+// Rows filled beside the main thread: once settled they are what a fill on the spot gives,
+// also when the next rows held need a larger block while the fill of the last is still going
+// (the block must not be freed under it), and the tasks keep their order.
+TEST(Structure, RowsFilledBesideAreAllNodataAndToComputeOnceSettled) {
+  Structure s;
+  s.grid.ncols = 2001;
+  s.grid.nrows = 3000;
+  s.grid.nodata = -1.0f;
+  ASSERT_TRUE(holdStructureRows(s, 1, 1500, Fill::Beside));
+  holdMask(s, Fill::Beside);
+  s.grid.nodata = -9999.0f;
+  ASSERT_TRUE(holdStructureRows(s, 1, 3000, Fill::Beside));  // a larger block
+  ASSERT_EQ(s.grid.values.size(), static_cast<size_t>(2001) * 3000);
+  EXPECT_TRUE(s.assignMask.empty());
+  holdMask(s, Fill::Beside);
+  s.work.settle();
+  EXPECT_EQ(std::count(s.grid.values.begin(), s.grid.values.end(), -9999.0f),
+            static_cast<std::ptrdiff_t>(s.grid.values.size()));
+  ASSERT_EQ(s.assignMask.size(), s.grid.values.size());
+  EXPECT_EQ(std::count(s.assignMask.begin(), s.assignMask.end(), uint8_t{1}),
+            static_cast<std::ptrdiff_t>(s.assignMask.size()));
+  // A mask asked for on the spot waits for the one beside and keeps it.
+  s.assignMask[7] = 0;
+  ASSERT_TRUE(holdStructureRows(s, 1, 3000, Fill::Beside));
+  holdMask(s, Fill::Beside);
+  holdMask(s);
+  EXPECT_TRUE(s.computes(7));
+  // A structure moved takes its pending fill along.
+  ASSERT_TRUE(holdStructureRows(s, 1, 2000, Fill::Beside));
+  Structure moved = std::move(s);
+  moved.work.settle();
+  EXPECT_EQ(moved.grid.values.front(), -9999.0f);
+  EXPECT_EQ(moved.grid.values.back(), -9999.0f);
+}
+
+TEST(BlockWork, TasksRunOneAfterTheOtherInTheOrderGiven) {
+  std::vector<int> order;
+  BlockWork w;
+  for (int k = 0; k < 20; ++k) {
+    w.then([&order, k] {
+      if (k % 3 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      order.push_back(k);
+    });
+  }
+  w.settle();
+  ASSERT_EQ(order.size(), 20u);
+  for (int k = 0; k < 20; ++k) EXPECT_EQ(order[static_cast<size_t>(k)], k);
+  w.settle();  // nothing pending: returns at once
 }
 
 TEST(Structure, AscFileWithCentresAndKeywordOverrides) {
