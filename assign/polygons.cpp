@@ -470,9 +470,10 @@ void APPLYPOLYGON(Run& run, const std::vector<float>& polygon, Use use, float va
   // is marked as such, and a reset one is NODATA until the cell loop computes it.
   Provenance& pv = run.provenance;
   const int32_t code = use == Use::Assign ? pv.polygonNumber : use == Use::Clear ? kSourceCleared : kSourceNodata;
+  uint8_t* const mask = s.assignMask.empty() ? nullptr : s.assignMask.data();  // none: nobody reads it
   auto applyRun = [&](size_t index, size_t count) {
     std::fill_n(s.grid.values.begin() + static_cast<std::ptrdiff_t>(index), count, cellValue);
-    std::fill_n(s.assignMask.begin() + static_cast<std::ptrdiff_t>(index), count, maskValue);
+    if (mask) std::fill_n(mask + index, count, maskValue);
     if (pv.track) {
       std::fill_n(s.source.begin() + static_cast<std::ptrdiff_t>(index), count, code);
       pv.covered.setRun(index, count);
@@ -509,7 +510,11 @@ void applyInBands(Run& run, int32_t rowFrom, int32_t rowTo, Apply apply) {
   grid::Structure& s = run.structure;
   const int32_t nc = s.grid.ncols, nr = s.grid.nrows;
   if (nc == 0 || nr == 0 || rowFrom > rowTo) return;
-  grid::holdMask(s);  // before the bands share it out
+  if (polygonsKeepMask(run)) {
+    grid::holdMask(s);  // before the bands share it out
+  } else {
+    s.work.settle();  // the values alone
+  }
   // The sample points, relative to the corner as the polygons are.
   std::vector<float> xs, ys;
   if (!s.grid.cellValues()) {
@@ -546,6 +551,11 @@ void applyPolygons(Run& run, const std::vector<std::vector<float>>& polygons, Us
 }
 
 }  // namespace
+
+bool polygonsKeepMask(const Run& run) {
+  const bool anySet = !run.gridSets.sets.empty() || !run.pointSets.empty() || !run.zav.uses.empty();
+  return !run.structure.whole || anySet || run.provenance.track || !run.fr.pictureName.empty();
+}
 
 void applyPolygonShapes(Run& run, const std::vector<PolygonShape>& shapes, PolygonUse use, int32_t rowFrom,
                         int32_t rowTo) {
@@ -647,7 +657,7 @@ bool HANDLEPOLYGONFILE(Run& run, const std::string& line) {
       nextLine(r, id);  // the CLOSE line
     }
     // The mask is made beside the reading: the polygons will take cells from it.
-    if (run.structure.whole) grid::holdMask(run.structure, grid::Fill::Beside);
+    if (run.structure.whole && polygonsKeepMask(run)) grid::holdMask(run.structure, grid::Fill::Beside);
     // Every polygon of the file, in file order.
     std::vector<std::vector<float>> polygons;
     while (APOLYGONFOUND(r)) polygons.push_back(r.vertices);

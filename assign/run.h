@@ -345,6 +345,10 @@ bool namesVectorLayer(frame::Frame& fr, const std::string& line, const std::stri
 [[nodiscard]] bool handleVectorPolygonFile(Run& run, const std::string& line, const std::string& name);
 // Applies the kept polygon sets, in order, to the rows rowFrom..rowTo of the structure held.
 void applyPolygonSets(Run& run, int32_t rowFrom, int32_t rowTo);
+// Whether anything after the polygon files reads the structure's mask: the cell loop of a
+// structure held in bands or with a set to compute, and the account of the rows when sources
+// are recorded or a picture is drawn. Without a reader the polygons write the values alone.
+bool polygonsKeepMask(const Run& run);
 // Whether a polygon covers a point: POINTINPOLYGON for a convex polygon, for any other simple
 // polygon a test that is exact for it; the border counts. Fewer than three vertices cover
 // nothing.
