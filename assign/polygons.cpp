@@ -228,42 +228,51 @@ void orderByKeys(std::vector<const ScanEdge*>& edges, std::vector<double>& keys)
   }
 }
 
+// Where the row crosses the boundary, and the zone of samples tested one by one around it.
+struct Crossing {
+  double x;
+  size_t zone;
+};
+
 // Where the active edges meet the row at y: per edge its crossing (for a flat edge on the row,
 // its left end) in keys, the places whose samples are tested one by one in zones, and the
-// extent lo..hi of both. For a polygon that is not convex, the crossings in order: the active
-// edges are kept in the order in which they meet the row, which changes little from one row to
-// the next, and the crossings read off in that order.
-void meetRow(std::vector<const ScanEdge*>& active, double y, bool convex, std::vector<double>& keys,
-             std::vector<std::pair<double, double>>& zones, std::vector<double>& crossings, double& lo, double& hi) {
-  crossings.clear();
-  zones.clear();
-  keys.resize(active.size());
-  for (size_t q = 0; q < active.size(); ++q) {
+// extent lo..hi of both. For a polygon that is not convex, the crossings in order, each with its
+// zone, and their number: the active edges are kept in the order in which they meet the row,
+// which changes little from one row to the next, and the crossings read off in that order.
+size_t meetRow(std::vector<const ScanEdge*>& active, double y, bool convex, std::vector<double>& keys,
+               std::vector<std::pair<double, double>>& zones, std::vector<Crossing>& crossings, double& lo,
+               double& hi) {
+  const size_t n = active.size();
+  // Sized, not appended to: a row of a star meets scores of edges, and the sizes hardly change.
+  keys.resize(n);
+  zones.resize(n);
+  if (crossings.size() < n) crossings.resize(n);
+  for (size_t q = 0; q < n; ++q) {
     const ScanEdge* e = active[q];
+    keys[q] = e->ya == e->yb ? std::min(e->xa, e->xb) : e->xa + (y - e->ya) * e->slope;
+  }
+  if (!convex) orderByKeys(active, keys);
+  size_t count = 0;
+  for (size_t q = 0; q < n; ++q) {
+    const ScanEdge* e = active[q];
+    const double xint = keys[q];
     if (e->ya == e->yb) {
       // A flat edge on the row: its samples are on the border.
-      zones.push_back({std::min(e->xa, e->xb), std::max(e->xa, e->xb)});
-      lo = std::min(lo, zones.back().first);
-      hi = std::max(hi, zones.back().second);
-      keys[q] = zones.back().first;
+      zones[q] = {xint, std::max(e->xa, e->xb)};
+      lo = std::min(lo, xint);
+      hi = std::max(hi, zones[q].second);
       continue;
     }
-    const double xint = e->xa + (y - e->ya) * e->slope;
-    keys[q] = xint;
     lo = std::min(lo, xint);
     hi = std::max(hi, xint);
     // Where the test's tolerance on the cross product reaches, with room for rounding: the
     // crossing here and the cross product in the test are rounded differently, by far less
     // than 1e-9 of the coordinate, and far less than any spacing of the samples.
     const double w = e->tolerance + 1e-9 * (std::fabs(xint) + 1.0);
-    zones.push_back({xint - w, xint + w});
+    zones[q] = {xint - w, xint + w};
+    if (!convex && (e->ya <= y) != (e->yb <= y)) crossings[count++] = {xint, q};
   }
-  if (convex) return;
-  orderByKeys(active, keys);
-  for (size_t q = 0; q < active.size(); ++q) {
-    const ScanEdge* e = active[q];
-    if (e->ya != e->yb && (e->ya <= y) != (e->yb <= y)) crossings.push_back(keys[q]);
-  }
+  return count;
 }
 
 // The runs of samples k0 <= k < k1 of row j that the test one by one finds inside.
@@ -317,8 +326,10 @@ void coverSamples(const std::vector<float>& v, const std::vector<float>& xs, con
   std::vector<const ScanEdge*> active;
   size_t nextEdge = 0;
 
-  std::vector<double> crossings, keys;
+  std::vector<double> keys;
+  std::vector<Crossing> crossings;
   std::vector<std::pair<double, double>> zones;  // samples tested one by one
+  std::vector<size_t> zoneStart;                 // each zone's first sample
   // For the estimate of a sample's place; the stepping after it makes the place exact.
   const double firstX = xs[k0], perSample = 1.0 / static_cast<double>(spacing);
   for (size_t j = j0; j < j1; ++j) {
@@ -338,22 +349,32 @@ void coverSamples(const std::vector<float>& v, const std::vector<float>& xs, con
     }
     if (active.empty()) continue;
     double lo = DBL_MAX, hi = -DBL_MAX;
-    meetRow(active, y, convex, keys, zones, crossings, lo, hi);
+    const size_t total = meetRow(active, y, convex, keys, zones, crossings, lo, hi);
     // The samples between two neighbouring crossings share their answer; the ones that
     // could be on the border are tested one by one and cut out of the runs.
     // The first sample k0 <= k <= k1 with xs[k] >= x: the samples are evenly spaced, so the
     // place is estimated and then made exact by stepping.
     auto sampleAt = [&](double x) {
-      const double guess = (x - firstX) * perSample;
-      size_t k = !(guess > 0.0) ? k0 : (guess >= static_cast<double>(k1 - k0) ? k1 : k0 + static_cast<size_t>(guess));
+      // The guess kept within 0..k1-k0 (a guess that is not a number taken as 0).
+      const double guess = std::max(0.0, std::min((x - firstX) * perSample, static_cast<double>(k1 - k0)));
+      size_t k = k0 + static_cast<size_t>(guess);
       while (k > k0 && xs[k - 1] >= x) --k;
       while (k < k1 && xs[k] < x) ++k;
       return k;
     };
     tested.clear();
-    for (const auto& [za, zb] : zones) {
-      for (size_t k = sampleAt(za); k < k1 && xs[k] <= zb; ++k) tested.push_back({k, false});
+    zoneStart.resize(zones.size());
+    for (size_t z = 0; z < zones.size(); ++z) {
+      size_t k = sampleAt(zones[z].first);
+      zoneStart[z] = k;
+      for (; k < k1 && xs[k] <= zones[z].second; ++k) tested.push_back({k, false});
     }
+    // The first sample at or beyond crossing c: its zone starts below it, by a hair.
+    auto sampleFrom = [&](const Crossing& c) {
+      size_t k = zoneStart[c.zone];
+      while (k < k1 && xs[k] < c.x) ++k;
+      return k;
+    };
     if (!tested.empty()) {
       std::sort(tested.begin(), tested.end());
       tested.erase(std::unique(tested.begin(), tested.end()), tested.end());
@@ -376,10 +397,9 @@ void coverSamples(const std::vector<float>& v, const std::vector<float>& xs, con
       const size_t b = sampleAt(hi);
       if (b > a) run(a, b);
     } else {
-      const size_t total = crossings.size();
       for (size_t i = 0; i + 1 < total; ++i) {
         if ((total - (i + 1)) % 2 == 0) continue;  // an even number of crossings to the right
-        const size_t a = sampleAt(crossings[i]), b = sampleAt(crossings[i + 1]);
+        const size_t a = sampleFrom(crossings[i]), b = sampleFrom(crossings[i + 1]);
         if (b > a) run(a, b);
       }
     }
