@@ -2,7 +2,11 @@
 #include <cerrno>
 #include <cfloat>
 #include <cmath>
+#include <condition_variable>
+#include <deque>
+#include <future>
 #include <memory>
+#include <mutex>
 #include <numbers>
 #include <thread>
 
@@ -525,6 +529,26 @@ void APPLYPOLYGON(Run& run, const std::vector<float>& polygon, Use use, float va
 // The polygons of one file, applied in file order to the rows rowFrom..rowTo held; the rows
 // are shared out in bands among the cores, each band taking every polygon in order, so every
 // cell sees the same sequence. apply(xs, ys, from, to) applies them all to the rows from..to.
+// The sample points of the structure, relative to the corner as the polygons are: the cells'
+// middles for a MIDDLE structure, their corners for a CELL one.
+void samplePoints(const grid::Structure& s, std::vector<float>& xs, std::vector<float>& ys) {
+  const int32_t nc = s.grid.ncols, nr = s.grid.nrows;
+  if (!s.grid.cellValues()) {
+    for (int32_t i = 1; i <= nc; ++i) xs.push_back(s.middle(i));
+    for (int32_t j = 1; j <= nr; ++j) ys.push_back(s.middle(j));
+  } else {
+    for (int32_t i = 0; i <= nc; ++i) xs.push_back(s.edge(i));
+    for (int32_t j = 0; j <= nr; ++j) ys.push_back(s.edge(j));
+  }
+}
+
+// The rows of band b of threads among the rows rowFrom..rowTo.
+void bandRows(int32_t rowFrom, int32_t rowTo, int b, int threads, int32_t& from, int32_t& to) {
+  const int64_t rows = rowTo - rowFrom + 1;
+  from = rowFrom + static_cast<int32_t>(rows * b / threads);
+  to = rowFrom - 1 + static_cast<int32_t>(rows * (b + 1) / threads);
+}
+
 template <typename Apply>
 void applyInBands(Run& run, int32_t rowFrom, int32_t rowTo, Apply apply) {
   grid::Structure& s = run.structure;
@@ -535,20 +559,12 @@ void applyInBands(Run& run, int32_t rowFrom, int32_t rowTo, Apply apply) {
   } else {
     s.work.settle();  // the values alone
   }
-  // The sample points, relative to the corner as the polygons are.
   std::vector<float> xs, ys;
-  if (!s.grid.cellValues()) {
-    for (int32_t i = 1; i <= nc; ++i) xs.push_back(s.middle(i));
-    for (int32_t j = 1; j <= nr; ++j) ys.push_back(s.middle(j));
-  } else {
-    for (int32_t i = 0; i <= nc; ++i) xs.push_back(s.edge(i));
-    for (int32_t j = 0; j <= nr; ++j) ys.push_back(s.edge(j));
-  }
-  const int32_t rows = rowTo - rowFrom + 1;
-  const int threads = std::max(1, std::min(run.fr.cores(), rows));
+  samplePoints(s, xs, ys);
+  const int threads = std::max(1, std::min(run.fr.cores(), rowTo - rowFrom + 1));
   auto band = [&](int b) {
-    const int32_t from = rowFrom + static_cast<int32_t>(int64_t(rows) * b / threads);
-    const int32_t to = rowFrom - 1 + static_cast<int32_t>(int64_t(rows) * (b + 1) / threads);
+    int32_t from = 0, to = 0;
+    bandRows(rowFrom, rowTo, b, threads, from, to);
     apply(xs, ys, from, to);
   };
   if (threads == 1) {
@@ -568,6 +584,93 @@ void applyPolygons(Run& run, const std::vector<std::vector<float>>& polygons, Us
                [&](const std::vector<float>& xs, const std::vector<float>& ys, int32_t from, int32_t to) {
                  for (const auto& polygon : polygons) APPLYPOLYGON(run, polygon, use, value, xs, ys, from, to);
                });
+}
+
+// The polygons of a file as they are read, for the bands that apply them meanwhile: the reader
+// appends, each band takes what has come in since it last looked, in file order. A deque keeps
+// the polygons in place as more come.
+struct PolygonFeed {
+  std::mutex lock;
+  std::condition_variable more;
+  std::deque<std::vector<float>> polygons;
+  size_t count = 0;  // polygons the bands may take
+  bool done = false;
+
+  // Waits for polygons beyond the first `next` and gives them; false when the file is read and
+  // every polygon taken.
+  bool take(size_t& next, std::vector<const std::vector<float>*>& batch) {
+    std::unique_lock<std::mutex> hold(lock);
+    more.wait(hold, [&] { return count > next || done; });
+    batch.clear();
+    for (; next < count; ++next) batch.push_back(&polygons[next]);
+    return !batch.empty();
+  }
+  void add(const std::vector<float>& polygon) {
+    std::lock_guard<std::mutex> hold(lock);
+    polygons.push_back(polygon);
+  }
+  void publish(bool last) {
+    {
+      std::lock_guard<std::mutex> hold(lock);
+      count = polygons.size();
+      done = last;
+    }
+    more.notify_all();
+  }
+};
+
+// A structure held whole takes a file's polygons while the file is read: one thread per band
+// applies each polygon, in file order, as soon as the main thread has read it, once the rows
+// held are filled. Every cell sees the same sequence as when the whole file is read first.
+// Returns the number of polygons read; r.failed when the file stopped the run.
+int64_t applyWhileReading(Run& run, PolygonReader& r, Use use, float value) {
+  grid::Structure& s = run.structure;
+  const int32_t nr = s.grid.nrows;
+  std::vector<float> xs, ys;
+  samplePoints(s, xs, ys);
+  std::promise<void> filled;
+  std::shared_future<void> ready = filled.get_future().share();
+  s.work.then([&filled] { filled.set_value(); });  // after the fill (and the mask) beside
+  PolygonFeed feed;
+  const int threads = s.grid.ncols > 0 ? std::max(1, std::min(run.fr.cores(), nr)) : 0;
+  std::vector<std::thread> bands;
+  for (int b = 0; b < threads; ++b) {
+    bands.emplace_back([&, b] {
+      int32_t from = 0, to = 0;
+      bandRows(1, nr, b, threads, from, to);
+      ready.wait();
+      size_t next = 0;
+      std::vector<const std::vector<float>*> batch;
+      while (feed.take(next, batch)) {
+        for (const std::vector<float>* polygon : batch) APPLYPOLYGON(run, *polygon, use, value, xs, ys, from, to);
+      }
+    });
+  }
+  // Whatever ends the reading, the bands finish what they were given before the rows are used.
+  auto finish = [&] {
+    feed.publish(true);
+    for (auto& t : bands) t.join();
+    s.work.settle();
+  };
+  // The bands are told every few polygons (or vertices), not at each: waking them costs more
+  // than applying a small polygon.
+  size_t told = 0, vertices = 0;
+  try {
+    while (APOLYGONFOUND(r)) {
+      vertices += r.vertices.size();
+      feed.add(r.vertices);
+      if (feed.polygons.size() - told >= 64 || vertices >= 16384) {
+        feed.publish(false);
+        told = feed.polygons.size();
+        vertices = 0;
+      }
+    }
+  } catch (...) {
+    finish();
+    throw;
+  }
+  finish();
+  return static_cast<int64_t>(feed.polygons.size());
 }
 
 }  // namespace
@@ -678,15 +781,16 @@ bool HANDLEPOLYGONFILE(Run& run, const std::string& line) {
     }
     // The mask is made beside the reading: the polygons will take cells from it.
     if (run.structure.whole && polygonsKeepMask(run)) grid::holdMask(run.structure, grid::Fill::Beside);
-    // Every polygon of the file, in file order.
-    std::vector<std::vector<float>> polygons;
-    while (APOLYGONFOUND(r)) polygons.push_back(r.vertices);
-    if (r.failed) return true;
-    pv.polygonCount = static_cast<int64_t>(polygons.size());
     if (run.structure.whole) {
-      applyPolygons(run, polygons, use, value, 1, run.structure.grid.nrows);
+      // Every polygon of the file, in file order, applied as it is read.
+      pv.polygonCount = applyWhileReading(run, r, use, value);
+      if (r.failed) return true;
     } else {
       // The structure is held a band at a time: the polygons are kept and applied to each band.
+      std::vector<std::vector<float>> polygons;
+      while (APOLYGONFOUND(r)) polygons.push_back(r.vertices);
+      if (r.failed) return true;
+      pv.polygonCount = static_cast<int64_t>(polygons.size());
       run.polygonSets.push_back(PolygonSet{std::move(polygons), use, value, {}});
     }
   }

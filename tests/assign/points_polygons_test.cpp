@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <random>
@@ -7,10 +8,12 @@
 #include "assign/run.h"
 #include "grid/general.h"
 #include "grid/grids.h"
+#include "grid/structure.h"
 #include "support.h"
 
 using namespace assign;
 using testing_support::TestFrame;
+using testing_support::writeFile;
 
 namespace {
 
@@ -327,4 +330,94 @@ TEST(PointSets, BinnedOnEveryCoreTheyAreBinnedAsOnOne) {
     }
     EXPECT_EQ(binned[0].everywhere.empty(), !buffered);
   }
+}
+
+namespace {
+
+// A run with a structure held whole (or in bands) of 3000 x 2500 cells of 2 m at (5000, 7000),
+// its rows filled beside as a run fills them (large enough for the fill to take a while), and
+// its listing open.
+struct PolygonFileRun {
+  TestFrame t;
+  Run run{t.console, t.clock, {"x"}};
+  PolygonFileRun(bool whole, int threads) {
+    grid::Structure& s = run.structure;
+    s.grid.ncols = 3000;
+    s.grid.nrows = 2500;
+    s.grid.xll = 5000;
+    s.grid.yll = 7000;
+    s.grid.nodata = -9;
+    s.cellsize = s.grid.dx = s.grid.dy = 2;
+    s.whole = whole;
+    if (whole) grid::holdStructureRows(s, 1, s.grid.nrows, grid::Fill::Beside);
+    run.fr.threads = threads;
+    auto f = std::make_unique<frame::TextOutputFile>();
+    f->open(t.path("listing.out").string(), false);
+    run.fr.units.connectOutput(11, t.path("listing.out").string(), std::move(f));
+    frame::PROGRM(run.fr, "TervalaGridCreate");
+    frame::SETLU(run.fr, 11, "INIT");
+    frame::PAGN2(run.fr, "INIT", " ");
+  }
+  // The values after the polygon file, the structure held whole or band by band as a run does.
+  std::vector<float> values(const std::string& line, bool& failed) {
+    grid::Structure& s = run.structure;
+    failed = HANDLEPOLYGONFILE(run, line);
+    if (!failed && !s.whole) {
+      grid::holdStructureRows(s, 1, s.grid.nrows);
+      grid::holdMask(s);
+      applyPolygonSets(run, 1, s.grid.nrows);
+    }
+    s.work.settle();
+    return std::vector<float>(s.grid.values.begin(), s.grid.values.end());
+  }
+};
+
+// A generate polygon file of stars: many small ones, and two of 9000 vertices each.
+std::string starFile(int badAfter = -1) {
+  std::mt19937 rng(20261209);
+  std::uniform_real_distribution<float> u(0.0f, 1.0f);
+  std::string text;
+  for (int p = 0; p < 302; ++p) {
+    if (p == badAfter) text += std::to_string(p + 1) + " AUTO\n5010.5,7010.5\nnot a vertex\nEND\n";
+    const bool big = p == 150 || p == 151;
+    const float r1 = big ? 300.0f : 4.0f + 60.0f * u(rng);
+    const auto v = star(5000.0f + 6000.0f * u(rng), 7000.0f + 5000.0f * u(rng), r1 * 0.4f, r1,
+                        big ? 4500 : 3 + static_cast<int>(10 * u(rng)), 6.0f * u(rng));
+    text += std::to_string(p + 1) + " AUTO\n";
+    for (size_t k = 0; k <= v.size(); k += 2) {
+      const size_t q = k % v.size();
+      text += std::to_string(v[q]) + "," + std::to_string(v[q + 1]) + "\n";
+    }
+    text += "END\n";
+  }
+  return text + "END\n";
+}
+
+}  // namespace
+
+// A structure held whole takes the polygons while the file is read, on as many threads as
+// asked; the cells are what reading the whole file first and then applying it band by band
+// gives, though the rows were still being filled when the reading began. A file that stops on
+// a bad line midway stops the run without a hang.
+TEST(PolygonFiles, AppliedWhileReadTheyCoverWhatTheFileReadFirstCovers) {
+  PolygonFileRun first(false, 1);
+  writeFile(first.t.path("stars.gen"), starFile());
+  bool failed = false;
+  const auto expected = first.values("POLYGONFILE," + first.t.path("stars.gen").string() + ",ASSIGN,7.5", failed);
+  ASSERT_FALSE(failed);
+  ASSERT_GT(std::count(expected.begin(), expected.end(), 7.5f), 20000);
+  ASSERT_GT(std::count(expected.begin(), expected.end(), -9.0f), 20000);
+  for (int threads : {1, 2, 3}) {
+    PolygonFileRun whole(true, threads);
+    writeFile(whole.t.path("stars.gen"), starFile());
+    const auto got = whole.values("POLYGONFILE," + whole.t.path("stars.gen").string() + ",ASSIGN,7.5", failed);
+    ASSERT_FALSE(failed);
+    EXPECT_EQ(whole.run.provenance.polygonCount, 302);
+    ASSERT_EQ(got.size(), expected.size());
+    EXPECT_TRUE(got == expected) << threads << " threads";
+  }
+  PolygonFileRun bad(true, 2);
+  writeFile(bad.t.path("stars.gen"), starFile(200));
+  bad.values("POLYGONFILE," + bad.t.path("stars.gen").string() + ",ASSIGN,7.5", failed);
+  EXPECT_TRUE(failed);
 }
