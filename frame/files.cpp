@@ -7,6 +7,7 @@
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <array>
@@ -489,6 +490,40 @@ int AtomicOutputFile::open(const std::string& name, bool sync) {
 void AtomicOutputFile::write(const void* data, size_t n) {
   if (!f_ || n == 0 || err_ != 0) return;
   if (std::fwrite(data, 1, n, f_) != n) err_ = errno ? errno : EIO;
+}
+
+void AtomicOutputFile::writeBlocks(const std::vector<Block>& blocks) {
+  if (!f_ || err_ != 0) return;
+  // What the buffer holds goes first.
+  if (std::fflush(f_) != 0) {
+    err_ = errno ? errno : EIO;
+    return;
+  }
+  const int fd = ::fileno(f_);
+  constexpr size_t kMostAtOnce = 1024;  // IOV_MAX on Linux
+  std::vector<iovec> io;
+  for (size_t k = 0; k < blocks.size();) {
+    io.clear();
+    for (; k < blocks.size() && io.size() < kMostAtOnce; ++k) {
+      if (blocks[k].size > 0) io.push_back({const_cast<void*>(blocks[k].data), blocks[k].size});
+    }
+    // A write may take less than it was given: it goes on from where it stopped.
+    size_t first = 0;
+    while (first < io.size()) {
+      const ssize_t n = ::writev(fd, io.data() + first, static_cast<int>(io.size() - first));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        err_ = n < 0 && errno ? errno : EIO;
+        return;
+      }
+      size_t done = static_cast<size_t>(n);
+      while (first < io.size() && done >= io[first].iov_len) done -= io[first++].iov_len;
+      if (done > 0) {
+        io[first].iov_base = static_cast<char*>(io[first].iov_base) + done;
+        io[first].iov_len -= done;
+      }
+    }
+  }
 }
 
 int AtomicOutputFile::complete() {

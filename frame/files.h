@@ -131,6 +131,14 @@ class AtomicOutputFile {
   // sync: commit() also forces the file and its folder to the disk (survives a power loss).
   int open(const std::string& name, bool sync = false);  // 0 or the error number
   void write(const void* data, size_t n);
+  // Writes the blocks one after the other, straight from where they lie rather than through
+  // the buffer: the rows of a grid, which lie in memory in the reverse of the file's order,
+  // go to the file without being copied first.
+  struct Block {
+    const void* data;
+    size_t size;
+  };
+  void writeBlocks(const std::vector<Block>& blocks);
   // Flushes what was written to the file system (and to the disk with sync) without putting
   // it in place yet, so that files that belong together (a BIL and its HDR) can then be
   // committed one right after the other. Optional: commit() does it when it was not done.

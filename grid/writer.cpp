@@ -368,6 +368,16 @@ void GridWriter::rows(const Structure& s, int32_t from, int32_t to) {
     ascRows(s, from, to);
     return;
   }
+  if (type_ == "BIL" && !tiff_ && frame::le::nativeIsLittle && openError_ == 0) {
+    // The floats as they lie in memory are the file's bytes: the rows go from there, north first.
+    std::vector<frame::AtomicOutputFile::Block> rows;
+    for (int32_t r = from; r >= to; --r, --next_) {
+      if (progress_) progress_->turn();
+      rows.push_back({g.values.data() + g.index(1, r), nc * 4});
+    }
+    data_.writeBlocks(rows);
+    return;
+  }
   for (int32_t r = from; r >= to; --r, --next_) {
     if (progress_) progress_->turn();
     if (openError_ != 0) continue;

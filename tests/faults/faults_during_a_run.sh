@@ -62,25 +62,28 @@ INNER
   only_inputs_left SIGINT
 fi
 
-# A full disk while the grid is written: 2000 x 2000 values do not fit in 1 MB.
-mkdir "$work/full"
-cd "$work/full"
-touch DEVICE.CNF
-printf 'STRUCTURE\n#COLUMNS,2000\n#ROWS,2000\nEND:STRUCTURE\nSTOREFILE,ASC,out\n' > TervalaGridCreate.PCF
-status=0
-( ulimit -f 2000; "$program" > /dev/null 2> stderr.txt ) || status=$?
-[ "$status" -eq 2 ] || fail "full disk: status $status, expected 2"
-# The message and the error number (27, file too large).
-has_block TervalaGridCreate.out <<'BLOCK' || fail "full disk: the message block is not in the listing"
+# A full disk while the grid is written: 2000 x 2000 values do not fit in 1 MB, as ASC text
+# through the buffer or as BIL rows written straight from the grid.
+for type in ASC BIL; do
+  mkdir "$work/full-$type"
+  cd "$work/full-$type"
+  touch DEVICE.CNF
+  printf 'STRUCTURE\n#COLUMNS,2000\n#ROWS,2000\nEND:STRUCTURE\nSTOREFILE,%s,out\n' "$type" > TervalaGridCreate.PCF
+  status=0
+  ( ulimit -f 2000; "$program" > /dev/null 2> stderr.txt ) || status=$?
+  [ "$status" -eq 2 ] || fail "full disk ($type): status $status, expected 2"
+  # The message and the error number (27, file too large).
+  has_block TervalaGridCreate.out <<BLOCK || fail "full disk ($type): the message block is not in the listing"
 
  ERROR
  *****
 
- The file out.ASC could not be written.
+ The file out.$type could not be written.
  Error number=000027
 BLOCK
-rm stderr.txt
-only_inputs_left "full disk"
+  rm stderr.txt
+  only_inputs_left "full disk ($type)"
+done
 
 # A folder the run may not write in (as an ordinary user; root may write anywhere).
 mkdir "$work/readonly"

@@ -108,6 +108,30 @@ TEST(AtomicOutputFile, TheNameShowsTheOldFileOrTheWholeNewOne) {
   });
 }
 
+// Blocks written straight from where they lie come after what the buffer held and before what
+// is written next, in order, more of them than one system call takes, empty ones among them.
+TEST(AtomicOutputFile, BlocksFollowTheBufferedTextInOrder) {
+  bothWays([](const fs::path& dir, bool) {
+    const fs::path target = dir / "out.bil";
+    std::vector<std::string> rows;
+    for (int k = 0; k < 2500; ++k)
+      rows.push_back(std::string(static_cast<size_t>(k % 7 == 0 ? 0 : k % 50), static_cast<char>('a' + k % 26)));
+    std::vector<AtomicOutputFile::Block> blocks;
+    std::string expected = "head";
+    for (auto it = rows.rbegin(); it != rows.rend(); ++it) {
+      blocks.push_back({it->data(), it->size()});
+      expected += *it;
+    }
+    AtomicOutputFile f;
+    ASSERT_EQ(f.open(target.string()), 0);
+    f.write("head", 4);
+    f.writeBlocks(blocks);
+    f.write("tail", 4);
+    ASSERT_EQ(f.commit(), 0);
+    EXPECT_EQ(contents(target), expected + "tail");
+  });
+}
+
 TEST(AtomicOutputFile, NamedTemporariesGoOnASignalOrWithTheNextRun) {
   ::setenv("TERVALA_NAMED_TEMPORARIES", "1", 1);
   const fs::path dir = makeTempDir();
