@@ -28,6 +28,18 @@ inline fs::path makeTempDir() {
   return fs::path(mkdtemp(t.data()));
 }
 
+// A temporary folder that goes, with what it holds, when the test is done with it.
+struct TempDir {
+  fs::path path = makeTempDir();
+  TempDir() = default;
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  ~TempDir() {
+    std::error_code ec;
+    fs::remove_all(path, ec);
+  }
+};
+
 inline std::vector<std::string> readLines(const fs::path& p) {
   std::ifstream in(p);
   std::vector<std::string> out;

@@ -52,7 +52,8 @@ TEST(TableFeed, LinesReadAheadAreTheLinesReadOneByOne) {
   // area where the segment is -1, and lines not of the written form here and there (one
   // exactly where a block of lines may end); the last line ends in a carriage return without a
   // line feed, which stays part of the line.
-  const auto dir = testing_support::makeTempDir();
+  const testing_support::TempDir temp;
+  const std::filesystem::path& dir = temp.path;
   std::mt19937 rng(3);
   std::string text;
   for (int32_t i = 1; text.size() < (size_t{5} << 20); ++i) {
@@ -108,7 +109,8 @@ TEST(TableFeed, LinesReadAheadAreTheLinesReadOneByOne) {
 TEST(TableFeed, AFeedLeftEarlyStopsItsParsers) {
   // The ordered pass stops at a line it cannot read: the feed goes with the parsers still at
   // work on blocks beyond it, and stops them.
-  const auto dir = testing_support::makeTempDir();
+  const testing_support::TempDir temp;
+  const std::filesystem::path& dir = temp.path;
   std::string text;
   for (int i = 0; i < 400000; ++i) text += "    1,    2,      3,  4.50000000E+00\n";
   testing_support::writeFile(dir / "t.tab", text);

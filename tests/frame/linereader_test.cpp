@@ -12,7 +12,8 @@ using namespace frame;
 // Lines come whole however the blocks cut them: a line longer than a block, CR LF ends, empty
 // lines, and a last line without an end of line; the line number counts them.
 TEST(LineReader, LinesWholeAcrossBlocks) {
-  const auto dir = testing_support::makeTempDir();
+  const testing_support::TempDir temp;
+  const std::filesystem::path& dir = temp.path;
   const std::string longLine(200000, 'x');
   testing_support::writeFile(dir / "t.txt", "first\r\n\n" + longLine + "\nlast");
   LineReader in;
@@ -28,7 +29,8 @@ TEST(LineReader, LinesWholeAcrossBlocks) {
 
 // A folder or a missing file is refused at open, and a reader never opened gives no lines.
 TEST(LineReader, FoldersAndMissingFilesAreRefused) {
-  const auto dir = testing_support::makeTempDir();
+  const testing_support::TempDir temp;
+  const std::filesystem::path& dir = temp.path;
   LineReader folder, missing, never;
   EXPECT_EQ(folder.open(dir.string()), EISDIR);
   EXPECT_EQ(missing.open((dir / "none.txt").string()), ENOENT);

@@ -88,7 +88,8 @@ TEST(LittleEndian, ShortReadsAreRefused) {
   EXPECT_EQ(empty.f64(), 0.0);
   EXPECT_FALSE(empty.ok());
 
-  const auto dir = testing_support::makeTempDir();
+  const testing_support::TempDir temp;
+  const std::filesystem::path& dir = temp.path;
   const std::string name = (dir / "three.bin").string();
   std::ofstream(name, std::ios::binary).write("\x05\x00\x00", 3);
   BinaryInputFile f;
