@@ -56,10 +56,10 @@ bool nextLine(PolygonReader& r, std::string& line) {
 bool APOLYGONFOUND(PolygonReader& r) {
   r.vertices.clear();
   std::string line;
-  if (!nextLine(r, line) || frame::trimmed(line) == "END") return false;
+  if (!nextLine(r, line) || frame::trimmedView(line) == "END") return false;
   const std::string idLine = frame::trimmed(line);
   while (nextLine(r, line)) {
-    if (frame::trimmed(line) == "END") break;
+    if (frame::trimmedView(line) == "END") break;
     double x = 0, y = 0;
     const bool ok = frame::numberItem(r.fr, line, 1, x) && frame::numberItem(r.fr, line, 2, y);
     const bool inRange = std::fabs(x) <= grid::kCoordinateLimit && std::fabs(y) <= grid::kCoordinateLimit;
