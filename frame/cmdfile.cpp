@@ -28,8 +28,9 @@ bool significantLine(std::string_view record, std::string& line, LineMode mode, 
   if (c0 == '+' && b - a >= 2 && mapped(record[a + 1]) == '+') return false;
   line.clear();
   if (mode == LineMode::NOCHNG) {
-    line.reserve(b - a);
-    for (size_t i = a; i < b; ++i) line += mapped(record[i]);
+    // Copied whole, then mapped in place: no character is appended one at a time.
+    line.assign(record.data() + a, b - a);
+    for (char& ch : line) ch = mapped(ch);
     return true;
   }
   // CHANGE: every blank goes, letters are upper-cased, and "$" is the blank that stays.
