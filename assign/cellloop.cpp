@@ -222,9 +222,43 @@ std::optional<frame::Failure> computeStraightRow(Run& run, Worker& w, const std:
     r.weight = cellStructure ? static_cast<float>(d.dx) * static_cast<float>(d.dy) : -1.0f;
     r.related = cellStructure || d.cellValues() ? Related::Cell : Related::Point;
   }
-  const bool rowInOrder = s.edge(j - 1) < s.edge(j);
   std::array<ValueRecord, kStraightSets> given;
   bool found = false;
+  if (!searched) {
+    // Every set on the structure's grid: a cell's records are the sets' values at the cell. One
+    // set needs no list: its single record, whose weight is never zero here, is combined as
+    // combineValues combines one (AVERAGE: NODATA within 0.0001 of it; MAXIMUM, MINIMUM: itself).
+    const bool average = run.settings.method == RunMethod::Average;
+    for (int32_t c = 0; c < nc; ++c) {
+      if (progress) progress->turn();
+      if (mask && !mask[c]) continue;
+      float r = nodata;
+      if (n == 1) {
+        const float v = in[0][c];
+        const bool near = std::fabs(static_cast<double>(v) - static_cast<double>(nodata)) < 0.0001;
+        if (std::fabs(v - setNodata[0]) > 0.0001f && !(average && near)) r = v;
+      } else {
+        size_t count = 0;
+        for (size_t k = 0; k < n; ++k) {
+          const float v = in[k][c];
+          if (!(std::fabs(v - setNodata[k]) > 0.0001f)) continue;
+          given[count] = record[k];
+          given[count].value = v;
+          ++count;
+        }
+        if (count > 0) r = combineValues(std::span(given.data(), count), run.settings, nodata);
+      }
+      if (!std::isfinite(r)) {
+        if (auto f = computeCell(run, w, c + 1, j)) return f;
+        continue;
+      }
+      out[c] = r;
+      found |= r != nodata;
+    }
+    if (found) w.foundAValue = true;
+    return std::nullopt;
+  }
+  const bool rowInOrder = s.edge(j - 1) < s.edge(j);
   for (int32_t c = 0; c < nc; ++c) {
     if (progress) progress->turn();
     if (mask && !mask[c]) continue;
