@@ -184,6 +184,58 @@ std::vector<StraightSet> straightSets(const Run& run) {
   return sets;
 }
 
+// The value of cell c from the rows `in` of n sets on the structure's grid, each with its NODATA,
+// priority and weight (an unweighted record's as 1), without building the list: what combineValues gives for the list
+// of the records whose values are not within 0.0001 of their set's NODATA, in set order. Only the records of the
+// highest priority present count, added (or compared) in set order as the list would have them. Inlined where it is
+// called with a fixed number of sets, so that its loops unroll.
+[[gnu::always_inline]] inline float combineOnGrid(const float* const* in, int32_t c, const float* setNodata,
+                                                  const int32_t* priority, const double* weight, size_t n, bool average,
+                                                  bool max, float nodata) {
+  std::array<float, kStraightSets> v;
+  for (size_t k = 0; k < n; ++k) v[k] = in[k][c];
+  std::array<bool, kStraightSets> present;
+  size_t count = 0, only = 0;
+  int32_t top = INT32_MIN;
+  for (size_t k = 0; k < n; ++k) {
+    present[k] = std::fabs(v[k] - setNodata[k]) > 0.0001f;
+    if (!present[k]) continue;
+    ++count;
+    only = k;
+    top = std::max(top, priority[k]);
+  }
+  if (count == 0) return nodata;
+  if (count == 1) {
+    // One record, of a weight that is never zero here: the value itself.
+    const bool near = std::fabs(static_cast<double>(v[only]) - static_cast<double>(nodata)) < 0.0001;
+    return average && near ? nodata : v[only];
+  }
+  if (average) {
+    double sum = 0.0, wsum = 0.0;
+    for (size_t k = 0; k < n; ++k) {
+      if (!present[k] || priority[k] != top) continue;
+      sum += static_cast<double>(v[k]) * weight[k];
+      wsum += weight[k];
+    }
+    const double result = sum / wsum;
+    if (std::fabs(result - static_cast<double>(nodata)) < 0.0001) return nodata;
+    return static_cast<float>(result);
+  }
+  bool started = false;
+  double result = 0.0;
+  for (size_t k = 0; k < n; ++k) {
+    if (!present[k] || priority[k] != top) continue;
+    const double x = v[k];
+    if (!started) {
+      result = x;
+      started = true;
+    } else if (max ? x > result : x < result) {
+      result = x;
+    }
+  }
+  return static_cast<float>(result);
+}
+
 // Row j of a run with straightSets: each cell the polygons leave gets the records the general
 // search would give it, in table order: a set on the structure's grid its value (none where it
 // lies within 0.0001 of its NODATA), a set elsewhere the average of the input cells the cell
@@ -229,6 +281,13 @@ std::optional<frame::Failure> computeStraightRow(Run& run, Worker& w, const std:
     // set needs no list: its single record, whose weight is never zero here, is combined as
     // combineValues combines one (AVERAGE: NODATA within 0.0001 of it; MAXIMUM, MINIMUM: itself).
     const bool average = run.settings.method == RunMethod::Average;
+    const bool max = run.settings.method == RunMethod::Maximum;
+    std::array<int32_t, kStraightSets> priority;
+    std::array<double, kStraightSets> weight;
+    for (size_t k = 0; k < n; ++k) {
+      priority[k] = record[k].priority;
+      weight[k] = record[k].weight == -1.0f ? 1.0 : static_cast<double>(record[k].weight);
+    }
     for (int32_t c = 0; c < nc; ++c) {
       if (progress) progress->turn();
       if (mask && !mask[c]) continue;
@@ -237,16 +296,12 @@ std::optional<frame::Failure> computeStraightRow(Run& run, Worker& w, const std:
         const float v = in[0][c];
         const bool near = std::fabs(static_cast<double>(v) - static_cast<double>(nodata)) < 0.0001;
         if (std::fabs(v - setNodata[0]) > 0.0001f && !(average && near)) r = v;
+      } else if (n == 2) {
+        r = combineOnGrid(in.data(), c, setNodata.data(), priority.data(), weight.data(), 2, average, max, nodata);
+      } else if (n == 3) {
+        r = combineOnGrid(in.data(), c, setNodata.data(), priority.data(), weight.data(), 3, average, max, nodata);
       } else {
-        size_t count = 0;
-        for (size_t k = 0; k < n; ++k) {
-          const float v = in[k][c];
-          if (!(std::fabs(v - setNodata[k]) > 0.0001f)) continue;
-          given[count] = record[k];
-          given[count].value = v;
-          ++count;
-        }
-        if (count > 0) r = combineValues(std::span(given.data(), count), run.settings, nodata);
+        r = combineOnGrid(in.data(), c, setNodata.data(), priority.data(), weight.data(), n, average, max, nodata);
       }
       if (!std::isfinite(r)) {
         if (auto f = computeCell(run, w, c + 1, j)) return f;
