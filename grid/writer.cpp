@@ -411,9 +411,11 @@ size_t GridWriter::ascRowBound(size_t nc) const {
 }
 
 void GridWriter::ascRows(const Structure& s, int32_t from, int32_t to) {
-  // The rows are turned into text in pieces of about a megabyte, one piece on each core at a
-  // time, and the pieces are written in row order: the file is the same for any number of
-  // threads, and the text held stays a few megabytes whatever the grid.
+  // The rows are turned into text in pieces of about a megabyte, a round of one piece per core
+  // at a time, and the pieces are written in row order: the file is the same for any number of
+  // threads, and the text held stays a few megabytes whatever the grid. While one round is
+  // written, the next is being turned into text: the writing (the system's copy into the file)
+  // and the formatting then share the cores instead of taking turns.
   const GridDescription& g = s.grid;
   const size_t nc = static_cast<size_t>(g.ncols);
   const size_t rowBound = ascRowBound(nc);
@@ -425,38 +427,71 @@ void GridWriter::ascRows(const Structure& s, int32_t from, int32_t to) {
     data_.write(text_.data(), text_.size());
     text_.clear();
   }
-  std::vector<std::string> pieces(static_cast<size_t>(threads));
-  std::vector<size_t> used(static_cast<size_t>(threads));
-  auto format = [&](int t, int32_t first, int32_t last) {
-    std::string& buf = pieces[static_cast<size_t>(t)];
-    const size_t need = rowBound * static_cast<size_t>(first - last + 1);
-    if (buf.size() < need) buf.resize(need);
-    char* p = buf.data();
-    for (int32_t r = first; r >= last; --r) p = formatAscRow(p, g.values.data() + g.index(1, r), nc);
-    used[static_cast<size_t>(t)] = static_cast<size_t>(p - buf.data());
-  };
+  // The rounds: piece t of a round covers rows first down to last.
+  std::vector<std::vector<std::pair<int32_t, int32_t>>> rounds;
   for (int32_t hi = from; hi >= to;) {
-    // One round: piece t covers rows first[t] down to last[t].
     std::vector<std::pair<int32_t, int32_t>> span;
     for (int t = 0; t < threads && hi >= to; ++t) {
       const int32_t lo = std::max(to, hi - pieceRows + 1);
       span.emplace_back(hi, lo);
       hi = lo - 1;
     }
-    if (span.size() == 1) {
-      format(0, span[0].first, span[0].second);
-    } else {
-      std::vector<std::thread> helpers;
-      for (size_t t = 1; t < span.size(); ++t)
-        helpers.emplace_back(format, static_cast<int>(t), span[t].first, span[t].second);
-      format(0, span[0].first, span[0].second);
-      for (auto& h : helpers) h.join();
-    }
-    for (size_t t = 0; t < span.size(); ++t) {
-      data_.write(pieces[t].data(), used[t]);
-      for (int32_t r = span[t].first; r >= span[t].second; --r, --next_) {
-        if (progress_) progress_->turn();
+    rounds.push_back(std::move(span));
+  }
+  // Two sets of pieces: the round being written and the one being formatted.
+  std::vector<std::string> pieces[2] = {std::vector<std::string>(static_cast<size_t>(threads)),
+                                        std::vector<std::string>(static_cast<size_t>(threads))};
+  std::vector<size_t> used[2] = {std::vector<size_t>(static_cast<size_t>(threads)),
+                                 std::vector<size_t>(static_cast<size_t>(threads))};
+  auto format = [&](int set, size_t t, int32_t first, int32_t last) {
+    std::string& buf = pieces[set][t];
+    const size_t need = rowBound * static_cast<size_t>(first - last + 1);
+    if (buf.size() < need) buf.resize(need);
+    char* p = buf.data();
+    for (int32_t r = first; r >= last; --r) p = formatAscRow(p, g.values.data() + g.index(1, r), nc);
+    used[set][t] = static_cast<size_t>(p - buf.data());
+  };
+  // Formats round k into set k % 2 on threads of its own; the caller joins them.
+  auto start = [&](size_t k, std::vector<std::thread>& helpers) {
+    const int set = static_cast<int>(k % 2);
+    for (size_t t = 0; t < rounds[k].size(); ++t)
+      helpers.emplace_back(format, set, t, rounds[k][t].first, rounds[k][t].second);
+  };
+  auto joinAll = [](std::vector<std::thread>& helpers) {
+    for (auto& h : helpers) h.join();
+    helpers.clear();
+  };
+  std::vector<std::thread> ahead;
+  if (threads == 1 || rounds.size() == 1) {
+    // One core, or a single round: nothing to overlap.
+    for (size_t k = 0; k < rounds.size(); ++k) {
+      const auto& span = rounds[k];
+      if (span.size() == 1) {
+        format(static_cast<int>(k % 2), 0, span[0].first, span[0].second);
+      } else {
+        start(k, ahead);
+        joinAll(ahead);
       }
+      writePieces(pieces[k % 2], used[k % 2], span);
+    }
+    return;
+  }
+  start(0, ahead);
+  for (size_t k = 0; k < rounds.size(); ++k) {
+    joinAll(ahead);
+    if (k + 1 < rounds.size()) start(k + 1, ahead);
+    writePieces(pieces[k % 2], used[k % 2], rounds[k]);
+  }
+}
+
+void GridWriter::writePieces(const std::vector<std::string>& pieces, const std::vector<size_t>& used,
+                             const std::vector<std::pair<int32_t, int32_t>>& span) {
+  std::vector<frame::AtomicOutputFile::Block> blocks;
+  for (size_t t = 0; t < span.size(); ++t) blocks.push_back({pieces[t].data(), used[t]});
+  data_.writeBlocks(blocks);
+  for (const auto& [first, last] : span) {
+    for (int32_t r = first; r >= last; --r, --next_) {
+      if (progress_) progress_->turn();
     }
   }
 }

@@ -42,6 +42,9 @@ class GridWriter {
   char* formatAscRow(char* p, const float* row, size_t nc) const;
   size_t ascRowBound(size_t nc) const;
   void ascRows(const Structure& s, int32_t from, int32_t to);
+  // Writes a round of formatted pieces (their first used bytes), rows span, and turns the progress.
+  void writePieces(const std::vector<std::string>& pieces, const std::vector<size_t>& used,
+                   const std::vector<std::pair<int32_t, int32_t>>& span);
   bool writeMosaic(frame::Frame& fr, const Structure& s);
   // The .prj beside gridName when the structure has a coordinate reference system; a failure
   // is kept as the open error.
