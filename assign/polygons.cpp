@@ -779,19 +779,25 @@ bool HANDLEPOLYGONFILE(Run& run, const std::string& line) {
       r.rewind();
       nextLine(r, id);  // the CLOSE line
     }
-    // The mask is made beside the reading: the polygons will take cells from it.
-    if (run.structure.whole && polygonsKeepMask(run)) grid::holdMask(run.structure, grid::Fill::Beside);
-    if (run.structure.whole) {
+    // With more than one core a structure held whole takes the polygons while the file is
+    // read, its mask made beside the reading.
+    const bool beside = run.structure.whole && run.fr.cores() > 1;
+    if (beside && polygonsKeepMask(run)) grid::holdMask(run.structure, grid::Fill::Beside);
+    if (beside) {
       // Every polygon of the file, in file order, applied as it is read.
       pv.polygonCount = applyWhileReading(run, r, use, value);
       if (r.failed) return true;
     } else {
-      // The structure is held a band at a time: the polygons are kept and applied to each band.
       std::vector<std::vector<float>> polygons;
       while (APOLYGONFOUND(r)) polygons.push_back(r.vertices);
       if (r.failed) return true;
       pv.polygonCount = static_cast<int64_t>(polygons.size());
-      run.polygonSets.push_back(PolygonSet{std::move(polygons), use, value, {}});
+      if (run.structure.whole) {
+        applyPolygons(run, polygons, use, value, 1, run.structure.grid.nrows);
+      } else {
+        // The structure is held a band at a time: the polygons are kept and applied to each band.
+        run.polygonSets.push_back(PolygonSet{std::move(polygons), use, value, {}});
+      }
     }
   }
   unit.release();

@@ -10,8 +10,10 @@ int TERVALAGRIDCREATE(Run& run) {
   frame::INITPR(run.fr, "Tervala", "TervalaGridCreate", 1.01f, 0.0f);
   endStep(run, "start-up");
   double start = run.fr.clock.monotonicSeconds();
-  // The structure's rows are filled beside the reading of the sets: CREATEGRID settles them.
-  if (grid::GETTERVALAGRIDSTRUCTURE(run.fr, run.structure, grid::Fill::Beside)) return 2;
+  // With more than one core the structure's rows are filled beside the reading of the sets
+  // (CREATEGRID settles them); THREADS=1 keeps the run on one thread.
+  const grid::Fill fill = run.fr.cores() > 1 ? grid::Fill::Beside : grid::Fill::Now;
+  if (grid::GETTERVALAGRIDSTRUCTURE(run.fr, run.structure, fill)) return 2;
   const grid::GridDescription& g = run.structure.grid;
   frame::logStep(run.fr,
                  "structure of " + std::to_string(g.ncols) + " x " + std::to_string(g.nrows) +

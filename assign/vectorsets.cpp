@@ -144,7 +144,9 @@ bool handleVectorPolygonFile(Run& run, const std::string& line, const std::strin
              " the values of a field are assigned; write ASSIGN as the type of use.", "   Command line: " + line});
   }
   // The mask is made beside the reading: the polygons will take cells from it.
-  if (run.structure.whole && polygonsKeepMask(run)) grid::holdMask(run.structure, grid::Fill::Beside);
+  if (run.structure.whole && run.fr.cores() > 1 && polygonsKeepMask(run)) {
+    grid::holdMask(run.structure, grid::Fill::Beside);
+  }
   std::vector<gdalroom::VectorPolygon> polygons;
   gdalroom::LayerInfo info;
   std::string message;
