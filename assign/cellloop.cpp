@@ -224,14 +224,7 @@ std::vector<StraightSet> straightSets(const Run& run) {
   bool started = false;
   double result = 0.0;
   for (size_t k = 0; k < n; ++k) {
-    if (!present[k] || priority[k] != top) continue;
-    const double x = v[k];
-    if (!started) {
-      result = x;
-      started = true;
-    } else if (max ? x > result : x < result) {
-      result = x;
-    }
+    if (present[k] && priority[k] == top) takeExtreme(max, v[k], started, result);
   }
   return static_cast<float>(result);
 }

@@ -225,6 +225,16 @@ inline void ADDAVALUE(std::vector<ValueRecord>& list, const ValueRecord& record,
 // MAJORITY and MINORITY of the records of priority top, in list order.
 float combineClasses(std::span<const ValueRecord> list, RunMethod m, int32_t top, float nodata);
 
+// MAXIMUM (or MINIMUM) of values taken in order: the first, then each beyond the one kept.
+inline void takeExtreme(bool max, double x, bool& started, double& result) {
+  if (!started) {
+    result = x;
+    started = true;
+  } else if (max ? x > result : x < result) {
+    result = x;
+  }
+}
+
 // Reduces the value list to one value: the records of the highest priority present, combined
 // by the run method. Unweighted records (-1.0) count as weight 1. Inline: the cell loops
 // call it for every cell.
@@ -266,14 +276,7 @@ float combineClasses(std::span<const ValueRecord> list, RunMethod m, int32_t top
     bool started = false;
     double result = 0.0;
     for (const auto& r : list) {
-      if (r.priority != top) continue;
-      const double v = r.value;
-      if (!started) {
-        result = v;
-        started = true;
-      } else if (max ? v > result : v < result) {
-        result = v;
-      }
+      if (r.priority == top) takeExtreme(max, r.value, started, result);
     }
     return static_cast<float>(result);
   }
