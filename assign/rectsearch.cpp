@@ -190,17 +190,16 @@ namespace {
 
 // The common case of an averaged set whose spans all fit the area product, in a loop of its own
 // that keeps the sums in registers: the same pieces, order and arithmetic as the general loop.
-void sumFittingPieces(const grid::GridDescription& d, const grid::AxisOverlap* cols, const grid::AxisOverlap* rows,
-                      int32_t cLo, int32_t cHi, int32_t rLo, int32_t rHi, double& sum, double& areaSum,
-                      int64_t& pieces) {
+// rows: the input rows the structure row overlaps, south first, with their heights.
+void sumFittingPieces(const grid::GridDescription& d, const grid::AxisOverlap* cols,
+                      const std::vector<FittingRow::InputRow>& rows, int32_t cLo, int32_t cHi, double& sum,
+                      double& areaSum, int64_t& pieces) {
   const float nodata = d.nodata;
   double fastSum = 0.0, fastArea = 0.0;
   int64_t found = 0;
-  for (int32_t r = rLo; r <= rHi; ++r) {
-    const grid::AxisOverlap& ry = rows[r - rLo];
-    if (!ry.overlaps) continue;
-    const double height = static_cast<double>(ry.hi) - ry.lo;
-    const float* row = d.values.data() + d.index(1, r);
+  for (const FittingRow::InputRow& in : rows) {
+    const double height = in.height;
+    const float* row = in.values;
     for (int32_t c = cLo; c <= cHi; ++c) {
       const float v = row[c - 1];
       const grid::AxisOverlap& cx = cols[c - cLo];
@@ -235,7 +234,14 @@ FittingRow::FittingRow(const Run& run, int set, int32_t j)
   rLo_ = plan_->rows.lo[rj];
   rHi_ = plan_->rows.hi[rj];
   rowFit_ = plan_->rows.fit[rj];
-  rows_ = plan_->rows.spans.data() + plan_->rows.at[rj];
+  // The input rows this structure row overlaps, worked out once for the row's cells.
+  const grid::AxisOverlap* spans = plan_->rows.spans.data() + plan_->rows.at[rj];
+  rows_.clear();
+  for (int32_t r = rLo_; r <= rHi_; ++r) {
+    const grid::AxisOverlap& ry = spans[r - rLo_];
+    if (!ry.overlaps) continue;
+    rows_.push_back({d_->values.data() + d_->index(1, r), static_cast<double>(ry.hi) - ry.lo});
+  }
 }
 
 int FittingRow::average(int32_t i, float& value) const {
@@ -247,7 +253,7 @@ int FittingRow::average(int32_t i, float& value) const {
   if (colFit < 0 || rowFit_ < 0 || colFit + rowFit_ > 2) return -1;
   double sum = 0.0, areaSum = 0.0;
   int64_t pieces = 0;
-  sumFittingPieces(*d_, cols.spans.data() + cols.at[ci], rows_, cLo, cHi, rLo_, rHi_, sum, areaSum, pieces);
+  sumFittingPieces(*d_, cols.spans.data() + cols.at[ci], rows_, cLo, cHi, sum, areaSum, pieces);
   if (pieces < 1 || pieces < d_->numberOfValues) return 0;
   value = static_cast<float>(sum / areaSum);
   return 1;

@@ -297,13 +297,18 @@ class FittingRow {
   // overlaps of its input cells are all fit for the area product. 1: value set; 0: the set
   // gives the cell nothing; -1: some input cell must be clipped, the general search is needed.
   int average(int32_t i, float& value) const;
+  // An input row the structure row overlaps: its values and the height of the overlap.
+  struct InputRow {
+    const float* values;
+    double height;
+  };
 
  private:
   const GridSetPlan* plan_ = nullptr;
   const grid::GridDescription* d_ = nullptr;
   int32_t rLo_ = 1, rHi_ = 0;
   int rowFit_ = -1;
-  const grid::AxisOverlap* rows_ = nullptr;
+  std::vector<InputRow> rows_;
 };
 void ADDINTERSECT(Worker& w, bool& storeFirst, float value);
 // The second half of ADDINTERSECT: a piece of positive area joins the store.
