@@ -270,9 +270,8 @@ std::optional<frame::Failure> computeStraightRow(Run& run, Worker& w, const std:
   std::array<ValueRecord, kStraightSets> given;
   bool found = false;
   if (!searched) {
-    // Every set on the structure's grid: a cell's records are the sets' values at the cell. One
-    // set needs no list: its single record, whose weight is never zero here, is combined as
-    // combineValues combines one (AVERAGE: NODATA within 0.0001 of it; MAXIMUM, MINIMUM: itself).
+    // Every set on the structure's grid: a cell's records are the sets' values at the cell,
+    // combined without building the list; one, two and three sets with the loops unrolled.
     const bool average = run.settings.method == RunMethod::Average;
     const bool max = run.settings.method == RunMethod::Maximum;
     std::array<int32_t, kStraightSets> priority;
@@ -286,9 +285,7 @@ std::optional<frame::Failure> computeStraightRow(Run& run, Worker& w, const std:
       if (mask && !mask[c]) continue;
       float r = nodata;
       if (n == 1) {
-        const float v = in[0][c];
-        const bool near = std::fabs(static_cast<double>(v) - static_cast<double>(nodata)) < 0.0001;
-        if (std::fabs(v - setNodata[0]) > 0.0001f && !(average && near)) r = v;
+        r = combineOnGrid(in.data(), c, setNodata.data(), priority.data(), weight.data(), 1, average, max, nodata);
       } else if (n == 2) {
         r = combineOnGrid(in.data(), c, setNodata.data(), priority.data(), weight.data(), 2, average, max, nodata);
       } else if (n == 3) {
