@@ -11,6 +11,7 @@
 #include <optional>
 #include <thread>
 
+#include "assign/ongrid.h"
 #include "assign/run.h"
 #include "assign/zavsearch.h"
 #include "assign/zavspill.h"
@@ -153,7 +154,6 @@ class Pool {
 // method is AVERAGE, MAXIMUM or MINIMUM of at least one value, and no sources are followed. A
 // cell's value then comes from the sets' values at the cell, or the average of the input cells
 // it overlaps, and its rows need not go through the general search. Empty otherwise.
-constexpr size_t kStraightSets = 16;
 struct StraightSet {
   const grid::GridDescription* d = nullptr;
   int searched = -1;  // a set on another grid: its index (FittingRow); -1 on the structure's grid
@@ -184,49 +184,70 @@ std::vector<StraightSet> straightSets(const Run& run) {
   return sets;
 }
 
-// The value of cell c from the rows `in` of n sets on the structure's grid, each with its NODATA,
-// priority and weight (an unweighted record's as 1), without building the list: what combineValues gives for the list
-// of the records whose values are not within 0.0001 of their set's NODATA, in set order. Only the records of the
-// highest priority present count, added (or compared) in set order as the list would have them. Inlined where it is
-// called with a fixed number of sets, so that its loops unroll.
-[[gnu::always_inline]] inline float combineOnGrid(const float* const* in, int32_t c, const float* setNodata,
-                                                  const int32_t* priority, const double* weight, size_t n, bool average,
-                                                  bool max, float nodata) {
-  std::array<float, kStraightSets> v;
-  for (size_t k = 0; k < n; ++k) v[k] = in[k][c];
-  std::array<bool, kStraightSets> present;
-  size_t count = 0, only = 0;
-  int32_t top = INT32_MIN;
+// Row j of a run whose n sets all lie on the structure's grid (computeStraightRow): a cell's
+// records are the sets' values at the cell, combined without building the list; one, two and
+// three sets with the loops unrolled, and, of one priority, four cells at a time.
+std::optional<frame::Failure> computeRowOnGrid(Run& run, Worker& w, int32_t j, size_t n, const float* const* in,
+                                               const float* setNodata, const ValueRecord* record,
+                                               frame::ProgressCounter* progress) {
+  grid::Structure& s = run.structure;
+  const int32_t nc = s.grid.ncols;
+  const float nodata = s.grid.nodata;
+  const size_t at = s.grid.index(1, j);
+  float* out = &s.grid.values[at];
+  const uint8_t* mask = s.maskCells() ? s.maskCells() + at : nullptr;
+  bool found = false;
+  const bool average = run.settings.method == RunMethod::Average;
+  const bool max = run.settings.method == RunMethod::Maximum;
+  std::array<int32_t, kStraightSets> priority;
+  std::array<double, kStraightSets> weight;
   for (size_t k = 0; k < n; ++k) {
-    present[k] = std::fabs(v[k] - setNodata[k]) > 0.0001f;
-    if (!present[k]) continue;
-    ++count;
-    only = k;
-    top = std::max(top, priority[k]);
+    priority[k] = record[k].priority;
+    weight[k] = record[k].weight == -1.0f ? 1.0 : static_cast<double>(record[k].weight);
   }
-  if (count == 0) return nodata;
-  if (count == 1) {
-    // One record, of a weight that is never zero here: the value itself.
-    const bool near = std::fabs(static_cast<double>(v[only]) - static_cast<double>(nodata)) < 0.0001;
-    return average && near ? nodata : v[only];
-  }
-  if (average) {
-    double sum = 0.0, wsum = 0.0;
-    for (size_t k = 0; k < n; ++k) {
-      if (!present[k] || priority[k] != top) continue;
-      sum += static_cast<double>(v[k]) * weight[k];
-      wsum += weight[k];
+  // Sets of one priority: four cells at a time, and the cells beyond the last four one by
+  // one. A row with a value that is not a finite number goes cell by cell from its start.
+  int32_t c = 0;
+  if (std::all_of(priority.begin(), priority.begin() + static_cast<ptrdiff_t>(n),
+                  [&](int32_t p) { return p == priority[0]; })) {
+    const int32_t cells = nc & ~int32_t{3};
+    auto fourAtATime = [&]<size_t N>() {
+      const double* wt = weight.data();
+      if (average) return combineRowOnGrid<N, true, false>(in, setNodata, wt, cells, nodata, mask, out, found);
+      if (max) return combineRowOnGrid<N, false, true>(in, setNodata, wt, cells, nodata, mask, out, found);
+      return combineRowOnGrid<N, false, false>(in, setNodata, wt, cells, nodata, mask, out, found);
+    };
+    const bool fours = n == 1   ? fourAtATime.template operator()<1>()
+                       : n == 2 ? fourAtATime.template operator()<2>()
+                       : n == 3 ? fourAtATime.template operator()<3>()
+                                : false;
+    if (fours) {
+      c = cells;
+      if (progress) progress->turns(cells);
     }
-    const double result = sum / wsum;
-    if (std::fabs(result - static_cast<double>(nodata)) < 0.0001) return nodata;
-    return static_cast<float>(result);
   }
-  bool started = false;
-  double result = 0.0;
-  for (size_t k = 0; k < n; ++k) {
-    if (present[k] && priority[k] == top) takeExtreme(max, v[k], started, result);
+  for (; c < nc; ++c) {
+    if (progress) progress->turn();
+    if (mask && !mask[c]) continue;
+    float r = nodata;
+    if (n == 1) {
+      r = combineOnGrid(in, c, setNodata, priority.data(), weight.data(), 1, average, max, nodata);
+    } else if (n == 2) {
+      r = combineOnGrid(in, c, setNodata, priority.data(), weight.data(), 2, average, max, nodata);
+    } else if (n == 3) {
+      r = combineOnGrid(in, c, setNodata, priority.data(), weight.data(), 3, average, max, nodata);
+    } else {
+      r = combineOnGrid(in, c, setNodata, priority.data(), weight.data(), n, average, max, nodata);
+    }
+    if (!std::isfinite(r)) {
+      if (auto f = computeCell(run, w, c + 1, j)) return f;
+      continue;
+    }
+    out[c] = r;
+    found |= r != nodata;
   }
-  return static_cast<float>(result);
+  if (found) w.foundAValue = true;
+  return std::nullopt;
 }
 
 // Row j of a run with straightSets: each cell the polygons leave gets the records the general
@@ -267,42 +288,9 @@ std::optional<frame::Failure> computeStraightRow(Run& run, Worker& w, const std:
     r.weight = cellStructure ? static_cast<float>(d.dx) * static_cast<float>(d.dy) : -1.0f;
     r.related = cellStructure || d.cellValues() ? Related::Cell : Related::Point;
   }
+  if (!searched) return computeRowOnGrid(run, w, j, n, in.data(), setNodata.data(), record.data(), progress);
   std::array<ValueRecord, kStraightSets> given;
   bool found = false;
-  if (!searched) {
-    // Every set on the structure's grid: a cell's records are the sets' values at the cell,
-    // combined without building the list; one, two and three sets with the loops unrolled.
-    const bool average = run.settings.method == RunMethod::Average;
-    const bool max = run.settings.method == RunMethod::Maximum;
-    std::array<int32_t, kStraightSets> priority;
-    std::array<double, kStraightSets> weight;
-    for (size_t k = 0; k < n; ++k) {
-      priority[k] = record[k].priority;
-      weight[k] = record[k].weight == -1.0f ? 1.0 : static_cast<double>(record[k].weight);
-    }
-    for (int32_t c = 0; c < nc; ++c) {
-      if (progress) progress->turn();
-      if (mask && !mask[c]) continue;
-      float r = nodata;
-      if (n == 1) {
-        r = combineOnGrid(in.data(), c, setNodata.data(), priority.data(), weight.data(), 1, average, max, nodata);
-      } else if (n == 2) {
-        r = combineOnGrid(in.data(), c, setNodata.data(), priority.data(), weight.data(), 2, average, max, nodata);
-      } else if (n == 3) {
-        r = combineOnGrid(in.data(), c, setNodata.data(), priority.data(), weight.data(), 3, average, max, nodata);
-      } else {
-        r = combineOnGrid(in.data(), c, setNodata.data(), priority.data(), weight.data(), n, average, max, nodata);
-      }
-      if (!std::isfinite(r)) {
-        if (auto f = computeCell(run, w, c + 1, j)) return f;
-        continue;
-      }
-      out[c] = r;
-      found |= r != nodata;
-    }
-    if (found) w.foundAValue = true;
-    return std::nullopt;
-  }
   const bool rowInOrder = s.edge(j - 1) < s.edge(j);
   for (int32_t c = 0; c < nc; ++c) {
     if (progress) progress->turn();
