@@ -250,6 +250,37 @@ std::optional<frame::Failure> computeRowOnGrid(Run& run, Worker& w, int32_t j, s
   return std::nullopt;
 }
 
+// Row j of a run whose one set lies on another grid (computeStraightRow): a cell's one record is
+// the average of the input cells it overlaps, of weight one, which the run method takes as it
+// is, but for AVERAGE, which gives NODATA for a value within 0.0001 of it.
+std::optional<frame::Failure> computeRowFromOneSet(Run& run, Worker& w, int32_t j, const FittingRow& fitting,
+                                                   bool rowInOrder, bool columnsInOrder,
+                                                   frame::ProgressCounter* progress) {
+  grid::Structure& s = run.structure;
+  const int32_t nc = s.grid.ncols;
+  const float nodata = s.grid.nodata;
+  const size_t at = s.grid.index(1, j);
+  float* out = &s.grid.values[at];
+  const uint8_t* mask = s.maskCells() ? s.maskCells() + at : nullptr;
+  const bool average = run.settings.method == RunMethod::Average;
+  bool found = false;
+  for (int32_t c = 0; c < nc; ++c) {
+    if (progress) progress->turn();
+    if (mask && !mask[c]) continue;
+    float v = nodata;  // where the set gives the cell nothing
+    const int got = rowInOrder && (columnsInOrder || s.edge(c) < s.edge(c + 1)) ? fitting.average(c + 1, v) : -1;
+    if (got == 1 && average && std::fabs(static_cast<double>(v) - static_cast<double>(nodata)) < 0.0001) v = nodata;
+    if (got < 0 || !std::isfinite(v)) {
+      if (auto f = computeCell(run, w, c + 1, j)) return f;
+      continue;
+    }
+    out[c] = v;
+    found = found || v != nodata;
+  }
+  if (found) w.foundAValue = true;
+  return std::nullopt;
+}
+
 // Row j of a run with straightSets: each cell the polygons leave gets the records the general
 // search would give it, in table order: a set on the structure's grid its value (none where it
 // lies within 0.0001 of its NODATA), a set elsewhere the average of the input cells the cell
@@ -289,9 +320,10 @@ std::optional<frame::Failure> computeStraightRow(Run& run, Worker& w, const std:
     r.related = cellStructure || d.cellValues() ? Related::Cell : Related::Point;
   }
   if (!searched) return computeRowOnGrid(run, w, j, n, in.data(), setNodata.data(), record.data(), progress);
+  const bool rowInOrder = s.edge(j - 1) < s.edge(j);
+  if (n == 1) return computeRowFromOneSet(run, w, j, fitting[0], rowInOrder, columnsInOrder, progress);
   std::array<ValueRecord, kStraightSets> given;
   bool found = false;
-  const bool rowInOrder = s.edge(j - 1) < s.edge(j);
   for (int32_t c = 0; c < nc; ++c) {
     if (progress) progress->turn();
     if (mask && !mask[c]) continue;

@@ -69,6 +69,7 @@ void planAxis(const grid::Structure& s, int32_t count, double inOrigin, double i
   a.at.assign(n, 0);
   a.fit.assign(n, -1);
   a.spans.clear();
+  a.width.clear();
   for (int32_t k = 1; k <= count; ++k) {
     const size_t e = static_cast<size_t>(k - 1);
     const float a0 = s.edge(k - 1);
@@ -79,6 +80,8 @@ void planAxis(const grid::Structure& s, int32_t count, double inOrigin, double i
       const float b0 = inputEdge(inOrigin, inStep, c - 1);
       const float b1 = inputEdge(inOrigin, inStep, c);
       a.spans.push_back(grid::axisOverlap(a0, a1, b0, b1));
+      const grid::AxisOverlap& o = a.spans.back();
+      a.width.push_back(o.overlaps ? static_cast<double>(o.hi) - o.lo : 0.0);
     }
     a.fit[e] = fitOf(a.spans, a.at[e]);
   }
@@ -188,34 +191,6 @@ void HANDLEINTERSECTS(const Run& run, Worker& w, bool& first, int32_t priority, 
 
 namespace {
 
-// The common case of an averaged set whose spans all fit the area product, in a loop of its own
-// that keeps the sums in registers: the same pieces, order and arithmetic as the general loop.
-// rows: the input rows the structure row overlaps, south first, with their heights.
-void sumFittingPieces(const grid::GridDescription& d, const grid::AxisOverlap* cols,
-                      const std::vector<FittingRow::InputRow>& rows, int32_t cLo, int32_t cHi, double& sum,
-                      double& areaSum, int64_t& pieces) {
-  const float nodata = d.nodata;
-  double fastSum = 0.0, fastArea = 0.0;
-  int64_t found = 0;
-  for (const FittingRow::InputRow& in : rows) {
-    const double height = in.height;
-    const float* row = in.values;
-    for (int32_t c = cLo; c <= cHi; ++c) {
-      const float v = row[c - 1];
-      const grid::AxisOverlap& cx = cols[c - cLo];
-      if (!isValue(v, nodata) || !cx.overlaps) continue;
-      const float area = static_cast<float>((static_cast<double>(cx.hi) - cx.lo) * height);
-      if (!(area > 0.0f)) continue;
-      fastSum += static_cast<double>(area) * v;
-      fastArea += area;
-      ++found;
-    }
-  }
-  sum = fastSum;
-  areaSum = fastArea;
-  pieces = found;
-}
-
 // The record of an averaged cell set: its average over the pieces, of weight one.
 void averagedRecord(Worker& w, float value, int32_t priority, bool& first) {
   ValueRecord rec;
@@ -228,8 +203,10 @@ void averagedRecord(Worker& w, float value, int32_t priority, bool& first) {
 
 }  // namespace
 
-FittingRow::FittingRow(const Run& run, int set, int32_t j)
-    : plan_(&run.gridPlans[static_cast<size_t>(set)]), d_(&descriptionOf(run, set)) {
+FittingRow::FittingRow(const Run& run, int set, int32_t j) : plan_(&run.gridPlans[static_cast<size_t>(set)]) {
+  const grid::GridDescription* d = &descriptionOf(run, set);
+  nodata_ = d->nodata;
+  numberOfValues_ = d->numberOfValues;
   const size_t rj = static_cast<size_t>(j - 1);
   rLo_ = plan_->rows.lo[rj];
   rHi_ = plan_->rows.hi[rj];
@@ -240,23 +217,8 @@ FittingRow::FittingRow(const Run& run, int set, int32_t j)
   for (int32_t r = rLo_; r <= rHi_; ++r) {
     const grid::AxisOverlap& ry = spans[r - rLo_];
     if (!ry.overlaps) continue;
-    rows_.push_back({d_->values.data() + d_->index(1, r), static_cast<double>(ry.hi) - ry.lo});
+    rows_.push_back({d->values.data() + d->index(1, r), static_cast<double>(ry.hi) - ry.lo});
   }
-}
-
-int FittingRow::average(int32_t i, float& value) const {
-  const AxisPlan& cols = plan_->cols;
-  const size_t ci = static_cast<size_t>(i - 1);
-  const int32_t cLo = cols.lo[ci], cHi = cols.hi[ci];
-  if (cLo > cHi || rLo_ > rHi_) return 0;
-  const int colFit = cols.fit[ci];
-  if (colFit < 0 || rowFit_ < 0 || colFit + rowFit_ > 2) return -1;
-  double sum = 0.0, areaSum = 0.0;
-  int64_t pieces = 0;
-  sumFittingPieces(*d_, cols.spans.data() + cols.at[ci], rows_, cLo, cHi, sum, areaSum, pieces);
-  if (pieces < 1 || pieces < d_->numberOfValues) return 0;
-  value = static_cast<float>(sum / areaSum);
-  return 1;
 }
 
 namespace {

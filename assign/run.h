@@ -136,6 +136,7 @@ struct AxisPlan {
   std::vector<int32_t> lo, hi;
   std::vector<uint32_t> at;
   std::vector<grid::AxisOverlap> spans;
+  std::vector<double> width;  // each span's length in double precision; 0 where it does not overlap
   std::vector<int8_t> fit;
 };
 
@@ -296,7 +297,37 @@ class FittingRow {
   // left with x0 < x1 and y0 < y1: the value SEARCHFORCELLINRECTANGULAR gives it when the
   // overlaps of its input cells are all fit for the area product. 1: value set; 0: the set
   // gives the cell nothing; -1: some input cell must be clipped, the general search is needed.
-  int average(int32_t i, float& value) const;
+  // Inline: the straight rows ask it of every cell.
+  int average(int32_t i, float& value) const {
+    const AxisPlan& cols = plan_->cols;
+    const size_t ci = static_cast<size_t>(i - 1);
+    const int32_t cLo = cols.lo[ci], cHi = cols.hi[ci];
+    if (cLo > cHi || rLo_ > rHi_) return 0;
+    const int colFit = cols.fit[ci];
+    if (colFit < 0 || rowFit_ < 0 || colFit + rowFit_ > 2) return -1;
+    // The pieces summed as they are found, in the order and with the arithmetic of
+    // HANDLEINTERSECTS: input rows south first, columns west first; a piece's area is the
+    // product of its width and height in double precision, rounded to single. A column that
+    // does not overlap has no width, so no area.
+    const double* width = cols.width.data() + cols.at[ci];
+    double sum = 0.0, areaSum = 0.0;
+    int64_t pieces = 0;
+    for (const InputRow& in : rows_) {
+      const double height = in.height;
+      const float* row = in.values + (cLo - 1);
+      for (int32_t c = 0; c <= cHi - cLo; ++c) {
+        const float v = row[c];
+        const float area = static_cast<float>(width[c] * height);
+        if (!(std::fabs(v - nodata_) > 0.0001f) || !(area > 0.0f)) continue;
+        sum += static_cast<double>(area) * v;
+        areaSum += area;
+        ++pieces;
+      }
+    }
+    if (pieces < 1 || pieces < numberOfValues_) return 0;
+    value = static_cast<float>(sum / areaSum);
+    return 1;
+  }
   // An input row the structure row overlaps: its values and the height of the overlap.
   struct InputRow {
     const float* values;
@@ -305,7 +336,8 @@ class FittingRow {
 
  private:
   const GridSetPlan* plan_ = nullptr;
-  const grid::GridDescription* d_ = nullptr;
+  float nodata_ = 0.0f;
+  int32_t numberOfValues_ = 0;
   int32_t rLo_ = 1, rHi_ = 0;
   int rowFit_ = -1;
   std::vector<InputRow> rows_;
