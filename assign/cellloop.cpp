@@ -184,6 +184,16 @@ std::vector<StraightSet> straightSets(const Run& run) {
   return sets;
 }
 
+// Cell c (from 0) of row j of a straight row takes r, or goes the general way where it must or
+// where r is not a finite number (the general way reports that). Returns its fatal finding.
+inline std::optional<frame::Failure> settleCell(Run& run, Worker& w, float* out, int32_t c, int32_t j, float r,
+                                                bool general, bool& found) {
+  if (general || !std::isfinite(r)) return computeCell(run, w, c + 1, j);
+  out[c] = r;
+  found = found || r != run.structure.grid.nodata;
+  return std::nullopt;
+}
+
 // Row j of a run whose n sets all lie on the structure's grid (computeStraightRow): a cell's
 // records are the sets' values at the cell, combined without building the list; one, two and
 // three sets with the loops unrolled, and, of one priority, four cells at a time.
@@ -239,12 +249,7 @@ std::optional<frame::Failure> computeRowOnGrid(Run& run, Worker& w, int32_t j, s
     } else {
       r = combineOnGrid(in, c, setNodata, priority.data(), weight.data(), n, average, max, nodata);
     }
-    if (!std::isfinite(r)) {
-      if (auto f = computeCell(run, w, c + 1, j)) return f;
-      continue;
-    }
-    out[c] = r;
-    found |= r != nodata;
+    if (auto f = settleCell(run, w, out, c, j, r, false, found)) return f;
   }
   if (found) w.foundAValue = true;
   return std::nullopt;
@@ -270,12 +275,7 @@ std::optional<frame::Failure> computeRowFromOneSet(Run& run, Worker& w, int32_t 
     float v = nodata;  // where the set gives the cell nothing
     const int got = rowInOrder && (columnsInOrder || s.edge(c) < s.edge(c + 1)) ? fitting.average(c + 1, v) : -1;
     if (got == 1 && average && std::fabs(static_cast<double>(v) - static_cast<double>(nodata)) < 0.0001) v = nodata;
-    if (got < 0 || !std::isfinite(v)) {
-      if (auto f = computeCell(run, w, c + 1, j)) return f;
-      continue;
-    }
-    out[c] = v;
-    found = found || v != nodata;
+    if (auto f = settleCell(run, w, out, c, j, v, got < 0, found)) return f;
   }
   if (found) w.foundAValue = true;
   return std::nullopt;
@@ -345,12 +345,7 @@ std::optional<frame::Failure> computeStraightRow(Run& run, Worker& w, const std:
     }
     const float r =
         general || count == 0 ? nodata : combineValues(std::span(given.data(), count), run.settings, nodata);
-    if (general || !std::isfinite(r)) {
-      if (auto f = computeCell(run, w, c + 1, j)) return f;
-      continue;
-    }
-    out[c] = r;
-    found = found || r != nodata;
+    if (auto f = settleCell(run, w, out, c, j, r, general, found)) return f;
   }
   if (found) w.foundAValue = true;
   return std::nullopt;
