@@ -197,15 +197,12 @@ inline std::optional<frame::Failure> settleCell(Run& run, Worker& w, float* out,
 // Row j of a run whose n sets all lie on the structure's grid (computeStraightRow): a cell's
 // records are the sets' values at the cell, combined without building the list; one, two and
 // three sets with the loops unrolled, and, of one priority, four cells at a time.
-std::optional<frame::Failure> computeRowOnGrid(Run& run, Worker& w, int32_t j, size_t n, const float* const* in,
-                                               const float* setNodata, const ValueRecord* record,
-                                               frame::ProgressCounter* progress) {
-  grid::Structure& s = run.structure;
-  const int32_t nc = s.grid.ncols;
-  const float nodata = s.grid.nodata;
-  const size_t at = s.grid.index(1, j);
-  float* out = &s.grid.values[at];
-  const uint8_t* mask = s.maskCells() ? s.maskCells() + at : nullptr;
+// out and mask: the row's cells and the mask of those it computes (none: all).
+std::optional<frame::Failure> computeRowOnGrid(Run& run, Worker& w, int32_t j, float* out, const uint8_t* mask,
+                                               size_t n, const float* const* in, const float* setNodata,
+                                               const ValueRecord* record, frame::ProgressCounter* progress) {
+  const int32_t nc = run.structure.grid.ncols;
+  const float nodata = run.structure.grid.nodata;
   bool found = false;
   const bool average = run.settings.method == RunMethod::Average;
   const bool max = run.settings.method == RunMethod::Maximum;
@@ -258,15 +255,12 @@ std::optional<frame::Failure> computeRowOnGrid(Run& run, Worker& w, int32_t j, s
 // Row j of a run whose one set lies on another grid (computeStraightRow): a cell's one record is
 // the average of the input cells it overlaps, of weight one, which the run method takes as it
 // is, but for AVERAGE, which gives NODATA for a value within 0.0001 of it.
-std::optional<frame::Failure> computeRowFromOneSet(Run& run, Worker& w, int32_t j, const FittingRow& fitting,
-                                                   bool rowInOrder, bool columnsInOrder,
+std::optional<frame::Failure> computeRowFromOneSet(Run& run, Worker& w, int32_t j, float* out, const uint8_t* mask,
+                                                   const FittingRow& fitting, bool rowInOrder, bool columnsInOrder,
                                                    frame::ProgressCounter* progress) {
-  grid::Structure& s = run.structure;
+  const grid::Structure& s = run.structure;
   const int32_t nc = s.grid.ncols;
   const float nodata = s.grid.nodata;
-  const size_t at = s.grid.index(1, j);
-  float* out = &s.grid.values[at];
-  const uint8_t* mask = s.maskCells() ? s.maskCells() + at : nullptr;
   const bool average = run.settings.method == RunMethod::Average;
   bool found = false;
   for (int32_t c = 0; c < nc; ++c) {
@@ -319,9 +313,9 @@ std::optional<frame::Failure> computeStraightRow(Run& run, Worker& w, const std:
     r.weight = cellStructure ? static_cast<float>(d.dx) * static_cast<float>(d.dy) : -1.0f;
     r.related = cellStructure || d.cellValues() ? Related::Cell : Related::Point;
   }
-  if (!searched) return computeRowOnGrid(run, w, j, n, in.data(), setNodata.data(), record.data(), progress);
+  if (!searched) return computeRowOnGrid(run, w, j, out, mask, n, in.data(), setNodata.data(), record.data(), progress);
   const bool rowInOrder = s.edge(j - 1) < s.edge(j);
-  if (n == 1) return computeRowFromOneSet(run, w, j, fitting[0], rowInOrder, columnsInOrder, progress);
+  if (n == 1) return computeRowFromOneSet(run, w, j, out, mask, fitting[0], rowInOrder, columnsInOrder, progress);
   std::array<ValueRecord, kStraightSets> given;
   bool found = false;
   for (int32_t c = 0; c < nc; ++c) {
