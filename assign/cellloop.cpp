@@ -486,35 +486,51 @@ bool lightOrderedPass(const Run& run, bool searchAhead) {
   return true;
 }
 
-// Whether a column's cells take their values straight from the model cells the search found:
-// the run's only sets are model uses on a structure of middles, each use looking for the
-// model cell that holds the middle and knowing the segment of every model cell, none writing
-// or reading a table (their lines go with the cell's search), and no sources followed. Such
-// a cell's value is then its uses' segment values, combined by the run method as any cell's.
+// Whether a column's cells take their values straight from the segments the ordered pass or
+// the search found: the run's only sets are model uses on a structure of middles, each use
+// either reading a table of its own (the segment it gives each cell) or looking for the model
+// cell that holds the middle and knowing the segment of every model cell, none writing a table
+// (their lines go with the cell's search), and no sources followed. Such a cell's value is then
+// its uses' segment values, combined by the run method as any cell's.
 bool straightModelColumns(const Run& run) {
   if (run.structure.grid.cellValues() || !run.gridSets.sets.empty() || !run.pointSets.empty()) return false;
   if (run.zav.uses.empty() || run.zav.uses.size() > kStraightSets || run.provenance.track || run.zavGiven) return false;
   for (size_t k = 0; k < run.zav.uses.size(); ++k) {
     const zav::ZavUse& u = run.zav.uses[k];
-    if (u.related != zav::UseRelated::Cell || u.tableMode != zav::TableMode::None || sharesTable(u, k)) return false;
+    if (sharesTable(u, k)) return false;
+    if (u.tableMode == zav::TableMode::Use) continue;
+    if (u.related != zav::UseRelated::Cell || u.tableMode != zav::TableMode::None) return false;
     if (u.scanSegment.empty()) return false;
   }
   return true;
 }
 
-// The value of a straight run's cell whose middle lies in the model cell of each scan index,
-// where the run has one use: what the cell loop would make of that cell's one record (none
-// where the model cell has no value to give), computed once a model cell instead of once an
-// output cell.
+// What a straight run's worker reads for use k at each row of a column: the segment the table
+// gave, or the scan index of the model cell that holds the middle (-1 for none).
+const int32_t* straightFound(const Run& run, const ZavColumn& column, size_t k) {
+  return run.zav.uses[k].tableMode == zav::TableMode::Use ? column.tableSegment[k].data() : column.found[k].data();
+}
+
+// The segment of what straightFound gives.
+inline int32_t straightSegment(const zav::ZavUse& u, int32_t found) {
+  if (u.tableMode == zav::TableMode::Use) return found;
+  return found < 0 ? -1 : u.scanSegment[static_cast<size_t>(found)];
+}
+
+// The value of a straight run's cell where the run has one use, for each number straightFound
+// may give (a scan index, or a segment of a table): what the cell loop would make of that
+// cell's one record (none where the model cell has no value to give), computed once a model
+// cell instead of once an output cell. A number beyond the list has no value.
 std::vector<float> valuesOfOneUse(const Run& run) {
   const zav::ZavUse& u = run.zav.uses.front();
   const float nodata = run.structure.grid.nodata;
   const bool oneIsEnough = run.settings.numberOfValues <= 1;
-  std::vector<float> values(u.scanSegment.size(), nodata);
-  for (size_t scan = 0; scan < values.size(); ++scan) {
+  const bool table = u.tableMode == zav::TableMode::Use;
+  std::vector<float> values(table ? u.segmentValues.size() + 1 : u.scanSegment.size(), nodata);
+  for (size_t k = 0; k < values.size(); ++k) {
     ValueRecord rec;
-    if (oneIsEnough && segmentRecord(u, u.scanSegment[scan], rec))
-      values[scan] = combineValues(std::span(&rec, 1), run.settings, nodata);
+    if (oneIsEnough && segmentRecord(u, straightSegment(u, static_cast<int32_t>(k)), rec))
+      values[k] = combineValues(std::span(&rec, 1), run.settings, nodata);
   }
   return values;
 }
@@ -662,15 +678,15 @@ struct ModelColumns {
     pump.changed.notify_all();
   }
 
-  // Column i's cells from row j on of a straight run, from the model cells the search found:
-  // per use the segment of the cell holding the middle, its value, then the run method as for
+  // Column i's cells from row j on of a straight run, from the segments the table gave or the
+  // search found: per use the segment the cell lies in, its value, then the run method as for
   // any cell; up to the cell `before` in cell order. A value that is not a number stops it,
   // with j the row after that cell.
   std::optional<frame::Failure> straightColumn(Worker& w, int32_t i, int32_t& j, int64_t before) {
     grid::Structure& s = run.structure;
     const size_t uses = run.zav.uses.size();
     std::array<const int32_t*, kStraightSets> found;
-    for (size_t use = 0; use < uses; ++use) found[use] = w.column->found[use].data();
+    for (size_t use = 0; use < uses; ++use) found[use] = straightFound(run, *w.column, use);
     std::array<ValueRecord, kStraightSets> given;
     const float nodata = s.grid.nodata;
     const size_t need = static_cast<size_t>(std::max(1, run.settings.numberOfValues));
@@ -682,14 +698,14 @@ struct ModelColumns {
       if (mask && !mask[k]) continue;
       float v;
       if (!oneUseValues.empty()) {
-        const int32_t scan = found[0][j - 1];
-        v = scan < 0 ? nodata : oneUseValues[static_cast<size_t>(scan)];
+        // Below zero (none found) wraps beyond the list.
+        const auto at = static_cast<size_t>(static_cast<uint32_t>(found[0][j - 1]));
+        v = at < oneUseValues.size() ? oneUseValues[at] : nodata;
       } else {
         size_t count = 0;
         for (size_t use = 0; use < uses; ++use) {
-          const int32_t scan = found[use][j - 1];
           const zav::ZavUse& u = run.zav.uses[use];
-          if (scan >= 0 && segmentRecord(u, u.scanSegment[static_cast<size_t>(scan)], given[count])) ++count;
+          if (segmentRecord(u, straightSegment(u, found[use][j - 1]), given[count])) ++count;
         }
         v = count < need ? nodata : combineValues(std::span(given.data(), count), run.settings, nodata);
       }
@@ -802,22 +818,28 @@ std::optional<frame::Failure> computeModelInOnePass(Run& run, frame::ProgressCou
   return failure;
 }
 
-// The TABLE-USE tables with areas read ahead while the model columns are computed: their lines
-// parsed on a thread of their own, taken by the ordered pass in the file's order. The area's
-// decimal takes most of a line's reading; a table without areas is read as fast by the ordered
-// pass itself as it is handed over.
+// The TABLE-USE tables read ahead while the model columns are computed: their lines parsed on
+// a thread of their own, taken by the ordered pass in the file's order. That pays for a table
+// with areas, whose decimals take most of a line's reading, and for a table of middles where
+// the workers take the cells' values straight from it, leaving the other core mostly free;
+// where the workers search, the ordered pass reads a table without areas as fast itself as it
+// is handed over.
 class TablesReadAhead {
  public:
   TablesReadAhead(Run& run, int threads) : run_(run) {
     if (threads < 2) return;
     const bool cellStructure = run.structure.grid.cellValues();
+    const bool straight = straightModelColumns(run);
     run.tableFeeds.clear();
     run.tableFeeds.resize(run.zav.uses.size());
     for (size_t k = 0; k < run.zav.uses.size(); ++k) {
       const zav::ZavUse& u = run.zav.uses[k];
       if (k >= run.tableReaders.size() || !run.tableReaders[k] || u.tableMode != zav::TableMode::Use) continue;
-      if (!cellStructure || u.related != zav::UseRelated::Cell) continue;
-      run.tableFeeds[k] = std::make_unique<TableFeed>(*run.tableReaders[k], true, 1);
+      if (cellStructure && u.related == zav::UseRelated::Cell) {
+        run.tableFeeds[k] = std::make_unique<TableFeed>(*run.tableReaders[k], true, 1);
+      } else if (!cellStructure && straight) {
+        run.tableFeeds[k] = std::make_unique<TableFeed>(*run.tableReaders[k], false, 1);
+      }
     }
   }
   ~TablesReadAhead() { run_.tableFeeds.clear(); }

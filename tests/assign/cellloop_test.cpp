@@ -304,9 +304,10 @@ TEST(ThreadedCellLoop, MiddlesSearchedAheadGiveTheCellsOfTheOrderedSearch) {
 
 TEST(ThreadedCellLoop, MiddlesValuedStraightFromTheModelAreThoseOfTheGeneralSearch) {
   // A structure of middles whose only sets are model uses takes each cell's values straight
-  // from the model cells the search found, on several cores. One use, and two uses of one
-  // model, the second of another parameter; the last use with an exclusion value that some
-  // segments carry and a priority of its own; every run method, one value needed or two.
+  // from the model cells the search found, or from the segments a table gives, on several
+  // cores. One use, and two uses of one model, the second of another parameter; the last use
+  // with an exclusion value that some segments carry and a priority of its own, reading its
+  // segments from a table or searching them; every run method, one value needed or two.
   auto level = [](int32_t k) { return static_cast<float>(k % 4) * 0.75f; };
   auto salt = [](int32_t k) { return k % 7 == 0 ? 2.5f : k % 5 == 0 ? 3.0f : static_cast<float>(k % 3) * 0.75f; };
   struct Case {
@@ -316,30 +317,51 @@ TEST(ThreadedCellLoop, MiddlesValuedStraightFromTheModelAreThoseOfTheGeneralSear
   for (const Case& c : {Case{"AVERAGE", 1, 1}, Case{"AVERAGE", 1, 2}, Case{"AVERAGE", 2, 1}, Case{"MAXIMUM", 2, 1},
                         Case{"MINIMUM", 1, 2}, Case{"MAJORITY", 2, 1}, Case{"MINORITY", 1, 1}}) {
     for (int uses : {1, 2}) {
-      auto build = [&](TestFrame& t, assign::Run& run) {
-        tenMetreStructure(run, 90, 70, grid::ValuesAt::Middle);
-        for (size_t k = 0; k < run.structure.assignMask.size(); k += 13) run.structure.assignMask[k] = 0;
-        // Model cells of 7 m from outside the structure's corner, so that some middles lie on
-        // their edges and some cells lie outside the model.
-        writeRegularModel(t, 80, 90, 5.0f, -8.0f, 7.0f, level, salt);
-        useRegularModel(t, run);
-        if (uses == 2) zav::HANDLEZAVFILE(t.fr, run.zav, "USE-ZAV-OBJECT,OBJ,SALT");
-        run.zav.uses.back().exclusion = uses == 2 ? 2.5f : 1.5f;
-        run.zav.uses.back().priority = c.priority;
-        run.settings.runMethod = c.method;
-        run.settings.numberOfValues = c.values;
-        run.settings.derive();
-      };
-      const std::string where = std::to_string(uses) + " uses, " + c.method + ", " + std::to_string(c.values) +
-                                " values, priority " + std::to_string(c.priority);
-      const auto [want, withValue] = runBuilt(build, 1);
-      ASSERT_EQ(want.stop, 0) << where;
-      ASSERT_FALSE(want.err) << where;
-      EXPECT_GT(withValue, uses == 1 && c.values == 2 ? -1 : 500) << where;
-      for (int threads : {2, 3}) {
-        const Outcome got = runBuilt(build, threads).first;
-        EXPECT_FALSE(got.err) << where;
-        EXPECT_TRUE(got.grid == want.grid) << where << ", " << threads << " threads";
+      for (bool table : {false, true}) {
+        auto build = [&](TestFrame& t, assign::Run& run) {
+          tenMetreStructure(run, 90, 70, grid::ValuesAt::Middle);
+          for (size_t k = 0; k < run.structure.assignMask.size(); k += 13) run.structure.assignMask[k] = 0;
+          // Model cells of 7 m from outside the structure's corner, so that some middles lie on
+          // their edges and some cells lie outside the model.
+          writeRegularModel(t, 80, 90, 5.0f, -8.0f, 7.0f, level, salt);
+          useRegularModel(t, run);
+          if (uses == 2) zav::HANDLEZAVFILE(t.fr, run.zav, "USE-ZAV-OBJECT,OBJ,SALT");
+          run.zav.uses.back().exclusion = uses == 2 ? 2.5f : 1.5f;
+          run.zav.uses.back().priority = c.priority;
+          if (table) {
+            // The cells left in cell order, as the program writes them: no line for some, none
+            // found (-1) for others, and segments beyond the model's 7,031 and below 1.
+            std::string lines;
+            for (int32_t i = 1; i <= 90; ++i) {
+              for (int32_t j = 1; j <= 70; ++j) {
+                if (!run.structure.assignMask[run.structure.grid.index(i, j)] || (i + 2 * j) % 9 == 0) continue;
+                const int32_t k = (i * 131 + j * 71) % 7100;
+                const int32_t segment = k % 11 == 0 ? -1 : k - 30;
+                char line[32];
+                std::snprintf(line, sizeof line, "%5d,%5d,%9d\n", i, j, segment);
+                lines += line;
+              }
+            }
+            testing_support::writeFile(t.path("g.tab"), lines);
+            run.zav.uses.back().tableMode = zav::TableMode::Use;
+            run.zav.uses.back().tableName = t.path("g.tab").string();
+            EXPECT_FALSE(checkZavTables(run));
+          }
+          run.settings.runMethod = c.method;
+          run.settings.numberOfValues = c.values;
+          run.settings.derive();
+        };
+        const std::string where = std::to_string(uses) + " uses, " + c.method + ", " + std::to_string(c.values) +
+                                  " values, priority " + std::to_string(c.priority) + (table ? ", a table" : "");
+        const auto [want, withValue] = runBuilt(build, 1);
+        ASSERT_EQ(want.stop, 0) << where;
+        ASSERT_FALSE(want.err) << where;
+        EXPECT_GT(withValue, uses == 1 && c.values == 2 ? -1 : 500) << where;
+        for (int threads : {2, 3}) {
+          const Outcome got = runBuilt(build, threads).first;
+          EXPECT_FALSE(got.err) << where;
+          EXPECT_TRUE(got.grid == want.grid) << where << ", " << threads << " threads";
+        }
       }
     }
   }
