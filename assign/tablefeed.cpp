@@ -256,17 +256,21 @@ void TableFeed::parseBlock(Block& b) const {
     // A line of the written form is read where its end of line would lie, without looking for
     // it: once read, each of its characters is known, none an end of line (the area too where it
     // is read).
-    Line w;
+    // It is parsed in its place in the list (a line put together aside and copied in whole
+    // waits for its parts to be stored first), and taken out again where it is not.
     const size_t rest = t.size() - at;
     const size_t length = rest > 21 && t[at + 21] == '\n' ? 21 : rest > 36 && t[at + 36] == '\n' ? 36 : 0;
-    if (length && writtenLine(std::string_view(t.data() + at, length), withArea_, w.items) &&
-        (length == 21 || (withArea_ && w.items.segment >= 0))) {
-      w.from = static_cast<uint32_t>(at);
-      w.length = static_cast<uint32_t>(length);
-      w.number = ++b.count;
-      b.lines.push_back(w);
-      at += length + 1;
-      continue;
+    if (length) {
+      Line& w = b.lines.emplace_back();
+      if (writtenLine(std::string_view(t.data() + at, length), withArea_, w.items) &&
+          (length == 21 || (withArea_ && w.items.segment >= 0))) {
+        w.from = static_cast<uint32_t>(at);
+        w.length = static_cast<uint32_t>(length);
+        w.number = ++b.count;
+        at += length + 1;
+        continue;
+      }
+      b.lines.pop_back();
     }
     const char* nl = static_cast<const char*>(std::memchr(t.data() + at, '\n', t.size() - at));
     const size_t end = nl ? static_cast<size_t>(nl - t.data()) : t.size();
