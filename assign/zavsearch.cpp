@@ -363,6 +363,9 @@ void prepareZavUses(Run& run) {
     u.extent[1] = str.relX(u.extent[1]);
     u.extent[2] = str.relY(u.extent[2]);
     u.extent[3] = str.relY(u.extent[3]);
+    // A use that reads its cells' segments from a table never searches the model: it needs
+    // neither the model's cells nor their indexes.
+    if (u.tableMode == zav::TableMode::Use) continue;
     // The valid cells in scan order, then sorted by X minimum for the walk over the cells that
     // meet a structure cell, and the buckets that find them. A structure of middles only looks
     // for the cell that holds a point, through the buckets: its cells stay in scan order.
