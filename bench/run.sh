@@ -3,7 +3,7 @@
 # beside what the grids themselves need, and throughput; where GDAL's tools can do the same
 # work (and are installed) it times them in the same rounds, alternating with the program, and
 # prints the ratio. With SCALING=1 it also times each workload with twice the structure's cells
-# and, separately, twice the input, and prints the factors. Not run by CI.
+# and, separately, twice the input, in the same rounds, and prints the factors. Not run by CI.
 #
 #   bench/run.sh [workload ...]              (default: every workload)
 #   RUNS=5 SCALING=1 bench/run.sh regrid
@@ -67,63 +67,98 @@ check() {
   return $bad
 }
 
-# measure <workload> <area> <input>: prints "seconds MiB cells gdal-seconds need-MiB floor-seconds"
-measure() {
-  local w=$1 area=$2 input=$3
-  local dir="$build/bench/$w"
-  [ "$area$input" = "11" ] || dir="$build/bench/$w-x$area-$input"
+# place <workload> <area> <input> <dir>: generates the workload into dir, prepares it and runs it
+# once untimed; prints its cells and the MiB its grids need.
+place() {
+  local w=$1 area=$2 input=$3 dir=$4
   rm -rf "$dir"
   mkdir -p "$dir"
-  local cells need generated
+  local generated
   generated=$("$build/bench_generate" "$w" "$dir" "$seed" "$area" "$input")
-  cells=$(awk '/^cells/ {print $2}' <<<"$generated")
-  need=$(awk '/^need/ {printf "%.0f", $2 / 1048576}' <<<"$generated")
   # A workload that reads a table file gets it from a searching run first (not timed).
   if [ -f "$dir/prepare.pcf" ]; then (cd "$dir" && "$build/TervalaGridCreate" IN=prepare.pcf OU=prepare.lst >/dev/null 2>&1); fi
   # A workload whose input GDAL's tools make (a GeoTIFF) gets it here (not timed).
   if [ -f "$dir/prepare.sh" ]; then (cd "$dir" && bash prepare.sh); fi
-  # Written files are flushed to disk before each timed run, so that one run's write-back does
-  # not slow the next.
-  # The floor reads the inputs (every file but the commands and what prepares them) and writes
-  # as many bytes as the output held in an untimed first run.
-  local inputs=()
-  while IFS= read -r f; do inputs+=("$f"); done < <(cd "$dir" && ls | grep -Ev '^(gdal\.|prepare\.|DEVICE\.CNF$|TervalaGridCreate\.PCF$)')
+  # The inputs, for the floor: every file but the commands and what prepares them.
+  (cd "$dir" && ls | grep -Ev '^(gdal\.|prepare\.|DEVICE\.CNF$|TervalaGridCreate\.PCF$)') >"$dir/.inputs"
   # shellcheck disable=SC2086
   (cd "$dir" && "$build/TervalaGridCreate" ${ARGS:-} >/dev/null 2>&1)
+  awk '/^cells/ {c = $2} /^need/ {n = $2} END {printf "%s %.0f\n", c, n / 1048576}' <<<"$generated"
+}
+
+# timed <dir> [program ...]: one timed run in dir (the program by default), its output removed
+# first and written files flushed to disk, so that one run's write-back does not slow the next;
+# prints "seconds MiB".
+timed() {
+  local dir=$1
+  shift
+  rm -f "$dir"/result.* "$dir/floor.out"
+  sync
+  if [ $# -eq 0 ]; then
+    # shellcheck disable=SC2086
+    "$build/bench_measure" 1 "$dir" "$build/TervalaGridCreate" ${ARGS:-}
+  else
+    "$build/bench_measure" 1 "$dir" "$@"
+  fi
+}
+
+# measure <workload>: prints "seconds MiB cells gdal-seconds need-MiB floor-seconds" and, with
+# SCALING=1, the seconds with twice the structure's cells and with twice the input. Every
+# column is timed in the same rounds, alternating, so that a change in the machine's pace
+# during a round touches them alike.
+measure() {
+  local w=$1
+  local dir="$build/bench/$w" cells need
+  read -r cells need < <(place "$w" 1 1 "$dir")
+  local doubled=()
+  if [ "${SCALING:-0}" = "1" ]; then
+    place "$w" 2 1 "$dir-x2-1" >/dev/null
+    place "$w" 1 2 "$dir-x1-2" >/dev/null
+    doubled=("$dir-x2-1" "$dir-x1-2")
+  fi
+  # The floor reads the inputs and writes as many bytes as the output held in the untimed first
+  # run.
+  local inputs=()
+  while IFS= read -r f; do inputs+=("$f"); done <"$dir/.inputs"
   local outBytes
   outBytes=$(cd "$dir" && cat result.* | wc -c)
   local floorCmd="cat ${inputs[*]} >/dev/null; head -c $outBytes /dev/zero >floor.out"
-  sync
   local gdal=""
   if [ -n "${WITH:-}" ]; then
     gdal="$build/TervalaGridCreate ${ARGS:-} $WITH"
   elif [ -f "$dir/gdal.cmd" ] && command -v gdalinfo >/dev/null 2>&1; then
     gdal="$(cat "$dir/gdal.cmd")"
   fi
-  local ours=() theirs=() floors=() mib=0 secs m gsecs fsecs
+  local ours=() theirs=() floors=() area2=() input2=() mib=0 secs m gsecs fsecs
   for ((k = 0; k < runs; k++)); do
-    rm -f "$dir"/result.* "$dir/floor.out"
-    sync
-    read -r fsecs _ < <("$build/bench_measure" 1 "$dir" sh -c "$floorCmd")
+    read -r fsecs _ < <(timed "$dir" sh -c "$floorCmd")
     floors+=("$fsecs")
-    sync
-    # shellcheck disable=SC2086
-    read -r secs m < <("$build/bench_measure" 1 "$dir" "$build/TervalaGridCreate" ${ARGS:-})
+    read -r secs m < <(timed "$dir")
     ours+=("$secs")
     mib=$(awk -v a="$mib" -v b="$m" 'BEGIN { print (b > a ? b : a) }')
     if [ -n "$gdal" ]; then
-      sync
       # shellcheck disable=SC2086
-      read -r gsecs _ < <("$build/bench_measure" 1 "$dir" $gdal)
+      read -r gsecs _ < <(timed "$dir" $gdal)
       theirs+=("$gsecs")
+    fi
+    if [ ${#doubled[@]} -gt 0 ]; then
+      read -r secs _ < <(timed "${doubled[0]}")
+      area2+=("$secs")
+      read -r secs _ < <(timed "${doubled[1]}")
+      input2+=("$secs")
     fi
   done
   secs=$(printf '%s\n' "${ours[@]}" | median)
   gsecs="-"
   if [ -n "$gdal" ]; then gsecs=$(printf '%s\n' "${theirs[@]}" | median); fi
   fsecs=$(printf '%s\n' "${floors[@]}" | median)
-  echo "$secs $mib $cells $gsecs $need $fsecs"
-  rm -rf "$dir"
+  local s2="-" s3="-"
+  if [ ${#doubled[@]} -gt 0 ]; then
+    s2=$(printf '%s\n' "${area2[@]}" | median)
+    s3=$(printf '%s\n' "${input2[@]}" | median)
+  fi
+  echo "$secs $mib $cells $gsecs $need $fsecs $s2 $s3"
+  rm -rf "$dir" "${doubled[@]}"
 }
 
 if [ "${CHECK:-0}" = "1" ] || [ "${RECORD:-0}" = "1" ]; then
@@ -149,7 +184,7 @@ for w in "${workloads[@]}"; do
     bash "$top/bench/national.sh"
     continue
   fi
-  read -r secs mib cells gsecs need fsecs < <(measure "$w" 1 1)
+  read -r secs mib cells gsecs need fsecs s2 s3 < <(measure "$w")
   xfloor=$(awk -v a="$secs" -v b="$fsecs" 'BEGIN { printf "%.2f", a / b }')
   rate=$(awk -v c="$cells" -v s="$secs" 'BEGIN { printf "%.1f", c / s / 1e6 }')
   ratio="-"
@@ -157,8 +192,6 @@ for w in "${workloads[@]}"; do
   # With WITH=, the ratio is the time with the parameters over the time without.
   if [ "$gsecs" != "-" ] && [ -n "${WITH:-}" ]; then ratio=$(awk -v a="$gsecs" -v b="$secs" 'BEGIN { printf "%.2f", a / b }'); fi
   if [ "${SCALING:-0}" = "1" ]; then
-    read -r s2 _ < <(measure "$w" 2 1)
-    read -r s3 _ < <(measure "$w" 1 2)
     f2=$(awk -v a="$s2" -v b="$secs" 'BEGIN { printf "%.2f", a / b }')
     f3=$(awk -v a="$s3" -v b="$secs" 'BEGIN { printf "%.2f", a / b }')
     printf '%-19s %8s %8s %7s %9s %9s %9s %8s %7s %8s %8s\n' "$w" "$secs" "$fsecs" "$xfloor" "$mib" "$need" "$rate" "$gsecs" "$ratio" "$f2" "$f3"
