@@ -255,9 +255,8 @@ void TableFeed::parseBlock(Block& b) const {
   while (at < t.size()) {
     // A line of the written form is read where its end of line would lie, without looking for
     // it: once read, each of its characters is known, none an end of line (the area too where it
-    // is read).
-    // It is parsed in its place in the list (a line put together aside and copied in whole
-    // waits for its parts to be stored first), and taken out again where it is not.
+    // is read). It is parsed in its place in the list, and taken out again where it is not of
+    // that form: a line put together aside and copied in whole waits for its parts to be stored.
     const size_t rest = t.size() - at;
     const size_t length = rest > 21 && t[at + 21] == '\n' ? 21 : rest > 36 && t[at + 36] == '\n' ? 36 : 0;
     if (length) {
