@@ -7,6 +7,7 @@
 #
 #   bench/run.sh [workload ...]              (default: every workload)
 #   RUNS=5 SCALING=1 bench/run.sh regrid
+#   SAMPLES=1 bench/run.sh points             (every timing of every round on stderr too)
 #   ARGS=SYNC=YES bench/run.sh same-grid      (run-string parameters for the program)
 #   WITH=SYNC=YES bench/run.sh same-grid      (the program with these parameters takes GDAL's
 #                                              place: timed in the same rounds, ratio with/without)
@@ -88,11 +89,13 @@ place() {
 
 # timed <dir> [program ...]: one timed run in dir (the program by default), its output removed
 # first and written files flushed to disk, so that one run's write-back does not slow the next;
-# prints "seconds MiB".
+# prints "seconds MiB". What the run wrote goes right after it, before it is written back: a
+# round writes a gigabyte or more with the doubled workloads, and flushing and freeing it had
+# slowed the runs after it.
 timed() {
   local dir=$1
   shift
-  rm -f "$dir"/result.* "$dir/floor.out"
+  rm -f "$dir"/result.* "$dir/floor.out" "$dir"/gdal.asc* "$dir"/gdal.bil "$dir"/gdal.hdr "$dir"/gdal.prj "$dir"/gdal.tif
   sync
   if [ $# -eq 0 ]; then
     # shellcheck disable=SC2086
@@ -100,6 +103,7 @@ timed() {
   else
     "$build/bench_measure" 1 "$dir" "$@"
   fi
+  rm -f "$dir"/result.* "$dir/floor.out" "$dir"/gdal.asc* "$dir"/gdal.bil "$dir"/gdal.hdr "$dir"/gdal.prj "$dir"/gdal.tif
 }
 
 # measure <workload>: prints "seconds MiB cells gdal-seconds need-MiB floor-seconds" and, with
@@ -157,6 +161,7 @@ measure() {
     s2=$(printf '%s\n' "${area2[@]}" | median)
     s3=$(printf '%s\n' "${input2[@]}" | median)
   fi
+  [ -z "${SAMPLES:-}" ] || echo "$w: floor ${floors[*]} / ours ${ours[*]} / gdal ${theirs[*]} / x2 ${area2[*]} / in2 ${input2[*]}" >&2
   echo "$secs $mib $cells $gsecs $need $fsecs $s2 $s3"
   rm -rf "$dir" "${doubled[@]}"
 }
