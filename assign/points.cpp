@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cerrno>
 #include <cmath>
 #include <filesystem>
@@ -14,6 +15,10 @@
 #include "grid/general.h"
 #include "grid/grids.h"
 #include "grid/prj.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace assign {
 namespace {
@@ -53,6 +58,28 @@ constexpr std::array<uint8_t, 256> kPlainCharacters = [] {
   return t;
 }();
 
+#if defined(__SSE2__)
+// Sixteen characters of a line at once, as the loop over kPlainCharacters takes them one by one:
+// false when one is not plain; else the upper-cased copy in upper, and the commas and blanks
+// among them as bits (character k in bit k).
+bool plainSixteen(const char* from, char* upper, uint32_t& commas, uint32_t& blanks) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+  auto is = [&v](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
+  const __m128i digit = _mm_and_si128(_mm_cmpeq_epi8(_mm_max_epu8(v, _mm_set1_epi8('0')), v),
+                                      _mm_cmpeq_epi8(_mm_min_epu8(v, _mm_set1_epi8('9')), v));
+  const __m128i lower = _mm_or_si128(is('e'), is('d'));
+  const __m128i comma = is(','), blank = is(' ');
+  const __m128i rest =
+      _mm_or_si128(_mm_or_si128(is('.'), is('+')), _mm_or_si128(is('-'), _mm_or_si128(is('E'), is('D'))));
+  const __m128i plain = _mm_or_si128(_mm_or_si128(digit, lower), _mm_or_si128(_mm_or_si128(comma, blank), rest));
+  if (_mm_movemask_epi8(plain) != 0xFFFF) return false;
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(upper), _mm_sub_epi8(v, _mm_and_si128(lower, _mm_set1_epi8(0x20))));
+  commas = static_cast<uint32_t>(_mm_movemask_epi8(comma));
+  blanks = static_cast<uint32_t>(_mm_movemask_epi8(blank));
+  return true;
+}
+#endif
+
 // Reads the point lines in text (whole lines, each ended by an end of line but perhaps the
 // last) as the one-by-one reading would, as long as every line is made of plain numbers: digits,
 // signs, points, exponents, commas and blanks, at most 200 characters, each item found a
@@ -75,7 +102,25 @@ void readPlainPoints(std::string_view text, const PointLineForm& form, const gri
     bool blank = true;
     size_t comma[4];
     size_t commas = 0;
-    for (size_t k = 0; k < line.size(); ++k) {
+    size_t k = 0;
+#if defined(__SSE2__)
+    // Sixteen characters at a time; the last sixteen of the line overlap those before them,
+    // whose commas are taken once (and whose blanks were seen).
+    while (line.size() >= 16 && k < line.size()) {
+      const size_t from = std::min(k, line.size() - 16);
+      uint32_t commaBits, blankBits;
+      if (!plainSixteen(line.data() + from, upper + from, commaBits, blankBits)) {
+        piece.plain = false;
+        return;
+      }
+      const uint32_t taken = (1u << (k - from)) - 1;
+      blank = blank && blankBits == 0xFFFF;
+      for (commaBits &= ~taken; commaBits != 0 && commas < 4; commaBits &= commaBits - 1)
+        comma[commas++] = from + static_cast<size_t>(std::countr_zero(commaBits));
+      k = from + 16;
+    }
+#endif
+    for (; k < line.size(); ++k) {
       const unsigned char c = static_cast<unsigned char>(line[k]);
       const uint8_t kind = kPlainCharacters[c];
       if (kind == 0) {

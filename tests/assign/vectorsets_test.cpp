@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <random>
+#include <string>
+
 #include "assign/run.h"
 #include "frame/startup.h"
 #include "gdal/gdalroom.h"
@@ -252,6 +256,58 @@ TEST(PointFiles, ReadOnEveryCoreTheyGiveThePointsOfTheLineByLineReading) {
       expectPoints(v.run.pointSets.at(0), f);
     }
   }
+}
+
+TEST(PointFiles, LinesOfAnyLengthReadAsLineByLine) {
+  // Point lines of some 10 to 80 characters, items of every written form (blanks around them,
+  // signs, exponents e, E, d and D, a radius or none, a radius left blank), so that items and
+  // commas fall on both sides of every sixteenth character. Read the fast way, and with a line
+  // first that only the line-by-line reading takes (backticks), which sends the whole file that
+  // way: the same points.
+  std::mt19937 rng(5);
+  auto blanks = [&] { return std::string(rng() % 5 == 0 ? rng() % 7 : 0, ' '); };
+  auto number = [&] {
+    char n[48];
+    const double v = static_cast<double>(rng() % 2000000) / 64.0 - 100.0;
+    switch (rng() % 6) {
+      case 0:
+        std::snprintf(n, sizeof n, "%.0f", v);
+        break;
+      case 1:
+        std::snprintf(n, sizeof n, "%.6e", v);
+        break;
+      case 2:
+        std::snprintf(n, sizeof n, "%.4fd0", v);
+        break;
+      case 3:
+        std::snprintf(n, sizeof n, "%+.3fE+00", v);
+        break;
+      default:
+        std::snprintf(n, sizeof n, "%.*f", static_cast<int>(rng() % 9), v);
+    }
+    return blanks() + n + blanks();
+  };
+  std::string lines = "NODATA_VALUE,-9999\nBUFFER,YES,10\n";
+  for (int k = 0; k < 12000; ++k) {
+    std::string l = number() + "," + number() + "," + number();
+    if (rng() % 3 == 0) l += "," + (rng() % 4 == 0 ? blanks() : blanks() + std::to_string(rng() % 50) + blanks());
+    lines += l + (k % 11 == 0 ? "\r\n" : "\n");
+  }
+  VectorRun fast, byLine;
+  writeFile(fast.t.path("points.txt"), lines);
+  // Some 0.5 MB: one block of lines.
+  ASSERT_LT(lines.size(), size_t{1} << 20);
+  writeFile(byLine.t.path("points.txt"), lines.insert(lines.find('\n', lines.find("BUFFER")) + 1, "`1`,2,3\n"));
+  ASSERT_FALSE(HANDLEPOINTFILE(fast.run, "POINTFILE," + fast.t.path("points.txt").string() + ",1"));
+  ASSERT_FALSE(HANDLEPOINTFILE(byLine.run, "POINTFILE," + byLine.t.path("points.txt").string() + ",1"));
+  const PointSet &a = fast.run.pointSets.at(0), &b = byLine.run.pointSets.at(0);
+  ASSERT_EQ(a.count, 12000);
+  ASSERT_EQ(b.count, a.count + 1);
+  int differ = 0;
+  for (size_t k = 0; k < a.x.size(); ++k)
+    differ +=
+        a.x[k] != b.x[k + 1] || a.y[k] != b.y[k + 1] || a.value[k] != b.value[k + 1] || a.radius[k] != b.radius[k + 1];
+  EXPECT_EQ(differ, 0);
 }
 
 TEST(PointFiles, TheFirstBadLineInTheFileIsTheOneReported) {
