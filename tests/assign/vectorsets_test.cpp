@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <iterator>
 #include <random>
 #include <string>
 
@@ -269,21 +270,12 @@ TEST(PointFiles, LinesOfAnyLengthReadAsLineByLine) {
   auto number = [&] {
     char n[48];
     const double v = static_cast<double>(rng() % 2000000) / 64.0 - 100.0;
-    switch (rng() % 6) {
-      case 0:
-        std::snprintf(n, sizeof n, "%.0f", v);
-        break;
-      case 1:
-        std::snprintf(n, sizeof n, "%.6e", v);
-        break;
-      case 2:
-        std::snprintf(n, sizeof n, "%.4fd0", v);
-        break;
-      case 3:
-        std::snprintf(n, sizeof n, "%+.3fE+00", v);
-        break;
-      default:
-        std::snprintf(n, sizeof n, "%.*f", static_cast<int>(rng() % 9), v);
+    static const char* const kForms[] = {"%.0f", "%.6e", "%.4fd0", "%+.3fE+00"};
+    const size_t form = rng() % 6;
+    if (form < std::size(kForms)) {
+      std::snprintf(n, sizeof n, kForms[form], v);
+    } else {
+      std::snprintf(n, sizeof n, "%.*f", static_cast<int>(rng() % 9), v);
     }
     return blanks() + n + blanks();
   };
