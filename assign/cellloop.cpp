@@ -499,8 +499,8 @@ bool straightModelColumns(const Run& run) {
     const zav::ZavUse& u = run.zav.uses[k];
     if (sharesTable(u, k)) return false;
     if (u.tableMode == zav::TableMode::Use) continue;
-    if (u.related != zav::UseRelated::Cell || u.tableMode != zav::TableMode::None) return false;
-    if (u.scanSegment.empty()) return false;
+    if (u.tableMode != zav::TableMode::None || u.related != zav::UseRelated::Cell || u.scanSegment.empty())
+      return false;
   }
   return true;
 }
@@ -826,10 +826,10 @@ std::optional<frame::Failure> computeModelInOnePass(Run& run, frame::ProgressCou
 // is handed over.
 class TablesReadAhead {
  public:
-  TablesReadAhead(Run& run, int threads) : run_(run) {
+  // straight: the workers take the cells' values straight from what the ordered pass found.
+  TablesReadAhead(Run& run, int threads, bool straight) : run_(run) {
     if (threads < 2) return;
     const bool cellStructure = run.structure.grid.cellValues();
-    const bool straight = straightModelColumns(run);
     run.tableFeeds.clear();
     run.tableFeeds.resize(run.zav.uses.size());
     for (size_t k = 0; k < run.zav.uses.size(); ++k) {
@@ -857,7 +857,7 @@ std::optional<frame::Failure> computeModelColumns(Run& run, int threads, frame::
                                                   int32_t bottom, int32_t top, ColumnPass* pass = nullptr) {
   if (threads == 1 && !pass && bottom == 1 && top == run.structure.grid.nrows)
     return computeModelInOnePass(run, progress);
-  TablesReadAhead tables(run, threads);
+  TablesReadAhead tables(run, threads, !pass && straightModelColumns(run));
   ModelColumns m(run, threads, bottom, top, pass);
   {
     Pool pool(m.pump);
